@@ -1,0 +1,40 @@
+// Sectors of a logical volume, named by its drive name ("C:"): on the NT
+// family through the volume device, on Windows 9x through VWIN32.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "WinApi.h"
+
+namespace DiskUtils {
+
+// Set at unit start (Initialize).
+extern win::OSVERSIONINFOA OsVersion;
+extern bool Fat32DiskApi;       // Windows 9x with Int 21h 7305h (build 1081 or later)
+extern win::HANDLE VWin32Handle; // INVALID_HANDLE_VALUE while closed
+extern std::uint32_t LastDiskError;
+
+// LastDiskError values.
+constexpr std::uint32_t kErrVWin32Call = 0x100000;
+constexpr std::uint32_t kErrNotWin9x = 0x200000;
+constexpr std::uint32_t kErrVWin32Open = 0x300000;
+constexpr std::uint32_t kErrInt25 = 0x10000;  // + the low byte of EAX
+
+void Initialize();  // unit start
+void Finalize();    // unit end: closes VWIN32 if still open
+
+bool IsWinNT();
+bool OsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint32_t build, std::uint32_t platformId);
+
+bool OpenVWin32();
+void CloseVWin32();
+bool VWin32Call(win::DWORD controlCode, win::DIOC_REGISTERS& registers);
+bool ReadSectors9x(std::uint8_t driveNumber, std::uint32_t start, std::uint16_t count, void* buffer);
+bool ReadSectorsNT(const std::string& drive, std::uint32_t start, std::uint16_t count, void* buffer);
+
+}  // namespace DiskUtils
+
+// Whole 512-byte sectors of a logical drive: True when all Count x 512
+// bytes were read into Buffer.
+bool ReadLogicalSectors(const std::string& drive, std::uint32_t start, std::uint16_t count, void* buffer);

@@ -1,0 +1,1 @@
+// Anchors the health library while it has no other translation unit.

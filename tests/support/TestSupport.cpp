@@ -1,0 +1,74 @@
+#include "TestSupport.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace vt::test {
+
+std::string ImagePath(const std::string& name) { return std::string(VT_IMAGE_DIR) + "/" + name; }
+
+std::string FixturePath(const std::string& name) { return std::string(VT_FIXTURE_DIR) + "/" + name; }
+
+void InstallProfile(const std::string& profileText) {
+    std::string text = profileText;
+    if (text.find("hide_real_devices") == std::string::npos) text = "[machine]\nhide_real_devices=1\n" + text;
+    platform::Machine::Install(platform::Machine::FromProfileText(text, VT_IMAGE_DIR));
+}
+
+std::uint64_t FileChecksum(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::uint64_t h = 1469598103934665603ULL;
+    std::array<char, 1 << 16> buf;
+    while (in) {
+        in.read(buf.data(), buf.size());
+        for (std::streamsize i = 0; i < in.gcount(); ++i) {
+            h ^= static_cast<unsigned char>(buf[static_cast<std::size_t>(i)]);
+            h *= 1099511628211ULL;
+        }
+    }
+    return h;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadTextFile(const std::string& path) {
+    auto bytes = ReadWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vantrel-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    std::string text;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+    int status = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace vt::test

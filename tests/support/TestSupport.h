@@ -1,0 +1,46 @@
+// Helpers shared by the tests: where the test images are, installing a
+// machine profile, checksums of images, and reading files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MachineProfile.h"
+
+namespace vt::test {
+
+// Full path of an image built by tests/fixtures (in the build's image folder).
+std::string ImagePath(const std::string& name);
+// Full path of a file in tests/fixtures.
+std::string FixturePath(const std::string& name);
+
+// Installs a machine from profile text (ini, see MachineProfile.h) whose
+// relative paths are taken from the image folder; real devices are hidden
+// unless the text says otherwise.
+void InstallProfile(const std::string& profileText);
+
+// 64-bit FNV-1a over a whole file: before/after checks that nothing wrote it.
+std::uint64_t FileChecksum(const std::string& path);
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+std::string ReadTextFile(const std::string& path);
+
+// A fresh empty folder under the system's temporary folder; removed with
+// the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Runs a shell command, returns its exit status; output to out when given.
+int RunCommand(const std::string& command, std::string* out = nullptr);
+
+}  // namespace vt::test
