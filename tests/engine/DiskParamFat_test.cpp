@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "DiskParam.h"
+#include "DiskUtils.h"
 #include "MachineProfile.h"
 #include "Recorders.h"
 #include "System.h"
@@ -115,6 +116,42 @@ TEST_P(FatImageScan, ListingMatchesWhatTheToolsWrote) {
 INSTANTIATE_TEST_SUITE_P(Images, FatImageScan,
                          ::testing::Values(ImageCase{"fat12", "A"}, ImageCase{"fat16", "C"}, ImageCase{"fat32", "E"}),
                          [](const auto& info) { return std::string(info.param.image); });
+
+TEST(FatScan, DatesAsTheToolsWroteThem) {
+    vt::test::InstallProfile("[logical.C]\nimage=fat16.img\n");
+    TUndelete u;
+    TLogiDrive* d = u.Drives.front().get();
+    ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+    const auto value = [](const TFatDirEntry& e, bool created) {
+        double v = -1;
+        const bool ok = created ? FatDateTimeToDateTime(e.CrtDate.get(), e.CrtTime.get(), v)
+                                : FatDateTimeToDateTime(e.WrtDate.get(), e.WrtTime.get(), v);
+        return ok ? v : -1;
+    };
+    // 2023-07-01 08:30:00 (the sources' time) and 2024-03-15 10:20:30 (the
+    // clock the folders were made under), as days since 1899-12-30.
+    const double source = 45108 + (8 * 3600 + 30 * 60) / 86400.0;
+    const double clock = 45366 + (10 * 3600 + 20 * 60 + 30) / 86400.0;
+    const TMidEntry* readme = FindByPath(*d, "Readme.txt");
+    const TMidEntry* photos = FindByPath(*d, "Photos");
+    ASSERT_TRUE(readme && photos);
+    EXPECT_NEAR(value(readme->DirEntry, false), source, 1e-9);
+    EXPECT_NEAR(value(readme->DirEntry, true), source, 1e-9);
+    EXPECT_NEAR(value(photos->DirEntry, true), clock, 1e-9);
+}
+
+TEST(FatScan, Windows9xReadsTheSameListing) {
+    vt::test::InstallProfile("[machine]\nfamily=9x\nhide_real_devices=1\n[logical.C]\nimage=fat16.img\n"
+                             "[logical.E]\nimage=fat32.img\n");
+    DiskUtils::Initialize();
+    TUndelete u;
+    for (auto& d : u.Drives) {
+        ASSERT_TRUE(u.OpenDrive(d.get(), false, nullptr, nullptr)) << d->Name;
+        EXPECT_EQ(Listing(*d), ReadManifest(d->Name == "C:" ? "fat16.manifest" : "fat32.manifest")) << d->Name;
+    }
+    vt::test::InstallProfile("[logical.C]\nimage=fat16.img\n");
+    DiskUtils::Initialize();
+}
 
 TEST(FatScan, RootOrderFollowsShortNames) {
     vt::test::InstallProfile("[logical.C]\nimage=fat16.img\n");
@@ -346,17 +383,19 @@ std::array<std::uint8_t, 32> Lfn(std::uint8_t seq, std::uint8_t sum, const std::
     return e;
 }
 
-std::vector<std::string> Scan(const MemFat& v, TUndelete*& engine, std::vector<platform::MessageBoxCall>* boxes = nullptr) {
-    v.Install();
-    platform::MessageBoxRecorder rec;
-    static std::unique_ptr<TUndelete> keep;
-    keep = std::make_unique<TUndelete>();
-    engine = keep.get();
-    EXPECT_TRUE(engine->OpenDrive(engine->Drives.front().get(), false, nullptr, nullptr));
-    if (boxes) *boxes = rec.calls;
+struct Scanned {
+    std::unique_ptr<TUndelete> engine;
     std::vector<std::string> lines;
-    for (const auto& e : engine->Current->Entries) lines.push_back(Line(*e));
-    return lines;
+};
+
+// Installs the volume as C: and opens it with a new engine.
+Scanned Scan(const MemFat& v) {
+    v.Install();
+    platform::MessageBoxRecorder boxes;
+    Scanned r{std::make_unique<TUndelete>(), {}};
+    EXPECT_TRUE(r.engine->OpenDrive(r.engine->Drives.front().get(), false, nullptr, nullptr));
+    for (const auto& e : r.engine->Current->Entries) r.lines.push_back(Line(*e));
+    return r;
 }
 
 }  // namespace
@@ -380,8 +419,8 @@ TEST(FatEntryRules, SkipsAndKeepsTable) {
     put(Lfn(0x41, 0x22, u"  Spaced long  "));                      // trimmed long name
     put(MemFat::Entry("SPACED~1TXT", 0x20, 8, 2));
     put(MemFat::Entry("           ", 0x20, 9, 3));                 // blank name: skipped
-    TUndelete* u = nullptr;
-    const auto lines = Scan(v, u);
+    const Scanned r = Scan(v);
+    const auto& lines = r.lines;
     const std::multiset<std::string> got(lines.begin(), lines.end());
     EXPECT_EQ(got, (std::multiset<std::string>{"0\t10\tNext.txt", "1\t0\t?ero.txt", "0\t1\treadme.txt",
                                                "0\t1\tMIXED.TXT", "0\t2\tSpaced long"}));
@@ -394,8 +433,8 @@ TEST(FatEntryRules, Fat32CaseRuleAndRootClusterEntries) {
     v.Write(o + 32, MemFat::Entry("LOWER   TXT", 0x20, 4, 1, 0x08));
     v.Write(o + 64, MemFat::Entry("BOTH    TXT", 0x20, 5, 1, 0x18));
     v.Write(o + 96, MemFat::Entry("ROOTLINK   ", 0x10, 2, 0));  // names the root cluster: skipped
-    TUndelete* u = nullptr;
-    const auto lines = Scan(v, u);
+    const Scanned r = Scan(v);
+    const auto& lines = r.lines;
     EXPECT_EQ(lines, (std::vector<std::string>{"0\t1\tBOTH.TXT", "0\t1\tlower.txt", "0\t1\tREADME.TXT"}));
 }
 
@@ -411,8 +450,8 @@ TEST(FatCycles, FolderLeadingBackToAncestorIsListedNotEntered) {
     // root's: with a root of 2 sectors and 1 sector per cluster, cluster 0
     // maps to RootStart.
     v.Write(v.RootOffset() + 32, MemFat::Entry("\xE5" "ROOTY     ", 0x10, 0, 0));
-    TUndelete* u = nullptr;
-    const auto lines = Scan(v, u);
+    const Scanned r = Scan(v);
+    const auto& lines = r.lines;
     const std::multiset<std::string> got(lines.begin(), lines.end());
     EXPECT_EQ(got, (std::multiset<std::string>{"0\t0\tA", "0\t0\tA/B", "0\t0\tA/B/Back", "0\t7\tA/B/File.txt",
                                                "1\t0\t?rooty"}));
@@ -433,8 +472,8 @@ TEST(FatCycles, SharedFolderClustersDoNotExplode) {
             v.Write(o + 32, MemFat::Entry(n2, 0x10, 4 + i, 0));
         }
     }
-    TUndelete* u = nullptr;
-    const auto lines = Scan(v, u);
+    const Scanned r = Scan(v);
+    const auto& lines = r.lines;
     EXPECT_FALSE(lines.empty());
     EXPECT_LT(lines.size(), 1000000u);
 }
@@ -443,8 +482,8 @@ TEST(FatChain, Fat12WindowAtSectorOneForCluster500) {
     MemFat v(vt::fsFat12, 2000, 9);
     v.SetFat(500, 501);
     v.SetFat(501, 0xFFF);
-    TUndelete* u = nullptr;
-    Scan(v, u);
+    const Scanned r = Scan(v);
+    TUndelete* u = r.engine.get();
     EXPECT_EQ(u->FatSectorOfCluster(500), 1u);  // Ceil(750 / 512) - 1
     EXPECT_TRUE(u->ClusterInFatWindow(500, 1));
     EXPECT_FALSE(u->ClusterInFatWindow(500, 2));
@@ -489,8 +528,8 @@ TEST(FatChain, EndsTable) {
     for (const Case& c : cases) {
         MemFat v(c.type, c.type == vt::fsFat32 ? 600 : 200, c.type == vt::fsFat32 ? 8 : 1);
         for (std::size_t i = 0; i < c.links.size(); ++i) v.SetFat(3 + static_cast<std::uint32_t>(i), c.links[i]);
-        TUndelete* u = nullptr;
-        Scan(v, u);
+        const Scanned r = Scan(v);
+        TUndelete* u = r.engine.get();
         std::array<std::uint32_t, vt::fat::kMaxChain> chain;
         int count = 0;
         EXPECT_EQ(u->GetClusterChain(3, chain, count), c.ok) << c.name;
@@ -502,8 +541,8 @@ TEST(FatChain, LongChainYieldsFirst512) {
     MemFat v(vt::fsFat32, 1400, 8, 1);
     for (std::uint32_t c = 3; c < 603; ++c) v.SetFat(c, c + 1);
     v.SetFat(603, 0x0FFFFFFF);
-    TUndelete* u = nullptr;
-    Scan(v, u);
+    const Scanned r = Scan(v);
+    TUndelete* u = r.engine.get();
     std::array<std::uint32_t, vt::fat::kMaxChain> chain;
     int count = 0;
     EXPECT_FALSE(u->GetClusterChain(3, chain, count));
@@ -521,8 +560,9 @@ TEST(FatDamage, ZeroSectorsPerClusterAndTruncatedImages) {
         v.Write(v.RootOffset() + 32, MemFat::Entry("FILE    TXT", 0x20, 4, 9));
         v.Folder(3, 0);
         v.img[0x0D] = 0;
-        TUndelete* u = nullptr;
-        const auto lines = Scan(v, u);
+        const Scanned r = Scan(v);
+        const auto& lines = r.lines;
+        TUndelete* u = r.engine.get();
         const std::multiset<std::string> got(lines.begin(), lines.end());
         EXPECT_EQ(got, (std::multiset<std::string>{"0\t0\tSub", "0\t9\tFile.txt"})) << "the root is still read";
         EXPECT_EQ(u->GetTotalClusters(), 0u);
