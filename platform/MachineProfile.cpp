@@ -270,6 +270,7 @@ MachineConfig Machine::FromProfileText(const std::string& text, const std::strin
     else if (family != "nt") throw std::runtime_error("unknown family: " + family);
     c.build9x = static_cast<std::uint32_t>(ini.ReadInteger("machine", "build", 2222));
     c.int13extLoads = ini.ReadString("machine", "int13ext", "") != "missing";
+    c.smartVsdLoads = ini.ReadString("machine", "smartvsd", "") != "missing";
     bool hideReal = ini.ReadBool("machine", "hide_real_devices", false);
 
     auto resolve = [&](const std::string& p) {
