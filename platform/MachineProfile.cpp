@@ -175,8 +175,10 @@ char FreeLetter(const MachineConfig& c, char from) {
 }
 
 int FreeNumber(const MachineConfig& c) {
+    // A simulated S.M.A.R.T. drive holds its number even without an image.
     for (int n = 0; n < 128; ++n)
-        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }))
+        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }) &&
+            std::none_of(c.smart.begin(), c.smart.end(), [&](const SmartDriveConfig& d) { return d.number == n; }))
             return n;
     return -1;
 }

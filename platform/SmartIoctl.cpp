@@ -107,7 +107,7 @@ win::BYTE DeviceMap() {
 // One command to a real disk through the SCSI generic interface. The disk's
 // descriptor is the store's, opened read-only; as root that suffices for
 // the pass-through, and only the commands AtaPassThrough16 admits are sent.
-bool SgIoCommand(int fd, const Cdb16& cdb, win::DWORD dataSize, std::uint8_t* data, win::BYTE& ataError,
+bool SgIoCommand(int fd, const Cdb16& cdb, win::DWORD dataSize, std::uint8_t* data, win::DRIVERSTATUS& status,
                  win::DWORD& lastError) {
     std::array<std::uint8_t, 64> sense{};
     sg_io_hdr_t io;
@@ -122,13 +122,19 @@ bool SgIoCommand(int fd, const Cdb16& cdb, win::DWORD dataSize, std::uint8_t* da
     io.mx_sb_len = static_cast<unsigned char>(sense.size());
     io.timeout = 30000;  // ms: a drive spinning up answers within this
     if (::ioctl(fd, SG_IO, &io) < 0) {
+        // Not a disk that takes SCSI commands (a loop or virtio device), or
+        // no right to send them (not root).
+        status.bDriverError = win::SMART_NOT_SUPPORTED;
         lastError = errno == EPERM || errno == EACCES ? win::ERROR_ACCESS_DENIED : win::ERROR_NOT_SUPPORTED;
         return false;
     }
     AtaOutcome o = EvaluateSgIo(io.status, io.host_status, io.driver_status,
                                 std::span<const std::uint8_t>(sense.data(), std::min<std::size_t>(io.sb_len_wr, sense.size())));
-    ataError = o.error;
-    if (!o.ok) lastError = win::ERROR_IO_DEVICE;
+    if (!o.ok) {
+        status.bDriverError = win::SMART_IDE_ERROR;
+        status.bIDEError = o.error;
+        lastError = win::ERROR_IO_DEVICE;
+    }
     return o.ok;
 }
 
@@ -361,12 +367,7 @@ win::BOOL SmartDeviceIoControl(Device& device, win::DWORD code, void* in, win::D
         }
     } else if (t.disk) {
         if (std::optional<Cdb16> cdb = AtaPassThrough16(code, rq.irDriveRegs, dataSize)) {
-            win::BYTE ataError = 0;
-            ok = SgIoCommand(t.disk->Fd(), *cdb, dataSize, data.data(), ataError, lastError);
-            if (!ok) {
-                header.DriverStatus.bDriverError = win::SMART_IDE_ERROR;
-                header.DriverStatus.bIDEError = ataError;
-            }
+            ok = SgIoCommand(t.disk->Fd(), *cdb, dataSize, data.data(), header.DriverStatus, lastError);
         } else {
             header.DriverStatus.bDriverError = win::SMART_INVALID_COMMAND;
             lastError = win::ERROR_INVALID_PARAMETER;

@@ -372,6 +372,35 @@ TEST(SmartDrive, AnAtapiDeviceIdentifiesButHasNoSmartData) {
     win::CloseHandle(h);
 }
 
+// A real block device goes to the ATA pass-through. A loop device takes no
+// SCSI commands: the commands fail cleanly and nothing is written.
+TEST(SmartDrive, ARealBlockDeviceThatTakesNoPassThroughFailsCleanly) {
+    vt::test::TempDir dir;
+    const std::string image = dir.Path() + "/disk.img";
+    ASSERT_EQ(vt::test::RunCommand("truncate -s 1M " + image), 0);
+    std::string loop;
+    if (vt::test::RunCommand("losetup -f --show " + image, &loop) != 0) GTEST_SKIP() << "no loop device: " << loop;
+    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
+    const auto before = vt::test::FileChecksum(image);
+    {
+        vt::test::InstallProfile("[physical.0]\nimage=" + loop + "\n");
+        win::HANDLE h = OpenSmartDevice(0);
+        EXPECT_NE(h, win::INVALID_HANDLE_VALUE);
+        TSmartDriveRec rec;
+        std::memset(static_cast<void*>(&rec), 0x11, sizeof rec);
+        const TSmartDriveRec recBefore = rec;
+        TSmartDataBlock block{};
+        EXPECT_FALSE(SmartIdentify(h, rec, 0));
+        EXPECT_FALSE(SmartEnable(h, 0));
+        EXPECT_FALSE(SmartReadValues(h, block, 0));
+        EXPECT_EQ(std::memcmp(&rec, &recBefore, sizeof rec), 0);
+        win::CloseHandle(h);
+        vt::test::InstallProfile("");
+    }
+    vt::test::RunCommand("losetup -d " + loop);
+    EXPECT_EQ(vt::test::FileChecksum(image), before);
+}
+
 TEST(SmartDataBlock, AllZeroIdsHoldNoAttribute) {
     TSmartDataBlock block{};
     for (int i = 0; i < kSmartEntryCount; ++i) EXPECT_EQ(block.Attr(i).Id, 0);

@@ -479,3 +479,21 @@ TEST_F(SmartDevice, SmartVsdOpensOnlyOn9xAndChecksTheDriveNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SmartProfile, ARealDiskDoesNotTakeTheNumberOfASimulatedDrive) {
+    // A sysfs tree with one whole disk of 100 sectors.
+    vt::test::TempDir sys;
+    const std::string disk = sys.Path() + "/block/vdz";
+    ASSERT_EQ(vt::test::RunCommand("mkdir -p " + disk + " && echo 100 > " + disk + "/size && echo 0 > " + disk +
+                                   "/removable"),
+              0);
+    platform::MachineConfig c = platform::Machine::FromProfileText("[smart.0]\nfile=x.smart\n", "/tmp", false);
+    platform::Machine::AddRealDevices(c, sys.Path());
+    ASSERT_EQ(c.physical.size(), 1u);
+    EXPECT_EQ(c.physical[0].number, 1);
+    EXPECT_EQ(c.physical[0].source, "/dev/vdz");
+}
+
+}  // namespace
