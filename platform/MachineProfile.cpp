@@ -283,12 +283,13 @@ MachineConfig Machine::FromProfileText(const std::string& text, const std::strin
         std::string lower = section;
         for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         auto storeFor = [&]() -> std::shared_ptr<BackingStore> {
+            auto ranges = ParseSectorRanges(ini.ReadString(section, "unreadable", ""));
             std::string image = resolve(ini.ReadString(section, "image", ""));
             if (image.empty()) return nullptr;
             auto store = BackingStore::OpenFile(image, ParseBytes(ini.ReadString(section, "offset", ""), 0),
                                                 ParseBytes(ini.ReadString(section, "size", ""), UINT64_MAX));
             if (!store->Valid()) throw std::runtime_error("cannot open image " + image + ": " + std::strerror(store->OpenError()));
-            store->unreadable = ParseSectorRanges(ini.ReadString(section, "unreadable", ""));
+            store->unreadable = std::move(ranges);
             return store;
         };
         if (lower.rfind("logical.", 0) == 0 && lower.size() == 9) {
