@@ -100,18 +100,21 @@ static void write_data(ntfs_inode *ni, const unsigned char *buf, s64 len) {
 }
 
 static void make_files(int files, int folders) {
-    ntfs_inode *root = ntfs_inode_open(vol, FILE_root);
-    if (!root) die("root");
     unsigned char *buf = malloc(16384);
     for (int d = 0; d < folders; d++) {
         char path[96], name[64];
         snprintf(name, sizeof name, "Folder %03d", d);
         snprintf(path, sizeof path, "/%s", name);
-        if (ntfs_inode_close(create(root, name, S_IFDIR))) die("close folder");
+        /* No inode stays open across the steps: a second open copy of one
+         * inode lets the library's inode cache hand out a stale one. The
+         * folder closes before the new inode, whose closing updates its
+         * entry in the folder's index. */
+        ntfs_inode *root = ntfs_inode_open(vol, FILE_root);
+        if (!root) die("root");
+        ntfs_inode *made = create(root, name, S_IFDIR);
+        if (ntfs_inode_close(root) || ntfs_inode_close(made)) die("close folder");
         int first = files * d / folders, last = files * (d + 1) / folders;
         for (int f = first; f < last; f++) {
-            /* The folder is opened per file and closed before the file:
-             * closing the file updates its entry in the folder's index. */
             ntfs_inode *dir = ntfs_pathname_to_inode(vol, NULL, path);
             if (!dir) die(path);
             snprintf(name, sizeof name, "Document %05d.txt", f);
@@ -142,7 +145,6 @@ static void make_files(int files, int folders) {
         if (ntfs_delete(vol, NULL, ni, dir, u, (u8)n)) die("delete");
     }
     free(buf);
-    ntfs_inode_close(root);
 }
 
 static void make_compressed(s64 mib) {

@@ -6,7 +6,7 @@
 //   vantrel-bench tree DIR FILES FOLDERS
 //       writes the source tree of the FAT volume (FILES files in FOLDERS
 //       folders, sizes 0 to 32 KiB, contents from a fixed generator)
-//   vantrel-bench run IMAGES OUTDIR RUNS [--smoke]
+//   vantrel-bench run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]
 //       runs every workload RUNS times (each run in a child process of its
 //       own, so that its peak memory is its own) and writes OUTDIR/bench.tsv
 //       and OUTDIR/bench.txt
@@ -326,12 +326,18 @@ struct Suite {
     std::string images, out;
     int runs = 5;
     bool smoke = false;
+    std::string only;  // runs only the workloads whose name holds this text
     bool sleuthkit = false, testdisk = false;
     std::vector<Row> rows;
 
+    // Target folder of recoveries (ours and the peers'): on tmpfs when the
+    // machine has one, so that the target file system's own cost (ext4
+    // creating inodes after many deletions) does not swamp the engines'.
+    std::string scratch;
+
     std::string Img(const std::string& name) const { return images + "/" + name; }
     std::string Scratch() const {
-        const std::string d = out + "/scratch";
+        const std::string& d = scratch;
         fs::remove_all(d);
         fs::create_directories(d);
         return d;
@@ -375,6 +381,13 @@ struct Suite {
         }
     }
 
+    void Add(const std::string& name, const std::string& unit, const std::function<void(Row&)>& measure) {
+        if (!only.empty() && name.find(only) == std::string::npos) return;
+        Row row(name, unit);
+        measure(row);
+        rows.push_back(std::move(row));
+    }
+
     static std::uint64_t FileSize(const std::string& p) {
         std::error_code ec;
         const auto s = fs::file_size(p, ec);
@@ -385,27 +398,22 @@ struct Suite {
         sleuthkit = HaveTool("fls") && HaveTool("tsk_recover") && HaveTool("icat");
         testdisk = HaveTool("testdisk");
         const std::string fat = Img("fat32.img"), ntfs = Img("ntfs.img"), packed = Img("compressed.img");
-        {
-            Row row{"standard FAT32 scan", "entries/s"};
+        Add("standard FAT32 scan", "entries/s", [&](Row& row) {
             if (!FileSize(fat)) row.available = "image missing";
             else {
                 Ours(row, [&] { return StandardScan(fat); });
                 Peer(row, "fls -r -p", sleuthkit, {"fls", "-r", "-p", fat});
                 Limit(row, fat, 0, FileSize(fat));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"standard NTFS scan", "entries/s"};
+        });
+        Add("standard NTFS scan", "entries/s", [&](Row& row) {
             row.available = "not available: the standard NTFS scan is not on this branch yet";
             if (FileSize(ntfs)) {
                 Peer(row, "fls -r -p", sleuthkit, {"fls", "-r", "-p", ntfs});
                 Limit(row, ntfs, 0, FileSize(ntfs));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"advanced partition scan + listings", "MB/s"};
+        });
+        Add("advanced partition scan + listings", "MB/s", [&](Row& row) {
             row.available = "not available: the advanced engine is not on this branch yet";
             const std::string disk = Img("disk.img");
             if (FileSize(disk)) {
@@ -414,10 +422,8 @@ struct Suite {
                      "TestDisk reads the disk for boot sectors of lost partitions only; it lists no files");
                 Limit(row, disk, 0, FileSize(disk));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"advanced deep scan", "MB/s"};
+        });
+        Add("advanced deep scan", "MB/s", [&](Row& row) {
             row.available = "not available: the advanced engine is not on this branch yet";
             const std::string disk = Img("deep.img");
             if (FileSize(disk)) {
@@ -426,40 +432,33 @@ struct Suite {
                      "TestDisk looks for boot sectors, not for folders and records");
                 Limit(row, disk, 0, FileSize(disk));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"standard FAT32 recovery (all files)", "MB/s"};
+        });
+        Add("standard FAT32 recovery (all files)", "MB/s", [&](Row& row) {
             if (!FileSize(fat)) row.available = "image missing";
             else {
-                Ours(row, [&] { return StandardRecovery(fat, out + "/scratch"); });
+                Ours(row, [&] { return StandardRecovery(fat, scratch); });
                 Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", fat, "@OUT"});
                 Limit(row, fat, 0, FileSize(fat));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"standard NTFS recovery (all files)", "MB/s"};
+        });
+        Add("standard NTFS recovery (all files)", "MB/s", [&](Row& row) {
             row.available = "not available: the NTFS recovery is not on this branch yet";
             if (FileSize(ntfs)) {
                 Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", ntfs, "@OUT"});
                 Limit(row, ntfs, 0, FileSize(ntfs));
             }
-            rows.push_back(std::move(row));
-        }
-        {
-            Row row{"compressed NTFS file (LZNT1)", "MB/s"};
+        });
+        Add("compressed NTFS file (LZNT1)", "MB/s", [&](Row& row) {
             const auto file = ReadRuns(Img("compressed.runs"));
             if (!FileSize(packed) || !file) row.available = "image missing";
             else {
-                Ours(row, [&] { return Decompress(packed, *file, out + "/scratch"); });
+                Ours(row, [&] { return Decompress(packed, *file, scratch); });
                 Peer(row, "icat", sleuthkit, {"icat", packed, std::to_string(file->record)}, true);
                 Limit(row, packed, static_cast<std::uint64_t>(file->firstLcn) * file->clusterBytes,
                       static_cast<std::uint64_t>(file->endLcn - file->firstLcn) * file->clusterBytes);
             }
-            rows.push_back(std::move(row));
-        }
-        fs::remove_all(out + "/scratch");
+        });
+        fs::remove_all(scratch);
     }
 
     // ---------------------------------------------------------- output
@@ -546,12 +545,19 @@ int main(int argc, char** argv) {
         s.images = fs::absolute(args[1]).string();
         s.out = fs::absolute(args[2]).string();
         s.runs = std::max(1, std::stoi(args[3]));
-        s.smoke = std::find(args.begin(), args.end(), "--smoke") != args.end();
+        for (std::size_t i = 4; i < args.size(); ++i) {
+            if (args[i] == "--smoke") s.smoke = true;
+            if (args[i] == "--only" && i + 1 < args.size()) s.only = args[++i];
+        }
         fs::create_directories(s.out);
+        std::error_code ec;
+        s.scratch = (fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm")
+                                                                                          : s.out) +
+                    "/vantrel-bench-scratch-" + std::to_string(::getpid());
         s.Run();
         const int failures = s.Report();
         return failures == 0 ? 0 : 1;
     }
-    std::cerr << "usage: vantrel-bench tree DIR FILES FOLDERS | run IMAGES OUTDIR RUNS [--smoke]\n";
+    std::cerr << "usage: vantrel-bench tree DIR FILES FOLDERS | run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]\n";
     return 2;
 }
