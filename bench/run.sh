@@ -31,6 +31,7 @@ while [ $# -gt 0 ]; do
     --disk-mib) disk_mib=$2; shift ;;
     --deep-mib) deep_mib=$2; shift ;;
     --packed-mib) packed_mib=$2; shift ;;
+    -h|--help) sed -n '2,11p' "$0" | cut -c3-; exit 0 ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -45,7 +46,8 @@ mkdir -p "$images" "$out"
 if ! command -v fls >/dev/null || ! command -v tsk_recover >/dev/null || ! command -v testdisk >/dev/null; then
   sudo=; [ "$(id -u)" = 0 ] || sudo="sudo -n"
   if command -v apt-get >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q sleuthkit testdisk >/dev/null 2>&1 ||
+    DEBIAN_FRONTEND=noninteractive timeout 300 $sudo apt-get install -y -q --no-install-recommends \
+      sleuthkit testdisk >/dev/null 2>&1 ||
       echo "run.sh: could not install sleuthkit/testdisk; their columns stay empty" >&2
   fi
 fi
