@@ -2,12 +2,14 @@
 // start-up and lists the drives headless.
 #include <cstdio>
 
+#include "DiskParam.h"
 #include "DiskUtils.h"
 #include "MachineProfile.h"
 #include "int13ext.h"
 
 int main() {
     DiskUtils::Initialize();
+    DiskParam::Initialize();
     if (!int13ext::Initialize()) return 1;
     std::printf("Vantrel 2.0 (headless: the windows are not built yet)\n");
     for (const auto& d : platform::Machine::Current().Config().logical)
