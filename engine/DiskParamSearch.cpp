@@ -100,7 +100,7 @@ bool TUndelete::ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::u
             Buffer.fill(0);
             const std::size_t n =
                 std::min<std::size_t>({attr.Resident->ValueLength.get(), Buffer.size(), attr.Data.size()});
-            std::memcpy(Buffer.data(), attr.Data.data(), n);
+            if (n) std::memcpy(Buffer.data(), attr.Data.data(), n);
             return true;
         }
         if (runs.empty()) return false;

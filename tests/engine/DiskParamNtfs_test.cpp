@@ -319,6 +319,83 @@ TEST_F(SyntheticVolume, TableBeyond32BitSectors) {
     EXPECT_EQ(head[3], 0);
 }
 
+namespace {
+
+std::vector<std::uint8_t> ListEntry(std::uint32_t type, std::uint64_t ref, std::uint64_t vcn = 0) {
+    std::vector<std::uint8_t> e(32, 0);
+    vt::test::PutLe(e, 0, type, 4);
+    vt::test::PutLe(e, 4, 32, 2);
+    vt::test::PutLe(e, 8, vcn, 8);
+    vt::test::PutLe(e, 0x10, ref, 8);
+    return e;
+}
+
+std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// An extension record holding one $DATA extent.
+std::vector<std::uint8_t> DataExtent(const std::vector<vt::test::Run>& runs, std::uint64_t vcn, std::uint64_t real) {
+    vt::test::RecordBuilder rb;
+    rb.NonResident(0x80, vt::test::EncodeRuns(runs), 8192, real, u"", 0, vcn);
+    return rb.Finish();
+}
+
+}  // namespace
+
+TEST_F(SyntheticVolume, AttributeListsOfTheTableAndOfAFile) {
+    // The table in two extents, the second one named in an extension record
+    // (17) that its attribute list points to; a file whose $DATA lies in
+    // two extension records (26, 27) listed in its resident list.
+    NtfsTestVolume v(Image("list.img"), 8, 4, 4096);
+    vt::test::RecordBuilder mft;
+    mft.Resident(0x10, vt::test::StdInfoValue(0, 0, 0, 0, 6));
+    mft.Resident(0x20, Concat({ListEntry(0x10, 0), ListEntry(0x30, 0), ListEntry(0x80, 0), ListEntry(0x80, 17, 6)}));
+    mft.Resident(0x30, vt::test::FileNameValue(5, u"$MFT", 6));
+    mft.NonResident(0x80, vt::test::EncodeRuns({{4, 6}}), 40 * 1024, 40 * 1024);
+    v.Record(32, mft.Finish());
+    v.Record(32 + 2 * 17, DataExtent({{100, 4}}, 6, 0));
+    v.Record(32 + 2 * 20, SimpleRecord(u"first-extent.txt", 5));
+    // Every record of a table is formatted; the extent correction looks
+    // for the first one's "FILE".
+    v.Record(800, vt::test::RecordBuilder(0).Finish());
+    v.Record(800 + 2 * (30 - 24), SimpleRecord(u"second-extent.txt", 5));
+    vt::test::RecordBuilder file;
+    file.Resident(0x10, vt::test::StdInfoValue(1, 2, 3, 4));
+    file.Resident(0x20, Concat({ListEntry(0x10, 25), ListEntry(0x30, 25), ListEntry(0x80, 26), ListEntry(0x80, 27, 1)}));
+    file.Resident(0x30, vt::test::FileNameValue(5, u"listed.bin"));
+    v.Record(800 + 2 * (25 - 24), file.Finish());
+    v.Record(800 + 2 * (26 - 24), DataExtent({{200, 1}}, 0, 5000));
+    v.Record(800 + 2 * (27 - 24), DataExtent({{300, 1}}, 1, 0));
+    v.Bytes(200 * 8 * 512, {'H', 'E', 'L', 'L', 'O'});
+    Install("list.img");
+    ASSERT_TRUE(u_->OpenDrive(drive_, false, nullptr, nullptr));
+    EXPECT_EQ(u_->MftRuns, (TRunTable{{32, 24}, {800, 16}}));
+    ASSERT_NE(ByName(*drive_, "first-extent.txt"), nullptr);
+    EXPECT_EQ(ByName(*drive_, "first-extent.txt")->RecordNo, 20);
+    ASSERT_NE(ByName(*drive_, "second-extent.txt"), nullptr);
+    EXPECT_EQ(ByName(*drive_, "second-extent.txt")->RecordNo, 30);
+    EXPECT_EQ(ByName(*drive_, "second-extent.txt")->RecordSector, 812);
+    const tntfsfilerecord* listed = ByName(*drive_, "listed.bin");
+    ASSERT_NE(listed, nullptr);
+    // Sizes from the first $DATA entry's record.
+    EXPECT_EQ(listed->DataSize, 5000);
+    EXPECT_EQ(listed->AllocatedSize, 8192);
+    // Both extents' runs, in list order.
+    TAttribute attr;
+    ASSERT_TRUE(u_->ReadMftAttribute(25, 0x20, listed->RecordSector, attr));
+    trunlist runs;
+    ASSERT_TRUE(u_->ReadAttributeListRuns(attr.Data, runs, true, attr));
+    EXPECT_EQ(runs, (trunlist{{200, 1}, {300, 1}}));
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(u_->ReadFileHead(listed, head));
+    EXPECT_EQ(std::string(head.begin(), head.begin() + 5), "HELLO");
+    // A list shorter than one entry gives False.
+    EXPECT_FALSE(u_->ReadAttributeListRuns(std::vector<std::uint8_t>(25, 0), runs, true, attr));
+}
+
 // ---- lookups and linking on lists made by hand ----
 
 namespace {
@@ -381,6 +458,11 @@ TEST(LinkNtfsParents, CyclesEndTheDescent) {
     EXPECT_EQ(ByName(*d, "under-a")->Parent, ByName(*d, "loop-b"));
     EXPECT_EQ(ByName(*d, "under-b")->Parent, ByName(*d, "loop-a"));
     EXPECT_EQ(ByName(*d, "[文件夹]0")->Parent, nullptr);
+    // The search's descent ends on the same cycles: each entry once.
+    ASSERT_TRUE(u.SearchEntries("", false, 0, 0, 0, -1, -1, 0, false));
+    EXPECT_EQ(u.Found.size(), list.size());
+    const std::set<void*> distinct(u.Found.begin(), u.Found.end());
+    EXPECT_EQ(distinct.size(), list.size());
 }
 
 TEST(MftPosToSector, UsesTheTableOfTheDriveBeingRead) {
