@@ -39,7 +39,7 @@ THexDump::THexDump(QWidget* owner) : QAbstractScrollArea(owner) {
             sb->setSliderPosition(TopLine);
     });
     connect(sb, &QAbstractSlider::valueChanged, this, [this](int v) {
-        if (v != TopLine) {
+        if (!settingRange_ && v != TopLine) {
             TopLine = ClampLine(v);
             viewport()->update();
         }
@@ -108,7 +108,11 @@ void THexDump::CalcLayout() {
 
 void THexDump::UpdateScrollRange() {
     QScrollBar* sb = verticalScrollBar();
+    // A smaller range moves the bar's thumb, not TopLine: the view keeps its
+    // line until it is scrolled.
+    settingRange_ = true;
     sb->setRange(0, std::max(0, LineCount - 1));
+    settingRange_ = false;
     sb->setPageStep(std::max(1, VisibleLines - 1));
 }
 

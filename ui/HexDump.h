@@ -84,6 +84,7 @@ private:
     bool showCharacters_ = true;
     QColor color_{Qt::white};
     std::array<QChar, 16> charCells_;
+    bool settingRange_ = false;
 };
 
 // The hex view of a window: a THexDump owned by and filling the parent, in
