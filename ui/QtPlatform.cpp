@@ -140,6 +140,16 @@ void RemovePlatformHooks() {
 namespace ui {
 
 void UseIconTheme() {
+    // Platforms without a desktop theme (offscreen) search only the
+    // resources: add the freedesktop folders of XDG_DATA_DIRS.
+    QStringList paths = QIcon::themeSearchPaths();
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty()) dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString& dir : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString icons = dir + QStringLiteral("/icons");
+        if (!paths.contains(icons)) paths << icons;
+    }
+    QIcon::setThemeSearchPaths(paths);
     const QString current = QIcon::themeName();
     if (current.isEmpty() || current == QLatin1String("hicolor")) QIcon::setThemeName(QStringLiteral("Adwaita"));
 }

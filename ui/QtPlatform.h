@@ -32,8 +32,9 @@ QIcon ShellIcon(int index);
 
 namespace ui {
 
-// Picks the freedesktop icon theme when the desktop named none (a bare X
-// server or the offscreen platform): Adwaita, which the packages bring.
+// Makes the freedesktop icon themes reachable and picks Adwaita (which the
+// packages bring) when the desktop named no theme (a bare X server, the
+// offscreen platform).
 void UseIconTheme();
 
 }  // namespace ui

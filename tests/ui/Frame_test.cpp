@@ -98,6 +98,7 @@ private slots:
         QCOMPARE(f.StatusBar->Panel(2)->width(), 50);
         QVERIFY(!f.ProgressBar1->isHidden());
         QCOMPARE(f.ProgressBar1->width(), 305);  // the default machine is Windows XP
+        QCOMPARE(f.ProgressBar1->geometry().topLeft(), f.StatusBar->Panel(1)->geometry().topLeft());
         QVERIFY(f.History);  // made when shown
         QVERIFY(f.HexView);
         QCOMPARE(f.HexView->DataSize, 2048);

@@ -131,6 +131,15 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
+    void HelpButtonWithoutHelpFileShowsNothing() {
+        // The test program's folder holds no help file.
+        QTest::mouseClick(launcher_->SpeedButton4, Qt::LeftButton);
+        QVERIFY(!QApplication::activeModalWidget());
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        QVERIFY(std::none_of(windows.begin(), windows.end(),
+                             [](QWidget* w) { return w->isVisible() && w->inherits("ui::THelpViewer"); }));
+    }
+
     void AboutButtonOpensAndFreesTheAboutBox() {
         QPointer<TfrmAbout> seen;
         vt::uitest::ModalDriver driver({[&](QWidget* modal) {
