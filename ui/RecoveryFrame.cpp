@@ -4,8 +4,10 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -132,6 +134,21 @@ void Paint(QWidget* w, std::uint32_t colorRef) {
     w->setPalette(pal);
     w->setAutoFillBackground(true);
 }
+
+// The report view's grid lines: a light rule below and right of each cell,
+// drawn after the cell's own painting.
+class TGridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(QColor(0xD8, 0xD8, 0xD8));
+        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->restore();
+    }
+};
 
 QTreeWidget* MakeList(QWidget* parent, const char* name, const std::vector<const char*>& columns) {
     auto* list = new QTreeWidget(parent);
@@ -368,6 +385,7 @@ void TRecoveryFrame::BuildPanes() {
     ListView1 = MakeList(RightSplitter, "ListView1", variant_.fileColumns);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setItemDelegate(new TGridLineDelegate(ListView1));
 
     LowerPane = new QWidget(RightSplitter);
     LowerPane->setObjectName(QString::fromLatin1(variant_.lowerPane));
@@ -458,12 +476,14 @@ int TRecoveryFrame::DrivePaneHeight() const { return LeftSplitter->sizes().value
 int TRecoveryFrame::LowerPaneHeight() const { return RightSplitter->sizes().value(1); }
 
 void TRecoveryFrame::SetLeftPaneWidth(int w) {
+    w = std::max(0, w);  // a damaged file's negative size shrinks the pane away, no further
     QList<int> sizes = MainSplitter->sizes();
     const int total = std::max(sizes.value(0) + sizes.value(1), w + 1);
     MainSplitter->setSizes({w, std::max(1, total - w)});
 }
 
 void TRecoveryFrame::SetDrivePaneHeight(int h) {
+    h = std::max(0, h);
     QList<int> sizes = LeftSplitter->sizes();
     const int total = std::max(sizes.value(0) + sizes.value(1), h + 1);
     LeftSplitter->setSizes({std::max(1, total - h), h});
@@ -508,7 +528,7 @@ void TRecoveryFrame::ApplySettings(const std::vector<int>& values) {
         const TSettingRow& row = table[i];
         switch (row.target) {
         case TSettingTarget::ColumnWidth:
-            if (QTreeWidget* list = List(row.list)) list->setColumnWidth(row.column, values[i]);
+            if (QTreeWidget* list = List(row.list)) list->setColumnWidth(row.column, std::max(0, values[i]));
             break;
         case TSettingTarget::OpenDestDir:
             OptionItem(Kind() == TFrameKind::Standard ? QStringLiteral("N4") : QStringLiteral("OpenDir"))

@@ -1,0 +1,62 @@
+#include "Program.h"
+
+#include <QApplication>
+
+#include "DiskUtils.h"
+#include "QtPlatform.h"
+#include "RecoveryFrame.h"
+#include "WindowFactory.h"
+#include "int13ext.h"
+#include "main.h"
+
+namespace ui {
+
+namespace {
+
+// The standard engine's unit start (the program folder and the shell's type
+// name for folders) and its end. The standard engine's unit brings them;
+// until then the windows take the program folder from ui::AppDir.
+void StartStandardEngineUnit() {}
+void EndStandardEngineUnit() {}
+
+}  // namespace
+
+void RegisterToolWindows() {
+    // The recovery tools show their shared frame until their own windows
+    // take its place; the health tool has none yet.
+    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
+    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
+}
+
+int RunProgram() {
+    UseIconTheme();
+    InstallPlatformHooks();
+
+    DiskUtils::Initialize();
+    StartStandardEngineUnit();
+    if (!int13ext::Initialize()) {
+        EndStandardEngineUnit();
+        DiskUtils::Finalize();
+        RemovePlatformHooks();
+        return 1;
+    }
+
+    RegisterToolWindows();
+    int result = 0;
+    {
+        TfrmVtMain launcher;
+        frmVtMain = &launcher;
+        launcher.setWindowTitle(QStringLiteral("Vantrel 2.0"));
+        launcher.show();
+        result = QApplication::exec();
+        frmVtMain = nullptr;
+    }
+
+    int13ext::Int13ExitProc();
+    EndStandardEngineUnit();
+    DiskUtils::Finalize();
+    RemovePlatformHooks();
+    return result;
+}
+
+}  // namespace ui
