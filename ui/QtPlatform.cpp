@@ -122,7 +122,8 @@ QIcon ShellIcon(int index) {
 void InstallPlatformHooks() {
     platform::SetShellTypeProvider(ShellTypeFromMime);
     platform::SetMessageBoxHandler([](const char* text, const char* caption, win::UINT type) {
-        return ShowMessageBox(QString::fromUtf8(text ? text : ""), QString::fromUtf8(caption ? caption : ""), type);
+        // Without a caption Windows titles the box "Error".
+        return ShowMessageBox(QString::fromUtf8(text ? text : ""), QString::fromUtf8(caption ? caption : "Error"), type);
     });
     platform::SetMessagePump([] {
         if (qApp) QCoreApplication::processEvents();

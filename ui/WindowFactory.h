@@ -11,6 +11,8 @@ namespace ui {
 
 enum class TTool { StandardRecovery, AdvancedRecovery, HealthDiagnosis };
 
+// Makes a new window without owner. The launcher owns and frees it, so the
+// window must not delete itself on closing (no Qt::WA_DeleteOnClose).
 using TWindowMaker = std::function<std::unique_ptr<QWidget>()>;
 
 // Registers (or, with an empty maker, removes) the window of a tool.

@@ -86,7 +86,6 @@ TfrmSelDir::TfrmSelDir(QWidget* parent)
     Button1 = new QPushButton(QStringLiteral("Browse"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(308, 31, 75, 25);
-    Button1->setAutoDefault(false);
 
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
@@ -106,11 +105,9 @@ TfrmSelDir::TfrmSelDir(QWidget* parent)
     Button2 = new QPushButton(QStringLiteral("OK"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(232, 120, 72, 25);
-    Button2->setAutoDefault(false);
     Button3 = new QPushButton(QStringLiteral("Cancel"), this);
     Button3->setObjectName(QStringLiteral("Button3"));
     Button3->setGeometry(311, 120, 72, 25);
-    Button3->setAutoDefault(false);
 
     connect(Button1, &QPushButton::clicked, this, &TfrmSelDir::Button1Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &TfrmSelDir::SpeedButton1Click);

@@ -37,7 +37,7 @@ struct Shown {
         frame->Wait = [](int) {};
         frame->IniFile = std::make_unique<platform::TIniFile>(frame->AppDirectory + frame->Variant().iniFile);
         frame->show();
-        QTest::qWaitForWindowExposed(frame.get());
+        if (!QTest::qWaitForWindowExposed(frame.get())) qWarning("window not exposed");
     }
 };
 

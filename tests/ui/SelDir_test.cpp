@@ -141,6 +141,18 @@ private slots:
         QCOMPARE(QString::fromStdString(chosen), dir.path());
     }
 
+    void EnterOnTheFocusedOkButtonConfirms() {
+        QTemporaryDir dir;
+        vt::uitest::ModalDriver driver({[&](QWidget* modal) {
+            Dialog(modal)->Edit1->setText(dir.path());
+            Dialog(modal)->Button2->setFocus();
+            QTest::keyClick(Dialog(modal)->Button2, Qt::Key_Return);
+        }});
+        std::string chosen;
+        QVERIFY(SelectTargetDir(chosen));
+        QCOMPARE(QString::fromStdString(chosen), dir.path());
+    }
+
     void EscCancelsAndTheDialogFreesItself() {
         QPointer<TfrmSelDir> seen;
         vt::uitest::ModalDriver driver({[&](QWidget* modal) {
