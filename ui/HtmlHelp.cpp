@@ -93,6 +93,9 @@ QVariant TChmBrowser::loadResource(int type, const QUrl& name) {
 THelpViewer::THelpViewer(std::shared_ptr<TChmFile> file, const QString& path, QWidget* owner)
     : QMainWindow(owner, Qt::Window), file_(std::move(file)), path_(path) {
     setAttribute(Qt::WA_DeleteOnClose);
+    // The help stays open on its own, like the system's help viewer, but it
+    // does not keep the program running once the launcher has closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("Vantrel Help"));
     browser_ = new TChmBrowser(file_, this);
     setCentralWidget(browser_);

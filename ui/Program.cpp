@@ -51,6 +51,9 @@ int RunProgram() {
         result = QApplication::exec();
         frmVtMain = nullptr;
     }
+    // A help viewer may still be open: it goes with the program.
+    QApplication::closeAllWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     int13ext::Int13ExitProc();
     EndStandardEngineUnit();

@@ -2,10 +2,12 @@
 // failure ends it there with its box, otherwise the launcher runs with its
 // caption until it is closed.
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
 #include "DiskUtils.h"
+#include "HtmlHelp.h"
 #include "MachineProfile.h"
 #include "Program.h"
 #include "UiTestSupport.h"
@@ -67,9 +69,21 @@ private slots:
         QVERIFY(!frmVtMain);
         QVERIFY(ui::HasToolWindow(ui::TTool::StandardRecovery));
         QVERIFY(ui::HasToolWindow(ui::TTool::AdvancedRecovery));
-        // The units ended: the 9x device handle is closed.
+        // The units ended: the device handles are closed.
         QCOMPARE(DiskUtils::VWin32Handle, win::INVALID_HANDLE_VALUE);
         QCOMPARE(int13ext::Int13Handle, win::INVALID_HANDLE_VALUE);
+    }
+
+    void ClosingTheLauncherEndsTheProgramWithHelpOpen() {
+        InstallMachine("[machine]\nhide_real_devices=1\n");
+        QPointer<ui::THelpViewer> viewer;
+        QTimer::singleShot(50, [&] {
+            viewer = ui::HtmlHelp(nullptr, VT_HELP_FILE, "");
+            QVERIFY(viewer);
+            frmVtMain->close();
+        });
+        QCOMPARE(ui::RunProgram(), 0);
+        QVERIFY(!viewer);  // closed and freed with the program
     }
 };
 
