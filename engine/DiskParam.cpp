@@ -1,9 +1,43 @@
 #include "DiskParam.h"
 
-#include <cctype>
-#include <string>
+#include <sys/stat.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <stdexcept>
+
+#include <iconv.h>
+
+#include "DiskUtils.h"
+#include "System.h"
+#include "WinApi.h"
+
+std::string AppDir;
+std::string FolderTypeName;
+
+const std::array<TFileSignature, 34> FileSignatures = {{
+    {"#$%", {0x2E, 0x20}}, {"exe", {0x4D, 0x5A}}, {"dll", {0x4D, 0x5A}}, {"gif", {0x47, 0x49}},
+    {"zip", {0x50, 0x4B}}, {"pdf", {0x25, 0x50}}, {"bmp", {0x42, 0x4D}}, {"ocx", {0x4D, 0x5A}},
+    {"rm", {0x2E, 0x52}},  {"ani", {0x52, 0x49}}, {"fon", {0x4D, 0x5A}}, {"chm", {0x49, 0x54}},
+    {"wav", {0x52, 0x49}}, {"bpl", {0x4D, 0x5A}}, {"tlb", {0x4D, 0x53}}, {"vxd", {0x4D, 0x5A}},
+    {"rar", {0x52, 0x61}}, {"jpg", {0xFF, 0xD8}}, {"sfx", {0x4D, 0x5A}}, {"scp", {0x3B, 0x0D}},
+    {"toc", {0x3A, 0x42}}, {"hlp", {0x3F, 0x5F}}, {"png", {0x89, 0x50}}, {"dwg", {0x41, 0x43}},
+    {"pas", {0x75, 0x6E}}, {"dpr", {0x70, 0x72}}, {"dfm", {0x6F, 0x62}}, {"avi", {0x52, 0x49}},
+    {"wma", {0x30, 0x26}}, {"icl", {0x4D, 0x5A}}, {"doc", {0xD0, 0xCF}}, {"xls", {0xD0, 0xCF}},
+    {"mdb", {0x00, 0x01}}, {"ppt", {0xD0, 0xCF}},
+}};
 
 namespace {
+
+std::string TrimBlanks(std::string s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
 
 // Eight characters at the offset, up to the first NUL, lower-cased, with
 // characters up to the blank trimmed at both ends.
@@ -12,15 +46,225 @@ std::string TypeField(std::span<const std::uint8_t> sector, std::size_t offset) 
     for (std::size_t i = 0; i < 8 && offset + i < sector.size(); ++i) {
         const std::uint8_t c = sector[offset + i];
         if (c == 0) break;
-        s += static_cast<char>(std::tolower(c));
+        s += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     }
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
+    return TrimBlanks(s);
 }
 
+// Length of the valid UTF-8 sequence at s[i], 0 when none starts there.
+std::size_t Utf8SequenceAt(const std::string& s, std::size_t i) {
+    const auto u = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = u(i);
+    if (c < 0x80) return 1;
+    std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? (c <= 0xEF ? 3 : 0) : c >= 0xC2 ? 2 : 0;
+    if (n == 0 || s.size() - i < n) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((u(i + k) & 0xC0) != 0x80) return 0;
+    if (n == 3 && c == 0xE0 && u(i + 1) < 0xA0) return 0;
+    if (n == 4 && c == 0xF0 && u(i + 1) < 0x90) return 0;
+    if (n == 4 && c == 0xF4 && u(i + 1) > 0x8F) return 0;
+    return n;
+}
+
+bool IsValidUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = Utf8SequenceAt(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+// Short names are in the OEM code page of the system that wrote them; the
+// Chinese systems this program grew up on used code page 936 (GBK). Bytes
+// that are neither UTF-8 nor GBK are kept as Latin-1 letters, so the name
+// stays readable and distinct.
+std::string OemToUtf8(const std::string& raw) {
+    if (IsValidUtf8(raw)) return raw;
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+        std::string in = raw;
+        std::string out(in.size() * 4 + 4, '\0');
+        char* ip = in.data();
+        char* op = out.data();
+        std::size_t il = in.size(), ol = out.size();
+        const std::size_t r = iconv(cd, &ip, &il, &op, &ol);
+        iconv_close(cd);
+        if (r != static_cast<std::size_t>(-1) && il == 0) {
+            out.resize(out.size() - ol);
+            return out;
+        }
+    }
+    std::string out;
+    for (unsigned char c : raw) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+void AppendCodePoint(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16 to UTF-8 without loss: a surrogate without its partner (a name
+// character split over two long-name pieces, or a damaged entry) is kept in
+// its three-byte form, which JoinUtf8 pairs up again.
+std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::uint32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            AppendCodePoint(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            AppendCodePoint(out, u);
+        }
+    }
+    return out;
+}
+
+// front + back, where a high surrogate ending front and a low surrogate
+// starting back become the one character they encode.
+std::string JoinUtf8(const std::string& front, const std::string& back) {
+    const auto b = [](const std::string& s, std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    if (front.size() >= 3 && back.size() >= 3) {
+        const std::size_t f = front.size() - 3;
+        if (b(front, f) == 0xED && (b(front, f + 1) & 0xF0) == 0xA0 && b(back, 0) == 0xED &&
+            (b(back, 1) & 0xF0) == 0xB0) {
+            const std::uint32_t hi = 0xD000 | ((b(front, f + 1) & 0x3F) << 6) | (b(front, f + 2) & 0x3F);
+            const std::uint32_t lo = 0xD000 | ((b(back, 1) & 0x3F) << 6) | (b(back, 2) & 0x3F);
+            std::string out = front.substr(0, f);
+            AppendCodePoint(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
+            out += back.substr(3);
+            return out;
+        }
+    }
+    return front + back;
+}
+
+// The 8 name bytes up to the first NUL and the 3 extension bytes, trimmed,
+// joined with "." when the extension is not empty; the raw OEM bytes.
+std::string RawShortName(const TFatDirEntry& e) {
+    std::string base;
+    for (std::uint8_t c : e.Name) {
+        if (c == 0) break;
+        base += static_cast<char>(c);
+    }
+    base = TrimBlanks(base);
+    const std::string ext = TrimBlanks(std::string(e.Ext.begin(), e.Ext.end()));
+    if (!ext.empty()) base += "." + ext;
+    return base;
+}
+
+std::string EntryName(const TMidEntry& entry, char deletionMark) {
+    if (!entry.LongName.empty()) return entry.LongName;
+    std::string raw = RawShortName(entry.DirEntry);
+    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == vt::fat::kDeletedMark) raw[0] = deletionMark;
+    return OemToUtf8(raw);
+}
+
+bool PathTaken(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Days from 30 December 1899 to the date; the calendar check is the caller's.
+double DateValue(int year, unsigned month, unsigned day) {
+    using namespace std::chrono;
+    const sys_days d{std::chrono::year{year} / std::chrono::month{month} / std::chrono::day{day}};
+    return static_cast<double>(d.time_since_epoch().count()) + 25569.0;  // 1899-12-30 .. 1970-01-01
+}
+
+struct DosFields {
+    int year;
+    unsigned month, day, hour, minute, second;
+    bool InRange() const {
+        return year <= 2050 && month >= 1 && month <= 12 && day != 0 && hour <= 24 && minute <= 60 && second <= 60;
+    }
+    bool RealDateTime() const {
+        const std::chrono::year_month_day ymd{std::chrono::year{year} / std::chrono::month{month} /
+                                              std::chrono::day{day}};
+        return ymd.ok() && hour < 24 && minute < 60 && second < 60;
+    }
+    double Value() const { return DateValue(year, month, day) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0; }
+};
+
+DosFields SplitDos(std::uint16_t date, std::uint16_t time) {
+    return {1980 + (date >> 9), (date >> 5) & 15u, date & 31u, static_cast<unsigned>(time >> 11),
+            (time >> 5) & 63u, 2u * (time & 31u)};
+}
+
+// The recursive matcher: (n, m) are the positions in name and mask. The
+// answer at a position pair never changes, so failures are remembered; a
+// mask of many stars then costs at most name x mask steps, not an
+// exponential number of retries.
+class WildcardMatcher {
+public:
+    WildcardMatcher(const std::string& name, const std::string& mask) : name_(name), mask_(mask) {
+        failed_.assign((name_.size() + 1) * (mask_.size() + 1), false);
+    }
+    bool Match(std::size_t n, std::size_t m) {
+        if (mask_.size() - m == 1 && mask_[m] == '*') return true;
+        if (n == name_.size()) return m == mask_.size();
+        if (m == mask_.size()) return false;
+        std::vector<bool>::reference failed = failed_[n * (mask_.size() + 1) + m];
+        if (failed) return false;
+        bool result;
+        if (mask_[m] == '*') {
+            result = Match(n, m + 1) || Match(n + 1, m);
+        } else if (mask_[m] == '?') {
+            result = Match(n + 1, m + 1);
+        } else {
+            result = mask_[m] == name_[n] && Match(n + 1, m + 1);
+        }
+        if (!result) failed_[n * (mask_.size() + 1) + m] = true;
+        return result;
+    }
+
+private:
+    const std::string& name_;
+    const std::string& mask_;
+    std::vector<bool> failed_;
+};
+
+// The classic buffers of 255 characters and a terminator.
+std::string AsCharBuffer(const std::string& s) {
+    std::string r = s.substr(0, std::min<std::size_t>(s.find('\0'), 255));
+    return r;
+}
+
+std::string FormatFixed2(double v, const char* unit) {
+    char buf[64];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf - 8, v, std::chars_format::fixed, 2);
+    if (ec != std::errc()) return std::string("0.00") + unit;
+    return std::string(buf, p) + unit;
+}
+
+void ErrorBox(const std::string& text) { win::MessageBoxA(nullptr, text.c_str(), "Error", win::MB_OK | win::MB_ICONERROR); }
+
 }  // namespace
+
+// ----------------------------------------------------------------- routines
 
 TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector) {
     const std::string at36 = TypeField(bootSector, 0x36);
@@ -29,4 +273,309 @@ TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector) {
     if (TypeField(bootSector, 0x52) == "fat32") return vt::fsFat32;
     if (TypeField(bootSector, 3) == "ntfs") return vt::fsNtfs;
     return vt::fsUnknown;
+}
+
+std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, std::string& LongName,
+                                       std::int32_t& Checksum) {
+    if (Entry[11] != vt::fat::kAttrLongName) {
+        Checksum = -1;
+        return 0;
+    }
+    const std::int32_t sum = Entry[13];
+    std::uint8_t result = 2;
+    if (sum != Checksum) {
+        LongName.clear();
+        result = 1;
+    }
+    Checksum = sum;
+    // Pieces from the last characters to the first, each put in front.
+    struct Piece {
+        std::size_t offset, chars;
+    };
+    static constexpr Piece kPieces[] = {{28, 2}, {14, 6}, {1, 5}};
+    for (const Piece& p : kPieces) {
+        if (Entry[p.offset] == 0xFF) continue;
+        std::vector<std::uint16_t> units;
+        for (std::size_t i = 0; i < p.chars; ++i) {
+            const std::uint16_t u = vt::LoadLe16(Entry.data() + p.offset + 2 * i);
+            if (u == 0) break;
+            units.push_back(u);
+        }
+        LongName = JoinUtf8(Utf16ToUtf8(units), LongName);
+    }
+    return result;
+}
+
+std::string GetEntryDisplayName(const TMidEntry& Entry) { return EntryName(Entry, '?'); }
+std::string GetEntryFileName(const TMidEntry& Entry) { return EntryName(Entry, '@'); }
+
+std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) {
+    std::string name = Name;
+    // A "?" or a deletion mark in front (a deleted short name) becomes "@".
+    // In UTF-8 text the byte 0xE5 also begins many Chinese characters; those
+    // stay as they are.
+    if (!name.empty() && (name[0] == '?' || (static_cast<unsigned char>(name[0]) == vt::fat::kDeletedMark &&
+                                             Utf8SequenceAt(name, 0) == 0)))
+        name[0] = '@';
+    // A found name is only a name: "/" and NUL would lead into other folders
+    // or cut the path, "." and ".." name the folder itself or its parent.
+    for (char& c : name)
+        if (c == '/' || c == '\0') c = '_';
+    if (name == "." || name == "..") name = "_" + name;
+
+    std::string dir = Dir;
+    if (!dir.empty() && dir.back() == '/') dir.pop_back();
+    const std::size_t sep = name.find_last_of("/:");
+    const std::size_t dot = name.rfind('.');
+    std::string base = name, ext;
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) {
+        base = name.substr(0, dot);
+        ext = name.substr(dot);
+    }
+    std::string candidate = dir + "/" + base + ext;
+    for (unsigned n = 1; PathTaken(candidate); ++n) candidate = dir + "/" + base + "_" + std::to_string(n) + ext;
+    return candidate;
+}
+
+double DosDateTimeToDateTime(std::uint16_t Date, std::uint16_t Time) {
+    const DosFields f = SplitDos(Date, Time);
+    if (!f.InRange() || !f.RealDateTime()) return 0;
+    return f.Value();
+}
+
+bool FatDateTimeToDateTime(std::uint16_t Date, std::uint16_t Time, double& Value) {
+    if (Date == 0 && Time == 0) {
+        Value = 0;
+        return true;
+    }
+    const DosFields f = SplitDos(Date, Time);
+    if (!f.InRange()) return false;
+    if (!f.RealDateTime()) {
+        Value = 0;
+        return false;
+    }
+    Value = f.Value();
+    return true;
+}
+
+bool MatchFileMask(const std::string& Name, const std::string& Mask) {
+    const std::string name = AsCharBuffer(Name);
+    const std::string mask = AsCharBuffer(Mask);
+    WildcardMatcher m(name, mask);
+    return m.Match(0, 0);
+}
+
+bool IsDriveValid(char Drive) {
+    if (Drive >= 'a' && Drive <= 'z') Drive = static_cast<char>(Drive - 32);
+    if (Drive < 'A' || Drive > 'Z') throw std::invalid_argument("非有效驱动器 ID");
+    const win::UINT previous = win::SetErrorMode(win::SEM_FAILCRITICALERRORS);
+    bool ready = false;
+    try {
+        ready = platform::DiskSize(Drive - 64) != -1;
+    } catch (...) {
+        win::SetErrorMode(previous);
+        throw;
+    }
+    win::SetErrorMode(previous);
+    return ready;
+}
+
+void AddLogEvent(platform::IEventLog* ListView, const std::string& Msg, std::uint8_t ImageIndex) {
+    if (!ListView) return;
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    ListView->AddRow(Msg, ImageIndex, buf);
+}
+
+int GetShellTypeInfo(const std::string& FileName, std::uint32_t Attributes, std::string& TypeName) {
+    return platform::ShellTypeInfo(FileName, Attributes, TypeName);
+}
+
+int CompareFatEntries(const TMidEntry& A, const TMidEntry& B) {
+    // Compared, not subtracted: a difference of two cluster numbers does not
+    // fit the result, and the order must agree with the unsigned key search.
+    if (A.ParentCluster != B.ParentCluster) return A.ParentCluster < B.ParentCluster ? -1 : 1;
+    const auto key = [](const TFatDirEntry& e) {
+        std::string base;
+        for (std::uint8_t c : e.Name) {
+            if (c == 0) break;
+            base += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        base = TrimBlanks(base);
+        const std::string ext = TrimBlanks(std::string(e.Ext.begin(), e.Ext.end()));
+        if (!ext.empty()) base += "." + ext;
+        return base;
+    };
+    const std::string a = key(A.DirEntry), b = key(B.DirEntry);
+    const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (c != 0) return c < 0 ? -1 : 1;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+namespace DiskParam {
+
+void Initialize() {
+    const std::string path = platform::ProgramPath();
+    const std::size_t slash = path.rfind('/');
+    AppDir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    FolderTypeName.clear();
+    GetShellTypeInfo(AppDir, 0xFFFF, FolderTypeName);
+    if (AppDir.empty() || AppDir.back() != '/') AppDir += '/';
+}
+
+}  // namespace DiskParam
+
+// ---------------------------------------------------------------- drives
+
+bool GetDriveInfo(TLogiDrive& Drive) {
+    try {
+        const std::string root = Drive.Name + "\\";
+        const win::UINT type = win::GetDriveTypeA(root.c_str());
+        Drive.DriveType = static_cast<std::uint8_t>(type);
+        if (type != win::DRIVE_REMOVABLE && type != win::DRIVE_FIXED) return false;
+        std::string label;
+        if (!IsDriveValid(Drive.Name.empty() ? '\0' : Drive.Name[0])) {
+            Drive.TotalSize = 0;
+        } else {
+            win::ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
+            if (win::GetDiskFreeSpaceExA(root.c_str(), &freeToCaller, &total, &totalFree)) {
+                Drive.TotalSize = static_cast<std::int64_t>(total.QuadPart);
+                char buf[257] = {};
+                if (win::GetVolumeInformationA(root.c_str(), buf, 256, nullptr, nullptr, nullptr, nullptr, 0))
+                    label = buf;
+            } else {
+                Drive.TotalSize = 0;
+            }
+        }
+        Drive.VolumeLabel = TrimBlanks(label).empty() ? "无卷标" : label;
+        const double mb = static_cast<double>(Drive.TotalSize) / 1048576.0;
+        Drive.SizeText = mb >= 1000 ? FormatFixed2(mb / 1024, " GB") : FormatFixed2(mb, " MB");
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+TUndelete::TUndelete() {
+    Aborted = false;
+    CreateFolderTemplate();
+    EnumDrives();
+}
+
+TUndelete::~TUndelete() = default;
+
+void TUndelete::EnumDrives() {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        auto drive = std::make_unique<TLogiDrive>();
+        drive->Name = std::string(1, letter) + ":";
+        if (GetDriveInfo(*drive)) Drives.push_back(std::move(drive));
+    }
+}
+
+bool TUndelete::ClearEntryList(TMidEntryList& List) {
+    try {
+        List.clear();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::ClearEntryList(TNtfsRecordList& List) {
+    try {
+        List.clear();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
+// Sets a flag for the lifetime of the guard and clears it however the scope
+// ends.
+class FlagGuard {
+public:
+    explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagGuard() { flag_ = false; }
+    FlagGuard(const FlagGuard&) = delete;
+    FlagGuard& operator=(const FlagGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+void UnrecognizedFormatBox(const TLogiDrive& drive) { ErrorBox(drive.Name + " - Unrecognized drive format."); }
+
+}  // namespace
+
+bool TUndelete::OpenDrive(TLogiDrive* Drive, bool Rescan, platform::IProgressBar* ProgressBar,
+                          platform::IStatusPanel* StatusPanel) {
+    Current = Drive;
+    Aborted = false;
+    FlagGuard busy(Busy);
+    if (!Drive) return false;
+    if (Drive->Scanned && !Rescan) {
+        if (Drive->FsType <= vt::fsNtfs) return true;
+        UnrecognizedFormatBox(*Drive);
+        return false;
+    }
+    std::array<std::uint8_t, 512> sector{};
+    if (!ReadLogicalSectors(Drive->Name, 0, 1, sector.data())) return false;
+    Drive->Scanned = true;
+    Drive->FsType = vt::fsUnknown;
+    const TFsType type = DetectFileSystem(sector);
+    const vt::ByteReader boot(sector);
+    const std::uint16_t bytesPerSector = boot.U16Or(0x0B);
+    if (type == vt::fsFat12 || type == vt::fsFat16 || type == vt::fsFat32) {
+        if (bytesPerSector == 512) {
+            Drive->FsType = type;
+            Drive->BootSector = sector;
+            ScanFatVolume(StatusPanel);
+            return true;
+        }
+    } else if (type == vt::fsNtfs) {
+        // The record-size field at 0x40: 0xF6 (-10, records of 2^10 bytes)
+        // or a count of clusters; the product is taken in 16 bits.
+        std::uint32_t recordSize = 1024;
+        if (boot.U32Or(0x40) != 0xF6)
+            recordSize = static_cast<std::uint16_t>(std::uint32_t{boot.U8Or(0x0D)} * bytesPerSector * boot.U16Or(0x40));
+        if (recordSize == 1024 && bytesPerSector == 512) {
+            Drive->FsType = vt::fsNtfs;
+            Drive->BootSector = sector;
+            ScanNtfsVolume(ProgressBar);
+            LinkNtfsParents(nullptr);
+            return true;
+        }
+    }
+    UnrecognizedFormatBox(*Drive);
+    return false;
+}
+
+bool TUndelete::FindChildRange(std::uint32_t ParentKey, std::int32_t& First, std::int32_t& Last) {
+    bool result = false;
+    try {
+        if (Current && Current->FsType <= vt::fsFat32)
+            result = FindFatChildRange(Current->Entries, ParentKey, First, Last);
+        else if (Current && Current->FsType == vt::fsNtfs)
+            result = FindNtfsChildRange(Current->NtfsEntries, static_cast<std::int64_t>(ParentKey), First, Last);
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+        return false;
+    }
+    return (First != -1 && Last != -1) ? true : result;
+}
+
+bool TUndelete::FindFatChildRange(const TMidEntryList& List, std::uint32_t Key, std::int32_t& First,
+                                  std::int32_t& Last) {
+    try {
+        const auto count = static_cast<std::int32_t>(std::min<std::size_t>(List.size(), INT32_MAX));
+        return vt::FindKeyRange(count, Key, [&](std::int32_t i) { return List[i]->ParentCluster; }, First, Last);
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+        return false;
+    }
 }

@@ -1,8 +1,19 @@
-// The standard engine and the file-system routines both engines share.
+// The standard engine (TUndelete) and the file-system routines both engines
+// share: boot-sector recognition, FAT directory entries and long names, the
+// names entries are shown and recovered under, DOS dates, wildcard masks,
+// unique target names, the drive-ready test and the event-log row.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <memory>
 #include <span>
+#include <string>
+#include <vector>
+
+#include "Bytes.h"
+#include "Reporting.h"
 
 namespace vt {
 
@@ -13,6 +24,243 @@ enum TFsType : std::uint8_t { fsFat12 = 0, fsFat16 = 1, fsFat32 = 2, fsNtfs = 3,
 
 using vt::TFsType;
 
+// The published 32-byte FAT directory entry. A long-name entry uses the same
+// 32 bytes differently (see DecodeLfnEntry).
+struct TFatDirEntry {
+    std::array<std::uint8_t, 8> Name;  // 0: blank-padded; 0xE5 first = deleted, 0x00 = end
+    std::array<std::uint8_t, 3> Ext;   // 8: blank-padded
+    std::uint8_t Attr;                 // 11: 0x01 RO, 0x02 hidden, 0x04 system, 0x08 label, 0x10 folder, 0x20 archive
+    std::uint8_t NTRes;                // 12: 0x08 base name lower case, 0x10 extension lower case
+    std::uint8_t CrtTimeTenth;         // 13
+    vt::le16 CrtTime;                  // 14
+    vt::le16 CrtDate;                  // 16
+    vt::le16 LstAccDate;               // 18
+    vt::le16 FstClusHI;                // 20: high word of the first cluster (FAT32)
+    vt::le16 WrtTime;                  // 22
+    vt::le16 WrtDate;                  // 24
+    vt::le16 FstClusLO;                // 26
+    vt::le32 FileSize;                 // 28
+};
+static_assert(sizeof(TFatDirEntry) == 32);
+
+namespace vt::fat {
+constexpr std::uint8_t kAttrReadOnly = 0x01;
+constexpr std::uint8_t kAttrVolumeLabel = 0x08;
+constexpr std::uint8_t kAttrDirectory = 0x10;
+constexpr std::uint8_t kAttrLongName = 0x0F;
+constexpr std::uint8_t kDeletedMark = 0xE5;
+constexpr std::size_t kMaxChain = 512;       // clusters of one directory chain
+constexpr std::uint32_t kFatWindowSectors = 9;
+}  // namespace vt::fat
+
+namespace vt {
+// The index range First..Last of the items whose key equals Key in a list
+// of Count items sorted by key (non-decreasing), keyAt(i) giving item i's
+// key. An empty list gives -1, -1 and false; a key that is not there gives
+// First -1 and false, Last untouched.
+template <typename Key, typename KeyAt>
+ bool FindKeyRange(std::int32_t count, Key key, KeyAt keyAt, std::int32_t& first, std::int32_t& last) {
+    if (count <= 0) {
+        first = -1;
+        last = -1;
+        return false;
+    }
+    std::int32_t lo = 0, hi = count - 1, mid;
+    do {
+        mid = lo + (hi - lo) / 2;
+        if (keyAt(mid) < key) lo = mid; else hi = mid;
+    } while (lo + (hi - lo) / 2 != mid);
+    if (keyAt(lo) == key) first = lo;
+    else if (keyAt(hi) == key) first = hi;
+    else {
+        first = -1;
+        return false;
+    }
+    hi = count - 1;
+    do {
+        mid = lo + (hi - lo) / 2;
+        if (keyAt(mid) <= key) lo = mid; else hi = mid;
+    } while (lo + (hi - lo) / 2 != mid);
+    if (keyAt(hi) == key) last = hi;
+    else if (keyAt(lo) == key) last = lo;
+    return true;
+}
+
+}  // namespace vt
+
+// One entry found by the FAT scan. TMidEntry32 is the same record (the
+// entries of FAT32 volumes).
+struct TMidEntry {
+    TFatDirEntry DirEntry{};        // as read; the case rule may have lower-cased the name
+    std::string LongName;           // trimmed, UTF-8; empty when none
+    std::uint32_t ParentCluster = 0;  // first cluster of the folder it lies in (0: FAT12/16 root)
+    std::uint8_t Status = 0;        // 0 present, 1 deleted / inside a deleted folder, 2 contents lost
+    TMidEntry* Parent = nullptr;    // the folder's record; nullptr in the root
+};
+using TMidEntry32 = TMidEntry;
+using PMidEntry = TMidEntry*;
+using TMidEntryList = std::vector<std::unique_ptr<TMidEntry>>;
+
+// The NTFS record of a found file; defined with the NTFS record decoding.
+// A drive's NTFS list owns its records through the deleter the creating code
+// supplies, so that the FAT side never needs the record type complete.
+struct tntfsfilerecord;
+using PNtfsFileRecord = tntfsfilerecord*;
+using TNtfsRecordOwner = std::unique_ptr<tntfsfilerecord, void (*)(tntfsfilerecord*)>;
+using TNtfsRecordList = std::vector<TNtfsRecordOwner>;
+
+// One run of a non-resident stream; in TRunTable, Lcn holds the first volume
+// sector of one extent of the master file table and Length its records.
+struct TDataRun {
+    std::int64_t Lcn = 0;
+    std::int64_t Length = 0;
+};
+using trunlist = std::vector<TDataRun>;
+using TRunTable = std::vector<TDataRun>;
+struct TARunTable {
+    char Drive = 0;  // upper-case letter
+    TRunTable Runs;
+};
+
+// One logical drive of the standard engine.
+struct TLogiDrive {
+    std::string Name;                 // "C:"
+    std::uint8_t DriveType = 0;       // 2 removable, 3 fixed
+    std::int64_t TotalSize = 0;       // bytes; 0 when unknown
+    std::string SizeText;             // "%.2f MB" / "%.2f GB"
+    std::string VolumeLabel;          // or "无卷标"
+    TMidEntryList Entries;            // FAT volumes: the last scan's entries, sorted
+    TNtfsRecordList NtfsEntries;      // NTFS volumes: the last scan's records, sorted
+    TFsType FsType = vt::fsUnknown;   // of the last opening; 255 until then or when refused
+    std::array<std::uint8_t, 512> BootSector{};
+    bool Scanned = false;             // opened (sector 0 read) once
+};
+using PLogiDrive = TLogiDrive*;
+
+// The standard engine: the logical drives, opening and scanning one, the
+// child ranges of the sorted entry lists.
+class TUndelete {
+public:
+    std::vector<std::unique_ptr<TLogiDrive>> Drives;  // letter order; owned
+    TLogiDrive* Current = nullptr;                    // drive opened last
+    bool Busy = false;
+    bool Aborted = false;
+    // Results of the last search: PMidEntry (FAT) or PNtfsFileRecord (NTFS)
+    // into Current's lists; not owned.
+    std::vector<void*> Found;
+    TNtfsRecordOwner FolderTemplate{nullptr, nullptr};  // placeholder folder of an NTFS scan
+    std::vector<std::uint32_t> OrphanParents;           // parent numbers missing from an NTFS scan
+    std::vector<TARunTable> MftRunCache;                // table runs by drive letter
+    TRunTable MftRuns;                                  // table runs of the current drive
+    bool GuessFat32HighWords = false;                   // set while a FAT32 folder is rescanned
+
+    TUndelete();
+    ~TUndelete();
+    TUndelete(const TUndelete&) = delete;
+    TUndelete& operator=(const TUndelete&) = delete;
+
+    bool OpenDrive(TLogiDrive* Drive, bool Rescan, platform::IProgressBar* ProgressBar,
+                   platform::IStatusPanel* StatusPanel);
+    bool FindChildRange(std::uint32_t ParentKey, std::int32_t& First, std::int32_t& Last);
+    static bool FindFatChildRange(const TMidEntryList& List, std::uint32_t Key, std::int32_t& First,
+                                  std::int32_t& Last);
+    static bool FindNtfsChildRange(const TNtfsRecordList& List, std::int64_t ParentNo, std::int32_t& First,
+                                   std::int32_t& Last);
+    void Stop() { Aborted = true; }
+    void EnumDrives();
+    static bool ClearEntryList(TMidEntryList& List);
+    static bool ClearEntryList(TNtfsRecordList& List);
+
+    // Long-name pieces: 0 not a long-name entry, 1 first piece of a new name,
+    // 2 further piece of the same name (see DiskParam.cpp).
+    static std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, std::string& LongName,
+                                       std::int32_t& Checksum);
+
+    // FAT volume scan.
+    bool ScanFatVolume(platform::IStatusPanel* StatusPanel);
+    bool ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* StatusPanel);
+    bool RescanFat32Directory(TMidEntry* Entry, platform::IStatusPanel* StatusPanel);
+    bool GetClusterChain(std::uint32_t First, std::array<std::uint32_t, vt::fat::kMaxChain>& Chain, int& Count);
+    std::uint32_t FatSectorOfCluster(std::uint32_t Cluster) const;
+    // Whether the FAT entry of Cluster lies in the 9-sector window that
+    // starts at FAT sector WindowSector.
+    bool ClusterInFatWindow(std::uint32_t Cluster, std::uint32_t WindowSector) const;
+    std::uint32_t GetTotalClusters() const;
+    std::uint16_t GuessHighClusterWord(const std::string& FileName, std::uint16_t LowWord);
+
+    // The clusters of a present file by its allocation-table chain, as many
+    // as Count; False when the chain ends or breaks before (Clusters then
+    // holds the part that was found).
+    bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters);
+    // First volume sector of a FAT cluster, when it is a 32-bit sector.
+    std::optional<std::uint32_t> FatClusterSector(std::uint32_t Cluster) const;
+
+    // Recovery into a target folder: the file or folder is written under a
+    // unique name, failures and stops are logged into LogView.
+    bool RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+
+    // NTFS volume scan.
+    bool ScanNtfsVolume(platform::IProgressBar* ProgressBar);
+    void LinkNtfsParents(tntfsfilerecord* Parent);
+
+private:
+    void CreateFolderTemplate();
+    bool ReadFatWindow(std::uint32_t fatSector);
+
+    // The FAT window: 9 sectors of the first FAT from FAT sector fatWindowSector_.
+    std::vector<std::uint8_t> fatWindow_;
+    std::uint32_t fatWindowSector_ = 0;
+    bool fatWindowValid_ = false;
+    // First sectors of the folders on the path being scanned: a folder whose
+    // cluster leads back to one of them is listed but not entered again.
+    std::vector<std::uint32_t> folderPath_;
+    // How often each folder (by first sector) has been entered during one
+    // scan; bounds the work on volumes whose folder entries share clusters.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> folderVisits_;
+};
+
 // Recognises FAT12, FAT16, FAT32 and NTFS by the type fields of a boot
 // sector (512 bytes); nothing else of the sector is examined.
 TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector);
+
+// Names of found FAT entries: shown (deletion mark as "?") and recovered
+// (deletion mark as "@"); the long name when there is one.
+std::string GetEntryDisplayName(const TMidEntry& Entry);
+std::string GetEntryFileName(const TMidEntry& Entry);
+// The full path under which to create Name in Dir: Dir + "/" + Name, or
+// with "_1", "_2" ... before the extension while that path exists. Names
+// that could leave Dir ("/" or NUL inside, "." or "..") are made safe first.
+std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir);
+
+// Date-time values: days since 30 December 1899, fraction = time of day;
+// 0 = no date.
+double DosDateTimeToDateTime(std::uint16_t Date, std::uint16_t Time);
+bool FatDateTimeToDateTime(std::uint16_t Date, std::uint16_t Time, double& Value);
+
+bool MatchFileMask(const std::string& Name, const std::string& Mask);
+// Throws std::invalid_argument("非有效驱动器 ID") for a character that is no letter.
+bool IsDriveValid(char Drive);
+void AddLogEvent(platform::IEventLog* ListView, const std::string& Msg, std::uint8_t ImageIndex);
+int GetShellTypeInfo(const std::string& FileName, std::uint32_t Attributes, std::string& TypeName);
+inline bool IsFatFile(const TFatDirEntry& Entry) { return (Entry.Attr & vt::fat::kAttrDirectory) == 0; }
+bool GetDriveInfo(TLogiDrive& Drive);
+// Entry order of a FAT drive's list: by folder cluster, then short name.
+int CompareFatEntries(const TMidEntry& A, const TMidEntry& B);
+
+// Usual first two bytes of files by extension; row 0 stands for a FAT
+// directory cluster (its first entry "." and a blank).
+struct TFileSignature {
+    const char* Ext;
+    std::uint8_t Head[2];
+};
+extern const std::array<TFileSignature, 34> FileSignatures;
+
+extern std::string AppDir;          // program folder with a trailing "/"
+extern std::string FolderTypeName;  // the shell's type name of a folder
+
+namespace DiskParam {
+void Initialize();  // unit start: AppDir, FolderTypeName
+}

@@ -175,8 +175,10 @@ char FreeLetter(const MachineConfig& c, char from) {
 }
 
 int FreeNumber(const MachineConfig& c) {
+    // A simulated S.M.A.R.T. drive holds its number even without an image.
     for (int n = 0; n < 128; ++n)
-        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }))
+        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }) &&
+            std::none_of(c.smart.begin(), c.smart.end(), [&](const SmartDriveConfig& d) { return d.number == n; }))
             return n;
     return -1;
 }
@@ -270,6 +272,7 @@ MachineConfig Machine::FromProfileText(const std::string& text, const std::strin
     else if (family != "nt") throw std::runtime_error("unknown family: " + family);
     c.build9x = static_cast<std::uint32_t>(ini.ReadInteger("machine", "build", 2222));
     c.int13extLoads = ini.ReadString("machine", "int13ext", "") != "missing";
+    c.smartVsdLoads = ini.ReadString("machine", "smartvsd", "") != "missing";
     bool hideReal = ini.ReadBool("machine", "hide_real_devices", false);
 
     auto resolve = [&](const std::string& p) {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
 #include "RecoveryFrame.h"
@@ -10,16 +11,6 @@
 #include "main.h"
 
 namespace ui {
-
-namespace {
-
-// The standard engine's unit start (the program folder and the shell's type
-// name for folders) and its end. The standard engine's unit brings them;
-// until then the windows take the program folder from ui::AppDir.
-void StartStandardEngineUnit() {}
-void EndStandardEngineUnit() {}
-
-}  // namespace
 
 void RegisterToolWindows() {
     // The recovery tools show their shared frame until their own windows
@@ -32,10 +23,12 @@ int RunProgram() {
     UseIconTheme();
     InstallPlatformHooks();
 
+    // The units in their order: the logical-drive reader, the standard engine
+    // (AppDir, and FolderTypeName through the shell-type hook installed
+    // above), the physical-drive reader.
     DiskUtils::Initialize();
-    StartStandardEngineUnit();
+    DiskParam::Initialize();
     if (!int13ext::Initialize()) {
-        EndStandardEngineUnit();
         DiskUtils::Finalize();
         RemovePlatformHooks();
         return 1;
@@ -56,7 +49,6 @@ int RunProgram() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     int13ext::Int13ExitProc();
-    EndStandardEngineUnit();
     DiskUtils::Finalize();
     RemovePlatformHooks();
     return result;

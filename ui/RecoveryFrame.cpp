@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "AppDir.h"
+#include "DiskParam.h"
 #include "Colors.h"
 #include "HtmlHelp.h"
 #include "WinApi.h"
@@ -180,7 +180,7 @@ const TFrameVariant& FrameVariant(TFrameKind kind) {
 }
 
 TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
-    : QMainWindow(parent), AppDirectory(AppDir()), variant_(FrameVariant(kind)) {
+    : QMainWindow(parent), AppDirectory(::AppDir), variant_(FrameVariant(kind)) {
     setObjectName(kind == TFrameKind::Standard ? QStringLiteral("frmQuickMain") : QStringLiteral("frmAdvMain"));
     setWindowTitle(QString::fromLatin1(variant_.caption));
     resize(798, 568);

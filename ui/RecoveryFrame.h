@@ -142,7 +142,8 @@ public:
     // Standard window: the settings-file object, from creation to closing.
     std::unique_ptr<platform::TIniFile> IniFile;
 
-    // Where the settings and help files are; AppDir unless a test says else.
+    // Where the settings and help files are: the program folder (AppDir)
+    // unless a test says else.
     std::string AppDirectory;
     // The screen width that picks the settings' defaults; 0 for the screen's.
     int ScreenWidthOverride = 0;

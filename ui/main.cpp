@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <QStyle>
 
-#include "AppDir.h"
+#include "DiskParam.h"
 #include "HtmlHelp.h"
 #include "JpegImage.h"
 #include "Links.h"
@@ -130,7 +130,7 @@ void TfrmVtMain::SpeedButton7Click() { ui::RunModal(std::make_unique<TfrmAbout>(
 void TfrmVtMain::SpeedButton4Click() {
     // The whole help file, in a window of its own; a missing file shows
     // nothing.
-    ui::HtmlHelp(nullptr, ui::AppDir() + "Vantrel.chm", std::string());
+    ui::HtmlHelp(nullptr, AppDir + "Vantrel.chm", std::string());
 }
 
 void TfrmVtMain::SpeedButton6Click() { platform::ShellOpen(ui::kWebSite); }

@@ -16,7 +16,11 @@ class LoopDevice : public ::testing::Test {
 protected:
     void SetUp() override {
         image_ = dir_.Path() + "/loop.img";
-        ASSERT_EQ(vt::test::RunCommand("truncate -s 8M " + image_ + " && mkfs.fat -F 16 -s 1 -n LOOPVOL " + image_), 0);
+        ASSERT_EQ(vt::test::RunCommand("truncate -s 8M " + image_ + " && mkfs.fat -F 16 -s 1 -n LOOPVOL " + image_ +
+                                       " >/dev/null && echo hello > " + dir_.Path() + "/hello.txt && MTOOLS_SKIP_CHECK=1 "
+                                       "mmd -i " + image_ + " ::Docs && MTOOLS_SKIP_CHECK=1 mcopy -i " + image_ + " " +
+                                       dir_.Path() + "/hello.txt ::Docs/Hello-World.txt"),
+                  0);
         std::string out;
         if (vt::test::RunCommand("losetup -f --show -r " + image_, &out) != 0 || out.rfind("/dev/loop", 0) != 0)
             GTEST_SKIP() << "this machine refuses loop devices: " << out;
@@ -63,6 +67,18 @@ TEST_F(LoopDevice, IsAPhysicalDriveAndItsVolumeALogicalDrive) {
     ASSERT_TRUE(win::GetVolumeInformationA((std::string{letter} + ":\\").c_str(), label, sizeof label, nullptr,
                                            nullptr, nullptr, nullptr, 0));
     EXPECT_STREQ(label, "LOOPVOL");
+
+    // The standard engine lists the loop volume and scans it.
+    TUndelete engine;
+    TLogiDrive* drive = nullptr;
+    for (auto& d : engine.Drives)
+        if (d->Name == std::string{letter, ':'}) drive = d.get();
+    ASSERT_NE(drive, nullptr);
+    EXPECT_EQ(drive->VolumeLabel, "LOOPVOL");
+    ASSERT_TRUE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    std::vector<std::string> names;
+    for (const auto& e : drive->Entries) names.push_back(GetEntryDisplayName(*e));
+    EXPECT_EQ(names, (std::vector<std::string>{"Docs", "Hello-World.txt"}));
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // failure ends it there with its box, otherwise the launcher runs with its
 // caption until it is closed.
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
 
+#include "DiskParam.h"
 #include "DiskUtils.h"
 #include "HtmlHelp.h"
 #include "MachineProfile.h"
@@ -69,6 +71,11 @@ private slots:
         QVERIFY(!frmVtMain);
         QVERIFY(ui::HasToolWindow(ui::TTool::StandardRecovery));
         QVERIFY(ui::HasToolWindow(ui::TTool::AdvancedRecovery));
+        // The standard engine's start took the program folder and the folder
+        // type name of the MIME database, through the hook installed first.
+        QVERIFY(AppDir.ends_with("/tests/ui/"));
+        QCOMPARE(QString::fromStdString(FolderTypeName),
+                 QMimeDatabase().mimeTypeForName(QStringLiteral("inode/directory")).comment());
         // The units ended: the device handles are closed.
         QCOMPARE(DiskUtils::VWin32Handle, win::INVALID_HANDLE_VALUE);
         QCOMPARE(int13ext::Int13Handle, win::INVALID_HANDLE_VALUE);
