@@ -121,6 +121,15 @@ private slots:
         QVERIFY(!f.OpenDestDir());
     }
 
+    void NegativeSizesInADamagedFileGiveEmptyPanesNotNegativeOnes() {
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(QStringLiteral("advrec.ini")), "[Layout]\r\nP4W=-500\r\nCol0W=-3\r\n");
+        Shown s(TFrameKind::Advanced, dir.path(), 1280);
+        QVERIFY(s.frame->LeftPaneWidth() >= 0);
+        QCOMPARE(s.frame->ListView1->columnWidth(0), 0);
+        QCOMPARE(s.frame->ListView1->columnWidth(1), 100);
+    }
+
     void ClosingWritesSettingsUnlessBusy() {
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("Vantrel.ini"));
