@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -179,6 +180,20 @@ public:
     bool ClusterInFatWindow(std::uint32_t Cluster, std::uint32_t WindowSector) const;
     std::uint32_t GetTotalClusters() const;
     std::uint16_t GuessHighClusterWord(const std::string& FileName, std::uint16_t LowWord);
+
+    // The clusters of a present file by its allocation-table chain, as many
+    // as Count; False when the chain ends or breaks before (Clusters then
+    // holds the part that was found).
+    bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters);
+    // First volume sector of a FAT cluster, when it is a 32-bit sector.
+    std::optional<std::uint32_t> FatClusterSector(std::uint32_t Cluster) const;
+
+    // Recovery into a target folder: the file or folder is written under a
+    // unique name, failures and stops are logged into LogView.
+    bool RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
 
     // NTFS volume scan, records and run lists (DiskParamNtfs.cpp).
     bool ScanNtfsVolume(platform::IProgressBar* ProgressBar);

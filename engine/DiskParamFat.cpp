@@ -242,6 +242,36 @@ bool TUndelete::GetClusterChain(std::uint32_t First, std::array<std::uint32_t, k
     }
 }
 
+bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters) {
+    Clusters.clear();
+    if (!Current || Count == 0) return true;
+    const FatGeometry g(*Current);
+    const FatVariant& v = g.Variant();
+    if (g.bytesPerSector != 512 || First < 2 || First >= g.fatEntries) return false;
+    Clusters.reserve(Count);
+    Clusters.push_back(First);
+    // The chain is followed for as many clusters as the file needs, no
+    // further: that bounds it even when a damaged FAT makes it loop.
+    std::uint32_t c = First;
+    while (Clusters.size() < Count) {
+        if (!fatWindowValid_ || !ClusterInFatWindow(c, fatWindowSector_)) {
+            if (!ReadFatWindow(FatSectorOfCluster(c)) || !ClusterInFatWindow(c, fatWindowSector_)) return false;
+        }
+        const std::uint64_t offset =
+            static_cast<std::uint64_t>(c) * v.num / v.den - static_cast<std::uint64_t>(fatWindowSector_) * 512;
+        const std::uint32_t next = v.read(fatWindow_.data() + offset, c);
+        if (next < 2 || v.isEnd(next) || next >= g.fatEntries) return false;
+        Clusters.push_back(next);
+        c = next;
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> TUndelete::FatClusterSector(std::uint32_t Cluster) const {
+    if (!Current) return std::nullopt;
+    return FatGeometry(*Current).ClusterSector(Cluster);
+}
+
 std::uint32_t TUndelete::GetTotalClusters() const {
     const vt::ByteReader b(Current->BootSector);
     const std::uint32_t spc = b.U8Or(0x0D);

@@ -1,0 +1,134 @@
+// The standard engine's recovery: found files and folders of the current
+// drive written into a target folder under unique names.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "DiskParam.h"
+#include "DiskUtils.h"
+#include "FileStream.h"
+
+namespace {
+
+// Event-log pictures of the standard window.
+constexpr std::uint8_t kWarning = 1;
+constexpr std::uint8_t kError = 2;
+
+struct FatRecoveryGeometry {
+    std::uint32_t bytesPerSector = 0;
+    std::uint32_t sectorsPerCluster = 0;
+    std::uint32_t clusterBytes = 0;
+};
+
+FatRecoveryGeometry GeometryOf(const TLogiDrive& drive) {
+    const vt::ByteReader b(drive.BootSector);
+    FatRecoveryGeometry g;
+    g.bytesPerSector = b.U16Or(0x0B);
+    g.sectorsPerCluster = b.U8Or(0x0D);
+    g.clusterBytes = g.bytesPerSector * g.sectorsPerCluster;
+    return g;
+}
+
+bool IsFat(TFsType t) { return t == vt::fsFat12 || t == vt::fsFat16 || t == vt::fsFat32; }
+
+std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
+    if (type == vt::fsFat32) return (static_cast<std::uint32_t>(e.DirEntry.FstClusHI.get()) << 16) | e.DirEntry.FstClusLO.get();
+    return e.DirEntry.FstClusLO.get();
+}
+
+}  // namespace
+
+bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+    try {
+        if (!Current || !Entry || !IsFat(Current->FsType)) return false;
+        const std::string target = MakeUniqueFileName(Name, TargetDir);
+        const FatRecoveryGeometry g = GeometryOf(*Current);
+        if (g.clusterBytes == 0) return false;
+        const std::uint32_t size = Entry->DirEntry.FileSize.get();
+        const std::uint32_t clusters =
+            static_cast<std::uint32_t>((static_cast<std::uint64_t>(size) + g.clusterBytes - 1) / g.clusterBytes);
+
+        // A present file is read along its allocation-table chain from its
+        // recorded first cluster. A deleted file's chain is gone (its FAT
+        // entries are cleared); it is read as consecutive clusters from its
+        // first one, whose FAT32 high word Windows 9x cleared on deletion and
+        // which is then guessed from the usual header of its extension.
+        const bool present = Entry->Status == 0;
+        std::uint32_t first = RecordedCluster(*Entry, Current->FsType);
+        if (!present && Current->FsType == vt::fsFat32 && Entry->DirEntry.FstClusHI.get() == 0 && DiskUtils::IsWinNT())
+            first = (static_cast<std::uint32_t>(GuessHighClusterWord(Name, Entry->DirEntry.FstClusLO.get())) << 16) |
+                    Entry->DirEntry.FstClusLO.get();
+        std::vector<std::uint32_t> chain;
+        if (present && clusters > 0) GetFileClusters(first, clusters, chain);
+        // Where the chain ends early the rest is taken as following on.
+        auto clusterAt = [&](std::uint32_t i) -> std::uint32_t {
+            if (i < chain.size()) return chain[i];
+            if (!chain.empty()) return chain.back() + (i - static_cast<std::uint32_t>(chain.size()) + 1);
+            return first + i;
+        };
+
+        vt::TFileStream out(target);
+        if (!out.Valid()) {
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return false;
+        }
+        std::vector<std::uint8_t> buffer(g.clusterBytes);
+        for (std::uint32_t i = 0; i < clusters; ++i) {
+            platform::ProcessMessages();
+            if (Aborted) {
+                out.Close();
+                AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
+                return false;
+            }
+            const auto sector = FatClusterSector(clusterAt(i));
+            if (!sector || !ReadLogicalSectors(Current->Name, *sector, static_cast<std::uint16_t>(g.sectorsPerCluster),
+                                               buffer.data())) {
+                out.Close();
+                return false;
+            }
+            std::size_t bytes = g.clusterBytes;
+            if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
+            if (out.Write(buffer.data(), bytes) != bytes) {
+                out.Close();
+                AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+                return false;
+            }
+        }
+        out.Close();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        if (!Current || !Entry) return false;
+        if (!IsFat(Current->FsType)) return true;
+        const std::string target = MakeUniqueFileName(Name, TargetDir);
+        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        std::int32_t first = -1, last = -1;
+        if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
+        for (std::int32_t i = first; i <= last; ++i) {
+            if (Aborted) return false;
+            TMidEntry* child = Current->Entries[static_cast<std::size_t>(i)].get();
+            // The range can also hold entries of another found folder with
+            // the same first cluster.
+            if (child->Parent != Entry) continue;
+            const std::string childName = GetEntryFileName(*child);
+            if (IsFatFile(child->DirEntry)) {
+                if (StatusPanel) StatusPanel->SetText(" " + childName);
+                RecoverFile(child, childName, target, StatusPanel, LogView);
+            } else {
+                RecoverFolder(child, childName, target, StatusPanel, LogView);
+            }
+        }
+        return true;
+    } catch (...) {
+        return true;
+    }
+}

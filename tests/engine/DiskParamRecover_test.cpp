@@ -1,0 +1,184 @@
+// The standard engine's recovery of FAT files and folders, compared byte
+// for byte with the files the fixture script put on the volumes.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "DiskParam.h"
+#include "DiskUtils.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// What `yes NAME | head -c SIZE` gives: the fixture's file contents.
+Bytes Original(const std::string& name, std::size_t size) {
+    Bytes b;
+    const std::string line = name + "\n";
+    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
+    b.resize(size);
+    return b;
+}
+
+std::string PathOf(const TMidEntry& e) {
+    std::string path = GetEntryDisplayName(e);
+    for (const TMidEntry* p = e.Parent; p; p = p->Parent) path = GetEntryDisplayName(*p) + "/" + path;
+    return path;
+}
+
+class FatRecovery : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        image_ = vt::test::ImagePath(GetParam());
+        checksum_ = vt::test::FileChecksum(image_);
+        vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
+        DiskUtils::Initialize();
+        engine_ = std::make_unique<TUndelete>();
+        drive_ = engine_->Drives.at(0).get();
+        ASSERT_TRUE(engine_->OpenDrive(drive_, false, nullptr, nullptr));
+    }
+    void TearDown() override {
+        engine_.reset();
+        platform::SetMessagePump(nullptr);
+        EXPECT_EQ(vt::test::FileChecksum(image_), checksum_) << "the scanned image was written";
+    }
+    TMidEntry* Find(const std::string& path) {
+        for (auto& e : drive_->Entries)
+            if (PathOf(*e) == path) return e.get();
+        ADD_FAILURE() << "not listed: " << path;
+        return nullptr;
+    }
+    bool Recover(const std::string& path, const std::string& name) {
+        TMidEntry* e = Find(path);
+        return e && engine_->RecoverFile(e, name, dir_.Path(), &status_, &log_);
+    }
+    Bytes Written(const std::string& name) { return vt::test::ReadWholeFile(dir_.Path() + "/" + name); }
+    std::uint32_t ClusterBytes() const { return drive_->BootSector[0x0D] * 512u; }
+
+    std::string image_;
+    std::uint64_t checksum_ = 0;
+    std::unique_ptr<TUndelete> engine_;
+    TLogiDrive* drive_ = nullptr;
+    vt::test::TempDir dir_;
+    platform::RecordingStatusPanel status_;
+    platform::RecordingEventLog log_;
+};
+
+TEST_P(FatRecovery, PresentFilesComeBackByteForByteFragmentedOnesIncluded) {
+    const std::uint32_t cs = ClusterBytes();
+    struct Case {
+        const char* shown;
+        std::size_t size;
+    };
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    auto shown = [&](const std::string& upper, const std::string& mixed) { return fat32 ? upper : mixed; };
+    for (Case c : {Case{"ONE.BIN", cs}, Case{"SEVERAL.BIN", 3 * cs + 17}, Case{"FRAG.BIN", 4 * cs + 100},
+                   Case{"ZERO.BIN", 0}, Case{"EXACT.BIN", 2 * cs}, Case{"AFTER.BIN", cs}}) {
+        const std::string name = c.shown;
+        const std::string path = shown(name, std::string(1, name[0]) + [&] {
+            std::string rest = name.substr(1);
+            for (char& ch : rest) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            return rest;
+        }());
+        ASSERT_TRUE(Recover(path, name)) << path;
+        EXPECT_EQ(Written(name), Original(name, c.size)) << path;
+    }
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+TEST_P(FatRecovery, DeletedFolderTreeIsRecreatedWithItsFiles) {
+    TMidEntry* gone = Find("Gone");
+    ASSERT_NE(gone, nullptr);
+    EXPECT_EQ(gone->Status, 1);
+    EXPECT_TRUE(engine_->RecoverFolder(gone, GetEntryFileName(*gone), dir_.Path(), &status_, &log_));
+    const std::uint32_t cs = ClusterBytes();
+    EXPECT_EQ(Written("Gone/Deleted file.txt"), Original("Deleted file.txt", 2 * cs + 300));
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    // Deleted short names lose their first letter: recovered with "@".
+    EXPECT_EQ(Written(fat32 ? "Gone/Sub/@NNER.TXT" : "Gone/Sub/@nner.txt"), Original("INNER.TXT", 700));
+    EXPECT_TRUE(Written(fat32 ? "Gone/Sub/@MPTY.TXT" : "Gone/Sub/@mpty.txt").empty());
+    // The status panel named each file as it was written.
+    EXPECT_NE(std::find(status_.texts.begin(), status_.texts.end(), " Deleted file.txt"), status_.texts.end());
+}
+
+TEST_P(FatRecovery, DeletedFileIsReadAsConsecutiveClusters) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* lost = Find(fat32 ? "?OST.TXT" : "?ost.txt");
+    ASSERT_NE(lost, nullptr);
+    ASSERT_TRUE(engine_->RecoverFile(lost, GetEntryFileName(*lost), dir_.Path(), &status_, &log_));
+    EXPECT_EQ(Written(GetEntryFileName(*lost)), Original("LOST.TXT", ClusterBytes() + 5));
+}
+
+TEST_P(FatRecovery, NamesThatExistGetNumberedSuffixes) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    const std::string one = fat32 ? "ONE.BIN" : "One.bin";
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Recover(one, "ONE.BIN"));
+    for (const char* n : {"ONE.BIN", "ONE_1.BIN", "ONE_2.BIN"}) EXPECT_EQ(Written(n), Original("ONE.BIN", ClusterBytes())) << n;
+}
+
+TEST_P(FatRecovery, AStopDuringACopyIsLoggedAndKeepsThePart) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    int calls = 0;
+    platform::SetMessagePump([&] { if (++calls == 3) engine_->Stop(); }, std::chrono::milliseconds(0));
+    EXPECT_FALSE(Recover(fat32 ? "SEVERAL.BIN" : "Several.bin", "SEVERAL.BIN"));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "SEVERAL.BIN:  恢复被用户中止");
+    EXPECT_EQ(log_.rows[0].imageIndex, 1);
+    EXPECT_EQ(Written("SEVERAL.BIN").size(), 2u * ClusterBytes());
+}
+
+TEST_P(FatRecovery, AStopBetweenChildrenEndsTheFolder) {
+    TMidEntry* gone = Find("Gone");
+    ASSERT_NE(gone, nullptr);
+    engine_->Stop();
+    EXPECT_FALSE(engine_->RecoverFolder(gone, "Gone", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(fs::is_directory(dir_.Path() + "/Gone"));
+    EXPECT_TRUE(fs::is_empty(dir_.Path() + "/Gone"));
+}
+
+TEST_P(FatRecovery, ATargetThatCannotBeCreatedIsLogged) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* e = Find(fat32 ? "ONE.BIN" : "One.bin");
+    ASSERT_NE(e, nullptr);
+    EXPECT_FALSE(engine_->RecoverFile(e, "ONE.BIN", dir_.Path() + "/no/such/folder", &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "ONE.BIN:  无法创建目标文件");
+    EXPECT_EQ(log_.rows[0].imageIndex, 2);
+}
+
+// A full target: a file-size limit in a child process makes the write
+// fall short; the child reports the log lines it got.
+TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* e = Find(fat32 ? "SEVERAL.BIN" : "Several.bin");
+    ASSERT_NE(e, nullptr);
+    const std::string report = dir_.Path() + "/report.txt";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        rlimit limit{ClusterBytes() + 10, ClusterBytes() + 10};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool ok = engine_->RecoverFile(e, "SEVERAL.BIN", dir_.Path(), &status_, &log_);
+        std::ofstream out(report);
+        out << ok << "\n";
+        for (const auto& r : log_.rows) out << r.caption << "|" << r.imageIndex << "\n";
+        out.close();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(vt::test::ReadTextFile(report), "0\nSEVERAL.BIN:  无法写入目标驱动器|2\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, FatRecovery, ::testing::Values("recover12.img", "recover16.img", "recover32.img"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 9); });
+
+}  // namespace
