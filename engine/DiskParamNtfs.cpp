@@ -95,7 +95,8 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
             if (run.Lcn == 0) {
                 std::fill(cluster.begin(), cluster.end(), 0);
             } else {
-                const auto sector = vt::CheckedMul<std::int64_t>(run.Lcn + i, spc);
+                const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);
+                const auto sector = lcn ? vt::CheckedMul<std::int64_t>(*lcn, spc) : std::nullopt;
                 if (!sector || !ReadVolumeSectors(*sector, spc, cluster.data())) return false;
             }
             value.insert(value.end(), cluster.begin(), cluster.end());
@@ -237,6 +238,7 @@ bool TUndelete::FindRecordByNumber(const TNtfsRecordList& List, std::int64_t Rec
 
 void TUndelete::CollectOrphanParents() {
     OrphanParents.clear();
+    std::unordered_set<std::uint32_t> listed;
     const TNtfsRecordList& list = Current->NtfsEntries;
     for (const auto& record : list) {
         const std::int64_t parent = FileRefToInt64(record->FileName.ParentRef);
@@ -244,7 +246,7 @@ void TUndelete::CollectOrphanParents() {
         std::int32_t index = 0;
         if (FindRecordByNumber(list, parent, index) && !IsNtfsFile(list[index].get())) continue;
         const auto p = static_cast<std::uint32_t>(parent);
-        if (std::find(OrphanParents.begin(), OrphanParents.end(), p) == OrphanParents.end()) OrphanParents.push_back(p);
+        if (listed.insert(p).second) OrphanParents.push_back(p);
     }
 }
 
@@ -313,9 +315,10 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         } else if (ReadMftAttribute(0, kAttrData, 0, attr)) {
             if (!DecodeRunList(attr.Data, runs)) return false;
         }
+        const std::int64_t volumeClusters = spc ? volumeSectors / spc : 0;
         for (TDataRun& run : runs) {
-            if (spc == 0 || run.Lcn > volumeSectors / spc) run.Length = 0;
-            run.Length = std::clamp<std::int64_t>(run.Length, 0, spc ? volumeSectors / spc : 0);
+            if (run.Lcn > volumeClusters) run = TDataRun{};
+            run.Length = std::clamp<std::int64_t>(run.Length, 0, volumeClusters);
         }
 
         std::int64_t batchesTotal = 0;
