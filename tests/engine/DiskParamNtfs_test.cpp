@@ -7,6 +7,7 @@
 #include <set>
 
 #include "DiskParam.h"
+#include "DiskUtils.h"
 #include "MachineProfile.h"
 #include "NtfsManifest.h"
 #include "NtfsTestVolume.h"
@@ -75,6 +76,10 @@ TEST_P(ScanNtfsImage, ListsWhatTheBuilderMade) {
         EXPECT_EQ(IsNtfsFile(r), !m.folder);
         if (!m.folder) {
             EXPECT_EQ(r->DataSize, m.size);
+        }
+        // A resident $DATA is given one cluster.
+        if (m.path == "/readme.txt") {
+            EXPECT_EQ(r->AllocatedSize, GetParam());
         }
         EXPECT_EQ(r->FileName.CreationTime.get(), m.ctime);
         EXPECT_EQ(r->FileName.ModificationTime.get(), m.mtime);
@@ -150,6 +155,32 @@ TEST_P(ScanNtfsImage, TableOfSeveralExtents) {
     EXPECT_GE(u_->MftRuns.size(), 3u);
     ASSERT_EQ(u_->MftRunCache.size(), 1u);
     EXPECT_EQ(u_->MftRunCache[0].Drive, 'E');
+}
+
+TEST_P(ScanNtfsImage, RescanDropsTheOldSearchResults) {
+    ASSERT_TRUE(u_->SearchEntries("*", false, 0, 0, 0, -1, -1, -1, false));
+    ASSERT_FALSE(u_->Found.empty());
+    const std::size_t count = drive_->NtfsEntries.size();
+    ASSERT_TRUE(u_->OpenDrive(drive_, true, nullptr, nullptr));
+    EXPECT_TRUE(u_->Found.empty());
+    EXPECT_EQ(drive_->NtfsEntries.size(), count);
+}
+
+TEST_P(ScanNtfsImage, Windows9xReadsTheSameListing) {
+    std::vector<std::pair<std::int64_t, std::string>> nt;
+    for (const auto& r : drive_->NtfsEntries) nt.emplace_back(r->RecordNo, r->Name);
+    vt::test::InstallProfile("[machine]\nfamily=9x\nhide_real_devices=1\n[logical.E]\nimage=ntfs-" +
+                             std::to_string(GetParam()) + ".img\n");
+    DiskUtils::Initialize();  // the read path is chosen from the version read at start
+    TUndelete u;
+    TLogiDrive* d = DriveOf(u, 'E');
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+    std::vector<std::pair<std::int64_t, std::string>> w9x;
+    for (const auto& r : d->NtfsEntries) w9x.emplace_back(r->RecordNo, r->Name);
+    EXPECT_EQ(w9x, nt);
+    vt::test::InstallProfile("[logical.E]\nimage=ntfs-512.img\n");
+    DiskUtils::Initialize();
 }
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, ScanNtfsImage, ::testing::Values(512, 1024, 2048, 4096));
