@@ -329,3 +329,40 @@ TEST_F(NtfsPreview, EmptyRunListAndSparseStart) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> ClusterBytes(const std::vector<std::uint8_t>& image, std::uint32_t cluster) {
+    const vt::ByteReader boot(image);
+    const std::size_t data = boot.U16Or(0x0E) + boot.U8Or(0x10) * static_cast<std::size_t>(boot.U32Or(0x24));
+    const std::size_t at = (data + (cluster - 2u) * static_cast<std::size_t>(boot.U8Or(0x0D))) * 512;
+    return {image.begin() + static_cast<std::ptrdiff_t>(at), image.begin() + static_cast<std::ptrdiff_t>(at + 2048)};
+}
+
+}  // namespace
+
+TEST(Fat32Preview, ClusterAsRecordedWithBothWords) {
+    vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+    TUndelete u;
+    TLogiDrive* d = Open(u, 'E');
+    ASSERT_NE(d, nullptr);
+    const auto image = vt::test::ReadWholeFile(vt::test::ImagePath("fat32.img"));
+    const std::uint32_t lostCluster =
+        static_cast<std::uint32_t>(std::stoul(vt::test::ReadTextFile(vt::test::ImagePath("fat32.lostcluster"))));
+    TMidEntry* lost = nullptr;
+    for (const auto& e : d->Entries)
+        if (NameOf(u, e.get()) == "Lost") lost = e.get();
+    ASSERT_NE(lost, nullptr);
+    std::array<std::uint8_t, 2048> head{};
+    // A deleted entry whose high word was cleared: the cluster its low word
+    // alone names (no guess is made here).
+    ASSERT_EQ(lost->DirEntry.FstClusHI.get(), 0);
+    ASSERT_TRUE(u.ReadFileHead(lost, head));
+    EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), ClusterBytes(image, lost->DirEntry.FstClusLO.get()));
+    // With both words: the folder's own first cluster, whose first entry
+    // is "." padded with blanks.
+    lost->DirEntry.FstClusHI.set(static_cast<std::uint16_t>(lostCluster >> 16));
+    ASSERT_TRUE(u.ReadFileHead(lost, head));
+    EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), ClusterBytes(image, lostCluster));
+    EXPECT_EQ(std::string(head.begin(), head.begin() + 11), ".          ");
+}
