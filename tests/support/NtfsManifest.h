@@ -62,9 +62,9 @@ inline std::uint32_t NtfsRandWord(std::uint32_t seed, std::uint32_t n) {
     return h;
 }
 
-inline std::vector<std::uint8_t> NtfsContent(const std::string& spec) {
+inline std::vector<std::uint8_t> NtfsContent(const std::string& recipe) {
     std::vector<std::uint8_t> out;
-    std::istringstream in(spec);
+    std::istringstream in(recipe);
     for (std::string seg; std::getline(in, seg, '+');) {
         char rule[8] = {};
         unsigned seed = 0;
