@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <tuple>
 
 #include "MachineProfile.h"
@@ -481,6 +483,432 @@ TEST(DataStrucDates, FatDatesAndTheirLimits) {
     EXPECT_NEAR(v, 39979 + (10 * 3600 + 20 * 60 + 30) / 86400.0, 1e-9);
     EXPECT_FALSE(DataStruc::FatDateTimeToDateTime(((2009 - 1980) << 9) | (2 << 5) | 30, 0, v));
     EXPECT_EQ(v, 0);  // 30 February
+}
+
+// ---------------------------------------------------------------------------
+// Partition scan
+
+TEST(DataStrucSignatures, DirectoryAndRecordStarts) {
+    std::vector<std::uint8_t> s(512, 0);
+    std::memcpy(s.data(), ".       ", 8);
+    std::memcpy(s.data() + 8, "XYZ\x10 other 24 bytes ...", 24);
+    std::memcpy(s.data() + 32, "..      ", 8);
+    EXPECT_TRUE(IsDirectoryStart(s));
+    s[3] = 'x';  // ". " followed by other characters
+    EXPECT_FALSE(IsDirectoryStart(s));
+    std::vector<std::uint8_t> r(512, 0);
+    std::memcpy(r.data(), "FILE", 4);
+    r[0x14] = 0x38;
+    r[0x38] = 0x10;
+    EXPECT_TRUE(IsFileRecordStart(r));
+    r[0x38] = 0x30;
+    EXPECT_FALSE(IsFileRecordStart(r));
+    r[0x38] = 0x10;
+    std::memcpy(r.data(), "BAAD", 4);
+    EXPECT_FALSE(IsFileRecordStart(r));
+}
+
+struct VoteCase {
+    const char* name;
+    std::vector<std::uint32_t> clusters;  // of the directories found
+    TFsType expected;
+};
+
+class FatTypeVote : public DataStrucTest, public ::testing::WithParamInterface<VoteCase> {};
+
+TEST_P(FatTypeVote, HighClusterWordsDecide) {
+    MemDisk disk(kSmall);
+    std::size_t sector = 100;
+    for (std::uint32_t c : GetParam().clusters) disk.DotEntries(sector += 100, c);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* root = drive.Partitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    EXPECT_EQ(root->DirSectors.size(), GetParam().clusters.size());
+    EXPECT_EQ(root->FatType, GetParam().expected);
+    EXPECT_TRUE(root->Scanned);
+    EXPECT_EQ(drive.CurPartition, root);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataStruc, FatTypeVote,
+                         ::testing::Values(VoteCase{"NoDirectory", {}, vt::fsFat32},
+                                           VoteCase{"OneDirectory", {5}, vt::fsFat32},
+                                           VoteCase{"TwoLowClusters", {5, 9}, vt::fsFat16},
+                                           VoteCase{"OneHighCluster", {5, 0x10009}, vt::fsFat32}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DataStrucTest, ScanPartitionReplacesItsFinds) {
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* fat16 = drive.Partitions[2].get();
+    TPartiEntry* ntfs = drive.Partitions[12].get();
+    ASSERT_EQ(fat16->VolumeLabel, "PRIMARY16");
+    ASSERT_EQ(ntfs->VolumeLabel, "NTFSVOL");
+    ASSERT_TRUE(drive.ScanPartition(fat16, &bar));
+    EXPECT_EQ(fat16->DirSectors.size(), 2u);  // docs and docs/inner
+    EXPECT_TRUE(drive.MftSectors.empty());
+    const auto first = fat16->DirSectors;
+    ASSERT_TRUE(drive.ScanPartition(fat16, &bar));
+    EXPECT_EQ(fat16->DirSectors, first);
+    ASSERT_TRUE(drive.ScanPartition(ntfs, &bar));
+    EXPECT_GE(drive.MftSectors.size(), 16u);
+    for (auto s : drive.MftSectors) EXPECT_TRUE(s >= 92160 && s < 100352) << s;
+    ASSERT_TRUE(drive.ScanPartition(fat16, &bar));
+    EXPECT_TRUE(drive.MftSectors.empty());
+    EXPECT_EQ(fat16->DirSectors, first);
+    EXPECT_EQ(Captions().back(), "驱动器扫描完成");
+}
+
+TEST_F(DataStrucTest, ScanPartitionOfEmptyNodeReadsNothing) {
+    MemDisk disk(kSmall);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    ASSERT_TRUE(drive.ScanPartition(&node, &bar));
+    platform::DeviceTrace::Enable(false);
+    for (auto& r : platform::DeviceTrace::Requests()) EXPECT_NE(r.code, 0u) << "a read";
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"驱动器扫描已启动", "正在扫描 ...", "驱动器扫描完成"}));
+    EXPECT_EQ(node.FatType, vt::fsFat32);
+}
+
+TEST_F(DataStrucTest, ScanStopKeepsFindsAndListingRunsAfter) {
+    MemDisk disk(kSmall);
+    for (auto [sector, cluster] : {std::pair{300, 10}, {700, 60}, {1300, 135}}) {
+        disk.DotEntries(sector, cluster);
+        std::memcpy(disk.Sector(sector) + 64, "FILE    TXT\x20", 12);
+    }
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* root = drive.Partitions[0].get();
+    platform::SetMessagePump([&] { drive.Stop(); }, std::chrono::milliseconds(0));
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    platform::SetMessagePump({});
+    EXPECT_EQ(root->DirSectors, (std::vector<std::int64_t>{300, 700}));
+    EXPECT_EQ(Captions().back(), "驱动器扫描被用户中止");
+    EXPECT_EQ(log.rows.back().imageIndex, 2);
+    EXPECT_FALSE(drive.Aborted);
+    drive.BuildFatList(&bar);
+    EXPECT_EQ(root->SectorsPerCluster, 8);
+    EXPECT_EQ(root->DataStart, 236);
+    EXPECT_EQ(root->DirSectors, (std::vector<std::int64_t>{236, 300, 700}));
+}
+
+TEST_F(DataStrucTest, ScanOfLogicalDriveNotReadyMarksScanned) {
+    vt::test::InstallProfile("[logical.G]\n");
+    TDriveGeometry g;
+    g.DriveNo = -'G';
+    TPhysicalDrive drive(g);
+    TPartiEntry* root = drive.Partitions[0].get();
+    EXPECT_FALSE(drive.ScanPartition(root, &bar));
+    EXPECT_TRUE(root->Scanned);
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_EQ(boxes.calls[0].text, "驱动器未就绪。");
+    drive.Busy = true;
+    root->Scanned = false;
+    EXPECT_FALSE(drive.ScanPartition(root, &bar));
+    EXPECT_FALSE(root->Scanned);
+}
+
+// ---------------------------------------------------------------------------
+// Directory parse
+
+// A directory at sector 100 (cluster 7): "." and "..", then the entries.
+struct DirBuilder {
+    MemDisk disk{kSmall};
+    std::size_t next = 2;
+    DirBuilder() { disk.DotEntries(100, 7); }
+    std::uint8_t* Add(const char* name11, std::uint8_t attr = 0x20) {
+        std::uint8_t* e = disk.Sector(100) + 32 * next++;
+        std::memcpy(e, name11, 11);
+        e[11] = attr;
+        // 2009-06-15 10:20:30 as write and creation date.
+        const std::uint16_t date = ((2009 - 1980) << 9) | (6 << 5) | 15, time = (10 << 11) | (20 << 5) | 15;
+        e[14] = e[22] = static_cast<std::uint8_t>(time), e[15] = e[23] = static_cast<std::uint8_t>(time >> 8);
+        e[16] = e[24] = static_cast<std::uint8_t>(date), e[17] = e[25] = static_cast<std::uint8_t>(date >> 8);
+        return e;
+    }
+};
+
+std::vector<std::string> ShortNames(const TPartiEntry& node) {
+    std::vector<std::string> names;
+    for (auto& e : node.FatEntries) {
+        std::string n(reinterpret_cast<const char*>(e->DirEntry.Name.data()), 8);
+        n += "|";
+        n.append(reinterpret_cast<const char*>(e->DirEntry.Ext.data()), 3);
+        names.push_back(e->LongName.empty() ? n : e->LongName);
+    }
+    return names;
+}
+
+struct ParseCase {
+    const char* name;
+    std::function<void(DirBuilder&)> build;
+    std::vector<std::string> listed;
+};
+
+class DirectoryParse : public DataStrucTest, public ::testing::WithParamInterface<ParseCase> {};
+
+TEST_P(DirectoryParse, EndsWhereTheDirectoryEnds) {
+    DirBuilder b;
+    b.Add("FIRST   TXT");
+    GetParam().build(b);
+    b.Add("AFTER   TXT");
+    InstallMemory(b.disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    node.FatType = vt::fsFat16;
+    drive.CurPartition = &node;
+    ASSERT_TRUE(drive.ParseFatDirectory(false, 100));
+    EXPECT_EQ(ShortNames(node), GetParam().listed);
+    for (auto& e : node.FatEntries) {
+        EXPECT_EQ(e->DirSector, 100u);
+        EXPECT_EQ(e->DirCluster, 7u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataStruc, DirectoryParse,
+    ::testing::Values(
+        ParseCase{"ZerosEnd", [](DirBuilder& b) { b.next += 1; }, {"First   |txt"}},
+        ParseCase{"NextDotEntryEnds", [](DirBuilder& b) { b.Add(".          ", 0x10); }, {"First   |txt"}},
+        ParseCase{"DeletedWithEmptyRestGoesOn",
+                  [](DirBuilder& b) { b.Add("\xE5          "); },
+                  {"First   |txt", "\xE5       |   ", "After   |txt"}},
+        ParseCase{"CreationZeroZeroListed",
+                  [](DirBuilder& b) {
+                      auto* e = b.Add("ZERO    DAT");
+                      e[14] = e[15] = e[16] = e[17] = 0;
+                  },
+                  {"First   |txt", "Zero    |dat", "After   |txt"}},
+        ParseCase{"CreationDateZeroWithTimeEnds",
+                  [](DirBuilder& b) {
+                      auto* e = b.Add("ZERO    DAT");
+                      e[16] = e[17] = 0;
+                  },
+                  {"First   |txt"}},
+        ParseCase{"Attribute38Ends", [](DirBuilder& b) { b.Add("ODD     BIN", 0x38); }, {"First   |txt"}},
+        ParseCase{"VolumeLabelPassedOver", [](DirBuilder& b) { b.Add("LABEL      ", 0x08); },
+                  {"First   |txt", "After   |txt"}},
+        ParseCase{"SizeAllOnesPassedOver",
+                  [](DirBuilder& b) {
+                      auto* e = b.Add("HUGE    BIN");
+                      e[28] = e[29] = e[30] = e[31] = 0xFF;
+                  },
+                  {"First   |txt", "After   |txt"}},
+        ParseCase{"LongNameKept",
+                  [](DirBuilder& b) {
+                      std::uint8_t* l = b.Add("\x41L\0o\0n\0g\0\0\0", 0x0F);
+                      l[13] = 0x77;
+                      for (int i = 14; i < 32; ++i) l[i] = 0xFF;
+                      l[26] = l[27] = 0;
+                      b.Add("LONG~1  TXT");
+                  },
+                  {"First   |txt", "Long", "After   |txt"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct CaseRuleCase {
+    const char* name;
+    std::uint8_t ntres;
+    TFsType fat;
+    const char* shown;
+};
+
+class CaseRule : public DataStrucTest, public ::testing::WithParamInterface<CaseRuleCase> {};
+
+TEST_P(CaseRule, RewritesShortNames) {
+    DirBuilder b;
+    b.Add("README  TXT")[12] = GetParam().ntres;
+    InstallMemory(b.disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    node.FatType = GetParam().fat;
+    drive.CurPartition = &node;
+    ASSERT_TRUE(drive.ParseFatDirectory(false, 100));
+    EXPECT_EQ(ShortNames(node), std::vector<std::string>{GetParam().shown});
+}
+
+INSTANTIATE_TEST_SUITE_P(DataStruc, CaseRule,
+                         ::testing::Values(CaseRuleCase{"Fat16Plain", 0, vt::fsFat16, "Readme  |txt"},
+                                           CaseRuleCase{"Fat32Plain", 0, vt::fsFat32, "README  |TXT"},
+                                           CaseRuleCase{"Fat16Both", 0x18, vt::fsFat16, "readme  |txt"},
+                                           CaseRuleCase{"Fat32Both", 0x18, vt::fsFat32, "README  |TXT"},
+                                           CaseRuleCase{"Fat16Base", 0x08, vt::fsFat16, "readme  |txt"},
+                                           CaseRuleCase{"Fat32Base", 0x08, vt::fsFat32, "readme  |txt"},
+                                           CaseRuleCase{"Fat12Plain", 0, vt::fsFat12, "Readme  |txt"},
+                                           CaseRuleCase{"OtherBits", 0x10, vt::fsFat16, "README  |TXT"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DataStrucTest, ParseOfUnknownTypeReadsNoEntry) {
+    DirBuilder b;
+    b.Add("README  TXT");
+    InstallMemory(b.disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    node.FatType = vt::fsNtfs;
+    drive.CurPartition = &node;
+    EXPECT_TRUE(drive.ParseFatDirectory(false, 100));
+    EXPECT_TRUE(node.FatEntries.empty());
+    // Past the end the read succeeds with nothing in it.
+    node.FatType = vt::fsFat16;
+    EXPECT_TRUE(drive.ParseFatDirectory(false, kSmall + 10));
+    EXPECT_TRUE(node.FatEntries.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Cluster layout
+
+std::unique_ptr<TPhysMidEntry> Found(std::uint32_t sector, std::uint32_t cluster) {
+    auto e = std::make_unique<TPhysMidEntry>();
+    e->DirSector = sector;
+    e->DirCluster = cluster;
+    return e;
+}
+
+TEST_F(DataStrucTest, LayoutFromTwoDirectories) {
+    MemDisk disk(kSmall);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    drive.CurPartition = &node;
+    node.FatEntries.push_back(Found(300, 10));
+    node.FatEntries.push_back(Found(300, 10));
+    node.FatEntries.push_back(Found(900, 5));   // cluster order against sector order: not used
+    node.FatEntries.push_back(Found(700, 60));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 8);
+    EXPECT_EQ(node.DataStart, 236);
+}
+
+struct TableCase {
+    const char* name;
+    TFsType fat;
+    std::uint32_t mib;
+    int expected;
+};
+
+class LayoutFromTables : public DataStrucTest, public ::testing::WithParamInterface<TableCase> {};
+
+TEST_P(LayoutFromTables, BySizeInMiB) {
+    const TableCase& c = GetParam();
+    MemDisk disk(kSmall);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    node.FatType = c.fat;
+    node.RawEntry.SectorCount.set(c.mib << 11);
+    drive.CurPartition = &node;
+    node.FatEntries.push_back(Found(5000, 12));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, c.expected);
+    EXPECT_EQ(node.DataStart, 5000 - 10 * c.expected);
+    node.DriveNo = -'E';  // a logical drive always gets 1
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 1);
+    node.FatEntries.clear();
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataStruc, LayoutFromTables,
+                         ::testing::Values(TableCase{"Fat16Of20000MiB", vt::fsFat16, 20000, 512},
+                                           TableCase{"Fat32Of20000MiB", vt::fsFat32, 20000, 32},
+                                           TableCase{"Fat32Of1024MiB", vt::fsFat32, 1024, 8},
+                                           TableCase{"Fat32Of1025MiB", vt::fsFat32, 1025, 8},
+                                           TableCase{"Fat32Of100MiB", vt::fsFat32, 100, 2},
+                                           TableCase{"Fat16Of15MiB", vt::fsFat16, 15, 8},
+                                           TableCase{"Fat16Of16MiB", vt::fsFat16, 16, 4},
+                                           TableCase{"Fat32Below32MiB", vt::fsFat32, 31, 1},
+                                           TableCase{"Fat32OfNothing", vt::fsFat32, 0, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// FAT listing on the fixtures
+
+TEST_F(DataStrucTest, DisketteListsRootAtSector19) {
+    const auto before = vt::test::FileChecksum(vt::test::ImagePath("floppy.img"));
+    vt::test::InstallProfile("[logical.A]\nimage=floppy.img\ntype=removable\n");
+    TDriveGeometry g;
+    g.DriveNo = -'A';
+    TPhysicalDrive drive(g);
+    TPartiEntry* root = drive.Partitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    EXPECT_EQ(root->RawEntry.SectorCount.get(), 2880u);
+    ASSERT_EQ(root->DirSectors.size(), 1u);  // sub
+    drive.BuildFatList(&bar);
+    EXPECT_EQ(root->FatType, vt::fsFat12);
+    EXPECT_EQ(root->DataStart, 33);
+    EXPECT_EQ(root->SectorsPerCluster, 1);
+    ASSERT_EQ(root->DirSectors.size(), 2u);
+    EXPECT_EQ(root->DirSectors[0], 19);
+    // mtools gives all-lower-case names the case bits only; README.TXT is
+    // stored in capitals and shown capitalised. The folder sub was parsed
+    // before the diskette rule set FAT12, with the vote's FAT32 variant,
+    // which leaves names with both case bits as they are.
+    EXPECT_EQ(ShortNames(*root), (std::vector<std::string>{"hello   |txt", "Readme  |txt", "sub     |   ", "NEW     |TXT"}));
+    EXPECT_EQ(root->FatEntries[0]->DirSector, 19u);
+    EXPECT_EQ(root->FatEntries[0]->DirCluster, 2u);
+    EXPECT_EQ(root->FatEntries[3]->DirSector, root->DirSectors[1]);
+    EXPECT_FALSE(drive.Busy);
+    EXPECT_EQ(vt::test::FileChecksum(vt::test::ImagePath("floppy.img")), before);
+}
+
+TEST_F(DataStrucTest, Fat32RootAtClusterTwoListedFirst) {
+    const std::string image = vt::test::ImagePath("disk1.img");
+    const auto bytes = vt::test::ReadWholeFile(image);
+    const std::uint8_t* boot = bytes.data() + 20480 * 512;
+    const std::int64_t dataStart = 20480 + vt::LoadLe16(boot + 0x0E) + boot[0x10] * vt::LoadLe32(boot + 0x24);
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* fat32 = drive.Partitions[9].get();
+    ASSERT_EQ(fat32->VolumeLabel, "LOGICAL32");
+    ASSERT_TRUE(drive.ScanPartition(fat32, &bar));
+    ASSERT_EQ(fat32->DirSectors.size(), 2u);  // alpha and alpha/beta
+    // Below 65536 clusters no "." entry has a high cluster word: the vote
+    // says FAT16, and the FAT16 variant lists the entries.
+    EXPECT_EQ(fat32->FatType, vt::fsFat16);
+    drive.BuildFatList(&bar);
+    EXPECT_EQ(fat32->SectorsPerCluster, 1);
+    EXPECT_EQ(fat32->DataStart, dataStart);
+    ASSERT_EQ(fat32->DirSectors.size(), 3u);
+    EXPECT_EQ(fat32->DirSectors[0], dataStart);
+    ASSERT_FALSE(fat32->FatEntries.empty());
+    EXPECT_EQ(fat32->FatEntries[0]->DirSector, dataStart);
+    EXPECT_EQ(fat32->FatEntries[0]->DirCluster, 2u);
+    std::vector<std::string> names = ShortNames(*fat32);
+    EXPECT_EQ(names, (std::vector<std::string>{"alpha   |   ", "beta    |   ", "Readme  |txt", "big     |bin"}));
+    // Sorted by directory sector.
+    for (std::size_t i = 1; i < fat32->FatEntries.size(); ++i)
+        EXPECT_LE(fat32->FatEntries[i - 1]->DirSector, fat32->FatEntries[i]->DirSector);
+}
+
+TEST_F(DataStrucTest, ListingEmptiesSearchResultsWithRecords) {
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* fat16 = drive.Partitions[2].get();
+    ASSERT_TRUE(drive.ScanPartition(fat16, &bar));
+    drive.BuildFatList(&bar);
+    ASSERT_FALSE(fat16->FatEntries.empty());
+    fat16->FatFound.push_back(fat16->FatEntries[0].get());
+    ASSERT_TRUE(drive.ScanPartition(fat16, &bar));
+    drive.BuildFatList(&bar);
+    EXPECT_TRUE(fat16->FatFound.empty());
+}
+
+TEST_F(DataStrucTest, FormattedOverVolumeShowsOldFolders) {
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TPhysicalDrive drive(Geometry0());
+    ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
+    ASSERT_EQ(drive.LostPartitions.size(), 1u);
+    TPartiEntry* lost = drive.LostPartitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(lost, &bar));
+    drive.BuildFatList(&bar);
+    std::vector<std::string> names = ShortNames(*lost);
+    // The old root went with the new format; the old folder oldsub still
+    // holds deeper, and deeper old.txt.
+    for (const char* n : {"deeper  |   ", "old     |txt"})
+        EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
 }
 
 }  // namespace
