@@ -911,4 +911,71 @@ TEST_F(DataStrucTest, FormattedOverVolumeShowsOldFolders) {
         EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
 }
 
+TEST(DataStrucDrives, DriveReadyByLetter) {
+    vt::test::InstallProfile("[logical.C]\nimage=floppy.img\n[logical.D]\n");
+    EXPECT_TRUE(DataStruc::IsDriveValid('c'));
+    EXPECT_FALSE(DataStruc::IsDriveValid('D'));
+    EXPECT_FALSE(DataStruc::IsDriveValid('E'));
+    EXPECT_THROW(DataStruc::IsDriveValid('1'), std::exception);
+}
+
+TEST(DataStrucLog, RowHasMessagePictureAndTime) {
+    platform::RecordingEventLog log;
+    DataStruc::AddLogEvent(&log, "驱动器扫描完成", 2);
+    DataStruc::AddLogEvent(nullptr, "nowhere", 0);
+    ASSERT_EQ(log.rows.size(), 1u);
+    EXPECT_EQ(log.rows[0].caption, "驱动器扫描完成");
+    EXPECT_EQ(log.rows[0].imageIndex, 2);
+    const std::string& t = log.rows[0].time;
+    ASSERT_EQ(t.size(), 8u);
+    EXPECT_TRUE(t[2] == ':' && t[5] == ':') << t;
+}
+
+TEST_F(DataStrucTest, DeepScanOn9xReadsThroughTheDriver) {
+    vt::test::InstallProfile("[machine]\nfamily=9x\n[physical.0]\nimage=disk2.img\n");
+    ASSERT_TRUE(int13ext::Initialize());
+    TDriveGeometry g;
+    ASSERT_TRUE(GetPhysicalDriveGeometry(0x80, g));
+    TPhysicalDrive drive(g);
+    EXPECT_EQ(Shapes(drive.Partitions[0]->Children), (std::vector<Shape>{{0, 63, 16384 - 63}}));
+    ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
+    ASSERT_EQ(drive.LostPartitions.size(), 1u);
+    EXPECT_EQ(drive.LostPartitions[0]->VolumeLabel, "ORPHAN");
+    int13ext::Int13ExitProc();
+}
+
+TEST_F(DataStrucTest, LogicalDriveScanTakesVolumeSize) {
+    vt::test::InstallProfile("[logical.E]\nimage=disk1.img\noffset=1048576\nsize=4194304\n");
+    TDriveGeometry g;
+    g.DriveNo = -'E';
+    TPhysicalDrive drive(g);
+    TPartiEntry* root = drive.Partitions[0].get();
+    EXPECT_EQ(root->VolumeLabel, "PRIMARY16");
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    EXPECT_EQ(root->RawEntry.SectorCount.get(), 8192u);
+    ASSERT_EQ(root->DirSectors.size(), 2u);
+    drive.BuildFatList(&bar);
+    EXPECT_EQ(root->SectorsPerCluster, 1);
+    std::vector<std::string> names = ShortNames(*root);
+    for (const char* n : {"inner   |   ", "big     |bin", "old     |txt"})
+        EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
+}
+
+// Nothing in this program writes to an image.
+class ImagesUnchanged : public ::testing::Environment {
+public:
+    void SetUp() override {
+        for (const char* n : kImages) before_.push_back(vt::test::FileChecksum(vt::test::ImagePath(n)));
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < std::size(kImages); ++i)
+            EXPECT_EQ(vt::test::FileChecksum(vt::test::ImagePath(kImages[i])), before_[i]) << kImages[i];
+    }
+
+private:
+    static constexpr const char* kImages[] = {"disk1.img", "disk2.img", "floppy.img"};
+    std::vector<std::uint64_t> before_;
+};
+const auto* const kImagesUnchanged = ::testing::AddGlobalTestEnvironment(new ImagesUnchanged);
+
 }  // namespace
