@@ -20,6 +20,7 @@ struct Device {
     std::uint64_t position = 0;           // byte position for ReadFile
     int number = -1;                      // physical drive number
     char letter = 0;                      // volume letter
+    win::DWORD access = 0;                // GENERIC_ access asked for at open
 };
 
 // The device a handle stands for, or null.

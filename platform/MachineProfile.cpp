@@ -175,8 +175,10 @@ char FreeLetter(const MachineConfig& c, char from) {
 }
 
 int FreeNumber(const MachineConfig& c) {
+    // A simulated S.M.A.R.T. drive holds its number even without an image.
     for (int n = 0; n < 128; ++n)
-        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }))
+        if (std::none_of(c.physical.begin(), c.physical.end(), [&](const PhysicalDriveConfig& d) { return d.number == n; }) &&
+            std::none_of(c.smart.begin(), c.smart.end(), [&](const SmartDriveConfig& d) { return d.number == n; }))
             return n;
     return -1;
 }
@@ -270,6 +272,7 @@ MachineConfig Machine::FromProfileText(const std::string& text, const std::strin
     else if (family != "nt") throw std::runtime_error("unknown family: " + family);
     c.build9x = static_cast<std::uint32_t>(ini.ReadInteger("machine", "build", 2222));
     c.int13extLoads = ini.ReadString("machine", "int13ext", "") != "missing";
+    c.smartVsdLoads = ini.ReadString("machine", "smartvsd", "") != "missing";
     bool hideReal = ini.ReadBool("machine", "hide_real_devices", false);
 
     auto resolve = [&](const std::string& p) {
@@ -280,12 +283,13 @@ MachineConfig Machine::FromProfileText(const std::string& text, const std::strin
         std::string lower = section;
         for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         auto storeFor = [&]() -> std::shared_ptr<BackingStore> {
+            auto ranges = ParseSectorRanges(ini.ReadString(section, "unreadable", ""));
             std::string image = resolve(ini.ReadString(section, "image", ""));
             if (image.empty()) return nullptr;
             auto store = BackingStore::OpenFile(image, ParseBytes(ini.ReadString(section, "offset", ""), 0),
                                                 ParseBytes(ini.ReadString(section, "size", ""), UINT64_MAX));
             if (!store->Valid()) throw std::runtime_error("cannot open image " + image + ": " + std::strerror(store->OpenError()));
-            store->unreadable = ParseSectorRanges(ini.ReadString(section, "unreadable", ""));
+            store->unreadable = std::move(ranges);
             return store;
         };
         if (lower.rfind("logical.", 0) == 0 && lower.size() == 9) {

@@ -11,6 +11,7 @@
 //   build=2222                  ; 9x build number (low word decides 7305h)
 //   hide_real_devices=1         ; ignore the Linux block devices
 //   int13ext=missing            ; 9x: the physical-drive driver cannot load
+//   smartvsd=missing            ; 9x: "\\.\SMARTVSD" cannot be opened
 //
 //   [logical.E]                 ; drive letter
 //   image=fat16.img             ; relative to the profile's folder
@@ -25,8 +26,9 @@
 //   image=disk.img
 //   unreadable=...
 //
-//   [smart.0]                   ; a simulated S.M.A.R.T. drive
-//   file=drive0.smart
+//   [smart.0]                   ; a simulated S.M.A.R.T. drive (format in
+//   file=drive0.smart           ; SmartIoctl.h); without a [physical.0]
+//                               ; the drive opens, but its sectors do not read
 //
 // A logical drive without image is a drive without a medium.
 #pragma once
@@ -115,6 +117,7 @@ struct MachineConfig {
     OsFamily family = OsFamily::NT;
     std::uint32_t build9x = 2222;
     bool int13extLoads = true;
+    bool smartVsdLoads = true;
     std::vector<LogicalDriveConfig> logical;
     std::vector<PhysicalDriveConfig> physical;
     std::vector<SmartDriveConfig> smart;

@@ -198,16 +198,18 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         }
         int number = std::stoi(digits);
         const platform::PhysicalDriveConfig* p = m.Physical(number);
-        if (!p || !p->store) {
+        // A simulated S.M.A.R.T. drive without an image opens too: it answers
+        // the S.M.A.R.T. codes, and reads of its sectors fail.
+        if ((!p || !p->store) && !m.Smart(number)) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        if (!p->store->Valid()) {
+        if (p && p->store && !p->store->Valid()) {
             SetLastError(p->store->OpenError() == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
         d->kind = DeviceKind::PhysicalDrive;
-        d->store = p->store;
+        if (p) d->store = p->store;
         d->number = number;
     } else if (n.size() == 6 && n.compare(0, 4, "\\\\.\\") == 0 && std::isalpha(static_cast<unsigned char>(n[4])) && n[5] == ':') {
         char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(n[4])));
@@ -241,7 +243,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         d->kind = DeviceKind::Int13Ext;
         g_int13Loaded = true;
     } else if (IEquals(n, "\\\\.\\SMARTVSD")) {
-        if (nt) {
+        if (nt || !m.Config().smartVsdLoads) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
@@ -250,6 +252,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    d->access = access;
     SetLastError(ERROR_SUCCESS);
     return NewHandle(std::move(d));
 }
@@ -347,6 +350,10 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
         case DeviceKind::Volume:
         case DeviceKind::PhysicalDrive:
             if (code == IOCTL_DISK_GET_DRIVE_GEOMETRY) {
+                if (!d->store) {
+                    SetLastError(ERROR_NOT_READY);
+                    return FALSE;
+                }
                 if (!out || outSize < sizeof(DISK_GEOMETRY)) {
                     SetLastError(ERROR_INSUFFICIENT_BUFFER);
                     return FALSE;

@@ -30,6 +30,7 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x00000001u;
 constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
 constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u;
@@ -54,6 +55,7 @@ constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
 
 // GetDriveType.
 constexpr UINT DRIVE_UNKNOWN = 0;
@@ -186,6 +188,99 @@ struct INT13_DRIVE_PARAMS {
 };
 #pragma pack(pop)
 static_assert(sizeof(INT13_DRIVE_PARAMS) == 30);
+
+// The S.M.A.R.T. interface of the disk drivers (SMART_GET_VERSION,
+// SMART_SEND_DRIVE_COMMAND, SMART_RCV_DRIVE_DATA on "\\.\PhysicalDriveN")
+// and of SMARTVSD.VXD on Windows 9x. The structures are byte-packed, as the
+// drivers read and write them.
+#pragma pack(push, 1)
+// Answer to SMART_GET_VERSION (24 bytes).
+struct GETVERSIONINPARAMS {
+    BYTE bVersion;        // 0  interface version
+    BYTE bRevision;       // 1
+    BYTE bReserved;       // 2
+    BYTE bIDEDeviceMap;   // 3  bits 0-3: ATA device at primary master, primary
+                          //    slave, secondary master, secondary slave;
+                          //    bits 4-7: ATAPI device at the same positions
+    DWORD fCapabilities;  // 4  CAP_ flags
+    DWORD dwReserved[4];  // 8
+};
+static_assert(sizeof(GETVERSIONINPARAMS) == 24);
+
+// The ATA task-file registers of one command (8 bytes).
+struct IDEREGS {
+    BYTE bFeaturesReg;      // 0
+    BYTE bSectorCountReg;   // 1
+    BYTE bSectorNumberReg;  // 2
+    BYTE bCylLowReg;        // 3
+    BYTE bCylHighReg;       // 4
+    BYTE bDriveHeadReg;     // 5  0xA0 master, 0xB0 slave
+    BYTE bCommandReg;       // 6
+    BYTE bReserved;         // 7
+};
+static_assert(sizeof(IDEREGS) == 8);
+
+// Input of SMART_SEND_DRIVE_COMMAND and SMART_RCV_DRIVE_DATA (33 bytes; the
+// request itself is the 32 bytes before bBuffer).
+struct SENDCMDINPARAMS {
+    DWORD cBufferSize;     // 0  bytes of data the command moves
+    IDEREGS irDriveRegs;   // 4
+    BYTE bDriveNumber;     // 12 0 to 3 (SMARTVSD selects the drive by it)
+    BYTE bReserved[3];     // 13
+    DWORD dwReserved[4];   // 16
+    BYTE bBuffer[1];       // 32 data sent with the command
+};
+static_assert(sizeof(SENDCMDINPARAMS) == 33);
+
+// The driver's report on a command (12 bytes).
+struct DRIVERSTATUS {
+    BYTE bDriverError;    // 0  SMART_ error code
+    BYTE bIDEError;       // 1  the drive's error register
+    BYTE bReserved[2];    // 2
+    DWORD dwReserved[2];  // 4
+};
+static_assert(sizeof(DRIVERSTATUS) == 12);
+
+// Output of both commands: a 16-byte header, then the data read.
+struct SENDCMDOUTPARAMS {
+    DWORD cBufferSize;          // 0  bytes of data in bBuffer
+    DRIVERSTATUS DriverStatus;  // 4
+    BYTE bBuffer[1];            // 16
+};
+static_assert(sizeof(SENDCMDOUTPARAMS) == 17);
+#pragma pack(pop)
+
+// GETVERSIONINPARAMS.fCapabilities.
+constexpr DWORD CAP_ATA_ID_CMD = 1;
+constexpr DWORD CAP_ATAPI_ID_CMD = 2;
+constexpr DWORD CAP_SMART_CMD = 4;
+// Commands, the S.M.A.R.T. signature in the cylinder registers, and the
+// S.M.A.R.T. subcommands in the features register.
+constexpr BYTE ID_CMD = 0xEC;        // IDENTIFY DEVICE
+constexpr BYTE ATAPI_ID_CMD = 0xA1;  // IDENTIFY PACKET DEVICE
+constexpr BYTE SMART_CMD = 0xB0;
+constexpr BYTE SMART_CYL_LOW = 0x4F;
+constexpr BYTE SMART_CYL_HI = 0xC2;
+constexpr BYTE READ_ATTRIBUTES = 0xD0;
+constexpr BYTE READ_THRESHOLDS = 0xD1;
+constexpr BYTE ENABLE_SMART = 0xD8;
+constexpr BYTE DISABLE_SMART = 0xD9;
+constexpr BYTE RETURN_SMART_STATUS = 0xDA;
+constexpr DWORD IDENTIFY_BUFFER_SIZE = 512;
+constexpr DWORD READ_ATTRIBUTE_BUFFER_SIZE = 512;
+constexpr DWORD READ_THRESHOLD_BUFFER_SIZE = 512;
+// DRIVERSTATUS.bDriverError.
+constexpr BYTE SMART_NO_ERROR = 0;
+constexpr BYTE SMART_IDE_ERROR = 1;
+constexpr BYTE SMART_INVALID_FLAG = 2;
+constexpr BYTE SMART_INVALID_COMMAND = 3;
+constexpr BYTE SMART_INVALID_BUFFER = 4;
+constexpr BYTE SMART_INVALID_DRIVE = 5;
+constexpr BYTE SMART_INVALID_IOCTL = 6;
+constexpr BYTE SMART_ERROR_NO_MEM = 7;
+constexpr BYTE SMART_INVALID_REGISTER = 8;
+constexpr BYTE SMART_NOT_SUPPORTED = 9;
+constexpr BYTE SMART_NO_IDE_DEVICE = 10;
 
 // Files and devices.
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,

@@ -1,0 +1,218 @@
+#include "Lznt1.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace vt {
+
+namespace {
+constexpr std::size_t kChunkOutput = 4096;  // one chunk never produces more
+}
+
+void LzntSplitToken(std::int32_t p, std::int32_t& mask, std::int32_t& shift) {
+    mask = 0xFFF;
+    shift = 12;
+    for (std::int32_t r = p - 1; r >= 16; r >>= 1) {
+        mask >>= 1;
+        --shift;
+    }
+}
+
+int LzntGroupLength(std::uint8_t flags) { return 8 + __builtin_popcount(flags); }
+
+bool LzntDecodeGroup(std::uint8_t flags, std::span<const std::uint8_t> items, std::vector<std::uint8_t>& output) {
+    try {
+        std::size_t i = 0;
+        for (int bit = 0; bit < 8 && i < items.size(); ++bit) {
+            if ((flags & (1u << bit)) == 0) {
+                output.push_back(items[i++]);
+                continue;
+            }
+            // A token cut off by the end of the chunk ends the group.
+            if (items.size() - i < 2) return true;
+            const std::uint16_t token = static_cast<std::uint16_t>(items[i] | (items[i + 1] << 8));
+            i += 2;
+            std::int32_t mask = 0, shift = 0;
+            LzntSplitToken(static_cast<std::int32_t>(output.size()), mask, shift);
+            const std::size_t len = static_cast<std::size_t>((token & mask) + 3);
+            const std::size_t off = static_cast<std::size_t>((token >> shift) + 1);
+            if (off > output.size()) return false;  // before the chunk's start: malformed
+            const std::size_t start = output.size() - off;
+            output.resize(output.size() + len);
+            std::uint8_t* dst = output.data() + start + off;
+            const std::uint8_t* src = output.data() + start;
+            if (off == 1) {
+                std::memset(dst, *src, len);
+            } else if (off >= len) {
+                std::memcpy(dst, src, len);
+            } else {
+                // Repeats the last off bytes: whole copies, then a part.
+                std::size_t done = 0;
+                while (done + off <= len) {
+                    std::memcpy(dst + done, src, off);
+                    done += off;
+                }
+                std::memcpy(dst + done, src, len - done);
+            }
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool LzntDecodeChunk(std::uint16_t header, std::span<const std::uint8_t> data, std::vector<std::uint8_t>& output) {
+    try {
+        output.clear();
+        if ((header & 0x8000) == 0) {
+            output.assign(data.begin(), data.end());
+            return true;
+        }
+        std::size_t i = 0;
+        while (i < data.size()) {
+            const std::uint8_t flags = data[i++];
+            const std::size_t n = static_cast<std::size_t>(LzntGroupLength(flags));
+            const std::size_t take = std::min(n, data.size() - i);
+            if (!LzntDecodeGroup(flags, data.subspan(i, take), output)) return false;
+            i += take;
+            // Output past 4096 bytes is cut anyway; stop growing it.
+            if (output.size() > kChunkOutput + 0x1000) break;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool LzntDecompressUnit(std::span<const std::uint8_t> unit, TFileStream& stream, std::int64_t fileSize) {
+    try {
+        std::vector<std::uint8_t> output;
+        output.reserve(kChunkOutput + 18);
+        std::size_t q = 0;
+        while (unit.size() - q >= 2) {
+            const std::uint16_t header = static_cast<std::uint16_t>(unit[q] | (unit[q + 1] << 8));
+            if (header == 0) return true;
+            q += 2;
+            const std::size_t size = (header & 0xFFFu) + 1;
+            const std::size_t take = std::min(size, unit.size() - q);
+            if (!LzntDecodeChunk(header, unit.subspan(q, take), output)) return false;
+            q += take;
+            if (output.size() > kChunkOutput) output.resize(kChunkOutput);
+            if (stream.Write(output.data(), output.size()) != output.size()) return false;
+            if (stream.Size() >= fileSize || q >= unit.size() || size == 1) return true;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExtent> runs, std::int64_t fileSize,
+                                     const CompressedRunSource& source) {
+    try {
+        const std::uint64_t clusterBytes = source.bytesPerCluster;
+        if (clusterBytes == 0) return RunWalkResult::ReadFailed;
+        const std::uint64_t unitBytes = clusterBytes * kCompressionUnitClusters;
+        std::vector<std::uint8_t> unit(unitBytes, 0);
+        std::int64_t clusterCount = 0;  // clusters of the current unit met so far
+        std::uint64_t byteCount = 0;    // data bytes read into the unit
+        bool compressed = false;
+
+        auto remainingInFile = [&]() -> std::uint64_t {
+            return stream.Size() < fileSize ? static_cast<std::uint64_t>(fileSize - stream.Size()) : 0;
+        };
+        // Flushes the current unit: decompressed when it met sparse
+        // clusters, zeros when it holds no data at all, as read otherwise.
+        auto flush = [&](bool unitComplete) -> bool {
+            if (clusterCount == 0) return true;
+            const std::int64_t before = stream.Size();
+            if (compressed && byteCount == 0) {
+                if (!stream.WriteZeros(std::min<std::uint64_t>(clusterCount * clusterBytes, remainingInFile())))
+                    return false;
+            } else if (compressed) {
+                LzntDecompressUnit(std::span<const std::uint8_t>(unit.data(), byteCount), stream, fileSize);
+                if (stream.ShortWrite()) return false;
+                // A unit decodes to its full 16 clusters; chunks that end
+                // early leave zeros, which the next unit must not shift.
+                if (unitComplete) {
+                    const std::uint64_t produced = static_cast<std::uint64_t>(stream.Size() - before);
+                    if (produced < unitBytes &&
+                        !stream.WriteZeros(std::min<std::uint64_t>(unitBytes - produced, remainingInFile())))
+                        return false;
+                }
+            } else if (stream.Write(unit.data(), byteCount) != byteCount) {
+                return false;
+            }
+            // Each unit is decoded from its own clusters only.
+            std::memset(unit.data(), 0, byteCount);
+            clusterCount = 0;
+            byteCount = 0;
+            compressed = false;
+            return true;
+        };
+
+        std::vector<std::uint8_t> big;
+        for (const RunExtent& run : runs) {
+            if (source.beforeRun && !source.beforeRun()) return RunWalkResult::Stopped;
+            std::int64_t lcn = run.lcn;
+            std::int64_t left = run.length;
+            if (left <= 0) continue;
+            while (left > 0) {
+                if (run.lcn == 0) {
+                    if (clusterCount == 0 && left >= kCompressionUnitClusters) {
+                        // Whole units of sparse clusters: zeros.
+                        const std::int64_t whole = left - left % kCompressionUnitClusters;
+                        if (!stream.WriteZeros(std::min<std::uint64_t>(static_cast<std::uint64_t>(whole) * clusterBytes,
+                                                                       remainingInFile())))
+                            return RunWalkResult::WriteFailed;
+                        left -= whole;
+                        continue;
+                    }
+                    // Sparse clusters complete the current unit (or begin one).
+                    const std::int64_t piece = std::min(left, kCompressionUnitClusters - clusterCount);
+                    compressed = true;
+                    clusterCount += piece;
+                    left -= piece;
+                    if (clusterCount == kCompressionUnitClusters && !flush(true)) return RunWalkResult::WriteFailed;
+                    continue;
+                }
+                if (clusterCount == 0 && left >= kCompressionUnitClusters) {
+                    // Whole units of data clusters are stored plainly: copied
+                    // as read, in requests of at most 65535 sectors' worth.
+                    std::int64_t whole = left - left % kCompressionUnitClusters;
+                    const std::int64_t maxClusters =
+                        std::max<std::int64_t>(kCompressionUnitClusters,
+                                               (65535 * 512 / static_cast<std::int64_t>(clusterBytes)) /
+                                                   kCompressionUnitClusters * kCompressionUnitClusters);
+                    while (whole > 0) {
+                        const std::int64_t n = std::min(whole, maxClusters);
+                        big.resize(static_cast<std::size_t>(n) * clusterBytes);
+                        if (!source.readClusters(lcn, n, big.data())) return RunWalkResult::ReadFailed;
+                        if (stream.Write(big.data(), big.size()) != big.size()) return RunWalkResult::WriteFailed;
+                        lcn += n;
+                        left -= n;
+                        whole -= n;
+                    }
+                    continue;
+                }
+                // Data clusters into the current unit, never past its end.
+                const std::int64_t piece = std::min(left, kCompressionUnitClusters - clusterCount);
+                if (!source.readClusters(lcn, piece, unit.data() + clusterCount * clusterBytes))
+                    return RunWalkResult::ReadFailed;
+                byteCount += static_cast<std::uint64_t>(piece) * clusterBytes;
+                clusterCount += piece;
+                lcn += piece;
+                left -= piece;
+                if (clusterCount == kCompressionUnitClusters && !flush(true)) return RunWalkResult::WriteFailed;
+            }
+        }
+        if (!flush(false)) return RunWalkResult::WriteFailed;
+        if (!stream.SetSize(fileSize)) return RunWalkResult::WriteFailed;
+        return RunWalkResult::Done;
+    } catch (const std::exception&) {
+        return RunWalkResult::ReadFailed;
+    }
+}
+
+}  // namespace vt

@@ -1,1 +1,0 @@
-// Anchors the health library while it has no other translation unit.
