@@ -34,86 +34,12 @@ std::string FieldText(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// UTF-16LE up to the first U+0000 (or the end) into the system's ANSI code
-// page, which is UTF-8 here; a lone surrogate becomes U+FFFD.
-std::string Utf16ToAnsi(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    const std::size_t units = bytes.size() / 2;
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t u = vt::LoadLe16(bytes.data() + 2 * i);
-        if (u == 0) break;
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
-            const std::uint32_t lo = vt::LoadLe16(bytes.data() + 2 * (i + 1));
-            if (lo >= 0xDC00 && lo < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u < 0xE000) u = 0xFFFD;
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
 void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
 
 // Position of a progress bar: the nearest integer, halves to even as the
 // run-time library's Round does.
 void SetProgress(platform::IProgressBar* bar, double position) {
     if (bar) bar->SetPosition(static_cast<int>(std::nearbyint(position)));
-}
-
-// The resident value of the first attribute of a type in a 1024-byte file
-// record (fixed up here in the copy): the attribute walk of the record
-// decoders, every read kept inside the record. A value that would reach past
-// the record counts as absent.
-std::optional<std::vector<std::uint8_t>> ResidentAttributeValue(std::span<const std::uint8_t> raw,
-                                                                std::uint32_t type) {
-    constexpr std::size_t kRecord = 1024;
-    if (raw.size() < kRecord) return std::nullopt;
-    std::vector<std::uint8_t> rec(raw.begin(), raw.begin() + kRecord);
-    // Update-sequence fix-up: the words at U+2 and U+4 go back to the ends of
-    // the two sectors (U is the low byte of the array's offset).
-    const std::size_t u = rec[4];
-    std::memcpy(&rec[510], &rec[u + 2], 2);
-    std::memcpy(&rec[1022], &rec[u + 4], 2);
-    vt::ByteReader r(rec);
-    std::size_t off = r.U16Or(0x14);
-    for (;;) {
-        if (!r.Has(off, 16)) return std::nullopt;
-        const std::uint32_t t = r.U32Or(off);
-        if (t == 0xFFFFFFFFu) return std::nullopt;
-        if (t == type) break;
-        const std::uint16_t len = static_cast<std::uint16_t>(r.U32Or(off + 4));
-        if (len == 0) return std::nullopt;
-        off += len;
-    }
-    if (r.U8Or(off + 8) != 0) return std::nullopt;  // non-resident
-    if (!r.Has(off, 24)) return std::nullopt;
-    const std::size_t nameLen = r.U8Or(off + 9);
-    const std::size_t valueLen = r.U32Or(off + 0x10) & 0xFFFF;
-    auto value = r.Sub(off + 24 + 2 * nameLen, valueLen);
-    if (!value) return std::nullopt;
-    return std::vector<std::uint8_t>(value->begin(), value->end());
 }
 
 // The deep scan reads 1000 sectors per request.
@@ -147,7 +73,7 @@ std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& lo
     static constexpr std::pair<std::size_t, std::size_t> kPieces[] = {{28, 4}, {14, 12}, {1, 10}};
     for (auto [off, len] : kPieces) {
         if (entry[off] == 0xFF) continue;
-        longName = Utf16ToAnsi(entry.subspan(off, len)) + longName;
+        longName = Utf16LeToAnsi(entry.subspan(off, len)) + longName;
     }
     return result;
 }
@@ -415,10 +341,11 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
             // master file table's first cluster.
             const std::int64_t rs = s + static_cast<std::int64_t>(br.U8Or(0x0D)) *
                                             static_cast<std::int64_t>(static_cast<std::uint32_t>(br.U64Or(0x30))) + 6;
-            std::vector<std::uint8_t> rec(1024);
-            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < 1024) return;
-            auto value = ResidentAttributeValue(rec, 0x60);
-            if (value && !value->empty()) node->VolumeLabel = Utf16ToAnsi(*value);
+            std::vector<std::uint8_t> rec(kMftRecordSize);
+            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < kMftRecordSize) return;
+            TAttribute name;
+            if (GetRecordAttribute(rec, kAttrVolumeName, name) && !name.Data.empty())
+                node->VolumeLabel = Utf16LeToAnsi(name.Data);
         }
     } catch (const std::exception&) {
         // The label stays what it was.

@@ -1,8 +1,8 @@
 // The advanced engine: every drive the advanced recovery can work on, the
 // partition tree of each physical drive (master boot record and the chain
 // of extended boot records), the deep scan for lost FAT and NTFS volumes,
-// and the raw sector scan of any node with the FAT listing rebuilt from
-// the directory clusters it finds.
+// and the raw sector scan of any node with the FAT and NTFS listings
+// rebuilt from the directory clusters and file records it finds.
 //
 // All reads go through OpenDiskHandle/ReadDiskSectors by drive number;
 // nothing here writes to a drive.
@@ -18,6 +18,7 @@
 #include "Bytes.h"
 #include "DiskParam.h"
 #include "NewDiskUtils.h"
+#include "NtfsRecord.h"
 #include "Reporting.h"
 #include "WinApi.h"
 
@@ -131,9 +132,11 @@ struct TPartiEntry {
     std::vector<std::int64_t> DirSectors;
     std::vector<std::int64_t> NtfsFolders;
     std::vector<std::unique_ptr<TPhysMidEntry>> FatEntries;
+    std::vector<std::unique_ptr<tntfsfilerecord>> NtfsEntries;
     std::int32_t SectorsPerCluster = 0;
     std::int32_t NtfsSectorsPerCluster = 0;
-    std::vector<PPhysMidEntry> FatFound;  // points into FatEntries; emptied with it
+    std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
+    std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
     std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
     TFsType FatType = vt::fsFat12;
     std::string VolumeLabel;
@@ -198,6 +201,18 @@ public:
     bool ParseFatDirectory(bool isRoot, std::int64_t lba);
     void EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEntry* b);
 
+    void BuildNtfsList(platform::IProgressBar* progressBar);
+    void ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar);
+    void CollectNtfsFolders();
+    // The record decoder and attribute extractor of this engine: a resident
+    // $DATA is given one cluster of the FAT listing's estimate.
+    bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,
+                        std::int64_t& realSize, std::int64_t& allocatedSize, TLongFileName& longName);
+    bool GetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
+
+    // Votes of the NTFS listing for 16, 8, 4, 2 and 1 sectors per cluster.
+    std::array<std::uint32_t, 5> NtfsSpcVotes{};
+
     void Stop();
     void ClearAbort();
 
@@ -206,6 +221,7 @@ private:
     bool WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached);
     PPartiEntry AddNode(std::unique_ptr<TPartiEntry> node);
     void ClearFatListing(TPartiEntry& node);
+    void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
 };
 
 class TPhysicalDriveList {

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <tuple>
 
 #include "MachineProfile.h"
+#include "NtfsTestRecords.h"
 #include "Recorders.h"
 #include "System.h"
 #include "TestSupport.h"
@@ -909,6 +911,191 @@ TEST_F(DataStrucTest, FormattedOverVolumeShowsOldFolders) {
     // holds deeper, and deeper old.txt.
     for (const char* n : {"deeper  |   ", "old     |txt"})
         EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
+}
+
+// ---------------------------------------------------------------------------
+// NTFS listing
+
+// A 1024-byte file record: $STANDARD_INFORMATION, one or two $FILE_NAME
+// attributes and a $DATA attribute (resident, or non-resident with runs of
+// the given lengths), written at a sector of a memory disk.
+struct RecordSpec {
+    std::u16string name;
+    std::u16string secondName;
+    std::uint64_t parent = 5;
+    std::int64_t dataSize = 100;
+    std::int64_t allocated = 0;
+    std::vector<std::pair<std::uint8_t, std::uint16_t>> runs;  // {length, lcn step} per run; empty: resident
+};
+
+void PutRecord(MemDisk& disk, std::size_t sector, const RecordSpec& r) {
+    vt::test::RecordBuilder b;
+    b.Resident(0x10, vt::test::StdInfoValue(1, 2, 3, 4));
+    b.Resident(0x30, vt::test::FileNameValue(r.parent | (1ull << 48), r.name));
+    if (!r.secondName.empty()) b.Resident(0x30, vt::test::FileNameValue(r.parent | (1ull << 48), r.secondName));
+    if (r.runs.empty()) {
+        b.Resident(0x80, std::vector<std::uint8_t>(static_cast<std::size_t>(r.dataSize), 'x'));
+    } else {
+        std::vector<std::uint8_t> pairs;
+        for (auto [length, step] : r.runs)
+            pairs.insert(pairs.end(), {0x21, length, static_cast<std::uint8_t>(step), static_cast<std::uint8_t>(step >> 8)});
+        pairs.push_back(0);
+        b.NonResident(0x80, pairs, static_cast<std::uint64_t>(r.allocated), static_cast<std::uint64_t>(r.dataSize));
+    }
+    const auto bytes = b.Finish();
+    std::memcpy(disk.Sector(sector), bytes.data(), bytes.size());
+}
+
+// Lists the records of a memory disk: the scan finds them, the listing
+// decodes them. The node gets one sector per cluster from its size.
+struct NtfsListing {
+    TPhysicalDrive drive{Geometry0()};
+    TPartiEntry* root = drive.Partitions[0].get();
+    explicit NtfsListing(platform::IProgressBar* bar) {
+        EXPECT_TRUE(drive.ScanPartition(root, bar));
+        drive.BuildFatList(bar);
+        drive.BuildNtfsList(bar);
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> n;
+        for (auto& e : root->NtfsEntries) n.push_back(e->Name);
+        return n;
+    }
+};
+
+TEST_F(DataStrucTest, RecordBatchesFollowTheReads) {
+    MemDisk disk(kSmall);
+    PutRecord(disk, 100, {u"a.txt"});
+    PutRecord(disk, 102, {u"b.txt"});
+    PutRecord(disk, 5000, {u"c.txt"});
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* root = drive.Partitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    drive.BuildFatList(&bar);
+    EXPECT_EQ(drive.MftSectors, (std::vector<std::uint32_t>{100, 102, 5000}));
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    drive.BuildNtfsList(&bar);
+    platform::DeviceTrace::Enable(false);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> reads;
+    for (auto& r : platform::DeviceTrace::Requests())
+        if (r.code == 0) reads.emplace_back(r.offset, r.length);
+    EXPECT_EQ(reads, (std::vector<std::pair<std::uint64_t, std::uint32_t>>{{100 * 512, 512000}, {5000 * 512, 512000}}));
+    std::vector<std::string> names;
+    for (auto& e : root->NtfsEntries) names.push_back(e->Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(root->NtfsFolders, (std::vector<std::int64_t>{5}));
+    for (auto& e : root->NtfsEntries) {
+        EXPECT_EQ(e->DataLcn, -e->RecordSector);  // resident data
+        EXPECT_EQ(e->RecordNo, 0);
+        EXPECT_EQ(e->AllocatedSize, 512);  // one cluster of the FAT estimate
+    }
+    EXPECT_EQ(bar.Position(), 0);
+}
+
+TEST_F(DataStrucTest, LongFirstNameIsListed) {
+    MemDisk disk(kSmall);
+    PutRecord(disk, 100, {u"thirteenchars"});
+    PutRecord(disk, 102, {u"twelve.chars", u"a longer second name"});
+    PutRecord(disk, 104, {u"next.txt", {}, 7});
+    PutRecord(disk, 106, {u"   "});
+    InstallMemory(disk);
+    NtfsListing l(&bar);
+    EXPECT_EQ(l.Names(), (std::vector<std::string>{"a longer second name", "thirteenchars", "next.txt"}));
+    EXPECT_EQ(l.root->NtfsFolders, (std::vector<std::int64_t>{5, 7}));
+}
+
+TEST_F(DataStrucTest, RecordAtDriveEndEndsTheListing) {
+    MemDisk disk(kSmall);
+    PutRecord(disk, 100, {u"a.txt"});
+    std::memcpy(disk.Sector(kSmall - 1), disk.Sector(100), 512);  // only its first half exists
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    node.RawEntry.SectorCount.set(kSmall);
+    ASSERT_TRUE(drive.ScanPartition(&node, &bar));
+    EXPECT_EQ(drive.MftSectors, (std::vector<std::uint32_t>{100, kSmall - 1}));
+    drive.BuildNtfsList(&bar);
+    ASSERT_EQ(node.NtfsEntries.size(), 1u);
+    EXPECT_FALSE(drive.Busy);
+}
+
+struct VoteSpec {
+    const char* name;
+    std::vector<RecordSpec> files;
+    int expected;
+};
+
+RecordSpec Voter(int spc, std::int64_t size = 10000) {
+    // Two runs of 3 clusters: allocated = 6 clusters of spc sectors.
+    return RecordSpec{u"f.bin", {}, 5, size, 6 * 512 * spc, {{3, 100}, {3, 10}}};
+}
+
+class NtfsClusterVote : public DataStrucTest, public ::testing::WithParamInterface<VoteSpec> {};
+
+TEST_P(NtfsClusterVote, SmallerSizeWinsTies) {
+    MemDisk disk(kSmall);
+    std::size_t s = 100;
+    for (const RecordSpec& f : GetParam().files) PutRecord(disk, s += 2, f);
+    InstallMemory(disk);
+    NtfsListing l(&bar);
+    EXPECT_EQ(l.root->NtfsEntries.size(), GetParam().files.size());
+    EXPECT_EQ(l.root->NtfsSectorsPerCluster, GetParam().expected);
+    for (auto& e : l.root->NtfsEntries) EXPECT_TRUE(e->DataLcn == 100 || e->DataLcn == -e->RecordSector);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataStruc, NtfsClusterVote,
+    ::testing::Values(VoteSpec{"ThreeEachOf8And4", {Voter(8), Voter(8), Voter(8), Voter(4), Voter(4), Voter(4)}, 4},
+                      VoteSpec{"MajorityOf16", {Voter(16), Voter(16), Voter(2)}, 16},
+                      VoteSpec{"NoVoter", {RecordSpec{u"r.txt"}}, 1},
+                      VoteSpec{"OddSizeVotesNothing", {Voter(3)}, 1},
+                      VoteSpec{"Exactly4096DoesNotVote", {Voter(8, 4096)}, 1},
+                      VoteSpec{"ExactlyOneMegabyteDoesNotVote", {Voter(8, 1048576)}, 1},
+                      VoteSpec{"JustAbove4096Votes", {Voter(8, 4097)}, 8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DataStrucTest, NtfsListingOfFixtureVolume) {
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* ntfs = drive.Partitions[12].get();
+    ASSERT_TRUE(drive.ScanPartition(ntfs, &bar));
+    drive.BuildFatList(&bar);
+    drive.BuildNtfsList(&bar);
+    EXPECT_EQ(ntfs->NtfsSectorsPerCluster, 8);
+    std::map<std::string, const tntfsfilerecord*> byName;
+    for (auto& e : ntfs->NtfsEntries) byName[e->Name] = e.get();
+    for (const char* n : {"$MFT", "$Volume", "big.bin", "small.txt", "thirteenchars"})
+        EXPECT_TRUE(byName.count(n)) << n;
+    ASSERT_TRUE(byName.count("big.bin"));
+    EXPECT_EQ(byName["big.bin"]->DataSize, 70000);
+    EXPECT_EQ(byName["big.bin"]->AllocatedSize, 18 * 4096);
+    EXPECT_GT(byName["big.bin"]->DataLcn, 0);
+    EXPECT_EQ(byName["small.txt"]->DataLcn, -byName["small.txt"]->RecordSector);
+    EXPECT_EQ(FileRefToInt64(byName["big.bin"]->FileName.ParentRef), 5);
+    EXPECT_NE(std::find(ntfs->NtfsFolders.begin(), ntfs->NtfsFolders.end(), 5), ntfs->NtfsFolders.end());
+    EXPECT_TRUE(std::is_sorted(ntfs->NtfsFolders.begin(), ntfs->NtfsFolders.end()));
+    // The search results go with the records.
+    ntfs->NtfsFound.push_back(ntfs->NtfsEntries[0].get());
+    drive.BuildNtfsList(&bar);
+    EXPECT_TRUE(ntfs->NtfsFound.empty());
+}
+
+TEST_F(DataStrucTest, NtfsListingWithoutRecordsKeepsEstimates) {
+    MemDisk disk(kSmall);
+    PutRecord(disk, 100, Voter(4));
+    PutRecord(disk, 102, {u"a.txt", {}, 9});
+    InstallMemory(disk);
+    NtfsListing l(&bar);
+    ASSERT_EQ(l.root->NtfsSectorsPerCluster, 4);
+    l.drive.MftSectors.clear();
+    l.root->NtfsFound.push_back(l.root->NtfsEntries[0].get());
+    l.drive.BuildNtfsList(&bar);
+    EXPECT_TRUE(l.root->NtfsEntries.empty());
+    EXPECT_TRUE(l.root->NtfsFound.empty());
+    EXPECT_EQ(l.root->NtfsSectorsPerCluster, 4);
+    EXPECT_EQ(l.root->NtfsFolders, (std::vector<std::int64_t>{5, 9}));
 }
 
 TEST(DataStrucDrives, DriveReadyByLetter) {
