@@ -1,13 +1,13 @@
 #include "DataStruc.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <set>
 #include <stdexcept>
 
+#include "DataStrucShared.h"
 #include "System.h"
 #include "int13ext.h"
 
@@ -15,14 +15,7 @@ platform::IEventLog* EventLogView = nullptr;
 
 namespace {
 
-// Characters up to the blank count as blanks and control characters and
-// are trimmed at both ends.
-std::string TrimControls(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
-}
+using namespace DataStruc::detail;
 
 // A fixed-length text field up to its first NUL.
 std::string FieldText(std::span<const std::uint8_t> bytes) {
@@ -33,17 +26,6 @@ std::string FieldText(std::span<const std::uint8_t> bytes) {
     }
     return s;
 }
-
-void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
-
-// Position of a progress bar: the nearest integer, halves to even as the
-// run-time library's Round does.
-void SetProgress(platform::IProgressBar* bar, double position) {
-    if (bar) bar->SetPosition(static_cast<int>(std::nearbyint(position)));
-}
-
-// The deep scan reads 1000 sectors per request.
-constexpr std::uint32_t kChunkSectors = 1000;
 
 }  // namespace
 
@@ -366,7 +348,9 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
     Busy = true;
     try {
         std::int64_t lba = entry->FirstSector();
-        const std::uint32_t chunks = (entry->RawEntry.SectorCount.get() + (kChunkSectors - 1)) / kChunkSectors;
+        // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
+        const auto chunks = static_cast<std::uint32_t>(
+            (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
         DataStruc::AddLogEvent(EventLogView, "开始深度扫描...", kLogInfo);
         std::uint32_t lastSerial = 0x1F1F;
         std::vector<std::uint8_t> buffer(kChunkSectors * 512);

@@ -2,21 +2,15 @@
 // partition scan found, decoded in batches of one 1000-sector read, the
 // vote for the cluster size and the found folders.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <exception>
 
 #include "DataStruc.h"
+#include "DataStrucShared.h"
 
 namespace {
 
-constexpr std::uint32_t kBatchSectors = 1000;
-
-void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
-
-void SetProgress(platform::IProgressBar* bar, double position) {
-    if (bar) bar->SetPosition(static_cast<int>(std::nearbyint(position)));
-}
+using namespace DataStruc::detail;
 
 // The cluster sizes that can vote, in the order of the counters.
 constexpr std::array<std::int32_t, 5> kVoteSizes = {16, 8, 4, 2, 1};
@@ -78,9 +72,9 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     PPartiEntry node = CurPartition;
     const std::size_t count = MftSectors.size();
     const std::int64_t first = MftSectors[static_cast<std::size_t>(index)];
-    std::vector<std::uint8_t> buffer(kBatchSectors * 512);
+    std::vector<std::uint8_t> buffer(kChunkSectors * 512);
     std::uint32_t bytesRead = 0;
-    if (!ReadDiskSectors(h, kBatchSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
+    if (!ReadDiskSectors(h, kChunkSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
         ++index;
         return;
     }

@@ -1,16 +1,17 @@
 // The partition scan of any node of a drive's tree and the FAT listing
 // rebuilt from the directory clusters it found.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <exception>
 
 #include "DataStruc.h"
+#include "DataStrucShared.h"
 
 namespace {
 
+using namespace DataStruc::detail;
+
 constexpr std::int32_t kUnknownDataStart = 0x7FFFFFFF;
-constexpr std::uint32_t kChunkSectors = 1000;
 // One found directory is read as one request from its first sector on,
 // without the allocation table: 500 sectors hold up to 8000 entries.
 constexpr std::uint32_t kDirectoryReadSectors = 500;
@@ -18,18 +19,12 @@ constexpr std::uint32_t kDirectoryReadSectors = 500;
 // sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
 constexpr std::uint32_t kDisketteSectors = 5760;
 
-void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
-
-void SetProgress(platform::IProgressBar* bar, double position) {
-    if (bar) bar->SetPosition(static_cast<int>(std::nearbyint(position)));
-}
-
 bool NameFieldIs(std::span<const std::uint8_t> s, std::size_t off, const char* name) {
     return s.size() >= off + 8 && std::memcmp(s.data() + off, name, 8) == 0;
 }
 
 // A fixed text field up to its first NUL, blanks and control characters
-// trimmed at both ends; the position of the trimmed text in the field too.
+// trimmed at both ends.
 std::string TrimmedField(const std::uint8_t* p, std::size_t n) {
     std::size_t len = 0;
     while (len < n && p[len] != 0) ++len;
@@ -37,13 +32,6 @@ std::string TrimmedField(const std::uint8_t* p, std::size_t n) {
     while (a < b && p[a] <= ' ') ++a;
     while (b > a && p[b - 1] <= ' ') --b;
     return std::string(reinterpret_cast<const char*>(p) + a, b - a);
-}
-
-std::string TrimControls(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
 }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -129,7 +117,9 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     Busy = true;
     CurPartition = entry;
     std::int64_t lba = entry->FirstSector();
-    const std::uint32_t chunks = (entry->RawEntry.SectorCount.get() + (kChunkSectors - 1)) / kChunkSectors;
+    // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
+    const auto chunks = static_cast<std::uint32_t>(
+        (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
     entry->DirSectors.clear();
     MftSectors.clear();
     std::uint32_t fat32Votes = 0;
