@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Bytes.h"
+#include "NtfsRecord.h"
 #include "Reporting.h"
 
 namespace vt {
@@ -102,22 +103,14 @@ using TMidEntry32 = TMidEntry;
 using PMidEntry = TMidEntry*;
 using TMidEntryList = std::vector<std::unique_ptr<TMidEntry>>;
 
-// The NTFS record of a found file; defined with the NTFS record decoding.
+// The NTFS record of a found file, attributes and run lists (NtfsRecord.h).
 // A drive's NTFS list owns its records through the deleter the creating code
-// supplies, so that the FAT side never needs the record type complete.
-struct tntfsfilerecord;
-using PNtfsFileRecord = tntfsfilerecord*;
+// supplies.
 using TNtfsRecordOwner = std::unique_ptr<tntfsfilerecord, void (*)(tntfsfilerecord*)>;
 using TNtfsRecordList = std::vector<TNtfsRecordOwner>;
+// A new record with every field zero, owned for a drive's list.
+TNtfsRecordOwner NewNtfsRecord();
 
-// One run of a non-resident stream; in TRunTable, Lcn holds the first volume
-// sector of one extent of the master file table and Length its records.
-struct TDataRun {
-    std::int64_t Lcn = 0;
-    std::int64_t Length = 0;
-};
-using trunlist = std::vector<TDataRun>;
-using TRunTable = std::vector<TDataRun>;
 struct TARunTable {
     char Drive = 0;  // upper-case letter
     TRunTable Runs;
@@ -203,12 +196,42 @@ public:
     bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
 
-    // NTFS volume scan.
+    // NTFS volume scan, records and run lists (DiskParamNtfs.cpp).
     bool ScanNtfsVolume(platform::IProgressBar* ProgressBar);
     void LinkNtfsParents(tntfsfilerecord* Parent);
+    void CollectOrphanParents();
+    static bool FindRecordByNumber(const TNtfsRecordList& List, std::int64_t RecordNo, std::int32_t& Index);
+    bool CacheMftRuns(const TRunTable& Runs);
+    // Reads the record (at Sector, or by number from the table's first
+    // cluster when Sector is 0) and takes its first attribute of the type;
+    // a non-resident $ATTRIBUTE_LIST comes back with its value in Data.
+    bool ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType, std::int64_t Sector, TAttribute& Attr);
+    bool GetRecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
+    bool ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
+                               TAttribute& Attr);
+    // The volume sector of a record through the table of the current
+    // drive; -1 when it cannot be placed.
+    std::int64_t MftPosToSector(std::int64_t RecordNo);
+    bool ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset, std::uint16_t& RecordFlags,
+                        std::int64_t& RealSize, std::int64_t& AllocatedSize, TLongFileName& LongName);
+
+    // Search and preview (DiskParamSearch.cpp). Entry is a PMidEntry on FAT
+    // volumes and a PNtfsFileRecord on NTFS volumes.
+    bool ReadFileHead(const void* Entry, std::array<std::uint8_t, 2048>& Buffer);
+    bool ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::uint8_t, 2048>& Buffer);
+    bool SearchEntries(const std::string& Masks, bool CaseSensitive, std::uint8_t DateKind, double DateFrom,
+                       double DateTo, std::int64_t SizeFrom, std::int64_t SizeTo, std::int64_t ParentKey,
+                       bool DeletedOnly);
 
 private:
     void CreateFolderTemplate();
+    // NTFS: sectors of the current drive by 64-bit number; the table runs
+    // of the current drive; a non-resident attribute list's value.
+    bool ReadVolumeSectors(std::int64_t Sector, std::uint32_t Count, void* Buffer);
+    const TRunTable& CurrentMftRuns() const;
+    bool LoadAttributeListValue(TAttribute& Attr);
+    struct TSearchArgs;
+    bool SearchRange(const TSearchArgs& Args, std::int64_t ParentKey, std::vector<std::int64_t>& Descended);
     bool ReadFatWindow(std::uint32_t fatSector);
 
     // The FAT window: 9 sectors of the first FAT from FAT sector fatWindowSector_.

@@ -1,22 +1,428 @@
-// The standard engine's NTFS scan: the volume's master file table turned
-// into the drive's list of NTFS records.
+// The standard engine's NTFS scan: the volume's master file table, read
+// extent by extent in batches, turned into the drive's list of NTFS
+// records, and the reading of single records and attributes it rests on.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <unordered_set>
+
 #include "DiskParam.h"
+#include "DiskUtils.h"
 
-void TUndelete::CreateFolderTemplate() {}
+namespace {
 
-bool TUndelete::ScanNtfsVolume(platform::IProgressBar* /*ProgressBar*/) {
-    if (!Current) return false;
-    ClearEntryList(Current->NtfsEntries);
+using vt::ByteReader;
+
+// Sectors per batch of the table scan (500 records).
+constexpr std::uint32_t kBatchSectors = 1000;
+// An attribute list names a few entries per extent of an attribute; a
+// value beyond this many bytes is no list of a real file.
+constexpr std::int64_t kMaxAttributeList = 256 * 1024;
+// The FILETIME of the placeholder folders: 4 January 2003, 11:58:38 UTC.
+constexpr std::uint64_t kFolderTemplateTime = 0x01C2B3E89E384F50ull;
+
+void DeleteNtfsRecord(tntfsfilerecord* record) { delete record; }
+
+bool IsRecordStart(const std::uint8_t* p) {
+    return std::memcmp(p, "FILE", 4) == 0 || std::memcmp(p, "BAAD", 4) == 0;
+}
+
+std::uint32_t SectorsPerCluster(const TLogiDrive& drive) { return drive.BootSector[0x0D]; }
+
+}  // namespace
+
+TNtfsRecordOwner NewNtfsRecord() { return TNtfsRecordOwner(new tntfsfilerecord(), &DeleteNtfsRecord); }
+
+void TUndelete::CreateFolderTemplate() {
+    FolderTemplate = NewNtfsRecord();
+    FolderTemplate->RecordNo = 2;
+    FolderTemplate->FileName.ParentRef.set(1);
+    FolderTemplate->FileName.FileAttributes.set(kFileAttrDirectory);
+    FolderTemplate->FileName.ModificationTime.set(kFolderTemplateTime);
+}
+
+bool TUndelete::ReadVolumeSectors(std::int64_t Sector, std::uint32_t Count, void* Buffer) {
+    if (!Current || Sector < 0 || Count == 0 || Count > 0xFFFF) return false;
+    return ReadLogicalSectors64(Current->Name, static_cast<std::uint64_t>(Sector), static_cast<std::uint16_t>(Count),
+                                Buffer);
+}
+
+const TRunTable& TUndelete::CurrentMftRuns() const {
+    // The table of the drive being read: a drive scanned earlier keeps its
+    // own in the cache, while MftRuns belongs to the drive scanned last.
+    if (Current && !Current->Name.empty()) {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(Current->Name[0])));
+        for (const TARunTable& entry : MftRunCache)
+            if (entry.Drive == letter) return entry.Runs;
+    }
+    return MftRuns;
+}
+
+std::int64_t TUndelete::MftPosToSector(std::int64_t RecordNo) {
+    try {
+        return MftRecordToSector(CurrentMftRuns(), RecordNo);
+    } catch (...) {
+        return -1;
+    }
+}
+
+bool TUndelete::GetRecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr) {
+    try {
+        return ExtractRecordAttribute(Record, AttrType, Attr);
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
+    if (!Attr.NonResident) return true;
+    // A non-resident list: its mapping pairs lead to the clusters that hold
+    // the entries.
+    const std::int64_t size = static_cast<std::int64_t>(Attr.NonResident->RealSize.get() & 0xFFFFFFFFFFFFull);
+    if (size > kMaxAttributeList) return false;
+    trunlist runs;
+    if (!DecodeRunList(Attr.Data, runs)) return false;
+    const std::uint32_t spc = SectorsPerCluster(*Current);
+    if (spc == 0) return false;
+    const std::int64_t clusterBytes = static_cast<std::int64_t>(spc) * vt::kSectorSize;
+    std::vector<std::uint8_t> value;
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterBytes));
+    for (const TDataRun& run : runs) {
+        for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(value.size()) < size; ++i) {
+            if (run.Lcn == 0) {
+                std::fill(cluster.begin(), cluster.end(), 0);
+            } else {
+                const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);
+                const auto sector = lcn ? vt::CheckedMul<std::int64_t>(*lcn, spc) : std::nullopt;
+                if (!sector || !ReadVolumeSectors(*sector, spc, cluster.data())) return false;
+            }
+            value.insert(value.end(), cluster.begin(), cluster.end());
+        }
+        if (static_cast<std::int64_t>(value.size()) >= size) break;
+    }
+    value.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(value.size()))));
+    Attr.Data = std::move(value);
     return true;
 }
 
-void TUndelete::LinkNtfsParents(tntfsfilerecord* /*Parent*/) {}
+bool TUndelete::ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType, std::int64_t Sector,
+                                 TAttribute& Attr) {
+    try {
+        if (!Current) return false;
+        std::int64_t sector = Sector;
+        if (sector == 0) {
+            // By number from the table's first cluster, as if the table were
+            // one extent: record 0 and the table's own extension records,
+            // read before the table's runs are known.
+            const ByteReader boot(Current->BootSector);
+            const auto first = vt::CheckedMul<std::int64_t>(
+                static_cast<std::int64_t>(boot.U64Or(0x30) & 0x7FFFFFFFFFFFFFFFull), SectorsPerCluster(*Current));
+            if (!first) return false;
+            const auto at = vt::CheckedAdd<std::int64_t>(*first, 2 * static_cast<std::int64_t>(RecordNo));
+            if (!at) return false;
+            sector = *at;
+        }
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        if (!ReadVolumeSectors(sector, 2, record.data())) return false;
+        if (!GetRecordAttribute(record, AttrType, Attr)) return false;
+        if (AttrType == kAttrAttributeList) return LoadAttributeListValue(Attr);
+        return true;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
 
-bool TUndelete::FindNtfsChildRange(const TNtfsRecordList& List, std::int64_t /*ParentNo*/, std::int32_t& First,
+bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
+                                      TAttribute& Attr) {
+    try {
+        const ByteReader r(List);
+        if (r.Size() < kAttrListEntrySize) return false;
+        // Every entry advances by its non-zero length, so the walk ends
+        // within the list.
+        for (std::size_t pos = 0; pos <= r.Size() - kAttrListEntrySize;) {
+            const TAttrListEntry entry = *r.Struct<TAttrListEntry>(pos);
+            if (entry.Type.get() == kAttrData) {
+                const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
+                if (!UseTableRuns) {
+                    TAttribute own;
+                    if (ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, 0, own))
+                        DecodeRunList(own.Data, Runs);
+                } else {
+                    const std::int64_t sector = MftPosToSector(recordNo);
+                    if (sector != -1 && ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, sector, Attr))
+                        DecodeRunList(Attr.Data, Runs);
+                }
+            }
+            if (entry.Length.get() == 0) break;
+            pos += entry.Length.get();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool TUndelete::ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset,
+                               std::uint16_t& RecordFlags, std::int64_t& RealSize, std::int64_t& AllocatedSize,
+                               TLongFileName& LongName) {
+    TRecordDecoderVariant variant;
+    variant.DataStopsAtOrAbove = false;
+    const ByteReader boot(Current->BootSector);
+    variant.ResidentAllocated = static_cast<std::int64_t>(boot.U16Or(0x0B)) * SectorsPerCluster(*Current);
+    variant.ListResidentAllocated = variant.ResidentAllocated;
+    variant.GetList = [this](std::span<std::uint8_t> rec, std::vector<std::uint8_t>& value) {
+        TAttribute list;
+        if (!GetRecordAttribute(rec, kAttrAttributeList, list) || !LoadAttributeListValue(list)) return false;
+        value = std::move(list.Data);
+        return true;
+    };
+    // The first $DATA of the record that the entry references.
+    variant.FetchListData = [this](std::span<std::uint8_t>, const TAttrListEntry& entry, TAttribute& data) {
+        const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
+        const std::int64_t sector = MftPosToSector(recordNo);
+        return sector != -1 && ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, sector, data);
+    };
+    variant.BoxOnException = false;
+    TMftRecordInfo info;
+    const bool ok = DecodeMftRecord(Record, variant, info);
+    FileNameOffset = info.FileNameOffset;
+    RecordFlags = info.RecordFlags;
+    RealSize = info.RealSize;
+    AllocatedSize = info.AllocatedSize;
+    LongName = std::move(info.LongName);
+    return ok;
+}
+
+bool TUndelete::CacheMftRuns(const TRunTable& Runs) {
+    try {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(Current->Name.at(0))));
+        for (TARunTable& entry : MftRunCache) {
+            if (entry.Drive == letter) {
+                entry.Runs = Runs;
+                return true;
+            }
+        }
+        MftRunCache.push_back({letter, Runs});
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::FindRecordByNumber(const TNtfsRecordList& List, std::int64_t RecordNo, std::int32_t& Index) {
+    try {
+        if (List.empty()) return false;
+        std::int32_t lo = 0, hi = static_cast<std::int32_t>(List.size()) - 1;
+        while (hi - lo > 1) {
+            const std::int32_t mid = lo + (hi - lo) / 2;
+            if (List[mid]->RecordNo < RecordNo) lo = mid;
+            else hi = mid;
+        }
+        for (std::int32_t i : {lo, hi}) {
+            if (List[i]->RecordNo == RecordNo) {
+                Index = i;
+                return true;
+            }
+        }
+        return false;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+void TUndelete::CollectOrphanParents() {
+    OrphanParents.clear();
+    std::unordered_set<std::uint32_t> listed;
+    const TNtfsRecordList& list = Current->NtfsEntries;
+    for (const auto& record : list) {
+        const std::int64_t parent = FileRefToInt64(record->FileName.ParentRef);
+        if (parent == 5) continue;
+        std::int32_t index = 0;
+        if (FindRecordByNumber(list, parent, index) && !IsNtfsFile(list[index].get())) continue;
+        const auto p = static_cast<std::uint32_t>(parent);
+        if (listed.insert(p).second) OrphanParents.push_back(p);
+    }
+}
+
+bool TUndelete::FindNtfsChildRange(const TNtfsRecordList& List, std::int64_t ParentNo, std::int32_t& First,
                                    std::int32_t& Last) {
-    // Without decoded records there are no parent references to search.
-    if (!List.empty()) return false;
-    First = -1;
-    Last = -1;
-    return false;
+    try {
+        auto keyAt = [&List](std::int32_t i) { return FileRefToInt64(List[i]->FileName.ParentRef); };
+        return vt::FindKeyRange(static_cast<std::int32_t>(List.size()), ParentNo, keyAt, First, Last);
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+void TUndelete::LinkNtfsParents(tntfsfilerecord* Parent) {
+    if (!Current) return;
+    const TNtfsRecordList& list = Current->NtfsEntries;
+    // Depth first, with an explicit stack so that deep trees cannot exhaust
+    // the call stack. Each folder key is descended once: parent references
+    // that form a cycle (a placeholder folder numbered 0 is its own child
+    // under key 0) end the descent.
+    struct Frame {
+        tntfsfilerecord* parent;
+        std::int32_t next, last;
+    };
+    std::vector<Frame> stack;
+    std::unordered_set<std::uint32_t> descended;
+    const std::uint32_t top = Parent ? static_cast<std::uint32_t>(Parent->RecordNo) : 0;
+    descended.insert(top);
+    std::int32_t first = -1, last = -1;
+    if (FindNtfsChildRange(list, top, first, last)) stack.push_back({Parent, first, last});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next > frame.last) {
+            stack.pop_back();
+            continue;
+        }
+        tntfsfilerecord* record = list[frame.next++].get();
+        record->Parent = frame.parent;
+        if (IsNtfsFile(record)) continue;
+        const auto key = static_cast<std::uint32_t>(record->RecordNo);
+        if (!descended.insert(key).second) continue;
+        if (FindNtfsChildRange(list, key, first, last)) stack.push_back({record, first, last});
+    }
+}
+
+bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
+    Aborted = false;
+    if (!Current) return false;
+    TLogiDrive& drive = *Current;
+    bool started = false;
+    bool result = false;
+    try {
+        const std::int64_t spc = SectorsPerCluster(drive);
+        const ByteReader boot(drive.BootSector);
+        // The volume's sectors bound every extent: a run list that reaches
+        // past the volume cannot hold records there.
+        const std::int64_t volumeSectors =
+            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) + 1;
+
+        // The table's runs, through its attribute list when it has one.
+        trunlist runs;
+        TAttribute attr;
+        if (ReadMftAttribute(0, kAttrAttributeList, 0, attr)) {
+            if (!ReadAttributeListRuns(attr.Data, runs, false, attr)) return false;
+        } else if (ReadMftAttribute(0, kAttrData, 0, attr)) {
+            if (!DecodeRunList(attr.Data, runs)) return false;
+        }
+        const std::int64_t volumeClusters = spc ? volumeSectors / spc : 0;
+        for (TDataRun& run : runs) {
+            if (run.Lcn > volumeClusters) run = TDataRun{};
+            run.Length = std::clamp<std::int64_t>(run.Length, 0, volumeClusters);
+        }
+
+        std::int64_t batchesTotal = 0;
+        for (const TDataRun& run : runs) batchesTotal += (run.Length * spc + kBatchSectors - 1) / kBatchSectors;
+
+        MftRuns.assign(runs.size(), TDataRun{});
+        if (ProgressBar) ProgressBar->SetVisible(true);
+        started = true;
+        ClearEntryList(drive.NtfsEntries);
+        // The search results point into the list just freed.
+        Found.clear();
+        if (ProgressBar) ProgressBar->SetPosition(0);
+
+        // Extents: with one-sector clusters a record may straddle two runs;
+        // it is read whole from the first, and the next run starts after it.
+        std::array<std::uint8_t, kMftRecordSize> probe{};
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            platform::ProcessMessages();
+            std::int64_t f = runs[i].Lcn * spc;
+            std::int64_t c = runs[i].Length * spc;
+            if (c > 0 && ReadVolumeSectors(f + c - 1, 2, probe.data()) && IsRecordStart(probe.data())) c += 1;
+            if (ReadVolumeSectors(f, 2, probe.data()) && !IsRecordStart(probe.data())) {
+                f += 1;
+                c = std::max<std::int64_t>(c - 1, 0);
+            }
+            MftRuns[i] = {f, c / 2};
+        }
+        CacheMftRuns(MftRuns);
+
+        // Records, numbered across all extents.
+        std::vector<std::uint8_t> buffer(kBatchSectors * vt::kSectorSize);
+        std::int64_t counter = -1;
+        std::int64_t done = 0;
+        for (std::size_t e = 0; e < MftRuns.size() && !Aborted; ++e) {
+            const std::int64_t first = MftRuns[e].Lcn;
+            const std::int64_t sectors = 2 * MftRuns[e].Length;
+            const std::int64_t batches = (sectors + kBatchSectors - 1) / kBatchSectors;
+            for (std::int64_t b = 0; b < batches && !Aborted; ++b) {
+                ++done;
+                if (ProgressBar)
+                    ProgressBar->SetPosition(static_cast<int>(
+                        std::nearbyint(static_cast<double>(done) / static_cast<double>(batchesTotal + 1) * 100.0)));
+                const std::int64_t n = b == batches - 1 ? sectors - kBatchSectors * b : kBatchSectors;
+                const std::int64_t at = first + kBatchSectors * b;
+                if (!ReadVolumeSectors(at, static_cast<std::uint32_t>(n), buffer.data())) {
+                    counter += n / 2;
+                    continue;
+                }
+                for (std::int64_t j = 0; j < n / 2; ++j) {
+                    ++counter;
+                    if (counter <= 15) continue;  // the table's own files
+                    std::array<std::uint8_t, kMftRecordSize> record;
+                    std::memcpy(record.data(), buffer.data() + j * kMftRecordSize, kMftRecordSize);
+                    ApplyRecordFixup(record);
+                    std::uint16_t fnOffset = 0, flags = 0;
+                    std::int64_t realSize = 0, allocatedSize = 0;
+                    TLongFileName longName;
+                    if (!ParseMftRecord(record, fnOffset, flags, realSize, allocatedSize, longName)) {
+                        platform::ProcessMessages();
+                        continue;
+                    }
+                    TNtfsRecordOwner found = NewNtfsRecord();
+                    const TFoundRecordResult r = BuildFoundRecord(record, fnOffset, longName, *found);
+                    if (r == TFoundRecordResult::NoName) continue;
+                    if (r == TFoundRecordResult::Accepted) {
+                        found->RecordSector = at + 2 * j;
+                        found->RecordNo = counter;
+                        found->DataSize = realSize;
+                        found->AllocatedSize = allocatedSize;
+                        found->RecordFlags = flags;
+                        drive.NtfsEntries.push_back(std::move(found));
+                    }
+                    platform::ProcessMessages();
+                }
+            }
+        }
+
+        // Placeholders for the parents that are missing, the sort, the root.
+        CollectOrphanParents();
+        for (std::uint32_t parent : OrphanParents) {
+            TNtfsRecordOwner folder = NewNtfsRecord();
+            *folder = *FolderTemplate;
+            folder->RecordNo = parent;
+            folder->FileName.ParentRef.set(0);
+            folder->Name = "[文件夹]" + std::to_string(parent);
+            folder->RecordFlags = 0;
+            drive.NtfsEntries.insert(drive.NtfsEntries.begin(), std::move(folder));
+        }
+        std::stable_sort(drive.NtfsEntries.begin(), drive.NtfsEntries.end(),
+                         [](const TNtfsRecordOwner& a, const TNtfsRecordOwner& b) {
+                             return CompareNtfsRecords(a.get(), b.get()) < 0;
+                         });
+        TNtfsRecordOwner root = NewNtfsRecord();
+        *root = *FolderTemplate;
+        root->RecordNo = 5;
+        root->FileName.ParentRef.set(0);
+        root->Name = "\\";
+        root->RecordFlags = 1;
+        drive.NtfsEntries.insert(drive.NtfsEntries.begin(), std::move(root));
+        result = true;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        result = false;
+    }
+    if (started && ProgressBar) ProgressBar->SetVisible(false);
+    return result;
 }

@@ -113,7 +113,7 @@ bool ReadSectors9x(std::uint8_t driveNumber, std::uint32_t start, std::uint16_t 
     return false;
 }
 
-bool ReadSectorsNT(const std::string& drive, std::uint32_t start, std::uint16_t count, void* buffer) {
+bool ReadSectorsNT(const std::string& drive, std::uint64_t start, std::uint16_t count, void* buffer) {
     bool result = false;
     try {
         const std::string path = "\\\\.\\" + drive;
@@ -155,4 +155,10 @@ bool ReadLogicalSectors(const std::string& drive, std::uint32_t start, std::uint
     if (drive.empty()) return false;
     const int letter = std::toupper(static_cast<unsigned char>(drive[0]));
     return DiskUtils::ReadSectors9x(static_cast<std::uint8_t>(letter - 'A' + 1), start, count, buffer);
+}
+
+bool ReadLogicalSectors64(const std::string& drive, std::uint64_t start, std::uint16_t count, void* buffer) {
+    if (start <= 0xFFFFFFFFu) return ReadLogicalSectors(drive, static_cast<std::uint32_t>(start), count, buffer);
+    if (DiskUtils::IsWinNT()) return DiskUtils::ReadSectorsNT(drive, start, count, buffer);
+    return false;
 }

@@ -31,10 +31,14 @@ bool OpenVWin32();
 void CloseVWin32();
 bool VWin32Call(win::DWORD controlCode, win::DIOC_REGISTERS& registers);
 bool ReadSectors9x(std::uint8_t driveNumber, std::uint32_t start, std::uint16_t count, void* buffer);
-bool ReadSectorsNT(const std::string& drive, std::uint32_t start, std::uint16_t count, void* buffer);
+bool ReadSectorsNT(const std::string& drive, std::uint64_t start, std::uint16_t count, void* buffer);
 
 }  // namespace DiskUtils
 
 // Whole 512-byte sectors of a logical drive: True when all Count x 512
 // bytes were read into Buffer.
 bool ReadLogicalSectors(const std::string& drive, std::uint32_t start, std::uint16_t count, void* buffer);
+// The same from a 64-bit sector number, for volumes of more than 2^32
+// sectors: on the NT family the volume device takes a 64-bit offset; the
+// Windows 9x reads carry 32-bit sector numbers and fail beyond them.
+bool ReadLogicalSectors64(const std::string& drive, std::uint64_t start, std::uint16_t count, void* buffer);

@@ -1,0 +1,434 @@
+#include "DataStruc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <set>
+#include <stdexcept>
+
+#include "DataStrucShared.h"
+#include "System.h"
+#include "int13ext.h"
+
+platform::IEventLog* EventLogView = nullptr;
+
+namespace {
+
+using namespace DataStruc::detail;
+
+// A fixed-length text field up to its first NUL.
+std::string FieldText(std::span<const std::uint8_t> bytes) {
+    std::string s;
+    for (std::uint8_t c : bytes) {
+        if (c == 0) break;
+        s += static_cast<char>(c);
+    }
+    return s;
+}
+
+}  // namespace
+
+namespace DataStruc {
+
+bool IsWinNT() {
+    win::OSVERSIONINFOA v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    return win::GetVersionExA(&v) && v.dwPlatformId == win::VER_PLATFORM_WIN32_NT;
+}
+
+std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum) {
+    vt::ByteReader r(entry);
+    if (r.U8Or(11) != 0x0F || !r.Has(0, 32)) {
+        checksum = -1;
+        return 0;
+    }
+    const std::int32_t sum = r.U8Or(13);
+    std::uint8_t result = 2;
+    if (sum != checksum) {
+        longName.clear();
+        result = 1;
+    }
+    checksum = sum;
+    // The pieces in front of what was read so far, last piece first: the
+    // entries of one name stand from its last piece to its first.
+    static constexpr std::pair<std::size_t, std::size_t> kPieces[] = {{28, 4}, {14, 12}, {1, 10}};
+    for (auto [off, len] : kPieces) {
+        if (entry[off] == 0xFF) continue;
+        longName = Utf16LeToAnsi(entry.subspan(off, len)) + longName;
+    }
+    return result;
+}
+
+void AddLogEvent(platform::IEventLog* log, const std::string& msg, std::uint8_t imageIndex) {
+    if (!log) return;
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    log->AddRow(msg, imageIndex, time);
+}
+
+bool FatDateTimeToDateTime(std::uint16_t date, std::uint16_t time, double& value) {
+    if (date == 0 && time == 0) {
+        value = 0;
+        return true;
+    }
+    const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
+    const int hour = time >> 11, minute = (time >> 5) & 63, second = 2 * (time & 31);
+    if (year > 2050 || month == 0 || month > 12 || day == 0 || hour > 24 || minute > 60 || second > 60) return false;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int monthDays = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    if (day > monthDays || hour > 23 || minute > 59 || second > 59) {
+        value = 0;
+        return false;
+    }
+    // Days from 30 December 1899 to the date (civil-from-days arithmetic).
+    auto daysFromCivil = [](int y, int m, int d) {
+        y -= m <= 2;
+        const int era = (y >= 0 ? y : y - 399) / 400;
+        const int yoe = y - era * 400;
+        const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+        const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+        return era * 146097 + doe - 719468;
+    };
+    const double days = daysFromCivil(year, month, day) - daysFromCivil(1899, 12, 30);
+    value = days + (hour * 3600 + minute * 60 + second) / 86400.0;
+    return true;
+}
+
+bool IsDriveValid(char drive) {
+    if (drive >= 'a' && drive <= 'z') drive = static_cast<char>(drive - 'a' + 'A');
+    if (drive < 'A' || drive > 'Z') throw std::runtime_error("非有效驱动器 ID");
+    const win::UINT previous = win::SetErrorMode(win::SEM_FAILCRITICALERRORS);
+    const bool ready = platform::DiskSize(drive - 64) != -1;
+    win::SetErrorMode(previous);
+    return ready;
+}
+
+bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info) {
+    vt::ByteReader r(sector);
+    if (r.U16Or(510) != 0xAA55) return false;
+    const TFsType fs = DetectFileSystem(sector);
+    if (fs == vt::fsUnknown) return false;
+    info.FsType = fs;
+    info.Serial = GetVolumeSerial(sector, fs);
+    switch (fs) {
+        case vt::fsFat12:
+        case vt::fsFat16:
+            info.SectorCount = r.U16Or(0x13);
+            if (info.SectorCount == 0) info.SectorCount = r.U32Or(0x20);
+            break;
+        case vt::fsFat32: info.SectorCount = r.U32Or(0x20); break;
+        default: info.SectorCount = static_cast<std::uint32_t>(r.U64Or(0x28)); break;
+    }
+    return true;
+}
+
+}  // namespace DataStruc
+
+std::string GetLocalDriveLetters() {
+    std::string letters;
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        const char root[] = {c, ':', '\\', '\0'};
+        const win::UINT type = win::GetDriveTypeA(root);
+        if (type == win::DRIVE_REMOVABLE || type == win::DRIVE_FIXED) letters += c;
+    }
+    return letters;
+}
+
+bool GetPhysicalDriveGeometry(int number, TDriveGeometry& geometry) {
+    if (DataStruc::IsWinNT()) {
+        win::HANDLE h = OpenDiskHandle(static_cast<DriveNo>(number));
+        if (h == win::INVALID_HANDLE_VALUE) return false;
+        win::DWORD returned = 0;
+        const bool ok = win::DeviceIoControl(h, win::IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry.Geometry,
+                                             sizeof geometry.Geometry, &returned, nullptr) != 0;
+        if (ok) {
+            geometry.DriveNo = static_cast<DriveNo>(number);
+            const auto& g = geometry.Geometry;
+            geometry.TotalSectors = g.Cylinders * static_cast<std::int64_t>(g.TracksPerCylinder) *
+                                    static_cast<std::int64_t>(g.SectorsPerTrack);
+        }
+        win::CloseHandle(h);
+        return ok;
+    }
+    TDriveParams params{};
+    if (!Int13GetDriveParams(static_cast<std::uint8_t>(number), params)) return false;
+    geometry = TDriveGeometry{};
+    geometry.DriveNo = static_cast<DriveNo>(number);
+    // The drive parameters' own sectors per track and sector size are not
+    // used: the partition walk counts with 63 and 512.
+    geometry.Geometry.Cylinders = static_cast<std::int32_t>(params.Cylinders);
+    geometry.Geometry.SectorsPerTrack = 63;
+    geometry.Geometry.BytesPerSector = 512;
+    geometry.TotalSectors = static_cast<std::int64_t>(params.TotalSectors);
+    return true;
+}
+
+bool IsNewPartitionStart(std::uint32_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list) {
+    for (const auto& node : list) {
+        const std::uint8_t t = node->RawEntry.SysType;
+        if (t == kSysGap || t == kSysExtended || t == kSysExtendedLba) continue;
+        if (node->FirstSector() == static_cast<std::int64_t>(lba)) return false;
+    }
+    return true;
+}
+
+std::uint32_t GetVolumeSerial(std::span<const std::uint8_t> boot, TFsType fsType) {
+    vt::ByteReader r(boot);
+    switch (fsType) {
+        case vt::fsFat12:
+        case vt::fsFat16: return r.U32Or(0x27);
+        case vt::fsFat32: return r.U32Or(0x43);
+        default: return r.U32Or(0x48);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Drive objects and the partition tree
+
+TPhysicalDrive::TPhysicalDrive(const TDriveGeometry& geometry) : Geometry(geometry) {
+    auto root = std::make_unique<TPartiEntry>();
+    root->DriveNo = Geometry.DriveNo;
+    root->RawEntry.SysType = kSysExtended;
+    root->RawEntry.SectorCount.set(static_cast<std::uint32_t>(Geometry.TotalSectors));
+    PPartiEntry node = AddNode(std::move(root));
+    if (Geometry.DriveNo >= 0) {
+        ReadPartitionTable(node);
+        return;
+    }
+    const char rootPath[] = {static_cast<char>(-Geometry.DriveNo), ':', '\\', '\0'};
+    char label[256] = {};
+    if (win::GetVolumeInformationA(rootPath, label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0)) {
+        node->VolumeLabel = TrimControls(label);
+        if (node->VolumeLabel.empty()) node->VolumeLabel = "NoName";
+    }
+}
+
+PPartiEntry TPhysicalDrive::AddNode(std::unique_ptr<TPartiEntry> node) {
+    Partitions.push_back(std::move(node));
+    return Partitions.back().get();
+}
+
+// The state of one walk of a drive's tables: the table sectors read so far
+// (a chain that leads back to one of them is not followed again) and the
+// handle of each level is its own.
+struct TPhysicalDrive::TableWalk {
+    std::set<std::int64_t> visited;
+    // A chain of extended boot records is one table per logical drive; no
+    // partitioning tool makes more than a few hundred. The bound keeps a
+    // corrupt chain of distinct sectors from recursing without end.
+    static constexpr std::size_t kMaxTables = 1024;
+};
+
+bool TPhysicalDrive::ReadPartitionTable(PPartiEntry node) {
+    if (!node) return false;
+    TableWalk walk;
+    // The root's table is the master boot record; any other node's table is
+    // inside an extended partition, whose first sector is the Base of its
+    // link entries (Base 0: the node is the extended entry of the master
+    // boot record itself).
+    const bool isRoot = !Partitions.empty() && node == Partitions.front().get();
+    const std::int64_t extendedStart = isRoot ? -1 : (node->Base != 0 ? node->Base : node->FirstSector());
+    std::int64_t reached = 0;
+    return WalkTable(node, walk, extendedStart, reached);
+}
+
+bool TPhysicalDrive::WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached) {
+    win::HANDLE h = OpenDiskHandle(node->DriveNo);
+    if (h == win::INVALID_HANDLE_VALUE) return false;
+    const std::int64_t t = node->FirstSector();
+    walk.visited.insert(t);
+
+    // A sector that cannot be read, or only in part, counts as a table of
+    // four empty entries: no node is made from bytes that were not read.
+    std::array<std::uint8_t, 512> sector{};
+    std::uint32_t bytesRead = 0;
+    const bool readOk = ReadDiskSectors(h, 1, sector.data(), t, bytesRead, node->DriveNo) && bytesRead >= 512;
+    if (!readOk) sector.fill(0);
+
+    node->Children.clear();
+    std::int64_t next = t + Geometry.Geometry.SectorsPerTrack;
+    const std::int64_t nodeEnd = t + node->RawEntry.SectorCount.get();
+
+    auto makeGap = [&](std::int64_t from, std::int64_t count) {
+        auto gap = std::make_unique<TPartiEntry>();
+        gap->DriveNo = node->DriveNo;
+        gap->Base = t;
+        gap->RawEntry.StartLba.set(static_cast<std::uint32_t>(from - t));
+        gap->RawEntry.SectorCount.set(static_cast<std::uint32_t>(count));
+        PPartiEntry g = AddNode(std::move(gap));
+        ReadVolumeLabel(h, g);
+        node->Children.push_back(g);
+    };
+
+    vt::ByteReader r(sector);
+    for (int i = 0; i < 4; ++i) {
+        const TMbrEntry entry = r.Struct<TMbrEntry>(0x1BE + 16 * i).value_or(TMbrEntry{});
+        if (entry.SectorCount.get() == 0 || entry.SysType == kSysGap) continue;
+        const bool extended = entry.SysType == kSysExtended || entry.SysType == kSysExtendedLba;
+        // Extended entries of a table inside the extended partition count
+        // from the partition's first sector; every other entry from its table.
+        const std::int64_t origin = (extended && extendedStart >= 0) ? extendedStart : t;
+        const std::int64_t a = origin + entry.StartLba.get();
+        if (a > next) makeGap(next, a - next);
+
+        auto child = std::make_unique<TPartiEntry>();
+        child->DriveNo = node->DriveNo;
+        child->RawEntry = entry;
+        child->Base = origin;
+        PPartiEntry c = AddNode(std::move(child));
+        ReadVolumeLabel(h, c);
+        node->Children.push_back(c);
+        next = a + entry.SectorCount.get();
+
+        if (extended && !walk.visited.contains(a) && walk.visited.size() < TableWalk::kMaxTables) {
+            std::int64_t innerReached = 0;
+            if (WalkTable(c, walk, extendedStart >= 0 ? extendedStart : a, innerReached))
+                next = std::max(next, innerReached);
+        }
+    }
+    reached = next;
+    if (next + 1 < nodeEnd) {
+        makeGap(next, nodeEnd - next);
+        reached = nodeEnd;
+    }
+    win::CloseHandle(h);
+    return true;
+}
+
+void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
+    if (h == win::INVALID_HANDLE_VALUE || !node) return;
+    try {
+        const std::int64_t s = node->FirstSector();
+        std::vector<std::uint8_t> boot(512);
+        std::uint32_t bytesRead = 0;
+        if (!ReadDiskSectors(h, 1, boot.data(), s, bytesRead, node->DriveNo) || bytesRead < 512) return;
+        vt::ByteReader br(boot);
+        const TFsType fs = DetectFileSystem(boot);
+        if (fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32) {
+            const std::int64_t fatSectors = fs == vt::fsFat32 ? br.U32Or(0x24) : br.U16Or(0x16);
+            const std::int64_t d = s + br.U16Or(0x0E) + static_cast<std::int64_t>(br.U8Or(0x10)) * fatSectors;
+            std::vector<std::uint8_t> dir(512);
+            if (!ReadDiskSectors(h, 1, dir.data(), d, bytesRead, node->DriveNo) || bytesRead < 512) return;
+            if ((dir[11] & 0x08) == 0) return;
+            const std::string name = TrimControls(FieldText(std::span(dir).subspan(0, 8)));
+            if (name.empty()) return;
+            node->VolumeLabel = name + TrimControls(FieldText(std::span(dir).subspan(8, 3)));
+        } else if (fs == vt::fsNtfs) {
+            // File record 3 ($Volume): records of two sectors from the
+            // master file table's first cluster.
+            const std::int64_t rs = s + static_cast<std::int64_t>(br.U8Or(0x0D)) *
+                                            static_cast<std::int64_t>(static_cast<std::uint32_t>(br.U64Or(0x30))) + 6;
+            std::vector<std::uint8_t> rec(kMftRecordSize);
+            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < kMftRecordSize) return;
+            TAttribute name;
+            if (GetRecordAttribute(rec, kAttrVolumeName, name) && !name.Data.empty())
+                node->VolumeLabel = Utf16LeToAnsi(name.Data);
+        }
+    } catch (const std::exception&) {
+        // The label stays what it was.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Deep scan
+
+bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progressBar) {
+    if (Busy || !entry) return false;
+    if (entry->DriveNo < 0 && !DataStruc::IsDriveValid(static_cast<char>(-entry->DriveNo))) {
+        ErrorBox("驱动器未就绪。");
+        return false;
+    }
+    win::HANDLE h = OpenDiskHandle(entry->DriveNo);
+    if (h == win::INVALID_HANDLE_VALUE) return false;
+    Busy = true;
+    try {
+        std::int64_t lba = entry->FirstSector();
+        // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
+        const auto chunks = static_cast<std::uint32_t>(
+            (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
+        DataStruc::AddLogEvent(EventLogView, "开始深度扫描...", kLogInfo);
+        std::uint32_t lastSerial = 0x1F1F;
+        std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+        bool stopped = false;
+        for (std::uint32_t k = 0; k < chunks; ++k) {
+            std::uint32_t bytesRead = 0;
+            if (ReadDiskSectors(h, kChunkSectors, buffer.data(), lba, bytesRead, entry->DriveNo)) {
+                SetProgress(progressBar, static_cast<double>(k) / chunks * 100.0);
+                const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
+                for (std::uint32_t j = 0; j < sectors; ++j) {
+                    platform::ProcessMessages();
+                    const auto sector = std::span<const std::uint8_t>(buffer).subspan(j * 512u, 512);
+                    DataStruc::BootSectorInfo info;
+                    if (!DataStruc::ExamineBootSector(sector, info)) continue;
+                    if (info.Serial == lastSerial) continue;
+                    lastSerial = info.Serial;
+                    const auto start = static_cast<std::uint32_t>(lba + j);
+                    if (!IsNewPartitionStart(start, Partitions)) continue;
+                    auto lost = std::make_unique<TPartiEntry>();
+                    lost->DriveNo = entry->DriveNo;
+                    lost->RawEntry.SysType = kSysLost;
+                    lost->RawEntry.StartLba.set(start);
+                    lost->RawEntry.SectorCount.set(info.SectorCount);
+                    ReadVolumeLabel(h, lost.get());
+                    LostPartitions.push_back(std::move(lost));
+                }
+            }
+            lba += kChunkSectors;
+            if (Aborted) {
+                DataStruc::AddLogEvent(EventLogView, "深度扫描进程被用户中止", kLogWarning);
+                stopped = true;
+                break;
+            }
+        }
+        if (!stopped) DataStruc::AddLogEvent(EventLogView, "深度扫描已经完成", kLogInfo);
+    } catch (const std::exception& e) {
+        DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
+    }
+    Busy = false;
+    SetProgress(progressBar, 0);
+    Aborted = false;
+    win::CloseHandle(h);
+    return true;
+}
+
+void TPhysicalDrive::Stop() {
+    if (Busy) Aborted = true;
+}
+
+void TPhysicalDrive::ClearAbort() { Aborted = false; }
+
+// ---------------------------------------------------------------------------
+// The drive list
+
+TPhysicalDriveList::TPhysicalDriveList() { Refresh(); }
+
+bool TPhysicalDriveList::Refresh() {
+    Count = 0;
+    for (auto& d : Drives) d.reset();
+    try {
+        for (char letter : GetLocalDriveLetters()) {
+            if (Count >= kMaxDrives) break;
+            TDriveGeometry g{};
+            g.DriveNo = static_cast<DriveNo>(-static_cast<int>(letter));
+            Drives[Count] = std::make_unique<TPhysicalDrive>(g);
+            ++Count;
+        }
+        const bool nt = DataStruc::IsWinNT();
+        const int first = nt ? 0 : 0x80, last = nt ? 127 : 0x91;
+        for (int n = first; n <= last && Count < kMaxDrives; ++n) {
+            TDriveGeometry g{};
+            if (!GetPhysicalDriveGeometry(n, g)) continue;
+            Drives[Count] = std::make_unique<TPhysicalDrive>(g);
+            ++Count;
+        }
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+        return false;
+    }
+    return true;
+}

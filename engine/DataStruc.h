@@ -1,0 +1,238 @@
+// The advanced engine: every drive the advanced recovery can work on, the
+// partition tree of each physical drive (master boot record and the chain
+// of extended boot records), the deep scan for lost FAT and NTFS volumes,
+// and the raw sector scan of any node with the FAT and NTFS listings
+// rebuilt from the directory clusters and file records it finds.
+//
+// All reads go through OpenDiskHandle/ReadDiskSectors by drive number;
+// nothing here writes to a drive.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Bytes.h"
+#include "DiskParam.h"
+#include "NewDiskUtils.h"
+#include "NtfsRecord.h"
+#include "Reporting.h"
+#include "WinApi.h"
+
+// One drive's geometry: its number, the DISK_GEOMETRY record (on Windows 9x
+// made up from the INT 13h drive parameters) and the 64-bit sector total.
+struct TDriveGeometry {
+    ::DriveNo DriveNo = 0;
+    win::DISK_GEOMETRY Geometry{};
+    std::int64_t TotalSectors = 0;
+};
+
+// The published 16-byte partition-table entry; four of them at 0x1BE,
+// 0x1CE, 0x1DE and 0x1EE of a table sector.
+struct TMbrEntry {
+    std::uint8_t BootFlag = 0;                 // 0: boot indicator (copied, not interpreted)
+    std::array<std::uint8_t, 3> StartChs{};    // 1: CHS of the first sector (copied)
+    std::uint8_t SysType = 0;                  // 4: partition type
+    std::array<std::uint8_t, 3> EndChs{};      // 5: CHS of the last sector (copied)
+    vt::le32 StartLba;                         // 8: first sector, counted from the node's Base
+    vt::le32 SectorCount;                      // 12: number of sectors
+};
+static_assert(sizeof(TMbrEntry) == 16);
+
+namespace DataStruc {
+
+// The published 32-byte FAT directory entry.
+struct TFatDirEntry {
+    std::array<std::uint8_t, 8> Name{};  // 0: blank-padded; 0xE5 deleted, 0x00 end
+    std::array<std::uint8_t, 3> Ext{};   // 8
+    std::uint8_t Attr = 0;               // 11: 0x08 label, 0x10 folder, 0x0F long-name piece
+    std::uint8_t NTRes = 0;              // 12: 0x08 base name lower case, 0x10 extension lower case
+    std::uint8_t CrtTimeTenth = 0;       // 13
+    vt::le16 CrtTime;                    // 14
+    vt::le16 CrtDate;                    // 16
+    vt::le16 LstAccDate;                 // 18
+    vt::le16 FstClusHI;                  // 20: high word of the first cluster (FAT32)
+    vt::le16 WrtTime;                    // 22
+    vt::le16 WrtDate;                    // 24
+    vt::le16 FstClusLO;                  // 26
+    vt::le32 FileSize;                   // 28
+};
+static_assert(sizeof(TFatDirEntry) == 32);
+
+// The NT family (GetVersionEx reports platform id 2).
+bool IsWinNT();
+
+// Decodes one long-name piece into LongName (pieces stand in the directory
+// from the last to the first, so each is put in front). Result 0: not a
+// long-name entry (Checksum reset to -1); 1: first piece of a new name
+// (LongName emptied first); 2: a further piece with the same checksum.
+std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum);
+
+// One row of the event log: the message, its picture and the time
+// "hh:nn:ss". A null log takes nothing.
+void AddLogEvent(platform::IEventLog* log, const std::string& msg, std::uint8_t imageIndex);
+
+// A DOS date and time as days since 30 December 1899; date and time both 0
+// give 0 and True; a field out of range gives False with Value untouched, a
+// day that does not exist False with Value 0.
+bool FatDateTimeToDateTime(std::uint16_t date, std::uint16_t time, double& value);
+
+// Whether the logical drive of that letter is ready; raises for a
+// character that is not a letter.
+bool IsDriveValid(char drive);
+
+// The deep scan's test of one sector: the 0xAA55 mark at 510 and a file
+// system that DetectFileSystem knows. On success the file system, the
+// volume serial and the volume's sector count from the boot sector.
+struct BootSectorInfo {
+    TFsType FsType = vt::fsUnknown;
+    std::uint32_t Serial = 0;
+    std::uint32_t SectorCount = 0;
+};
+bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info);
+
+}  // namespace DataStruc
+
+// Picture indexes of the advanced window's event log.
+constexpr std::uint8_t kLogInfo = 0;
+constexpr std::uint8_t kLogError = 1;
+constexpr std::uint8_t kLogWarning = 2;
+
+// The advanced window's event log; every log line of this engine goes there.
+extern platform::IEventLog* EventLogView;
+
+// A FAT directory entry found by the listing. TPhysMidEntry32 is the same
+// record, allocated by the FAT32 variant of the directory parse.
+struct TPhysMidEntry {
+    DataStruc::TFatDirEntry DirEntry;
+    std::string LongName;
+    std::uint32_t DirSector = 0;   // first sector of the found directory it was read from
+    std::uint32_t DirCluster = 0;  // that directory's own cluster (2 for a root)
+};
+using TPhysMidEntry32 = TPhysMidEntry;
+using PPhysMidEntry = TPhysMidEntry*;
+
+// Node kinds by RawEntry.SysType.
+constexpr std::uint8_t kSysGap = 0x00;       // unallocated gap
+constexpr std::uint8_t kSysExtended = 0x05;  // extended entry; also the whole-drive root
+constexpr std::uint8_t kSysExtendedLba = 0x0F;
+constexpr std::uint8_t kSysLost = 0xFF;      // found by the deep scan
+
+// One node of a drive's tree: the whole drive, a table entry, a gap or a
+// lost partition. Its first sector is Base + RawEntry.StartLba.
+struct TPartiEntry {
+    ::DriveNo DriveNo = 0;
+    TMbrEntry RawEntry;
+    std::int64_t Base = 0;
+    std::vector<TPartiEntry*> Children;  // owned by the drive's lists
+    // What the partition scan and the FAT listing found on the node.
+    std::vector<std::int64_t> DirSectors;
+    std::vector<std::int64_t> NtfsFolders;
+    std::vector<std::unique_ptr<TPhysMidEntry>> FatEntries;
+    std::vector<std::unique_ptr<tntfsfilerecord>> NtfsEntries;
+    std::int32_t SectorsPerCluster = 0;
+    std::int32_t NtfsSectorsPerCluster = 0;
+    std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
+    std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
+    std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
+    TFsType FatType = vt::fsFat12;
+    std::string VolumeLabel;
+    bool Scanned = false;
+
+    std::int64_t FirstSector() const { return Base + RawEntry.StartLba.get(); }
+    bool IsExtended() const { return RawEntry.SysType == kSysExtended || RawEntry.SysType == kSysExtendedLba; }
+};
+using PPartiEntry = TPartiEntry*;
+
+// The letters A to Z whose root has drive type removable or fixed.
+std::string GetLocalDriveLetters();
+// NT: drive number and IOCTL_DISK_GET_DRIVE_GEOMETRY; 9x: BIOS number and
+// the INT 13h drive parameters.
+bool GetPhysicalDriveGeometry(int number, TDriveGeometry& geometry);
+// No partition node of the list (a node that is not a gap, a whole drive
+// or an extended entry) starts at Lba.
+bool IsNewPartitionStart(std::uint32_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list);
+// The volume serial of a FAT12/16, FAT32 or NTFS boot sector.
+std::uint32_t GetVolumeSerial(std::span<const std::uint8_t> boot, TFsType fsType);
+
+// Sectors per cluster by size in MiB: the first row whose threshold is at
+// most the size.
+struct TFatSpcRow {
+    std::uint16_t ThresholdMiB;
+    std::uint16_t SectorsPerCluster;
+};
+extern const std::array<TFatSpcRow, 9> FatSpcTable16;
+extern const std::array<TFatSpcRow, 10> FatSpcTable32;
+// The lookup; sizes below the last threshold of FatSpcTable32 (32 MiB) get 1
+// sector per cluster, the value of that row.
+std::uint16_t LookupSectorsPerCluster(bool fat32, std::uint32_t sizeMiB);
+
+// The directory test of the partition scan: "." and ".." name fields.
+bool IsDirectoryStart(std::span<const std::uint8_t> sector);
+// The record test: "FILE" and a first attribute of type 0x10.
+bool IsFileRecordStart(std::span<const std::uint8_t> sector);
+// The "." entry of a FAT32 directory carries a high cluster word.
+bool IsFat32DotEntry(std::span<const std::uint8_t> entry);
+int CompareByDirSector(const TPhysMidEntry* a, const TPhysMidEntry* b);
+
+class TPhysicalDrive {
+public:
+    explicit TPhysicalDrive(const TDriveGeometry& geometry);
+    TPhysicalDrive(const TPhysicalDrive&) = delete;
+    TPhysicalDrive& operator=(const TPhysicalDrive&) = delete;
+
+    TDriveGeometry Geometry;
+    PPartiEntry CurPartition = nullptr;
+    bool Busy = false;
+    std::vector<std::unique_ptr<TPartiEntry>> Partitions;      // item 0: the whole drive
+    std::vector<std::unique_ptr<TPartiEntry>> LostPartitions;  // deep-scan finds
+    bool Aborted = false;
+    std::vector<std::uint32_t> MftSectors;
+
+    bool ReadPartitionTable(PPartiEntry node);
+    void ReadVolumeLabel(win::HANDLE h, PPartiEntry node);
+    bool DeepScan(PPartiEntry entry, platform::IProgressBar* progressBar);
+
+    bool ScanPartition(PPartiEntry entry, platform::IProgressBar* progressBar);
+    void BuildFatList(platform::IProgressBar* progressBar);
+    bool ParseFatDirectory(bool isRoot, std::int64_t lba);
+    void EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEntry* b);
+
+    void BuildNtfsList(platform::IProgressBar* progressBar);
+    void ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar);
+    void CollectNtfsFolders();
+    // The record decoder and attribute extractor of this engine: a resident
+    // $DATA is given one cluster of the FAT listing's estimate.
+    bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,
+                        std::int64_t& realSize, std::int64_t& allocatedSize, TLongFileName& longName);
+    bool GetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
+
+    // Votes of the NTFS listing for 16, 8, 4, 2 and 1 sectors per cluster.
+    std::array<std::uint32_t, 5> NtfsSpcVotes{};
+
+    void Stop();
+    void ClearAbort();
+
+private:
+    struct TableWalk;
+    bool WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached);
+    PPartiEntry AddNode(std::unique_ptr<TPartiEntry> node);
+    void ClearFatListing(TPartiEntry& node);
+    void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
+};
+
+class TPhysicalDriveList {
+public:
+    static constexpr std::size_t kMaxDrives = 26;
+    TPhysicalDriveList();
+    TPhysicalDriveList(const TPhysicalDriveList&) = delete;
+    TPhysicalDriveList& operator=(const TPhysicalDriveList&) = delete;
+
+    std::uint8_t Count = 0;
+    std::array<std::unique_ptr<TPhysicalDrive>, kMaxDrives> Drives;
+
+    bool Refresh();
+};

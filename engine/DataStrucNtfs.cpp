@@ -1,0 +1,149 @@
+// The NTFS listing of a scanned node: the file records whose sectors the
+// partition scan found, decoded in batches of one 1000-sector read, the
+// vote for the cluster size and the found folders.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "DataStruc.h"
+#include "DataStrucShared.h"
+
+namespace {
+
+using namespace DataStruc::detail;
+
+// The cluster sizes that can vote, in the order of the counters.
+constexpr std::array<std::int32_t, 5> kVoteSizes = {16, 8, 4, 2, 1};
+
+}  // namespace
+
+bool TPhysicalDrive::GetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr) {
+    return PhysGetRecordAttribute(record, type, attr);
+}
+
+bool TPhysicalDrive::ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset,
+                                    std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
+                                    TLongFileName& longName) {
+    const std::uint32_t spc =
+        CurPartition && CurPartition->SectorsPerCluster > 0 ? static_cast<std::uint32_t>(CurPartition->SectorsPerCluster) : 0;
+    return PhysParseMftRecord(record, spc, fileNameOffset, recordFlags, realSize, allocatedSize, longName);
+}
+
+void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
+    PPartiEntry node = CurPartition;
+    if (!node) return;
+    // The search results point into the records; they go with them.
+    node->NtfsFound.clear();
+    node->NtfsEntries.clear();
+    if (MftSectors.empty()) return;
+    Busy = true;
+    win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
+    if (h == win::INVALID_HANDLE_VALUE) {
+        Busy = false;
+        return;
+    }
+    std::int32_t index = 0;
+    NtfsSpcVotes.fill(0);
+    while (static_cast<std::size_t>(index) < MftSectors.size()) {
+        if (Aborted) break;
+        ReadMftBatch(h, index, progressBar);
+    }
+    // Ties go to the smaller cluster; no vote at all gives one sector.
+    node->NtfsSectorsPerCluster = 1;
+    for (std::size_t i = 0; i + 1 < kVoteSizes.size(); ++i) {
+        bool beatsSmaller = true;
+        for (std::size_t k = i + 1; k < kVoteSizes.size(); ++k)
+            beatsSmaller = beatsSmaller && NtfsSpcVotes[i] > NtfsSpcVotes[k];
+        if (beatsSmaller) {
+            node->NtfsSectorsPerCluster = kVoteSizes[i];
+            break;
+        }
+    }
+    std::stable_sort(node->NtfsEntries.begin(), node->NtfsEntries.end(),
+                     [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
+    CollectNtfsFolders();
+    Aborted = false;
+    win::CloseHandle(h);
+    SetProgress(progressBar, 0);
+    Busy = false;
+}
+
+void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar) {
+    PPartiEntry node = CurPartition;
+    const std::size_t count = MftSectors.size();
+    const std::int64_t first = MftSectors[static_cast<std::size_t>(index)];
+    std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+    std::uint32_t bytesRead = 0;
+    if (!ReadDiskSectors(h, kChunkSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
+        ++index;
+        return;
+    }
+    const std::int64_t sectorsRead = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
+    const std::int32_t start = index;
+    std::array<std::uint8_t, kMftRecordSize> rec{};
+    // A record fits when both of its sectors lie in what was read.
+    while (static_cast<std::size_t>(index) < count &&
+           MftSectors[static_cast<std::size_t>(index)] <= first + sectorsRead - 2) {
+        const std::int64_t s = MftSectors[static_cast<std::size_t>(index)];
+        try {
+            SetProgress(progressBar, static_cast<double>(index) * 100.0 / static_cast<double>(count));
+            ++index;
+            platform::ProcessMessages();
+            std::memcpy(rec.data(), buffer.data() + (s - first) * 512, rec.size());
+            ApplyRecordFixup(rec);
+            std::uint16_t nameOffset = 0, flags = 0;
+            std::int64_t realSize = 0, allocated = 0;
+            TLongFileName longName;
+            if (!ParseMftRecord(rec, nameOffset, flags, realSize, allocated, longName)) continue;
+            auto found = std::make_unique<tntfsfilerecord>();
+            if (BuildFoundRecord(rec, nameOffset, longName, *found) != TFoundRecordResult::Accepted) continue;
+            found->DataSize = realSize;
+            found->AllocatedSize = allocated;
+            found->RecordFlags = flags;
+            found->RecordSector = s;
+            found->RecordNo = 0;
+            found->DataLcn = -s;
+            TAttribute data;
+            trunlist runs;
+            if (GetRecordAttribute(rec, kAttrData, data) && data.NonResident && DecodeRunList(data.Data, runs) &&
+                !runs.empty()) {
+                found->DataLcn = runs.front().Lcn;
+                Vote(found->DataSize, found->AllocatedSize, runs);
+            }
+            node->NtfsEntries.push_back(std::move(found));
+        } catch (const std::exception& e) {
+            // The batch ends; the next one starts after this record.
+            ErrorBox(e.what());
+            return;
+        }
+    }
+    // A first record sector so near the end of the drive that no whole
+    // record fits in any read would start every batch again: it is given up.
+    if (index == start) ++index;
+}
+
+void TPhysicalDrive::Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs) {
+    // Files of more than a page and less than a megabyte tell the cluster
+    // size: allocated bytes over the clusters of their runs.
+    if (dataSize <= 4096 || dataSize >= 1048576) return;
+    std::int64_t clusters = 0;
+    for (const TDataRun& run : runs) clusters += static_cast<std::uint32_t>(run.Length);
+    if (clusters == 0) return;
+    const std::int64_t v = allocatedSize / clusters / 512;
+    for (std::size_t i = 0; i < kVoteSizes.size(); ++i)
+        if (v == kVoteSizes[i]) ++NtfsSpcVotes[i];
+}
+
+void TPhysicalDrive::CollectNtfsFolders() {
+    PPartiEntry node = CurPartition;
+    if (!node) return;
+    node->NtfsFolders.clear();
+    try {
+        for (const auto& rec : node->NtfsEntries) {
+            const std::int64_t p = FileRefToInt64(rec->FileName.ParentRef);
+            if (p != 0 && (node->NtfsFolders.empty() || node->NtfsFolders.back() != p)) node->NtfsFolders.push_back(p);
+        }
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+    }
+}

@@ -1,0 +1,309 @@
+// The partition scan of any node of a drive's tree and the FAT listing
+// rebuilt from the directory clusters it found.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "DataStruc.h"
+#include "DataStrucShared.h"
+
+namespace {
+
+using namespace DataStruc::detail;
+
+constexpr std::int32_t kUnknownDataStart = 0x7FFFFFFF;
+// One found directory is read as one request from its first sector on,
+// without the allocation table: 500 sectors hold up to 8000 entries.
+constexpr std::uint32_t kDirectoryReadSectors = 500;
+// A logical drive of at most 2.88 MB is a diskette: its root lies at
+// sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
+constexpr std::uint32_t kDisketteSectors = 5760;
+
+bool NameFieldIs(std::span<const std::uint8_t> s, std::size_t off, const char* name) {
+    return s.size() >= off + 8 && std::memcmp(s.data() + off, name, 8) == 0;
+}
+
+// A fixed text field up to its first NUL, blanks and control characters
+// trimmed at both ends.
+std::string TrimmedField(const std::uint8_t* p, std::size_t n) {
+    std::size_t len = 0;
+    while (len < n && p[len] != 0) ++len;
+    std::size_t a = 0, b = len;
+    while (a < b && p[a] <= ' ') ++a;
+    while (b > a && p[b - 1] <= ' ') --b;
+    return std::string(reinterpret_cast<const char*>(p) + a, b - a);
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The trimmed field, re-cased, written over the start of the field; the
+// bytes after it keep what they held. An empty text writes nothing.
+template <std::size_t N>
+void RewriteField(std::array<std::uint8_t, N>& field, bool capitalise) {
+    std::string s = TrimmedField(field.data(), N);
+    for (char& c : s) c = Lower(c);
+    if (capitalise && !s.empty()) s[0] = Upper(s[0]);
+    std::memcpy(field.data(), s.data(), s.size());
+}
+
+// Short names without a long name: Windows 9x stored FAT12/16 names in
+// capitals, which the listing shows capitalised; the NTRes case bits of
+// Windows NT ask for lower case.
+void ApplyCaseRule(DataStruc::TFatDirEntry& e, bool fat32) {
+    if (!fat32 && e.NTRes == 0) {
+        RewriteField(e.Name, true);
+        RewriteField(e.Ext, false);
+    } else if ((!fat32 && (e.NTRes == 0x08 || e.NTRes == 0x18)) || (fat32 && e.NTRes == 0x08)) {
+        RewriteField(e.Name, false);
+        RewriteField(e.Ext, false);
+    }
+}
+
+}  // namespace
+
+const std::array<TFatSpcRow, 9> FatSpcTable16 = {{
+    {8192, 512}, {4096, 256}, {2048, 128}, {1024, 64}, {512, 32}, {256, 16}, {128, 8}, {16, 4}, {0, 8},
+}};
+const std::array<TFatSpcRow, 10> FatSpcTable32 = {{
+    {16384, 32}, {8192, 16}, {4096, 8}, {2048, 8}, {1025, 8}, {512, 8}, {256, 8}, {128, 4}, {64, 2}, {32, 1},
+}};
+
+std::uint16_t LookupSectorsPerCluster(bool fat32, std::uint32_t sizeMiB) {
+    auto lookup = [sizeMiB](const auto& table) -> std::uint16_t {
+        for (const TFatSpcRow& row : table)
+            if (row.ThresholdMiB <= sizeMiB) return row.SectorsPerCluster;
+        // Below the last threshold the smallest cluster of the table: FAT32
+        // volumes under 32 MiB are formatted with one-sector clusters.
+        return table.back().SectorsPerCluster;
+    };
+    return fat32 ? lookup(FatSpcTable32) : lookup(FatSpcTable16);
+}
+
+bool IsDirectoryStart(std::span<const std::uint8_t> sector) {
+    return NameFieldIs(sector, 0, ".       ") && NameFieldIs(sector, 32, "..      ");
+}
+
+bool IsFileRecordStart(std::span<const std::uint8_t> sector) {
+    vt::ByteReader r(sector);
+    if (!r.Has(0, 4) || std::memcmp(sector.data(), "FILE", 4) != 0) return false;
+    return r.U8Or(r.U8Or(0x14), 0) == 0x10;
+}
+
+bool IsFat32DotEntry(std::span<const std::uint8_t> entry) { return vt::ByteReader(entry).U16Or(20) != 0; }
+
+int CompareByDirSector(const TPhysMidEntry* a, const TPhysMidEntry* b) {
+    if (a->DirSector < b->DirSector) return -1;
+    return a->DirSector > b->DirSector ? 1 : 0;
+}
+
+bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* progressBar) {
+    if (Busy || !entry) return false;
+    entry->Scanned = true;
+    if (entry->DriveNo < 0) {
+        const char letter = static_cast<char>(-entry->DriveNo);
+        if (!DataStruc::IsDriveValid(letter)) {
+            ErrorBox("驱动器未就绪。");
+            return false;
+        }
+        const char root[] = {letter, ':', '\0'};
+        win::ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
+        if (!win::GetDiskFreeSpaceExA(root, &freeToCaller, &total, &totalFree)) return false;
+        entry->RawEntry.SectorCount.set(static_cast<std::uint32_t>(total.QuadPart / 512));
+    }
+    win::HANDLE h = OpenDiskHandle(entry->DriveNo);
+    if (h == win::INVALID_HANDLE_VALUE) return false;
+
+    Busy = true;
+    CurPartition = entry;
+    std::int64_t lba = entry->FirstSector();
+    // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
+    const auto chunks = static_cast<std::uint32_t>(
+        (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
+    entry->DirSectors.clear();
+    MftSectors.clear();
+    std::uint32_t fat32Votes = 0;
+    try {
+        DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
+        DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
+        std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+        bool stopped = false;
+        for (std::uint32_t k = 0; k < chunks; ++k) {
+            std::uint32_t bytesRead = 0;
+            if (ReadDiskSectors(h, kChunkSectors, buffer.data(), lba, bytesRead, entry->DriveNo)) {
+                SetProgress(progressBar, static_cast<double>(k) / chunks * 100.0);
+                const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
+                for (std::uint32_t j = 0; j < sectors; ++j) {
+                    platform::ProcessMessages();
+                    const auto sector = std::span<const std::uint8_t>(buffer).subspan(j * 512u, 512);
+                    if (IsDirectoryStart(sector)) {
+                        entry->DirSectors.push_back(lba + j);
+                        if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
+                    } else if (IsFileRecordStart(sector)) {
+                        MftSectors.push_back(static_cast<std::uint32_t>(lba + j));
+                    }
+                }
+            }
+            lba += kChunkSectors;
+            if (Aborted) {
+                DataStruc::AddLogEvent(EventLogView, "驱动器扫描被用户中止", kLogWarning);
+                stopped = true;
+                break;
+            }
+        }
+        if (!stopped) DataStruc::AddLogEvent(EventLogView, "驱动器扫描完成", kLogInfo);
+    } catch (const std::exception& e) {
+        DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
+    }
+    // Directory clusters of FAT12/16 volumes never carry a high cluster
+    // word; FAT32 ones do once the volume has more than 65535 clusters.
+    entry->FatType = (entry->DirSectors.size() / 2 > fat32Votes) ? vt::fsFat16 : vt::fsFat32;
+    Busy = false;
+    SetProgress(progressBar, 0);
+    Aborted = false;
+    win::CloseHandle(h);
+    return true;
+}
+
+void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
+    // The search results point into the records; they go with them.
+    node.FatFound.clear();
+    node.FatEntries.clear();
+}
+
+void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
+    PPartiEntry node = CurPartition;
+    if (!node) return;
+    Busy = true;
+    ClearFatListing(*node);
+    const std::size_t n = node->DirSectors.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        SetProgress(progressBar, static_cast<double>(i) / n * 100.0);
+        platform::ProcessMessages();
+        if (Aborted) break;
+        ParseFatDirectory(false, node->DirSectors[i]);
+    }
+    EstimateFatLayout(nullptr, nullptr);
+    if (node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors) {
+        node->FatType = vt::fsFat12;
+        node->DirSectors.insert(node->DirSectors.begin(), 19);
+        node->DataStart = 33;
+        ParseFatDirectory(true, 19);
+    } else if (node->DataStart != kUnknownDataStart && n > 0 && node->DataStart != node->DirSectors[0]) {
+        // The root of a FAT32 volume is an ordinary cluster chain, often
+        // cluster 2, whose first sector has no "." entry to be found by.
+        node->DirSectors.insert(node->DirSectors.begin(), node->DataStart);
+        ParseFatDirectory(true, node->DataStart);
+    }
+    std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),
+                     [](const auto& a, const auto& b) { return CompareByDirSector(a.get(), b.get()) < 0; });
+    Busy = false;
+    Aborted = false;
+    SetProgress(progressBar, 0);
+}
+
+bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
+    PPartiEntry node = CurPartition;
+    if (!node) return false;
+    win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
+    if (h == win::INVALID_HANDLE_VALUE) return false;
+    std::vector<std::uint8_t> buffer(kDirectoryReadSectors * 512);
+    std::uint32_t bytesRead = 0;
+    bool result = true;
+    const bool fat16 = node->FatType == vt::fsFat12 || node->FatType == vt::fsFat16;
+    const bool fat32 = node->FatType == vt::fsFat32;
+    try {
+        if (!ReadDiskSectors(h, kDirectoryReadSectors, buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
+            win::CloseHandle(h);
+            return false;
+        }
+        const std::size_t count = std::min<std::size_t>(bytesRead, buffer.size()) / 32;
+        if (fat16 || fat32) {
+            vt::ByteReader r(std::span<const std::uint8_t>(buffer).first(count * 32));
+            std::uint32_t cluster = 2;
+            if (!isRoot) {
+                cluster = r.U16Or(26);
+                if (fat32) cluster += static_cast<std::uint32_t>(r.U16Or(20)) << 16;
+            }
+            std::string pending, accumulator;
+            std::int32_t checksum = -1;
+            for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
+                const auto raw = std::span<const std::uint8_t>(buffer).subspan(i * 32, 32);
+                const std::string name = TrimmedField(raw.data(), 8);
+                // The next directory's "." entry: this one has ended.
+                if (name == "." || name == "..") break;
+                if (DataStruc::DecodeLfnEntry(raw, accumulator, checksum) != 0) {
+                    pending.clear();
+                    continue;
+                }
+                pending = accumulator;
+                accumulator.clear();
+                if (raw[0] != 0xE5 && name.empty()) break;
+                const auto e = r.Struct<DataStruc::TFatDirEntry>(i * 32).value();
+                double v = 0;
+                // Dates that do not convert, or attribute bits above the
+                // archive bit, mean the data that follows is no directory.
+                if (!DataStruc::FatDateTimeToDateTime(e.WrtDate.get(), e.WrtTime.get(), v) ||
+                    !DataStruc::FatDateTimeToDateTime(e.CrtDate.get(), e.CrtTime.get(), v) ||
+                    !DataStruc::FatDateTimeToDateTime(e.LstAccDate.get(), 0, v) || e.Attr >= 0x38)
+                    break;
+                if (e.FileSize.get() == 0xFFFFFFFFu || (e.Attr & 0x08) != 0) continue;
+                try {
+                    auto rec = std::make_unique<TPhysMidEntry>();
+                    rec->DirEntry = e;
+                    const std::string longName = TrimControls(pending);
+                    if (!longName.empty()) {
+                        rec->LongName = longName;
+                        pending.clear();
+                    } else {
+                        ApplyCaseRule(rec->DirEntry, fat32);
+                    }
+                    rec->DirCluster = cluster;
+                    rec->DirSector = static_cast<std::uint32_t>(lba);
+                    node->FatEntries.push_back(std::move(rec));
+                } catch (const std::exception& ex) {
+                    if (fat16) ErrorBox(ex.what());
+                }
+            }
+        }
+    } catch (const std::exception& ex) {
+        ErrorBox(ex.what());
+        result = false;
+    }
+    win::CloseHandle(h);
+    return result;
+}
+
+void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEntry* b) {
+    PPartiEntry node = CurPartition;
+    if (!node) return;
+    if (a && b && a->DirCluster != b->DirCluster) {
+        const TPhysMidEntry* hi = a->DirCluster > b->DirCluster ? a : b;
+        const TPhysMidEntry* lo = hi == a ? b : a;
+        // 32-bit arithmetic throughout, as the fields are 32-bit.
+        const auto sectors = static_cast<std::int32_t>(hi->DirSector - lo->DirSector);
+        const auto clusters = static_cast<std::int32_t>(hi->DirCluster - lo->DirCluster);
+        node->SectorsPerCluster = clusters != 0 ? sectors / clusters : 0;
+        node->DataStart = static_cast<std::int32_t>(
+            a->DirSector - (a->DirCluster - 2u) * static_cast<std::uint32_t>(node->SectorsPerCluster));
+        return;
+    }
+    const TPhysMidEntry* f = node->FatEntries.empty() ? nullptr : node->FatEntries.front().get();
+    if (f) {
+        for (const auto& g : node->FatEntries) {
+            if (g->DirCluster == f->DirCluster) continue;
+            const std::int64_t dc = static_cast<std::int64_t>(f->DirCluster) - g->DirCluster;
+            const std::int64_t ds = static_cast<std::int64_t>(f->DirSector) - g->DirSector;
+            if (dc * ds > 0) {
+                EstimateFatLayout(f, g.get());
+                return;
+            }
+        }
+    }
+    node->SectorsPerCluster =
+        LookupSectorsPerCluster(node->FatType == vt::fsFat32, node->RawEntry.SectorCount.get() >> 11);
+    if (node->DriveNo < 0) node->SectorsPerCluster = 1;
+    node->DataStart = f ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
+                                                                       static_cast<std::uint32_t>(node->SectorsPerCluster))
+                        : kUnknownDataStart;
+}

@@ -1,0 +1,365 @@
+#include "NtfsRecord.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "WinApi.h"
+
+namespace {
+
+using vt::ByteReader;
+
+constexpr std::size_t kHeaderSize = sizeof(TAttrHeader);
+constexpr std::size_t kResidentValueOffset = kHeaderSize + sizeof(TResidentPart);       // 24
+constexpr std::size_t kNonResidentDataOffset = kHeaderSize + sizeof(TNonResidentPart);  // 64
+constexpr std::size_t kFileNameHeadSize = sizeof(TFileNameHead);                        // 66
+// Offset of the name-length byte of a $FILE_NAME attribute whose value
+// starts at attribute offset 24.
+constexpr std::size_t kFileNameLengthAt = kResidentValueOffset + 0x40;
+
+constexpr std::uint64_t kLow48 = 0x0000FFFFFFFFFFFFull;
+
+}  // namespace
+
+void ShowExceptionBox(const char* message) {
+    win::MessageBoxA(nullptr, message, "Error", win::MB_OK | win::MB_ICONERROR);
+}
+
+std::int64_t FileRefToInt64(std::uint64_t fileRef) { return static_cast<std::int64_t>(fileRef & kLow48); }
+
+std::int64_t FileRefToInt64(const vt::le64& fileRef) { return FileRefToInt64(fileRef.get()); }
+
+int CompareNtfsRecords(const tntfsfilerecord* a, const tntfsfilerecord* b) {
+    const std::int64_t pa = FileRefToInt64(a->FileName.ParentRef);
+    const std::int64_t pb = FileRefToInt64(b->FileName.ParentRef);
+    if (pa > pb) return 1;
+    if (pa < pb) return -1;
+    // Byte by byte as unsigned characters, the shorter name first on a tie.
+    const int c = a->Name.compare(b->Name);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+bool IsNtfsFile(const tntfsfilerecord* record) {
+    return record->FileName.FileAttributes.get() < kFileAttrDirectory;
+}
+
+void ApplyRecordFixup(std::span<std::uint8_t> record) {
+    if (record.size() < kMftRecordSize) return;
+    // Only the low byte of the update-sequence offset counts, so the array
+    // lies within the first 260 bytes and its words are always inside.
+    const std::size_t u = record[4];
+    std::memmove(&record[510], &record[u + 2], 2);
+    std::memmove(&record[1022], &record[u + 4], 2);
+}
+
+bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr) {
+    if (record.size() < kMftRecordSize) return false;
+    record = record.first(kMftRecordSize);
+    ApplyRecordFixup(record);
+    const ByteReader r(record);
+    std::size_t off = r.U16Or(0x14);
+    // Each step moves forward by at least one byte, so the walk ends within
+    // the record's 1024 bytes.
+    for (;;) {
+        if (!r.Has(off, kHeaderSize)) return false;
+        const std::uint32_t t = *r.U32(off);
+        if (t == kAttrEnd) return false;
+        if (t == type) break;
+        const std::uint16_t len = *r.U16(off + 4);
+        if (len == 0) return false;
+        off += len;
+    }
+    attr = TAttribute{};
+    attr.Header = *r.Struct<TAttrHeader>(off);
+    const std::size_t nameBytes = 2u * attr.Header.NameLength;
+    const std::size_t attrEnd = off + (attr.Header.Length.get() & 0xFFFF);
+    if (attr.Header.NonResident == 0) {
+        // The 8-byte resident part must lie inside the record; the value is
+        // cut at the record's end.
+        const auto part = r.Struct<TResidentPart>(off + kHeaderSize);
+        if (!part) return false;
+        attr.Resident = *part;
+        const std::size_t valueLen = part->ValueLength.get() & 0xFFFF;
+        std::size_t at = off + kResidentValueOffset;
+        if (nameBytes) {
+            const auto name = r.SubClamped(at, nameBytes);
+            attr.Name.assign(name.begin(), name.end());
+            at += nameBytes;
+        }
+        const auto value = r.SubClamped(at, valueLen);
+        attr.Data.assign(value.begin(), value.end());
+    } else {
+        const auto part = r.Struct<TNonResidentPart>(off + kHeaderSize);
+        if (!part) return false;
+        attr.NonResident = *part;
+        std::size_t at = off + kNonResidentDataOffset;
+        if (nameBytes) {
+            const auto name = r.SubClamped(at, nameBytes);
+            attr.Name.assign(name.begin(), name.end());
+            at += nameBytes;
+        } else if (attr.Header.Flags.get() == 1) {
+            at = off + part->MappingPairsOffset.get();
+        }
+        // The mapping pairs run to the end of the attribute; one whose
+        // length is below its start holds none, and the end is cut at the
+        // record's end.
+        const std::size_t end = std::min(attrEnd, record.size());
+        if (end > at) {
+            const auto pairs = r.SubClamped(at, end - at);
+            attr.Data.assign(pairs.begin(), pairs.end());
+        }
+    }
+    return true;
+}
+
+bool DecodeRunList(std::span<const std::uint8_t> data, trunlist& runs) {
+    try {
+        std::int64_t previous = 0;
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            const std::uint8_t h = data[pos++];
+            if (h == 0) break;
+            const unsigned lenSize = h & 15;
+            const unsigned offSize = h >> 4;
+            // Run lengths of up to four bytes; offsets of up to eight bytes
+            // (a wider one cannot be a 64-bit cluster number).
+            if (lenSize > 4 || offSize > 8) break;
+            if (lenSize + offSize > data.size() - pos) break;
+            std::uint64_t length = 0;
+            for (unsigned i = lenSize; i-- > 0;) length = (length << 8) | data[pos + i];
+            pos += lenSize;
+            if (offSize == 0) {
+                runs.push_back({0, static_cast<std::int64_t>(length)});
+                continue;
+            }
+            std::uint64_t raw = 0;
+            for (unsigned i = offSize; i-- > 0;) raw = (raw << 8) | data[pos + i];
+            pos += offSize;
+            // The delta is signed in its own width.
+            std::int64_t delta;
+            if (offSize < 8 && (raw >> (8 * offSize - 1)) & 1)
+                delta = static_cast<std::int64_t>(raw | (~0ull << (8 * offSize)));
+            else
+                delta = static_cast<std::int64_t>(raw);
+            if (delta == 0) continue;
+            const auto cluster = vt::CheckedAdd<std::int64_t>(previous, delta);
+            // A cluster that overflows or lies before the volume ends the list.
+            if (!cluster || *cluster < 0) break;
+            previous = *cluster;
+            runs.push_back({previous, static_cast<std::int64_t>(length)});
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo) {
+    if (recordNo < 0) return -1;
+    std::int64_t before = 0;
+    for (const TDataRun& run : extents) {
+        const std::int64_t count = static_cast<std::uint32_t>(run.Length);
+        if (recordNo < before + count) return run.Lcn + 2 * (recordNo - before);
+        before += count;
+    }
+    return -1;
+}
+
+std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&](std::size_t i) { return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); };
+    auto put = [&](char32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t c = unit(i);
+        if (c == 0) break;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+            const char16_t d = unit(i + 1);
+            if (d >= 0xDC00 && d <= 0xDFFF) {
+                put(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (d - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        // An unpaired surrogate has no UTF-8 form: the replacement character.
+        put(c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
+    }
+    return out;
+}
+
+bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant& variant, TMftRecordInfo& info) {
+    info = TMftRecordInfo{};
+    try {
+        if (record.size() < kMftRecordSize) return false;
+        record = record.first(kMftRecordSize);
+        const ByteReader r(record);
+        info.RecordFlags = r.U16Or(0x16);
+        if (std::memcmp(record.data(), "FILE", 4) != 0) return false;
+
+        // The $FILE_NAME among the first three attributes.
+        const std::size_t first = r.U16Or(0x14);
+        std::size_t off = first;
+        for (int steps = 0; steps < 2 && off < 512 && r.U8Or(off) != kAttrFileName; ++steps)
+            off += r.U16Or(off + 4);
+        if (r.U8(off) != kAttrFileName) return false;
+        // Its value head must lie inside the record.
+        if (!r.Has(off + kResidentValueOffset, kFileNameHeadSize)) return false;
+        info.FileNameOffset = static_cast<std::uint16_t>(off);
+
+        // A longer name in the attribute that directly follows.
+        const std::size_t next = off + r.U16Or(off + 4);
+        if (r.U8(next) == kAttrFileName && r.U8Or(next + kFileNameLengthAt) > *r.U8(off + kFileNameLengthAt)) {
+            const std::size_t n = 2u * *r.U8(next + kFileNameLengthAt);
+            if (auto name = r.Sub(next + kResidentValueOffset + kFileNameHeadSize, n)) {
+                info.LongName.assign(name->begin(), name->end());
+                info.LongName.push_back(0);
+                info.LongName.push_back(0);
+            }
+        }
+
+        // The times and the low half of the file attributes from the first
+        // attribute (taken as $STANDARD_INFORMATION), in the buffer.
+        if (r.Has(first + kResidentValueOffset, 0x22)) {
+            std::memmove(&record[off + kResidentValueOffset + 0x08], &record[first + kResidentValueOffset], 32);
+            std::memmove(&record[off + kResidentValueOffset + 0x38], &record[first + kResidentValueOffset + 0x20], 2);
+        }
+
+        // The $DATA within seven attributes after the $FILE_NAME.
+        auto isStop = [&](std::uint8_t t) { return variant.DataStopsAtOrAbove ? t >= kAttrData : t == kAttrData; };
+        std::size_t p = off;
+        for (int steps = 0; steps < 7 && p < 896 && !isStop(r.U8Or(p, 0xFF)); ++steps) p += r.U16Or(p + 4);
+        info.RealSize = 0;
+        info.AllocatedSize = 0;
+        if (r.U8(p) == kAttrData) {
+            if (r.U8Or(p + 8) != 0) {
+                if (r.Has(p + 0x28, 16)) {
+                    info.AllocatedSize = static_cast<std::int64_t>(*r.U64(p + 0x28) & kLow48);
+                    info.RealSize = static_cast<std::int64_t>(*r.U64(p + 0x30) & kLow48);
+                    return true;
+                }
+            } else if (r.Has(p + 0x10, 4)) {
+                info.RealSize = *r.U32(p + 0x10);
+                info.AllocatedSize = variant.ResidentAllocated;
+                return true;
+            }
+        }
+
+        // Through the attribute list.
+        try {
+            std::vector<std::uint8_t> list;
+            if (!variant.GetList || !variant.GetList(record, list)) return true;
+            const ByteReader lr(list);
+            if (lr.Size() < kAttrListEntrySize) return false;
+            for (std::size_t pos = 0; pos <= lr.Size() - kAttrListEntrySize;) {
+                const auto entry = *lr.Struct<TAttrListEntry>(pos);
+                if (entry.Type.get() == kAttrData) {
+                    TAttribute data;
+                    if (variant.FetchListData && variant.FetchListData(record, entry, data)) {
+                        if (data.NonResident) {
+                            info.AllocatedSize = static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & kLow48);
+                            info.RealSize = static_cast<std::int64_t>(data.NonResident->RealSize.get() & kLow48);
+                        } else if (data.Resident) {
+                            info.RealSize = data.Resident->ValueLength.get();
+                            info.AllocatedSize = variant.ListResidentAllocated;
+                        }
+                    }
+                    break;
+                }
+                if (entry.Length.get() == 0) break;
+                pos += entry.Length.get();
+            }
+        } catch (const std::exception& e) {
+            ShowExceptionBox(e.what());
+        }
+        return true;
+    } catch (const std::exception& e) {
+        if (variant.BoxOnException) ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr) {
+    try {
+        return ExtractRecordAttribute(record, type, attr);
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
+                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
+                        TLongFileName& longName) {
+    TRecordDecoderVariant variant;
+    variant.DataStopsAtOrAbove = true;
+    variant.ResidentAllocated = static_cast<std::int64_t>(sectorsPerCluster) * vt::kSectorSize;
+    variant.ListResidentAllocated = 0;
+    // A non-resident list lies in clusters that a single record does not
+    // locate on the disk: the record is taken as having no list.
+    variant.GetList = [](std::span<std::uint8_t> rec, std::vector<std::uint8_t>& value) {
+        TAttribute list;
+        if (!PhysGetRecordAttribute(rec, kAttrAttributeList, list) || !list.Resident) return false;
+        value = std::move(list.Data);
+        return true;
+    };
+    // The entry's reference is not followed: the first $DATA anywhere in
+    // the same record stands for it.
+    variant.FetchListData = [](std::span<std::uint8_t> rec, const TAttrListEntry&, TAttribute& data) {
+        return PhysGetRecordAttribute(rec, kAttrData, data);
+    };
+    variant.BoxOnException = true;
+    TMftRecordInfo info;
+    const bool ok = DecodeMftRecord(record, variant, info);
+    fileNameOffset = info.FileNameOffset;
+    recordFlags = info.RecordFlags;
+    realSize = info.RealSize;
+    allocatedSize = info.AllocatedSize;
+    longName = std::move(info.LongName);
+    return ok;
+}
+
+TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
+                                    const TLongFileName& longName, tntfsfilerecord& out) {
+    const ByteReader r(record);
+    const std::size_t valueAt = static_cast<std::size_t>(fileNameOffset) + kResidentValueOffset;
+    const auto head = r.Struct<TFileNameHead>(valueAt);
+    if (!head) return TFoundRecordResult::NoName;
+    out.FileName = *head;
+    const std::size_t n = 2u * head->NameLength;
+    if (n == 0) return TFoundRecordResult::NoName;
+    auto trim = [](std::string s) {
+        std::size_t a = 0, b = s.size();
+        while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+        while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+        return s.substr(a, b - a);
+    };
+    // Every length is listed: on volumes without 8.3 names a file's only
+    // name is often longer than twelve characters. A name that would run
+    // past the record is cut at its end.
+    out.Name = trim(Utf16LeToAnsi(r.SubClamped(valueAt + kFileNameHeadSize, n)));
+    if (out.Name.empty()) return TFoundRecordResult::EmptyName;
+    // The longer second name wins; one that is blank keeps the first.
+    if (!longName.empty()) {
+        std::string second = trim(Utf16LeToAnsi(longName));
+        if (!second.empty()) out.Name = std::move(second);
+    }
+    return TFoundRecordResult::Accepted;
+}

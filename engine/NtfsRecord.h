@@ -1,0 +1,235 @@
+// NTFS file records, attributes and run lists: the vocabulary both recovery
+// engines share.
+//
+// A master-file-table record is 1024 bytes (two 512-byte sectors). Every
+// read inside a record goes through a bounds-checked reader over the record
+// span: an attribute, name, value or run list that would reach past the
+// record is cut at its end or taken as absent, never read past it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Bytes.h"
+
+// Size of a master-file-table record on the volumes both engines accept.
+constexpr std::size_t kMftRecordSize = 1024;
+
+// Attribute types.
+constexpr std::uint32_t kAttrStandardInformation = 0x10;
+constexpr std::uint32_t kAttrAttributeList = 0x20;
+constexpr std::uint32_t kAttrFileName = 0x30;
+constexpr std::uint32_t kAttrVolumeName = 0x60;
+constexpr std::uint32_t kAttrData = 0x80;
+constexpr std::uint32_t kAttrEnd = 0xFFFFFFFFu;
+
+// $FILE_NAME file attributes: the folder flag (the index of $I30 is present)
+// and the compressed flag.
+constexpr std::uint32_t kFileAttrDirectory = 0x10000000u;
+constexpr std::uint32_t kFileAttrCompressed = 0x800u;
+
+// Record header flag: the record is in use (clear: deleted).
+constexpr std::uint16_t kRecordInUse = 0x0001;
+
+// The first 66 bytes of a $FILE_NAME value in their on-disk layout; the
+// name follows as UTF-16 at value offset 66.
+struct TFileNameHead {
+    vt::le64 ParentRef;         // 0x00 file reference of the parent folder (record number: low six bytes)
+    vt::le64 CreationTime;      // 0x08 FILETIME
+    vt::le64 ModificationTime;  // 0x10 FILETIME
+    vt::le64 MftChangeTime;     // 0x18 FILETIME
+    vt::le64 AccessTime;        // 0x20 FILETIME
+    vt::le64 AllocatedSize;     // 0x28 signed
+    vt::le64 RealSize;          // 0x30 signed
+    vt::le32 FileAttributes;    // 0x38 0x10000000 folder, 0x800 compressed
+    vt::le32 ReparseValue;      // 0x3C
+    std::uint8_t NameLength;    // 0x40 characters
+    std::uint8_t NameSpace;     // 0x41 POSIX, Win32, DOS, Win32 and DOS
+};
+static_assert(sizeof(TFileNameHead) == 66);
+
+// One NTFS file or folder found in a master file table. Allocated with
+// every field zero; the entry lists own their records.
+struct tntfsfilerecord {
+    std::int64_t RecordSector = 0;   // sector of the record's first half
+    std::int64_t RecordNo = 0;       // record number (0 where the engine cannot know it)
+    std::int64_t AllocatedSize = 0;  // allocated size of $DATA, bytes
+    std::int64_t DataSize = 0;       // real size of $DATA, bytes: shown, searched, recovered
+    std::string Name;                // UTF-8 (the program's ANSI code page)
+    TFileNameHead FileName{};        // head of the record's first $FILE_NAME
+    std::uint16_t RecordFlags = 0;   // bit 0 clear: deleted
+    std::int64_t DataLcn = 0;        // first data cluster (advanced engine)
+    tntfsfilerecord* Parent = nullptr;
+};
+using PNtfsFileRecord = tntfsfilerecord*;
+
+// The 16-byte header every attribute starts with.
+struct TAttrHeader {
+    vt::le32 Type;               // 0x00
+    vt::le32 Length;             // 0x04 only the low 16 bits step to the next attribute
+    std::uint8_t NonResident;    // 0x08
+    std::uint8_t NameLength;     // 0x09 UTF-16 characters
+    vt::le16 NameOffset;         // 0x0A
+    vt::le16 Flags;              // 0x0C 1: compressed
+    vt::le16 AttributeId;        // 0x0E
+};
+static_assert(sizeof(TAttrHeader) == 16);
+
+// The part of a resident attribute after the header (attribute offset 0x10).
+struct TResidentPart {
+    vt::le32 ValueLength;        // 0x10
+    vt::le16 ValueOffset;        // 0x14
+    std::uint8_t Indexed;        // 0x16
+    std::uint8_t Reserved;       // 0x17
+};
+static_assert(sizeof(TResidentPart) == 8);
+
+// The part of a non-resident attribute after the header (attribute offset 0x10).
+struct TNonResidentPart {
+    vt::le64 StartingVcn;        // 0x10
+    vt::le64 LastVcn;            // 0x18
+    vt::le16 MappingPairsOffset; // 0x20
+    vt::le16 CompressionUnit;    // 0x22 log2 of clusters per unit
+    std::uint8_t Reserved[4];    // 0x24
+    vt::le64 AllocatedSize;      // 0x28
+    vt::le64 RealSize;           // 0x30
+    vt::le64 InitializedSize;    // 0x38
+};
+static_assert(sizeof(TNonResidentPart) == 48);
+
+// One attribute taken out of a record: exactly one of Resident and
+// NonResident is set. Data is the resident value or the mapping pairs.
+struct TAttribute {
+    TAttrHeader Header{};
+    std::optional<TResidentPart> Resident;
+    std::optional<TNonResidentPart> NonResident;
+    std::vector<std::uint8_t> Name;  // 2 x name length UTF-16 bytes
+    std::vector<std::uint8_t> Data;
+};
+
+// One run: absolute first cluster (0 marks a sparse run) and length in
+// clusters. A TRunTable uses the same element for a master-file-table
+// extent: its first volume sector and its number of 1024-byte records.
+struct TDataRun {
+    std::int64_t Lcn = 0;
+    std::int64_t Length = 0;
+    friend bool operator==(const TDataRun&, const TDataRun&) = default;
+};
+using trunlist = std::vector<TDataRun>;
+using TRunTable = std::vector<TDataRun>;
+
+// A second, longer $FILE_NAME's name out of the record decoder: its UTF-16
+// bytes followed by two zero bytes; empty when there is none.
+using TLongFileName = std::vector<std::uint8_t>;
+
+// One $ATTRIBUTE_LIST entry (the 26 bytes read of each).
+struct TAttrListEntry {
+    vt::le32 Type;               // 0x00
+    vt::le16 Length;             // 0x04
+    std::uint8_t NameLength;     // 0x06
+    std::uint8_t NameOffset;     // 0x07
+    vt::le64 StartingVcn;        // 0x08
+    vt::le64 FileRef;            // 0x10 record that holds the attribute
+    vt::le16 AttributeId;        // 0x18
+};
+static_assert(sizeof(TAttrListEntry) == 26);
+constexpr std::size_t kAttrListEntrySize = sizeof(TAttrListEntry);
+
+// The record number of an 8-byte file reference: its low six bytes (the
+// sequence number in the high two is dropped).
+std::int64_t FileRefToInt64(std::uint64_t fileRef);
+std::int64_t FileRefToInt64(const vt::le64& fileRef);
+
+// List-sort order: by parent record number, then by name, byte by byte.
+// Returns -1, 0 or 1.
+int CompareNtfsRecords(const tntfsfilerecord* a, const tntfsfilerecord* b);
+
+// A file rather than a folder: FileName.FileAttributes below 0x10000000.
+bool IsNtfsFile(const tntfsfilerecord* record);
+
+// The update-sequence fix-up: puts the two saved end-of-sector words back
+// at bytes 510 and 1022. The sequence number is not compared. A record
+// shorter than 1024 bytes is left alone.
+void ApplyRecordFixup(std::span<std::uint8_t> record);
+
+// The attribute extractor both engines share: fixes the record up, walks
+// its attributes from the first-attribute offset and copies the first one
+// of the given type. False when there is none.
+bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
+
+// Decodes mapping pairs and appends the runs to the list, so that the
+// extents of a fragmented stream decode one after another into one list.
+// Malformed pairs end the decoding early; the runs so far stay. False only
+// when an exception ended it (after an error box).
+bool DecodeRunList(std::span<const std::uint8_t> mappingPairs, trunlist& runs);
+
+// The volume sector of a master-file-table record from the table's extents
+// {first sector, number of records}; -1 when the table cannot place it.
+std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo);
+
+// UTF-16LE bytes, up to the first zero character, as UTF-8.
+std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes);
+
+// What a record decoder delivers.
+struct TMftRecordInfo {
+    std::uint16_t FileNameOffset = 0;  // of the chosen $FILE_NAME attribute
+    std::uint16_t RecordFlags = 0;
+    std::int64_t RealSize = 0;
+    std::int64_t AllocatedSize = 0;
+    TLongFileName LongName;
+};
+
+// How the two engines' record decoders differ.
+struct TRecordDecoderVariant {
+    // The $DATA search after the $FILE_NAME stops at a first type byte
+    // of 0x80 (false) or of 0x80 and above (true).
+    bool DataStopsAtOrAbove = false;
+    // Allocated size given to a resident $DATA found in the record itself,
+    // and to one fetched through the attribute list.
+    std::int64_t ResidentAllocated = 0;
+    std::int64_t ListResidentAllocated = 0;
+    // Reads the value of the record's $ATTRIBUTE_LIST; false when the
+    // record has none (or none that the engine can read).
+    std::function<bool(std::span<std::uint8_t> record, std::vector<std::uint8_t>& value)> GetList;
+    // Fetches the $DATA attribute that the first $DATA entry of the list
+    // stands for.
+    std::function<bool(std::span<std::uint8_t> record, const TAttrListEntry& entry, TAttribute& data)> FetchListData;
+    // An exception outside the attribute list: an error box (true) or
+    // silence (false); the result is false either way.
+    bool BoxOnException = false;
+};
+
+// The record decoder both engines share, on a fixed-up record: the chosen
+// $FILE_NAME (among the first three attributes), a longer second name, the
+// four times and the low attribute bits of $STANDARD_INFORMATION copied
+// into the $FILE_NAME value in the buffer, and the $DATA sizes.
+bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant& variant, TMftRecordInfo& info);
+
+// The advanced engine's extractor and decoder, bound to the drive object
+// later; the decoder needs the partition's estimated sectors per cluster
+// (the size given to a resident $DATA).
+bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
+bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
+                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
+                        TLongFileName& longName);
+
+// The outcome of turning a decoded record into a found record.
+enum class TFoundRecordResult {
+    NoName,     // the first $FILE_NAME has no characters: no entry
+    EmptyName,  // the name is empty after trimming: no entry
+    Accepted,
+};
+
+// Fills FileName (the 66-byte head at the chosen $FILE_NAME's value) and
+// Name (the first name, or the longer second one when the decoder found
+// it; UTF-8, trimmed of characters up to the blank). Other fields are the
+// caller's.
+TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
+                                    const TLongFileName& longName, tntfsfilerecord& out);
+
+// An error box with an exception's message (error icon, OK button).
+void ShowExceptionBox(const char* message);

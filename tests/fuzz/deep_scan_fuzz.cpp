@@ -1,0 +1,34 @@
+// The deep scan's boot-sector test and the label reads that follow a find,
+// over a mutated disk held in memory.
+#include <cstdint>
+#include <vector>
+
+#include "DataStruc.h"
+#include "MachineProfile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > (64u << 10)) return 0;
+    std::vector<std::uint8_t> bytes(data, data + size);
+    bytes.resize((size + 511) / 512 * 512);
+    for (std::size_t off = 0; off + 512 <= bytes.size(); off += 512) {
+        DataStruc::BootSectorInfo info;
+        DataStruc::ExamineBootSector(std::span<const std::uint8_t>(bytes).subspan(off, 512), info);
+    }
+    const auto sectors = static_cast<std::uint32_t>(bytes.size() / 512);
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(std::move(bytes));
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+
+    TDriveGeometry g;
+    g.DriveNo = 0;
+    g.Geometry.SectorsPerTrack = 63;
+    g.TotalSectors = sectors;
+    TPhysicalDrive drive(g);
+    drive.DeepScan(drive.Partitions[0].get(), nullptr);
+    for (auto& lost : drive.LostPartitions)
+        if (lost->RawEntry.StartLba.get() >= sectors) __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,232 @@
+// The recovery windows' frame: both variants' parts, the settings read on
+// showing and written on closing, the splitters, the prompt blink and help.
+#include <QLabel>
+#include <QSplitterHandle>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <fstream>
+
+#include "HtmlHelp.h"
+#include "RecoveryFrame.h"
+#include "UiTestSupport.h"
+
+using ui::TFrameKind;
+using ui::TRecoveryFrame;
+
+namespace {
+
+QStringList ToolBarTexts(const TRecoveryFrame& f, const char* name, bool hints = false) {
+    QStringList out;
+    auto* bar = f.findChild<QToolBar*>(QString::fromLatin1(name));
+    if (!bar) return {QStringLiteral("<no toolbar>")};
+    for (QAction* a : bar->actions())
+        if (!a->isSeparator()) out << (hints ? a->statusTip() : a->text());
+    return out;
+}
+
+void WriteFile(const QString& path, const std::string& text) {
+    std::ofstream(path.toStdString(), std::ios::binary) << text;
+}
+
+struct Shown {
+    std::unique_ptr<TRecoveryFrame> frame;
+    Shown(TFrameKind kind, const QString& dir, int screenWidth) : frame(std::make_unique<TRecoveryFrame>(kind)) {
+        frame->AppDirectory = dir.toStdString() + "/";
+        frame->ScreenWidthOverride = screenWidth;
+        frame->Wait = [](int) {};
+        frame->IniFile = std::make_unique<platform::TIniFile>(frame->AppDirectory + frame->Variant().iniFile);
+        frame->show();
+        if (!QTest::qWaitForWindowExposed(frame.get())) qWarning("window not exposed");
+    }
+};
+
+}  // namespace
+
+class Frame : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { vt::uitest::CloseModalWindows(); }
+
+    void StandardVariantHasItsParts() {
+        TRecoveryFrame f(TFrameKind::Standard);
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel - Standard Recovery"));
+        QVERIFY(f.windowState() & Qt::WindowMaximized);
+        for (const char* name : {"Panel2", "Splitter2", "Panel3", "Panel4", "Treeview2", "Splitter3", "Panel18",
+                                 "Panel19", "Panel20", "StatusBar1", "ToolBar1", "ToolBar3", "TreeView1", "ListView1",
+                                 "ListView2", "ListView3", "Notebook1", "TabSet1", "ProgressBar1", "Timer1"})
+            QVERIFY2(f.findChild<QObject*>(QString::fromLatin1(name)), name);
+        QCOMPARE(ToolBarTexts(f, "ToolBar1"), QStringList({"Re-scan", "Stop", "Recover", "Scan32", "Up", "Back",
+                                                           "Forward"}));
+        QCOMPARE(ToolBarTexts(f, "ToolBar1", true),
+                 QStringList({"Scan drive to retrieve lost files", "Stop current process", "Recover checked files",
+                              "Scan damaged directory to retrieve files", "Up", "", ""}));
+        QCOMPARE(f.StatusBar->PanelCount(), 3);
+        QCOMPARE(f.StatusBar->Panel(0)->width(), 92);
+        QCOMPARE(f.StatusBar->Panel(0)->text(), QStringLiteral(" Directory"));
+        QCOMPARE(f.StatusBar->Panel(1)->width(), 280);
+        QCOMPARE(f.StatusBar->Panel(2)->width(), 300);
+        QVERIFY(f.ProgressBar1->isHidden());
+        QCOMPARE(f.ProgressBar1->parentWidget(), f.StatusBar);
+        QCOMPARE(f.Action(QStringLiteral("help"))->shortcut(), QKeySequence(Qt::Key_F1));
+        QCOMPARE(f.Action(QStringLiteral("acClose"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
+        QCOMPARE(f.ScanResultsNode->text(0), QStringLiteral("Scan Results"));
+        QCOMPARE(f.FindResultsNode->text(0), QStringLiteral("Find Results"));
+        QCOMPARE(f.MyComputerNode->text(0), QStringLiteral("My Computer"));
+        QCOMPARE(f.TabSet1->count(), 4);
+        QCOMPARE(f.TabSet1->tabText(3), QStringLiteral("  Application Log  "));
+        QCOMPARE(f.ListView1->headerItem()->text(2), QStringLiteral("Status"));
+        QVERIFY(f.History);  // made with the window
+    }
+
+    void AdvancedVariantHasItsParts() {
+        QTemporaryDir dir;
+        Shown s(TFrameKind::Advanced, dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel - Advanced Recovery"));
+        for (const char* name : {"Panel4", "Splitter3", "Panel8", "Panel9", "TreeView2", "Splitter2", "Panel3",
+                                 "Panel5", "Panel7", "Panel10", "StatusBarEx1", "RadioButton1", "RadioButton2"})
+            QVERIFY2(f.findChild<QObject*>(QString::fromLatin1(name)), name);
+        QCOMPARE(ToolBarTexts(f, "ToolBar3"),
+                 QStringList({"Re-scan", "SmartScan", "Stop", "Recover", "Back", "Foreward"}));
+        QCOMPARE(f.Action(QStringLiteral("Forward"))->text(), QStringLiteral("Fore"));
+        QCOMPARE(f.RadioButton1->text(), QStringLiteral("0 FAT Entry(ies) Found"));
+        QCOMPARE(f.RadioButton2->text(), QStringLiteral("0 NTFS Entry(ies) Found"));
+        QCOMPARE(f.FsSelector->toolTip(), QStringLiteral("File System Selector"));
+        QCOMPARE(f.StatusBar->Panel(0)->width(), 147);
+        QCOMPARE(f.StatusBar->Panel(1)->width(), 312);
+        QCOMPARE(f.StatusBar->Panel(2)->width(), 50);
+        QVERIFY(!f.ProgressBar1->isHidden());
+        QCOMPARE(f.ProgressBar1->width(), 305);  // the default machine is Windows XP
+        QCOMPARE(f.ProgressBar1->geometry().topLeft(), f.StatusBar->Panel(1)->geometry().topLeft());
+        QVERIFY(f.History);  // made when shown
+        QVERIFY(f.HexView);
+        QCOMPARE(f.HexView->DataSize, 2048);
+        QCOMPARE(f.HexView->GetColors(0), QColor(0x56, 0x53, 0xFF));
+        QVERIFY(f.OptionItem(QStringLiteral("Showntfolder"))->isChecked());
+    }
+
+    void ShowingReadsSettingsWithScreenDefaults() {
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(QStringLiteral("Vantrel.ini")), "[Lv1]\r\nwp0=123\r\nwp1=x\r\n[Options]\r\nOpenDestDir=0\r\n");
+        Shown s(TFrameKind::Standard, dir.path(), 800);
+        TRecoveryFrame& f = *s.frame;
+        QCOMPARE(f.ListView1->columnWidth(0), 123);
+        QCOMPARE(f.ListView1->columnWidth(1), 75);
+        QCOMPARE(f.ListView2->columnWidth(1), 465);
+        QCOMPARE(f.ListView3->columnWidth(0), 350);
+        QCOMPARE(f.LeftPaneWidth(), 180);
+        QCOMPARE(f.DrivePaneHeight(), 190);
+        QCOMPARE(f.LowerPaneHeight(), 190);
+        QVERIFY(!f.OpenDestDir());
+    }
+
+    void NegativeSizesInADamagedFileGiveEmptyPanesNotNegativeOnes() {
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(QStringLiteral("advrec.ini")), "[Layout]\r\nP4W=-500\r\nCol0W=-3\r\n");
+        Shown s(TFrameKind::Advanced, dir.path(), 1280);
+        QVERIFY(s.frame->LeftPaneWidth() >= 0);
+        QCOMPARE(s.frame->ListView1->columnWidth(0), 0);
+        QCOMPARE(s.frame->ListView1->columnWidth(1), 100);
+    }
+
+    void ClosingWritesSettingsUnlessBusy() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("Vantrel.ini"));
+        Shown s(TFrameKind::Standard, dir.path(), 1024);
+        TRecoveryFrame& f = *s.frame;
+        bool busy = true;
+        f.Busy = [&] { return busy; };
+        f.Action(QStringLiteral("acClose"))->trigger();
+        QVERIFY(f.isVisible());
+        QVERIFY(!QFile::exists(ini));
+        QVERIFY(!f.close());
+        busy = false;
+        f.ListView1->setColumnWidth(0, 222);
+        f.Action(QStringLiteral("acClose"))->trigger();
+        QVERIFY(!f.isVisible());
+        QVERIFY(!f.IniFile);
+        QVERIFY(!f.History);
+        const platform::TIniFile back(ini.toStdString());
+        QCOMPARE(back.ReadInteger("Lv1", "wp0", 0), 222);
+        QCOMPARE(back.ReadInteger("Partition List", "Width", 0), 225);
+        QCOMPARE(back.ReadString("Options", "OpenDestDir", ""), std::string("1"));
+    }
+
+    void AdvancedWritesOnCloseAndIgnoresErrors() {
+        QTemporaryDir dir;
+        {
+            Shown s(TFrameKind::Advanced, dir.path(), 1024);
+            s.frame->OptionItem(QStringLiteral("OpenDir"))->setChecked(false);
+            QVERIFY(s.frame->close());
+        }
+        const platform::TIniFile back(dir.filePath(QStringLiteral("advrec.ini")).toStdString());
+        QCOMPARE(back.ReadInteger("Layout", "P4W", 0), 230);
+        QCOMPARE(back.ReadInteger("Layout", "Lv2Col1W", 0), 600);
+        QCOMPARE(back.ReadString("Options", "OpenDestDir", ""), std::string("0"));
+        QCOMPARE(back.ReadString("Options", "ShowNTFolder", ""), std::string("1"));
+        // A folder that cannot be written: the window closes all the same.
+        Shown bad(TFrameKind::Advanced, QStringLiteral("/proc/no-such-folder"), 1024);
+        QVERIFY(bad.frame->close());
+    }
+
+    void EitherSplitterKeepsBothLowerPanesEquallyHigh() {
+        QTemporaryDir dir;
+        Shown s(TFrameKind::Standard, dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        for (QSplitter* splitter : {f.LeftSplitter, f.RightSplitter}) {
+            QSplitterHandle* handle = splitter->handle(1);
+            const QPoint start(handle->width() / 2, handle->height() / 2);
+            QTest::mousePress(handle, Qt::LeftButton, {}, start);
+            QTest::mouseMove(handle, start + QPoint(0, -37));
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, start + QPoint(0, -37));
+            QCOMPARE(f.DrivePaneHeight(), f.LowerPaneHeight());
+        }
+        QVERIFY(f.DrivePaneHeight() > 250);
+    }
+
+    void PromptBlinksTwiceAfterShowing() {
+        QTemporaryDir dir;
+        auto f = std::make_unique<TRecoveryFrame>(TFrameKind::Advanced);
+        f->AppDirectory = dir.path().toStdString() + "/";
+        QStringList seen;
+        f->Wait = [&](int ms) {
+            QCOMPARE(ms, 300);
+            seen << f->PromptStrip->text();
+        };
+        QVERIFY(!f->Timer1->isActive());
+        f->show();
+        QVERIFY(f->Timer1->isActive());
+        QCOMPARE(f->Timer1->interval(), 300);
+        QTRY_COMPARE(seen.size(), 4);
+        const QString prompt = QStringLiteral(" 请选择一个驱动器扫描。");
+        QCOMPARE(seen, QStringList({prompt, QString(), prompt, QString()}));
+        QVERIFY(!f->Timer1->isActive());
+        QVERIFY(f->PromptStrip->text().isEmpty());
+        f->BlinkDrivePrompt(3);
+        QCOMPARE(seen.size(), 10);
+    }
+
+    void HelpOpensTheWindowsTopic_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("topic");
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "StdRecovery.htm";
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "AdvRecovery.htm";
+    }
+    void HelpOpensTheWindowsTopic() {
+        QFETCH(int, kind);
+        QFETCH(QString, topic);
+        TRecoveryFrame f(static_cast<TFrameKind>(kind));
+        f.AppDirectory = VT_HELP_DIR;
+        f.Wait = [](int) {};
+        f.Action(QString::fromLatin1(f.Variant().helpAction))->trigger();
+        auto* viewer = f.findChild<ui::THelpViewer*>();
+        QVERIFY(viewer);
+        QCOMPARE(viewer->Browser()->source().path(), topic);
+        QVERIFY(!viewer->Browser()->toPlainText().isEmpty());
+        viewer->close();
+    }
+};
+
+QTEST_MAIN(Frame)
+#include "Frame_test.moc"

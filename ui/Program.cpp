@@ -1,0 +1,57 @@
+#include "Program.h"
+
+#include <QApplication>
+
+#include "DiskParam.h"
+#include "DiskUtils.h"
+#include "QtPlatform.h"
+#include "RecoveryFrame.h"
+#include "WindowFactory.h"
+#include "int13ext.h"
+#include "main.h"
+
+namespace ui {
+
+void RegisterToolWindows() {
+    // The recovery tools show their shared frame until their own windows
+    // take its place; the health tool has none yet.
+    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
+    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
+}
+
+int RunProgram() {
+    UseIconTheme();
+    InstallPlatformHooks();
+
+    // The units in their order: the logical-drive reader, the standard engine
+    // (AppDir, and FolderTypeName through the shell-type hook installed
+    // above), the physical-drive reader.
+    DiskUtils::Initialize();
+    DiskParam::Initialize();
+    if (!int13ext::Initialize()) {
+        DiskUtils::Finalize();
+        RemovePlatformHooks();
+        return 1;
+    }
+
+    RegisterToolWindows();
+    int result = 0;
+    {
+        TfrmVtMain launcher;
+        frmVtMain = &launcher;
+        launcher.setWindowTitle(QStringLiteral("Vantrel 2.0"));
+        launcher.show();
+        result = QApplication::exec();
+        frmVtMain = nullptr;
+    }
+    // A help viewer may still be open: it goes with the program.
+    QApplication::closeAllWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    int13ext::Int13ExitProc();
+    DiskUtils::Finalize();
+    RemovePlatformHooks();
+    return result;
+}
+
+}  // namespace ui

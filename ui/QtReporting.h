@@ -1,0 +1,32 @@
+// The window controls the engines report into: a status-bar panel and a
+// progress bar. Each repaints at once, as the engines run on the window
+// thread and the pump lets the toolkit run only now and then.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+
+#include "Reporting.h"
+
+class TStatusPanelView : public platform::IStatusPanel {
+public:
+    explicit TStatusPanelView(QLabel* panel) : panel_(panel) {}
+    void SetText(const std::string& text) override;
+    std::string Text() const override;
+
+private:
+    QPointer<QLabel> panel_;
+};
+
+class TProgressBarView : public platform::IProgressBar {
+public:
+    explicit TProgressBarView(QProgressBar* bar) : bar_(bar) {}
+    void SetPosition(int position) override;
+    int Position() const override;
+    void SetVisible(bool visible) override;
+    bool Visible() const override;
+
+private:
+    QPointer<QProgressBar> bar_;
+};
