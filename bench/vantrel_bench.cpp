@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -29,11 +30,12 @@
 #include <string>
 #include <vector>
 
+#include "DataStruc.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "FileStream.h"
-#include "Lznt1.h"
 #include "MachineProfile.h"
+#include "NtfsRecord.h"
 #include "Recorders.h"
 #include "Reporting.h"
 
@@ -191,13 +193,24 @@ struct Headless {
     platform::MessageBoxRecorder boxes;
     long pumps = 0;
 
-    explicit Headless(const std::string& image) {
+    // The image as logical drive E: (the standard engine) or as physical
+    // drive 0 (the advanced engine).
+    explicit Headless(const std::string& image, bool physical = false) {
         platform::Machine::Install(platform::Machine::FromProfileText(
-            "[machine]\nhide_real_devices=1\n[logical.E]\nimage=" + image + "\n", "/", false));
+            std::string("[machine]\nhide_real_devices=1\n") + (physical ? "[physical.0]" : "[logical.E]") +
+                "\nimage=" + image + "\n",
+            "/", false));
         DiskUtils::Initialize();
         DiskParam::Initialize();
+        EventLogView = &log;
         platform::SetMessagePump([this] { ++pumps; });
     }
+    ~Headless() {
+        EventLogView = nullptr;
+        platform::SetMessagePump({});
+    }
+    Headless(const Headless&) = delete;
+    Headless& operator=(const Headless&) = delete;
 };
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
@@ -218,7 +231,7 @@ RunResult StandardScan(const std::string& image) {
 }
 
 // Every file of the volume, present and deleted, as the window's "recover
-// all" does it: the root's files one by one, its folders with their trees.
+// all" does it: the top entries one by one, folders with their trees.
 RunResult StandardRecovery(const std::string& image, const std::string& target) {
     Headless h(image);
     RunResult r;
@@ -228,14 +241,23 @@ RunResult StandardRecovery(const std::string& image, const std::string& target) 
     if (engine.Drives.empty()) return r;
     TLogiDrive* drive = engine.Drives.front().get();
     if (!engine.OpenDrive(drive, false, &h.progress, &h.status)) return r;
-    if (drive->FsType == vt::fsNtfs) return r;
-    for (auto& e : drive->Entries) {
-        if (e->Parent) continue;
-        const std::string name = GetEntryFileName(*e);
-        if (IsFatFile(e->DirEntry))
-            engine.RecoverFile(e.get(), name, target, &h.status, &h.log);
-        else
-            engine.RecoverFolder(e.get(), name, target, &h.status, &h.log);
+    if (drive->FsType == vt::fsNtfs) {
+        for (auto& e : drive->NtfsEntries) {
+            if (e->Parent) continue;
+            if (IsNtfsFile(e.get()))
+                engine.RecoverFile(e.get(), e->Name, target, &h.status, &h.log);
+            else
+                engine.RecoverFolder(e.get(), e->Name, target, &h.status, &h.log);
+        }
+    } else {
+        for (auto& e : drive->Entries) {
+            if (e->Parent) continue;
+            const std::string name = GetEntryFileName(*e);
+            if (IsFatFile(e->DirEntry))
+                engine.RecoverFile(e.get(), name, target, &h.status, &h.log);
+            else
+                engine.RecoverFolder(e.get(), name, target, &h.status, &h.log);
+        }
     }
     r.seconds = Since(start);
     r.peakKiB = VmHwmKiB();
@@ -248,11 +270,12 @@ RunResult StandardRecovery(const std::string& image, const std::string& target) 
     return r;
 }
 
+// The compressed file as the generator left it: its record, size, cluster
+// size and runs (for the bytes the read limit reads).
 struct CompressedFile {
-    std::uint64_t record = 0;
+    std::int64_t record = 0;
     std::int64_t size = 0;
     std::uint32_t clusterBytes = 0;
-    std::vector<vt::RunExtent> runs;
     std::int64_t firstLcn = -1, endLcn = 0;  // the clusters that hold data
 };
 
@@ -260,50 +283,85 @@ std::optional<CompressedFile> ReadRuns(const std::string& path) {
     std::ifstream in(path);
     CompressedFile f;
     if (!(in >> f.record >> f.size >> f.clusterBytes) || f.clusterBytes == 0) return std::nullopt;
-    vt::RunExtent e;
-    while (in >> e.lcn >> e.length) {
-        f.runs.push_back(e);
-        if (e.lcn != 0) {
-            if (f.firstLcn < 0 || e.lcn < f.firstLcn) f.firstLcn = e.lcn;
-            f.endLcn = std::max(f.endLcn, e.lcn + e.length);
-        }
+    std::int64_t lcn = 0, length = 0;
+    while (in >> lcn >> length) {
+        if (lcn == 0) continue;
+        if (f.firstLcn < 0 || lcn < f.firstLcn) f.firstLcn = lcn;
+        f.endLcn = std::max(f.endLcn, lcn + length);
     }
+    if (f.firstLcn < 0) return std::nullopt;
     return f;
 }
 
-// The compressed file written back as plain contents: the run walk and the
-// decoder over the volume's sectors, read as the standard engine reads them.
+// The compressed file recovered by the standard engine: the scan of its
+// small volume, then the run walk and the LZNT1 decoder.
 RunResult Decompress(const std::string& image, const CompressedFile& file, const std::string& target) {
     Headless h(image);
     RunResult r;
     r.baseKiB = VmHwmKiB();
     const auto start = Clock::now();
-    const std::uint32_t spc = file.clusterBytes / 512;
-    vt::CompressedRunSource source;
-    source.bytesPerCluster = file.clusterBytes;
-    source.readClusters = [&](std::int64_t lcn, std::int64_t clusters, std::uint8_t* buffer) {
-        // The sector calls take 16-bit counts: long runs in pieces.
-        const std::int64_t most = 0xFFFF / spc;
-        for (std::int64_t done = 0; done < clusters;) {
-            const std::int64_t n = std::min(most, clusters - done);
-            if (!ReadLogicalSectors("E:", static_cast<std::uint32_t>((lcn + done) * spc),
-                                    static_cast<std::uint16_t>(n * spc), buffer + done * file.clusterBytes))
-                return false;
-            done += n;
+    TUndelete engine;
+    if (engine.Drives.empty()) return r;
+    TLogiDrive* drive = engine.Drives.front().get();
+    if (!engine.OpenDrive(drive, false, &h.progress, &h.status) || drive->FsType != vt::fsNtfs) return r;
+    for (auto& e : drive->NtfsEntries)
+        if (e->RecordNo == file.record && IsNtfsFile(e.get())) {
+            r.ok = engine.RecoverFile(e.get(), e->Name, target, &h.status, &h.log);
+            break;
         }
-        return true;
-    };
-    source.beforeRun = [] {
-        platform::ProcessMessages();
-        return true;
-    };
-    vt::TFileStream out(target + "/archive.log");
-    r.ok = out.Valid() && vt::WriteCompressedExtents(out, file.runs, file.size, source) == vt::RunWalkResult::Done;
-    out.Close();
     r.seconds = Since(start);
     r.peakKiB = VmHwmKiB();
-    r.bytes = static_cast<double>(file.size);
+    for (const auto& f : fs::directory_iterator(target))
+        if (f.is_regular_file()) r.bytes += static_cast<double>(f.file_size());
+    r.ok = r.ok && r.bytes == static_cast<double>(file.size);
     r.entries = 1;
+    return r;
+}
+
+// The advanced engine on a partitioned disk: each FAT32 and NTFS partition
+// scanned for folders and records, then listed (the FAT listing on the FAT
+// partition, the NTFS listing on the NTFS one).
+RunResult PartitionScan(const std::string& image) {
+    Headless h(image, true);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    const auto start = Clock::now();
+    TDriveGeometry g;
+    if (!GetPhysicalDriveGeometry(0, g)) return r;
+    TPhysicalDrive drive(g);
+    int scanned = 0;
+    for (std::size_t i = 0; i < drive.Partitions.size(); ++i) {
+        TPartiEntry* node = drive.Partitions[i].get();
+        const std::uint8_t type = node->RawEntry.SysType;
+        const bool fat = type == 0x0B || type == 0x0C, ntfs = type == 0x07;
+        if (!fat && !ntfs) continue;
+        if (!drive.ScanPartition(node, &h.progress)) return r;
+        if (fat) drive.BuildFatList(&h.progress);
+        else drive.BuildNtfsList(&h.progress);
+        r.entries += static_cast<double>(node->FatEntries.size() + node->NtfsEntries.size());
+        r.bytes += static_cast<double>(node->RawEntry.SectorCount.get()) * 512;
+        ++scanned;
+    }
+    r.seconds = Since(start);
+    r.peakKiB = VmHwmKiB();
+    r.ok = scanned == 2;
+    return r;
+}
+
+// The advanced engine's deep scan of a whole disk for lost volumes.
+RunResult DeepScan(const std::string& image) {
+    Headless h(image, true);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    const auto start = Clock::now();
+    TDriveGeometry g;
+    if (!GetPhysicalDriveGeometry(0, g)) return r;
+    TPhysicalDrive drive(g);
+    r.ok = drive.DeepScan(drive.Partitions[0].get(), &h.progress);
+    r.seconds = Since(start);
+    r.peakKiB = VmHwmKiB();
+    r.entries = static_cast<double>(drive.LostPartitions.size());
+    r.bytes = static_cast<double>(g.TotalSectors) * 512;
     return r;
 }
 
@@ -314,6 +372,7 @@ struct Row {
     std::string name;
     std::string unit;         // "entries/s" or "MB/s"
     std::string available;    // empty, or why the workload does not run
+    bool perEntry = true;     // memory per entry is shown (listings, recoveries)
     std::vector<RunResult> runs;
     std::string peerName;
     std::vector<PeerResult> peer;
@@ -343,13 +402,48 @@ struct Suite {
         return d;
     }
 
+    struct Range {
+        std::uint64_t offset = 0, length = 0;
+    };
+    // The read limit: dd of the ranges one after the other, per run.
+    void Limit(Row& row, const std::string& image, const std::vector<Range>& ranges) {
+        std::vector<std::vector<std::string>> dds;
+        row.limitBytes = 0;
+        for (const Range& r : ranges) {
+            row.limitBytes += static_cast<double>(r.length);
+            dds.push_back({"dd", "if=" + image, "of=/dev/null", "bs=512000", "status=none",
+                           "iflag=skip_bytes,count_bytes", "skip=" + std::to_string(r.offset),
+                           "count=" + std::to_string(r.length)});
+        }
+        if (!smoke)
+            for (const auto& dd : dds) RunCommand(dd, "/dev/null");  // warms the page cache
+        for (int i = 0; i < runs; ++i) {
+            PeerResult total{true, 0, 0};
+            for (const auto& dd : dds) {
+                const PeerResult p = RunCommand(dd, "/dev/null");
+                total.ok = total.ok && p.ok;
+                total.seconds += p.seconds;
+                total.peakKiB = std::max(total.peakKiB, p.peakKiB);
+            }
+            row.limit.push_back(total);
+        }
+    }
     void Limit(Row& row, const std::string& image, std::uint64_t offset, std::uint64_t length) {
-        row.limitBytes = static_cast<double>(length);
-        const std::vector<std::string> dd = {"dd", "if=" + image, "of=/dev/null", "bs=512000", "status=none",
-                                             "iflag=skip_bytes,count_bytes", "skip=" + std::to_string(offset),
-                                             "count=" + std::to_string(length)};
-        if (!smoke) RunCommand(dd, "/dev/null");  // warms the page cache
-        for (int i = 0; i < runs; ++i) row.limit.push_back(RunCommand(dd, "/dev/null"));
+        Limit(row, image, std::vector<Range>{{offset, length}});
+    }
+
+    // The FAT32 (0x0B, 0x0C) and NTFS (0x07) entries of a disk's MBR.
+    static std::vector<Range> Partitions(const std::string& disk) {
+        std::vector<Range> out;
+        std::ifstream in(disk, std::ios::binary);
+        std::array<std::uint8_t, 512> mbr{};
+        if (!in.read(reinterpret_cast<char*>(mbr.data()), mbr.size())) return out;
+        for (int i = 0; i < 4; ++i) {
+            const std::uint8_t* e = mbr.data() + 0x1BE + 16 * i;
+            if (e[4] == 0x0B || e[4] == 0x0C || e[4] == 0x07)
+                out.push_back({std::uint64_t{vt::LoadLe32(e + 8)} * 512, std::uint64_t{vt::LoadLe32(e + 12)} * 512});
+        }
+        return out;
     }
 
     void Ours(Row& row, const std::function<RunResult()>& fn) {
@@ -407,29 +501,35 @@ struct Suite {
             }
         });
         Add("standard NTFS scan", "entries/s", [&](Row& row) {
-            row.available = "not available: the standard NTFS scan is not on this branch yet";
-            if (FileSize(ntfs)) {
+            if (!FileSize(ntfs)) row.available = "image missing";
+            else {
+                Ours(row, [&] { return StandardScan(ntfs); });
                 Peer(row, "fls -r -p", sleuthkit, {"fls", "-r", "-p", ntfs});
                 Limit(row, ntfs, 0, FileSize(ntfs));
             }
         });
         Add("advanced partition scan + listings", "MB/s", [&](Row& row) {
-            row.available = "not available: the advanced engine is not on this branch yet";
             const std::string disk = Img("disk.img");
-            if (FileSize(disk)) {
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                Ours(row, [&] { return PartitionScan(disk); });
                 Peer(row, "testdisk search", testdisk,
                      {"testdisk", "/log", "/cmd", disk, "partition_i386,analyze,search"}, false,
-                     "TestDisk reads the disk for boot sectors of lost partitions only; it lists no files");
-                Limit(row, disk, 0, FileSize(disk));
+                     "TestDisk's quick search probes likely partition starts for boot sectors and skips "
+                     "the inside of what it finds; it reads no folders or records and lists no files");
+                Limit(row, disk, Partitions(disk));
             }
         });
         Add("advanced deep scan", "MB/s", [&](Row& row) {
-            row.available = "not available: the advanced engine is not on this branch yet";
             const std::string disk = Img("deep.img");
-            if (FileSize(disk)) {
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                row.perEntry = false;  // a handful of lost volumes, no listing
+                Ours(row, [&] { return DeepScan(disk); });
                 Peer(row, "testdisk search", testdisk,
                      {"testdisk", "/log", "/cmd", disk, "partition_i386,analyze,search"}, false,
-                     "TestDisk looks for boot sectors, not for folders and records");
+                     "TestDisk's quick search probes likely partition starts only (cylinder and MiB "
+                     "bounds), not every sector");
                 Limit(row, disk, 0, FileSize(disk));
             }
         });
@@ -442,8 +542,9 @@ struct Suite {
             }
         });
         Add("standard NTFS recovery (all files)", "MB/s", [&](Row& row) {
-            row.available = "not available: the NTFS recovery is not on this branch yet";
-            if (FileSize(ntfs)) {
+            if (!FileSize(ntfs)) row.available = "image missing";
+            else {
+                Ours(row, [&] { return StandardRecovery(ntfs, scratch); });
                 Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", ntfs, "@OUT"});
                 Limit(row, ntfs, 0, FileSize(ntfs));
             }
@@ -452,6 +553,7 @@ struct Suite {
             const auto file = ReadRuns(Img("compressed.runs"));
             if (!FileSize(packed) || !file) row.available = "image missing";
             else {
+                row.perEntry = false;
                 Ours(row, [&] { return Decompress(packed, *file, scratch); });
                 Peer(row, "icat", sleuthkit, {"icat", packed, std::to_string(file->record)}, true);
                 Limit(row, packed, static_cast<std::uint64_t>(file->firstLcn) * file->clusterBytes,
@@ -503,14 +605,15 @@ struct Suite {
             if (r.available.empty() && !allOk) ++failures;
             double throughput = 0;
             if (ours) throughput = r.unit == "entries/s" ? entries / t : (bytes > 0 ? bytes : r.limitBytes) / t / 1e6;
-            // Per listed entry (or recovered file); one decompressed file has none.
-            const double perEntry = entries > 1 ? delta * 1024.0 / entries : 0;
+            // Per listed entry (or recovered file).
+            const bool showPerEntry = r.perEntry && entries > 0;
+            const double perEntry = showPerEntry ? delta * 1024.0 / entries : 0;
             const std::string na = "-";
             const std::string status = r.available.empty() ? (allOk ? "yes" : "failed") : r.available;
             tsv << r.name << '\t' << status << '\t' << r.unit << '\t' << r.runs.size() << '\t'
                 << (ours ? Fixed(t, 4) : na) << '\t' << (ours ? Fixed(throughput, 1) : na) << '\t'
                 << (ours ? Fixed(entries, 0) : na) << '\t' << (ours ? Fixed(bytes, 0) : na) << '\t'
-                << (ours ? std::to_string(peak) : na) << '\t' << (ours && entries > 1 ? Fixed(perEntry, 0) : na) << '\t'
+                << (ours ? std::to_string(peak) : na) << '\t' << (ours && showPerEntry ? Fixed(perEntry, 0) : na) << '\t'
                 << (r.peerName.empty() ? na : r.peerName) << '\t' << (pt > 0 ? Fixed(pt, 4) : na) << '\t'
                 << (pt > 0 ? std::to_string(peerPeak) : na) << '\t' << (ours && pt > 0 ? Fixed(pt / t, 2) : na)
                 << '\t' << (lt > 0 ? Fixed(lt, 4) : na) << '\t' << (lt > 0 ? Fixed(r.limitBytes / lt / 1e6, 0) : na)
@@ -518,7 +621,7 @@ struct Suite {
             const std::string tp = ours ? Fixed(throughput, 1) + (r.unit == "MB/s" ? " MB/s" : " e/s") : "n/a";
             std::snprintf(line, sizeof line, "%-36s %6s %14s %9s %9s %-16s %8s %8s %8s %8s\n", r.name.c_str(),
                           ours ? Fixed(t, 3).c_str() : "n/a", tp.c_str(), ours ? Fixed(peak / 1024.0, 1).c_str() : "-",
-                          ours && entries > 1 ? Fixed(perEntry, 0).c_str() : "-",
+                          ours && showPerEntry ? Fixed(perEntry, 0).c_str() : "-",
                           r.peerName.empty() ? "-" : r.peerName.c_str(), pt > 0 ? Fixed(pt, 3).c_str() : "-",
                           ours && pt > 0 ? (Fixed(pt / t, 2) + "x").c_str() : "-", lt > 0 ? Fixed(lt, 3).c_str() : "-",
                           ours && lt > 0 ? (Fixed(lt / t, 2) + "x").c_str() : "-");
