@@ -20,8 +20,9 @@ mkdir -p "$out"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC NO_FAKE_STAT=1
 clock='2024-03-15 10:20:30'
 
-fresh() {  # image params: true when the image exists with these params
-  [ -s "$out/$1" ] && [ -e "$out/$1.params" ] && [ "$(cat "$out/$1.params")" = "$2" ]
+fresh() {  # image params: true when the image exists with these params, newer than its makers
+  [ -s "$out/$1" ] && [ -e "$out/$1.params" ] && [ "$(cat "$out/$1.params")" = "$2" ] &&
+    [ "$out/$1" -nt "$ntfsgen" ] && [ "$out/$1" -nt "$0" ]
 }
 done_with() { echo "$2" >"$out/$1.params"; }
 

@@ -155,6 +155,11 @@ static void make_compressed(s64 mib) {
     if (ntfs_set_ntfs_attrib(dir, (const char *)&attr, sizeof attr, 0)) die("compress folder");
     ntfs_inode *ni = create(dir, "archive.log", S_IFREG);
     u64 record = ni->mft_no;
+    /* Thousands of runs need an attribute list. Made now, while the record
+     * has room, it stays in the base record beside the $FILE_NAME, as
+     * Windows keeps it; made later, the library moves the name out to an
+     * extension record instead. */
+    if (ntfs_inode_add_attrlist(ni)) die("attribute list");
     ntfs_attr *na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
     if (!na) die("data attribute");
     const s64 total = mib << 20;
