@@ -7,9 +7,11 @@
 //       writes the source tree of the FAT volume (FILES files in FOLDERS
 //       folders, sizes 0 to 32 KiB, contents from a fixed generator)
 //   vantrel-bench run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]
-//       runs every workload RUNS times (each run in a child process of its
-//       own, so that its peak memory is its own) and writes OUTDIR/bench.tsv
-//       and OUTDIR/bench.txt
+//       runs every workload (or those whose name holds TEXT) RUNS times,
+//       each run in a child process of its own so that its peak memory is
+//       its own, and writes OUTDIR/bench.tsv and OUTDIR/bench.txt. A run's
+//       time goes from opening the drive to the end of the job, inside the
+//       child; a peer's from its start to its exit.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
