@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <set>
-#include <stdexcept>
 
 #include "DataStrucShared.h"
 #include "DiskUtils.h"

@@ -270,6 +270,24 @@ TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
+TEST_P(NtfsVolume, DataThatCannotBeReadFailsTheFile) {
+    // The data clusters of a plain and of a compressed file become
+    // unreadable after the scan: each file fails with its log line and
+    // keeps what was written before.
+    const std::int64_t spc = vol_->node->NtfsSectorsPerCluster;
+    std::string ranges;
+    for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {
+        const std::int64_t s = Record(path)->DataLcn * spc;
+        ranges += (ranges.empty() ? "" : ",") + std::to_string(s) + "-" + std::to_string(s + spc - 1);
+    }
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + ranges + "\n");
+    EXPECT_EQ(Recover("/multi.bin"), 0);
+    EXPECT_EQ(Recover("/Compressed/text.txt"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kFailed, 1}, {"text.txt" + kFailed, 1}}));
+    EXPECT_EQ(Written("multi.bin").size(), 0u);
+    EXPECT_EQ(bar.Position(), 0);
+}
+
 TEST_P(NtfsVolume, EmptyFileWithoutOpeningTheDrive) {
     tntfsfilerecord empty = *Record("/empty.txt");
     empty.RecordSector = 1LL << 40;  // never read
@@ -688,6 +706,31 @@ TEST_F(AdvRecoverTest, SearchMaskRulesAndSwitchedOffTests) {
     d.CurPartition->FatEntries.clear();
     EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, -1, -1, -1));
     EXPECT_TRUE(names().empty());
+}
+
+TEST_F(AdvRecoverTest, FolderNestingIsBounded) {
+    // 300 found directories, each holding one folder that names the next:
+    // no cycle, but deeper than any Windows path.
+    vt::test::InstallProfile("");
+    TDriveGeometry g;
+    TPhysicalDrive d(g);
+    d.CurPartition = d.Partitions[0].get();
+    d.CurPartition->SectorsPerCluster = 1;
+    d.CurPartition->DataStart = 1000;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        auto e = std::make_unique<TPhysMidEntry>();
+        e->LongName = "d";
+        e->DirEntry.Attr = 0x10;
+        e->DirEntry.FstClusLO.set(static_cast<std::uint16_t>(3 + i));
+        e->DirSector = 1000 + i;  // the directory of cluster 2 + i
+        d.CurPartition->FatEntries.push_back(std::move(e));
+    }
+    TPhysMidEntry top = *d.CurPartition->FatEntries[0];
+    top.DirEntry.FstClusLO.set(2);
+    EXPECT_EQ(d.RecoverFolder(&top, vt::fsFat16, dir.Path(), &bar, &status), 0);
+    std::size_t depth = 0;
+    for (std::string p = dir.Path() + "/d"; fs::is_directory(p); p += "/d") ++depth;
+    EXPECT_EQ(depth, TPhysicalDrive::kMaxFolderDepth + 1);
 }
 
 }  // namespace

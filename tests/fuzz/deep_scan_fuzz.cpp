@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MachineProfile.h"
+#include "MemoryDrive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (64u << 10)) return 0;
@@ -15,12 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DataStruc::ExamineBootSector(std::span<const std::uint8_t>(bytes).subspan(off, 512), info);
     }
     const auto sectors = static_cast<std::uint32_t>(bytes.size() / 512);
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(std::move(bytes));
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
+    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
 
     TDriveGeometry g;
     g.DriveNo = 0;

@@ -4,19 +4,14 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MachineProfile.h"
+#include "MemoryDrive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > (256u << 10) + 1) return 0;
     const std::uint8_t mode = data[0];
     std::vector<std::uint8_t> bytes(data + 1, data + size);
     bytes.resize((bytes.size() + 511) / 512 * 512);
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(std::move(bytes));
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
+    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
 
     TDriveGeometry g;
     g.DriveNo = 0;
