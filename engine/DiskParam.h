@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Bytes.h"
+#include "FileStream.h"
 #include "NtfsRecord.h"
 #include "Reporting.h"
 
@@ -194,6 +195,14 @@ public:
                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFile(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // Writes the runs of a compressed NTFS file, unit by unit of 16
+    // clusters, into the stream; a stop is logged into LogView.
+    bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,
+                       platform::IEventLog* LogView);
 
     // NTFS volume scan, records and run lists (DiskParamNtfs.cpp).
     bool ScanNtfsVolume(platform::IProgressBar* ProgressBar);
@@ -223,6 +232,10 @@ public:
                        bool DeletedOnly);
 
 private:
+    // Where a record keeps its data: the $DATA attribute and its runs,
+    // through the $ATTRIBUTE_LIST when the record has one.
+    enum class TDataLookup { Found, Failed, NoData };
+    TDataLookup FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs);
     void CreateFolderTemplate();
     // NTFS: sectors of the current drive by 64-bit number; the table runs
     // of the current drive; a non-resident attribute list's value.
@@ -243,6 +256,9 @@ private:
     // How often each folder (by first sector) has been entered during one
     // scan; bounds the work on volumes whose folder entries share clusters.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> folderVisits_;
+    // Record numbers of the NTFS folders being recovered, outermost first:
+    // a parent link that leads back to one of them is not followed again.
+    std::vector<std::int64_t> recoverPath_;
 };
 
 // Recognises FAT12, FAT16, FAT32 and NTFS by the type fields of a boot

@@ -318,6 +318,8 @@ std::uint16_t TUndelete::GuessHighClusterWord(const std::string& FileName, std::
 bool TUndelete::ScanFatVolume(platform::IStatusPanel* StatusPanel) {
     BusyGuard busy(Busy);
     if (!Current) return false;
+    // The search results point into the list about to be freed.
+    Found.clear();
     ClearEntryList(Current->Entries);
     fatWindowValid_ = false;
     folderPath_.clear();

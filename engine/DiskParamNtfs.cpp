@@ -136,10 +136,25 @@ bool TUndelete::ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType,
     }
 }
 
+TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs) {
+    const auto recordNo = static_cast<std::uint32_t>(Entry->RecordNo);
+    if (ReadMftAttribute(recordNo, kAttrAttributeList, Entry->RecordSector, Data)) {
+        if (!ReadAttributeListRuns(Data.Data, Runs, true, Data)) return TDataLookup::Failed;
+        // A list that names no readable $DATA leaves the list itself in
+        // Data: the record has no data.
+        return Data.Header.Type.get() == kAttrData ? TDataLookup::Found : TDataLookup::NoData;
+    }
+    if (!ReadMftAttribute(recordNo, kAttrData, Entry->RecordSector, Data)) return TDataLookup::NoData;
+    return DecodeRunList(Data.Data, Runs) ? TDataLookup::Found : TDataLookup::Failed;
+}
+
 bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
                                       TAttribute& Attr) {
     try {
-        const ByteReader r(List);
+        // Callers may pass the list out of Attr itself, which each $DATA
+        // extent read below overwrites: walk a copy.
+        const std::vector<std::uint8_t> list(List.begin(), List.end());
+        const ByteReader r(list);
         if (r.Size() < kAttrListEntrySize) return false;
         // Every entry advances by its non-zero length, so the walk ends
         // within the list.

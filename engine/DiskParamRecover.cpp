@@ -9,6 +9,8 @@
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "FileStream.h"
+#include "Lznt1.h"
+#include "NtfsRecord.h"
 
 namespace {
 
@@ -130,5 +132,145 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
         return true;
     } catch (...) {
         return true;
+    }
+}
+
+bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+    try {
+        if (!Current || !Entry || Current->FsType != vt::fsNtfs) return false;
+        const std::string target = MakeUniqueFileName(Name, TargetDir);
+        TAttribute data;
+        trunlist runs;
+        const TDataLookup lookup = FindNtfsData(Entry, data, runs);
+        if (lookup == TDataLookup::Failed) return false;
+        if (lookup == TDataLookup::NoData || data.Resident) {
+            vt::TFileStream out(target);
+            if (!out.Valid()) {
+                AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+                return false;
+            }
+            // A record without $DATA leaves an empty file behind.
+            if (lookup == TDataLookup::NoData) return false;
+            const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
+            if (out.Write(data.Data.data(), n) != n) {
+                out.Close();
+                AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+                return false;
+            }
+            return true;
+        }
+
+        const FatRecoveryGeometry g = GeometryOf(*Current);
+        if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
+        const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
+        const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
+        vt::TFileStream out(target);
+        if (!out.Valid()) return false;
+
+        if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
+            if (!WriteNtfsRuns(out, runs, Entry->DataSize, LogView))
+                AddLogEvent(LogView, Name + (out.ShortWrite() ? ":  无法写入目标驱动器" : ":  恢复失败"), kError);
+            return true;
+        }
+
+        std::vector<std::uint8_t> buffer(g.clusterBytes);
+        std::uint64_t written = 0;  // clusters
+        for (const TDataRun& run : runs) {
+            std::fill(buffer.begin(), buffer.end(), 0);
+            for (std::int64_t k = 0; k < run.Length && written < clusters; ++k) {
+                platform::ProcessMessages();
+                if (Aborted) {
+                    out.Close();
+                    AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
+                    return false;
+                }
+                ++written;
+                if (run.Lcn != 0) {
+                    const auto sector = vt::CheckedMul<std::int64_t>(run.Lcn + k, g.sectorsPerCluster);
+                    if (!sector || !ReadVolumeSectors(*sector, g.sectorsPerCluster, buffer.data())) {
+                        AddLogEvent(LogView, Name + ":  恢复失败", kError);
+                        out.Close();
+                        return false;
+                    }
+                }
+                std::size_t bytes = g.clusterBytes;
+                if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
+                if (out.Write(buffer.data(), bytes) != bytes) {
+                    out.Close();
+                    AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+                    return false;
+                }
+            }
+            if (written == clusters) break;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        if (!Current || !Entry) return false;
+        if (Current->FsType != vt::fsNtfs) return true;
+        const std::string target = MakeUniqueFileName(Name, TargetDir);
+        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        // Parent links are the volume's word only: the root names itself as
+        // its parent, and damaged records can form loops. A folder already
+        // on the path being written is not entered again.
+        struct PathGuard {
+            std::vector<std::int64_t>& path;
+            explicit PathGuard(std::vector<std::int64_t>& p, std::int64_t no) : path(p) { path.push_back(no); }
+            ~PathGuard() { path.pop_back(); }
+        } guard(recoverPath_, Entry->RecordNo);
+        std::int32_t first = -1, last = -1;
+        if (!FindChildRange(static_cast<std::uint32_t>(Entry->RecordNo), first, last)) return false;
+        for (std::int32_t i = first; i <= last; ++i) {
+            if (Aborted) return false;
+            tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
+            if (IsNtfsFile(child)) {
+                if (StatusPanel) StatusPanel->SetText(" " + child->Name);
+                RecoverFile(child, child->Name, target, StatusPanel, LogView);
+            } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
+                RecoverFolder(child, child->Name, target, StatusPanel, LogView);
+            }
+        }
+        return true;
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TUndelete::WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,
+                              platform::IEventLog* LogView) {
+    try {
+        if (!Current) return false;
+        const FatRecoveryGeometry g = GeometryOf(*Current);
+        vt::CompressedRunSource source;
+        source.bytesPerCluster = g.clusterBytes;
+        source.readClusters = [&](std::int64_t lcn, std::int64_t n, std::uint8_t* buffer) {
+            const auto sector = vt::CheckedMul<std::int64_t>(lcn, g.sectorsPerCluster);
+            const auto count = vt::CheckedMul<std::int64_t>(n, g.sectorsPerCluster);
+            if (!sector || !count) return false;
+            // In requests of at most 65535 sectors, the count a read takes.
+            for (std::int64_t done = 0; done < *count;) {
+                const std::int64_t piece = std::min<std::int64_t>(*count - done, 0xFFFF);
+                if (!ReadVolumeSectors(*sector + done, static_cast<std::uint32_t>(piece), buffer + done * 512))
+                    return false;
+                done += piece;
+            }
+            return true;
+        };
+        source.beforeRun = [&] {
+            platform::ProcessMessages();
+            if (!Aborted) return true;
+            AddLogEvent(LogView, "恢复被用户中止", kError);
+            return false;
+        };
+        return vt::WriteCompressedRuns(Stream, Runs, FileSize, source) == vt::RunWalkResult::Done;
+    } catch (...) {
+        return false;
     }
 }

@@ -84,18 +84,9 @@ bool TUndelete::ReadFileHead(const void* Entry, std::array<std::uint8_t, 2048>& 
 bool TUndelete::ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::uint8_t, 2048>& Buffer) {
     try {
         if (!Current || !Entry) return false;
-        const auto recordNo = static_cast<std::uint32_t>(Entry->RecordNo);
         trunlist runs;
         TAttribute attr;
-        if (ReadMftAttribute(recordNo, kAttrAttributeList, Entry->RecordSector, attr)) {
-            if (!ReadAttributeListRuns(attr.Data, runs, true, attr)) return false;
-            // A list that names no readable $DATA leaves the list itself in
-            // attr: the record has no data to show.
-            if (attr.Header.Type.get() != kAttrData) return false;
-        } else {
-            if (!ReadMftAttribute(recordNo, kAttrData, Entry->RecordSector, attr)) return false;
-            if (!DecodeRunList(attr.Data, runs)) return false;
-        }
+        if (FindNtfsData(Entry, attr, runs) != TDataLookup::Found) return false;
         if (attr.Resident) {
             Buffer.fill(0);
             const std::size_t n =

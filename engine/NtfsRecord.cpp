@@ -101,6 +101,15 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
         } else if (attr.Header.Flags.get() == 1) {
             at = off + part->MappingPairsOffset.get();
         }
+        // Compressed and sparse attributes carry 8 more header bytes (the
+        // compressed size), so their pairs start at 72, not 64: where the
+        // mapping-pairs offset is a sane place inside the attribute, it is
+        // where the pairs are. Reading from 64 would take the compressed
+        // size for pairs and lose the file's data.
+        const std::size_t pairsOffset = part->MappingPairsOffset.get();
+        if (pairsOffset >= kNonResidentDataOffset && pairsOffset < (attr.Header.Length.get() & 0xFFFF) &&
+            pairsOffset >= kNonResidentDataOffset + nameBytes)
+            at = off + pairsOffset;
         // The mapping pairs run to the end of the attribute; one whose
         // length is below its start holds none, and the end is cut at the
         // record's end.

@@ -366,3 +366,16 @@ TEST(Fat32Preview, ClusterAsRecordedWithBothWords) {
     EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), ClusterBytes(image, lostCluster));
     EXPECT_EQ(std::string(head.begin(), head.begin() + 11), ".          ");
 }
+
+namespace {
+
+// Search results point into the drive's list: a re-scan frees that list,
+// so it must take the results with it.
+TEST_F(FatSearch, ARescanDropsTheSearchResults) {
+    ASSERT_TRUE(Search("*.txt"));
+    ASSERT_FALSE(u_->Found.empty());
+    ASSERT_TRUE(u_->OpenDrive(d_, true, nullptr, nullptr));
+    EXPECT_TRUE(u_->Found.empty());
+}
+
+}  // namespace

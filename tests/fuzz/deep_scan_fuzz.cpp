@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MemoryDrive.h"
+#include "FuzzDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (64u << 10)) return 0;
@@ -14,14 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DataStruc::BootSectorInfo info;
         DataStruc::ExamineBootSector(std::span<const std::uint8_t>(bytes).subspan(off, 512), info);
     }
-    const auto sectors = static_cast<std::uint32_t>(bytes.size() / 512);
-    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
-
-    TDriveGeometry g;
-    g.DriveNo = 0;
-    g.Geometry.SectorsPerTrack = 63;
-    g.TotalSectors = sectors;
-    TPhysicalDrive drive(g);
+    const std::uint32_t sectors = fuzzdisk::InstallDisk(std::move(bytes));
+    TPhysicalDrive drive(fuzzdisk::Geometry(sectors));
     drive.DeepScan(drive.Partitions[0].get(), nullptr);
     for (auto& lost : drive.LostPartitions)
         if (lost->RawEntry.StartLba.get() >= sectors) __builtin_trap();

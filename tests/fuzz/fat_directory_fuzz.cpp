@@ -4,15 +4,12 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MemoryDrive.h"
+#include "FuzzDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > (256u << 10) + 1) return 0;
     const std::uint8_t mode = data[0];
-    std::vector<std::uint8_t> bytes(data + 1, data + size);
-    bytes.resize((bytes.size() + 511) / 512 * 512);
-    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
-
+    fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data + 1, data + size));
     TDriveGeometry g;
     g.DriveNo = 0;
     TPhysicalDrive drive(g);

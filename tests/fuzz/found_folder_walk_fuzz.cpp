@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MemoryDrive.h"
+#include "FuzzDisk.h"
 
 namespace {
 
@@ -29,14 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2 || size > (64u << 10) + 2) return 0;
     const std::uint8_t mode = data[0];
     const std::uint8_t spc = static_cast<std::uint8_t>(data[1] & 7);
-    std::vector<std::uint8_t> bytes(data + 2, data + size);
-    bytes.resize((bytes.size() + 511) / 512 * 512 + 512);
-    const auto sectors = static_cast<std::uint32_t>(bytes.size() / 512);
-    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
-
-    TDriveGeometry g;
-    g.DriveNo = 0;
-    TPhysicalDrive drive(g);
+    const std::uint32_t sectors = fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data + 2, data + size), 1);
+    TPhysicalDrive drive(fuzzdisk::Geometry(sectors));
     TPartiEntry node;
     node.RawEntry.SectorCount.set(sectors);
     if (!drive.ScanPartition(&node, nullptr)) return 0;

@@ -4,20 +4,13 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MemoryDrive.h"
+#include "FuzzDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (1u << 20)) return 0;
-    std::vector<std::uint8_t> bytes(data, data + size);
-    bytes.resize((size + 511) / 512 * 512 + 512);
-    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
-
-    TDriveGeometry g;
-    g.DriveNo = 0;
-    g.Geometry.SectorsPerTrack = 63;
-    g.Geometry.BytesPerSector = 512;
-    g.TotalSectors = 0xFFFFFFFFll;  // the largest root a table can describe
-    TPhysicalDrive drive(g);
+    fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data, data + size), 1);
+    // The largest root a table can describe.
+    TPhysicalDrive drive(fuzzdisk::Geometry(0xFFFFFFFFll));
     // Every node the walk made lies in the drive's list; children point
     // only to nodes of that list.
     for (auto& node : drive.Partitions)

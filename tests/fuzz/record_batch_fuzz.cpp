@@ -4,20 +4,12 @@
 #include <vector>
 
 #include "DataStruc.h"
-#include "MemoryDrive.h"
+#include "FuzzDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (64u << 10)) return 0;
-    std::vector<std::uint8_t> bytes(data, data + size);
-    bytes.resize((size + 511) / 512 * 512);
-    const auto sectors = static_cast<std::uint32_t>(bytes.size() / 512);
-    fuzzdrive::InstallPhysicalDrive0(std::move(bytes));
-
-    TDriveGeometry g;
-    g.DriveNo = 0;
-    g.Geometry.SectorsPerTrack = 63;
-    g.TotalSectors = sectors;
-    TPhysicalDrive drive(g);
+    const std::uint32_t sectors = fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data, data + size));
+    TPhysicalDrive drive(fuzzdisk::Geometry(sectors));
     TPartiEntry* root = drive.Partitions[0].get();
     drive.ScanPartition(root, nullptr);
     drive.BuildFatList(nullptr);

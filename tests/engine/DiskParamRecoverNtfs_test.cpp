@@ -1,0 +1,150 @@
+// The standard engine's recovery of NTFS files and folders, compared byte
+// for byte with the contents the fixture builder wrote through libntfs-3g:
+// resident, one- and many-cluster, fragmented, attribute-list, sparse and
+// LZNT1-compressed files, present and deleted.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "DiskParam.h"
+#include "DiskUtils.h"
+#include "NtfsManifest.h"
+#include "NtfsRecord.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vt::test::NtfsManifestEntry;
+
+class NtfsRecovery : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        stem_ = GetParam();
+        image_ = vt::test::ImagePath(stem_ + ".img");
+        checksum_ = vt::test::FileChecksum(image_);
+        vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
+        DiskUtils::Initialize();
+        engine_ = std::make_unique<TUndelete>();
+        drive_ = engine_->Drives.at(0).get();
+        ASSERT_TRUE(engine_->OpenDrive(drive_, false, nullptr, nullptr));
+        manifest_ = vt::test::ReadNtfsManifest(stem_ + ".manifest");
+    }
+    void TearDown() override {
+        engine_.reset();
+        platform::SetMessagePump(nullptr);
+        EXPECT_EQ(vt::test::FileChecksum(image_), checksum_) << "the scanned image was written";
+    }
+    tntfsfilerecord* Record(std::int64_t number) {
+        for (auto& r : drive_->NtfsEntries)
+            if (r->RecordNo == number && !r->Name.empty() && r->Name.rfind("[", 0) != 0) return r.get();
+        return nullptr;
+    }
+    const NtfsManifestEntry& Entry(const std::string& path) {
+        for (const auto& e : manifest_)
+            if (e.path == path) return e;
+        throw std::runtime_error("not in the manifest: " + path);
+    }
+    std::string stem_, image_;
+    std::uint64_t checksum_ = 0;
+    std::unique_ptr<TUndelete> engine_;
+    TLogiDrive* drive_ = nullptr;
+    std::vector<NtfsManifestEntry> manifest_;
+    vt::test::TempDir dir_;
+    platform::RecordingStatusPanel status_;
+    platform::RecordingEventLog log_;
+};
+
+TEST_P(NtfsRecovery, EveryFileComesBackByteForByte) {
+    int checked = 0;
+    for (const auto& e : manifest_) {
+        // A record that was reused holds its newer file now.
+        if (e.folder || e.deleted == "reused" || e.content == "-") continue;
+        if (e.path.rfind("/Reused/", 0) == 0) continue;
+        tntfsfilerecord* r = Record(e.record);
+        ASSERT_NE(r, nullptr) << e.path;
+        if (r->Name != e.Name()) continue;  // the record now holds another file
+        const std::string name = "r" + std::to_string(e.record);
+        EXPECT_TRUE(engine_->RecoverFile(r, name, dir_.Path(), &status_, &log_)) << e.path;
+        EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/" + name), vt::test::NtfsContent(e.content)) << e.path;
+        ++checked;
+    }
+    EXPECT_GT(checked, 60);
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+TEST_P(NtfsRecovery, DeletedFolderTreeIsRecreatedWithItsFiles) {
+    tntfsfilerecord* tree = Record(Entry("/OldTree").record);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_TRUE(engine_->RecoverFolder(tree, tree->Name, dir_.Path(), &status_, &log_));
+    for (const char* path : {"/OldTree/a.txt", "/OldTree/Sub/b.bin", "/OldTree/Sub/c.txt"})
+        EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + path), vt::test::NtfsContent(Entry(path).content)) << path;
+}
+
+TEST_P(NtfsRecovery, RecoveringTheRootDoesNotEnterItselfAgain) {
+    tntfsfilerecord* root = Record(5);
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(engine_->RecoverFolder(root, "root", dir_.Path(), &status_, &log_));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/root/Documents/Projects/Deep/leaf.dat"),
+              vt::test::NtfsContent(Entry("/Documents/Projects/Deep/leaf.dat").content));
+    EXPECT_FALSE(fs::exists(dir_.Path() + "/root/" + root->Name));
+}
+
+TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
+    int calls = 0;
+    platform::SetMessagePump([&] { if (++calls == 2) engine_->Stop(); }, std::chrono::milliseconds(0));
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_FALSE(engine_->RecoverFile(plain, "multi.bin", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "multi.bin:  恢复被用户中止");
+    EXPECT_EQ(log_.rows[0].imageIndex, 1);
+
+    // The compressed copy logs the stop itself, then the file's failure.
+    log_.rows.clear();
+    tntfsfilerecord* packed = Record(Entry("/Compressed/mixed.bin").record);
+    ASSERT_NE(packed, nullptr);
+    ASSERT_TRUE(packed->FileName.FileAttributes.get() & kFileAttrCompressed);
+    EXPECT_TRUE(engine_->RecoverFile(packed, "mixed.bin", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 2u);
+    EXPECT_EQ(log_.rows[0].caption, "恢复被用户中止");
+    EXPECT_EQ(log_.rows[0].imageIndex, 2);
+    EXPECT_EQ(log_.rows[1].caption, "mixed.bin:  恢复失败");
+    EXPECT_EQ(log_.rows[1].imageIndex, 2);
+}
+
+// A full target, plain and compressed: the short-write line.
+TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
+    for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {
+        tntfsfilerecord* r = Record(Entry(path).record);
+        ASSERT_NE(r, nullptr);
+        const rlim_t half = static_cast<rlim_t>(Entry(path).size / 2);
+        ASSERT_GT(half, 1000u) << path;
+        const std::string report = dir_.Path() + "/report.txt";
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            rlimit limit{half, half};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            engine_->RecoverFile(r, "out.bin", dir_.Path(), &status_, &log_);
+            std::ofstream out(report);
+            for (const auto& row : log_.rows) out << row.caption << "|" << row.imageIndex << "\n";
+            out.close();
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << path;
+        EXPECT_EQ(vt::test::ReadTextFile(report), "out.bin:  无法写入目标驱动器|2\n") << path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery, ::testing::Values("ntfs-512", "ntfs-1024", "ntfs-2048", "ntfs-4096"),
+                         [](const auto& info) { return std::string(info.param).substr(5); });
+
+}  // namespace
