@@ -73,21 +73,6 @@ std::string CreateFailure(const std::string& path) {
     return "无法创建文件 \"" + path + "\"。" + std::strerror(errno);
 }
 
-// The mapping pairs of a non-resident $DATA. The extractor takes them from
-// attribute offset 64 unless the attribute is compressed; a sparse stream
-// (flags 0x8000) has the 8-byte compressed size there and its pairs at the
-// mapping-pairs offset, 72. Decoded from 64 its run list would be empty and
-// the file would come out as nothing.
-std::span<const std::uint8_t> MappingPairs(const TAttribute& data) {
-    std::span<const std::uint8_t> pairs(data.Data);
-    const std::size_t offset = data.NonResident->MappingPairsOffset.get();
-    constexpr std::size_t kPairsAfterHeader = 64;
-    if (data.Header.Flags.get() != 1 && data.Name.empty() && offset > kPairsAfterHeader &&
-        offset - kPairsAfterHeader < pairs.size())
-        pairs = pairs.subspan(offset - kPairsAfterHeader);
-    return pairs;
-}
-
 }  // namespace
 
 bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize) {
@@ -166,7 +151,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     }
 
     trunlist runs;
-    if (!DecodeRunList(MappingPairs(data), runs)) return 0;
+    if (!DecodeRunList(data.Data, runs)) return 0;
     const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
     if (spc <= 0) {
         // No cluster size: the listing has not voted on this node.
