@@ -68,9 +68,10 @@ struct FileDone {
 
 void LogError(const std::string& text) { DataStruc::AddLogEvent(EventLogView, text, kLogError); }
 
-// What Windows' file creation error says, with the system's reason.
+// The message of the class library's file-creation error, with the
+// system's reason.
 std::string CreateFailure(const std::string& path) {
-    return "无法创建文件 \"" + path + "\"。" + std::strerror(errno);
+    return "Cannot create file \"" + path + "\". " + std::strerror(errno);
 }
 
 }  // namespace
@@ -295,7 +296,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
 
     const std::string newDir = MakeUniqueFileName(name, targetDir);
     if (::mkdir(newDir.c_str(), 0755) != 0)
-        throw std::system_error(errno, std::generic_category(), "无法创建目录 \"" + newDir + "\"");
+        throw std::system_error(errno, std::generic_category(), "I/O error: \"" + newDir + "\"");
     if (first == -1 || last == -1) return 0;
 
     // A damaged or reused directory cluster can hold entries that lead back

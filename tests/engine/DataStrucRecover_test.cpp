@@ -288,6 +288,18 @@ TEST_P(NtfsVolume, DataThatCannotBeReadFailsTheFile) {
     EXPECT_EQ(bar.Position(), 0);
 }
 
+TEST_P(NtfsVolume, TargetThatCannotBeCreatedIsLogged) {
+    const std::string missing = dir.Path() + "/missing";
+    for (const char* path : {"/empty.txt", "/readme.txt", "/multi.bin", "/Compressed/tiny.txt"})
+        EXPECT_EQ(vol_->drive->RecoverFile(Record(path), vt::fsNtfs, missing, &bar, &status), 0) << path;
+    ASSERT_EQ(log.rows.size(), 4u);
+    for (const auto& row : log.rows) {
+        EXPECT_EQ(row.caption.rfind("Cannot create file \"" + missing + "/", 0), 0u) << row.caption;
+        EXPECT_EQ(row.imageIndex, 1);
+    }
+    EXPECT_FALSE(fs::exists(missing));
+}
+
 TEST_P(NtfsVolume, EmptyFileWithoutOpeningTheDrive) {
     tntfsfilerecord empty = *Record("/empty.txt");
     empty.RecordSector = 1LL << 40;  // never read
@@ -488,31 +500,6 @@ TEST_P(FatVolume, DeletedFolderTreeComesBack) {
     EXPECT_TRUE(log.rows.empty());
 }
 
-TEST_P(FatVolume, RootFilesOfZeroOneAndSeveralClusters) {
-    if (!Entry("ONE.BIN")) GTEST_SKIP() << "the root of a FAT16 volume is no found directory";
-    const std::uint32_t cs = ClusterBytes();
-    const std::map<std::string, std::uint32_t> files = {
-        {"ONE.BIN", cs}, {"SEVERAL.BIN", 3 * cs + 17}, {"EXACT.BIN", 2 * cs}, {"ZERO.BIN", 0}};
-    for (const auto& [name, size] : files) {
-        EXPECT_EQ(RecoverFile(Entry(name), dir.Path()), 0) << name;
-        Bytes got;
-        bool there = false;
-        for (const auto& e : fs::directory_iterator(dir.Path()))
-            if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0) {
-                got = vt::test::ReadWholeFile(e.path());
-                there = true;
-            }
-        EXPECT_TRUE(there) << name;
-        EXPECT_EQ(got, Original(name, size)) << name;
-    }
-    // The deleted folder, listed in the root.
-    vt::test::TempDir tree;
-    ASSERT_NE(Entry("Gone"), nullptr);
-    EXPECT_EQ(RecoverFolder(Entry("Gone"), tree.Path()), 0);
-    EXPECT_EQ(LowerNames(Tree(tree.Path())), GoneTree());
-    EXPECT_TRUE(log.rows.empty());
-}
-
 TEST_P(FatVolume, NameCollisionsGetNumberedSuffixes) {
     const TPhysMidEntry gone = Gone();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
@@ -664,6 +651,37 @@ TEST_P(FatVolume, PreviewAndSearch) {
     ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, -1, -1, -1));
     EXPECT_EQ(vol_->node->FatFound.size(), vol_->node->FatEntries.size());
 }
+
+// The root of a FAT32 volume is a cluster chain of its own, listed like
+// any found directory; that of FAT12/16 lies before cluster 2.
+class Fat32Volume : public FatVolume {};
+
+TEST_P(Fat32Volume, RootFilesOfZeroOneAndSeveralClusters) {
+    ASSERT_NE(Entry("ONE.BIN"), nullptr);
+    const std::uint32_t cs = ClusterBytes();
+    const std::map<std::string, std::uint32_t> files = {
+        {"ONE.BIN", cs}, {"SEVERAL.BIN", 3 * cs + 17}, {"EXACT.BIN", 2 * cs}, {"ZERO.BIN", 0}};
+    for (const auto& [name, size] : files) {
+        EXPECT_EQ(RecoverFile(Entry(name), dir.Path()), 0) << name;
+        Bytes got;
+        bool there = false;
+        for (const auto& e : fs::directory_iterator(dir.Path()))
+            if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0) {
+                got = vt::test::ReadWholeFile(e.path());
+                there = true;
+            }
+        EXPECT_TRUE(there) << name;
+        EXPECT_EQ(got, Original(name, size)) << name;
+    }
+    // The deleted folder, listed in the root.
+    vt::test::TempDir tree;
+    ASSERT_NE(Entry("Gone"), nullptr);
+    EXPECT_EQ(RecoverFolder(Entry("Gone"), tree.Path()), 0);
+    EXPECT_EQ(LowerNames(Tree(tree.Path())), GoneTree());
+    EXPECT_TRUE(log.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, Fat32Volume, ::testing::Values("recover32.img"));
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatVolume, ::testing::Values("recover16.img", "recover32.img"),
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });
