@@ -2,12 +2,7 @@
 // volumes and disks that real tools built; recovered files are compared
 // byte for byte with what the fixture scripts wrote.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "DataStruc.h"
@@ -82,27 +77,12 @@ protected:
     }
     // Runs the recovery in a child whose files may grow to `limit` bytes;
     // gives the child's result and log lines.
-    std::string WithFileLimit(rlim_t limit, const std::function<int()>& recover) {
-        const std::string report = dir.Path() + "-report.txt";
-        pid_t pid = fork();
-        if (pid == 0) {
-            rlimit l{limit, limit};
-            setrlimit(RLIMIT_FSIZE, &l);
-            const int result = recover();
-            l = {RLIM_INFINITY, RLIM_INFINITY};
-            setrlimit(RLIMIT_FSIZE, &l);
-            std::ofstream out(report);
-            out << result << "\n";
-            for (const auto& r : log.rows) out << r.caption << "|" << r.imageIndex << "\n";
-            out.close();
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status));
-        const std::string text = vt::test::ReadTextFile(report);
-        fs::remove(report);
-        return text;
+    std::string WithFileLimit(std::uint64_t limit, const std::function<int()>& recover) {
+        return vt::test::InChildWithFileLimit(limit, [&] {
+            std::string out = std::to_string(recover()) + "\n";
+            for (const auto& r : log.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
+            return out;
+        });
     }
 
     platform::RecordingEventLog log;
@@ -336,7 +316,7 @@ TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
         const std::string name = r->Name;
         // The limit cuts the file in its first half.
         const std::string report =
-            WithFileLimit(static_cast<rlim_t>(r->DataSize / 2), [&] { return vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status); });
+            WithFileLimit(static_cast<std::uint64_t>(r->DataSize / 2), [&] { return vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status); });
         EXPECT_EQ(report, "0\n" + name + kShortWrite + "|1\n");
     }
 }

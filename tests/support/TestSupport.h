@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ public:
 private:
     std::string path_;
 };
+
+// Runs body in a forked child whose files may grow to at most limitBytes
+// (a full target drive: writes past it fall short) and returns the text
+// body returned there; "<child failed>" when the child did not exit.
+std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<std::string()>& body);
 
 // Runs a shell command, returns its exit status; output to out when given.
 int RunCommand(const std::string& command, std::string* out = nullptr);
