@@ -21,14 +21,8 @@ const std::string kFailed = " - 恢复失败";
 const std::string kShortWrite = " - 无法写入目录驱动器，恢复失败。";
 const std::string kStopped = "恢复进程被用户中止";
 
-// What `yes NAME | head -c SIZE` gives: the FAT fixture's contents.
-Bytes Original(const std::string& name, std::size_t size) {
-    Bytes b;
-    const std::string line = name + "\n";
-    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
-    b.resize(size);
-    return b;
-}
+// The fixture's file contents.
+Bytes Original(const std::string& name, std::size_t size) { return vt::test::YesContent(name, size); }
 
 // Every file under a folder by its path relative to it, with its contents.
 std::map<std::string, Bytes> Tree(const std::string& root) {

@@ -14,14 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// What `yes NAME | head -c SIZE` gives: the fixture's file contents.
-Bytes Original(const std::string& name, std::size_t size) {
-    Bytes b;
-    const std::string line = name + "\n";
-    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
-    b.resize(size);
-    return b;
-}
+// The fixture's file contents.
+Bytes Original(const std::string& name, std::size_t size) { return vt::test::YesContent(name, size); }
 
 std::string PathOf(const TMidEntry& e) {
     std::string path = GetEntryDisplayName(e);

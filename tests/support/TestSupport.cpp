@@ -65,6 +65,14 @@ std::uint64_t FileChecksum(const std::string& path) {
     return h;
 }
 
+std::vector<std::uint8_t> YesContent(const std::string& name, std::size_t size) {
+    std::vector<std::uint8_t> b;
+    const std::string line = name + "\n";
+    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
+    b.resize(size);
+    return b;
+}
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);

@@ -24,6 +24,10 @@ void InstallProfile(const std::string& profileText);
 // 64-bit FNV-1a over a whole file: before/after checks that nothing wrote it.
 std::uint64_t FileChecksum(const std::string& path);
 
+// What `yes NAME | head -c SIZE` gives: the contents of the files of the
+// FAT recovery fixture.
+std::vector<std::uint8_t> YesContent(const std::string& name, std::size_t size);
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 
