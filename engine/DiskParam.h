@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Bytes.h"
@@ -255,7 +256,9 @@ private:
     std::vector<std::uint32_t> folderPath_;
     // How often each folder (by first sector) has been entered during one
     // scan; bounds the work on volumes whose folder entries share clusters.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> folderVisits_;
+    // Looked up once per folder: a hash map keeps that constant on volumes
+    // of many thousand folders.
+    std::unordered_map<std::uint32_t, std::uint32_t> folderVisits_;
     // Record numbers of the NTFS folders being recovered, outermost first:
     // a parent link that leads back to one of them is not followed again.
     std::vector<std::int64_t> recoverPath_;

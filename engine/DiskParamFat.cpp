@@ -346,13 +346,7 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
         if (firstSector) {
             if (std::find(folderPath_.begin(), folderPath_.end(), *firstSector) != folderPath_.end()) return true;
             if (folderPath_.size() >= kMaxFolderDepth) return true;
-            auto visit = std::find_if(folderVisits_.begin(), folderVisits_.end(),
-                                      [&](const auto& p) { return p.first == *firstSector; });
-            if (visit == folderVisits_.end()) {
-                folderVisits_.emplace_back(*firstSector, 1);
-            } else if (++visit->second > kMaxFolderVisits) {
-                return true;
-            }
+            if (++folderVisits_[*firstSector] > kMaxFolderVisits) return true;
         }
         struct PathEntry {
             std::vector<std::uint32_t>& path;

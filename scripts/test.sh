@@ -10,3 +10,4 @@ export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600
 
 "$root/scripts/fuzz.sh" --smoke
+"$root/bench/run.sh" --smoke
