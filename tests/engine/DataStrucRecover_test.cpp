@@ -483,6 +483,22 @@ TEST_P(FatVolume, NameCollisionsGetNumberedSuffixes) {
     EXPECT_TRUE(fs::exists(dir.Path() + "/Deleted file_1.txt"));
 }
 
+TEST_P(FatVolume, FoundNamesStayInsideTheTarget) {
+    vt::test::TempDir outer;
+    const std::string target = outer.Path() + "/target";
+    fs::create_directory(target);
+    TPhysMidEntry file = *Entry("Deleted file.txt");
+    file.LongName = "../escape.txt";
+    EXPECT_EQ(RecoverFile(&file, target), 0);
+    TPhysMidEntry up = Gone();
+    up.LongName = "..";
+    EXPECT_EQ(RecoverFolder(&up, target), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outer.Path()), fs::directory_iterator()), 1);
+    const auto tree = Tree(target);
+    EXPECT_TRUE(tree.count(".._escape.txt"));
+    EXPECT_TRUE(tree.count("_../"));
+}
+
 TEST_P(FatVolume, StopInTheMiddleOfACopyStillGivesTheFullSize) {
     TPhysMidEntry big = *Entry("Deleted file.txt");
     // 118 sectors: requests of 100 and 18.
