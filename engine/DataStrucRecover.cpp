@@ -121,6 +121,12 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
         if (!out.Valid()) LogError(CreateFailure(target));
         return 0;
     }
+    // A negative size comes from a damaged record: there is nothing to
+    // count clusters or progress against.
+    if (rec.DataSize < 0) {
+        LogError(name + kFailed);
+        return 0;
+    }
     DiskHandle disk(CurPartition->DriveNo);
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};

@@ -237,10 +237,14 @@ TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
     unreadable.RecordSector = 1LL << 40;
     tntfsfilerecord folder = *Record("/Documents");
     folder.DataSize = 100;  // a size with no $DATA in the record behind it
+    tntfsfilerecord negative = *Record("/readme.txt");
+    negative.DataSize = -1;
     auto& d = *vol_->drive;
     EXPECT_EQ(d.RecoverFile(&unreadable, vt::fsNtfs, dir.Path(), &bar, &status), 0);
     EXPECT_EQ(d.RecoverFile(&folder, vt::fsNtfs, dir.Path(), &bar, &status), 0);
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kFailed, 1}, {"Documents" + kFailed, 1}}));
+    EXPECT_EQ(d.RecoverFile(&negative, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
+                          {"multi.bin" + kFailed, 1}, {"Documents" + kFailed, 1}, {"readme.txt" + kFailed, 1}}));
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
