@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <set>
-#include <stdexcept>
 
 #include "DataStrucShared.h"
+#include "DiskUtils.h"
 #include "System.h"
 #include "int13ext.h"
 
@@ -31,81 +30,14 @@ std::string FieldText(std::span<const std::uint8_t> bytes) {
 
 namespace DataStruc {
 
-bool IsWinNT() {
-    win::OSVERSIONINFOA v{};
-    v.dwOSVersionInfoSize = sizeof v;
-    return win::GetVersionExA(&v) && v.dwPlatformId == win::VER_PLATFORM_WIN32_NT;
-}
+bool IsWinNT() { return DiskUtils::IsWinNT(); }
 
 std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum) {
-    vt::ByteReader r(entry);
-    if (r.U8Or(11) != 0x0F || !r.Has(0, 32)) {
+    if (entry.size() < 32) {
         checksum = -1;
         return 0;
     }
-    const std::int32_t sum = r.U8Or(13);
-    std::uint8_t result = 2;
-    if (sum != checksum) {
-        longName.clear();
-        result = 1;
-    }
-    checksum = sum;
-    // The pieces in front of what was read so far, last piece first: the
-    // entries of one name stand from its last piece to its first.
-    static constexpr std::pair<std::size_t, std::size_t> kPieces[] = {{28, 4}, {14, 12}, {1, 10}};
-    for (auto [off, len] : kPieces) {
-        if (entry[off] == 0xFF) continue;
-        longName = Utf16LeToAnsi(entry.subspan(off, len)) + longName;
-    }
-    return result;
-}
-
-void AddLogEvent(platform::IEventLog* log, const std::string& msg, std::uint8_t imageIndex) {
-    if (!log) return;
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char time[16];
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-    log->AddRow(msg, imageIndex, time);
-}
-
-bool FatDateTimeToDateTime(std::uint16_t date, std::uint16_t time, double& value) {
-    if (date == 0 && time == 0) {
-        value = 0;
-        return true;
-    }
-    const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
-    const int hour = time >> 11, minute = (time >> 5) & 63, second = 2 * (time & 31);
-    if (year > 2050 || month == 0 || month > 12 || day == 0 || hour > 24 || minute > 60 || second > 60) return false;
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int monthDays = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-    if (day > monthDays || hour > 23 || minute > 59 || second > 59) {
-        value = 0;
-        return false;
-    }
-    // Days from 30 December 1899 to the date (civil-from-days arithmetic).
-    auto daysFromCivil = [](int y, int m, int d) {
-        y -= m <= 2;
-        const int era = (y >= 0 ? y : y - 399) / 400;
-        const int yoe = y - era * 400;
-        const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        return era * 146097 + doe - 719468;
-    };
-    const double days = daysFromCivil(year, month, day) - daysFromCivil(1899, 12, 30);
-    value = days + (hour * 3600 + minute * 60 + second) / 86400.0;
-    return true;
-}
-
-bool IsDriveValid(char drive) {
-    if (drive >= 'a' && drive <= 'z') drive = static_cast<char>(drive - 'a' + 'A');
-    if (drive < 'A' || drive > 'Z') throw std::runtime_error("非有效驱动器 ID");
-    const win::UINT previous = win::SetErrorMode(win::SEM_FAILCRITICALERRORS);
-    const bool ready = platform::DiskSize(drive - 64) != -1;
-    win::SetErrorMode(previous);
-    return ready;
+    return TUndelete::DecodeLfnEntry(entry.first<32>(), longName, checksum);
 }
 
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info) {

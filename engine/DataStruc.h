@@ -11,12 +11,14 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "Bytes.h"
 #include "DiskParam.h"
+#include "FileStream.h"
 #include "NewDiskUtils.h"
 #include "NtfsRecord.h"
 #include "Reporting.h"
@@ -44,45 +46,22 @@ static_assert(sizeof(TMbrEntry) == 16);
 
 namespace DataStruc {
 
-// The published 32-byte FAT directory entry.
-struct TFatDirEntry {
-    std::array<std::uint8_t, 8> Name{};  // 0: blank-padded; 0xE5 deleted, 0x00 end
-    std::array<std::uint8_t, 3> Ext{};   // 8
-    std::uint8_t Attr = 0;               // 11: 0x08 label, 0x10 folder, 0x0F long-name piece
-    std::uint8_t NTRes = 0;              // 12: 0x08 base name lower case, 0x10 extension lower case
-    std::uint8_t CrtTimeTenth = 0;       // 13
-    vt::le16 CrtTime;                    // 14
-    vt::le16 CrtDate;                    // 16
-    vt::le16 LstAccDate;                 // 18
-    vt::le16 FstClusHI;                  // 20: high word of the first cluster (FAT32)
-    vt::le16 WrtTime;                    // 22
-    vt::le16 WrtDate;                    // 24
-    vt::le16 FstClusLO;                  // 26
-    vt::le32 FileSize;                   // 28
-};
-static_assert(sizeof(TFatDirEntry) == 32);
+// The shared FAT directory entry and helpers of DiskParam, under the
+// names this unit has always offered.
+using ::TFatDirEntry;
+using ::AddLogEvent;
+using ::FatDateTimeToDateTime;
+using ::IsDriveValid;
 
 // The NT family (GetVersionEx reports platform id 2).
 bool IsWinNT();
 
 // Decodes one long-name piece into LongName (pieces stand in the directory
-// from the last to the first, so each is put in front). Result 0: not a
+// from the last to the first, so each is put in front), as the standard
+// engine does; an entry shorter than 32 bytes is none. Result 0: not a
 // long-name entry (Checksum reset to -1); 1: first piece of a new name
 // (LongName emptied first); 2: a further piece with the same checksum.
 std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum);
-
-// One row of the event log: the message, its picture and the time
-// "hh:nn:ss". A null log takes nothing.
-void AddLogEvent(platform::IEventLog* log, const std::string& msg, std::uint8_t imageIndex);
-
-// A DOS date and time as days since 30 December 1899; date and time both 0
-// give 0 and True; a field out of range gives False with Value untouched, a
-// day that does not exist False with Value 0.
-bool FatDateTimeToDateTime(std::uint16_t date, std::uint16_t time, double& value);
-
-// Whether the logical drive of that letter is ready; raises for a
-// character that is not a letter.
-bool IsDriveValid(char drive);
 
 // The deep scan's test of one sector: the 0xAA55 mark at 510 and a file
 // system that DetectFileSystem knows. On success the file system, the
@@ -107,7 +86,7 @@ extern platform::IEventLog* EventLogView;
 // A FAT directory entry found by the listing. TPhysMidEntry32 is the same
 // record, allocated by the FAT32 variant of the directory parse.
 struct TPhysMidEntry {
-    DataStruc::TFatDirEntry DirEntry;
+    TFatDirEntry DirEntry{};
     std::string LongName;
     std::uint32_t DirSector = 0;   // first sector of the found directory it was read from
     std::uint32_t DirCluster = 0;  // that directory's own cluster (2 for a root)
@@ -216,13 +195,60 @@ public:
     void Stop();
     void ClearAbort();
 
+    // Browse, search and recovery (DataStrucRecover.cpp, DataStrucSearch.cpp)
+    // on CurPartition. Entry is a tntfsfilerecord of NtfsEntries for Kind 3
+    // (NTFS), else a TPhysMidEntry of FatEntries; in the recoveries Kind 2
+    // also means FAT32 cluster numbers.
+    bool ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer);
+    bool FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last);
+    bool FindNtfsChildRange(const std::vector<std::unique_ptr<tntfsfilerecord>>& list, std::int64_t parentNo,
+                            std::int32_t& first, std::int32_t& last);
+    bool SearchEntries(TFsType kind, const std::string& masks, bool caseSensitive, std::uint8_t dateKind,
+                       double dateFrom, double dateTo, std::int64_t sizeFrom, std::int64_t sizeTo,
+                       std::int64_t folderKey);
+    // Result 1: the user stopped the copy (the caller ends its batch); 0 in
+    // every other case.
+    int RecoverFile(const void* entry, TFsType kind, const std::string& targetDir, platform::IProgressBar* progressBar,
+                    platform::IStatusPanel* statusPanel);
+    int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
+                      platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // The run list of a compressed file into the stream, unit by unit;
+    // False on a failed read or a short write (stream.ShortWrite() tells).
+    bool WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize);
+
+    // Bounds of the folder recovery: how deep folders nest (a Windows path
+    // of 260 characters holds at most 130 levels of one-letter names) and
+    // how often one found directory is written in one recovery.
+    static constexpr std::size_t kMaxFolderDepth = 130;
+    static constexpr std::uint32_t kMaxDirectoryVisits = 8;
+
 private:
     struct TableWalk;
     bool WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached);
     PPartiEntry AddNode(std::unique_ptr<TPartiEntry> node);
     void ClearFatListing(TPartiEntry& node);
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
+    int RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir, platform::IProgressBar* progressBar);
+    int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+                       platform::IProgressBar* progressBar);
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // The first sector of a FAT cluster by the estimated layout; none when
+    // the layout is unknown or the sector does not exist.
+    std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;
+    std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn) const;
+
+    // Found directories (by first sector) on the path of the folder
+    // recovery in progress, and how often each was entered during it.
+    std::vector<std::uint32_t> recoverPath_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> recoverVisits_;
 };
+
+// The name a found FAT entry is shown, searched and recovered under: its
+// long name, or the 8.3 name trimmed of blanks and control characters.
+std::string PhysEntryDisplayName(const TPhysMidEntry& entry);
+// Its first cluster: the low word, with the high word for FAT32.
+std::uint32_t PhysEntryFirstCluster(const TPhysMidEntry& entry, bool fat32);
 
 class TPhysicalDriveList {
 public:

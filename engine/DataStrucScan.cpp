@@ -50,7 +50,7 @@ void RewriteField(std::array<std::uint8_t, N>& field, bool capitalise) {
 // Short names without a long name: Windows 9x stored FAT12/16 names in
 // capitals, which the listing shows capitalised; the NTRes case bits of
 // Windows NT ask for lower case.
-void ApplyCaseRule(DataStruc::TFatDirEntry& e, bool fat32) {
+void ApplyCaseRule(TFatDirEntry& e, bool fat32) {
     if (!fat32 && e.NTRes == 0) {
         RewriteField(e.Name, true);
         RewriteField(e.Ext, false);
@@ -239,7 +239,7 @@ bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
                 pending = accumulator;
                 accumulator.clear();
                 if (raw[0] != 0xE5 && name.empty()) break;
-                const auto e = r.Struct<DataStruc::TFatDirEntry>(i * 32).value();
+                const auto e = r.Struct<TFatDirEntry>(i * 32).value();
                 double v = 0;
                 // Dates that do not convert, or attribute bits above the
                 // archive bit, mean the data that follows is no directory.

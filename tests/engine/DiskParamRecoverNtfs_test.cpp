@@ -3,12 +3,8 @@
 // resident, one- and many-cluster, fragmented, attribute-list, sparse and
 // LZNT1-compressed files, present and deleted.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -123,24 +119,15 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
     for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {
         tntfsfilerecord* r = Record(Entry(path).record);
         ASSERT_NE(r, nullptr);
-        const rlim_t half = static_cast<rlim_t>(Entry(path).size / 2);
+        const auto half = static_cast<std::uint64_t>(Entry(path).size / 2);
         ASSERT_GT(half, 1000u) << path;
-        const std::string report = dir_.Path() + "/report.txt";
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            rlimit limit{half, half};
-            setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string report = vt::test::InChildWithFileLimit(half, [&] {
             engine_->RecoverFile(r, "out.bin", dir_.Path(), &status_, &log_);
-            std::ofstream out(report);
-            for (const auto& row : log_.rows) out << row.caption << "|" << row.imageIndex << "\n";
-            out.close();
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status)) << path;
-        EXPECT_EQ(vt::test::ReadTextFile(report), "out.bin:  无法写入目标驱动器|2\n") << path;
+            std::string out;
+            for (const auto& row : log_.rows) out += row.caption + "|" + std::to_string(row.imageIndex) + "\n";
+            return out;
+        });
+        EXPECT_EQ(report, "out.bin:  无法写入目标驱动器|2\n") << path;
     }
 }
 

@@ -1,12 +1,8 @@
 // The standard engine's recovery of FAT files and folders, compared byte
 // for byte with the files the fixture script put on the volumes.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -18,14 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// What `yes NAME | head -c SIZE` gives: the fixture's file contents.
-Bytes Original(const std::string& name, std::size_t size) {
-    Bytes b;
-    const std::string line = name + "\n";
-    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
-    b.resize(size);
-    return b;
-}
+// The fixture's file contents.
+Bytes Original(const std::string& name, std::size_t size) { return vt::test::YesContent(name, size); }
 
 std::string PathOf(const TMidEntry& e) {
     std::string path = GetEntryDisplayName(e);
@@ -159,23 +149,13 @@ TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
     const bool fat32 = drive_->FsType == vt::fsFat32;
     TMidEntry* e = Find(fat32 ? "SEVERAL.BIN" : "Several.bin");
     ASSERT_NE(e, nullptr);
-    const std::string report = dir_.Path() + "/report.txt";
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        rlimit limit{ClusterBytes() + 10, ClusterBytes() + 10};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string report = vt::test::InChildWithFileLimit(ClusterBytes() + 10, [&] {
         const bool ok = engine_->RecoverFile(e, "SEVERAL.BIN", dir_.Path(), &status_, &log_);
-        std::ofstream out(report);
-        out << ok << "\n";
-        for (const auto& r : log_.rows) out << r.caption << "|" << r.imageIndex << "\n";
-        out.close();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(vt::test::ReadTextFile(report), "0\nSEVERAL.BIN:  无法写入目标驱动器|2\n");
+        std::string out = std::to_string(ok) + "\n";
+        for (const auto& r : log_.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
+        return out;
+    });
+    EXPECT_EQ(report, "0\nSEVERAL.BIN:  无法写入目标驱动器|2\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatRecovery, ::testing::Values("recover12.img", "recover16.img", "recover32.img"),

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -22,6 +24,32 @@ void InstallProfile(const std::string& profileText) {
     platform::Machine::Install(platform::Machine::FromProfileText(text, VT_IMAGE_DIR));
 }
 
+std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "<child failed>";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rlimit limit{limitBytes, limitBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string text = body();
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = write(fds[1], text.data() + done, text.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; pid > 0 && (n = read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return "<child failed>";
+    return text;
+}
+
 std::uint64_t FileChecksum(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
@@ -35,6 +63,14 @@ std::uint64_t FileChecksum(const std::string& path) {
         }
     }
     return h;
+}
+
+std::vector<std::uint8_t> YesContent(const std::string& name, std::size_t size) {
+    std::vector<std::uint8_t> b;
+    const std::string line = name + "\n";
+    while (b.size() < size) b.insert(b.end(), line.begin(), line.end());
+    b.resize(size);
+    return b;
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ void InstallProfile(const std::string& profileText);
 // 64-bit FNV-1a over a whole file: before/after checks that nothing wrote it.
 std::uint64_t FileChecksum(const std::string& path);
 
+// What `yes NAME | head -c SIZE` gives: the contents of the files of the
+// FAT recovery fixture.
+std::vector<std::uint8_t> YesContent(const std::string& name, std::size_t size);
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 
@@ -39,6 +44,11 @@ public:
 private:
     std::string path_;
 };
+
+// Runs body in a forked child whose files may grow to at most limitBytes
+// (a full target drive: writes past it fall short) and returns the text
+// body returned there; "<child failed>" when the child did not exit.
+std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<std::string()>& body);
 
 // Runs a shell command, returns its exit status; output to out when given.
 int RunCommand(const std::string& command, std::string* out = nullptr);

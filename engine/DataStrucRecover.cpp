@@ -1,0 +1,338 @@
+// Recovery of found files and FAT folders of a scanned node into a target
+// folder, and the walk over the run list of a compressed NTFS file.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <system_error>
+
+#include "DataStruc.h"
+#include "DataStrucShared.h"
+#include "Lznt1.h"
+
+namespace {
+
+using namespace DataStruc::detail;
+
+const std::string kFailed = " - 恢复失败";
+const std::string kShortWrite = " - 无法写入目录驱动器，恢复失败。";
+const std::string kStopped = "恢复进程被用户中止";
+
+// FAT files are read in requests of 100 sectors into one buffer.
+constexpr std::uint32_t kFatChunkSectors = 100;
+// The sector count limit of one ReadDiskSectors request.
+constexpr std::int64_t kMaxRequestSectors = 65535;
+
+// The drive handle of one operation, closed on every way out.
+class DiskHandle {
+public:
+    explicit DiskHandle(::DriveNo drive) : h_(OpenDiskHandle(drive)), drive_(drive) {}
+    ~DiskHandle() {
+        if (Valid()) win::CloseHandle(h_);
+    }
+    DiskHandle(const DiskHandle&) = delete;
+    DiskHandle& operator=(const DiskHandle&) = delete;
+    bool Valid() const { return h_ != win::INVALID_HANDLE_VALUE; }
+    // Count sectors from Lba into the buffer, in requests the driver takes;
+    // true only when every byte arrived.
+    bool Read(std::int64_t lba, std::int64_t count, std::uint8_t* buffer) const {
+        while (count > 0) {
+            const auto n = static_cast<std::uint16_t>(std::min(count, kMaxRequestSectors));
+            std::uint32_t bytesRead = 0;
+            if (!ReadDiskSectors(h_, n, buffer, lba, bytesRead, drive_) || bytesRead < n * 512u) return false;
+            buffer += n * 512u;
+            lba += n;
+            count -= n;
+        }
+        return true;
+    }
+
+private:
+    win::HANDLE h_;
+    ::DriveNo drive_;
+};
+
+// The progress bar back at 0 and the status panel emptied when one file is
+// done, whichever way it ends.
+struct FileDone {
+    platform::IProgressBar* bar = nullptr;
+    platform::IStatusPanel* panel = nullptr;
+    bool resetBar = false;
+    ~FileDone() {
+        if (resetBar) SetProgress(bar, 0);
+        if (panel) panel->SetText("");
+    }
+};
+
+void LogError(const std::string& text) { DataStruc::AddLogEvent(EventLogView, text, kLogError); }
+
+// The message of the class library's file-creation error, with the
+// system's reason.
+std::string CreateFailure(const std::string& path) {
+    return "Cannot create file \"" + path + "\". " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize) {
+    PPartiEntry node = CurPartition;
+    if (!node || node->NtfsSectorsPerCluster <= 0) return false;
+    DiskHandle disk(node->DriveNo);
+    if (!disk.Valid()) return false;
+    const std::int64_t spc = node->NtfsSectorsPerCluster;
+    vt::CompressedRunSource source;
+    source.bytesPerCluster = static_cast<std::uint32_t>(spc * 512);
+    source.readClusters = [&](std::int64_t lcn, std::int64_t clusters, std::uint8_t* buffer) {
+        const auto first = NtfsClusterSector(lcn);
+        const auto count = vt::CheckedMul<std::int64_t>(clusters, spc);
+        return first && count && disk.Read(*first, *count, buffer);
+    };
+    // The window stays responsive; a stop is not looked at until the next
+    // file that is copied cluster by cluster.
+    source.beforeRun = [] {
+        platform::ProcessMessages();
+        return true;
+    };
+    return vt::WriteCompressedRuns(stream, runs, fileSize, source) == vt::RunWalkResult::Done;
+}
+
+int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const std::string& targetDir,
+                                platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    if (!CurPartition || !entry) return 0;
+    FileDone done{progressBar, statusPanel};
+    if (kind == vt::fsNtfs) {
+        const auto& rec = *static_cast<const tntfsfilerecord*>(entry);
+        if (statusPanel) statusPanel->SetText(" " + rec.Name);
+        return RecoverNtfsFile(rec, targetDir, progressBar);
+    }
+    const auto& e = *static_cast<const TPhysMidEntry*>(entry);
+    if (statusPanel) statusPanel->SetText(" " + PhysEntryDisplayName(e));
+    return RecoverFatFile(e, kind, targetDir, progressBar);
+}
+
+int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir,
+                                    platform::IProgressBar* progressBar) {
+    const std::string& name = rec.Name;
+    const std::string target = MakeUniqueFileName(name, targetDir);
+    if (rec.DataSize == 0) {
+        vt::TFileStream out(target);
+        if (!out.Valid()) LogError(CreateFailure(target));
+        return 0;
+    }
+    // A negative size comes from a damaged record: there is nothing to
+    // count clusters or progress against.
+    if (rec.DataSize < 0) {
+        LogError(name + kFailed);
+        return 0;
+    }
+    DiskHandle disk(CurPartition->DriveNo);
+    if (!disk.Valid()) return 0;
+    FileDone barReset{progressBar, nullptr, true};
+
+    // The record is read again from the drive: a record that no longer
+    // reads, or that has no $DATA although the listing gave it a size, has
+    // nothing to write.
+    std::array<std::uint8_t, kMftRecordSize> record{};
+    TAttribute data;
+    if (!disk.Read(rec.RecordSector, 2, record.data())) {
+        LogError(name + kFailed);
+        return 0;
+    }
+    TAttribute list;
+    if (GetRecordAttribute(record, kAttrAttributeList, list) || !GetRecordAttribute(record, kAttrData, data)) {
+        LogError(name + kFailed);
+        return 0;
+    }
+
+    if (data.Resident) {
+        vt::TFileStream out(target);
+        if (!out.Valid()) {
+            LogError(CreateFailure(target));
+            return 0;
+        }
+        const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
+        if (out.Write(data.Data.data(), n) != n) LogError(name + kShortWrite);
+        return 0;
+    }
+
+    trunlist runs;
+    if (!DecodeRunList(data.Data, runs)) return 0;
+    const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
+    if (spc <= 0) {
+        // No cluster size: the listing has not voted on this node.
+        LogError(name + kFailed);
+        return 0;
+    }
+    const std::int64_t cb = spc * 512;
+    const std::int64_t clusters = rec.DataSize / cb + (rec.DataSize % cb != 0 ? 1 : 0);
+    vt::TFileStream out(target);
+    if (!out.Valid()) {
+        LogError(CreateFailure(target));
+        return 0;
+    }
+
+    if ((rec.FileName.FileAttributes.get() & kFileAttrCompressed) != 0) {
+        if (!WriteNtfsRuns(out, runs, rec.DataSize)) LogError(name + (out.ShortWrite() ? kShortWrite : kFailed));
+        return 0;
+    }
+
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(cb));
+    std::int64_t written = 0;
+    for (const TDataRun& run : runs) {
+        const std::uint32_t length = static_cast<std::uint32_t>(run.Length);
+        for (std::uint32_t k = 0; k < length && written < clusters; ++k) {
+            platform::ProcessMessages();
+            if (Aborted) {
+                out.Close();
+                ClearAbort();
+                DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
+                return 1;
+            }
+            std::int64_t bytes = cb;
+            if (written + 1 == clusters && rec.DataSize % cb != 0) bytes = rec.DataSize % cb;
+            std::size_t put = 0;
+            if (run.Lcn == 0) {
+                put = out.WriteZeros(static_cast<std::uint64_t>(bytes)) ? static_cast<std::size_t>(bytes) : 0;
+            } else {
+                const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
+                const auto sector = lcn ? NtfsClusterSector(*lcn) : std::nullopt;
+                if (!sector || !disk.Read(*sector, spc, buffer.data())) {
+                    LogError(name + kFailed);
+                    return 0;
+                }
+                put = out.Write(buffer.data(), static_cast<std::size_t>(bytes));
+            }
+            if (put != static_cast<std::size_t>(bytes)) {
+                out.Close();
+                LogError(name + kShortWrite);
+                return 0;
+            }
+            ++written;
+            SetProgress(progressBar, 100.0 * static_cast<double>(out.Size()) / static_cast<double>(rec.DataSize));
+        }
+    }
+    return 0;
+}
+
+int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+                                   platform::IProgressBar* progressBar) {
+    const std::string name = PhysEntryDisplayName(entry);
+    const std::uint32_t size = entry.DirEntry.FileSize.get();
+    const std::uint64_t sectors = (static_cast<std::uint64_t>(size) + 511) / 512;
+    DiskHandle disk(CurPartition->DriveNo);
+    if (!disk.Valid()) return 0;
+    FileDone barReset{progressBar, nullptr, true};
+    const auto startSector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    // A file with data needs a place for its first cluster: without a
+    // cluster size or a cluster 2 the listing cannot tell where it lies.
+    if (sectors > 0 && !startSector) {
+        LogError(name + kFailed);
+        return 0;
+    }
+    int result = 0;
+    try {
+        const std::string target = MakeUniqueFileName(name, targetDir);
+        vt::TFileStream out(target);
+        if (!out.Valid()) {
+            LogError(CreateFailure(target));
+            return 0;
+        }
+        std::vector<std::uint8_t> buffer(kFatChunkSectors * 512);
+        std::int64_t start = startSector.value_or(0);
+        std::uint64_t remaining = sectors;
+        while (remaining > 0) {
+            platform::ProcessMessages();
+            SetProgress(progressBar, 100.0 * static_cast<double>(sectors - remaining) / static_cast<double>(sectors));
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, remaining));
+            if (!disk.Read(start, n, buffer.data())) {
+                LogError(name + kFailed);
+                return 0;
+            }
+            if (out.Write(buffer.data(), n * 512u) != n * 512u) {
+                LogError(name + kShortWrite);
+                return 0;
+            }
+            start += n;
+            remaining -= n;
+            if (Aborted) {
+                ClearAbort();
+                DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
+                result = 1;
+                break;
+            }
+        }
+        SetProgress(progressBar, 100);
+        // Cuts the surplus of the last sector; after a stop the file gets
+        // its full size all the same.
+        if (!out.SetSize(size)) LogError(name + kShortWrite);
+    } catch (const std::exception& e) {
+        LogError(e.what());
+    }
+    return result;
+}
+
+int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
+                                  platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    if (!CurPartition || !entry) return 0;
+    const bool outermost = recoverPath_.empty();
+    if (outermost) recoverVisits_.clear();
+    struct PathReset {
+        TPhysicalDrive* d;
+        bool outermost;
+        ~PathReset() {
+            if (outermost) {
+                d->recoverPath_.clear();
+                d->recoverVisits_.clear();
+            }
+        }
+    } reset{this, outermost};
+    return RecoverFolderLevel(*entry, kind, targetDir, progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+                                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    const std::string name = PhysEntryDisplayName(entry);
+    std::int32_t first = -1, last = -1;
+    const auto sector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const bool placed = sector && *sector <= 0xFFFFFFFFll;
+    const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
+    if (placed) FindFatChildRange(dirSector, first, last);
+
+    const std::string newDir = MakeUniqueFileName(name, targetDir);
+    if (::mkdir(newDir.c_str(), 0755) != 0)
+        throw std::system_error(errno, std::generic_category(), "I/O error: \"" + newDir + "\"");
+    if (first == -1 || last == -1) return 0;
+
+    // A damaged or reused directory cluster can hold entries that lead back
+    // to a folder still being written, or many entries that share one
+    // directory: such a folder is created, but its directory is not written
+    // into it again.
+    if (std::find(recoverPath_.begin(), recoverPath_.end(), dirSector) != recoverPath_.end() ||
+        recoverPath_.size() >= kMaxFolderDepth)
+        return 0;
+    auto visit = std::find_if(recoverVisits_.begin(), recoverVisits_.end(),
+                              [&](const auto& v) { return v.first == dirSector; });
+    if (visit == recoverVisits_.end()) {
+        recoverVisits_.emplace_back(dirSector, 0);
+        visit = recoverVisits_.end() - 1;
+    }
+    if (++visit->second > kMaxDirectoryVisits) return 0;
+
+    recoverPath_.push_back(dirSector);
+    struct Pop {
+        std::vector<std::uint32_t>& path;
+        ~Pop() { path.pop_back(); }
+    } pop{recoverPath_};
+    int result = 0;
+    for (std::int32_t i = first; i <= last; ++i) {
+        const TPhysMidEntry* child = CurPartition->FatEntries[static_cast<std::size_t>(i)].get();
+        if (IsFatFile(child->DirEntry))
+            result = RecoverFile(child, kind, newDir, progressBar, statusPanel);
+        else
+            result = RecoverFolderLevel(*child, kind, newDir, progressBar, statusPanel);
+        if (result == 1) break;
+    }
+    return result;
+}

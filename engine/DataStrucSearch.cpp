@@ -1,0 +1,196 @@
+// Browsing the listings of a scanned node: the first bytes of a found file
+// for the hex view, the entries of one found folder, and the search over
+// the found entries.
+#include <algorithm>
+#include <exception>
+
+#include "DataStruc.h"
+#include "DataStrucShared.h"
+#include "filetime.h"
+
+namespace {
+
+using namespace DataStruc::detail;
+
+// Lower case in the letters A to Z only.
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+std::string PhysEntryDisplayName(const TPhysMidEntry& entry) {
+    if (!entry.LongName.empty()) return entry.LongName;
+    const auto& d = entry.DirEntry;
+    const std::string name = TrimControls(std::string(d.Name.begin(), d.Name.end()));
+    const std::string ext = TrimControls(std::string(d.Ext.begin(), d.Ext.end()));
+    return ext.empty() ? name : name + "." + ext;
+}
+
+std::uint32_t PhysEntryFirstCluster(const TPhysMidEntry& entry, bool fat32) {
+    const std::uint32_t lo = entry.DirEntry.FstClusLO.get();
+    return fat32 ? (static_cast<std::uint32_t>(entry.DirEntry.FstClusHI.get()) << 16) + lo : lo;
+}
+
+std::optional<std::int64_t> TPhysicalDrive::FatClusterSector(std::uint32_t cluster) const {
+    // 0x7FFFFFFF: the listing found no cluster 2; a cluster size of 0 or
+    // less: the estimate from two directories failed (fewer sectors than
+    // clusters between them). Either way no cluster can be placed.
+    if (!CurPartition || CurPartition->SectorsPerCluster <= 0 || CurPartition->DataStart == 0x7FFFFFFF || cluster < 2)
+        return std::nullopt;
+    const std::int64_t s = (static_cast<std::int64_t>(cluster) - 2) * CurPartition->SectorsPerCluster +
+                           CurPartition->DataStart;
+    if (s < 0) return std::nullopt;
+    return s;
+}
+
+std::optional<std::int64_t> TPhysicalDrive::NtfsClusterSector(std::int64_t lcn) const {
+    if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0 || lcn < 0) return std::nullopt;
+    const auto s = vt::CheckedMul<std::int64_t>(lcn, CurPartition->NtfsSectorsPerCluster);
+    if (!s) return std::nullopt;
+    return vt::CheckedAdd<std::int64_t>(*s, CurPartition->FirstSector());
+}
+
+bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer) {
+    if (!CurPartition || !entry) return false;
+    const ::DriveNo drive = CurPartition->DriveNo;
+    win::HANDLE h = OpenDiskHandle(drive);
+    if (h == win::INVALID_HANDLE_VALUE) return false;
+    struct Closer {
+        win::HANDLE h;
+        ~Closer() { win::CloseHandle(h); }
+    } closer{h};
+    std::uint32_t bytesRead = 0;
+    if (kind == vt::fsNtfs) {
+        const auto* rec = static_cast<const tntfsfilerecord*>(entry);
+        if (rec->DataLcn < 0) {
+            std::array<std::uint8_t, kMftRecordSize> record{};
+            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size())
+                return false;
+            buffer.fill(0);
+            TAttribute data;
+            if (GetRecordAttribute(record, kAttrData, data) && data.Resident) {
+                const std::size_t n =
+                    std::min<std::size_t>({data.Resident->ValueLength.get(), data.Data.size(), buffer.size()});
+                std::copy_n(data.Data.begin(), n, buffer.begin());
+            }
+            return true;
+        }
+        const auto sector = NtfsClusterSector(rec->DataLcn);
+        return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
+    }
+    const auto* e = static_cast<const TPhysMidEntry*>(entry);
+    const auto sector = FatClusterSector(PhysEntryFirstCluster(*e, CurPartition->FatType == vt::fsFat32));
+    return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
+}
+
+bool TPhysicalDrive::FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last) {
+    try {
+        first = last = -1;
+        if (!CurPartition) return false;
+        const auto& list = CurPartition->FatEntries;
+        const bool found = vt::FindKeyRange(
+            static_cast<std::int32_t>(list.size()), dirSector,
+            [&](std::int32_t i) { return list[static_cast<std::size_t>(i)]->DirSector; }, first, last);
+        if (!found) first = last = -1;
+        return found;
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+        return false;
+    }
+}
+
+bool TPhysicalDrive::FindNtfsChildRange(const std::vector<std::unique_ptr<tntfsfilerecord>>& list,
+                                        std::int64_t parentNo, std::int32_t& first, std::int32_t& last) {
+    try {
+        first = last = -1;
+        auto GetParentRefAt = [&](std::int32_t i) {
+            return FileRefToInt64(list[static_cast<std::size_t>(i)]->FileName.ParentRef);
+        };
+        const bool found = vt::FindKeyRange(static_cast<std::int32_t>(list.size()), parentNo, GetParentRefAt, first, last);
+        if (!found) first = last = -1;
+        return found;
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+        return false;
+    }
+}
+
+bool TPhysicalDrive::SearchEntries(TFsType kind, const std::string& masks, bool caseSensitive, std::uint8_t dateKind,
+                                   double dateFrom, double dateTo, std::int64_t sizeFrom, std::int64_t sizeTo,
+                                   std::int64_t folderKey) {
+    try {
+        PPartiEntry node = CurPartition;
+        if (!node) return true;
+        const bool ntfs = kind == vt::fsNtfs;
+        if (ntfs) node->NtfsFound.clear();
+        else node->FatFound.clear();
+
+        std::int32_t first = 0;
+        std::int32_t last = static_cast<std::int32_t>(ntfs ? node->NtfsEntries.size() : node->FatEntries.size()) - 1;
+        if (folderKey != -1) {
+            const bool any = ntfs ? FindNtfsChildRange(node->NtfsEntries, folderKey, first, last)
+                                  : FindFatChildRange(static_cast<std::uint32_t>(folderKey), first, last);
+            if (!any) return true;
+        }
+
+        // A comma separates two masks; blanks beside it belong to them, and
+        // a comma at the end adds no mask.
+        std::vector<std::string> maskList;
+        for (std::size_t start = 0; start < masks.size();) {
+            const std::size_t comma = masks.find(',', start);
+            const std::string mask = masks.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            maskList.push_back(caseSensitive ? mask : LowerAscii(mask));
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+
+        for (std::int32_t i = first; i <= last; ++i) {
+            std::string name;
+            double date = 0;
+            std::int64_t size = 0;
+            void* item = nullptr;
+            if (ntfs) {
+                tntfsfilerecord* e = node->NtfsEntries[static_cast<std::size_t>(i)].get();
+                item = e;
+                if (!masks.empty()) name = e->Name;
+                if (dateFrom != 0) {
+                    const std::uint64_t t = dateKind == 0   ? e->FileName.CreationTime.get()
+                                            : dateKind == 1 ? e->FileName.ModificationTime.get()
+                                                            : e->FileName.AccessTime.get();
+                    date = FileTimeToDateTime(t);
+                }
+                size = e->DataSize;
+            } else {
+                TPhysMidEntry* e = node->FatEntries[static_cast<std::size_t>(i)].get();
+                item = e;
+                if (!masks.empty()) name = PhysEntryDisplayName(*e);
+                if (dateFrom != 0) {
+                    const auto& d = e->DirEntry;
+                    bool ok;
+                    if (dateKind == 0) ok = FatDateTimeToDateTime(d.CrtDate.get(), d.CrtTime.get(), date);
+                    else if (dateKind == 1) ok = FatDateTimeToDateTime(d.WrtDate.get(), d.WrtTime.get(), date);
+                    else ok = FatDateTimeToDateTime(d.LstAccDate.get(), 0, date);
+                    if (!ok) date = dateFrom;
+                }
+                size = e->DirEntry.FileSize.get();
+            }
+            bool pass = true;
+            if (!masks.empty()) {
+                const std::string n = caseSensitive ? name : LowerAscii(name);
+                pass = std::any_of(maskList.begin(), maskList.end(),
+                                   [&](const std::string& m) { return MatchFileMask(n, m); });
+            }
+            if (pass && dateFrom != 0) pass = dateFrom <= date && date <= dateTo;
+            if (pass && sizeFrom >= 0 && sizeTo >= 0) pass = sizeFrom <= size && size <= sizeTo;
+            if (!pass) continue;
+            if (ntfs) node->NtfsFound.push_back(static_cast<tntfsfilerecord*>(item));
+            else node->FatFound.push_back(static_cast<TPhysMidEntry*>(item));
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,748 @@
+// The advanced engine's preview, child ranges, search and recovery, on
+// volumes and disks that real tools built; recovered files are compared
+// byte for byte with what the fixture scripts wrote.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <map>
+
+#include "DataStruc.h"
+#include "NtfsManifest.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+#include "filetime.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using vt::test::NtfsManifestEntry;
+
+const std::string kFailed = " - 恢复失败";
+const std::string kShortWrite = " - 无法写入目录驱动器，恢复失败。";
+const std::string kStopped = "恢复进程被用户中止";
+
+// The fixture's file contents.
+Bytes Original(const std::string& name, std::size_t size) { return vt::test::YesContent(name, size); }
+
+// Every file under a folder by its path relative to it, with its contents.
+std::map<std::string, Bytes> Tree(const std::string& root) {
+    std::map<std::string, Bytes> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).string();
+        if (e.is_directory()) out[rel + "/"] = {};
+        else out[rel] = vt::test::ReadWholeFile(e.path().string());
+    }
+    return out;
+}
+
+// The drive of an image attached as logical drive E, scanned and listed.
+class ScannedVolume {
+public:
+    explicit ScannedVolume(const std::string& image, const std::string& extra = "") {
+        vt::test::InstallProfile("[logical.E]\nimage=" + image + "\n" + extra);
+        TDriveGeometry g;
+        g.DriveNo = -'E';
+        drive = std::make_unique<TPhysicalDrive>(g);
+        node = drive->Partitions[0].get();
+        platform::RecordingProgressBar bar;
+        EXPECT_TRUE(drive->ScanPartition(node, &bar));
+        drive->BuildFatList(&bar);
+        drive->BuildNtfsList(&bar);
+    }
+    std::unique_ptr<TPhysicalDrive> drive;
+    TPartiEntry* node = nullptr;
+};
+
+class AdvRecoverTest : public ::testing::Test {
+protected:
+    void SetUp() override { EventLogView = &log; }
+    void TearDown() override {
+        EventLogView = nullptr;
+        platform::SetMessagePump({});
+    }
+    std::vector<std::pair<std::string, int>> Rows() const {
+        std::vector<std::pair<std::string, int>> r;
+        for (const auto& row : log.rows) r.emplace_back(row.caption, row.imageIndex);
+        return r;
+    }
+    // A pump that asks for a stop the first time the copy processes messages.
+    void StopAtFirstMessage(TPhysicalDrive& d) {
+        platform::SetMessagePump([&d] { d.Aborted = true; }, std::chrono::milliseconds(0));
+    }
+    // Runs the recovery in a child whose files may grow to `limit` bytes;
+    // gives the child's result and log lines.
+    std::string WithFileLimit(std::uint64_t limit, const std::function<int()>& recover) {
+        return vt::test::InChildWithFileLimit(limit, [&] {
+            std::string out = std::to_string(recover()) + "\n";
+            for (const auto& r : log.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
+            return out;
+        });
+    }
+
+    platform::RecordingEventLog log;
+    platform::RecordingProgressBar bar;
+    platform::RecordingStatusPanel status;
+    platform::MessageBoxRecorder boxes;
+    vt::test::TempDir dir;
+};
+
+// ---------------------------------------------------------------------------
+// Child ranges
+
+struct RangeCase {
+    const char* name;
+    std::vector<std::uint32_t> keys;
+    std::uint32_t key;
+    std::int32_t first, last;
+    bool found;
+};
+
+class FatChildRange : public AdvRecoverTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(FatChildRange, BisectsTheSortedListing) {
+    TDriveGeometry g;
+    g.DriveNo = 0;
+    vt::test::InstallProfile("");
+    TPhysicalDrive d(g);
+    d.CurPartition = d.Partitions[0].get();
+    for (std::uint32_t k : GetParam().keys) {
+        auto e = std::make_unique<TPhysMidEntry>();
+        e->DirSector = k;
+        d.CurPartition->FatEntries.push_back(std::move(e));
+    }
+    std::int32_t first = 7, last = 7;
+    EXPECT_EQ(d.FindFatChildRange(GetParam().key, first, last), GetParam().found);
+    EXPECT_EQ(first, GetParam().first);
+    EXPECT_EQ(last, GetParam().last);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AdvRecover, FatChildRange,
+    ::testing::Values(RangeCase{"EmptyListing", {}, 5, -1, -1, false},
+                      RangeCase{"KeyThatNoEntryHas", {1, 2, 4, 8}, 5, -1, -1, false},
+                      RangeCase{"AllFiveHaveTheKey", {5, 5, 5, 5, 5}, 5, 0, 4, true},
+                      RangeCase{"MiddleRun", {1, 3, 3, 3, 9}, 3, 1, 3, true},
+                      RangeCase{"FirstAndLast", {1, 2, 3}, 1, 0, 0, true},
+                      RangeCase{"LastOnly", {1, 2, 3}, 3, 2, 2, true},
+                      RangeCase{"UnsignedOrder", {7, 0x80000000u, 0xFFFFFFFFu}, 0xFFFFFFFFu, 2, 2, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AdvRecoverTest, NtfsChildRangeIgnoresSequenceNumbers) {
+    std::vector<std::unique_ptr<tntfsfilerecord>> list;
+    for (std::uint64_t ref : {0x0001000000000005ull, 0x0002000000000009ull, 0x0007000000000009ull, 0x000000000000000Aull}) {
+        auto r = std::make_unique<tntfsfilerecord>();
+        r->FileName.ParentRef.set(ref);
+        list.push_back(std::move(r));
+    }
+    vt::test::InstallProfile("");
+    TDriveGeometry g;
+    TPhysicalDrive d(g);
+    std::int32_t first = 0, last = 0;
+    EXPECT_TRUE(d.FindNtfsChildRange(list, 9, first, last));
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(1, 2));
+    EXPECT_FALSE(d.FindNtfsChildRange(list, 6, first, last));
+    EXPECT_EQ(std::make_pair(first, last), std::make_pair(-1, -1));
+    EXPECT_FALSE(d.FindNtfsChildRange({}, 6, first, last));
+}
+
+// ---------------------------------------------------------------------------
+// NTFS volumes of the builder
+
+class NtfsVolume : public AdvRecoverTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        AdvRecoverTest::SetUp();
+        image_ = vt::test::ImagePath("ntfs-" + std::to_string(GetParam()) + ".img");
+        checksum_ = vt::test::FileChecksum(image_);
+        manifest_ = vt::test::ReadNtfsManifest("ntfs-" + std::to_string(GetParam()) + ".manifest");
+        vol_ = std::make_unique<ScannedVolume>(image_);
+        log.rows.clear();
+        ASSERT_EQ(vol_->node->NtfsSectorsPerCluster * 512, GetParam());
+    }
+    void TearDown() override {
+        vol_.reset();
+        AdvRecoverTest::TearDown();
+        EXPECT_EQ(vt::test::FileChecksum(image_), checksum_) << "the scanned image was written";
+    }
+    const NtfsManifestEntry& Manifest(const std::string& path) {
+        for (const auto& m : manifest_)
+            if (m.path == path) return m;
+        throw std::runtime_error("not in the manifest: " + path);
+    }
+    // The listed record of a manifest path: its name under its parent.
+    tntfsfilerecord* Record(const std::string& path) {
+        const NtfsManifestEntry& m = Manifest(path);
+        for (auto& r : vol_->node->NtfsEntries)
+            if (r->Name == m.Name() && FileRefToInt64(r->FileName.ParentRef) == m.parent) return r.get();
+        ADD_FAILURE() << "not listed: " << path;
+        return nullptr;
+    }
+    int Recover(const std::string& path) {
+        tntfsfilerecord* r = Record(path);
+        return r ? vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status) : -1;
+    }
+    Bytes Written(const std::string& name) { return vt::test::ReadWholeFile(dir.Path() + "/" + name); }
+    Bytes Content(const std::string& path) { return vt::test::NtfsContent(Manifest(path).content); }
+
+    std::string image_;
+    std::uint64_t checksum_ = 0;
+    std::vector<NtfsManifestEntry> manifest_;
+    std::unique_ptr<ScannedVolume> vol_;
+};
+
+TEST_P(NtfsVolume, EveryFileComesBackByteForByte) {
+    // Resident, one and several clusters, fragmented, sparse, compressed
+    // (every kind of unit), present and deleted.
+    int checked = 0;
+    for (const auto& m : manifest_) {
+        if (m.folder || m.path == "/attrlist.bin") continue;
+        SCOPED_TRACE(m.path);
+        tntfsfilerecord* r = Record(m.path);
+        if (!r) continue;
+        vt::test::TempDir out;
+        EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, out.Path(), &bar, &status), 0);
+        EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + m.Name()), vt::test::NtfsContent(m.content));
+        ++checked;
+        for (const auto& row : log.rows) ADD_FAILURE() << row.caption;
+        log.rows.clear();
+    }
+    EXPECT_GT(checked, 60);
+    // The bar goes back to 0 and the panel is emptied after every file.
+    EXPECT_EQ(bar.Position(), 0);
+    EXPECT_EQ(status.Text(), "");
+}
+
+TEST_P(NtfsVolume, ProgressAndStatusFollowTheFile) {
+    ASSERT_EQ(Recover("/multi.bin"), 0);
+    EXPECT_EQ(status.texts.front(), " multi.bin");
+    ASSERT_GE(bar.positions.size(), 2u);
+    EXPECT_EQ(bar.positions[bar.positions.size() - 2], 100);
+    EXPECT_EQ(bar.positions.back(), 0);
+}
+
+TEST_P(NtfsVolume, NameCollisionsGetNumberedSuffixes) {
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Recover("/Documents/report.doc"), 0);
+    const Bytes want = Content("/Documents/report.doc");
+    for (const char* n : {"report.doc", "report_1.doc", "report_2.doc"}) EXPECT_EQ(Written(n), want) << n;
+}
+
+TEST_P(NtfsVolume, RecordWithAttributeListFailsWithoutAFile) {
+    EXPECT_EQ(Recover("/attrlist.bin"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"attrlist.bin" + kFailed, 1}}));
+    EXPECT_FALSE(fs::exists(dir.Path() + "/attrlist.bin"));
+}
+
+TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
+    tntfsfilerecord unreadable = *Record("/multi.bin");
+    unreadable.RecordSector = 1LL << 40;
+    tntfsfilerecord folder = *Record("/Documents");
+    folder.DataSize = 100;  // a size with no $DATA in the record behind it
+    tntfsfilerecord negative = *Record("/readme.txt");
+    negative.DataSize = -1;
+    auto& d = *vol_->drive;
+    EXPECT_EQ(d.RecoverFile(&unreadable, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(d.RecoverFile(&folder, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(d.RecoverFile(&negative, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
+                          {"multi.bin" + kFailed, 1}, {"Documents" + kFailed, 1}, {"readme.txt" + kFailed, 1}}));
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+}
+
+TEST_P(NtfsVolume, DataThatCannotBeReadFailsTheFile) {
+    // The data clusters of a plain and of a compressed file become
+    // unreadable after the scan: each file fails with its log line and
+    // keeps what was written before.
+    const std::int64_t spc = vol_->node->NtfsSectorsPerCluster;
+    std::string ranges;
+    for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {
+        const std::int64_t s = Record(path)->DataLcn * spc;
+        ranges += (ranges.empty() ? "" : ",") + std::to_string(s) + "-" + std::to_string(s + spc - 1);
+    }
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + ranges + "\n");
+    EXPECT_EQ(Recover("/multi.bin"), 0);
+    EXPECT_EQ(Recover("/Compressed/text.txt"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kFailed, 1}, {"text.txt" + kFailed, 1}}));
+    EXPECT_EQ(Written("multi.bin").size(), 0u);
+    EXPECT_EQ(bar.Position(), 0);
+}
+
+TEST_P(NtfsVolume, TargetThatCannotBeCreatedIsLogged) {
+    const std::string missing = dir.Path() + "/missing";
+    for (const char* path : {"/empty.txt", "/readme.txt", "/multi.bin", "/Compressed/tiny.txt"})
+        EXPECT_EQ(vol_->drive->RecoverFile(Record(path), vt::fsNtfs, missing, &bar, &status), 0) << path;
+    ASSERT_EQ(log.rows.size(), 4u);
+    for (const auto& row : log.rows) {
+        EXPECT_EQ(row.caption.rfind("Cannot create file \"" + missing + "/", 0), 0u) << row.caption;
+        EXPECT_EQ(row.imageIndex, 1);
+    }
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_P(NtfsVolume, EmptyFileWithoutOpeningTheDrive) {
+    tntfsfilerecord empty = *Record("/empty.txt");
+    empty.RecordSector = 1LL << 40;  // never read
+    EXPECT_EQ(vol_->drive->RecoverFile(&empty, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_TRUE(fs::exists(dir.Path() + "/empty.txt"));
+    EXPECT_EQ(fs::file_size(dir.Path() + "/empty.txt"), 0u);
+    EXPECT_TRUE(log.rows.empty());
+}
+
+TEST_P(NtfsVolume, StopDuringACopyKeepsWhatWasWritten) {
+    StopAtFirstMessage(*vol_->drive);
+    EXPECT_EQ(Recover("/multi.bin"), 1);
+    EXPECT_FALSE(vol_->drive->Aborted);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+    EXPECT_EQ(Written("multi.bin").size(), 0u);
+}
+
+TEST_P(NtfsVolume, StopDuringACompressedFileWaitsForTheNextCopy) {
+    StopAtFirstMessage(*vol_->drive);
+    EXPECT_EQ(Recover("/Compressed/mixed.bin"), 0);
+    EXPECT_EQ(Written("mixed.bin"), Content("/Compressed/mixed.bin"));
+    EXPECT_TRUE(vol_->drive->Aborted);
+    EXPECT_TRUE(log.rows.empty());
+    platform::SetMessagePump({});
+    EXPECT_EQ(Recover("/frag.bin"), 1);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+}
+
+TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
+    for (const char* path : {"/multi.bin", "/Compressed/text.txt", "/sparse.bin"}) {
+        SCOPED_TRACE(path);
+        tntfsfilerecord* r = Record(path);
+        ASSERT_NE(r, nullptr);
+        const std::string name = r->Name;
+        // The limit cuts the file in its first half.
+        const std::string report =
+            WithFileLimit(static_cast<std::uint64_t>(r->DataSize / 2), [&] { return vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status); });
+        EXPECT_EQ(report, "0\n" + name + kShortWrite + "|1\n");
+    }
+}
+
+TEST_P(NtfsVolume, PreviewOfResidentMultiClusterAndFolderRecords) {
+    auto& d = *vol_->drive;
+    std::array<std::uint8_t, 2048> buf{};
+    // Resident data: its bytes, then zeros.
+    buf.fill(0xCC);
+    ASSERT_TRUE(d.ReadFileHead(Record("/readme.txt"), vt::fsNtfs, buf));
+    Bytes want = Content("/readme.txt");
+    want.resize(2048, 0);
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), want);
+    // A folder record has no $DATA: zeros and True.
+    buf.fill(0xCC);
+    ASSERT_TRUE(d.ReadFileHead(Record("/Documents"), vt::fsNtfs, buf));
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), Bytes(2048, 0));
+    // Non-resident: four sectors from the first cluster.
+    ASSERT_TRUE(d.ReadFileHead(Record("/multi.bin"), vt::fsNtfs, buf));
+    want = Content("/multi.bin");
+    want.resize(2048);
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), want);
+}
+
+TEST_P(NtfsVolume, SearchByMasksDatesSizesAndFolder) {
+    auto& d = *vol_->drive;
+    auto names = [&] {
+        std::vector<std::string> n;
+        for (auto* r : vol_->node->NtfsFound) n.push_back(r->Name);
+        std::sort(n.begin(), n.end());
+        return n;
+    };
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "*.DOC,tiny*", false, 0, 0, 0, -1, -1, -1));
+    EXPECT_EQ(names(), (std::vector<std::string>{"old-draft.doc", "report.doc", "tiny.txt"}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "*.DOC", true, 0, 0, 0, -1, -1, -1));
+    EXPECT_TRUE(names().empty());
+    // Sizes in bytes, the whole of a range: report.doc's size alone.
+    const std::int64_t size = Manifest("/Documents/report.doc").size;
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "", false, 0, 0, 0, size, size, -1));
+    EXPECT_EQ(names(), (std::vector<std::string>{"report.doc"}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "", false, 0, 0, 0, size + 1, size + 1024, -1));
+    const auto others = names();
+    EXPECT_EQ(std::count(others.begin(), others.end(), "report.doc"), 0);
+    // Flat: the children of Documents, not those of its sub-folders.
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "", false, 0, 0, 0, -1, -1, Manifest("/Documents").record));
+    EXPECT_EQ(names(), (std::vector<std::string>{"Projects", "old-draft.doc", "report.doc"}));
+    // Dates: the modification time of report.doc alone.
+    const double t = FileTimeToDateTime(Record("/Documents/report.doc")->FileName.ModificationTime.get());
+    ASSERT_GT(t, 0);
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "*.doc", false, 1, t, t, -1, -1, -1));
+    const auto sameTime = names();
+    EXPECT_NE(std::find(sameTime.begin(), sameTime.end(), "report.doc"), sameTime.end());
+    // A folder without entries gives nothing.
+    ASSERT_TRUE(d.SearchEntries(vt::fsNtfs, "", false, 0, 0, 0, -1, -1, 999999));
+    EXPECT_TRUE(names().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ClusterSizes, NtfsVolume, ::testing::Values(512, 1024, 2048, 4096));
+
+// The NTFS partition of a disk: cluster sectors count from the partition's
+// first sector on the drive.
+TEST_F(AdvRecoverTest, NtfsPartitionOfAPhysicalDisk) {
+    const std::string image = vt::test::ImagePath("disk1.img");
+    const std::uint64_t before = vt::test::FileChecksum(image);
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TDriveGeometry g;
+    ASSERT_TRUE(GetPhysicalDriveGeometry(0, g));
+    TPhysicalDrive d(g);
+    TPartiEntry* ntfs = d.Partitions[12].get();
+    ASSERT_TRUE(d.ScanPartition(ntfs, &bar));
+    d.BuildFatList(&bar);
+    d.BuildNtfsList(&bar);
+    tntfsfilerecord* big = nullptr;
+    for (auto& r : ntfs->NtfsEntries)
+        if (r->Name == "big.bin") big = r.get();
+    ASSERT_NE(big, nullptr);
+    log.rows.clear();
+    EXPECT_EQ(d.RecoverFile(big, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_TRUE(log.rows.empty());
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/big.bin"), Bytes(70000, 'q'));
+    EXPECT_EQ(vt::test::FileChecksum(image), before);
+}
+
+// ---------------------------------------------------------------------------
+// FAT volumes of the recovery fixture
+
+class FatVolume : public AdvRecoverTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        AdvRecoverTest::SetUp();
+        image_ = vt::test::ImagePath(GetParam());
+        checksum_ = vt::test::FileChecksum(image_);
+        vol_ = std::make_unique<ScannedVolume>(image_);
+        log.rows.clear();
+        ASSERT_GT(vol_->node->SectorsPerCluster, 0);
+    }
+    void TearDown() override {
+        vol_.reset();
+        AdvRecoverTest::TearDown();
+        EXPECT_EQ(vt::test::FileChecksum(image_), checksum_) << "the scanned image was written";
+    }
+    bool Fat32() const { return vol_->node->FatType == vt::fsFat32; }
+    // A found entry by its display name, compared without case.
+    TPhysMidEntry* Entry(const std::string& name) {
+        auto lower = [](std::string s) {
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        for (auto& e : vol_->node->FatEntries)
+            if (lower(PhysEntryDisplayName(*e)) == lower(name)) return e.get();
+        return nullptr;
+    }
+    std::uint32_t ClusterBytes() const { return static_cast<std::uint32_t>(vol_->node->SectorsPerCluster) * 512; }
+    int RecoverFile(const TPhysMidEntry* e, const std::string& to) {
+        return vol_->drive->RecoverFile(e, vol_->node->FatType, to, &bar, &status);
+    }
+    int RecoverFolder(const TPhysMidEntry* e, const std::string& to) {
+        return vol_->drive->RecoverFolder(e, vol_->node->FatType, to, &bar, &status);
+    }
+    // A found folder for the directory that `file` was read from (what the
+    // window offers for every found directory), named `name`.
+    TPhysMidEntry FolderOf(const TPhysMidEntry& file, const std::string& name) {
+        TPhysMidEntry f = file;
+        f.DirEntry.Attr = 0x10;
+        f.DirEntry.FileSize.set(0);
+        f.DirEntry.FstClusLO.set(static_cast<std::uint16_t>(file.DirCluster));
+        f.DirEntry.FstClusHI.set(static_cast<std::uint16_t>(file.DirCluster >> 16));
+        f.LongName = name;
+        return f;
+    }
+    // The deleted folder Gone: its long-named file and its deleted
+    // sub-folder with a file of 700 bytes and an empty one (short names
+    // whose deletion mark becomes "@").
+    TPhysMidEntry Gone() { return FolderOf(*Entry("Deleted file.txt"), "Gone"); }
+    std::map<std::string, Bytes> GoneTree() {
+        return {{"gone/", {}},
+                {"gone/sub/", {}},
+                {"gone/sub/@nner.txt", Original("INNER.TXT", 700)},
+                {"gone/sub/@mpty.txt", {}},
+                {"gone/deleted file.txt", Original("Deleted file.txt", 2 * ClusterBytes() + 300)}};
+    }
+    std::map<std::string, Bytes> LowerNames(std::map<std::string, Bytes> in) {
+        std::map<std::string, Bytes> out;
+        for (auto& [k, v] : in) {
+            std::string l = k;
+            for (char& c : l) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            out[l] = std::move(v);
+        }
+        return out;
+    }
+
+    std::string image_;
+    std::uint64_t checksum_ = 0;
+    std::unique_ptr<ScannedVolume> vol_;
+};
+
+TEST_P(FatVolume, DeletedFolderTreeComesBack) {
+    const TPhysMidEntry gone = Gone();
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
+    EXPECT_EQ(LowerNames(Tree(dir.Path())), GoneTree());
+    EXPECT_TRUE(log.rows.empty());
+}
+
+TEST_P(FatVolume, NameCollisionsGetNumberedSuffixes) {
+    const TPhysMidEntry gone = Gone();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
+    for (const char* n : {"Gone", "Gone_1", "Gone_2"}) EXPECT_TRUE(fs::is_directory(dir.Path() + "/" + n)) << n;
+    EXPECT_EQ(RecoverFile(Entry("Deleted file.txt"), dir.Path()), 0);
+    EXPECT_EQ(RecoverFile(Entry("Deleted file.txt"), dir.Path()), 0);
+    EXPECT_TRUE(fs::exists(dir.Path() + "/Deleted file_1.txt"));
+}
+
+TEST_P(FatVolume, FoundNamesStayInsideTheTarget) {
+    vt::test::TempDir outer;
+    const std::string target = outer.Path() + "/target";
+    fs::create_directory(target);
+    TPhysMidEntry file = *Entry("Deleted file.txt");
+    file.LongName = "../escape.txt";
+    EXPECT_EQ(RecoverFile(&file, target), 0);
+    TPhysMidEntry up = Gone();
+    up.LongName = "..";
+    EXPECT_EQ(RecoverFolder(&up, target), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outer.Path()), fs::directory_iterator()), 1);
+    const auto tree = Tree(target);
+    EXPECT_TRUE(tree.count(".._escape.txt"));
+    EXPECT_TRUE(tree.count("_../"));
+}
+
+TEST_P(FatVolume, StopInTheMiddleOfACopyStillGivesTheFullSize) {
+    TPhysMidEntry big = *Entry("Deleted file.txt");
+    // 118 sectors: requests of 100 and 18.
+    big.DirEntry.FileSize.set(60000);
+    big.LongName = "big.bin";
+    StopAtFirstMessage(*vol_->drive);
+    EXPECT_EQ(RecoverFile(&big, dir.Path()), 1);
+    EXPECT_FALSE(vol_->drive->Aborted);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+    EXPECT_EQ(fs::file_size(dir.Path() + "/big.bin"), 60000u);
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100, 0}));
+}
+
+TEST_P(FatVolume, StopBetweenTheChildrenOfAFolder) {
+    // The stop is seen in the first file copied (in Sub); it ends Sub and
+    // then Gone: no later child is written.
+    const TPhysMidEntry gone = Gone();
+    StopAtFirstMessage(*vol_->drive);
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 1);
+    const auto tree = LowerNames(Tree(dir.Path()));
+    EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](const auto& kv) { return kv.first.back() != '/'; }), 1);
+    EXPECT_FALSE(tree.count("gone/deleted file.txt"));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+}
+
+TEST_P(FatVolume, DirectoryThatLeadsBackIsNotWrittenAgain) {
+    // Entries in Gone's directory whose cluster is Gone's own.
+    const TPhysMidEntry gone = Gone();
+    auto& list = vol_->node->FatEntries;
+    for (const char* n : {"Loop", "Loop again"}) {
+        auto loop = std::make_unique<TPhysMidEntry>(gone);
+        loop->LongName = n;
+        list.push_back(std::move(loop));
+    }
+    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a->DirSector < b->DirSector; });
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
+    auto want = GoneTree();
+    want["gone/loop/"] = {};
+    want["gone/loop again/"] = {};
+    EXPECT_EQ(LowerNames(Tree(dir.Path())), want);
+    // The next recovery starts with an empty path.
+    vt::test::TempDir again;
+    EXPECT_EQ(RecoverFolder(&gone, again.Path()), 0);
+    EXPECT_EQ(LowerNames(Tree(again.Path())), want);
+}
+
+TEST_P(FatVolume, DirectoryReachedThroughManyEntriesIsWrittenBoundedTimes) {
+    // Twenty more entries in Gone that name Sub's directory (a reused
+    // cluster): none leads back, but one directory is not written without
+    // end. Sub itself and the first of them get its files.
+    TPhysMidEntry* sub = Entry("Sub");
+    ASSERT_NE(sub, nullptr);
+    auto& list = vol_->node->FatEntries;
+    for (int i = 0; i < 20; ++i) {
+        auto f = std::make_unique<TPhysMidEntry>(*sub);
+        f->LongName = "s" + std::to_string(i);
+        list.push_back(std::move(f));
+    }
+    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a->DirSector < b->DirSector; });
+    const TPhysMidEntry gone = Gone();
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
+    const auto tree = LowerNames(Tree(dir.Path()));
+    std::size_t withFiles = 0, folders = 0;
+    for (const auto& [path, bytes] : tree) {
+        if (path.size() > 10 && path.compare(path.size() - 10, 10, "/@nner.txt") == 0) ++withFiles;
+        if (path.back() == '/') ++folders;
+    }
+    EXPECT_EQ(withFiles, TPhysicalDrive::kMaxDirectoryVisits);
+    EXPECT_EQ(folders, 2u + 20u);
+}
+
+TEST_P(FatVolume, FolderWhoseDirectoryWasNotFoundIsCreatedEmpty) {
+    TPhysMidEntry lost = Gone();
+    lost.DirEntry.FstClusLO.set(0xFFF0);
+    lost.DirEntry.FstClusHI.set(0);
+    EXPECT_EQ(RecoverFolder(&lost, dir.Path()), 0);
+    EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, Bytes>{{"Gone/", {}}}));
+}
+
+TEST_P(FatVolume, FolderThatCannotBeCreatedRaises) {
+    const TPhysMidEntry gone = Gone();
+    EXPECT_THROW(RecoverFolder(&gone, dir.Path() + "/missing/deeper"), std::exception);
+}
+
+TEST_P(FatVolume, LayoutWithoutClusterSizeWritesNothing) {
+    vol_->node->SectorsPerCluster = 0;
+    TPhysMidEntry inner = *Entry("Deleted file.txt");
+    inner.LongName = "inner.txt";
+    EXPECT_EQ(RecoverFile(&inner, dir.Path()), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"inner.txt" + kFailed, 1}}));
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+    std::array<std::uint8_t, 2048> buf{};
+    EXPECT_FALSE(vol_->drive->ReadFileHead(&inner, vt::fsFat16, buf));
+}
+
+TEST_P(FatVolume, FullTargetLogsTheShortWrite) {
+    TPhysMidEntry big = *Entry("Deleted file.txt");
+    big.DirEntry.FileSize.set(60000);
+    big.LongName = "big.bin";
+    EXPECT_EQ(WithFileLimit(1000, [&] { return RecoverFile(&big, dir.Path()); }), "0\nbig.bin" + kShortWrite + "|1\n");
+}
+
+TEST_P(FatVolume, PreviewAndSearch) {
+    auto& d = *vol_->drive;
+    TPhysMidEntry* file = Entry("Deleted file.txt");
+    ASSERT_NE(file, nullptr);
+    const std::uint32_t size = file->DirEntry.FileSize.get();
+    std::array<std::uint8_t, 2048> buf{};
+    ASSERT_TRUE(d.ReadFileHead(file, vt::fsFat12, buf));
+    const Bytes want = Original("Deleted file.txt", size);
+    const std::size_t n = std::min<std::size_t>(want.size(), buf.size());
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n), want.begin()));
+
+    auto found = [&] {
+        std::vector<std::uint32_t> sizes;
+        for (auto* e : vol_->node->FatFound) sizes.push_back(e->DirEntry.FileSize.get());
+        std::sort(sizes.begin(), sizes.end());
+        return sizes;
+    };
+    using V = std::vector<std::uint32_t>;
+    const std::int64_t key = file->DirSector;
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "*.TXT", false, 0, 0, 0, -1, -1, key));
+    EXPECT_EQ(found(), (V{size}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, 1, size, key));
+    EXPECT_EQ(found(), (V{size}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, 0, size - 1, key));
+    EXPECT_EQ(found(), (V{0}));
+    // The fixture's clocks: the file was modified on 1 July 2023, the
+    // folder made on 15 March 2024.
+    double july = 0, march = 0;
+    ASSERT_TRUE(FatDateTimeToDateTime((43 << 9) | (7 << 5) | 1, 0, july));
+    ASSERT_TRUE(FatDateTimeToDateTime((44 << 9) | (3 << 5) | 15, 0, march));
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 1, july, july + 1, -1, -1, key));
+    EXPECT_EQ(found(), (V{size}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 1, march, march + 1, -1, -1, key));
+    EXPECT_EQ(found(), (V{0}));
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 1, july + 1, march, -1, -1, key));
+    EXPECT_TRUE(found().empty());
+    // Scan Results: every found entry.
+    ASSERT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, -1, -1, -1));
+    EXPECT_EQ(vol_->node->FatFound.size(), vol_->node->FatEntries.size());
+}
+
+// The root of a FAT32 volume is a cluster chain of its own, listed like
+// any found directory; that of FAT12/16 lies before cluster 2.
+class Fat32Volume : public FatVolume {};
+
+TEST_P(Fat32Volume, RootFilesOfZeroOneAndSeveralClusters) {
+    ASSERT_NE(Entry("ONE.BIN"), nullptr);
+    const std::uint32_t cs = ClusterBytes();
+    const std::map<std::string, std::uint32_t> files = {
+        {"ONE.BIN", cs}, {"SEVERAL.BIN", 3 * cs + 17}, {"EXACT.BIN", 2 * cs}, {"ZERO.BIN", 0}};
+    for (const auto& [name, size] : files) {
+        EXPECT_EQ(RecoverFile(Entry(name), dir.Path()), 0) << name;
+        Bytes got;
+        bool there = false;
+        for (const auto& e : fs::directory_iterator(dir.Path()))
+            if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0) {
+                got = vt::test::ReadWholeFile(e.path());
+                there = true;
+            }
+        EXPECT_TRUE(there) << name;
+        EXPECT_EQ(got, Original(name, size)) << name;
+    }
+    // The deleted folder, listed in the root.
+    vt::test::TempDir tree;
+    ASSERT_NE(Entry("Gone"), nullptr);
+    EXPECT_EQ(RecoverFolder(Entry("Gone"), tree.Path()), 0);
+    EXPECT_EQ(LowerNames(Tree(tree.Path())), GoneTree());
+    EXPECT_TRUE(log.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, Fat32Volume, ::testing::Values("recover32.img"));
+
+INSTANTIATE_TEST_SUITE_P(Volumes, FatVolume, ::testing::Values("recover16.img", "recover32.img"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 9); });
+
+// ---------------------------------------------------------------------------
+// Search rules on a listing made in memory
+
+TEST_F(AdvRecoverTest, SearchMaskRulesAndSwitchedOffTests) {
+    vt::test::InstallProfile("");
+    TDriveGeometry g;
+    TPhysicalDrive d(g);
+    d.CurPartition = d.Partitions[0].get();
+    for (const char* n : {"a.doc", "b.txt", " c.txt", "D.DOC"}) {
+        auto e = std::make_unique<TPhysMidEntry>();
+        e->LongName = n;
+        e->DirEntry.FileSize.set(10);
+        e->DirEntry.CrtDate.set(0xFFFF);  // no such date: counts as DateFrom
+        d.CurPartition->FatEntries.push_back(std::move(e));
+    }
+    auto names = [&] {
+        std::vector<std::string> n;
+        for (auto* e : d.CurPartition->FatFound) n.push_back(e->LongName);
+        return n;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "*.doc,*.txt", false, 0, 0, 0, -1, -1, -1));
+    EXPECT_EQ(names(), (V{"a.doc", "b.txt", " c.txt", "D.DOC"}));
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "*.doc, *.txt", true, 0, 0, 0, -1, -1, -1));
+    EXPECT_EQ(names(), (V{"a.doc", " c.txt"}));
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "*.doc,", true, 0, 0, 0, -1, -1, -1));
+    EXPECT_EQ(names(), (V{"a.doc"}));
+    // DateFrom 0 and SizeFrom -1 switch their tests off.
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, -5, -1, 0, -1));
+    EXPECT_EQ(names().size(), 4u);
+    // An impossible creation date passes when DateFrom <= DateTo.
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 100, 200, 10, 10, -1));
+    EXPECT_EQ(names().size(), 4u);
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 200, 100, -1, -1, -1));
+    EXPECT_TRUE(names().empty());
+    d.CurPartition->FatEntries.clear();
+    EXPECT_TRUE(d.SearchEntries(vt::fsFat16, "", false, 0, 0, 0, -1, -1, -1));
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(AdvRecoverTest, FolderNestingIsBounded) {
+    // 300 found directories, each holding one folder that names the next:
+    // no cycle, but deeper than any Windows path.
+    vt::test::InstallProfile("");
+    TDriveGeometry g;
+    TPhysicalDrive d(g);
+    d.CurPartition = d.Partitions[0].get();
+    d.CurPartition->SectorsPerCluster = 1;
+    d.CurPartition->DataStart = 1000;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        auto e = std::make_unique<TPhysMidEntry>();
+        e->LongName = "d";
+        e->DirEntry.Attr = 0x10;
+        e->DirEntry.FstClusLO.set(static_cast<std::uint16_t>(3 + i));
+        e->DirSector = 1000 + i;  // the directory of cluster 2 + i
+        d.CurPartition->FatEntries.push_back(std::move(e));
+    }
+    TPhysMidEntry top = *d.CurPartition->FatEntries[0];
+    top.DirEntry.FstClusLO.set(2);
+    EXPECT_EQ(d.RecoverFolder(&top, vt::fsFat16, dir.Path(), &bar, &status), 0);
+    std::size_t depth = 0;
+    for (std::string p = dir.Path() + "/d"; fs::is_directory(p); p += "/d") ++depth;
+    EXPECT_EQ(depth, TPhysicalDrive::kMaxFolderDepth + 1);
+}
+
+}  // namespace
