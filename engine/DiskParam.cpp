@@ -96,33 +96,8 @@ std::string OemToUtf8(const std::string& raw) {
         }
     }
     std::string out;
-    for (unsigned char c : raw) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (unsigned char c : raw) vt::AppendUtf8(out, c);
     return out;
-}
-
-void AppendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // UTF-16 to UTF-8 without loss: a surrogate without its partner (a name
@@ -134,10 +109,10 @@ std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
         const std::uint32_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
             units[i + 1] <= 0xDFFF) {
-            AppendCodePoint(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            vt::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
             ++i;
         } else {
-            AppendCodePoint(out, u);
+            vt::AppendUtf8(out, u);
         }
     }
     return out;
@@ -154,7 +129,7 @@ std::string JoinUtf8(const std::string& front, const std::string& back) {
             const std::uint32_t hi = 0xD000 | ((b(front, f + 1) & 0x3F) << 6) | (b(front, f + 2) & 0x3F);
             const std::uint32_t lo = 0xD000 | ((b(back, 1) & 0x3F) << 6) | (b(back, 2) & 0x3F);
             std::string out = front.substr(0, f);
-            AppendCodePoint(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
+            vt::AppendUtf8(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
             out += back.substr(3);
             return out;
         }
