@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "IniFile.h"
+#include "Reporting.h"
 #include "WinApi.h"
 
 namespace fs = std::filesystem;
@@ -81,6 +82,7 @@ bool BackingStore::IsReadable(std::uint64_t byteOffset, std::uint64_t length) co
 }
 
 std::int64_t BackingStore::Read(std::uint64_t byteOffset, void* buffer, std::uint64_t length) const {
+    NoteDeviceRead();
     if (!valid_) return -1;
     if (byteOffset >= size_) return 0;
     std::uint64_t n = std::min(length, size_ - byteOffset);

@@ -54,6 +54,13 @@ void ProcessMessages() {
     g_pump();
 }
 
+void NoteDeviceRead() {
+    // The next call looks at the clock: a read may have taken long (a
+    // dying disk retries for seconds), and a stride learned in a fast loop
+    // must not keep the window waiting through many such reads.
+    g_countdown = 1;
+}
+
 void SetMessagePump(std::function<void()> pump, std::chrono::milliseconds interval) {
     g_pump = std::move(pump);
     g_interval = interval;

@@ -38,6 +38,9 @@ public:
 // when the interval has passed since the pump last ran, so the calls cost
 // next to nothing while the window stays responsive.
 void ProcessMessages();
+// Called by the device layer after every read of a drive, so that the
+// pump's stride between clock reads never spans a device read.
+void NoteDeviceRead();
 // Installs the pump (the window toolkit's event processing) and the least
 // time between two runs of it. An empty function removes it.
 void SetMessagePump(std::function<void()> pump,

@@ -48,6 +48,20 @@ TEST_F(MessagePump, RunsWithinBoundedCallsOnceTheIntervalHasPassed) {
     EXPECT_GT(runs, before);
 }
 
+// A loop that reads a dying disk: each read takes long. After a fast
+// stretch taught the pump to read the clock rarely, the first call after a
+// slow read must still run it.
+TEST_F(MessagePump, TheCallAfterADeviceReadLooksAtTheClock) {
+    int runs = 0;
+    platform::SetMessagePump([&] { ++runs; }, std::chrono::milliseconds(5));
+    for (int i = 0; i < 1000000; ++i) platform::ProcessMessages();
+    const int before = runs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the slow read
+    platform::NoteDeviceRead();
+    platform::ProcessMessages();
+    EXPECT_EQ(runs, before + 1);
+}
+
 TEST_F(MessagePump, RemovedPumpIsNotCalled) {
     int runs = 0;
     platform::SetMessagePump([&] { ++runs; }, std::chrono::milliseconds(0));
