@@ -279,45 +279,27 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
     if (h == win::INVALID_HANDLE_VALUE) return false;
     Busy = true;
     try {
-        std::int64_t lba = entry->FirstSector();
-        // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
-        const auto chunks = static_cast<std::uint32_t>(
-            (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
         DataStruc::AddLogEvent(EventLogView, "开始深度扫描...", kLogInfo);
         std::uint32_t lastSerial = 0x1F1F;
-        std::vector<std::uint8_t> buffer(kChunkSectors * 512);
-        bool stopped = false;
-        for (std::uint32_t k = 0; k < chunks; ++k) {
-            std::uint32_t bytesRead = 0;
-            if (ReadDiskSectors(h, kChunkSectors, buffer.data(), lba, bytesRead, entry->DriveNo)) {
-                SetProgress(progressBar, static_cast<double>(k) / chunks * 100.0);
-                const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
-                for (std::uint32_t j = 0; j < sectors; ++j) {
-                    platform::ProcessMessages();
-                    const auto sector = std::span<const std::uint8_t>(buffer).subspan(j * 512u, 512);
-                    DataStruc::BootSectorInfo info;
-                    if (!DataStruc::ExamineBootSector(sector, info)) continue;
-                    if (info.Serial == lastSerial) continue;
-                    lastSerial = info.Serial;
-                    const auto start = static_cast<std::uint32_t>(lba + j);
-                    if (!IsNewPartitionStart(start, Partitions)) continue;
-                    auto lost = std::make_unique<TPartiEntry>();
-                    lost->DriveNo = entry->DriveNo;
-                    lost->RawEntry.SysType = kSysLost;
-                    lost->RawEntry.StartLba.set(start);
-                    lost->RawEntry.SectorCount.set(info.SectorCount);
-                    ReadVolumeLabel(h, lost.get());
-                    LostPartitions.push_back(std::move(lost));
-                }
-            }
-            lba += kChunkSectors;
-            if (Aborted) {
-                DataStruc::AddLogEvent(EventLogView, "深度扫描进程被用户中止", kLogWarning);
-                stopped = true;
-                break;
-            }
-        }
-        if (!stopped) DataStruc::AddLogEvent(EventLogView, "深度扫描已经完成", kLogInfo);
+        const bool stopped = !WalkSectorChunks(
+            h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
+                DataStruc::BootSectorInfo info;
+                if (!DataStruc::ExamineBootSector(sector, info)) return;
+                if (info.Serial == lastSerial) return;
+                lastSerial = info.Serial;
+                const auto start = static_cast<std::uint32_t>(lba);
+                if (!IsNewPartitionStart(start, Partitions)) return;
+                auto lost = std::make_unique<TPartiEntry>();
+                lost->DriveNo = entry->DriveNo;
+                lost->RawEntry.SysType = kSysLost;
+                lost->RawEntry.StartLba.set(start);
+                lost->RawEntry.SectorCount.set(info.SectorCount);
+                ReadVolumeLabel(h, lost.get());
+                LostPartitions.push_back(std::move(lost));
+            });
+        DataStruc::AddLogEvent(EventLogView, stopped ? "深度扫描进程被用户中止" : "深度扫描已经完成",
+                               stopped ? kLogWarning : kLogInfo);
     } catch (const std::exception& e) {
         DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
     }

@@ -116,42 +116,24 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
 
     Busy = true;
     CurPartition = entry;
-    std::int64_t lba = entry->FirstSector();
-    // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
-    const auto chunks = static_cast<std::uint32_t>(
-        (static_cast<std::uint64_t>(entry->RawEntry.SectorCount.get()) + kChunkSectors - 1) / kChunkSectors);
     entry->DirSectors.clear();
     MftSectors.clear();
     std::uint32_t fat32Votes = 0;
     try {
         DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
         DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
-        std::vector<std::uint8_t> buffer(kChunkSectors * 512);
-        bool stopped = false;
-        for (std::uint32_t k = 0; k < chunks; ++k) {
-            std::uint32_t bytesRead = 0;
-            if (ReadDiskSectors(h, kChunkSectors, buffer.data(), lba, bytesRead, entry->DriveNo)) {
-                SetProgress(progressBar, static_cast<double>(k) / chunks * 100.0);
-                const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
-                for (std::uint32_t j = 0; j < sectors; ++j) {
-                    platform::ProcessMessages();
-                    const auto sector = std::span<const std::uint8_t>(buffer).subspan(j * 512u, 512);
-                    if (IsDirectoryStart(sector)) {
-                        entry->DirSectors.push_back(lba + j);
-                        if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
-                    } else if (IsFileRecordStart(sector)) {
-                        MftSectors.push_back(static_cast<std::uint32_t>(lba + j));
-                    }
+        const bool stopped = !WalkSectorChunks(
+            h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
+                if (IsDirectoryStart(sector)) {
+                    entry->DirSectors.push_back(lba);
+                    if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
+                } else if (IsFileRecordStart(sector)) {
+                    MftSectors.push_back(static_cast<std::uint32_t>(lba));
                 }
-            }
-            lba += kChunkSectors;
-            if (Aborted) {
-                DataStruc::AddLogEvent(EventLogView, "驱动器扫描被用户中止", kLogWarning);
-                stopped = true;
-                break;
-            }
-        }
-        if (!stopped) DataStruc::AddLogEvent(EventLogView, "驱动器扫描完成", kLogInfo);
+            });
+        DataStruc::AddLogEvent(EventLogView, stopped ? "驱动器扫描被用户中止" : "驱动器扫描完成",
+                               stopped ? kLogWarning : kLogInfo);
     } catch (const std::exception& e) {
         DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
     }

@@ -1,10 +1,14 @@
 // Small helpers the source files of the advanced engine share.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "NewDiskUtils.h"
 #include "Reporting.h"
 #include "WinApi.h"
 
@@ -30,6 +34,36 @@ inline void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error"
 // run-time library's Round does.
 inline void SetProgress(platform::IProgressBar* bar, double position) {
     if (bar) bar->SetPosition(static_cast<int>(std::nearbyint(position)));
+}
+
+// The raw walk of the partition scan and the deep scan: `sectorCount`
+// sectors from `first`, read in chunks of kChunkSectors; a chunk that does
+// not read is skipped. After each chunk read the progress moves to the
+// chunk's share; before each sector of it pending messages are processed
+// and onSector(lba, sector) is called. The stop flag is polled after every
+// chunk: the result is false when the walk was stopped.
+template <typename OnSector>
+bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uint32_t sectorCount,
+                      platform::IProgressBar* progressBar, const bool& aborted, OnSector&& onSector) {
+    // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
+    const auto chunks =
+        static_cast<std::uint32_t>((static_cast<std::uint64_t>(sectorCount) + kChunkSectors - 1) / kChunkSectors);
+    std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+    std::int64_t lba = first;
+    for (std::uint32_t k = 0; k < chunks; ++k) {
+        std::uint32_t bytesRead = 0;
+        if (ReadDiskSectors(h, kChunkSectors, buffer.data(), lba, bytesRead, drive)) {
+            SetProgress(progressBar, static_cast<double>(k) / chunks * 100.0);
+            const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
+            for (std::uint32_t j = 0; j < sectors; ++j) {
+                platform::ProcessMessages();
+                onSector(lba + j, std::span<const std::uint8_t>(buffer).subspan(j * 512u, 512));
+            }
+        }
+        lba += kChunkSectors;
+        if (aborted) return false;
+    }
+    return true;
 }
 
 }  // namespace DataStruc::detail
