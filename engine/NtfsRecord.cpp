@@ -98,14 +98,14 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
             const auto name = r.SubClamped(at, nameBytes);
             attr.Name.assign(name.begin(), name.end());
             at += nameBytes;
-        } else if (attr.Header.Flags.get() == 1) {
-            at = off + part->MappingPairsOffset.get();
         }
         // Compressed and sparse attributes carry 8 more header bytes (the
         // compressed size), so their pairs start at 72, not 64: where the
-        // mapping-pairs offset is a sane place inside the attribute, it is
-        // where the pairs are. Reading from 64 would take the compressed
-        // size for pairs and lose the file's data.
+        // mapping-pairs offset is a sane place inside the attribute (past
+        // the 64 header bytes and the name), it is where the pairs are.
+        // Reading from 64 would take the compressed size for pairs and lose
+        // the file's data; an offset inside the header would take the
+        // header itself for pairs.
         const std::size_t pairsOffset = part->MappingPairsOffset.get();
         if (pairsOffset >= kNonResidentDataOffset && pairsOffset < (attr.Header.Length.get() & 0xFFFF) &&
             pairsOffset >= kNonResidentDataOffset + nameBytes)
@@ -170,7 +170,12 @@ std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo) 
     std::int64_t before = 0;
     for (const TDataRun& run : extents) {
         const std::int64_t count = static_cast<std::uint32_t>(run.Length);
-        if (recordNo < before + count) return run.Lcn + 2 * (recordNo - before);
+        if (recordNo - before < count) {
+            // Extents come from the volume: an extent placed near the end of
+            // the 64-bit range cannot hold the record.
+            const auto sector = vt::CheckedAdd<std::int64_t>(run.Lcn, 2 * (recordNo - before));
+            return sector && *sector >= 0 ? *sector : -1;
+        }
         before += count;
     }
     return -1;
