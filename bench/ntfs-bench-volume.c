@@ -31,6 +31,8 @@
 #include <ntfs-3g/security.h>
 #include <ntfs-3g/volume.h>
 
+#include "../tests/fixtures/content-hash.h"
+
 static ntfs_volume *vol;
 
 static void die(const char *what) {
@@ -38,15 +40,7 @@ static void die(const char *what) {
     exit(1);
 }
 
-static uint32_t mix(uint32_t seed, uint32_t n) {
-    uint32_t h = n * 0x9E3779B1u ^ seed * 0x85EBCA77u;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    h *= 0x297A2D39u;
-    h ^= h >> 15;
-    return h;
-}
+static uint32_t mix(uint32_t seed, uint32_t n) { return vt_content_word(seed, n); }
 
 /* Lines of words picked by the generator: compresses to about a third with
  * LZNT1, like ordinary documents, not to nothing like zeros. */

@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "../tests/fixtures/content-hash.h"
+
 #include "DataStruc.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -47,15 +49,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::uint32_t Mix(std::uint32_t seed, std::uint32_t n) {
-    std::uint32_t h = n * 0x9E3779B1u ^ seed * 0x85EBCA77u;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    h *= 0x297A2D39u;
-    h ^= h >> 15;
-    return h;
-}
+std::uint32_t Mix(std::uint32_t seed, std::uint32_t n) { return vt_content_word(seed, n); }
 
 // ------------------------------------------------------------- the FAT tree
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "../fixtures/content-hash.h"
 
 namespace vt::test {
 
@@ -52,15 +53,7 @@ inline std::vector<NtfsManifestEntry> ReadNtfsManifest(const std::string& name) 
 }
 
 // The generators of the builder: rand, text and zero segments.
-inline std::uint32_t NtfsRandWord(std::uint32_t seed, std::uint32_t n) {
-    std::uint32_t h = n * 0x9E3779B1u ^ seed * 0x85EBCA77u;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    h *= 0x297A2D39u;
-    h ^= h >> 15;
-    return h;
-}
+inline std::uint32_t NtfsRandWord(std::uint32_t seed, std::uint32_t n) { return vt_content_word(seed, n); }
 
 inline std::vector<std::uint8_t> NtfsContent(const std::string& recipe) {
     std::vector<std::uint8_t> out;
