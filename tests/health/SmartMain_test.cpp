@@ -133,6 +133,9 @@ private slots:
         vt::uitest::CloseModalWindows();
         window_.reset();
         dir_.reset();
+        // The program's tool windows and help opener, where a test set them.
+        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
+            ui::RegisterToolWindow(tool, {});
         SetSmartHelpOpener({});
     }
 
@@ -623,8 +626,6 @@ private slots:
         QCOMPARE(viewer->Browser()->documentTitle(), QStringLiteral("IDE HDD Health Diagnosis"));
         QVERIFY(viewer->Browser()->toPlainText().contains(QStringLiteral("NVMe")));
         viewer->close();
-        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
-            ui::RegisterToolWindow(tool, {});
     }
 
     void HelpWithoutAnOpenerDoesNothing() {
@@ -696,8 +697,6 @@ private slots:
         QVERIFY(ownerless);
         QCOMPARE(status, Verdict(2));
         QVERIFY(!seen);  // freed when it closed
-        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
-            ui::RegisterToolWindow(tool, {});
     }
 };
 
