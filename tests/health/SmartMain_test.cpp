@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
+#include <tuple>
 
 #include "DiskParam.h"
 #include "HtmlHelp.h"
@@ -15,6 +16,7 @@
 #include "Recorders.h"
 #include "SmartIoctl.h"
 #include "SmartMain.h"
+#include "System.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "WindowFactory.h"
@@ -131,6 +133,9 @@ private slots:
         vt::uitest::CloseModalWindows();
         window_.reset();
         dir_.reset();
+        // The program's tool windows and help opener, where a test set them.
+        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
+            ui::RegisterToolWindow(tool, {});
         SetSmartHelpOpener({});
     }
 
@@ -153,6 +158,30 @@ private slots:
         QCOMPARE(w.StatusPanel->text(), Verdict(0));
         QCOMPARE(w.ListView1->topLevelItemCount(), 13);
         QCOMPARE(w.Label5->text(), QStringLiteral("No"));  // no row selected yet
+    }
+
+    void SendsOnlyIdentifyEnableAndTheTwoReads() {
+        vt::test::InstallProfile("[smart.1]\nfile=smart-ata.smart\n");
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        Show();
+        platform::DeviceTrace::Enable(false);
+        // code, features register, command register of each request
+        std::vector<std::tuple<std::uint32_t, int, int>> sent;
+        for (const platform::DeviceRequest& r : platform::DeviceTrace::Requests()) {
+            QCOMPARE(QString::fromStdString(r.device), QStringLiteral("\\\\.\\PhysicalDrive1"));
+            if (r.code == win::SMART_GET_VERSION) sent.emplace_back(r.code, -1, -1);
+            else sent.emplace_back(r.code, r.input.at(4), r.input.at(10));
+        }
+        platform::DeviceTrace::Clear();
+        const std::vector<std::tuple<std::uint32_t, int, int>> expected = {
+            {win::SMART_GET_VERSION, -1, -1},
+            {win::SMART_RCV_DRIVE_DATA, 0x00, 0xEC},      // identify, while the list is built
+            {win::SMART_SEND_DRIVE_COMMAND, 0xD8, 0xB0},  // enable
+            {win::SMART_RCV_DRIVE_DATA, 0xD0, 0xB0},      // values
+            {win::SMART_RCV_DRIVE_DATA, 0xD1, 0xB0},      // thresholds
+        };
+        QVERIFY(sent == expected);
     }
 
     void TheRowsOfTheHealthyDrive() {
@@ -597,8 +626,6 @@ private slots:
         QCOMPARE(viewer->Browser()->documentTitle(), QStringLiteral("IDE HDD Health Diagnosis"));
         QVERIFY(viewer->Browser()->toPlainText().contains(QStringLiteral("NVMe")));
         viewer->close();
-        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
-            ui::RegisterToolWindow(tool, {});
     }
 
     void HelpWithoutAnOpenerDoesNothing() {
@@ -670,8 +697,6 @@ private slots:
         QVERIFY(ownerless);
         QCOMPARE(status, Verdict(2));
         QVERIFY(!seen);  // freed when it closed
-        for (auto tool : {ui::TTool::StandardRecovery, ui::TTool::AdvancedRecovery, ui::TTool::HealthDiagnosis})
-            ui::RegisterToolWindow(tool, {});
     }
 };
 
