@@ -5,6 +5,7 @@
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
+#include "QuickMain.h"
 #include "RecoveryFrame.h"
 #include "WindowFactory.h"
 #include "int13ext.h"
@@ -13,9 +14,9 @@
 namespace ui {
 
 void RegisterToolWindows() {
-    // The recovery tools show their shared frame until their own windows
-    // take its place; the health tool has none yet.
-    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
+    // The advanced tool shows the shared frame until its own window takes
+    // its place; the health tool has none yet.
+    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TfrmQuickMain>(); });
     RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
 }
 
