@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(f.MyComputerNode->text(0), QStringLiteral("My Computer"));
         QCOMPARE(f.TabSet1->count(), 4);
         QCOMPARE(f.TabSet1->tabText(3), QStringLiteral("  Application Log  "));
-        QCOMPARE(f.ListView1->headerItem()->text(2), QStringLiteral("Status"));
+        QCOMPARE(f.ListView1->ColumnCaption(2), QStringLiteral("Status"));
         QVERIFY(f.History);  // made with the window
     }
 
