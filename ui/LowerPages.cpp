@@ -268,6 +268,7 @@ TSearchPage::TSearchPage(TListKind kind, QWidget* parent) : QWidget(parent) {
     connect(ComboBox3, &QComboBox::currentIndexChanged, this, [this] { ComboBox3Change(); });
     ComboBox1->setCurrentIndex(0);
     ComboBox3->setCurrentIndex(0);
+    ComboBox3Change();
 }
 
 int TSearchPage::RadioGroupIndex() const {
