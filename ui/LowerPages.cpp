@@ -170,6 +170,7 @@ void TEventLogView::AddRow(const std::string& caption, int imageIndex, const std
     auto* item = new QTreeWidgetItem(this, QStringList{QString::fromStdString(caption), QString::fromStdString(subItem)});
     item->setIcon(0, icons[static_cast<std::size_t>(picture)]);
     item->setData(0, Qt::UserRole, static_cast<int>(picture));
+    item->setData(0, Qt::UserRole + 1, imageIndex);  // the index as logged
 }
 
 // ---------------------------------------------------------------- search page
@@ -252,7 +253,10 @@ TSearchPage::TSearchPage(TListKind kind, QWidget* parent) : QWidget(parent) {
     const bool standard = kind == TListKind::Standard;
     RadioItems = {new QRadioButton(standard ? QStringLiteral("Deleted Files") : QStringLiteral("Current Folder"), RadioGroup1),
                   new QRadioButton(standard ? QStringLiteral("All Files") : QStringLiteral("Scan Results"), RadioGroup1)};
-    for (QRadioButton* r : RadioItems) radios->addWidget(r);
+    for (std::size_t i = 0; i < RadioItems.size(); ++i) {
+        RadioItems[i]->setObjectName(QStringLiteral("RadioGroup1Item%1").arg(i));
+        radios->addWidget(RadioItems[i]);
+    }
     RadioItems[0]->setChecked(true);
     Button1 = new QPushButton(QStringLiteral("Find"), Panel);
     Button1->setObjectName(QStringLiteral("Button1"));
