@@ -521,7 +521,7 @@ private slots:
         QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::black));
         QCOMPARE(t.w->HexView->TopLine, 0);
         // Two rows selected: nothing happens.
-        t.w->ListView1->topLevelItem(0)->setSelected(true);
+        t.w->ListView1->SetSelected(0, true);
         t.w->MessageStrip->setText(QStringLiteral("kept"));
         t.w->ListView1Click();
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral("kept"));
