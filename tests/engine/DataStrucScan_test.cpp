@@ -357,6 +357,56 @@ TEST_F(StandardOnForeign, NtfsRootComesBackUnderTheVolumeLabel) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// NTFS runs that end before the file does
+
+// A copy of foreign.img whose record of next.bin (9000 bytes, 3 clusters)
+// claims 20000 bytes: the runs hold 12288 of them.
+TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("foreign.img"));
+    const std::u16string name = u"next.bin";
+    std::size_t record = 0;
+    for (std::size_t at = 18836 * 512; at + 1024 <= 27028 * 512 && !record; at += 1024) {
+        if (std::memcmp(image.data() + at, "FILE", 4) != 0) continue;
+        for (std::size_t i = at; i + name.size() * 2 <= at + 1024; ++i)
+            if (std::memcmp(image.data() + i, name.data(), name.size() * 2) == 0) record = at;
+    }
+    ASSERT_NE(record, 0u);
+    // Walk the attributes to $DATA (type 0x80, non-resident): real size at
+    // +0x30 and initialised size at +0x38 of its header.
+    std::size_t attr = record + vt::LoadLe16(image.data() + record + 0x14);
+    while (vt::LoadLe32(image.data() + attr) != 0x80) attr += vt::LoadLe32(image.data() + attr + 4);
+    ASSERT_EQ(vt::LoadLe64(image.data() + attr + 0x30), 9000u);
+    for (std::size_t off : {0x30, 0x38})
+        for (int i = 0; i < 8; ++i) image[attr + off + i] = static_cast<std::uint8_t>(20000ull >> (8 * i));
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(image);
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* ntfs = NodeAt(d, 18836, 7);
+    List(d, ntfs);
+    const tntfsfilerecord* rec = nullptr;
+    for (auto& e : ntfs->NtfsEntries)
+        if (e->Name == "next.bin") rec = e.get();
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(rec->DataSize, 20000);
+    log.rows.clear();
+    EXPECT_EQ(d.RecoverFile(rec, vt::fsNtfs, dir.Path(), &bar, nullptr), 0);
+    // What the runs hold stays; the file is reported as failed.
+    Bytes expected = vt::test::YesContent("next.bin", 9000);
+    const Bytes written = vt::test::ReadWholeFile(dir.Path() + "/next.bin");
+    ASSERT_EQ(written.size(), 12288u);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), written.begin()));
+    ASSERT_EQ(log.rows.size(), 1u);
+    EXPECT_EQ(log.rows[0].caption, "next.bin - 恢复失败");
+    EXPECT_EQ(log.rows[0].imageIndex, 1);
+}
+
 // Nothing in these tests writes to an image.
 class ImagesUnchanged : public ::testing::Environment {
 public:
