@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "AdvMain.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
@@ -13,10 +14,10 @@
 namespace ui {
 
 void RegisterToolWindows() {
-    // The recovery tools show their shared frame until their own windows
-    // take its place; the health tool has none yet.
+    // The standard tool shows the shared frame until its own window takes
+    // its place; the health tool has none yet.
     RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
-    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
+    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TfrmAdvMain>(); });
 }
 
 int RunProgram() {
