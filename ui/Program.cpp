@@ -6,7 +6,9 @@
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
+#include "HtmlHelp.h"
 #include "RecoveryFrame.h"
+#include "SmartMain.h"
 #include "WindowFactory.h"
 #include "int13ext.h"
 #include "main.h"
@@ -15,9 +17,15 @@ namespace ui {
 
 void RegisterToolWindows() {
     // The standard tool shows the shared frame until its own window takes
-    // its place; the health tool has none yet.
+    // its place.
     RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
     RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TfrmAdvMain>(); });
+    RegisterToolWindow(TTool::HealthDiagnosis, [] { return std::make_unique<TfrmSmart>(); });
+    // The health window sits below the other windows and reaches our help
+    // viewer through this.
+    SetSmartHelpOpener([](QWidget* owner, const std::string& chmPath, const std::string& topic) {
+        HtmlHelp(owner, chmPath, topic);
+    });
 }
 
 int RunProgram() {
