@@ -7,6 +7,7 @@
 #include "DiskUtils.h"
 #include "QtPlatform.h"
 #include "HtmlHelp.h"
+#include "QuickMain.h"
 #include "RecoveryFrame.h"
 #include "SmartMain.h"
 #include "WindowFactory.h"
@@ -16,9 +17,7 @@
 namespace ui {
 
 void RegisterToolWindows() {
-    // The standard tool shows the shared frame until its own window takes
-    // its place.
-    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
+    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TfrmQuickMain>(); });
     RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TfrmAdvMain>(); });
     RegisterToolWindow(TTool::HealthDiagnosis, [] { return std::make_unique<TfrmSmart>(); });
     // The health window sits below the other windows and reaches our help
