@@ -241,12 +241,13 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
         if (!changingByCode_) TreeView1Change(TreeView1, TreeView1->itemFromIndex(i));
     });
     connect(TreeView1, &QTreeWidget::itemExpanded, this, &TfrmQuickMain::TreeView1Expanded);
-    connect(TreeView1, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) {
-        node->setIcon(0, TreeImage(node->data(0, kSelectedImageRole).toInt()));
-    });
-    connect(TreeView1, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* node) {
-        node->setIcon(0, TreeImage(NodeImage(node)));
-    });
+    // A node shows its selected picture while it is the selected one.
+    connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& now, const QModelIndex& before) {
+                if (QTreeWidgetItem* old = TreeView1->itemFromIndex(before)) old->setIcon(0, TreeImage(NodeImage(old)));
+                if (QTreeWidgetItem* cur = TreeView1->itemFromIndex(now))
+                    cur->setIcon(0, TreeImage(cur->data(0, kSelectedImageRole).toInt()));
+            });
 
     connect(Action(QStringLiteral("Scan")), &QAction::triggered, this, &TfrmQuickMain::ScanExecute);
     connect(Action(QStringLiteral("Stop")), &QAction::triggered, this, &TfrmQuickMain::StopExecute);
@@ -306,7 +307,7 @@ bool TfrmQuickMain::NodeKey(const QTreeWidgetItem* Node, std::uint32_t& Key) con
 void TfrmQuickMain::SetNodeImages(QTreeWidgetItem* Node, int image, int selectedImage) {
     Node->setData(0, kImageRole, image);
     Node->setData(0, kSelectedImageRole, selectedImage);
-    Node->setIcon(0, TreeImage(Node->isExpanded() ? selectedImage : image));
+    Node->setIcon(0, TreeImage(Node == TreeView1->currentItem() ? selectedImage : image));
 }
 
 QTreeWidgetItem* TfrmQuickMain::ChildWithData(QTreeWidgetItem* Node, const void* data) const {

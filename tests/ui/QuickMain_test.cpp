@@ -36,9 +36,10 @@ struct TWindow {
     std::unique_ptr<TfrmQuickMain> w;
     std::vector<std::string> opened;
 
-    TWindow() {
+    // The settings folder: a fresh one, or the one given.
+    explicit TWindow(const std::string& settingsDir = {}) {
         w = std::make_unique<TfrmQuickMain>();
-        w->AppDirectory = appDir.Path() + "/";
+        w->AppDirectory = (settingsDir.empty() ? appDir.Path() : settingsDir) + "/";
         w->Wait = [](int) {};
         w->IniFile = std::make_unique<platform::TIniFile>(w->AppDirectory + "Vantrel.ini");
         w->OpenFolder = [this](const std::string& dir) { opened.push_back(dir); };
@@ -161,6 +162,8 @@ private slots:
     void cleanup() {
         vt::uitest::CloseModalWindows();
         ui::InstallPlatformHooks();
+        vt::test::InstallProfile("");
+        DiskUtils::Initialize();
     }
 
     void ShowsDrivesGreetingAndStartLine() {
@@ -431,6 +434,160 @@ private slots:
         }
         QVERIFY(fs::exists(appDir.Path() + "/Vantrel.ini"));
         AppDir = savedAppDir;
+    }
+
+    // Scan32 on the FAT32 folder whose contents are lost: its node turns
+    // into a deleted folder, lists what the rescan found, and that
+    // recovers like any deleted folder.
+    void Scan32FindsTheLostFolderAndItsFilesRecover() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(QStringLiteral("Lost"))), 6);
+        platform::MessageBoxRecorder boxes;
+        // A row other than a lost folder: nothing, silently.
+        t.SelectRow(QStringLiteral("Many"));
+        t.w->acScan32Execute();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        t.SelectRow(QStringLiteral("Lost"));
+        t.w->acScan32Execute();
+        QVERIFY(boxes.calls.empty());
+        QTreeWidgetItem* lost = t.w->TreeView1->currentItem();
+        QCOMPARE(lost->text(0), QStringLiteral("Lost"));
+        QCOMPARE(TfrmQuickMain::NodeImage(lost), 4);
+        QCOMPARE(t.Children(lost), QStringList{"Inner"});
+        QCOMPARE(t.Rows(), (QStringList{"Inner", "?EEP.DOC"}));
+        QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Lost"));
+        t.Check(QStringLiteral("Inner"));
+        t.Check(QStringLiteral("?EEP.DOC"));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QVERIFY(FileBytes(fs::path(target.Path()) / "@EEP.DOC") == vt::test::YesContent("KEEP.DOC", 1500));
+        QVERIFY(FileBytes(fs::path(target.Path()) / "Inner" / "深层文件.txt") ==
+                vt::test::YesContent("深层文件.txt", 900));
+        // Its file's hex view: the extension as written, the usual bytes of .doc.
+        t.SelectRow(QStringLiteral("?EEP.DOC"));
+        t.w->TabSet1->setCurrentIndex(1);
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
+    }
+
+    void Scan32RefusesOtherVolumesAndTheWindows9xFamily_data() {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("FAT16") << "[logical.E]\nimage=fat16.img\n" << "'Scan32' is for FAT32 file system only.";
+        QTest::newRow("NTFS") << "[logical.E]\nimage=ntfs-1024.img\n" << "'Scan32' is for FAT32 file system only.";
+        QTest::newRow("9x") << "[machine]\nfamily=9x\nhide_real_devices=1\n[logical.E]\nimage=fat32.img\n"
+                            << "'Scan32' is for NT based OS (WinNT, 2K, XP, 2003) only.";
+    }
+    void Scan32RefusesOtherVolumesAndTheWindows9xFamily() {
+        QFETCH(QString, profile);
+        QFETCH(QString, box);
+        vt::test::InstallProfile(profile.toStdString());
+        DiskUtils::Initialize();  // the reader's start-up state of this system
+        TWindow t;
+        platform::MessageBoxRecorder boxes;
+        t.w->acScan32Execute();  // no drive opened yet: nothing
+        QVERIFY(boxes.calls.empty());
+        t.Select(QStringLiteral("E:"));
+        t.w->acScan32Execute();
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(boxes.calls[0].text), box);
+        QCOMPARE(boxes.calls[0].type & 0xF0, win::MB_ICONERROR);
+    }
+
+    // The hex view: a file's first 2048 bytes with the usual first bytes of
+    // its extension; no hint without an extension; a folder leaves the view
+    // alone; an unreadable file gives the red line.
+    void HexViewShowsTheFirstBytesAndTheHint() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TabSet1->setCurrentIndex(1);
+        t.SelectRow(QStringLiteral("Readme.txt"));
+        t.w->ListView1Click();
+        const Bytes readme = vt::test::YesContent("README.TXT", 5000);
+        QVERIFY(std::equal(t.w->HexBuffer.begin(), t.w->HexBuffer.end(), readme.begin()));
+        QCOMPARE(t.w->MessageStrip->text(), QString());  // .txt has no usual header
+        const auto before = t.w->HexBuffer;
+        t.SelectRow(QStringLiteral("Photos"));
+        t.w->ListView1Click();
+        QVERIFY(t.w->HexBuffer == before);
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Photos")));
+        t.SelectRow(QStringLiteral("Été à Paris.jpg"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.jpg' 的正常标题(第一二字节)是 'FF D8'"));
+        QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QCOMPARE(t.w->HexView->TopLine, 0);
+        // Two rows selected: nothing happens.
+        t.w->ListView1->SetSelected(0, true);
+        t.w->MessageStrip->setText(QStringLiteral("kept"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral("kept"));
+    }
+
+    void HexViewOfAFileWithoutExtensionAndOfAnUnreadableFile() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\n");
+        std::uint64_t firstSector = 0;
+        {
+            TWindow t;
+            t.Select(QStringLiteral("E:"));
+            t.w->TabSet1->setCurrentIndex(1);
+            t.SelectRow(QStringLiteral("exactly12chr"));
+            t.w->ListView1Click();
+            QCOMPARE(t.w->MessageStrip->text(), QString());
+            std::string content;
+            for (const auto& e : vt::test::ReadNtfsManifest("ntfs-1024.manifest"))
+                if (e.path == "/exactly12chr") content = e.content;
+            const Bytes want = vt::test::NtfsContent(content);
+            QVERIFY(std::equal(want.begin(), want.end(), t.w->HexBuffer.begin()));
+            const auto* record = static_cast<const tntfsfilerecord*>(t.w->RowEntry(t.Row(QStringLiteral("one.bin"))));
+            QVERIFY(record && record->DataLcn == 0);
+            TAttribute data;
+            trunlist runs;
+            QVERIFY(t.w->Undelete->ReadMftAttribute(static_cast<std::uint32_t>(record->RecordNo), 0x80,
+                                                     record->RecordSector, data));
+            QVERIFY(DecodeRunList(data.Data, runs) && !runs.empty());
+            firstSector = static_cast<std::uint64_t>(runs.front().Lcn) * t.w->Undelete->Current->BootSector[0x0D];
+        }
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\nunreadable=" + std::to_string(firstSector) + "\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TabSet1->setCurrentIndex(1);
+        platform::MessageBoxRecorder boxes;  // the read-error box of the device layer
+        t.SelectRow(QStringLiteral("one.bin"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 无法从该文件找回数据。"));
+        QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::red));
+    }
+
+    // "Vantrel.ini" written on close and read on the next opening; with the
+    // option off the target folder is not opened after a recovery.
+    void SettingsSurviveAndTheOptionDecidesTheOpening() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        vt::test::TempDir dir;
+        auto open = [&] { return std::make_unique<TWindow>(dir.Path()); };
+        {
+            auto t = open();
+            QVERIFY(t->w->OpenDestDir());
+            QCOMPARE(t->w->ListView1->columnWidth(0), 250);
+            t->w->ListView1->setColumnWidth(0, 321);
+            t->w->OptionItem(QStringLiteral("N4"))->trigger();
+            t->w->close();
+        }
+        const std::string ini = vt::test::ReadTextFile(dir.Path() + "/Vantrel.ini");
+        QVERIFY(ini.find("wp0=321") != std::string::npos);
+        QVERIFY(ini.find("OpenDestDir=0") != std::string::npos);
+        auto t = open();
+        QCOMPARE(t->w->ListView1->columnWidth(0), 321);
+        QVERIFY(!t->w->OpenDestDir());
+        t->Select(QStringLiteral("E:"));
+        t->Check(QStringLiteral("Readme.txt"));
+        vt::test::TempDir target;
+        t->Recover(target.Path());
+        QVERIFY(t->opened.empty());
+        QVERIFY(fs::exists(fs::path(target.Path()) / "Readme.txt"));
     }
 
     // Selecting a drive scanned before reads nothing and keeps the count.
