@@ -189,7 +189,9 @@ bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
     if (h == win::INVALID_HANDLE_VALUE) return false;
-    std::vector<std::uint8_t> buffer(kDirectoryReadSectors * 512);
+    // One buffer for every directory: only the bytes a read placed are looked at.
+    static thread_local platform::PageBuffer buffer;
+    buffer.resize(kDirectoryReadSectors * 512);
     std::uint32_t bytesRead = 0;
     bool result = true;
     const bool fat16 = node->FatType == vt::fsFat12 || node->FatType == vt::fsFat16;

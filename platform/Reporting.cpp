@@ -11,6 +11,9 @@ using Clock = std::chrono::steady_clock;
 std::function<void()> g_pump;
 std::chrono::milliseconds g_interval{15};
 Clock::time_point g_lastRun{};
+// The pump has not run since it was installed: the next look runs it,
+// however close the clock still is to its epoch (a freshly booted machine).
+bool g_due = true;
 
 // Reading the clock costs about as much as one pass of the engines' tightest
 // loops, which call this once per 512-byte sector (some 25 ns on a virtual
@@ -49,7 +52,8 @@ void ProcessMessages() {
     if (throttled && --g_countdown != 0) return;
     const auto now = Clock::now();
     if (throttled) AdaptStride(now);
-    if (now - g_lastRun < g_interval) return;
+    if (!g_due && now - g_lastRun < g_interval) return;
+    g_due = false;
     g_lastRun = now;
     g_pump();
 }
@@ -65,6 +69,7 @@ void SetMessagePump(std::function<void()> pump, std::chrono::milliseconds interv
     g_pump = std::move(pump);
     g_interval = interval;
     g_lastRun = {};
+    g_due = true;
     // The first call after installing looks at the clock, and so runs the pump.
     g_stride = 1;
     g_countdown = 1;
