@@ -34,7 +34,7 @@ namespace {
 constexpr std::uint64_t kSmallRead = 64 * 1024;
 // A window's first read ahead, doubled at each refill up to the largest
 // (which still fits the processor's second-level cache with the copies).
-constexpr std::uint64_t kFirstWindow = 32 * 1024;
+constexpr std::uint64_t kFirstWindow = 16 * 1024;
 constexpr std::uint64_t kLargestWindow = 256 * 1024;
 }  // namespace
 
