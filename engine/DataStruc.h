@@ -73,6 +73,20 @@ struct BootSectorInfo {
 };
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info);
 
+// Where a FAT12/16 boot sector at sector `first` puts the root directory
+// (a fixed region before cluster 2) and cluster 2, in absolute sectors.
+// False when it is no FAT12/16 boot sector, when its fields make no volume,
+// or when the root would reach past the node's nodeSectors sectors.
+struct Fat1216Layout {
+    TFsType FsType = vt::fsFat16;
+    std::int64_t RootStart = 0;
+    std::uint32_t RootSectors = 0;
+    std::int64_t DataStart = 0;
+    std::int32_t SectorsPerCluster = 0;
+};
+bool ExamineFat1216Boot(std::span<const std::uint8_t> sector, std::int64_t first, std::uint32_t nodeSectors,
+                        Fat1216Layout& layout);
+
 }  // namespace DataStruc
 
 // Picture indexes of the advanced window's event log.
@@ -227,6 +241,13 @@ private:
     bool WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached);
     PPartiEntry AddNode(std::unique_ptr<TPartiEntry> node);
     void ClearFatListing(TPartiEntry& node);
+    // The root directory of the FAT listing: from the node's FAT12/16 boot
+    // sector when it agrees with the found directories, else guessed from
+    // the estimated cluster 2.
+    void ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& boot, std::size_t foundDirectories);
+    bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors);
+    // The last EstimateFatLayout measured the layout from two directories.
+    bool layoutMeasured_ = false;
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
     int RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir, platform::IProgressBar* progressBar);
     int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
@@ -245,7 +266,8 @@ private:
 };
 
 // The name a found FAT entry is shown, searched and recovered under: its
-// long name, or the 8.3 name trimmed of blanks and control characters.
+// long name, or the 8.3 name trimmed of blanks and control characters, with
+// "?" for a deletion mark and OEM bytes as UTF-8.
 std::string PhysEntryDisplayName(const TPhysMidEntry& entry);
 // Its first cluster: the low word, with the high word for FAT32.
 std::uint32_t PhysEntryFirstCluster(const TPhysMidEntry& entry, bool fat32);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
@@ -18,6 +19,10 @@ constexpr std::uint32_t kDirectoryReadSectors = 500;
 // A logical drive of at most 2.88 MB is a diskette: its root lies at
 // sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
 constexpr std::uint32_t kDisketteSectors = 5760;
+
+// A hard disk's FAT12/16 root directory usually holds 512 entries: 32
+// sectors right before cluster 2.
+constexpr std::uint32_t kUsualRootSectors = 32;
 
 bool NameFieldIs(std::span<const std::uint8_t> s, std::size_t off, const char* name) {
     return s.size() >= off + 8 && std::memcmp(s.data() + off, name, 8) == 0;
@@ -80,6 +85,31 @@ std::uint16_t LookupSectorsPerCluster(bool fat32, std::uint32_t sizeMiB) {
     return fat32 ? lookup(FatSpcTable32) : lookup(FatSpcTable16);
 }
 
+bool DataStruc::ExamineFat1216Boot(std::span<const std::uint8_t> sector, std::int64_t first, std::uint32_t nodeSectors,
+                                   Fat1216Layout& layout) {
+    const TFsType fs = DetectFileSystem(sector);
+    if (fs != vt::fsFat12 && fs != vt::fsFat16) return false;
+    vt::ByteReader r(sector);
+    const std::uint32_t spc = r.U8Or(0x0D), reserved = r.U16Or(0x0E), fats = r.U8Or(0x10);
+    const std::uint32_t rootEntries = r.U16Or(0x11), fatSectors = r.U16Or(0x16);
+    std::uint32_t total = r.U16Or(0x13);
+    if (total == 0) total = r.U32Or(0x20);
+    if (r.U16Or(0x0B) != 512 || spc == 0 || (spc & (spc - 1)) != 0 || reserved == 0 || fats == 0 || fats > 4 ||
+        rootEntries == 0 || fatSectors == 0)
+        return false;
+    const std::int64_t rootOffset = reserved + static_cast<std::int64_t>(fats) * fatSectors;
+    const std::uint32_t rootSectors = (rootEntries * 32 + 511) / 512;
+    // The root and at least one cluster lie inside the volume, and the
+    // root inside the node: nothing outside the node is read for it.
+    if (rootOffset + rootSectors + spc > total || rootOffset + rootSectors > nodeSectors) return false;
+    layout.FsType = fs;
+    layout.RootStart = first + rootOffset;
+    layout.RootSectors = rootSectors;
+    layout.DataStart = layout.RootStart + rootSectors;
+    layout.SectorsPerCluster = static_cast<std::int32_t>(spc);
+    return true;
+}
+
 bool IsDirectoryStart(std::span<const std::uint8_t> sector) {
     return NameFieldIs(sector, 0, ".       ") && NameFieldIs(sector, 32, "..      ");
 }
@@ -119,12 +149,16 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     entry->DirSectors.clear();
     MftSectors.clear();
     std::uint32_t fat32Votes = 0;
+    // The last chunk may reach past the node into the next partition; what
+    // lies there belongs to that partition, not to this node's listings.
+    const std::int64_t nodeEnd = entry->FirstSector() + entry->RawEntry.SectorCount.get();
     try {
         DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
         DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
+                if (lba >= nodeEnd) return;
                 if (IsDirectoryStart(sector)) {
                     entry->DirSectors.push_back(lba);
                     if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
@@ -159,6 +193,24 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     Busy = true;
     ClearFatListing(*node);
     const std::size_t n = node->DirSectors.size();
+    const bool diskette = node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
+    std::optional<DataStruc::Fat1216Layout> boot;
+    if (!diskette) {
+        win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
+        if (h != win::INVALID_HANDLE_VALUE) {
+            std::array<std::uint8_t, 512> sector{};
+            std::uint32_t bytesRead = 0;
+            DataStruc::Fat1216Layout layout;
+            if (ReadDiskSectors(h, 1, sector.data(), node->FirstSector(), bytesRead, Geometry.DriveNo) &&
+                bytesRead >= sector.size() &&
+                DataStruc::ExamineFat1216Boot(sector, node->FirstSector(), node->RawEntry.SectorCount.get(), layout))
+                boot = layout;
+            win::CloseHandle(h);
+        }
+    }
+    // With fewer than two directories the vote has nothing to go on; the
+    // volume's own boot sector tells the variant of its directories.
+    if (boot && n < 2) node->FatType = boot->FsType;
     for (std::size_t i = 0; i < n; ++i) {
         SetProgress(progressBar, static_cast<double>(i) / n * 100.0);
         platform::ProcessMessages();
@@ -166,16 +218,13 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         ParseFatDirectory(false, node->DirSectors[i]);
     }
     EstimateFatLayout(nullptr, nullptr);
-    if (node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors) {
+    if (diskette) {
         node->FatType = vt::fsFat12;
         node->DirSectors.insert(node->DirSectors.begin(), 19);
         node->DataStart = 33;
         ParseFatDirectory(true, 19);
-    } else if (node->DataStart != kUnknownDataStart && n > 0 && node->DataStart != node->DirSectors[0]) {
-        // The root of a FAT32 volume is an ordinary cluster chain, often
-        // cluster 2, whose first sector has no "." entry to be found by.
-        node->DirSectors.insert(node->DirSectors.begin(), node->DataStart);
-        ParseFatDirectory(true, node->DataStart);
+    } else {
+        ListFatRoot(boot, n);
     }
     std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),
                      [](const auto& a, const auto& b) { return CompareByDirSector(a.get(), b.get()) < 0; });
@@ -184,20 +233,59 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     SetProgress(progressBar, 0);
 }
 
+void TPhysicalDrive::ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& boot, std::size_t foundDirectories) {
+    PPartiEntry node = CurPartition;
+    const bool known = node->DataStart != kUnknownDataStart;
+    auto listRoot = [&](std::int64_t first, std::uint32_t sectors) {
+        if (node->DirSectors.empty() || node->DirSectors[0] != first)
+            node->DirSectors.insert(node->DirSectors.begin(), first);
+        const std::size_t before = node->FatEntries.size();
+        ParseDirectorySectors(true, first, sectors);
+        return node->FatEntries.size() > before;
+    };
+    // A FAT12/16 root directory is a fixed region before cluster 2. Its
+    // boot sector says where, unless the directories found were laid out
+    // by an earlier format (cluster 2 elsewhere): then it is not theirs.
+    if (boot && (!layoutMeasured_ || node->DataStart == boot->DataStart)) {
+        if (!layoutMeasured_) {
+            node->SectorsPerCluster = boot->SectorsPerCluster;
+            node->DataStart = static_cast<std::int32_t>(boot->DataStart);
+        }
+        listRoot(boot->RootStart, std::min(boot->RootSectors, kDirectoryReadSectors));
+        return;
+    }
+    if (!known || foundDirectories == 0 || node->DataStart == node->DirSectors[0]) return;
+    // Without a boot sector to trust: a FAT16 vote first tries the usual
+    // root region right before cluster 2. The root of a FAT32 volume is an
+    // ordinary cluster chain, often cluster 2, whose first sector has no
+    // "." entry to be found by; small FAT32 volumes vote FAT16 too, so an
+    // empty region before cluster 2 falls back to it.
+    const std::int64_t region = static_cast<std::int64_t>(node->DataStart) - kUsualRootSectors;
+    if (node->FatType != vt::fsFat32 && region >= node->FirstSector()) {
+        if (listRoot(region, kUsualRootSectors)) return;
+        node->DirSectors.erase(node->DirSectors.begin());
+    }
+    listRoot(node->DataStart, kDirectoryReadSectors);
+}
+
 bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
+    return ParseDirectorySectors(isRoot, lba, kDirectoryReadSectors);
+}
+
+bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors) {
     PPartiEntry node = CurPartition;
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
     if (h == win::INVALID_HANDLE_VALUE) return false;
     // One buffer for every directory: only the bytes a read placed are looked at.
     static thread_local platform::PageBuffer buffer;
-    buffer.resize(kDirectoryReadSectors * 512);
+    buffer.resize(static_cast<std::size_t>(sectors) * 512);
     std::uint32_t bytesRead = 0;
     bool result = true;
     const bool fat16 = node->FatType == vt::fsFat12 || node->FatType == vt::fsFat16;
     const bool fat32 = node->FatType == vt::fsFat32;
     try {
-        if (!ReadDiskSectors(h, kDirectoryReadSectors, buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
+        if (!ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
             win::CloseHandle(h);
             return false;
         }
@@ -270,8 +358,10 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
         node->SectorsPerCluster = clusters != 0 ? sectors / clusters : 0;
         node->DataStart = static_cast<std::int32_t>(
             a->DirSector - (a->DirCluster - 2u) * static_cast<std::uint32_t>(node->SectorsPerCluster));
+        layoutMeasured_ = true;
         return;
     }
+    layoutMeasured_ = false;
     const TPhysMidEntry* f = node->FatEntries.empty() ? nullptr : node->FatEntries.front().get();
     if (f) {
         for (const auto& g : node->FatEntries) {

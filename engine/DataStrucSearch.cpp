@@ -23,10 +23,9 @@ std::string LowerAscii(std::string s) {
 
 std::string PhysEntryDisplayName(const TPhysMidEntry& entry) {
     if (!entry.LongName.empty()) return entry.LongName;
-    const auto& d = entry.DirEntry;
-    const std::string name = TrimControls(std::string(d.Name.begin(), d.Name.end()));
-    const std::string ext = TrimControls(std::string(d.Ext.begin(), d.Ext.end()));
-    return ext.empty() ? name : name + "." + ext;
+    // A deleted entry's mark is no character of any name: "?" in the lists
+    // (recovered with "@" in its place), as the standard engine shows it.
+    return FatShortName(entry.DirEntry, '?');
 }
 
 std::uint32_t PhysEntryFirstCluster(const TPhysMidEntry& entry, bool fat32) {

@@ -153,9 +153,7 @@ std::string RawShortName(const TFatDirEntry& e) {
 
 std::string EntryName(const TMidEntry& entry, char deletionMark) {
     if (!entry.LongName.empty()) return entry.LongName;
-    std::string raw = RawShortName(entry.DirEntry);
-    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == vt::fat::kDeletedMark) raw[0] = deletionMark;
-    return OemToUtf8(raw);
+    return FatShortName(entry.DirEntry, deletionMark);
 }
 
 bool PathTaken(const std::string& path) {
@@ -279,6 +277,12 @@ std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, 
         LongName = JoinUtf8(Utf16ToUtf8(units), LongName);
     }
     return result;
+}
+
+std::string FatShortName(const TFatDirEntry& Entry, char deletionMark) {
+    std::string raw = RawShortName(Entry);
+    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == vt::fat::kDeletedMark) raw[0] = deletionMark;
+    return OemToUtf8(raw);
 }
 
 std::string GetEntryDisplayName(const TMidEntry& Entry) { return EntryName(Entry, '?'); }

@@ -272,6 +272,10 @@ TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector);
 // (deletion mark as "@"); the long name when there is one.
 std::string GetEntryDisplayName(const TMidEntry& Entry);
 std::string GetEntryFileName(const TMidEntry& Entry);
+// The short name of a directory entry as both engines show it: name and
+// extension trimmed and joined with ".", a deletion mark in front replaced
+// by deletionMark, the system's OEM bytes turned into UTF-8.
+std::string FatShortName(const TFatDirEntry& Entry, char deletionMark);
 // The full path under which to create Name in Dir: Dir + "/" + Name, or
 // with "_1", "_2" ... before the extension while that path exists. Names
 // that could leave Dir ("/" or NUL inside, "." or "..") are made safe first.

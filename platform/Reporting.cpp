@@ -10,10 +10,12 @@ using Clock = std::chrono::steady_clock;
 
 std::function<void()> g_pump;
 std::chrono::milliseconds g_interval{15};
+// Whether the installed pump has run at all: "never" is a state of its own,
+// not a time, since the steady clock counts from boot and a machine that
+// has been up for less than the interval would otherwise wait it out first.
+bool g_hasRun = false;
 Clock::time_point g_lastRun{};
-// The pump has not run since it was installed: the next look runs it,
-// however close the clock still is to its epoch (a freshly booted machine).
-bool g_due = true;
+Clock::time_point (*g_now)() = &Clock::now;
 
 // Reading the clock costs about as much as one pass of the engines' tightest
 // loops, which call this once per 512-byte sector (some 25 ns on a virtual
@@ -50,10 +52,10 @@ void ProcessMessages() {
     // the n-th one).
     const bool throttled = g_interval.count() > 0;
     if (throttled && --g_countdown != 0) return;
-    const auto now = Clock::now();
+    const auto now = g_now();
     if (throttled) AdaptStride(now);
-    if (!g_due && now - g_lastRun < g_interval) return;
-    g_due = false;
+    if (g_hasRun && now - g_lastRun < g_interval) return;
+    g_hasRun = true;
     g_lastRun = now;
     g_pump();
 }
@@ -68,12 +70,16 @@ void NoteDeviceRead() {
 void SetMessagePump(std::function<void()> pump, std::chrono::milliseconds interval) {
     g_pump = std::move(pump);
     g_interval = interval;
+    g_hasRun = false;
     g_lastRun = {};
-    g_due = true;
     // The first call after installing looks at the clock, and so runs the pump.
     g_stride = 1;
     g_countdown = 1;
-    g_lastLook = {};
+    g_lastLook = g_now();
+}
+
+void SetMessagePumpClock(std::chrono::steady_clock::time_point (*now)()) {
+    g_now = now ? now : &Clock::now;
 }
 
 }  // namespace platform

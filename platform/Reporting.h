@@ -45,5 +45,8 @@ void NoteDeviceRead();
 // time between two runs of it. An empty function removes it.
 void SetMessagePump(std::function<void()> pump,
                     std::chrono::milliseconds interval = std::chrono::milliseconds(15));
+// The clock the pump reads; tests put a clock of their own in its place
+// (nullptr: the steady clock again).
+void SetMessagePumpClock(std::chrono::steady_clock::time_point (*now)());
 
 }  // namespace platform

@@ -5,7 +5,10 @@
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
+#include "HtmlHelp.h"
+#include "QuickMain.h"
 #include "RecoveryFrame.h"
+#include "SmartMain.h"
 #include "WindowFactory.h"
 #include "int13ext.h"
 #include "main.h"
@@ -13,10 +16,16 @@
 namespace ui {
 
 void RegisterToolWindows() {
-    // The recovery tools show their shared frame until their own windows
-    // take its place; the health tool has none yet.
-    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Standard); });
+    // The advanced tool shows the shared frame until its own window takes
+    // its place.
+    RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TfrmQuickMain>(); });
     RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
+    RegisterToolWindow(TTool::HealthDiagnosis, [] { return std::make_unique<TfrmSmart>(); });
+    // The health window sits below the other windows and reaches our help
+    // viewer through this.
+    SetSmartHelpOpener([](QWidget* owner, const std::string& chmPath, const std::string& topic) {
+        HtmlHelp(owner, chmPath, topic);
+    });
 }
 
 int RunProgram() {

@@ -97,9 +97,13 @@ private slots:
     void VisibleLinesFromClientHeight() {
         Make(16, 10);
         QCOMPARE(view_->VisibleLines, 10);
+        // Five and a half rows below the first: taller than the scroll area's
+        // least height whatever the font's line height, so the resize holds.
         const int lh = view_->LineHeight;
-        ResizeClient(view_->viewport()->width(), 16 + 2 * lh + lh / 2);
-        QCOMPARE(view_->VisibleLines, 3);  // a part row counts as none, the first row is free
+        const int height = 16 + 5 * lh + lh / 2;
+        ResizeClient(view_->viewport()->width(), height);
+        QCOMPARE(view_->viewport()->height(), height);
+        QCOMPARE(view_->VisibleLines, 6);  // a part row counts as none, the first row is free
     }
 
     void AddressTextHasFourDigitsAtLeast() {

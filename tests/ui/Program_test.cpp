@@ -71,6 +71,7 @@ private slots:
         QVERIFY(!frmVtMain);
         QVERIFY(ui::HasToolWindow(ui::TTool::StandardRecovery));
         QVERIFY(ui::HasToolWindow(ui::TTool::AdvancedRecovery));
+        QVERIFY(ui::HasToolWindow(ui::TTool::HealthDiagnosis));
         // The standard engine's start took the program folder and the folder
         // type name of the MIME database, through the hook installed first.
         QVERIFY(AppDir.ends_with("/tests/ui/"));

@@ -1,0 +1,217 @@
+// The advanced engine on disks that other systems made (tests/fixtures/
+// make-foreign.sh): FAT12/16 roots, partitions that end inside a scan
+// chunk, cloned volumes, the last partial cylinder, labels, long names.
+// What the listings find is recovered and compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "DataStruc.h"
+#include "MachineProfile.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char* kImages[] = {"foreign.img", "foreign2.img", "clone.img"};
+
+// 251 Chinese characters and ".txt", and a folder of 255: the longest
+// names FAT and NTFS hold, 757 and 765 bytes of UTF-8.
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+const std::string kLongFile = Repeat("恢", 251) + ".txt";
+const std::string kLongDir = Repeat("目", 255);
+
+TDriveGeometry Drive0() {
+    TDriveGeometry g;
+    EXPECT_TRUE(GetPhysicalDriveGeometry(0, g));
+    return g;
+}
+
+TPartiEntry* NodeAt(TPhysicalDrive& d, std::int64_t first, std::uint8_t type) {
+    for (auto& n : d.Partitions)
+        if (n->FirstSector() == first && n->RawEntry.SysType == type) return n.get();
+    for (auto& n : d.LostPartitions)
+        if (n->FirstSector() == first && n->RawEntry.SysType == type) return n.get();
+    return nullptr;
+}
+
+class ForeignDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override { EventLogView = &log; }
+    void TearDown() override { EventLogView = nullptr; }
+
+    // Scans a node and builds both listings, as the window does.
+    void List(TPhysicalDrive& d, TPartiEntry* node) {
+        ASSERT_NE(node, nullptr);
+        ASSERT_TRUE(d.ScanPartition(node, &bar));
+        d.BuildFatList(&bar);
+        d.BuildNtfsList(&bar);
+    }
+    // Display names of the FAT entries read from one found directory.
+    static std::multiset<std::string> NamesIn(const TPartiEntry& node, std::int64_t dirSector) {
+        std::multiset<std::string> names;
+        for (auto& e : node.FatEntries)
+            if (e->DirSector == dirSector) names.insert(PhysEntryDisplayName(*e));
+        return names;
+    }
+    static const TPhysMidEntry* FatEntry(const TPartiEntry& node, const std::string& name) {
+        for (auto& e : node.FatEntries)
+            if (PhysEntryDisplayName(*e) == name) return e.get();
+        return nullptr;
+    }
+
+    platform::RecordingEventLog log;
+    platform::RecordingProgressBar bar;
+    platform::MessageBoxRecorder boxes;
+    vt::test::TempDir dir;
+};
+
+// ---------------------------------------------------------------------------
+// The root of FAT12/16 volumes
+
+struct RootCase {
+    const char* name;
+    const char* image;
+    std::int64_t first;
+    std::uint8_t type;
+    // Shown name -> the original's name and size (the deleted ones keep
+    // their clusters: nothing was written after them).
+    std::map<std::string, std::pair<std::string, std::size_t>> files;
+    std::multiset<std::string> folders;
+};
+
+class FatRoot : public ForeignDiskTest, public ::testing::WithParamInterface<RootCase> {};
+
+TEST_P(FatRoot, IsListedAndItsFilesComeBack) {
+    const RootCase& c = GetParam();
+    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = NodeAt(d, c.first, c.type);
+    List(d, node);
+    ASSERT_FALSE(node->DirSectors.empty());
+    const std::int64_t root = node->DirSectors[0];
+    std::multiset<std::string> expected = c.folders;
+    for (auto& [shown, original] : c.files) expected.insert(shown);
+    EXPECT_EQ(NamesIn(*node, root), expected);
+    for (auto& [shown, original] : c.files) {
+        const TPhysMidEntry* e = FatEntry(*node, shown);
+        ASSERT_NE(e, nullptr) << shown;
+        EXPECT_EQ(e->DirCluster, 2u);
+        EXPECT_EQ(d.RecoverFile(e, node->FatType, dir.Path(), &bar, nullptr), 0);
+        std::string recovered = shown;
+        if (recovered[0] == '?') recovered[0] = '@';
+        EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + recovered),
+                  vt::test::YesContent(original.first, original.second))
+            << shown;
+    }
+    EXPECT_TRUE(log.rows.size() >= 3 && log.rows.back().caption == "驱动器扫描完成");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Foreign, FatRoot,
+    ::testing::Values(
+        // No sub-folder at all: the boot sector alone tells where the root
+        // and cluster 2 are.
+        RootCase{"Fat16FilesOnlyInRoot",
+                 "foreign.img",
+                 2048,
+                 6,
+                 {{"Apple pie recipe.txt", {"Apple pie recipe.txt", 900}},
+                  {"Hello.txt", {"HELLO.TXT", 3000}},
+                  {"?one.txt", {"gone.txt", 1500}},
+                  {"Notes.txt", {"NOTES.TXT", 100}}},
+                 {}},
+        RootCase{"Fat12FilesOnlyInRoot",
+                 "foreign2.img",
+                 2048,
+                 1,
+                 {{"Apple pie recipe.txt", {"Apple pie recipe.txt", 900}}},
+                 {}},
+        RootCase{"Fat12RootWithFolders",
+                 "foreign.img",
+                 10240,
+                 1,
+                 {{"root12.txt", {"root12.txt", 5000}}, {"?ld12.txt", {"old12.txt", 2100}}},
+                 {"sub", "sub2"}},
+        RootCase{"Fat16RootNextToNtfs", "foreign.img", 14336, 6, {{"edge.txt", {"edge.txt", 1200}}}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A copy of the FAT12 partition in memory with its boot sector wiped (as
+// after a damaged or foreign format): cluster 2 comes from the folders sub
+// and sub2, and the usual root region before it is read.
+TEST_F(ForeignDiskTest, RootBeforeEstimatedClusterTwoWhenTheBootSectorIsGone) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("foreign.img"));
+    std::fill_n(image.begin() + 10240 * 512, 512, 0);
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(image);
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = NodeAt(d, 10240, 1);
+    List(d, node);
+    EXPECT_EQ(node->SectorsPerCluster, 4);
+    ASSERT_EQ(node->DirSectors.size(), 3u);
+    EXPECT_EQ(node->DirSectors[0], node->DataStart - 32);
+    EXPECT_EQ(NamesIn(*node, node->DirSectors[0]),
+              (std::multiset<std::string>{"root12.txt", "?ld12.txt", "sub", "sub2"}));
+}
+
+// A FAT32 root stays at cluster 2 (LOGICAL32 of disk1.img is covered by
+// DataStruc_test); the diskette rule stays as it was, too.
+
+// ---------------------------------------------------------------------------
+// Partition bounds
+
+TEST_F(ForeignDiskTest, ScanExaminesOnlyTheNodesOwnSectors) {
+    vt::test::InstallProfile("[physical.0]\nimage=foreign.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* fat = NodeAt(d, 14336, 6);
+    TPartiEntry* ntfs = NodeAt(d, 18836, 7);
+    ASSERT_NE(ntfs, nullptr);
+    // The FAT16 partition ends 500 sectors into its fifth chunk, where the
+    // NTFS partition's master file table begins.
+    List(d, fat);
+    EXPECT_TRUE(d.MftSectors.empty());
+    EXPECT_TRUE(fat->NtfsEntries.empty());
+    for (auto s : fat->DirSectors) EXPECT_LT(s, 18836);
+    for (auto& e : fat->FatEntries) EXPECT_LT(e->DirSector, 18836u);
+    // The same records belong to the NTFS partition.
+    List(d, ntfs);
+    std::set<std::string> names;
+    for (auto& e : ntfs->NtfsEntries) names.insert(e->Name);
+    EXPECT_TRUE(names.count("next.bin"));
+    EXPECT_TRUE(names.count(kLongFile));
+    for (auto s : d.MftSectors) EXPECT_GE(s, 18836u);
+}
+
+// Nothing in these tests writes to an image.
+class ImagesUnchanged : public ::testing::Environment {
+public:
+    void SetUp() override {
+        for (const char* n : kImages) before_.push_back(vt::test::FileChecksum(vt::test::ImagePath(n)));
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < std::size(kImages); ++i)
+            EXPECT_EQ(vt::test::FileChecksum(vt::test::ImagePath(kImages[i])), before_[i]) << kImages[i];
+    }
+
+private:
+    std::vector<std::uint64_t> before_;
+};
+const auto* const kImagesUnchanged = ::testing::AddGlobalTestEnvironment(new ImagesUnchanged);
+
+}  // namespace

@@ -1,0 +1,644 @@
+// The Standard Recovery window on volumes that real tools made: drives,
+// scans and their log lines, the folder tree, the file list, recovery
+// compared byte for byte with the originals, stops, and the clicks the
+// window refuses while it is busy.
+#include <QAbstractButton>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <filesystem>
+#include <set>
+
+#include "DiskParam.h"
+#include "DiskUtils.h"
+#include "NtfsManifest.h"
+#include "QtPlatform.h"
+#include "QuickMain.h"
+#include "Recorders.h"
+#include "Reporting.h"
+#include "System.h"
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+#include "Program.h"
+#include "main.h"
+#include "seldir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A shown window with its settings in a folder of its own and the opener
+// of the target folder recorded.
+struct TWindow {
+    vt::test::TempDir appDir;
+    std::unique_ptr<TfrmQuickMain> w;
+    std::vector<std::string> opened;
+
+    // The settings folder: a fresh one, or the one given.
+    explicit TWindow(const std::string& settingsDir = {}) {
+        w = std::make_unique<TfrmQuickMain>();
+        w->AppDirectory = (settingsDir.empty() ? appDir.Path() : settingsDir) + "/";
+        w->Wait = [](int) {};
+        w->IniFile = std::make_unique<platform::TIniFile>(w->AppDirectory + "Vantrel.ini");
+        w->OpenFolder = [this](const std::string& dir) { opened.push_back(dir); };
+        w->ScreenWidthOverride = 1280;
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get())) qWarning("window not exposed");
+    }
+    ~TWindow() {
+        if (w && w->isVisible()) w->close();
+    }
+    QTreeWidgetItem* Drive(const QString& name) const {
+        for (int i = 0; i < w->MyComputerNode->childCount(); ++i)
+            if (w->MyComputerNode->child(i)->text(0).startsWith(name)) return w->MyComputerNode->child(i);
+        return nullptr;
+    }
+    // A click on the drive node: the scan runs inside it.
+    void Select(const QString& name) {
+        QTreeWidgetItem* node = Drive(name);
+        QVERIFY2(node, qPrintable(name));
+        w->DriveTree->setCurrentItem(node);
+    }
+    QStringList Log() const {
+        QStringList out;
+        for (int i = 0; i < w->ListView3->topLevelItemCount(); ++i) out << w->ListView3->topLevelItem(i)->text(0);
+        return out;
+    }
+    int LogImage(int row) const { return w->ListView3->topLevelItem(row)->data(0, Qt::UserRole + 1).toInt(); }
+    QString Panel(int i) const { return w->StatusBar->Panel(i)->text(); }
+    // The folder node at a path below the scan root ("Docs/Sub"), opening
+    // each folder on the way as a user would.
+    QTreeWidgetItem* Node(const QString& path) const {
+        QTreeWidgetItem* n = w->ScanRootNode;
+        if (!path.isEmpty()) {
+            for (const QString& part : path.split(QLatin1Char('/'))) {
+                n->setExpanded(true);
+                QTreeWidgetItem* next = nullptr;
+                for (int i = 0; i < n->childCount() && !next; ++i)
+                    if (n->child(i)->text(0) == part) next = n->child(i);
+                if (!next) return nullptr;
+                n = next;
+            }
+        }
+        return n;
+    }
+    QStringList Children(QTreeWidgetItem* n) const {
+        QStringList out;
+        for (int i = 0; n && i < n->childCount(); ++i) out << n->child(i)->text(0);
+        return out;
+    }
+    int Row(const QString& caption) const {
+        for (int i = 0; i < w->RowCount(); ++i)
+            if (w->RowText(i, 0) == caption) return i;
+        return -1;
+    }
+    QStringList Rows() const {
+        QStringList out;
+        for (int i = 0; i < w->RowCount(); ++i) out << w->RowText(i, 0);
+        return out;
+    }
+    void Check(const QString& caption) {
+        const int r = Row(caption);
+        QVERIFY2(r >= 0, qPrintable(caption));
+        w->ListView1->topLevelItem(r)->setCheckState(0, Qt::Checked);
+    }
+    void SelectRow(const QString& caption) {
+        const int r = Row(caption);
+        QVERIFY2(r >= 0, qPrintable(caption));
+        w->ListView1->clearSelection();
+        w->ListView1->topLevelItem(r)->setSelected(true);
+    }
+    // Recover through the target-folder dialog, confirmed with dir.
+    void Recover(const std::string& dir) {
+        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
+            auto* d = qobject_cast<TfrmSelDir*>(modal);
+            QVERIFY(d);
+            d->Edit1->setText(QString::fromStdString(dir));
+            QTest::mouseClick(d->Button2, Qt::LeftButton);
+        }});
+        w->RecoverExecute();
+    }
+};
+
+Bytes FileBytes(const fs::path& p) { return vt::test::ReadWholeFile(p.string()); }
+
+// Every file below dir, as paths relative to it.
+std::set<std::string> FilesBelow(const std::string& dir) {
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        out.insert(fs::relative(e.path(), dir).string() + (e.is_directory() ? "/" : ""));
+    return out;
+}
+
+int ManifestLines(const std::string& name) {
+    const std::string text = vt::test::ReadTextFile(vt::test::ImagePath(name));
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A message pump that runs the toolkit at every call, so that clicks
+// queued before a scan arrive inside it; hook runs before each pump.
+void PumpEveryCall(std::function<void()> hook = {}) {
+    platform::SetMessagePump(
+        [hook] {
+            if (hook) hook();
+            QCoreApplication::processEvents();
+        },
+        std::chrono::milliseconds(0));
+}
+
+}  // namespace
+
+class QuickMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        ui::InstallPlatformHooks();
+        DiskUtils::Initialize();
+        DiskParam::Initialize();
+    }
+    void init() { ui::InstallPlatformHooks(); }
+    void cleanup() {
+        vt::uitest::CloseModalWindows();
+        ui::InstallPlatformHooks();
+        vt::test::InstallProfile("");
+        DiskUtils::Initialize();
+    }
+
+    void ShowsDrivesGreetingAndStartLine() {
+        vt::test::InstallProfile("[logical.A]\ntype=removable\n[logical.E]\nimage=fat16.img\n");
+        TWindow t;
+        QCOMPARE(t.w->MyComputerNode->childCount(), 2);
+        QCOMPARE(t.Drive("A:")->text(0), QStringLiteral("A:  (0.00 MB)  无卷标"));
+        QCOMPARE(t.Drive("E:")->text(0), QStringLiteral("E:  (16.00 MB)  FAT16VOL"));
+        QVERIFY(t.w->MyComputerNode->isExpanded());
+        QCOMPARE(t.Log(), QStringList{"快速恢复已启动"});
+        QCOMPARE(t.Panel(0), QStringLiteral(" Directory"));
+        // The greeting: 16 asterisks, the text, 14 asterisks, zeros to 64.
+        const std::string greeting = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
+        QCOMPARE(std::string(reinterpret_cast<const char*>(t.w->HexBuffer.data()), greeting.size()), greeting);
+        for (std::size_t i = greeting.size(); i < t.w->HexBuffer.size(); ++i) QCOMPARE(t.w->HexBuffer[i], 0);
+        // "My Computer" can never be selected; nothing is scanned.
+        t.w->DriveTree->setCurrentItem(t.w->MyComputerNode);
+        QVERIFY(t.w->DriveTree->currentItem() != t.w->MyComputerNode);
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("Scan Results"));
+        QCOMPARE(t.w->RowCount(), 0);
+    }
+
+    // A scan, the tree with its pictures, the list, and the recovery of a
+    // deleted folder and some files, compared with the files the fixture
+    // script put on the volumes.
+    void FatScanBrowseAndRecover_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QStringList>("rootFolders");    // the root's folders, in the tree's order
+        QTest::addColumn<QString>("deletedFolder");       // picture 4
+        QTest::addColumn<QString>("lostFolder");          // picture 6, or empty
+        QTest::addColumn<QString>("grandChild");          // a folder below a root folder: one level ahead
+        QTest::addColumn<QStringList>("checkedFiles");    // files of the root to check
+        // Files expected in the target: recovered path, original name, size.
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("FAT12") << "fat12.img" << QStringList{"Docs", "OldDir"} << "OldDir" << ""
+                               << "Docs/Sub" << QStringList{"Readme.txt", "Deleted long name.txt", "?one.txt"}
+                               << QStringList{"Readme.txt|README.TXT|100",
+                                              "Deleted long name.txt|Deleted long name.txt|2000",
+                                              "@one.txt|GONE.TXT|300", "OldDir/@.txt|A.TXT|10",
+                                              "OldDir/Longer name.txt|Longer name.txt|600"};
+        QTest::newRow("FAT16") << "fat16.img" << QStringList{"Baddir", "Photos", "Trash"} << "Trash" << "Baddir"
+                               << "Photos/2023" << QStringList{"Readme.txt", "?one.txt"}
+                               << QStringList{"Readme.txt|README.TXT|5000", "@one.txt|GONE.TXT|1000",
+                                              "Trash/Junk.bin|JUNK.BIN|2500",
+                                              "Trash/Deeper/旧文件.txt|旧文件.txt|800"};
+    }
+    void FatScanBrowseAndRecover() {
+        QFETCH(QString, image);
+        QFETCH(QStringList, rootFolders);
+        QFETCH(QString, deletedFolder);
+        QFETCH(QString, lostFolder);
+        QFETCH(QString, grandChild);
+        QFETCH(QStringList, checkedFiles);
+        QFETCH(QStringList, expected);
+        vt::test::InstallProfile("[logical.E]\nimage=" + image.toStdString() + "\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+
+        const QString count = QStringLiteral("发现 %1 个项目").arg(ManifestLines(image.section('.', 0, 0).toStdString() + ".manifest"));
+        QCOMPARE(t.Log(), (QStringList{"快速恢复已启动", "驱动器扫描已经启动  -  E:", "正在扫描驱动器 E:  . . .",
+                                       "驱动器扫描完成", count}));
+        QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        QVERIFY(t.w->ScanRootNode->isExpanded());
+        QCOMPARE(t.Children(t.w->ScanRootNode), rootFolders);
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\"));
+
+        // Pictures: present 2, deleted 4, lost contents 6 (never filled,
+        // never selected).
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(grandChild.section('/', 0, 0))), 2);
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(deletedFolder)), 4);
+        if (!lostFolder.isEmpty()) {
+            QTreeWidgetItem* lost = t.Node(lostFolder);
+            QCOMPARE(TfrmQuickMain::NodeImage(lost), 6);
+            QCOMPARE(lost->childCount(), 0);
+            t.w->TreeView1->setCurrentItem(lost);
+            QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        }
+        // One level ahead: a root folder's sub-folder exists before it is opened.
+        const int parentRow = t.Children(t.w->ScanRootNode).indexOf(grandChild.section('/', 0, 0));
+        QVERIFY(!t.w->ScanRootNode->child(parentRow)->isExpanded());
+        QVERIFY(t.w->ScanRootNode->child(parentRow)->childCount() > 0);
+        QVERIFY(t.Node(grandChild));
+
+        // The root's list: folders first, the deleted count in panel 2.
+        int deleted = 0;
+        for (int i = 0; i < t.w->RowCount(); ++i) deleted += t.w->RowText(i, 2).isEmpty() ? 0 : 1;
+        QCOMPARE(t.Panel(2), QStringLiteral(" %1 项目 < 已删除: %2 项目 >").arg(t.w->RowCount()).arg(deleted));
+        for (int i = 1; i < t.w->RowCount(); ++i) QVERIFY(t.w->RowImage(i - 1) <= t.w->RowImage(i));
+        QCOMPARE(t.w->RowText(t.Row(deletedFolder), 2), QStringLiteral("已删除"));
+        if (!lostFolder.isEmpty()) QCOMPARE(t.w->RowText(t.Row(lostFolder), 2), QStringLiteral("已损坏"));
+
+        // Open a sub-folder: its path and list.
+        t.w->TreeView1->setCurrentItem(t.Node(grandChild));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\") + QString(grandChild).replace('/', '\\'));
+        t.w->TreeView1->setCurrentItem(t.w->ScanRootNode);
+
+        t.Check(deletedFolder);
+        for (const QString& f : checkedFiles) t.Check(f);
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QCOMPARE(t.Log().last(), QStringLiteral("恢复完成。"));
+        QCOMPARE(t.w->TabSet1->currentIndex(), 3);
+        QCOMPARE(t.opened, std::vector<std::string>{target.Path()});
+        QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+        QVERIFY(!t.w->Undelete->Busy);
+        for (const QString& e : expected) {
+            const QStringList f = e.split('|');
+            const Bytes want = vt::test::YesContent(f[1].toStdString(), f[2].toULongLong());
+            QVERIFY2(FileBytes(fs::path(target.Path()) / f[0].toStdString()) == want, qPrintable(f[0]));
+        }
+    }
+
+    void NtfsScanBrowseAndRecover() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-4096.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        QCOMPARE(t.Log().at(3), QStringLiteral("驱动器扫描完成"));
+        QVERIFY(t.Log().at(4).startsWith(QStringLiteral("发现 ")));
+        // The drive node (E:) with the root folder "\" below it, selected.
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:"));
+        QCOMPARE(t.w->ScanRootNode->child(0)->text(0), QStringLiteral("\\"));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode->child(0));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\"));
+        QTreeWidgetItem* deep = t.Node(QStringLiteral("\\/Documents/Projects/Deep"));
+        QVERIFY(deep);
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(QStringLiteral("\\/OldTree"))), 4);
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(QStringLiteral("\\/Documents"))), 2);
+        t.w->TreeView1->setCurrentItem(deep);
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Documents\\Projects\\Deep"));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("\\")));
+
+        for (const char* c : {"OldTree", "Documents", "deleted.txt", "one.bin", "sparse.bin"}) t.Check(QString::fromUtf8(c));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QCOMPARE(t.Log().last(), QStringLiteral("恢复完成。"));
+        // Every recovered file is its original, and the checked ones are all there.
+        std::map<std::string, vt::test::NtfsManifestEntry> byPath;
+        for (const auto& e : vt::test::ReadNtfsManifest("ntfs-4096.manifest"))
+            if (e.deleted != "reused") byPath[e.path.substr(1)] = e;
+        const std::set<std::string> files = FilesBelow(target.Path());
+        for (const char* must : {"OldTree/a.txt", "OldTree/Sub/b.bin", "OldTree/Sub/c.txt", "Documents/report.doc",
+                                 "Documents/Projects/Deep/leaf.dat", "deleted.txt", "one.bin", "sparse.bin"})
+            QVERIFY2(files.count(must), must);
+        for (const std::string& f : files) {
+            if (f.back() == '/') continue;
+            auto it = byPath.find(f);
+            QVERIFY2(it != byPath.end(), f.c_str());
+            QVERIFY2(FileBytes(fs::path(target.Path()) / f) == vt::test::NtfsContent(it->second.content), f.c_str());
+        }
+    }
+
+    // "Stop" pressed while the scan runs: the warning line and what was
+    // found so far.
+    void StopDuringScanShowsThePartialListing() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+        TWindow t;
+        PumpEveryCall();
+        QTimer::singleShot(0, t.w.get(), [&] { t.w->Action(QStringLiteral("Stop"))->trigger(); });
+        t.Select(QStringLiteral("E:"));
+        const QStringList log = t.Log();
+        QCOMPARE(log.at(3), QStringLiteral("驱动器扫描被用户中止"));
+        QCOMPARE(t.LogImage(3), 1);
+        const int found = log.at(4).section(' ', 1, 1).toInt();
+        QVERIFY2(found > 0 && found < ManifestLines("fat32.manifest"), qPrintable(log.at(4)));
+        QVERIFY(t.w->RowCount() > 0);
+        // A re-scan reads the drive again and completes.
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+        t.w->Action(QStringLiteral("Scan"))->trigger();
+        QCOMPARE(t.Log().mid(5), (QStringList{"驱动器扫描已经启动  -  E:", "正在扫描驱动器 E:  . . .", "驱动器扫描完成",
+                                              QStringLiteral("发现 %1 个项目").arg(ManifestLines("fat32.manifest"))}));
+    }
+
+    // "Stop" in the middle of a batch: the current file ends with the stop
+    // line, the rows after it are not recovered, the batch still closes.
+    void StopDuringRecoveryEndsTheBatch() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        for (const char* c : {"One.bin", "Several.bin", "Exact.bin"}) t.Check(QString::fromUtf8(c));
+        bool pressed = false;
+        PumpEveryCall([&] {
+            if (!pressed && t.w->Undelete->Busy && !QApplication::activeModalWidget()) {
+                pressed = true;
+                t.w->Action(QStringLiteral("Stop"))->trigger();
+            }
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QVERIFY(pressed);
+        const QStringList log = t.Log();
+        // The first checked row in list order is the one that was running.
+        QCOMPARE(log.at(log.size() - 2), QStringLiteral("Exact.bin:  恢复被用户中止"));
+        QCOMPARE(t.LogImage(log.size() - 2), 1);
+        QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
+        QCOMPARE(FilesBelow(target.Path()), std::set<std::string>{"Exact.bin"});
+        QCOMPARE(t.w->TabSet1->currentIndex(), 3);
+        QCOMPARE(t.opened.size(), std::size_t(1));
+    }
+
+    // While the scan runs the window refuses drive changes, re-scans,
+    // expansions, double clicks, Find, Recover, Scan32 and closing; after
+    // it they work.
+    void ClicksWhileBusyDoNothing() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=fat32.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        QTreeWidgetItem* photos = t.Node(QStringLiteral("Photos"));
+        platform::MessageBoxRecorder boxes;
+        int tried = 0;
+        PumpEveryCall([&] {
+            if (tried || !t.w->Undelete->Busy) return;
+            ++tried;
+            t.w->DriveTree->setCurrentItem(t.Drive("E:"));
+            t.w->Action(QStringLiteral("Scan"))->trigger();
+            t.w->TreeView1->setCurrentItem(photos);
+            t.w->RecoverExecute();
+            t.w->acScan32Execute();
+            t.w->Button1Click();
+            t.w->ListView1DblClick();
+            t.w->Action(QStringLiteral("acClose"))->trigger();
+        });
+        t.Select(QStringLiteral("F:"));
+        QCOMPARE(tried, 1);
+        QVERIFY(t.w->isVisible());
+        QVERIFY(boxes.calls.empty());
+        QCOMPARE(t.Log().count(QStringLiteral("驱动器扫描完成")), 2);  // the E: scan and this one
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("F:\\"));
+        QVERIFY(t.w->DriveTree->currentItem() == t.Drive("F:"));
+        // Afterwards the same clicks work.
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+        t.w->RecoverExecute();
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].text, std::string("没有选择恢复的文件，请选择要恢复的文件。"));
+        t.w->DriveTree->setCurrentItem(t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        t.w->Action(QStringLiteral("acClose"))->trigger();
+        QVERIFY(!t.w->isVisible());
+    }
+
+    // The launcher's "Standard Recovery" opens the window modally, a new one
+    // each time, and frees it when it closes.
+    void LauncherOpensAFreshWindowEachTime() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        vt::test::TempDir appDir;
+        const std::string savedAppDir = AppDir;
+        AppDir = appDir.Path() + "/";
+        ui::RegisterToolWindows();
+        TfrmVtMain launcher;
+        launcher.show();
+        for (int round = 0; round < 2; ++round) {
+            QPointer<TfrmQuickMain> seen;
+            bool modal = false, fresh = false;
+            vt::uitest::ModalDriver driver({[&](QWidget* top) {
+                seen = qobject_cast<TfrmQuickMain*>(top);
+                QVERIFY(seen);
+                modal = seen->windowModality() == Qt::ApplicationModal;
+                fresh = seen->ScanRootNode->text(0) == QStringLiteral("Scan Results") && seen->RowCount() == 0;
+                seen->DriveTree->setCurrentItem(seen->MyComputerNode->child(0));
+                QCOMPARE(seen->ScanRootNode->text(0), QStringLiteral("E:\\"));
+                seen->Action(QStringLiteral("acClose"))->trigger();
+            }});
+            launcher.SpeedButton1Click();
+            QVERIFY(modal);
+            QVERIFY(fresh);
+            QVERIFY(seen.isNull());  // freed when it closed
+        }
+        QVERIFY(fs::exists(appDir.Path() + "/Vantrel.ini"));
+        AppDir = savedAppDir;
+    }
+
+    // Scan32 on the FAT32 folder whose contents are lost: its node turns
+    // into a deleted folder, lists what the rescan found, and that
+    // recovers like any deleted folder.
+    void Scan32FindsTheLostFolderAndItsFilesRecover() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        QCOMPARE(TfrmQuickMain::NodeImage(t.Node(QStringLiteral("Lost"))), 6);
+        platform::MessageBoxRecorder boxes;
+        // A row other than a lost folder: nothing, silently.
+        t.SelectRow(QStringLiteral("Many"));
+        t.w->acScan32Execute();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        t.SelectRow(QStringLiteral("Lost"));
+        t.w->acScan32Execute();
+        QVERIFY(boxes.calls.empty());
+        QTreeWidgetItem* lost = t.w->TreeView1->currentItem();
+        QCOMPARE(lost->text(0), QStringLiteral("Lost"));
+        QCOMPARE(TfrmQuickMain::NodeImage(lost), 4);
+        QCOMPARE(t.Children(lost), QStringList{"Inner"});
+        QCOMPARE(t.Rows(), (QStringList{"Inner", "?EEP.DOC"}));
+        QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Lost"));
+        t.Check(QStringLiteral("Inner"));
+        t.Check(QStringLiteral("?EEP.DOC"));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QVERIFY(FileBytes(fs::path(target.Path()) / "@EEP.DOC") == vt::test::YesContent("KEEP.DOC", 1500));
+        QVERIFY(FileBytes(fs::path(target.Path()) / "Inner" / "深层文件.txt") ==
+                vt::test::YesContent("深层文件.txt", 900));
+        // Its file's hex view: the extension as written, the usual bytes of .doc.
+        t.SelectRow(QStringLiteral("?EEP.DOC"));
+        t.w->TabSet1->setCurrentIndex(1);
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
+    }
+
+    void Scan32RefusesOtherVolumesAndTheWindows9xFamily_data() {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("FAT16") << "[logical.E]\nimage=fat16.img\n" << "'Scan32' is for FAT32 file system only.";
+        QTest::newRow("NTFS") << "[logical.E]\nimage=ntfs-1024.img\n" << "'Scan32' is for FAT32 file system only.";
+        QTest::newRow("9x") << "[machine]\nfamily=9x\nhide_real_devices=1\n[logical.E]\nimage=fat32.img\n"
+                            << "'Scan32' is for NT based OS (WinNT, 2K, XP, 2003) only.";
+    }
+    void Scan32RefusesOtherVolumesAndTheWindows9xFamily() {
+        QFETCH(QString, profile);
+        QFETCH(QString, box);
+        vt::test::InstallProfile(profile.toStdString());
+        DiskUtils::Initialize();  // the reader's start-up state of this system
+        TWindow t;
+        platform::MessageBoxRecorder boxes;
+        t.w->acScan32Execute();  // no drive opened yet: nothing
+        QVERIFY(boxes.calls.empty());
+        t.Select(QStringLiteral("E:"));
+        t.w->acScan32Execute();
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(boxes.calls[0].text), box);
+        QCOMPARE(boxes.calls[0].type & 0xF0, win::MB_ICONERROR);
+    }
+
+    // The hex view: a file's first 2048 bytes with the usual first bytes of
+    // its extension; no hint without an extension; a folder leaves the view
+    // alone; an unreadable file gives the red line.
+    void HexViewShowsTheFirstBytesAndTheHint() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TabSet1->setCurrentIndex(1);
+        t.SelectRow(QStringLiteral("Readme.txt"));
+        t.w->ListView1Click();
+        const Bytes readme = vt::test::YesContent("README.TXT", 5000);
+        QVERIFY(std::equal(t.w->HexBuffer.begin(), t.w->HexBuffer.end(), readme.begin()));
+        QCOMPARE(t.w->MessageStrip->text(), QString());  // .txt has no usual header
+        const auto before = t.w->HexBuffer;
+        t.SelectRow(QStringLiteral("Photos"));
+        t.w->ListView1Click();
+        QVERIFY(t.w->HexBuffer == before);
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Photos")));
+        t.SelectRow(QStringLiteral("Été à Paris.jpg"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.jpg' 的正常标题(第一二字节)是 'FF D8'"));
+        QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::black));
+        QCOMPARE(t.w->HexView->TopLine, 0);
+        // Two rows selected: nothing happens.
+        t.w->ListView1->topLevelItem(0)->setSelected(true);
+        t.w->MessageStrip->setText(QStringLiteral("kept"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral("kept"));
+    }
+
+    void HexViewOfAFileWithoutExtensionAndOfAnUnreadableFile() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\n");
+        std::uint64_t firstSector = 0;
+        {
+            TWindow t;
+            t.Select(QStringLiteral("E:"));
+            t.w->TabSet1->setCurrentIndex(1);
+            t.SelectRow(QStringLiteral("exactly12chr"));
+            t.w->ListView1Click();
+            QCOMPARE(t.w->MessageStrip->text(), QString());
+            std::string content;
+            for (const auto& e : vt::test::ReadNtfsManifest("ntfs-1024.manifest"))
+                if (e.path == "/exactly12chr") content = e.content;
+            const Bytes want = vt::test::NtfsContent(content);
+            QVERIFY(std::equal(want.begin(), want.end(), t.w->HexBuffer.begin()));
+            const auto* record = static_cast<const tntfsfilerecord*>(t.w->RowEntry(t.Row(QStringLiteral("one.bin"))));
+            QVERIFY(record && record->DataLcn == 0);
+            TAttribute data;
+            trunlist runs;
+            QVERIFY(t.w->Undelete->ReadMftAttribute(static_cast<std::uint32_t>(record->RecordNo), 0x80,
+                                                     record->RecordSector, data));
+            QVERIFY(DecodeRunList(data.Data, runs) && !runs.empty());
+            firstSector = static_cast<std::uint64_t>(runs.front().Lcn) * t.w->Undelete->Current->BootSector[0x0D];
+        }
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\nunreadable=" + std::to_string(firstSector) + "\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TabSet1->setCurrentIndex(1);
+        platform::MessageBoxRecorder boxes;  // the read-error box of the device layer
+        t.SelectRow(QStringLiteral("one.bin"));
+        t.w->ListView1Click();
+        QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 无法从该文件找回数据。"));
+        QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::red));
+    }
+
+    // "Vantrel.ini" written on close and read on the next opening; with the
+    // option off the target folder is not opened after a recovery.
+    void SettingsSurviveAndTheOptionDecidesTheOpening() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        vt::test::TempDir dir;
+        auto open = [&] { return std::make_unique<TWindow>(dir.Path()); };
+        {
+            auto t = open();
+            QVERIFY(t->w->OpenDestDir());
+            QCOMPARE(t->w->ListView1->columnWidth(0), 250);
+            t->w->ListView1->setColumnWidth(0, 321);
+            t->w->OptionItem(QStringLiteral("N4"))->trigger();
+            t->w->close();
+        }
+        const std::string ini = vt::test::ReadTextFile(dir.Path() + "/Vantrel.ini");
+        QVERIFY(ini.find("wp0=321") != std::string::npos);
+        QVERIFY(ini.find("OpenDestDir=0") != std::string::npos);
+        auto t = open();
+        QCOMPARE(t->w->ListView1->columnWidth(0), 321);
+        QVERIFY(!t->w->OpenDestDir());
+        t->Select(QStringLiteral("E:"));
+        t->Check(QStringLiteral("Readme.txt"));
+        vt::test::TempDir target;
+        t->Recover(target.Path());
+        QVERIFY(t->opened.empty());
+        QVERIFY(fs::exists(fs::path(target.Path()) / "Readme.txt"));
+    }
+
+    // Selecting a drive scanned before reads nothing and keeps the count.
+    void ReselectingADriveReusesItsScan() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Select(QStringLiteral("F:"));
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        t.Select(QStringLiteral("E:"));
+        platform::DeviceTrace::Enable(false);
+        QVERIFY(platform::DeviceTrace::Requests().empty());
+        QCOMPARE(t.Log().mid(t.Log().size() - 4),
+                 (QStringList{"驱动器扫描已经启动  -  E:", "正在扫描驱动器 E:  . . .", "驱动器扫描完成",
+                              QStringLiteral("发现 %1 个项目").arg(ManifestLines("fat12.manifest"))}));
+        QCOMPARE(t.Children(t.w->ScanRootNode), (QStringList{"Docs", "OldDir"}));
+    }
+
+    // "Re-scan" without a chosen drive blinks the prompt three times.
+    void RescanWithoutDriveBlinks() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        TWindow t;
+        int waits = 0;
+        t.w->Wait = [&](int ms) {
+            QCOMPARE(ms, 300);
+            ++waits;
+        };
+        t.w->Action(QStringLiteral("Scan"))->trigger();
+        QCOMPARE(waits, 6);
+        QCOMPARE(t.Log().size(), 1);
+    }
+
+    // A drive of a format the engine does not know: its box, the start
+    // lines only, and the previous drive's tree stays with empty lists.
+    void UnsupportedDriveKeepsThePreviousTree() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=disk1.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        platform::MessageBoxRecorder boxes;
+        t.Select(QStringLiteral("F:"));
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].text, std::string("F: - Unrecognized drive format."));
+        QCOMPARE(t.Log().mid(5), (QStringList{"驱动器扫描已经启动  -  F:", "正在扫描驱动器 F:  . . ."}));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.Children(t.w->ScanRootNode), (QStringList{"Docs", "OldDir"}));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs")));
+        QCOMPARE(t.w->RowCount(), 0);
+        QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+    }
+};
+
+QTEST_MAIN(QuickMainWindow)
+#include "QuickMain_test.moc"

@@ -1,0 +1,1083 @@
+#include "QuickMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTreeWidgetItemIterator>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <unordered_set>
+
+#include "DiskUtils.h"
+#include "QtReporting.h"
+#include "System.h"
+#include "WinApi.h"
+#include "filetime.h"
+#include "seldir.h"
+
+namespace ui {
+
+// The event log as the engines write into it: one row per line, its
+// picture by the standard window's meaning (0 information, 1 warning,
+// 2 error), the time in the second column.
+class TEventLogView : public platform::IEventLog {
+public:
+    explicit TEventLogView(QTreeWidget* list) : list_(list) {}
+    void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override {
+        if (!list_) return;
+        auto* item = new QTreeWidgetItem(list_, {QString::fromStdString(caption), QString::fromStdString(subItem)});
+        static const QStyle::StandardPixmap kPictures[] = {QStyle::SP_MessageBoxInformation,
+                                                           QStyle::SP_MessageBoxWarning, QStyle::SP_MessageBoxCritical};
+        if (imageIndex >= 0 && imageIndex < 3) item->setIcon(0, list_->style()->standardIcon(kPictures[imageIndex]));
+        item->setData(0, Qt::UserRole + 1, imageIndex);
+        list_->scrollToItem(item);
+    }
+
+private:
+    QPointer<QTreeWidget> list_;
+};
+
+}  // namespace ui
+
+namespace {
+
+constexpr int kDataRole = Qt::UserRole;
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kSelectedImageRole = Qt::UserRole + 2;
+
+// Folder-tree pictures.
+enum { imgScanResults = 0, imgFindResults = 1, imgFolder = 2, imgFolderOpen = 3, imgDeleted = 4,
+       imgDeletedOpen = 5, imgLost = 6 };
+// File-list pictures.
+enum { rowFolder = 0, rowDeletedFolder = 1, rowLostFolder = 2, rowFile = 3, rowDeletedFile = 4 };
+
+const char* const kDeletedText = "已删除";
+const char* const kLostText = "已损坏";
+const char* const kDirectoryPanel = " 目录";
+const char* const kScanningPanel = " 正在扫描 ...";
+constexpr int kLogInfo = 0;
+constexpr int kLogWarning = 1;
+
+// A theme picture with a small mark in its lower right corner: a red cross
+// for deleted folders and files, a yellow exclamation mark for a folder
+// whose contents are lost.
+QIcon Marked(const QIcon& base, QChar mark, const QColor& color) {
+    QIcon out;
+    for (int size : {16, 24, 32}) {
+        QPixmap pm = base.pixmap(size, size);
+        if (pm.isNull()) {
+            pm = QPixmap(size, size);
+            pm.fill(Qt::transparent);
+        }
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int r = size / 2;
+        QRectF badge(size - r, size - r, r, r);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(badge);
+        QFont f = p.font();
+        f.setBold(true);
+        f.setPixelSize(std::max(6, r - 1));
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(badge, Qt::AlignCenter, QString(mark));
+        p.end();
+        out.addPixmap(pm);
+    }
+    return out;
+}
+
+QIcon Theme(const char* name, QStyle::StandardPixmap fallback) {
+    QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+    return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
+}
+
+// ImageList3 of the folder tree.
+QIcon TreeImage(int index) {
+    static std::map<int, QIcon> cache;
+    auto it = cache.find(index);
+    if (it != cache.end()) return it->second;
+    QIcon icon;
+    const QIcon folder = Theme("folder", QStyle::SP_DirClosedIcon);
+    const QIcon open = Theme("folder-open", QStyle::SP_DirOpenIcon);
+    switch (index) {
+    case imgScanResults: icon = Theme("drive-harddisk", QStyle::SP_DriveHDIcon); break;
+    case imgFindResults: icon = Theme("edit-find", QStyle::SP_FileDialogContentsView); break;
+    case imgFolder: icon = folder; break;
+    case imgFolderOpen: icon = open; break;
+    case imgDeleted: icon = Marked(folder, QChar(0x00D7), QColor(0xD0, 0x20, 0x20)); break;
+    case imgDeletedOpen: icon = Marked(open, QChar(0x00D7), QColor(0xD0, 0x20, 0x20)); break;
+    case imgLost: icon = Marked(folder, QLatin1Char('!'), QColor(0xE0, 0x90, 0x00)); break;
+    default: break;
+    }
+    cache[index] = icon;
+    return icon;
+}
+
+// ImageList1 of the file list.
+QIcon RowPicture(int index) {
+    switch (index) {
+    case rowFolder: return TreeImage(imgFolder);
+    case rowDeletedFolder: return TreeImage(imgDeleted);
+    case rowLostFolder: return TreeImage(imgLost);
+    case rowFile: return Theme("text-x-generic", QStyle::SP_FileIcon);
+    case rowDeletedFile: {
+        static const QIcon deleted =
+            Marked(Theme("text-x-generic", QStyle::SP_FileIcon), QChar(0x00D7), QColor(0xD0, 0x20, 0x20));
+        return deleted;
+    }
+    default: return QIcon();
+    }
+}
+
+// ImageList7 of the drive tree: 1 removable, 2 fixed.
+QIcon DriveImage(int index) {
+    return index == 1 ? Theme("drive-removable-media", QStyle::SP_DriveFDIcon)
+                      : Theme("drive-harddisk", QStyle::SP_DriveHDIcon);
+}
+
+QString U(const std::string& s) { return QString::fromStdString(s); }
+
+std::string Trimmed(const std::string& s) {
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+// A selection model that asks before each change: the "changing" events
+// of the drive and folder trees. An invalid index stands for clearing.
+class TGuardedSelection : public QItemSelectionModel {
+public:
+    TGuardedSelection(QAbstractItemModel* model, QObject* parent, std::function<bool(const QModelIndex&)> allow)
+        : QItemSelectionModel(model, parent), allow_(std::move(allow)) {}
+    void setCurrentIndex(const QModelIndex& index, QItemSelectionModel::SelectionFlags command) override {
+        if (index != currentIndex() && !allow_(index)) return;
+        QItemSelectionModel::setCurrentIndex(index, command);
+    }
+    void select(const QModelIndex& index, QItemSelectionModel::SelectionFlags command) override {
+        select(QItemSelection(index, index), command);
+    }
+    void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override {
+        if (command != QItemSelectionModel::NoUpdate) {
+            const QModelIndexList indexes = selection.indexes();
+            if (indexes.isEmpty()) {
+                if ((command & QItemSelectionModel::Clear) && hasSelection() && !allow_(QModelIndex())) return;
+            } else {
+                for (const QModelIndex& i : indexes)
+                    if (!isSelected(i) && !allow_(i)) return;
+            }
+        }
+        QItemSelectionModel::select(selection, command);
+    }
+
+private:
+    std::function<bool(const QModelIndex&)> allow_;
+};
+
+}  // namespace
+
+// Size texts of the file list: decimal units, at most two decimals.
+namespace QuickMain {
+
+std::string FormatSizeText(std::int64_t size) {
+    double v;
+    const char* suffix = "";
+    if (size >= 1000000) {
+        v = std::nearbyint(static_cast<double>(size) / 10000.0);
+        suffix = "M";
+    } else if (size >= 1000) {
+        v = std::nearbyint(static_cast<double>(size) / 10.0);
+        suffix = "K";
+    } else {
+        v = static_cast<double>(size) * 100.0;
+    }
+    // v holds hundredths: the shortest form of v / 100.
+    const auto hundredths = static_cast<std::int64_t>(v);
+    std::string text = std::to_string(hundredths / 100);
+    std::int64_t frac = std::llabs(hundredths % 100);
+    if (frac != 0) {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%02lld", static_cast<long long>(frac));
+        std::string digits = buf;
+        while (!digits.empty() && digits.back() == '0') digits.pop_back();
+        text += "." + digits;
+    }
+    return text + suffix;
+}
+
+// A date-time value as "mm/dd/yy hh:nn AM/PM" (12-hour clock).
+std::string FormatListDateTime(double value) {
+    double days = std::floor(value);
+    auto ms = static_cast<std::int64_t>(std::llround((value - days) * 86400000.0));
+    if (ms >= 86400000) {
+        days += 1;
+        ms -= 86400000;
+    }
+    const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(days));
+    const int minutes = static_cast<int>(ms / 60000);
+    const int hour = minutes / 60;
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d %s", date.month(), date.day(), date.year() % 100, hour12,
+                  minutes % 60, hour < 12 ? "AM" : "PM");
+    return buf;
+}
+
+// An attribute row's text: empty for a clear bit, "Y" for a set one.
+std::string AttrFlagText(bool set) { return set ? "Y" : ""; }
+
+}  // namespace QuickMain
+
+TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKind::Standard, parent) {
+    ScanRootNode = ScanResultsNode;
+    FindRootNode = FindResultsNode;
+    OpenFolder = [](const std::string& dir) { platform::ShellOpen(dir); };
+    TRecoveryFrame::Busy = [this] { return Busy(); };
+
+    statusPanel_ = std::make_unique<TStatusPanelView>(StatusBar->Panel(1));
+    progressBar_ = std::make_unique<TProgressBarView>(ProgressBar1);
+    eventLog_ = std::make_unique<ui::TEventLogView>(ListView3);
+
+    for (QTreeWidgetItem* root : {ScanRootNode, FindRootNode}) {
+        const int image = root == ScanRootNode ? imgScanResults : imgFindResults;
+        root->setData(0, kImageRole, image);
+        root->setData(0, kSelectedImageRole, image);
+        root->setIcon(0, TreeImage(image));
+    }
+    MyComputerNode->setFlags(MyComputerNode->flags() & ~Qt::ItemIsSelectable);
+
+    // The drive tree never collapses and refuses every change while busy;
+    // the folder tree refuses a folder whose contents are lost.
+    DriveTree->setItemsExpandable(false);
+    DriveTree->setExpandsOnDoubleClick(false);
+    DriveTree->setSelectionModel(new TGuardedSelection(DriveTree->model(), DriveTree, [this](const QModelIndex& i) {
+        return Treeview2Changing(DriveTree->itemFromIndex(i));
+    }));
+    TreeView1->setSelectionModel(new TGuardedSelection(TreeView1->model(), TreeView1, [this](const QModelIndex& i) {
+        return TreeView1Changing(TreeView1->itemFromIndex(i));
+    }));
+    // The tree widgets connect their current-item signal to the selection
+    // model they were made with; the guarded models report here.
+    connect(DriveTree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& i) {
+        QTreeWidgetItem* node = DriveTree->itemFromIndex(i);
+        if (node && !changingByCode_) Treeview2Change(DriveTree, node);
+    });
+    connect(DriveTree, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* node) { node->setExpanded(true); });
+    connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& i) {
+        if (!changingByCode_) TreeView1Change(TreeView1, TreeView1->itemFromIndex(i));
+    });
+    connect(TreeView1, &QTreeWidget::itemExpanded, this, &TfrmQuickMain::TreeView1Expanded);
+    // A node shows its selected picture while it is the selected one.
+    connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& now, const QModelIndex& before) {
+                if (QTreeWidgetItem* old = TreeView1->itemFromIndex(before)) old->setIcon(0, TreeImage(NodeImage(old)));
+                if (QTreeWidgetItem* cur = TreeView1->itemFromIndex(now))
+                    cur->setIcon(0, TreeImage(cur->data(0, kSelectedImageRole).toInt()));
+            });
+
+    connect(Action(QStringLiteral("Scan")), &QAction::triggered, this, &TfrmQuickMain::ScanExecute);
+    connect(Action(QStringLiteral("Stop")), &QAction::triggered, this, &TfrmQuickMain::StopExecute);
+    connect(Action(QStringLiteral("Recover")), &QAction::triggered, this, &TfrmQuickMain::RecoverExecute);
+    connect(Action(QStringLiteral("Up")), &QAction::triggered, this, &TfrmQuickMain::UpExecute);
+    connect(Action(QStringLiteral("acScan32")), &QAction::triggered, this, &TfrmQuickMain::acScan32Execute);
+
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    connect(ListView1, &QTreeWidget::itemClicked, this, [this] { ListView1Click(); });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1DblClick(); });
+}
+
+TfrmQuickMain::~TfrmQuickMain() {
+    // The rows and nodes point into the engine's lists: gone with them.
+    TreeView1->clear();
+    ListView1->clear();
+}
+
+void TfrmQuickMain::ShowContent() { FormShow(); }
+
+void TfrmQuickMain::FreeEngine() {
+    ClearFileList();
+    Undelete.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Records, nodes and rows
+
+void* TfrmQuickMain::NodeData(const QTreeWidgetItem* Node) {
+    return Node ? reinterpret_cast<void*>(Node->data(0, kDataRole).value<quintptr>()) : nullptr;
+}
+
+int TfrmQuickMain::NodeImage(const QTreeWidgetItem* Node) { return Node ? Node->data(0, kImageRole).toInt() : -1; }
+
+bool TfrmQuickMain::CurrentIsFat() const { return Undelete && Undelete->Current && Undelete->Current->FsType <= vt::fsFat32; }
+
+bool TfrmQuickMain::CurrentIsNtfs() const { return Undelete && Undelete->Current && Undelete->Current->FsType == vt::fsNtfs; }
+
+bool TfrmQuickMain::NodeKey(const QTreeWidgetItem* Node, std::uint32_t& Key) const {
+    const void* data = NodeData(Node);
+    if (!data || !Undelete || !Undelete->Current) return false;
+    switch (Undelete->Current->FsType) {
+    case vt::fsFat12:
+    case vt::fsFat16: Key = static_cast<const TMidEntry*>(data)->DirEntry.FstClusLO.get(); return true;
+    case vt::fsFat32: {
+        const TFatDirEntry& d = static_cast<const TMidEntry*>(data)->DirEntry;
+        Key = static_cast<std::uint32_t>(d.FstClusHI.get()) * 65536u + d.FstClusLO.get();
+        return true;
+    }
+    case vt::fsNtfs: Key = static_cast<std::uint32_t>(static_cast<const tntfsfilerecord*>(data)->RecordNo); return true;
+    default: return false;
+    }
+}
+
+void TfrmQuickMain::SetNodeImages(QTreeWidgetItem* Node, int image, int selectedImage) {
+    Node->setData(0, kImageRole, image);
+    Node->setData(0, kSelectedImageRole, selectedImage);
+    Node->setIcon(0, TreeImage(Node == TreeView1->currentItem() ? selectedImage : image));
+}
+
+QTreeWidgetItem* TfrmQuickMain::ChildWithData(QTreeWidgetItem* Node, const void* data) const {
+    if (!Node) return nullptr;
+    for (int i = 0; i < Node->childCount(); ++i)
+        if (NodeData(Node->child(i)) == data) return Node->child(i);
+    return nullptr;
+}
+
+int TfrmQuickMain::RowCount() const { return ListView1->topLevelItemCount(); }
+
+void* TfrmQuickMain::RowEntry(int row) const { return NodeData(ListView1->topLevelItem(row)); }
+
+int TfrmQuickMain::RowImage(int row) const { return NodeImage(ListView1->topLevelItem(row)); }
+
+QString TfrmQuickMain::RowText(int row, int column) const {
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item ? item->text(column) : QString();
+}
+
+bool TfrmQuickMain::RowChecked(int row) const {
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item && item->checkState(0) == Qt::Checked;
+}
+
+std::vector<int> TfrmQuickMain::SelectedRows() const {
+    std::vector<int> rows;
+    for (int i = 0; i < RowCount(); ++i)
+        if (ListView1->topLevelItem(i)->isSelected()) rows.push_back(i);
+    return rows;
+}
+
+void TfrmQuickMain::ClearFileList() { ListView1->clear(); }
+
+void TfrmQuickMain::ShowRows(std::vector<TRow>& rows) {
+    // Folders first (ascending picture index); the engine's order within.
+    std::stable_sort(rows.begin(), rows.end(), [](const TRow& a, const TRow& b) { return a.image < b.image; });
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(rows.size()));
+    for (const TRow& r : rows) {
+        auto* item = new QTreeWidgetItem({U(r.caption), U(r.type), U(r.status), U(r.size), U(r.created)});
+        item->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(r.entry)));
+        item->setData(0, kImageRole, r.image);
+        item->setIcon(0, RowPicture(r.image));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+        items.push_back(item);
+    }
+    ListView1->addTopLevelItems(items);
+}
+
+void TfrmQuickMain::SetWaitCursor(bool on) {
+    for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(ListView1), static_cast<QWidget*>(DriveTree)}) {
+        if (on) w->setCursor(Qt::WaitCursor);
+        else w->unsetCursor();
+    }
+}
+
+void TfrmQuickMain::SetPanel(int panel, const QString& text) {
+    QLabel* label = StatusBar->Panel(panel);
+    label->setText(text);
+    label->repaint();
+}
+
+void TfrmQuickMain::Log(const std::string& text, int image) {
+    AddLogEvent(eventLog_.get(), text, static_cast<std::uint8_t>(image));
+}
+
+void* TfrmQuickMain::RootRecord() const {
+    if (fatRoot_) return fatRoot_.get();
+    return ntfsRoot_.get();
+}
+
+void TfrmQuickMain::ClearSearchResults() {
+    if (!Undelete) return;
+    Undelete->Found.clear();
+    if (TreeView1->currentItem() == FindRootNode) {
+        ClearFileList();
+        UpdateItemCounts();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Showing, drives and scans
+
+void TfrmQuickMain::FormShow() {
+    // The settings have been read (the frame does that first).
+    Undelete = std::make_unique<TUndelete>();
+
+    // The greeting in the hex view.
+    HexBuffer.fill(0);
+    const std::string banner = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
+    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
+
+    FillDriveTree();
+    ListView1->header()->setSortIndicatorShown(false);
+    ScanRootNode = ScanResultsNode;
+    FindRootNode = FindResultsNode;
+    UpdateNavButtons();
+    Log("快速恢复已启动", kLogInfo);
+}
+
+void TfrmQuickMain::FillDriveTree() {
+    changingByCode_ = true;
+    while (MyComputerNode->childCount()) delete MyComputerNode->takeChild(MyComputerNode->childCount() - 1);
+    for (const auto& d : Undelete->Drives) {
+        const std::string text = d->Name + "  (" + d->SizeText + ")" + "  " + d->VolumeLabel;
+        auto* node = new QTreeWidgetItem(MyComputerNode, QStringList(U(text)));
+        node->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(d.get())));
+        node->setIcon(0, DriveImage(d->DriveType - 1));
+    }
+    MyComputerNode->setExpanded(true);
+    DriveTree->expandAll();
+    changingByCode_ = false;
+}
+
+bool TfrmQuickMain::Treeview2Changing(QTreeWidgetItem* Node) const {
+    if (Busy()) return false;
+    return Node != MyComputerNode;
+}
+
+void TfrmQuickMain::ScanExecute() {
+    QTreeWidgetItem* node = DriveTree->currentItem();
+    if (!node || node == MyComputerNode) {
+        BlinkDrivePrompt(3);
+        return;
+    }
+    if (Busy()) return;
+    Treeview2Change(nullptr, node);
+}
+
+void TfrmQuickMain::StopExecute() {
+    if (Undelete) Undelete->Stop();
+}
+
+void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
+    auto* drive = static_cast<TLogiDrive*>(NodeData(Node));
+    if (!drive || !Undelete || Busy()) return;
+    const bool rescan = Sender == nullptr;
+    SetWaitCursor(true);
+    SetPanel(0, QString::fromUtf8(kScanningPanel));
+    Log("驱动器扫描已经启动  -  " + drive->Name, kLogInfo);
+    Log("正在扫描驱动器 " + drive->Name + "  . . .", kLogInfo);
+
+    // Search results belong to the drive that was current when they were
+    // found; a new opening (or a re-scan, which frees the old entries)
+    // ends them.
+    ClearSearchResults();
+    // A re-scan frees the entries the rows point to: no row may outlive
+    // them, even while the scan runs.
+    if (rescan && drive->Scanned) ClearFileList();
+
+    bool opened = false;
+    try {
+        opened = Undelete->OpenDrive(drive, rescan, progressBar_.get(), statusPanel_.get());
+    } catch (const std::exception&) {
+        opened = false;
+    }
+    if (opened) {
+        try {
+            ClearFileList();
+            changingByCode_ = true;
+            TreeView1->setCurrentItem(nullptr);
+            changingByCode_ = false;
+            fatRoot_.reset();
+            ntfsRoot_.reset();
+            const TLogiDrive& cur = *Undelete->Current;
+            if (cur.FsType <= vt::fsFat32) {
+                fatRoot_ = std::make_unique<TMidEntry>();
+                if (cur.FsType == vt::fsFat32) {
+                    const std::uint32_t rootCluster = static_cast<std::uint32_t>(cur.BootSector[0x2C]) |
+                                                      static_cast<std::uint32_t>(cur.BootSector[0x2D]) << 8 |
+                                                      static_cast<std::uint32_t>(cur.BootSector[0x2E]) << 16 |
+                                                      static_cast<std::uint32_t>(cur.BootSector[0x2F]) << 24;
+                    fatRoot_->DirEntry.FstClusHI.set(static_cast<std::uint16_t>(rootCluster >> 16));
+                    fatRoot_->DirEntry.FstClusLO.set(static_cast<std::uint16_t>(rootCluster & 0xFFFF));
+                }
+                ScanRootNode->setText(0, U(cur.Name + "\\"));
+            } else {
+                ntfsRoot_ = std::make_unique<tntfsfilerecord>();
+                ScanRootNode->setText(0, U(cur.Name));
+            }
+            ScanRootNode->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(RootRecord())));
+            AddFolderNodes(ScanRootNode);
+            AddGrandChildNodes(ScanRootNode);
+            if (History) History->Clear();
+            QTreeWidgetItem* show = cur.FsType <= vt::fsFat32 ? ScanRootNode : ScanRootNode->child(0);
+            if (show) {
+                ScanRootNode->setExpanded(true);
+                SelectFolderNode(show);
+                show->setExpanded(true);
+            }
+            Log(Undelete->Aborted ? "驱动器扫描被用户中止" : "驱动器扫描完成", Undelete->Aborted ? kLogWarning : kLogInfo);
+            const std::size_t count = cur.FsType <= vt::fsFat32 ? cur.Entries.size() : cur.NtfsEntries.size();
+            Log("发现 " + std::to_string(count) + " 个项目", kLogInfo);
+        } catch (const std::exception&) {
+            changingByCode_ = false;
+        }
+    }
+    SetPanel(0, QString::fromUtf8(kDirectoryPanel));
+    SetWaitCursor(false);
+}
+
+void TfrmQuickMain::SelectFolderNode(QTreeWidgetItem* Node) {
+    // Deselected and selected again: the change handler always runs.
+    changingByCode_ = true;
+    TreeView1->setCurrentItem(nullptr);
+    TreeView1->setCurrentItem(Node);
+    changingByCode_ = false;
+    if (TreeView1->currentItem() == Node) TreeView1Change(TreeView1, Node);
+}
+
+// ---------------------------------------------------------------------------
+// The folder tree
+
+void TfrmQuickMain::AddFolderNodes(QTreeWidgetItem* Node) {
+    if (!Node) return;
+    const bool hadChildren = Node->childCount() > 0;
+    while (Node->childCount()) delete Node->takeChild(Node->childCount() - 1);
+    // A node that lost its children is no longer open; opening it again
+    // fills the level below its new children.
+    if (hadChildren) Node->setExpanded(false);
+    std::uint32_t key = 0;
+    std::int32_t first = -1, last = -1;
+    if (!NodeKey(Node, key)) return;
+    if (!Undelete->FindChildRange(key, first, last)) return;
+    if (first == -1 || last == -1 || last < first) return;
+    const bool topLevel = Node->parent() == nullptr;
+    const TLogiDrive& cur = *Undelete->Current;
+    QList<QTreeWidgetItem*> children;
+    auto add = [&](void* entry, const std::string& name, int image, int selectedImage) {
+        auto* child = new QTreeWidgetItem(QStringList(U(name)));
+        child->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(entry)));
+        child->setData(0, kImageRole, image);
+        child->setData(0, kSelectedImageRole, selectedImage);
+        child->setIcon(0, TreeImage(image));
+        children.push_back(child);
+    };
+    if (cur.FsType <= vt::fsFat32) {
+        for (std::int32_t i = first; i <= last && i < static_cast<std::int32_t>(cur.Entries.size()); ++i) {
+            TMidEntry* e = cur.Entries[static_cast<std::size_t>(i)].get();
+            if (IsFatFile(e->DirEntry)) continue;
+            if (!topLevel && e->Parent != NodeData(Node)) continue;
+            const std::string name = GetEntryDisplayName(*e);
+            if (name == "." || name == "..") continue;
+            if (e->Status == 2) add(e, name, imgLost, imgLost);
+            else if (e->Status == 1) add(e, name, imgDeleted, imgDeletedOpen);
+            else add(e, name, imgFolder, imgFolderOpen);
+        }
+    } else if (cur.FsType == vt::fsNtfs) {
+        for (std::int32_t i = first; i <= last && i < static_cast<std::int32_t>(cur.NtfsEntries.size()); ++i) {
+            tntfsfilerecord* e = cur.NtfsEntries[static_cast<std::size_t>(i)].get();
+            if (IsNtfsFile(e)) continue;
+            if (e->RecordFlags & 1) add(e, Trimmed(e->Name), imgFolder, imgFolderOpen);
+            else add(e, Trimmed(e->Name), imgDeleted, imgDeletedOpen);
+        }
+    }
+    Node->addChildren(children);
+}
+
+void TfrmQuickMain::AddGrandChildNodes(QTreeWidgetItem* Node) {
+    if (!Node) return;
+    for (int i = 0; i < Node->childCount(); ++i) AddFolderNodes(Node->child(i));
+}
+
+void TfrmQuickMain::TreeView1Expanded(QTreeWidgetItem* Node) {
+    if (Busy() || !Node || NodeImage(Node) >= imgLost) return;
+    TreeView1->setUpdatesEnabled(false);
+    AddGrandChildNodes(Node);
+    TreeView1->setUpdatesEnabled(true);
+}
+
+bool TfrmQuickMain::TreeView1Changing(QTreeWidgetItem* Node) const { return !Node || NodeImage(Node) != imgLost; }
+
+void TfrmQuickMain::TreeView1Change(QObject* Sender, QTreeWidgetItem* Node) {
+    if (Busy() || !Node) return;
+    if (NodeData(Node) || Node == FindRootNode) {
+        ListView1->setUpdatesEnabled(false);
+        ClearFileList();
+        FillFileList(Node);
+        ListView1->setUpdatesEnabled(true);
+    }
+    UpdateItemCounts();
+    SetPanel(1, QStringLiteral(" ") + GetNodePath(Node));
+    if (Sender && History) History->Add(AbsoluteIndex(Node));
+    UpdateNavButtons();
+}
+
+void TfrmQuickMain::UpdateItemCounts() {
+    int deleted = 0;
+    for (int i = 0; i < RowCount(); ++i)
+        if (!RowText(i, 2).isEmpty()) ++deleted;
+    SetPanel(2, QStringLiteral(" %1 项目 < 已删除: %2 项目 >").arg(RowCount()).arg(deleted));
+}
+
+QString TfrmQuickMain::GetNodePath(QTreeWidgetItem* Node) const {
+    if (!Node) return {};
+    QString path = Node->text(0);
+    for (QTreeWidgetItem* a = Node->parent(); a; a = a->parent()) {
+        const QString text = a->text(0);
+        if (a->parent() == nullptr || text == QStringLiteral("\\")) path = text + path;
+        else path = text + QStringLiteral("\\") + path;
+    }
+    return path;
+}
+
+std::string TfrmQuickMain::GetEntryLocation(const void* Entry) const {
+    if (!Entry) return {};
+    if (CurrentIsNtfs()) {
+        const auto* e = static_cast<const tntfsfilerecord*>(Entry);
+        const tntfsfilerecord* p = e->Parent;
+        if (!p) return {};
+        std::string text = p->Name;
+        for (const tntfsfilerecord* a = p->Parent; a; a = a->Parent) {
+            if (a->Name == "\\") text = "\\" + text;
+            else text = a->Name + "\\" + text;
+        }
+        return text;
+    }
+    if (CurrentIsFat()) {
+        const auto* e = static_cast<const TMidEntry*>(Entry);
+        std::string text;
+        for (const TMidEntry* p = e->Parent; p; p = p->Parent)
+            text = text.empty() ? GetEntryDisplayName(*p) : GetEntryDisplayName(*p) + "\\" + text;
+        return "\\" + text;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// The file list
+
+void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>& rows) {
+    static std::map<std::string, std::string> typeNames;  // by extension: the MIME lookup is slow
+    TRow r{E, 0, GetEntryDisplayName(*E), {}, {}, {}, {}};
+    if (!IsFatFile(E->DirEntry)) {
+        r.image = E->Status == 2 ? rowLostFolder : E->Status == 1 ? rowDeletedFolder : rowFolder;
+        r.type = FolderTypeName;
+        r.status = E->Status == 1 ? kDeletedText : E->Status == 2 ? kLostText : "";
+    } else {
+        const auto dot = r.caption.rfind('.');
+        const std::string ext = dot == std::string::npos ? std::string() : r.caption.substr(dot);
+        auto it = typeNames.find(ext);
+        if (it == typeNames.end()) {
+            std::string name;
+            GetShellTypeInfo(r.caption, 0x80, name);
+            it = typeNames.emplace(ext, name).first;
+        }
+        r.type = it->second;
+        r.image = E->Status == 0 ? rowFile : rowDeletedFile;
+        r.status = E->Status == 0 ? "" : kDeletedText;
+    }
+    r.size = QuickMain::FormatSizeText(E->DirEntry.FileSize.get());
+    double created = 0;
+    if (FatDateTimeToDateTime(E->DirEntry.CrtDate.get(), E->DirEntry.CrtTime.get(), created))
+        r.created = QuickMain::FormatListDateTime(created);
+    if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
+    rows.push_back(std::move(r));
+}
+
+void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector<TRow>& rows) {
+    static std::map<std::string, std::string> typeNames;
+    const bool inUse = (E->RecordFlags & 1) != 0;
+    TRow r{E, 0, E->Name, {}, {}, {}, {}};
+    if (!IsNtfsFile(E)) {
+        r.image = inUse ? rowFolder : rowDeletedFolder;
+        r.type = FolderTypeName;
+    } else {
+        r.image = inUse ? rowFile : rowDeletedFile;
+        const auto dot = r.caption.rfind('.');
+        const std::string ext = dot == std::string::npos ? std::string() : r.caption.substr(dot);
+        auto it = typeNames.find(ext);
+        if (it == typeNames.end()) {
+            std::string name;
+            GetShellTypeInfo(r.caption, 0x80, name);
+            it = typeNames.emplace(ext, name).first;
+        }
+        r.type = it->second;
+    }
+    r.status = inUse ? "" : kDeletedText;
+    r.size = QuickMain::FormatSizeText(E->DataSize);
+    r.created = QuickMain::FormatListDateTime(FileTimeToDateTime(E->FileName.CreationTime.get()));
+    if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
+    rows.push_back(std::move(r));
+}
+
+void TfrmQuickMain::FillFileList(QTreeWidgetItem* Node) {
+    if (!Undelete) return;
+    const bool find = Node == FindRootNode;
+    ListView1->headerItem()->setText(1, find ? QStringLiteral("位置") : QStringLiteral("类型"));
+    std::int32_t first = 0, last = -1;
+    if (find) {
+        if (Undelete->Found.empty()) return;
+        last = static_cast<std::int32_t>(Undelete->Found.size()) - 1;
+    } else {
+        std::uint32_t key = 0;
+        if (!NodeKey(Node, key) || !Undelete->FindChildRange(key, first, last)) return;
+    }
+    const TLogiDrive* cur = Undelete->Current;
+    if (!cur) return;
+    std::vector<TRow> rows;
+    rows.reserve(static_cast<std::size_t>(std::max(0, last - first + 1)));
+    const bool topLevel = Node->parent() == nullptr;
+    for (std::int32_t i = first; i <= last; ++i) {
+        if (cur->FsType <= vt::fsFat32) {
+            TMidEntry* e = find ? static_cast<TMidEntry*>(Undelete->Found[static_cast<std::size_t>(i)])
+                                : (i < static_cast<std::int32_t>(cur->Entries.size())
+                                       ? cur->Entries[static_cast<std::size_t>(i)].get()
+                                       : nullptr);
+            if (!e) continue;
+            if (!find && !topLevel && e->Parent != NodeData(Node)) continue;
+            AddFatRow(e, find, rows);
+        } else if (cur->FsType == vt::fsNtfs) {
+            tntfsfilerecord* e = find ? static_cast<tntfsfilerecord*>(Undelete->Found[static_cast<std::size_t>(i)])
+                                      : (i < static_cast<std::int32_t>(cur->NtfsEntries.size())
+                                             ? cur->NtfsEntries[static_cast<std::size_t>(i)].get()
+                                             : nullptr);
+            if (e) AddNtfsRow(e, find, rows);
+        }
+    }
+    ShowRows(rows);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+int TfrmQuickMain::AbsoluteIndex(const QTreeWidgetItem* Node) const {
+    int index = 0;
+    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it, ++index)
+        if (*it == Node) return index;
+    return -1;
+}
+
+void TfrmQuickMain::UpdateNavButtons() {
+    if (QAction* back = findChild<QAction*>(QStringLiteral("btnBack"))) back->setEnabled(History && History->CanBack);
+    if (QAction* fwd = findChild<QAction*>(QStringLiteral("btnForward"))) fwd->setEnabled(History && History->CanForward);
+}
+
+void TfrmQuickMain::GotoEntry(void* Entry) {
+    TreeView1->setUpdatesEnabled(false);
+    std::vector<void*> chain;
+    // The chain of folders up to the root; a record met twice ends it (the
+    // engine links parents as a tree, but a damaged volume is no promise).
+    std::unordered_set<const void*> seen;
+    if (CurrentIsFat()) {
+        for (TMidEntry* e = static_cast<TMidEntry*>(Entry); e && seen.insert(e).second; e = e->Parent) chain.push_back(e);
+    } else if (CurrentIsNtfs()) {
+        for (auto* e = static_cast<tntfsfilerecord*>(Entry); e && seen.insert(e).second; e = e->Parent)
+            chain.push_back(e);
+    }
+    QTreeWidgetItem* n = ScanRootNode;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (QTreeWidgetItem* child = ChildWithData(n, *it)) {
+            n = child;
+            n->setExpanded(true);
+        }
+    }
+    if (CurrentIsFat() && NodeImage(n) == imgLost) {
+        SetNodeImages(n, imgDeleted, imgDeletedOpen);
+        AddFolderNodes(n);
+        n->setExpanded(true);
+    }
+    TreeView1->setUpdatesEnabled(true);
+    TreeView1->setCurrentItem(n);
+}
+
+void TfrmQuickMain::ListView1DblClick() {
+    const std::vector<int> selected = SelectedRows();
+    QTreeWidgetItem* node = TreeView1->currentItem();
+    if (selected.size() != 1 || !node || Busy()) return;
+    const int row = selected.front();
+    const int image = RowImage(row);
+    if (image != rowFolder && image != rowDeletedFolder) return;
+    if (node == FindRootNode) {
+        GotoEntry(RowEntry(row));
+        return;
+    }
+    if (QTreeWidgetItem* child = ChildWithData(node, RowEntry(row))) {
+        TreeView1->setCurrentItem(child);
+        child->setExpanded(true);
+    }
+}
+
+void TfrmQuickMain::UpExecute() {
+    QTreeWidgetItem* node = TreeView1->currentItem();
+    if (node && node->parent()) TreeView1->setCurrentItem(node->parent());
+}
+
+void TfrmQuickMain::Openparentdirectory1Click() {
+    if (!Undelete || !Undelete->Current || Busy()) return;
+    const std::vector<int> selected = SelectedRows();
+    if (selected.empty()) return;
+    void* entry = RowEntry(selected.front());
+    if (!entry) return;
+    if (CurrentIsFat()) GotoEntry(static_cast<TMidEntry*>(entry)->Parent);
+    else if (CurrentIsNtfs()) GotoEntry(static_cast<tntfsfilerecord*>(entry)->Parent);
+}
+
+void TfrmQuickMain::PopupMenu1Popup() {
+    if (QAction* item = findChild<QAction*>(QStringLiteral("Openparentdirectory1")))
+        item->setEnabled(TreeView1->currentItem() == FindRootNode && !SelectedRows().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Properties and preview
+
+void TfrmQuickMain::ListView1Click() {
+    if (Busy()) return;
+    const std::vector<int> selected = SelectedRows();
+    if (selected.size() != 1) return;
+    switch (TabSet1->currentIndex()) {
+    case 0: FillPropertyPage(selected.front()); break;
+    case 1: FillHexPage(selected.front()); break;
+    default: break;
+    }
+}
+
+void TfrmQuickMain::FillPropertyPage(int row) {
+    auto set = [&](int r, const std::string& text) {
+        if (QTreeWidgetItem* item = ListView2->topLevelItem(r)) item->setText(1, U(text));
+    };
+    if (QTreeWidgetItem* item = ListView2->topLevelItem(2))
+        item->setText(0, TreeView1->currentItem() == FindRootNode ? QStringLiteral("位置") : QStringLiteral("类型"));
+    set(1, RowText(row, 0).toStdString());
+    set(2, RowText(row, 1).toStdString());
+    set(5, RowText(row, 4).toStdString());
+    void* entry = RowEntry(row);
+    if (!entry) return;
+    const TLogiDrive& cur = *Undelete->Current;
+    if (cur.FsType <= vt::fsFat32) {
+        const TFatDirEntry& d = static_cast<TMidEntry*>(entry)->DirEntry;
+        set(10, QuickMain::AttrFlagText(d.Attr & 0x01));
+        set(11, QuickMain::AttrFlagText(d.Attr & 0x04));
+        set(12, QuickMain::AttrFlagText(d.Attr & 0x20));
+        set(13, QuickMain::AttrFlagText(d.Attr & 0x02));
+        set(14, "");
+        const std::uint32_t size = d.FileSize.get();
+        set(3, std::to_string(size));
+        const std::uint64_t cluster = static_cast<std::uint64_t>(cur.BootSector[13]) * 512u;
+        set(4, std::to_string(cluster ? (size + cluster - 1) / cluster * cluster : 0));
+        double v = 0;
+        set(6, FatDateTimeToDateTime(d.WrtDate.get(), d.WrtTime.get(), v) ? QuickMain::FormatListDateTime(v) : "");
+        set(7, FatDateTimeToDateTime(d.LstAccDate.get(), 0, v) ? QuickMain::FormatListDateTime(v) : "");
+    } else if (cur.FsType == vt::fsNtfs) {
+        const auto* e = static_cast<tntfsfilerecord*>(entry);
+        set(3, std::to_string(e->DataSize));
+        set(4, std::to_string(e->AllocatedSize));
+        set(6, QuickMain::FormatListDateTime(FileTimeToDateTime(e->FileName.ModificationTime.get())));
+        set(7, QuickMain::FormatListDateTime(FileTimeToDateTime(e->FileName.AccessTime.get())));
+        const std::uint32_t attrs = e->FileName.FileAttributes.get();
+        set(10, QuickMain::AttrFlagText(attrs & 0x01));
+        set(11, QuickMain::AttrFlagText(attrs & 0x04));
+        set(12, QuickMain::AttrFlagText(attrs & 0x20));
+        set(13, QuickMain::AttrFlagText(attrs & 0x02));
+        set(14, QuickMain::AttrFlagText(attrs & 0x800));
+    }
+}
+
+void TfrmQuickMain::FillHexPage(int row) {
+    const int image = RowImage(row);
+    if (image == rowFolder || image == rowDeletedFolder || image == rowLostFolder) return;
+    void* entry = RowEntry(row);
+    if (!entry) return;
+    QPalette pal = MessageStrip->palette();
+    if (!Undelete->ReadFileHead(entry, HexBuffer)) {
+        pal.setColor(QPalette::WindowText, Qt::red);
+        MessageStrip->setPalette(pal);
+        MessageStrip->setText(QStringLiteral(" 无法从该文件找回数据。"));
+        return;
+    }
+    ResetHexView();
+    MessageStrip->clear();
+    const std::string caption = RowText(row, 0).toStdString();
+    const auto dot = caption.rfind('.');
+    if (dot == std::string::npos) return;
+    const std::string ext = caption.substr(dot + 1);
+    if (ext.size() < 2) return;
+    std::string lower = ext;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const TFileSignature& sig : FileSignatures) {
+        if (lower != sig.Ext) continue;
+        pal.setColor(QPalette::WindowText, Qt::black);
+        MessageStrip->setPalette(pal);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X %X", sig.Head[0], sig.Head[1]);
+        MessageStrip->setText(QStringLiteral(" 文件 '.%1' 的正常标题(第一二字节)是 '%2'").arg(U(ext), QString::fromLatin1(hex)));
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Search
+
+void TfrmQuickMain::Button1Click() {
+    QTreeWidgetItem* node = TreeView1->currentItem();
+    if (!node || node == FindRootNode || !Undelete || !Undelete->Current || Busy()) return;
+    auto* byName = findChild<QCheckBox*>(QStringLiteral("CheckBox2"));
+    auto* caseSensitive = findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
+    auto* byDate = findChild<QCheckBox*>(QStringLiteral("CheckBox3"));
+    auto* bySize = findChild<QCheckBox*>(QStringLiteral("CheckBox4"));
+    auto* names = findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    auto* dateKind = findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+    auto* from = findChild<QDateTimeEdit*>(QStringLiteral("DateTimePicker1"));
+    auto* to = findChild<QDateTimeEdit*>(QStringLiteral("DateTimePicker2"));
+    auto* sizeFrom = findChild<QSpinBox*>(QStringLiteral("SpinEdit1"));
+    auto* sizeTo = findChild<QSpinBox*>(QStringLiteral("SpinEdit2"));
+    auto* deletedFiles = findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0"));
+    if (!byName || !caseSensitive || !byDate || !bySize || !names || !dateKind || !from || !to || !sizeFrom ||
+        !sizeTo)
+        return;
+
+    const std::string masks = Trimmed(names->text().toStdString());
+    if (!(byName->isChecked() && !masks.empty()) && !byDate->isChecked() && !bySize->isChecked()) {
+        win::MessageBoxA(nullptr, "你必须指定一种搜索条件。", "Warning", win::MB_OK | win::MB_ICONWARNING);
+        return;
+    }
+    if (sizeFrom->value() < 0 || sizeTo->value() < 0) {
+        win::MessageBoxA(nullptr, "文件大小至少不能为  0.", "Error", win::MB_OK | win::MB_ICONERROR);
+        return;
+    }
+    double dateFrom = 0, dateTo = 0;
+    if (byDate->isChecked()) {
+        const QDate base(1899, 12, 30);
+        const auto a = static_cast<double>(base.daysTo(from->date()));
+        const auto b = static_cast<double>(base.daysTo(to->date()));
+        // Both days whole: from the start of the earlier to the end of the
+        // later.
+        dateFrom = std::min(a, b);
+        dateTo = std::max(a, b) + 1;
+    }
+    std::int64_t lo = -1, hi = -1;
+    if (bySize->isChecked()) {
+        lo = static_cast<std::int64_t>(std::min(sizeFrom->value(), sizeTo->value())) * 1000;
+        hi = static_cast<std::int64_t>(std::max(sizeFrom->value(), sizeTo->value())) * 1000;
+    }
+    std::int64_t parentKey = -1;
+    if (node != ScanRootNode) {
+        void* data = NodeData(node);
+        if (!data) return;
+        if (CurrentIsNtfs()) parentKey = static_cast<tntfsfilerecord*>(data)->RecordNo;
+        else {
+            std::uint32_t key = 0;
+            if (!NodeKey(node, key)) return;
+            parentKey = key;
+        }
+    }
+    Undelete->Found.clear();
+    Undelete->SearchEntries(byName->isChecked() ? masks : std::string(), caseSensitive->isChecked(),
+                            static_cast<std::uint8_t>(std::max(0, dateKind->currentIndex())), dateFrom, dateTo, lo, hi,
+                            parentKey, deletedFiles ? deletedFiles->isChecked() : true);
+    TreeView1->setCurrentItem(FindRootNode);
+    if (TreeView1->currentItem() == FindRootNode) TreeView1Change(TreeView1, FindRootNode);
+}
+
+// ---------------------------------------------------------------------------
+// Recovery
+
+void TfrmQuickMain::RecoverExecute() {
+    if (!Undelete || Busy()) return;
+    bool any = false;
+    for (int i = 0; i < RowCount() && !any; ++i) any = RowChecked(i);
+    if (!any) {
+        win::MessageBoxA(nullptr, "没有选择恢复的文件，请选择要恢复的文件。", "Warning", win::MB_OK | win::MB_ICONWARNING);
+        return;
+    }
+    std::string target;
+    if (!SelectTargetDir(target)) return;
+
+    Undelete->Busy = true;
+    SetWaitCursor(true);
+    Undelete->Aborted = false;
+    SetPanel(0, QStringLiteral(" 正在恢复 ..."));
+    Log("正在恢复 ...", kLogInfo);
+    std::string failure;
+    try {
+        for (int i = 0; i < RowCount(); ++i) {
+            if (Undelete->Aborted) break;
+            if (!RowChecked(i)) continue;
+            void* entry = RowEntry(i);
+            const std::string name = RowText(i, 0).toStdString();
+            const int image = RowImage(i);
+            const bool folder = image == rowFolder || image == rowDeletedFolder || image == rowLostFolder;
+            if (!folder) statusPanel_->SetText(" " + name);
+            if (CurrentIsFat()) {
+                auto* e = static_cast<TMidEntry*>(entry);
+                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), eventLog_.get());
+                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), eventLog_.get());
+            } else if (CurrentIsNtfs()) {
+                auto* e = static_cast<tntfsfilerecord*>(entry);
+                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), eventLog_.get());
+                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), eventLog_.get());
+            }
+        }
+        if (OpenDestDir() && OpenFolder) OpenFolder(target);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    Log("恢复完成。", kLogInfo);
+    SetPanel(0, QString::fromUtf8(kDirectoryPanel));
+    SetPanel(1, QStringLiteral(" ") + GetNodePath(TreeView1->currentItem()));
+    TabSet1->setCurrentIndex(3);
+    SetWaitCursor(false);
+    Undelete->Busy = false;
+    if (!failure.empty()) win::MessageBoxA(nullptr, failure.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
+}
+
+void TfrmQuickMain::acScan32Execute() {
+    if (!Undelete || !Undelete->Current || Busy()) return;
+    if (Undelete->Current->FsType != vt::fsFat32) {
+        win::MessageBoxA(nullptr, "'Scan32' is for FAT32 file system only.", "Error", win::MB_OK | win::MB_ICONERROR);
+        return;
+    }
+    if (!DiskUtils::IsWinNT()) {
+        win::MessageBoxA(nullptr, "'Scan32' is for NT based OS (WinNT, 2K, XP, 2003) only.", "Error",
+                         win::MB_OK | win::MB_ICONERROR);
+        return;
+    }
+    const std::vector<int> selected = SelectedRows();
+    if (selected.empty() || RowImage(selected.front()) != rowLostFolder) return;
+    auto* entry = static_cast<TMidEntry*>(RowEntry(selected.front()));
+    SetWaitCursor(true);
+    QCoreApplication::processEvents();
+    SetPanel(0, QString::fromUtf8(kScanningPanel));
+    QCoreApplication::processEvents();
+    bool found = false;
+    try {
+        found = entry && Undelete->RescanFat32Directory(entry, statusPanel_.get());
+        if (found) GotoEntry(entry);
+    } catch (const std::exception&) {
+    }
+    SetPanel(0, QString::fromUtf8(kDirectoryPanel));
+    SetPanel(1, QStringLiteral(" ") + GetNodePath(TreeView1->currentItem()));
+    SetWaitCursor(false);
+}
