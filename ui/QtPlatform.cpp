@@ -5,6 +5,7 @@
 #include <QMimeDatabase>
 #include <QPushButton>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "Recorders.h"
@@ -28,6 +29,13 @@ std::vector<IconEntry>& IconList() {
     return list;
 }
 std::mutex g_iconMutex;
+
+// Type name and icon index by lower-case extension ("" for none).
+std::unordered_map<std::string, std::pair<std::string, int>>& TypeCache() {
+    static std::unordered_map<std::string, std::pair<std::string, int>> cache;
+    return cache;
+}
+std::mutex g_typeMutex;
 
 int IconIndex(const QString& name, const QString& fallback) {
     std::lock_guard<std::mutex> lock(g_iconMutex);
@@ -92,17 +100,36 @@ int ShowMessageBox(const QString& text, const QString& caption, win::UINT type) 
 
 int ShellTypeFromMime(const std::string& fileName, std::uint32_t attributes, std::string& typeName) {
     static const QMimeDatabase db;
-    QMimeType mime;
     if (attributes & kAttrDirectory) {
-        mime = db.mimeTypeForName(QStringLiteral("inode/directory"));
-    } else {
-        // By name only: the file is usually not there (a found entry).
-        const QString name = QString::fromStdString(fileName);
-        mime = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+        const QMimeType mime = db.mimeTypeForName(QStringLiteral("inode/directory"));
+        typeName = mime.comment().toStdString();
+        return IconIndex(mime.iconName(), mime.genericIconName());
     }
-    if (!mime.isValid()) mime = db.mimeTypeForName(QStringLiteral("application/octet-stream"));
+    // A file's type goes by its last extension alone, as the shell's does:
+    // a list of many thousand found names then asks the database once per
+    // extension. The name is usually not there (a found entry), so nothing
+    // but the name is looked at.
+    const std::size_t dot = fileName.rfind('.');
+    const std::size_t slash = fileName.find_last_of("/\\");
+    std::string ext;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ext = fileName.substr(dot + 1);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    {
+        std::lock_guard<std::mutex> lock(g_typeMutex);
+        auto it = TypeCache().find(ext);
+        if (it != TypeCache().end()) {
+            typeName = it->second.first;
+            return it->second.second;
+        }
+    }
+    QMimeType mime = db.mimeTypeForFile(QStringLiteral("file.") + QString::fromStdString(ext), QMimeDatabase::MatchExtension);
+    if (ext.empty() || !mime.isValid()) mime = db.mimeTypeForName(QStringLiteral("application/octet-stream"));
     typeName = mime.comment().toStdString();
-    return IconIndex(mime.iconName(), mime.genericIconName());
+    const int icon = IconIndex(mime.iconName(), mime.genericIconName());
+    std::lock_guard<std::mutex> lock(g_typeMutex);
+    TypeCache().emplace(ext, std::make_pair(typeName, icon));
+    return icon;
 }
 
 QIcon ShellIcon(int index) {

@@ -27,29 +27,6 @@
 #include "filetime.h"
 #include "seldir.h"
 
-namespace ui {
-
-// The event log as the engines write into it: one row per line, its
-// picture by the standard window's meaning (0 information, 1 warning,
-// 2 error), the time in the second column.
-class TEventLogView : public platform::IEventLog {
-public:
-    explicit TEventLogView(QTreeWidget* list) : list_(list) {}
-    void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override {
-        if (!list_) return;
-        auto* item = new QTreeWidgetItem(list_, {QString::fromStdString(caption), QString::fromStdString(subItem)});
-        static const QStyle::StandardPixmap kPictures[] = {QStyle::SP_MessageBoxInformation,
-                                                           QStyle::SP_MessageBoxWarning, QStyle::SP_MessageBoxCritical};
-        if (imageIndex >= 0 && imageIndex < 3) item->setIcon(0, list_->style()->standardIcon(kPictures[imageIndex]));
-        item->setData(0, Qt::UserRole + 1, imageIndex);
-        list_->scrollToItem(item);
-    }
-
-private:
-    QPointer<QTreeWidget> list_;
-};
-
-}  // namespace ui
 
 namespace {
 
@@ -125,22 +102,6 @@ QIcon TreeImage(int index) {
     }
     cache[index] = icon;
     return icon;
-}
-
-// ImageList1 of the file list.
-QIcon RowPicture(int index) {
-    switch (index) {
-    case rowFolder: return TreeImage(imgFolder);
-    case rowDeletedFolder: return TreeImage(imgDeleted);
-    case rowLostFolder: return TreeImage(imgLost);
-    case rowFile: return Theme("text-x-generic", QStyle::SP_FileIcon);
-    case rowDeletedFile: {
-        static const QIcon deleted =
-            Marked(Theme("text-x-generic", QStyle::SP_FileIcon), QChar(0x00D7), QColor(0xD0, 0x20, 0x20));
-        return deleted;
-    }
-    default: return QIcon();
-    }
 }
 
 // ImageList7 of the drive tree: 1 removable, 2 fixed.
@@ -250,7 +211,6 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
 
     statusPanel_ = std::make_unique<TStatusPanelView>(StatusBar->Panel(1));
     progressBar_ = std::make_unique<TProgressBarView>(ProgressBar1);
-    eventLog_ = std::make_unique<ui::TEventLogView>(ListView3);
 
     for (QTreeWidgetItem* root : {ScanRootNode, FindRootNode}) {
         const int image = root == ScanRootNode ? imgScanResults : imgFindResults;
@@ -295,15 +255,17 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
     connect(Action(QStringLiteral("Up")), &QAction::triggered, this, &TfrmQuickMain::UpExecute);
     connect(Action(QStringLiteral("acScan32")), &QAction::triggered, this, &TfrmQuickMain::acScan32Execute);
 
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    connect(ListView1, &QTreeWidget::itemClicked, this, [this] { ListView1Click(); });
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1DblClick(); });
+    ui::QuickMain::CurrentFsType = [this] {
+        return Undelete && Undelete->Current ? static_cast<int>(Undelete->Current->FsType) : 255;
+    };
+    connect(ListView1, &QAbstractItemView::clicked, this, [this] { ListView1Click(); });
+    connect(ListView1, &QAbstractItemView::doubleClicked, this, [this] { ListView1DblClick(); });
 }
 
 TfrmQuickMain::~TfrmQuickMain() {
     // The rows and nodes point into the engine's lists: gone with them.
     TreeView1->clear();
-    ListView1->clear();
+    ListView1->Clear();
 }
 
 void TfrmQuickMain::ShowContent() { FormShow(); }
@@ -355,46 +317,42 @@ QTreeWidgetItem* TfrmQuickMain::ChildWithData(QTreeWidgetItem* Node, const void*
     return nullptr;
 }
 
-int TfrmQuickMain::RowCount() const { return ListView1->topLevelItemCount(); }
+int TfrmQuickMain::RowCount() const { return ListView1->Count(); }
 
-void* TfrmQuickMain::RowEntry(int row) const { return NodeData(ListView1->topLevelItem(row)); }
+void* TfrmQuickMain::RowEntry(int row) const {
+    return row >= 0 && row < RowCount() ? const_cast<void*>(ListView1->Data(row)) : nullptr;
+}
 
-int TfrmQuickMain::RowImage(int row) const { return NodeImage(ListView1->topLevelItem(row)); }
+int TfrmQuickMain::RowImage(int row) const { return row >= 0 && row < RowCount() ? ListView1->ImageIndex(row) : -1; }
 
 QString TfrmQuickMain::RowText(int row, int column) const {
-    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
-    return item ? item->text(column) : QString();
+    return row >= 0 && row < RowCount() ? ListView1->Text(row, column) : QString();
 }
 
-bool TfrmQuickMain::RowChecked(int row) const {
-    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
-    return item && item->checkState(0) == Qt::Checked;
-}
+bool TfrmQuickMain::RowChecked(int row) const { return row >= 0 && row < RowCount() && ListView1->Checked(row); }
 
-std::vector<int> TfrmQuickMain::SelectedRows() const {
-    std::vector<int> rows;
-    for (int i = 0; i < RowCount(); ++i)
-        if (ListView1->topLevelItem(i)->isSelected()) rows.push_back(i);
-    return rows;
-}
+std::vector<int> TfrmQuickMain::SelectedRows() const { return ListView1->SelectedRows(); }
 
-void TfrmQuickMain::ClearFileList() { ListView1->clear(); }
+void TfrmQuickMain::ClearFileList() { ListView1->Clear(); }
 
 void TfrmQuickMain::ShowRows(std::vector<TRow>& rows) {
-    // Folders first (ascending picture index); the engine's order within.
-    std::stable_sort(rows.begin(), rows.end(), [](const TRow& a, const TRow& b) { return a.image < b.image; });
-    QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
+    const bool ntfs = CurrentIsNtfs();
+    ListView1->BeginUpdate();
     for (const TRow& r : rows) {
-        auto* item = new QTreeWidgetItem({U(r.caption), U(r.type), U(r.status), U(r.size), U(r.created)});
-        item->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(r.entry)));
-        item->setData(0, kImageRole, r.image);
-        item->setIcon(0, RowPicture(r.image));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, Qt::Unchecked);
-        items.push_back(item);
+        std::array<QString, ui::kFileColumns> texts{U(r.caption), U(r.type), U(r.status), U(r.size), U(r.created)};
+        if (ntfs) ListView1->AddRow(static_cast<const tntfsfilerecord*>(r.entry), r.image, std::move(texts), r.icon);
+        else ListView1->AddRow(static_cast<const TMidEntry*>(r.entry), r.image, std::move(texts), r.icon);
     }
-    ListView1->addTopLevelItems(items);
+    // Folders first (ascending picture index); the engine's order within.
+    ListView1->CustomSort(ui::QuickMain::CompareListItems, 10);
+    ListView1->EndUpdate();
+}
+
+void TfrmQuickMain::ShowHistoryNode(QTreeWidgetItem* node) {
+    changingByCode_ = true;
+    TreeView1->setCurrentItem(node);
+    changingByCode_ = false;
+    TreeView1Change(nullptr, node);
 }
 
 void TfrmQuickMain::SetWaitCursor(bool on) {
@@ -411,7 +369,7 @@ void TfrmQuickMain::SetPanel(int panel, const QString& text) {
 }
 
 void TfrmQuickMain::Log(const std::string& text, int image) {
-    AddLogEvent(eventLog_.get(), text, static_cast<std::uint8_t>(image));
+    AddLogEvent(ListView3, text, static_cast<std::uint8_t>(image));
 }
 
 void* TfrmQuickMain::RootRecord() const {
@@ -679,22 +637,13 @@ std::string TfrmQuickMain::GetEntryLocation(const void* Entry) const {
 // The file list
 
 void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>& rows) {
-    static std::map<std::string, std::string> typeNames;  // by extension: the MIME lookup is slow
     TRow r{E, 0, GetEntryDisplayName(*E), {}, {}, {}, {}};
     if (!IsFatFile(E->DirEntry)) {
         r.image = E->Status == 2 ? rowLostFolder : E->Status == 1 ? rowDeletedFolder : rowFolder;
         r.type = FolderTypeName;
         r.status = E->Status == 1 ? kDeletedText : E->Status == 2 ? kLostText : "";
     } else {
-        const auto dot = r.caption.rfind('.');
-        const std::string ext = dot == std::string::npos ? std::string() : r.caption.substr(dot);
-        auto it = typeNames.find(ext);
-        if (it == typeNames.end()) {
-            std::string name;
-            GetShellTypeInfo(r.caption, 0x80, name);
-            it = typeNames.emplace(ext, name).first;
-        }
-        r.type = it->second;
+        r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
         r.image = E->Status == 0 ? rowFile : rowDeletedFile;
         r.status = E->Status == 0 ? "" : kDeletedText;
     }
@@ -707,7 +656,6 @@ void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>&
 }
 
 void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector<TRow>& rows) {
-    static std::map<std::string, std::string> typeNames;
     const bool inUse = (E->RecordFlags & 1) != 0;
     TRow r{E, 0, E->Name, {}, {}, {}, {}};
     if (!IsNtfsFile(E)) {
@@ -715,15 +663,7 @@ void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector
         r.type = FolderTypeName;
     } else {
         r.image = inUse ? rowFile : rowDeletedFile;
-        const auto dot = r.caption.rfind('.');
-        const std::string ext = dot == std::string::npos ? std::string() : r.caption.substr(dot);
-        auto it = typeNames.find(ext);
-        if (it == typeNames.end()) {
-            std::string name;
-            GetShellTypeInfo(r.caption, 0x80, name);
-            it = typeNames.emplace(ext, name).first;
-        }
-        r.type = it->second;
+        r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
     }
     r.status = inUse ? "" : kDeletedText;
     r.size = QuickMain::FormatSizeText(E->DataSize);
@@ -735,7 +675,7 @@ void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector
 void TfrmQuickMain::FillFileList(QTreeWidgetItem* Node) {
     if (!Undelete) return;
     const bool find = Node == FindRootNode;
-    ListView1->headerItem()->setText(1, find ? QStringLiteral("位置") : QStringLiteral("类型"));
+    ListView1->SetColumnCaption(1, find ? QStringLiteral("位置") : QStringLiteral("类型"));
     std::int32_t first = 0, last = -1;
     if (find) {
         if (Undelete->Found.empty()) return;
@@ -1032,12 +972,12 @@ void TfrmQuickMain::RecoverExecute() {
             if (!folder) statusPanel_->SetText(" " + name);
             if (CurrentIsFat()) {
                 auto* e = static_cast<TMidEntry*>(entry);
-                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), eventLog_.get());
-                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), eventLog_.get());
+                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), ListView3);
             } else if (CurrentIsNtfs()) {
                 auto* e = static_cast<tntfsfilerecord*>(entry);
-                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), eventLog_.get());
-                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), eventLog_.get());
+                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), ListView3);
             }
         }
         if (OpenDestDir() && OpenFolder) OpenFolder(target);

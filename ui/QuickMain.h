@@ -17,10 +17,6 @@
 class TStatusPanelView;
 class TProgressBarView;
 
-namespace ui {
-class TEventLogView;
-}
-
 class TfrmQuickMain : public ui::TRecoveryFrame {
     Q_OBJECT
 public:
@@ -91,12 +87,15 @@ public:
 protected:
     void ShowContent() override;
     void FreeEngine() override;
+    void ShowHistoryNode(QTreeWidgetItem* node) override;
+    void ListView1Click(QObject*) override { ListView1Click(); }
 
 private:
     struct TRow {
         void* entry;
         int image;
         std::string caption, type, status, size, created;
+        int icon = -1;  // the shell's icon index of a file
     };
     void AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>& rows);
     void AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector<TRow>& rows);
@@ -117,6 +116,5 @@ private:
     std::unique_ptr<tntfsfilerecord> ntfsRoot_;
     std::unique_ptr<TStatusPanelView> statusPanel_;
     std::unique_ptr<TProgressBarView> progressBar_;
-    std::unique_ptr<ui::TEventLogView> eventLog_;
     bool changingByCode_ = false;
 };

@@ -6,9 +6,10 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
-#include <QStyledItemDelegate>
 #include <QThread>
+#include <QTreeWidgetItemIterator>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -77,6 +78,13 @@ const TFrameVariant kStandardVariant{
     "StdRecovery.htm",
     StandardSettings(),
     true,
+    "Back",
+    "Forward",
+    "PopupMenu1",
+    {{"", "", ""}, {"acScan32", "Scan32", "acScan32"}, {"Openparentdirectory1", "Open parent directory", ""}},
+    "Panel21",
+    false,
+    false,
 };
 
 const TFrameVariant kAdvancedVariant{
@@ -126,6 +134,13 @@ const TFrameVariant kAdvancedVariant{
     "AdvRecovery.htm",
     AdvancedSettings(),
     false,
+    "Backward",
+    "Forward",
+    "PopupMenu2",
+    {{"Openparentdirectory1", "Open parent directory", "acToParent"}},
+    "Panel11",
+    true,
+    true,
 };
 
 void Paint(QWidget* w, std::uint32_t colorRef) {
@@ -135,33 +150,16 @@ void Paint(QWidget* w, std::uint32_t colorRef) {
     w->setAutoFillBackground(true);
 }
 
-// The report view's grid lines: a light rule below and right of each cell,
-// drawn after the cell's own painting.
-class TGridLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->save();
-        painter->setPen(QColor(0xD8, 0xD8, 0xD8));
-        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
-        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
-        painter->restore();
+// Trees draw their selected node themselves (TTreeNodeDelegate); the
+// toolkit's own selection colours stay out of sight.
+void UseNodeDelegate(QTreeWidget* tree, bool plainFirstNode) {
+    tree->setItemDelegate(new TTreeNodeDelegate(plainFirstNode, tree));
+    QPalette pal = tree->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(g, QPalette::Highlight, pal.color(g, QPalette::Base));
+        pal.setColor(g, QPalette::HighlightedText, pal.color(g, QPalette::Text));
     }
-};
-
-QTreeWidget* MakeList(QWidget* parent, const char* name, const std::vector<const char*>& columns) {
-    auto* list = new QTreeWidget(parent);
-    list->setObjectName(QString::fromLatin1(name));
-    list->setRootIsDecorated(false);
-    list->setUniformRowHeights(true);
-    list->setAllColumnsShowFocus(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    QStringList headers;
-    for (const char* c : columns) headers << QString::fromLatin1(c);
-    list->setHeaderLabels(headers);
-    list->header()->setStretchLastSection(false);
-    return list;
+    tree->setPalette(pal);
 }
 
 QWidget* MakePage(QStackedWidget* book, const char* name) {
@@ -192,6 +190,7 @@ TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
     BuildToolBars();
     BuildPanes();
     BuildStatusBar();
+    BuildPopups();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -200,6 +199,9 @@ TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
 
     connect(Action(QString::fromLatin1(variant_.helpAction)), &QAction::triggered, this, &TRecoveryFrame::HelpExecute);
     connect(Action(QString::fromLatin1(variant_.closeAction)), &QAction::triggered, this, &TRecoveryFrame::CloseExecute);
+    connect(Action(QString::fromLatin1(variant_.backAction)), &QAction::triggered, this, &TRecoveryFrame::BackExecute);
+    connect(Action(QString::fromLatin1(variant_.forwardAction)), &QAction::triggered, this,
+            &TRecoveryFrame::ForwardExecute);
     connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] { LeftSplitterMoved(); });
     connect(RightSplitter, &QSplitter::splitterMoved, this, [this] { RightSplitterMoved(); });
 
@@ -308,6 +310,7 @@ void TRecoveryFrame::BuildToolBars() {
         connect(button, &QAction::triggered, target, &QAction::trigger);
         connect(target, &QAction::enabledChanged, button, &QAction::setEnabled);
         actionBar->addAction(button);
+        toolButtons_[target->objectName()] = button;
     }
 }
 
@@ -339,6 +342,7 @@ void TRecoveryFrame::BuildPanes() {
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
     TreeView1->setHeaderHidden(true);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    UseNodeDelegate(TreeView1, variant_.plainFirstFolderNode);
     ScanResultsNode = new QTreeWidgetItem(TreeView1, QStringList(QStringLiteral("Scan Results")));
     FindResultsNode = new QTreeWidgetItem(TreeView1, QStringList(QStringLiteral("Find Results")));
 
@@ -362,6 +366,7 @@ void TRecoveryFrame::BuildPanes() {
     DriveTree->setHeaderHidden(true);
     DriveTree->setRootIsDecorated(false);  // no lines or button at the root
     DriveTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    UseNodeDelegate(DriveTree, true);
     MyComputerNode = new QTreeWidgetItem(DriveTree, QStringList(QStringLiteral("My Computer")));
     MyComputerNode->setIcon(0, QIcon::fromTheme(QStringLiteral("computer")));
     MyComputerNode->setExpanded(true);
@@ -382,10 +387,10 @@ void TRecoveryFrame::BuildPanes() {
     RightSplitter->setObjectName(QString::fromLatin1(variant_.rightSplitter));
     RightSplitter->setHandleWidth(3);
     RightSplitter->setChildrenCollapsible(false);
-    ListView1 = MakeList(RightSplitter, "ListView1", variant_.fileColumns);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setItemDelegate(new TGridLineDelegate(ListView1));
+    const TListKind listKind = variant_.kind == TFrameKind::Standard ? TListKind::Standard : TListKind::Advanced;
+    ListView1 = new TFileListView(listKind, variant_.fileColumns, RightSplitter);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    QuickMain::SetHeaderImages(ListView1, &SortArrowImages());
 
     LowerPane = new QWidget(RightSplitter);
     LowerPane->setObjectName(QString::fromLatin1(variant_.lowerPane));
@@ -426,13 +431,28 @@ void TRecoveryFrame::BuildPanes() {
     frameLayout->addWidget(Notebook1);
     lowerLayout->addWidget(PageFrame, 1);
 
-    PropertiesPage = MakePage(Notebook1, "Properties");
-    ListView2 = MakeList(PropertiesPage, "ListView2", {"Name", "Value"});
+    PropertiesPage = MakePage(Notebook1, "Property");
+    ListView2 = new TPropertyList(PropertiesPage);
     PropertiesPage->layout()->addWidget(ListView2);
     HexPage = MakePage(Notebook1, "HexView");
-    FindPage = MakePage(Notebook1, "Find");
-    LogPage = MakePage(Notebook1, "AppLog");
-    ListView3 = MakeList(LogPage, "ListView3", {"Event", "Time"});
+    HexPanel = new QWidget(HexPage);
+    HexPanel->setObjectName(QString::fromLatin1(variant_.hexPanel));
+    Paint(HexPanel, 0xFFFFFF);  // the window colour
+    auto* hexLayout = new QVBoxLayout(HexPanel);
+    hexLayout->setContentsMargins(0, 0, 0, 0);
+    HexPage->layout()->addWidget(HexPanel);
+    FindPage = MakePage(Notebook1, "Search");
+    // The search controls need more room than a small window's lower pane
+    // has: they scroll rather than widen the window.
+    auto* searchScroll = new QScrollArea(FindPage);
+    searchScroll->setFrameShape(QFrame::NoFrame);
+    searchScroll->setWidgetResizable(true);
+    SearchPage = new TSearchPage(listKind);
+    searchScroll->setWidget(SearchPage);
+    FindPage->layout()->addWidget(searchScroll);
+    if (variant_.enterFinds) connect(SearchPage->Edit1, &QLineEdit::returnPressed, SearchPage->Button1, &QPushButton::click);
+    LogPage = MakePage(Notebook1, "Event Log");
+    ListView3 = new TEventLogView(listKind, LogPage);
     LogPage->layout()->addWidget(ListView3);
 
     TabSet1 = new QTabBar(LowerPane);
@@ -441,7 +461,7 @@ void TRecoveryFrame::BuildPanes() {
     TabSet1->setDrawBase(false);
     for (const char* caption : {"   Properties   ", "   Hex View   ", "    Find    ", "  Application Log  "})
         TabSet1->addTab(QString::fromLatin1(caption));
-    connect(TabSet1, &QTabBar::currentChanged, Notebook1, &QStackedWidget::setCurrentIndex);
+    connect(TabSet1, &QTabBar::currentChanged, this, [this] { TabSet1Click(); });
     lowerLayout->addWidget(TabSet1);
 
     RightSplitter->setStretchFactor(0, 1);
@@ -504,7 +524,7 @@ void TRecoveryFrame::RightSplitterMoved() {
     LeftSplitter->setSizes({std::max(1, total - h), h});
 }
 
-QTreeWidget* TRecoveryFrame::List(int n) const {
+QTreeView* TRecoveryFrame::List(int n) const {
     switch (n) {
     case 1: return ListView1;
     case 2: return ListView2;
@@ -528,7 +548,7 @@ void TRecoveryFrame::ApplySettings(const std::vector<int>& values) {
         const TSettingRow& row = table[i];
         switch (row.target) {
         case TSettingTarget::ColumnWidth:
-            if (QTreeWidget* list = List(row.list)) list->setColumnWidth(row.column, std::max(0, values[i]));
+            if (QTreeView* list = List(row.list)) list->setColumnWidth(row.column, std::max(0, values[i]));
             break;
         case TSettingTarget::OpenDestDir:
             OptionItem(Kind() == TFrameKind::Standard ? QStringLiteral("N4") : QStringLiteral("OpenDir"))
@@ -593,7 +613,7 @@ void TRecoveryFrame::showEvent(QShowEvent* e) {
     shown_ = true;
     if (variant_.settingsFirst) LoadSettings();
     ShowContent();
-    HexView = CreateHexView(HexPage);
+    HexView = CreateHexView(HexPanel);
     HexView->SetAddressColor(FromColorRef(0xFF5356));
     HexView->SetHexDataColor(FromColorRef(0x808080));
     HexView->SetAnsiCharColor(FromColorRef(0x808080));
@@ -602,6 +622,7 @@ void TRecoveryFrame::showEvent(QShowEvent* e) {
     HexView->SetCursorLine(0);
     HexView->SetShowAddress(true);
     if (!History) History = std::make_unique<TRecentFiles>();
+    UpdateNavButtons();
     if (variant_.progressShown) {
         // The bar's width by the system's version: 305 pixels from Windows
         // XP (5.1) on, 310 before, as the status bar's themes differ.
@@ -661,6 +682,125 @@ void TRecoveryFrame::ResetHexView() {
     if (!HexView) return;
     HexView->WMVScroll(THexDump::sbThumbPosition, 0);
     HexView->viewport()->repaint();
+}
+
+QAction* TRecoveryFrame::PopupItem(const QString& name) const {
+    auto it = popupItems_.find(name);
+    return it == popupItems_.end() ? nullptr : it->second;
+}
+
+QAction* TRecoveryFrame::ToolButton(const QString& action) const {
+    auto it = toolButtons_.find(action);
+    return it == toolButtons_.end() ? nullptr : it->second;
+}
+
+void TRecoveryFrame::BuildPopups() {
+    FileListPopup = new QMenu(this);
+    FileListPopup->setObjectName(QString::fromLatin1(variant_.fileListPopup));
+    auto addItem = [this](const char* name, const char* caption) {
+        auto* item = FileListPopup->addAction(QString::fromLatin1(caption));
+        item->setObjectName(QString::fromLatin1(name));
+        popupItems_[item->objectName()] = item;
+        return item;
+    };
+    connect(addItem("Check1", "Check"), &QAction::triggered, this, [this] { ListView1->CheckSelected(true); });
+    connect(addItem("UnCheck1", "Uncheck"), &QAction::triggered, this, [this] { ListView1->CheckSelected(false); });
+    connect(addItem("Checkall1", "Check all"), &QAction::triggered, this, [this] { ListView1->CheckAll(true); });
+    connect(addItem("Uncheckall1", "Uncheck all"), &QAction::triggered, this, [this] { ListView1->CheckAll(false); });
+    FileListPopup->addSeparator();
+    FileListPopup->addAction(Action(QStringLiteral("Recover")));
+    for (const TPopupItemDef& def : variant_.fileListPopupTail) {
+        if (!*def.name) {
+            FileListPopup->addSeparator();
+            continue;
+        }
+        QAction* target = *def.action ? Action(QString::fromLatin1(def.action)) : nullptr;
+        if (target && QString::fromLatin1(def.name) == target->objectName()) {
+            FileListPopup->addAction(target);
+            continue;
+        }
+        QAction* item = addItem(def.name, def.caption);
+        if (target) {
+            // An item of its own caption that runs the action and follows
+            // its enabled state.
+            connect(item, &QAction::triggered, target, &QAction::trigger);
+            connect(target, &QAction::enabledChanged, item, &QAction::setEnabled);
+        }
+    }
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { FileListPopup->popup(ListView1->viewport()->mapToGlobal(p)); });
+
+    PopupMenu5 = new QMenu(this);
+    PopupMenu5->setObjectName(QStringLiteral("PopupMenu5"));
+    QAction* clear = PopupMenu5->addAction(QStringLiteral("Clear Logs"));
+    clear->setObjectName(QStringLiteral("ClearLogs1"));
+    connect(clear, &QAction::triggered, this, &TRecoveryFrame::ClearLogs1Click);
+    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView3, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu5->popup(ListView3->viewport()->mapToGlobal(p)); });
+}
+
+void TRecoveryFrame::TabSet1Click() {
+    MessageStrip->clear();
+    const int page = TabSet1->currentIndex();
+    Notebook1->setCurrentIndex(page);
+    switch (page) {
+    case 2: SearchPage->Reset(); break;
+    case 0:
+    case 1: ListView1Click(nullptr); break;
+    default: break;
+    }
+}
+
+void TRecoveryFrame::GoTo(bool forward) {
+    if (!History || !(forward ? History->CanForward : History->CanBack)) return;
+    std::int32_t position = -1;
+    if (forward) History->Forward(position);
+    else History->Back(position);
+    if (position > 0)
+        if (QTreeWidgetItem* node = NodeAt(TreeView1, position)) ShowHistoryNode(node);
+    UpdateNavButtons();
+}
+
+void TRecoveryFrame::BackExecute() { GoTo(false); }
+void TRecoveryFrame::ForwardExecute() { GoTo(true); }
+
+void TRecoveryFrame::UpdateNavButtons() {
+    // The buttons, not the actions: the menu-less actions stay enabled.
+    if (QAction* back = ToolButton(QString::fromLatin1(variant_.backAction))) back->setEnabled(History && History->CanBack);
+    if (QAction* fwd = ToolButton(QString::fromLatin1(variant_.forwardAction)))
+        fwd->setEnabled(History && History->CanForward);
+}
+
+void TRecoveryFrame::ClearLogs1Click() { ListView3->Clear(); }
+
+int TRecoveryFrame::AbsoluteIndex(const QTreeWidgetItem* node) {
+    if (!node || !node->treeWidget()) return -1;
+    // Nodes before it: every earlier sibling with all its descendants, and
+    // each ancestor itself, level by level.
+    const std::function<int(const QTreeWidgetItem*)> subtree = [&](const QTreeWidgetItem* n) {
+        int count = 1;
+        for (int i = 0; i < n->childCount(); ++i) count += subtree(n->child(i));
+        return count;
+    };
+    int index = 0;
+    for (const QTreeWidgetItem* n = node; n; n = n->parent()) {
+        const QTreeWidgetItem* parent = n->parent();
+        const int row = parent ? parent->indexOfChild(const_cast<QTreeWidgetItem*>(n))
+                               : n->treeWidget()->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(n));
+        for (int i = 0; i < row; ++i) index += subtree(parent ? parent->child(i) : n->treeWidget()->topLevelItem(i));
+        if (parent) index += 1;
+    }
+    return index;
+}
+
+QTreeWidgetItem* TRecoveryFrame::NodeAt(QTreeWidget* tree, int absoluteIndex) {
+    if (!tree || absoluteIndex < 0) return nullptr;
+    int left = absoluteIndex;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        if (left-- == 0) return *it;
+    return nullptr;
 }
 
 }  // namespace ui

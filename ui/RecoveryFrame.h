@@ -26,8 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "FileList.h"
 #include "FrameSettings.h"
 #include "HexDump.h"
+#include "LowerPages.h"
 #include "IniFile.h"
 #include "RecentFiles.h"
 #include "StatusBarEx.h"
@@ -49,6 +51,15 @@ struct TToolButtonDef {
     const char* action;
     const char* caption;
     const char* hint;
+};
+
+// An item of the file list's popup menu: its component name and caption,
+// and the action it runs ("" for an item of the window's own). An empty
+// name is a separator.
+struct TPopupItemDef {
+    const char* name;
+    const char* caption;
+    const char* action;
 };
 
 struct TFrameVariant {
@@ -87,6 +98,13 @@ struct TFrameVariant {
     const char* helpTopic;
     std::span<const TSettingRow> settings;
     bool settingsFirst;  // read before the window's own content is made
+    const char* backAction;
+    const char* forwardAction;
+    const char* fileListPopup;                 // component name of the file list's popup menu
+    std::vector<TPopupItemDef> fileListPopupTail;  // after the check commands and Recover
+    const char* hexPanel;                      // the hex page's panel
+    bool plainFirstFolderNode;                 // the folder tree's first node is not highlighted
+    bool enterFinds;                           // Enter in the search page's name field runs Find
 };
 
 const TFrameVariant& FrameVariant(TFrameKind kind);
@@ -103,6 +121,12 @@ public:
     // The check item of an option by its component name ("N4", "OpenDir").
     QAction* OptionItem(const QString& name) const;
     bool OpenDestDir() const;
+    // An item of the file list's popup by its component name ("Check1",
+    // "UnCheck1", "Checkall1", "Uncheckall1", "Openparentdirectory1").
+    QAction* PopupItem(const QString& name) const;
+    // The toolbar buttons of an action (the button's name is "btn" and the
+    // action's name).
+    QAction* ToolButton(const QString& action) const;
 
     // Layout.
     QWidget* LeftPane;
@@ -116,7 +140,8 @@ public:
     QLabel* PromptStrip;
     QTreeWidget* DriveTree;
     QTreeWidgetItem* MyComputerNode;
-    QTreeWidget* ListView1;
+    TFileListView* ListView1;
+    QMenu* FileListPopup;  // PopupMenu1 (standard), PopupMenu2 (advanced)
     QWidget* LowerPane;
     QLabel* MessageStrip;
     QWidget* FsSelector = nullptr;  // advanced: the file-system selector
@@ -129,8 +154,11 @@ public:
     QWidget* HexPage;
     QWidget* FindPage;
     QWidget* LogPage;
-    QTreeWidget* ListView2;  // properties
-    QTreeWidget* ListView3;  // event log
+    QWidget* HexPanel;       // parents the hex view
+    TPropertyList* ListView2;
+    TSearchPage* SearchPage;
+    TEventLogView* ListView3;
+    QMenu* PopupMenu5;       // the event log's popup
     TStatusBarEx* StatusBar;
     QProgressBar* ProgressBar1;
     QTimer* Timer1;
@@ -162,6 +190,21 @@ public:
     void CloseExecute();
     // Brings the hex view's first line back to the top after new bytes.
     void ResetHexView();
+
+    // The lower pages: the tab set's handler, run whenever its tab changes
+    // (so setting TabSet1's index shows that page the same way).
+    void TabSet1Click();
+    // Back and Forward over History; the folder node is shown through
+    // ShowHistoryNode, which adds nothing to the history.
+    void BackExecute();
+    void ForwardExecute();
+    // The toolbar's Back and Forward buttons from the history's flags.
+    void UpdateNavButtons();
+    void ClearLogs1Click();
+    // A node's place when all nodes of its tree are counted in tree order,
+    // and the node at such a place (nullptr when there is none).
+    static int AbsoluteIndex(const QTreeWidgetItem* node);
+    static QTreeWidgetItem* NodeAt(QTreeWidget* tree, int absoluteIndex);
     int ScreenWidth() const;
     int LeftPaneWidth() const;
     int DrivePaneHeight() const;
@@ -173,6 +216,12 @@ protected:
     virtual void ShowContent() {}
     // Standard window, on a close that is not refused: frees the engine.
     virtual void FreeEngine() {}
+    // The window's row-click handler: fills the property or the hex page
+    // from the selected row. The tab set runs it with no sender.
+    virtual void ListView1Click(QObject* Sender) { (void)Sender; }
+    // Back and Forward: select the folder node and list it without adding
+    // it to the history (the window's folder handler with no sender).
+    virtual void ShowHistoryNode(QTreeWidgetItem* node) { (void)node; }
 
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -182,9 +231,11 @@ private:
     void BuildToolBars();
     void BuildPanes();
     void BuildStatusBar();
+    void BuildPopups();
+    void GoTo(bool forward);
     void ApplySettings(const std::vector<int>& values);
     std::vector<int> LiveSettings() const;
-    QTreeWidget* List(int n) const;
+    QTreeView* List(int n) const;
     void SetLeftPaneWidth(int w);
     void SetDrivePaneHeight(int h);
     std::string IniPath() const;
@@ -192,6 +243,8 @@ private:
     const TFrameVariant& variant_;
     std::map<QString, QAction*> actions_;
     std::map<QString, QAction*> options_;
+    std::map<QString, QAction*> popupItems_;
+    std::map<QString, QAction*> toolButtons_;
     bool shown_ = false;
 };
 

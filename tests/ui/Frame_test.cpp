@@ -7,6 +7,7 @@
 #include <QToolBar>
 #include <fstream>
 
+#include "DiskParam.h"
 #include "HtmlHelp.h"
 #include "RecoveryFrame.h"
 #include "UiTestSupport.h"
@@ -38,6 +39,25 @@ struct Shown {
         frame->IniFile = std::make_unique<platform::TIniFile>(frame->AppDirectory + frame->Variant().iniFile);
         frame->show();
         if (!QTest::qWaitForWindowExposed(frame.get())) qWarning("window not exposed");
+    }
+};
+
+// A window that records what the frame asks of it.
+class Recording : public TRecoveryFrame {
+public:
+    using TRecoveryFrame::TRecoveryFrame;
+    std::vector<QTreeWidgetItem*> shown;
+    int rowClicks = 0;
+
+protected:
+    void ShowHistoryNode(QTreeWidgetItem* node) override {
+        const QSignalBlocker block(TreeView1);
+        TreeView1->setCurrentItem(node);
+        shown.push_back(node);
+    }
+    void ListView1Click(QObject* sender) override {
+        QVERIFY(!sender);
+        ++rowClicks;
     }
 };
 
@@ -75,7 +95,7 @@ private slots:
         QCOMPARE(f.MyComputerNode->text(0), QStringLiteral("My Computer"));
         QCOMPARE(f.TabSet1->count(), 4);
         QCOMPARE(f.TabSet1->tabText(3), QStringLiteral("  Application Log  "));
-        QCOMPARE(f.ListView1->headerItem()->text(2), QStringLiteral("Status"));
+        QCOMPARE(f.ListView1->ColumnCaption(2), QStringLiteral("Status"));
         QVERIFY(f.History);  // made with the window
     }
 
@@ -225,6 +245,208 @@ private slots:
         QCOMPARE(viewer->Browser()->source().path(), topic);
         QVERIFY(!viewer->Browser()->toPlainText().isEmpty());
         viewer->close();
+    }
+
+    void BackAndForwardWalkTheHistory_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("back");
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "Back";
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "Backward";
+    }
+    void BackAndForwardWalkTheHistory() {
+        QFETCH(int, kind);
+        QFETCH(QString, back);
+        QTemporaryDir dir;
+        Recording f(static_cast<TFrameKind>(kind));
+        f.AppDirectory = dir.path().toStdString() + "/";
+        f.Wait = [](int) {};
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QAction* backButton = f.ToolButton(back);
+        QAction* forwardButton = f.ToolButton(QStringLiteral("Forward"));
+        QVERIFY(backButton && forwardButton);
+        QVERIFY(!backButton->isEnabled());  // both start disabled
+        QVERIFY(!forwardButton->isEnabled());
+
+        std::map<char, QTreeWidgetItem*> node;
+        for (char c : {'A', 'B', 'C', 'D'})
+            node[c] = new QTreeWidgetItem(f.ScanResultsNode, QStringList(QString(QLatin1Char(c))));
+        auto visit = [&](char c) {
+            f.History->Add(TRecoveryFrame::AbsoluteIndex(node[c]));
+            f.UpdateNavButtons();
+        };
+        visit('A');
+        visit('B');
+        visit('C');
+        f.Action(back)->trigger();
+        QCOMPARE(f.shown.back(), node['B']);
+        QVERIFY(backButton->isEnabled() && forwardButton->isEnabled());
+        f.Action(back)->trigger();
+        QCOMPARE(f.shown.back(), node['A']);
+        QVERIFY(!backButton->isEnabled());
+        QVERIFY(f.Action(back)->isEnabled());  // the buttons change, not the actions
+        f.Action(back)->trigger();             // at the start: nothing
+        QCOMPARE(f.shown.size(), std::size_t(2));
+        f.Action(QStringLiteral("Forward"))->trigger();
+        QCOMPARE(f.shown.back(), node['B']);
+        visit('D');
+        QVERIFY(!forwardButton->isEnabled());
+        QVERIFY(backButton->isEnabled());
+        QCOMPARE(f.History->Items.size(), std::size_t(4));
+    }
+
+    void PositionsCountEveryNodeInTreeOrder() {
+        QTreeWidget tree;
+        auto* a = new QTreeWidgetItem(&tree, QStringList(QStringLiteral("a")));
+        auto* a1 = new QTreeWidgetItem(a, QStringList(QStringLiteral("a1")));
+        auto* a11 = new QTreeWidgetItem(a1, QStringList(QStringLiteral("a11")));
+        auto* a2 = new QTreeWidgetItem(a, QStringList(QStringLiteral("a2")));
+        auto* b = new QTreeWidgetItem(&tree, QStringList(QStringLiteral("b")));  // collapsed nodes count too
+        const std::vector<QTreeWidgetItem*> order{a, a1, a11, a2, b};
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            QCOMPARE(TRecoveryFrame::AbsoluteIndex(order[i]), int(i));
+            QCOMPARE(TRecoveryFrame::NodeAt(&tree, int(i)), order[i]);
+        }
+        QVERIFY(!TRecoveryFrame::NodeAt(&tree, 5));
+        QVERIFY(!TRecoveryFrame::NodeAt(&tree, -1));
+    }
+
+    void TabSetShowsThePagesAndPreparesThem() {
+        Recording f(TFrameKind::Standard);
+        QCOMPARE(f.Notebook1->count(), 4);
+        const QStringList names{"Property", "HexView", "Search", "Event Log"};
+        for (int i = 0; i < 4; ++i) QCOMPARE(f.Notebook1->widget(i)->objectName(), names[i]);
+        QCOMPARE(f.HexPanel->objectName(), QStringLiteral("Panel21"));
+        f.SearchPage->Today = [] { return QDate(2024, 3, 1); };
+        f.SearchPage->ComboBox1->setCurrentIndex(1);
+        f.SearchPage->ComboBox3->setCurrentIndex(4);
+        f.MessageStrip->setText(QStringLiteral("hint"));
+        f.TabSet1->setCurrentIndex(2);
+        QCOMPARE(f.Notebook1->currentIndex(), 2);
+        QCOMPARE(f.MessageStrip->text(), QString());
+        QCOMPARE(f.SearchPage->ComboBox1->currentIndex(), 0);
+        QCOMPARE(f.SearchPage->ComboBox3->currentIndex(), 0);
+        QVERIFY(!f.SearchPage->DateTimePicker2->isEnabled());
+        QCOMPARE(f.SearchPage->DateTimePicker2->date(), QDate(2024, 3, 1));
+        QCOMPARE(f.rowClicks, 0);
+        f.TabSet1->setCurrentIndex(1);  // hex view: the row is shown again
+        QCOMPARE(f.rowClicks, 1);
+        f.TabSet1->setCurrentIndex(3);  // the log needs nothing
+        QCOMPARE(f.rowClicks, 1);
+        f.TabSet1->setCurrentIndex(0);
+        QCOMPARE(f.rowClicks, 2);
+        QCOMPARE(f.Notebook1->currentIndex(), 0);
+    }
+
+    void FileListPopupOfBothWindows_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "PopupMenu1"
+                                  << QStringList{"Check", "Uncheck", "Check all", "Uncheck all", "-", "Recover", "-",
+                                                 "Scan32", "Open parent directory"};
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "PopupMenu2"
+                                  << QStringList{"Check", "Uncheck", "Check all", "Uncheck all", "-", "Recover",
+                                                 "Open parent directory"};
+    }
+    void FileListPopupOfBothWindows() {
+        QFETCH(int, kind);
+        QFETCH(QString, name);
+        QFETCH(QStringList, items);
+        TRecoveryFrame f(static_cast<TFrameKind>(kind));
+        QCOMPARE(f.FileListPopup->objectName(), name);
+        QStringList texts;
+        for (QAction* a : f.FileListPopup->actions()) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(texts, items);
+        if (f.Kind() == TFrameKind::Advanced) {
+            // The item runs the go-to-parent action.
+            int ran = 0;
+            connect(f.Action(QStringLiteral("acToParent")), &QAction::triggered, this, [&] { ++ran; });
+            f.PopupItem(QStringLiteral("Openparentdirectory1"))->trigger();
+            QCOMPARE(ran, 1);
+        }
+    }
+
+    void PopupCheckCommandsAndClearLogs() {
+        TRecoveryFrame f(TFrameKind::Standard);
+        TMidEntry entries[5];
+        for (auto& e : entries) f.ListView1->AddRow(&e, 3, {QStringLiteral("f"), {}, {}, {}, {}});
+        f.PopupItem(QStringLiteral("Checkall1"))->trigger();
+        for (int i : {1, 2, 4}) f.ListView1->SetSelected(i, true);
+        f.PopupItem(QStringLiteral("UnCheck1"))->trigger();
+        QCOMPARE(f.ListView1->CheckedRows(), (std::vector<int>{0, 3}));
+        f.PopupItem(QStringLiteral("Check1"))->trigger();
+        QCOMPARE(f.ListView1->CheckedRows().size(), std::size_t(5));
+        f.PopupItem(QStringLiteral("Uncheckall1"))->trigger();
+        QVERIFY(f.ListView1->CheckedRows().empty());
+
+        AddLogEvent(f.ListView3, "one", 0);
+        AddLogEvent(f.ListView3, "two", 2);
+        QCOMPARE(f.ListView3->Count(), 2);
+        QAction* clear = f.PopupMenu5->actions().value(0);
+        QCOMPARE(clear->objectName(), QStringLiteral("ClearLogs1"));
+        QCOMPARE(clear->text(), QStringLiteral("Clear Logs"));
+        clear->trigger();
+        QCOMPARE(f.ListView3->Count(), 0);
+    }
+
+    void EnterInTheNameFieldFindsInTheAdvancedWindowOnly_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("finds");
+        QTest::newRow("standard") << int(TFrameKind::Standard) << 0;
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << 1;
+    }
+    void EnterInTheNameFieldFindsInTheAdvancedWindowOnly() {
+        QFETCH(int, kind);
+        QFETCH(int, finds);
+        TRecoveryFrame f(static_cast<TFrameKind>(kind));
+        int clicked = 0;
+        connect(f.SearchPage->Button1, &QPushButton::clicked, this, [&] { ++clicked; });
+        QTest::keyClick(f.SearchPage->Edit1, Qt::Key_Return);
+        QCOMPARE(clicked, finds);
+    }
+
+    void OptionItemsToggleTheirCheckMark_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("item");
+        QTest::newRow("standard N4") << int(TFrameKind::Standard) << "N4";
+        QTest::newRow("advanced OpenDir") << int(TFrameKind::Advanced) << "OpenDir";
+        QTest::newRow("advanced Showntfolder") << int(TFrameKind::Advanced) << "Showntfolder";
+    }
+    void OptionItemsToggleTheirCheckMark() {
+        QFETCH(int, kind);
+        QFETCH(QString, item);
+        TRecoveryFrame f(static_cast<TFrameKind>(kind));
+        QAction* option = f.OptionItem(item);
+        const bool before = option->isChecked();
+        option->trigger();
+        QCOMPARE(option->isChecked(), !before);
+        option->trigger();
+        QCOMPARE(option->isChecked(), before);
+    }
+
+    void SelectedTreeNodesAreDrawnByTheWindowsRules_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("folderRootPlain");
+        QTest::newRow("standard: folder tree's first node highlighted") << int(TFrameKind::Standard) << false;
+        QTest::newRow("advanced: first nodes of both trees plain") << int(TFrameKind::Advanced) << true;
+    }
+    void SelectedTreeNodesAreDrawnByTheWindowsRules() {
+        QFETCH(int, kind);
+        QFETCH(bool, folderRootPlain);
+        TRecoveryFrame f(static_cast<TFrameKind>(kind));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        auto colourOf = [](QTreeWidget* tree, QTreeWidgetItem* node) {
+            tree->setCurrentItem(node);
+            const QImage img = tree->viewport()->grab().toImage();
+            const QRect rect = tree->visualItemRect(node);
+            return QColor(img.pixel(rect.right() - 2, rect.center().y()));
+        };
+        const QColor yellow(255, 255, 208);
+        QCOMPARE(colourOf(f.TreeView1, f.FindResultsNode), yellow);
+        QCOMPARE(colourOf(f.TreeView1, f.ScanResultsNode), folderRootPlain ? QColor(Qt::white) : yellow);
+        QCOMPARE(colourOf(f.DriveTree, f.MyComputerNode), QColor(Qt::white));
     }
 };
 

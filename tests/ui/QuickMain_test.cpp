@@ -102,13 +102,13 @@ struct TWindow {
     void Check(const QString& caption) {
         const int r = Row(caption);
         QVERIFY2(r >= 0, qPrintable(caption));
-        w->ListView1->topLevelItem(r)->setCheckState(0, Qt::Checked);
+        w->ListView1->SetChecked(r, true);
     }
     void SelectRow(const QString& caption) {
         const int r = Row(caption);
         QVERIFY2(r >= 0, qPrintable(caption));
         w->ListView1->clearSelection();
-        w->ListView1->topLevelItem(r)->setSelected(true);
+        w->ListView1->SetSelected(r, true);
     }
     // Recover through the target-folder dialog, confirmed with dir.
     void Recover(const std::string& dir) {

@@ -25,7 +25,7 @@ std::unique_ptr<TfrmQuickMain> Scanned(const char* folder) {
             w->TreeView1->setCurrentItem(root->child(i));
         }
     for (int i = 0; i < w->RowCount(); ++i)
-        if (w->RowText(i, 2).isEmpty() == false) w->ListView1->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        if (w->RowText(i, 2).isEmpty() == false) w->ListView1->SetChecked(i, true);
     return w;
 }
 
@@ -35,7 +35,7 @@ const vt::shots::TRegistrar kBrowse({"std-recovery", "Standard Recovery: a scann
                                          w->TabSet1->setCurrentIndex(1);
                                          for (int i = 0; i < w->RowCount(); ++i)
                                              if (w->RowText(i, 0) == QStringLiteral("deleted.txt")) {
-                                                 w->ListView1->topLevelItem(i)->setSelected(true);
+                                                 w->ListView1->SetSelected(i, true);
                                                  w->ListView1Click();
                                              }
                                          return std::unique_ptr<QWidget>(std::move(w));
