@@ -66,7 +66,7 @@ struct TWindow {
         for (int i = 0; i < w->ListView3->topLevelItemCount(); ++i) out << w->ListView3->topLevelItem(i)->text(0);
         return out;
     }
-    int LogImage(int row) const { return w->ListView3->topLevelItem(row)->data(0, Qt::UserRole + 1).toInt(); }
+    ui::TEventLogView::TPicture LogPicture(int row) const { return w->ListView3->RowPicture(row); }
     QString Panel(int i) const { return w->StatusBar->Panel(i)->text(); }
     // The folder node at a path below the scan root ("Docs/Sub"), opening
     // each folder on the way as a user would.
@@ -327,7 +327,7 @@ private slots:
         t.Select(QStringLiteral("E:"));
         const QStringList log = t.Log();
         QCOMPARE(log.at(3), QStringLiteral("驱动器扫描被用户中止"));
-        QCOMPARE(t.LogImage(3), 1);
+        QCOMPARE(t.LogPicture(3), ui::TEventLogView::TPicture::Warning);
         const int found = log.at(4).section(' ', 1, 1).toInt();
         QVERIFY2(found > 0 && found < ManifestLines("fat32.manifest"), qPrintable(log.at(4)));
         QVERIFY(t.w->RowCount() > 0);
@@ -358,7 +358,7 @@ private slots:
         const QStringList log = t.Log();
         // The first checked row in list order is the one that was running.
         QCOMPARE(log.at(log.size() - 2), QStringLiteral("Exact.bin:  恢复被用户中止"));
-        QCOMPARE(t.LogImage(log.size() - 2), 1);
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Warning);
         QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
         QCOMPARE(FilesBelow(target.Path()), std::set<std::string>{"Exact.bin"});
         QCOMPARE(t.w->TabSet1->currentIndex(), 3);
@@ -521,7 +521,7 @@ private slots:
         QCOMPARE(t.w->MessageStrip->palette().color(QPalette::WindowText), QColor(Qt::black));
         QCOMPARE(t.w->HexView->TopLine, 0);
         // Two rows selected: nothing happens.
-        t.w->ListView1->topLevelItem(0)->setSelected(true);
+        t.w->ListView1->SetSelected(0, true);
         t.w->MessageStrip->setText(QStringLiteral("kept"));
         t.w->ListView1Click();
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral("kept"));
