@@ -83,6 +83,14 @@ bool GetPhysicalDriveGeometry(int number, TDriveGeometry& geometry) {
             const auto& g = geometry.Geometry;
             geometry.TotalSectors = g.Cylinders * static_cast<std::int64_t>(g.TracksPerCylinder) *
                                     static_cast<std::int64_t>(g.SectorsPerTrack);
+            // Whole cylinders leave out up to 8 MiB at the end of the disk,
+            // where partitioning tools put the end of the last partition;
+            // the disk's exact length covers it.
+            win::GET_LENGTH_INFO length{};
+            if (win::DeviceIoControl(h, win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                                     &returned, nullptr) &&
+                length.Length / 512 > geometry.TotalSectors)
+                geometry.TotalSectors = length.Length / 512;
         }
         win::CloseHandle(h);
         return ok;
@@ -280,14 +288,25 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
     Busy = true;
     try {
         DataStruc::AddLogEvent(EventLogView, "开始深度扫描...", kLogInfo);
-        std::uint32_t lastSerial = 0x1F1F;
+        // The volume whose boot sector was taken last. NTFS and FAT32 keep a
+        // copy of their boot sector inside the volume (FAT32 at +6) or right
+        // after its counted sectors (NTFS): a boot sector with its serial
+        // there is that copy. A volume with the same serial further on (a
+        // cloned partition, volumes made by one script) is a volume of its
+        // own.
+        bool haveLast = false;
+        std::int64_t lastStart = 0, lastEnd = 0;  // lastEnd: past the backup place
+        std::uint32_t lastSerial = 0;
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 DataStruc::BootSectorInfo info;
                 if (!DataStruc::ExamineBootSector(sector, info)) return;
-                if (info.Serial == lastSerial) return;
+                if (haveLast && info.Serial == lastSerial && lba > lastStart && lba < lastEnd) return;
+                haveLast = true;
                 lastSerial = info.Serial;
+                lastStart = lba;
+                lastEnd = lba + info.SectorCount + (info.FsType == vt::fsNtfs ? 1 : 0);
                 const auto start = static_cast<std::uint32_t>(lba);
                 if (!IsNewPartitionStart(start, Partitions)) return;
                 auto lost = std::make_unique<TPartiEntry>();

@@ -363,6 +363,20 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
                 if (returned) *returned = sizeof g;
                 return TRUE;
             }
+            if (code == IOCTL_DISK_GET_LENGTH_INFO) {
+                if (!d->store) {
+                    SetLastError(ERROR_NOT_READY);
+                    return FALSE;
+                }
+                if (!out || outSize < sizeof(GET_LENGTH_INFO)) {
+                    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                    return FALSE;
+                }
+                const GET_LENGTH_INFO info{static_cast<LONGLONG>(d->store->Size())};
+                std::memcpy(out, &info, sizeof info);
+                if (returned) *returned = sizeof info;
+                return TRUE;
+            }
             if (d->kind == DeviceKind::PhysicalDrive &&
                 (code == SMART_GET_VERSION || code == SMART_SEND_DRIVE_COMMAND || code == SMART_RCV_DRIVE_DATA))
                 return platform::SmartDeviceIoControl(*d, code, in, inSize, out, outSize, returned);

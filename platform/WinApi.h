@@ -75,6 +75,8 @@ constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
 // Device control codes.
 constexpr DWORD IOCTL_DISK_GET_DRIVE_GEOMETRY = 0x00070000u;
+// The exact size of a disk or volume in bytes (GET_LENGTH_INFO, 8 bytes).
+constexpr DWORD IOCTL_DISK_GET_LENGTH_INFO = 0x0007405Cu;
 constexpr DWORD SMART_GET_VERSION = 0x00074080u;
 constexpr DWORD SMART_SEND_DRIVE_COMMAND = 0x0007C084u;
 constexpr DWORD SMART_RCV_DRIVE_DATA = 0x0007C088u;
@@ -129,6 +131,10 @@ struct DISK_GEOMETRY {
     DWORD BytesPerSector;
 };
 static_assert(sizeof(DISK_GEOMETRY) == 24);
+
+struct GET_LENGTH_INFO {
+    LONGLONG Length;
+};
 constexpr DWORD FixedMedia = 12;
 constexpr DWORD RemovableMedia = 11;
 

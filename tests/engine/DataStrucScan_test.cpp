@@ -91,6 +91,8 @@ struct RootCase {
     std::multiset<std::string> folders;
 };
 
+void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
+
 class FatRoot : public ForeignDiskTest, public ::testing::WithParamInterface<RootCase> {};
 
 TEST_P(FatRoot, IsListedAndItsFilesComeBack) {
@@ -196,6 +198,64 @@ TEST_F(ForeignDiskTest, ScanExaminesOnlyTheNodesOwnSectors) {
     EXPECT_TRUE(names.count("next.bin"));
     EXPECT_TRUE(names.count(kLongFile));
     for (auto s : d.MftSectors) EXPECT_GE(s, 18836u);
+}
+
+// ---------------------------------------------------------------------------
+// Deep scan: volumes that share a serial
+
+TEST_F(ForeignDiskTest, ClonedVolumesBehindAClearedTableAreAllFound) {
+    vt::test::InstallProfile("[physical.0]\nimage=clone.img\n");
+    TPhysicalDrive d(Drive0());
+    ASSERT_TRUE(d.DeepScan(d.Partitions[0].get(), &bar));
+    std::vector<std::pair<std::int64_t, std::string>> found;
+    for (auto& n : d.LostPartitions) found.emplace_back(n->FirstSector(), n->VolumeLabel);
+    // The backup boot sectors (NTFS after its last counted sector, FAT32 at
+    // +6) carry the serial of their own volume and are passed over.
+    EXPECT_EQ(found, (std::vector<std::pair<std::int64_t, std::string>>{
+                         {2048, "CLONEA"}, {10240, "CLONEB"}, {18432, "CLONEN1"}, {22528, "CLONEN2"}, {26624, "CLONE32"}}));
+    // The second of each pair is a whole volume: its own files come back.
+    for (auto [first, name, size] : {std::tuple{10240, "b.txt", 800}, std::tuple{2048, "a.txt", 600}}) {
+        TPartiEntry* node = NodeAt(d, first, 0xFF);
+        List(d, node);
+        const TPhysMidEntry* e = FatEntry(*node, name);
+        ASSERT_NE(e, nullptr) << name;
+        EXPECT_EQ(d.RecoverFile(e, node->FatType, dir.Path(), &bar, nullptr), 0);
+        EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + name), vt::test::YesContent(name, size));
+    }
+    TPartiEntry* n2 = NodeAt(d, 22528, 0xFF);
+    List(d, n2);
+    std::set<std::string> names;
+    for (auto& e : n2->NtfsEntries) names.insert(e->Name);
+    EXPECT_TRUE(names.count("n2.txt"));
+    EXPECT_FALSE(names.count("n1.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// The last partial cylinder
+
+TEST_F(ForeignDiskTest, WholeDriveReachesTheLastSector) {
+    vt::test::InstallProfile("[physical.0]\nimage=foreign2.img\n");
+    TPhysicalDrive d(Drive0());
+    // 12 MiB: one whole cylinder of 16065 sectors and 8511 more.
+    EXPECT_EQ(d.Geometry.Geometry.Cylinders, 1);
+    EXPECT_EQ(d.Geometry.TotalSectors, 24576);
+    TPartiEntry* root = d.Partitions[0].get();
+    std::vector<std::tuple<int, std::int64_t, std::uint32_t>> children;
+    for (auto* c : root->Children) children.emplace_back(c->RawEntry.SysType, c->FirstSector(), c->RawEntry.SectorCount.get());
+    EXPECT_EQ(children, (std::vector<std::tuple<int, std::int64_t, std::uint32_t>>{
+                            {0, 63, 1985}, {1, 2048, 4096}, {0, 6144, 24576 - 6144}}));
+    // The volume whose table entry was zeroed lies wholly in the partial
+    // cylinder; the deep scan finds it and its file comes back.
+    ASSERT_TRUE(d.DeepScan(root, &bar));
+    ASSERT_EQ(d.LostPartitions.size(), 1u);
+    TPartiEntry* tail = d.LostPartitions[0].get();
+    EXPECT_EQ(tail->FirstSector(), 22528);
+    EXPECT_EQ(tail->VolumeLabel, "TAILVOL");
+    List(d, tail);
+    const TPhysMidEntry* e = FatEntry(*tail, "tail.txt");
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(d.RecoverFile(e, tail->FatType, dir.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/tail.txt"), vt::test::YesContent("tail.txt", 2500));
 }
 
 // Nothing in these tests writes to an image.

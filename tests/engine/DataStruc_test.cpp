@@ -109,9 +109,10 @@ protected:
     platform::MessageBoxRecorder boxes;
 };
 
-// 16065 sectors: one cylinder of 255 x 63; the geometry's total.
+// 16065 sectors make one cylinder of 255 x 63; the drive's total is its
+// exact size all the same, the partial cylinder after it included.
 constexpr std::size_t kSmall = 20000;
-constexpr std::uint32_t kSmallTotal = 16065;
+constexpr std::uint32_t kSmallTotal = 20000;
 
 // ---------------------------------------------------------------------------
 // Partition tree
@@ -233,7 +234,7 @@ TEST_F(DataStrucTest, PartitionTreeUnreadableTableBuildsNoNodeFromItsBytes) {
 TEST_F(DataStrucTest, PartitionTreeOfFixtureDisk) {
     vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
     TPhysicalDrive drive(Geometry0());
-    const std::uint32_t total = 15 * 255 * 63;  // 120 MiB: 15 whole cylinders
+    const std::uint32_t total = 245760;  // 120 MiB, the partial 16th cylinder included
     EXPECT_EQ(Shapes(drive.Partitions),
               (std::vector<Shape>{{5, 0, total},
                                   {0, 63, 1985},
@@ -331,9 +332,10 @@ TEST_F(DataStrucTest, DeepScanAddsVolumeAtStartOfGap) {
 
 TEST_F(DataStrucTest, DeepScanPassesOverRepeatedSerials) {
     MemDisk disk(kSmall);
-    disk.Fat16Boot(100, 0x1F1F, 50);   // the first serial taken is 0x1F1F
+    disk.Fat16Boot(100, 0x1F1F, 50);   // any serial counts for the first volume
     disk.Fat16Boot(200, 0xAAAA0001, 60);
-    disk.Fat16Boot(206, 0xAAAA0001, 60);  // a backup copy, same serial
+    disk.Fat16Boot(206, 0xAAAA0001, 60);  // a backup copy inside the volume, same serial
+    disk.Fat16Boot(260, 0xAAAA0001, 60);  // a clone at the volume's end: a volume of its own
     disk.Fat16Boot(300, 0xBBBB0002, 70);
     disk.Fat16Boot(301, 0xCCCC0003, 0);   // 16-bit total 0: the 32-bit one
     disk.Sector(301)[0x20] = 0x34, disk.Sector(301)[0x21] = 0x12;
@@ -341,7 +343,8 @@ TEST_F(DataStrucTest, DeepScanPassesOverRepeatedSerials) {
     InstallMemory(disk);
     TPhysicalDrive drive(Geometry0());
     ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
-    EXPECT_EQ(Shapes(drive.LostPartitions), (std::vector<Shape>{{0xFF, 200, 60}, {0xFF, 301, 0x1234}}));
+    EXPECT_EQ(Shapes(drive.LostPartitions),
+              (std::vector<Shape>{{0xFF, 100, 50}, {0xFF, 200, 60}, {0xFF, 260, 60}, {0xFF, 301, 0x1234}}));
     // A gap's start is not a partition start.
     ASSERT_TRUE(IsNewPartitionStart(63, drive.Partitions));
     EXPECT_FALSE(IsNewPartitionStart(300, drive.Partitions));
