@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "AdvMain.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "QtPlatform.h"
@@ -16,10 +17,8 @@
 namespace ui {
 
 void RegisterToolWindows() {
-    // The advanced tool shows the shared frame until its own window takes
-    // its place.
     RegisterToolWindow(TTool::StandardRecovery, [] { return std::make_unique<TfrmQuickMain>(); });
-    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TRecoveryFrame>(TFrameKind::Advanced); });
+    RegisterToolWindow(TTool::AdvancedRecovery, [] { return std::make_unique<TfrmAdvMain>(); });
     RegisterToolWindow(TTool::HealthDiagnosis, [] { return std::make_unique<TfrmSmart>(); });
     // The health window sits below the other windows and reaches our help
     // viewer through this.

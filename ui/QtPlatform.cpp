@@ -85,7 +85,10 @@ int ShowMessageBox(const QString& text, const QString& caption, win::UINT type) 
     if (!qApp) return row->buttons.front().second;
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
-    QMessageBox box(IconFor(type), caption, text, QMessageBox::NoButton, owner);
+    // Windows breaks lines at a carriage return alone too.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(IconFor(type), caption, shown, QMessageBox::NoButton, owner);
     for (const auto& [button, answer] : row->buttons) box.addButton(button);
     box.exec();
     const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());

@@ -1,0 +1,757 @@
+// The "Advanced Recovery" window end to end on disk images made by real
+// tools: the drive tree, partition scans and their views, found folders,
+// properties and first bytes, search, recovery with its marks, the deep
+// scan for a lost partition, Stop and the refusals while a drive is busy.
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "AdvMain.h"
+#include "DiskParam.h"
+#include "FileList.h"
+#include "LowerPages.h"
+#include "QtPlatform.h"
+#include "Recorders.h"
+#include "System.h"
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+#include "seldir.h"
+
+using ui::TfrmAdvMain;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Repeat(std::size_t n, char c) { return Bytes(n, static_cast<std::uint8_t>(c)); }
+
+// Every file under a folder with its bytes, by path relative to it ("a/b").
+std::map<std::string, Bytes> Tree(const std::string& root) {
+    std::map<std::string, Bytes> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).generic_string();
+        if (e.is_directory()) out[rel + "/"] = {};
+        else out[rel] = vt::test::ReadWholeFile(e.path().string());
+    }
+    return out;
+}
+
+QStringList Children(const QTreeWidgetItem* node) {
+    QStringList out;
+    for (int i = 0; i < node->childCount(); ++i) out << node->child(i)->text(0);
+    return out;
+}
+
+// The tree below a node, one line per node: indent, text, image.
+void Dump(const QTreeWidgetItem* node, int depth, QStringList& out) {
+    out << QString(depth * 2, QLatin1Char(' ')) + node->text(0) + QStringLiteral(" [%1]").arg(ui::NodeImage(node));
+    for (int i = 0; i < node->childCount(); ++i) Dump(node->child(i), depth + 1, out);
+}
+
+QTreeWidgetItem* Find(QTreeWidgetItem* node, const QString& prefix) {
+    if (node->text(0).startsWith(prefix)) return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QTreeWidgetItem* n = Find(node->child(i), prefix)) return n;
+    return nullptr;
+}
+
+void Click(QTreeWidget* tree, QTreeWidgetItem* node) {
+    QVERIFY(node);
+    tree->scrollToItem(node);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
+}
+
+QStringList Captions(const ui::TFileListView* list) {
+    QStringList out;
+    for (int i = 0; i < list->Count(); ++i) out << list->Text(i, 0);
+    return out;
+}
+
+int RowOf(const ui::TFileListView* list, const QString& caption) {
+    for (int i = 0; i < list->Count(); ++i)
+        if (list->Text(i, 0) == caption) return i;
+    return -1;
+}
+
+// Selects exactly one row, as a click does.
+void SelectRow(ui::TFileListView* list, int row) {
+    for (int i = 0; i < list->Count(); ++i) list->SetSelected(i, i == row);
+}
+
+std::vector<std::string> LogLines(const ui::TEventLogView* log) {
+    std::vector<std::string> out;
+    for (int i = 0; i < log->topLevelItemCount(); ++i) out.push_back(log->topLevelItem(i)->text(0).toStdString());
+    return out;
+}
+int CountLine(const ui::TEventLogView* log, const std::string& line) {
+    const auto lines = LogLines(log);
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Runs fn from the event loop at the first message pump of what runs next.
+void Soon(std::function<void()> fn) { QTimer::singleShot(0, qApp, std::move(fn)); }
+
+std::size_t DeviceReads() {
+    std::size_t n = 0;
+    for (const auto& r : platform::DeviceTrace::Requests())
+        if (r.code == 0) ++n;
+    return n;
+}
+
+const char* const kDisk1 = "[physical.0]\nimage=disk1.img\n";
+const char* const kSmall = "[physical.0]\nimage=advwin.img\n";
+
+}  // namespace
+
+class AdvMain : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TfrmAdvMain> w;
+    std::unique_ptr<QTemporaryDir> appDir, target;
+    std::unique_ptr<platform::MessageBoxRecorder> boxes;
+    std::vector<std::string> opened;
+
+    void Open(const char* profile) {
+        vt::test::InstallProfile(profile);
+        appDir = std::make_unique<QTemporaryDir>();
+        target = std::make_unique<QTemporaryDir>();
+        boxes.reset();  // the old recorder gives back the handler it took
+        boxes = std::make_unique<platform::MessageBoxRecorder>();
+        opened.clear();
+        w = std::make_unique<TfrmAdvMain>();
+        w->AppDirectory = appDir->path().toStdString() + "/";
+        w->Wait = [](int) {};
+        w->SelectTarget = [this](std::string& dir) {
+            dir = target->path().toStdString();
+            return true;
+        };
+        w->OpenFolder = [this](const std::string& dir) { opened.push_back(dir); };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->OptionItem(QStringLiteral("OpenDir"))->setChecked(false);
+    }
+    QTreeWidgetItem* DriveNode(const char* prefix) { return Find(w->MyComputerNode, QString::fromUtf8(prefix)); }
+    std::string TargetPath(const std::string& rel = "") { return target->path().toStdString() + "/" + rel; }
+    void SelectFolder(int k) {
+        Click(w->TreeView1, w->ScanRootNode->child(k));
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(k));
+    }
+    // The found folder whose rows hold a caption.
+    int FolderWith(const QString& caption) {
+        for (int k = 0; k < w->ScanRootNode->childCount(); ++k) {
+            SelectFolder(k);
+            if (RowOf(w->ListView1, caption) >= 0) return k;
+        }
+        return -1;
+    }
+    void Check(const QStringList& captions) {
+        for (const QString& c : captions) {
+            const int row = RowOf(w->ListView1, c);
+            QVERIFY2(row >= 0, qPrintable(c));
+            w->ListView1->SetChecked(row, true);
+        }
+    }
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> out;
+        for (const auto& c : boxes->calls) out.push_back(c.text);
+        return out;
+    }
+
+private slots:
+    void initTestCase() {
+        ui::UseIconTheme();
+        ui::InstallPlatformHooks();
+        DiskParam::Initialize();
+        // Every pump call runs the event loop, so a timer set before a scan
+        // fires at its first sector on any machine.
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); }, std::chrono::milliseconds(0));
+    }
+    void cleanupTestCase() { ui::RemovePlatformHooks(); }
+    void cleanup() {
+        vt::uitest::CloseModalWindows();
+        w.reset();
+        boxes.reset();
+        platform::DeviceTrace::Enable(false);
+        platform::DeviceTrace::Clear();
+    }
+
+    void DriveTreeShowsEveryNodeKind() {
+        Open("[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n[physical.1]\nimage=disk2.img\n");
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vantrel - Advanced Recovery"));
+        QVERIFY(w->windowState() & Qt::WindowMaximized);
+        QStringList dump;
+        Dump(w->MyComputerNode, 0, dump);
+        // The whole drives and their last gaps end where the drive's size
+        // ends, whatever the geometry makes of it.
+        auto cap = [](int drive, int node) {
+            const auto& parts = ui::AdvMain::DriveList->Drives[static_cast<std::size_t>(drive)]->Partitions;
+            const TPartiEntry* e = node < 0 ? parts.back().get() : parts[static_cast<std::size_t>(node)].get();
+            return ui::AdvMain::FormatCapacity(e->RawEntry.SectorCount.get());
+        };
+        QCOMPARE(dump.join(QLatin1Char('\n')), QString::fromUtf8(R"(My Computer [0]
+  (E:) FAT16VOL [2]
+  物理驱动器 00H (%1) [1]
+    未使用 (0.97 MB) [8]
+    PRIMARY16 (4.00 MB) [7]
+    未使用 (1.00 MB) [8]
+    扩展分区 (45.00 MB) [3]
+      未使用 (0.97 MB) [8]
+      LOGICAL12 (2.00 MB) [7]
+      扩展分区 (35.00 MB) [3]
+        未使用 (0.97 MB) [8]
+        LOGICAL32 (34.00 MB) [7]
+        扩展分区 (5.00 MB) [3]
+          未使用 (0.97 MB) [8]
+          NTFSVOL (4.00 MB) [7]
+      未使用 (2.00 MB) [8]
+    未使用 (%2) [8]
+  物理驱动器 01H (%3) [1]
+    未使用 (%4) [8])")
+                                                       .arg(cap(1, 0), cap(1, -1), cap(2, 0), cap(2, -1)));
+        QVERIFY(cap(1, 0).startsWith(QLatin1String("11")));  // about 120 MB
+        // Shown whole, and nothing collapses.
+        for (QTreeWidgetItem* n : {DriveNode("物理驱动器 00H"), DriveNode("扩展分区 (45")}) QVERIFY(n->isExpanded());
+        w->TreeView2->collapseAll();
+        QTest::keyClick(w->TreeView2, Qt::Key_Left);
+        QVERIFY(!w->TreeView2->itemsExpandable());
+        // The window starts with the last drive, nothing shown yet.
+        QCOMPARE(ui::AdvMain::CurrentDrive, ui::AdvMain::DriveList->Drives[2].get());
+        QCOMPARE(w->RadioButton1->text(), QStringLiteral("0 FAT Entry(ies) Found"));
+        QVERIFY(!w->RadioButton1->isChecked() && !w->RadioButton2->isChecked());
+        QCOMPARE(LogLines(w->ListView3).front(), std::string("高级恢复已启动"));
+        // "My Computer" cannot be selected.
+        Click(w->TreeView2, w->MyComputerNode);
+        QVERIFY(w->TreeView2->currentItem() != w->MyComputerNode);
+        // The greeting waits in the hex view.
+        const std::string banner(reinterpret_cast<const char*>(w->HexBuffer.data()), 64);
+        QCOMPARE(banner, std::string(16, '*') + "\xB8\xD0\xD0\xBB\xC4\xE3\xCA\xB9\xD3\xC3 Vantrel." + std::string(14, '*') +
+                             std::string(15, '\0'));
+    }
+
+    void RescanWithoutNodeBlinksThePrompt() {
+        Open(kSmall);
+        QStringList shown;
+        w->Wait = [&](int) { shown << w->PromptStrip->text(); };
+        w->Action(QStringLiteral("Scan"))->trigger();
+        QCOMPARE(shown.count(QStringLiteral(" 请选择一个驱动器扫描。")), 3);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描已启动"), 0);
+    }
+
+    // A partition scan, its FAT view, found folders, rows and a recovery
+    // compared byte for byte.
+    void PartitionScanListsAndRecovers() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描已启动"), 1);
+        QVERIFY(w->RadioButton1->isChecked());
+        const TPartiEntry* part = ui::AdvMain::CurrentDrive->CurPartition;
+        const auto fat = static_cast<int>(part->FatEntries.size());
+        QCOMPARE(w->RadioButton1->text(), QStringLiteral("发现 %1 个FAT 项目").arg(fat));
+        QCOMPARE(w->RadioButton2->text(), QStringLiteral("发现 0 个NTFS 项目"));
+        QVERIFY(boxes->calls.empty());  // only FAT found: no question which view
+        QCOMPARE(CountLine(w->ListView3, QStringLiteral("已发现 %1 个FAT 项目, 0 个NTFS 项目.").arg(fat).toStdString()), 1);
+        // One numbered node per found directory, the first one shown.
+        QStringList numbered;
+        for (std::size_t k = 0; k < part->DirSectors.size(); ++k)
+            numbered << QString::asprintf("文件夹 %06d", static_cast<int>(k));
+        QCOMPARE(Children(w->ScanRootNode), numbered);
+        QCOMPARE(ui::NodeImage(w->ScanRootNode->child(0)), 4);
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QCOMPARE(w->History->Items, std::vector<std::int32_t>({1}));
+
+        const int album = FolderWith(QStringLiteral("a.txt"));
+        const int inner = FolderWith(QStringLiteral("b.txt"));
+        QVERIFY(album >= 0 && inner >= 0);
+        SelectFolder(album);
+        QCOMPARE(Captions(w->ListView1), QStringList({"inner", "a.txt"}));  // folders first
+        QCOMPARE(w->ListView1->ImageIndex(0), 0);
+        QCOMPARE(w->ListView1->Text(0, 1), QString::fromStdString(FolderTypeName));
+        QCOMPARE(w->ListView1->Text(1, 2), ui::AdvMain::FormatSizeText(600));
+        QCOMPARE(w->ListView1->Text(1, 3), QStringLiteral("01/02/10 03:04 AM"));
+        QCOMPARE(w->StatusBar->Panel(2)->text(), ui::AdvMain::ItemCountsText(w->ListView1));
+
+        SelectFolder(inner);
+        QCOMPARE(Captions(w->ListView1), QStringList({"b.txt"}));
+        QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        w->ListView1->SetChecked(0, true);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"b.txt", Repeat(1500, 'b')}}));
+        QCOMPARE(w->ScanRootNode->child(inner)->text(0), numbered[inner] + QStringLiteral(" - P"));
+        QCOMPARE(w->TabSet1->currentIndex(), 3);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines[lines.size() - 2], std::string("正在恢复 ..."));
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        QVERIFY(opened.empty());  // the option is off (see Open)
+
+        // The folder row "inner" of album: its found folder is recovered
+        // whole and marked so.
+        SelectFolder(album);
+        fs::remove_all(TargetPath("b.txt"));
+        Check({"inner"});
+        w->OptionItem(QStringLiteral("OpenDir"))->setChecked(true);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"inner/", {}}, {"inner/b.txt", Repeat(1500, 'b')}}));
+        QCOMPARE(w->ScanRootNode->child(album)->text(0), numbered[album] + QStringLiteral(" - P"));
+        QCOMPARE(w->ScanRootNode->child(inner)->text(0), numbered[inner] + QStringLiteral(" - T"));
+        QCOMPARE(opened, std::vector<std::string>({target->path().toStdString()}));
+        SelectFolder(inner);
+        QCOMPARE(w->StatusBar->Panel(0)->text(), QStringLiteral(" Totally Recovered"));
+        SelectFolder(album);
+        QCOMPARE(w->StatusBar->Panel(0)->text(), QStringLiteral(" Partly Recovered"));
+        // A later partial recovery keeps " - T".
+        SelectFolder(inner);
+        w->ListView1->SetChecked(0, true);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(w->ScanRootNode->child(inner)->text(0), numbered[inner] + QStringLiteral(" - T"));
+        // A new view of the entry starts without marks.
+        QTest::mouseClick(w->RadioButton1, Qt::LeftButton);
+        QCOMPARE(Children(w->ScanRootNode), numbered);
+    }
+
+    void RecoverRefusalsAndCancel() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        const std::size_t logRows = LogLines(w->ListView3).size();
+        bool asked = false;
+        w->SelectTarget = [&](std::string&) {
+            asked = true;
+            return false;
+        };
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(BoxTexts(), std::vector<std::string>({"没有选择恢复的文件，请选择要恢复的文件。"}));
+        QVERIFY(!asked);
+        w->ListView1->SetChecked(0, true);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QVERIFY(asked);
+        QCOMPARE(LogLines(w->ListView3).size(), logRows);
+        for (int k = 0; k < w->ScanRootNode->childCount(); ++k) QVERIFY(!w->ScanRootNode->child(k)->text(0).endsWith('P'));
+        QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
+        QVERIFY(fs::is_empty(TargetPath()));
+    }
+
+    // The target folder through the real dialog, typed and confirmed.
+    void RecoverThroughTheTargetDialog() {
+        Open(kSmall);
+        w->SelectTarget = [](std::string& dir) { return SelectTargetDir(dir); };
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        Check({"a.txt"});
+        vt::uitest::ModalDriver driver({[&](QWidget* modal) {
+            auto* d = qobject_cast<TfrmSelDir*>(modal);
+            QVERIFY(d);
+            d->Edit1->setText(target->path());
+            QTest::mouseClick(d->Button2, Qt::LeftButton);
+        }});
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(driver.StepsRun(), 1);
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"a.txt", Repeat(600, 'a')}}));
+    }
+
+    void PropertiesHexViewAndHints() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        // The root's rows come through a search of all found entries.
+        w->SearchPage->CheckBox2->setChecked(true);
+        w->SearchPage->Edit1->setText(QStringLiteral("*"));
+        w->SearchPage->SetRadioGroupIndex(1);
+        w->SearchPage->Button1->click();
+        QCOMPARE(w->TreeView1->currentItem(), w->FindRootNode);
+        const QStringList found = Captions(w->ListView1);
+        for (const char* name : {"a.txt", "b.txt", "inner"}) QVERIFY2(found.contains(QLatin1String(name)), name);
+
+        w->TabSet1->setCurrentIndex(0);
+        SelectRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("a.txt")));
+        w->TabSet1Click();
+        const auto* props = w->ListView2;
+        QCOMPARE(props->Value(ui::TPropertyList::rowFileName), QStringLiteral("a.txt"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowSize), QStringLiteral("600"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowAllocated), QStringLiteral("1024"));  // two 512-byte clusters
+        QCOMPARE(props->Value(ui::TPropertyList::rowModified), QStringLiteral("01/02/10 03:04 AM"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowArchive), QStringLiteral("Y"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowReadOnly), QStringLiteral("N"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowHidden), QStringLiteral("N"));
+        QCOMPARE(props->Value(ui::TPropertyList::rowCompressed), QString());
+
+        w->TabSet1->setCurrentIndex(1);
+        SelectRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("a.txt")));
+        w->TabSet1Click();
+        QCOMPARE(Bytes(w->HexBuffer.begin(), w->HexBuffer.begin() + 600), Repeat(600, 'a'));
+        QCOMPARE(w->MessageStrip->text(), QString());  // no usual header for .txt
+        // A folder row changes nothing.
+        SelectRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("inner")));
+        w->TabSet1Click();
+        QCOMPARE(w->HexBuffer[0], std::uint8_t('a'));
+    }
+
+    // The root directory's files: the usual first bytes of a known
+    // extension in the hint, none for a one-letter extension or none; the
+    // deleted entry shown with "?" and recovered.
+    void RootFilesHintsAndDeletedEntry() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        const int root = FolderWith(QStringLiteral("Photo.jpg"));
+        QVERIFY(root >= 0);
+        // Folders first.
+        QCOMPARE(Captions(w->ListView1), QStringList({"album", "Photo.jpg", "Note.c", "Readme", "?one.txt"}));
+        w->TabSet1->setCurrentIndex(1);
+        struct Case {
+            const char* name;
+            const char* hint;
+            char first;
+        };
+        for (const Case& c : {Case{"Photo.jpg", " 文件 '.jpg' 的正常标题(第一二字节)是 'FF D8'", '\xFF'},
+                              Case{"Note.c", "", 'i'}, Case{"Readme", "", 'r'}}) {
+            w->MessageStrip->setText(QStringLiteral("old"));
+            SelectRow(w->ListView1, RowOf(w->ListView1, QString::fromLatin1(c.name)));
+            w->TabSet1Click();
+            QCOMPARE(w->MessageStrip->text(), QString::fromUtf8(c.hint));
+            QCOMPARE(w->HexBuffer[0], static_cast<std::uint8_t>(c.first));
+        }
+        Check({"Photo.jpg", "?one.txt"});
+        w->Action(QStringLiteral("Recover"))->trigger();
+        Bytes photo{0xFF, 0xD8, 0xFF, 0xE0};
+        photo.resize(3000, 'j');
+        const auto files = Tree(TargetPath());
+        QCOMPARE(files.size(), std::size_t(2));
+        QCOMPARE(files.at("Photo.jpg"), photo);
+        QCOMPARE(files.at("@one.txt"), Text("gone but not lost\n"));
+    }
+
+    void SearchConditionsAndGoingToTheFolder() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        const int album = FolderWith(QStringLiteral("a.txt"));
+        const int inner = FolderWith(QStringLiteral("b.txt"));
+        auto* page = w->SearchPage;
+        // No condition: a warning, nothing searched.
+        page->CheckBox2->setChecked(true);
+        page->Edit1->setText(QStringLiteral("   "));
+        page->SetRadioGroupIndex(1);
+        page->Button1->click();
+        QCOMPARE(BoxTexts(), std::vector<std::string>({"你必须指定一种搜索条件。"}));
+        QVERIFY(w->TreeView1->currentItem() != w->FindRootNode);
+
+        // Sizes in KB of 1024 bytes: 1 to 2 KB holds B.TXT (1500) only,
+        // and the fields may be given in either order.
+        page->CheckBox2->setChecked(false);
+        page->CheckBox4->setChecked(true);
+        page->SpinEdit1->setValue(2);
+        page->SpinEdit2->setValue(1);
+        page->Button1->click();
+        QCOMPARE(Captions(w->ListView1), QStringList({"b.txt"}));
+        QCOMPARE(w->History->Items.back(), ui::TRecoveryFrame::AbsoluteIndex(w->FindRootNode));
+
+        // "Current Folder" while "Find Results" is selected does nothing.
+        page->SetRadioGroupIndex(0);
+        page->SpinEdit2->setValue(0);
+        page->Button1->click();
+        QCOMPARE(Captions(w->ListView1), QStringList({"b.txt"}));
+
+        // From a result to the found folder that holds it.
+        SelectRow(w->ListView1, 0);
+        w->PopupMenu2Popup();
+        QVERIFY(w->Action(QStringLiteral("acToParent"))->isEnabled());
+        w->Action(QStringLiteral("acToParent"))->trigger();
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(inner));
+        QCOMPARE(Captions(w->ListView1), QStringList({"b.txt"}));
+        w->PopupMenu2Popup();
+        QVERIFY(!w->Action(QStringLiteral("acToParent"))->isEnabled());
+
+        // "Current Folder" in album by the modified date (the sources'
+        // 2010-01-02), pickers given To before From.
+        SelectFolder(album);
+        page->CheckBox4->setChecked(false);
+        page->CheckBox3->setChecked(true);
+        page->ComboBox3->setCurrentIndex(page->ComboBox3->count() - 1);  // "Specify"
+        page->ComboBox1->setCurrentIndex(1);
+        page->DateTimePicker1->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(23, 0)));
+        page->DateTimePicker2->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(1, 0)));
+        page->Button1->click();
+        QCOMPARE(Captions(w->ListView1), QStringList({"a.txt"}));
+    }
+
+    void DoubleClickOpensTheFoundFolder() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        const int inner = FolderWith(QStringLiteral("b.txt"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        const int row = RowOf(w->ListView1, QStringLiteral("inner"));
+        SelectRow(w->ListView1, row);
+        w->ListView1DblClick();
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(inner));
+        QCOMPARE(Captions(w->ListView1), QStringList({"b.txt"}));
+        QVERIFY(w->History->CanBack);
+        // A file row does nothing.
+        SelectRow(w->ListView1, 0);
+        w->ListView1DblClick();
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(inner));
+        QVERIFY(boxes->calls.empty());
+    }
+
+    // The whole disk: FAT and NTFS entries both, the question which view,
+    // the switch, and an NTFS recovery.
+    void WholeDiskHasBothViews() {
+        Open(kDisk1);
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        QCOMPARE(boxes->calls.size(), std::size_t(1));
+        const std::string text = boxes->calls[0].text;
+        QVERIFY2(text.find("\r\rPlease select a kind of file system to show by \r使用 '文件系统选择器'。") != std::string::npos,
+                 text.c_str());
+        QCOMPARE(boxes->calls[0].type & win::MB_ICONMASK, win::MB_ICONINFORMATION);
+        const TPartiEntry* part = ui::AdvMain::CurrentDrive->CurPartition;
+        QVERIFY(!part->FatEntries.empty() && !part->NtfsEntries.empty());
+        // More NTFS than FAT entries: the NTFS view.
+        QVERIFY(part->NtfsEntries.size() > part->FatEntries.size());
+        QVERIFY(w->RadioButton2->isChecked());
+        QCOMPARE(w->ScanRootNode->childCount(), static_cast<int>(part->NtfsFolders.size()));
+        QTest::mouseClick(w->RadioButton1, Qt::LeftButton);
+        QVERIFY(w->RadioButton1->isChecked());
+        QCOMPARE(w->ScanRootNode->childCount(), static_cast<int>(part->DirSectors.size()));
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+        QCOMPARE(w->ScanRootNode->childCount(), static_cast<int>(part->NtfsFolders.size()));
+        int k = -1;
+        for (int i = 0; i < w->ScanRootNode->childCount() && k < 0; ++i) {
+            SelectFolder(i);
+            if (RowOf(w->ListView1, QStringLiteral("big.bin")) >= 0) k = i;
+        }
+        QVERIFY(k >= 0);
+        QVERIFY(RowOf(w->ListView1, QStringLiteral("small.txt")) >= 0);
+
+        // NTFS folder rows cannot be opened here.
+        w->OptionItem(QStringLiteral("Showntfolder"))->setChecked(true);
+        for (int i = 0; i < w->ScanRootNode->childCount(); ++i) {
+            SelectFolder(i);
+            for (int r = 0; r < w->ListView1->Count(); ++r) {
+                if (w->ListView1->ImageIndex(r) != 0) continue;
+                SelectRow(w->ListView1, r);
+                boxes->calls.clear();
+                w->ListView1DblClick();
+                QCOMPARE(BoxTexts(), std::vector<std::string>({"在\"高级恢复\"模式下无法打开 NTFS 目录。"}));
+                // Without folder rows the same folder lists files only.
+                w->OptionItem(QStringLiteral("Showntfolder"))->trigger();
+                for (int j = 0; j < w->ListView1->Count(); ++j) QCOMPARE(w->ListView1->ImageIndex(j), 1);
+                return;
+            }
+        }
+        QFAIL("no NTFS folder row found");
+    }
+
+    // The NTFS partition: its files come back byte for byte; checked folder
+    // rows are passed over.
+    void NtfsPartitionRecovers() {
+        Open(kDisk1);
+        Click(w->TreeView2, DriveNode("NTFSVOL"));
+        QVERIFY(w->RadioButton2->isChecked());
+        QVERIFY(boxes->calls.empty());
+        int k = -1;
+        for (int i = 0; i < w->ScanRootNode->childCount() && k < 0; ++i) {
+            SelectFolder(i);
+            if (RowOf(w->ListView1, QStringLiteral("big.bin")) >= 0) k = i;
+        }
+        QVERIFY(k >= 0);
+        bool folderRow = false;
+        for (int i = 0; i < w->ListView1->Count(); ++i) {
+            w->ListView1->SetChecked(i, true);
+            folderRow = folderRow || w->ListView1->ImageIndex(i) == 0;
+        }
+        QVERIFY(folderRow);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        const auto files = Tree(TargetPath());
+        QCOMPARE(files.at("big.bin"), Repeat(70000, 'q'));
+        QCOMPARE(files.at("small.txt"), Text("new data\n"));
+        for (const auto& [path, bytes] : files) QVERIFY2(path.back() != '/', path.c_str());
+        // The properties of an NTFS row.
+        w->TabSet1->setCurrentIndex(0);
+        SelectRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("big.bin")));
+        w->TabSet1Click();
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("70000"));
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowAllocated), QStringLiteral("73728"));  // 18 clusters
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowCompressed), QStringLiteral("N"));
+    }
+
+    void NodeScannedBeforeIsShownWithoutReading() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        const QStringList rows = Captions(w->ListView1);
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        QCOMPARE(DeviceReads(), std::size_t(0));
+        QCOMPARE(Captions(w->ListView1), rows);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描已启动"), 2);
+        // Clicking the node that is shown does nothing.
+        w->ListView1->Clear();
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        QCOMPARE(w->ListView1->Count(), 0);
+        // Re-scan reads again.
+        w->Action(QStringLiteral("Scan"))->trigger();
+        QVERIFY(DeviceReads() > 0);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描已启动"), 3);
+        QCOMPARE(Captions(w->ListView1), rows);
+    }
+
+    void ClicksWhileBusyAreRefused() {
+        Open(kDisk1);
+        QTreeWidgetItem* whole = DriveNode("物理驱动器 00H");
+        QTreeWidgetItem* other = DriveNode("PRIMARY16");
+        bool ran = false;
+        Soon([&] {
+            ran = true;
+            QVERIFY(ui::AdvMain::CurrentDrive->Busy);
+            Click(w->TreeView2, other);
+            QCOMPARE(w->TreeView2->currentItem(), whole);
+            w->Action(QStringLiteral("Scan"))->trigger();  // does nothing
+            w->Action(QStringLiteral("Recover"))->trigger();
+            QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            w->Action(QStringLiteral("Stop"))->trigger();
+        });
+        Click(w->TreeView2, whole);
+        QVERIFY(ran);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描已启动"), 1);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描被用户中止"), 1);
+        QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
+        QVERIFY(BoxTexts().empty() || BoxTexts().front().find("没有选择") == std::string::npos);
+        QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        // Not busy any more: the other node can be chosen and scans in full.
+        Click(w->TreeView2, other);
+        QCOMPARE(w->TreeView2->currentItem(), other);
+        QCOMPARE(CountLine(w->ListView3, "驱动器扫描完成"), 1);
+    }
+
+    void StopEndsARecoveryBatch() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        w->SearchPage->CheckBox4->setChecked(true);
+        w->SearchPage->SpinEdit1->setValue(0);
+        w->SearchPage->SpinEdit2->setValue(100);
+        w->SearchPage->SetRadioGroupIndex(1);
+        w->SearchPage->Button1->click();
+        int files = 0;
+        for (int i = 0; i < w->ListView1->Count(); ++i)
+            if (w->ListView1->ImageIndex(i) == 1) w->ListView1->SetChecked(i, true), ++files;
+        QVERIFY(files >= 2);
+        w->SelectTarget = [this](std::string& dir) {
+            dir = target->path().toStdString();
+            Soon([this] { w->Action(QStringLiteral("Stop"))->trigger(); });
+            return true;
+        };
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(static_cast<int>(Tree(TargetPath()).size()), 1);
+        QCOMPARE(CountLine(w->ListView3, "恢复进程被用户中止"), 1);
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+        QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
+        QVERIFY(!ui::AdvMain::CurrentDrive->Aborted);
+    }
+
+    void DeepScanAsksFirstAndFindsTheLostPartition() {
+        Open(kDisk1);
+        // Only a physical drive can be deep-scanned.
+        Click(w->TreeView2, DriveNode("PRIMARY16"));
+        boxes->calls.clear();
+        w->Action(QStringLiteral("PartiScan"))->trigger();
+        QCOMPARE(BoxTexts(), std::vector<std::string>(
+                                 {"你应该指定一个物理驱动器进行扫描。\r\r深度扫描: 从物理驱动器上找回丢失的分区。"}));
+
+        QTreeWidgetItem* drive = DriveNode("物理驱动器 00H");
+        {
+            const QSignalBlocker block(w->TreeView2);
+            w->TreeView2->setCurrentItem(drive);
+        }
+        boxes->calls.clear();
+        boxes->answers = {win::IDNO};
+        const std::size_t logRows = LogLines(w->ListView3).size();
+        w->Action(QStringLiteral("PartiScan"))->trigger();
+        QCOMPARE(BoxTexts(), std::vector<std::string>(
+                                 {"'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r深度扫描: 从物理驱动器上找回丢失的分区。"}));
+        QCOMPARE(boxes->calls[0].type & win::MB_TYPEMASK, win::MB_YESNO);
+        QCOMPARE(LogLines(w->ListView3).size(), logRows);
+        QVERIFY(!Find(drive, QStringLiteral("丢失的分区")));
+
+        // Yes, through the real question box.
+        boxes.reset();
+        vt::uitest::ModalDriver driver({[](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            // The carriage returns break the lines on screen.
+            QCOMPARE(box->text(), QStringLiteral("'深度扫描' 是一个漫长的扫描, 要继续吗?\n\n深度扫描: 从物理驱动器上找回丢失的分区。"));
+            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        }});
+        w->Action(QStringLiteral("PartiScan"))->trigger();
+        boxes = std::make_unique<platform::MessageBoxRecorder>();
+        QCOMPARE(driver.StepsRun(), 1);
+        QTreeWidgetItem* lost = drive->child(drive->childCount() - 1);
+        QCOMPARE(lost->text(0), QStringLiteral("丢失的分区"));
+        QCOMPARE(ui::NodeImage(lost), 5);
+        QCOMPARE(Children(lost), QStringList({"LOSTVOL (4.00 MB)"}));
+        QCOMPARE(ui::NodeImage(lost->child(0)), 8);
+        QCOMPARE(CountLine(w->ListView3, "发现 1 个丢失的分区"), 1);
+        QCOMPARE(CountLine(w->ListView3, "深度扫描已经完成"), 1);
+        // The lost-partitions node itself cannot be chosen.
+        Click(w->TreeView2, lost);
+        QCOMPARE(w->TreeView2->currentItem(), drive);
+
+        // The lost partition scans like any other node; its files come back.
+        Click(w->TreeView2, lost->child(0));
+        QCOMPARE(ui::AdvMain::CurrentDrive->CurPartition, ui::AdvMain::CurrentDrive->LostPartitions[0].get());
+        w->SearchPage->CheckBox2->setChecked(true);
+        w->SearchPage->Edit1->setText(QStringLiteral("*.txt"));
+        w->SearchPage->SetRadioGroupIndex(1);
+        w->SearchPage->Button1->click();
+        const int row = RowOf(w->ListView1, QStringLiteral("old.txt"));
+        QVERIFY(row >= 0);
+        w->ListView1->SetChecked(row, true);
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"old.txt", Text("old data\n")}}));
+
+        // A second deep scan lists each lost partition once.
+        {
+            const QSignalBlocker block(w->TreeView2);
+            w->TreeView2->setCurrentItem(drive);
+        }
+        boxes->answers = {win::IDYES};
+        w->Action(QStringLiteral("PartiScan"))->trigger();
+        QCOMPARE(Children(drive).count(QStringLiteral("丢失的分区")), 1);
+        QCOMPARE(Children(drive->child(drive->childCount() - 1)), QStringList({"LOSTVOL (4.00 MB)"}));
+    }
+
+    void StopDuringTheDeepScan() {
+        Open(kDisk1);
+        QTreeWidgetItem* drive = DriveNode("物理驱动器 00H");
+        {
+            const QSignalBlocker block(w->TreeView2);
+            w->TreeView2->setCurrentItem(drive);
+        }
+        boxes->answers = {win::IDYES};
+        Soon([this] { w->Action(QStringLiteral("Stop"))->trigger(); });
+        w->Action(QStringLiteral("PartiScan"))->trigger();
+        QCOMPARE(CountLine(w->ListView3, "深度扫描进程被用户中止"), 1);
+        QCOMPARE(CountLine(w->ListView3, "深度扫描已经完成"), 0);
+        QVERIFY(!Find(drive, QStringLiteral("丢失的分区")));
+        QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
+        QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        QCOMPARE(w->TreeView2->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // Closing the window frees the drives; a new window reads them again.
+    void WindowReleasesItsDrives() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        w->close();
+        QVERIFY(QFile::exists(appDir->path() + QStringLiteral("/advrec.ini")));
+        w.reset();
+        QVERIFY(!ui::AdvMain::DriveList);
+        QVERIFY(!ui::AdvMain::CurrentDrive);
+        QVERIFY(EventLogView == nullptr);
+    }
+};
+
+QTEST_MAIN(AdvMain)
+#include "AdvMain_test.moc"
