@@ -213,6 +213,9 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
             SetProgress(progressBar, 100.0 * static_cast<double>(out.Size()) / static_cast<double>(rec.DataSize));
         }
     }
+    // Runs that end before the file does leave it short: the bytes that
+    // could be read stay, and the file counts as failed.
+    if (written < clusters) LogError(name + kFailed);
     return 0;
 }
 

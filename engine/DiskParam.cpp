@@ -1,7 +1,9 @@
 #include "DiskParam.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -311,8 +313,28 @@ std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) 
         base = name.substr(0, dot);
         ext = name.substr(dot);
     }
-    std::string candidate = dir + "/" + base + ext;
-    for (unsigned n = 1; PathTaken(candidate); ++n) candidate = dir + "/" + base + "_" + std::to_string(n) + ext;
+    // FAT and NTFS names hold 255 UTF-16 characters, up to 765 bytes of
+    // UTF-8; the target's file system takes fewer (255 bytes on Linux). The
+    // base is cut at a character bound so that base, number and extension
+    // fit; an extension that leaves no room for a base counts as base.
+    const long max = ::pathconf(dir.empty() ? "/" : dir.c_str(), _PC_NAME_MAX);
+    const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : 255;
+    if (ext.size() > limit / 2) {
+        base += ext;
+        ext.clear();
+    }
+    auto fitted = [&](const std::string& suffix) {
+        const std::size_t room = limit - std::min(limit, suffix.size() + ext.size());
+        std::size_t end = 0;
+        while (end < base.size()) {
+            const std::size_t n = std::max<std::size_t>(1, Utf8SequenceAt(base, end));
+            if (end + n > room) break;
+            end += n;
+        }
+        return dir + "/" + base.substr(0, end) + suffix + ext;
+    };
+    std::string candidate = fitted("");
+    for (unsigned n = 1; PathTaken(candidate); ++n) candidate = fitted("_" + std::to_string(n));
     return candidate;
 }
 

@@ -215,7 +215,15 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
     try {
         if (!Current || !Entry) return false;
         if (Current->FsType != vt::fsNtfs) return true;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
+        // The root is listed as "\", which is no folder name here: its
+        // contents go into a folder named after the volume.
+        std::string folderName = Name;
+        if (Name == "\\") {
+            const std::string& label = Current->VolumeLabel;
+            const bool none = label.find_first_not_of(' ') == std::string::npos || label == "无卷标";
+            folderName = none ? "root" : label;
+        }
+        const std::string target = MakeUniqueFileName(folderName, TargetDir);
         if (::mkdir(target.c_str(), 0755) != 0) return true;
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already

@@ -11,6 +11,8 @@
 #include <set>
 
 #include "DataStruc.h"
+#include "DiskParam.h"
+#include "DiskUtils.h"
 #include "MachineProfile.h"
 #include "Recorders.h"
 #include "TestSupport.h"
@@ -88,7 +90,7 @@ struct RootCase {
     // Shown name -> the original's name and size (the deleted ones keep
     // their clusters: nothing was written after them).
     std::map<std::string, std::pair<std::string, std::size_t>> files;
-    std::multiset<std::string> folders;
+    std::multiset<std::string> others;  // listed too, recovered elsewhere
 };
 
 void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
@@ -103,7 +105,7 @@ TEST_P(FatRoot, IsListedAndItsFilesComeBack) {
     List(d, node);
     ASSERT_FALSE(node->DirSectors.empty());
     const std::int64_t root = node->DirSectors[0];
-    std::multiset<std::string> expected = c.folders;
+    std::multiset<std::string> expected = c.others;
     for (auto& [shown, original] : c.files) expected.insert(shown);
     EXPECT_EQ(NamesIn(*node, root), expected);
     for (auto& [shown, original] : c.files) {
@@ -146,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  {{"root12.txt", {"root12.txt", 5000}}, {"?ld12.txt", {"old12.txt", 2100}}},
                  {"sub", "sub2"}},
-        RootCase{"Fat16RootNextToNtfs", "foreign.img", 14336, 6, {{"edge.txt", {"edge.txt", 1200}}}, {}}),
+        RootCase{"Fat16RootNextToNtfs", "foreign.img", 14336, 6, {{"edge.txt", {"edge.txt", 1200}}}, {kLongFile, kLongDir}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A copy of the FAT12 partition in memory with its boot sector wiped (as
@@ -256,6 +258,153 @@ TEST_F(ForeignDiskTest, WholeDriveReachesTheLastSector) {
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(d.RecoverFile(e, tail->FatType, dir.Path(), &bar, nullptr), 0);
     EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/tail.txt"), vt::test::YesContent("tail.txt", 2500));
+}
+
+// ---------------------------------------------------------------------------
+// Names longer than a Linux file name
+
+// 255 bytes: 83 of the 251 Chinese characters with ".txt", 85 of the
+// folder's 255.
+const std::string kLongFileOut = Repeat("恢", 83) + ".txt";
+const std::string kLongDirOut = Repeat("目", 85);
+
+TEST_F(ForeignDiskTest, LongChineseNamesComeBackShortenedFromTheAdvancedListing) {
+    vt::test::InstallProfile("[physical.0]\nimage=foreign.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* fat = NodeAt(d, 14336, 6);
+    List(d, fat);
+    const TPhysMidEntry* file = FatEntry(*fat, kLongFile);
+    const TPhysMidEntry* folder = FatEntry(*fat, kLongDir);
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(d.RecoverFile(file, fat->FatType, dir.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(d.RecoverFolder(folder, fat->FatType, dir.Path(), &bar, nullptr), 0);
+    // Again: the "_1" rule within the same 255 bytes.
+    EXPECT_EQ(d.RecoverFile(file, fat->FatType, dir.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(d.RecoverFolder(folder, fat->FatType, dir.Path(), &bar, nullptr), 0);
+    const Bytes fileBytes = vt::test::YesContent(kLongFile, 3333), inner = vt::test::YesContent("inner.txt", 777);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + kLongFileOut), fileBytes);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + Repeat("恢", 83) + "_1.txt"), fileBytes);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + kLongDirOut + "/inner.txt"), inner);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + Repeat("目", 84) + "_1/inner.txt"), inner);
+
+    TPartiEntry* ntfs = NodeAt(d, 18836, 7);
+    List(d, ntfs);
+    const tntfsfilerecord* rec = nullptr;
+    for (auto& e : ntfs->NtfsEntries)
+        if (e->Name == kLongFile) rec = e.get();
+    ASSERT_NE(rec, nullptr);
+    vt::test::TempDir other;
+    EXPECT_EQ(d.RecoverFile(rec, vt::fsNtfs, other.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(vt::test::ReadWholeFile(other.Path() + "/" + kLongFileOut), vt::test::YesContent(kLongFile, 2000));
+    EXPECT_TRUE(log.rows.size() > 0 && log.rows.back().imageIndex == 0) << log.rows.back().caption;
+}
+
+// The standard engine opens the same partitions as logical drives.
+class StandardOnForeign : public ForeignDiskTest {
+protected:
+    TLogiDrive* Open(std::int64_t first, std::int64_t sectors) {
+        vt::test::InstallProfile("[logical.E]\nimage=foreign.img\noffset=" + std::to_string(first * 512) +
+                                 "\nsize=" + std::to_string(sectors * 512) + "\n");
+        DiskUtils::Initialize();
+        engine = std::make_unique<TUndelete>();
+        TLogiDrive* drive = engine->Drives.at(0).get();
+        EXPECT_TRUE(engine->OpenDrive(drive, false, nullptr, nullptr));
+        return drive;
+    }
+    std::unique_ptr<TUndelete> engine;
+    platform::RecordingStatusPanel status;
+};
+
+TEST_F(StandardOnForeign, LongChineseNamesComeBackShortened) {
+    TLogiDrive* fat = Open(14336, 4500);
+    TMidEntry *file = nullptr, *folder = nullptr;
+    for (auto& e : fat->Entries) {
+        if (GetEntryDisplayName(*e) == kLongFile) file = e.get();
+        if (GetEntryDisplayName(*e) == kLongDir) folder = e.get();
+    }
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_TRUE(engine->RecoverFile(file, GetEntryFileName(*file), dir.Path(), &status, &log));
+    EXPECT_TRUE(engine->RecoverFolder(folder, GetEntryFileName(*folder), dir.Path(), &status, &log));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + kLongFileOut), vt::test::YesContent(kLongFile, 3333));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + kLongDirOut + "/inner.txt"),
+              vt::test::YesContent("inner.txt", 777));
+    EXPECT_TRUE(log.rows.empty());
+}
+
+// The NTFS root is listed as "\"; its contents come back in a folder named
+// after the volume, or "root" when it has no label.
+TEST_F(StandardOnForeign, NtfsRootComesBackUnderTheVolumeLabel) {
+    TLogiDrive* ntfs = Open(18836, 8192);
+    ASSERT_EQ(ntfs->FsType, vt::fsNtfs);
+    tntfsfilerecord* root = nullptr;
+    for (auto& e : ntfs->NtfsEntries)
+        if (e->Name == "\\") root = e.get();
+    ASSERT_NE(root, nullptr);
+    for (auto [label, folder] : {std::pair{std::string("NEXTNTFS"), std::string("NEXTNTFS")},
+                                 std::pair{std::string("无卷标"), std::string("root")}}) {
+        ntfs->VolumeLabel = label;
+        vt::test::TempDir out;
+        EXPECT_TRUE(engine->RecoverFolder(root, root->Name, out.Path(), &status, &log));
+        EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + folder + "/next.bin"),
+                  vt::test::YesContent("next.bin", 9000))
+            << label;
+        EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + folder + "/" + kLongFileOut),
+                  vt::test::YesContent(kLongFile, 2000))
+            << label;
+        EXPECT_FALSE(fs::exists(out.Path() + "/\\"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// NTFS runs that end before the file does
+
+// A copy of foreign.img whose record of next.bin (9000 bytes, 3 clusters)
+// claims 20000 bytes: the runs hold 12288 of them.
+TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("foreign.img"));
+    const std::u16string name = u"next.bin";
+    std::size_t record = 0;
+    for (std::size_t at = 18836 * 512; at + 1024 <= 27028 * 512 && !record; at += 1024) {
+        if (std::memcmp(image.data() + at, "FILE", 4) != 0) continue;
+        for (std::size_t i = at; i + name.size() * 2 <= at + 1024; ++i)
+            if (std::memcmp(image.data() + i, name.data(), name.size() * 2) == 0) record = at;
+    }
+    ASSERT_NE(record, 0u);
+    // Walk the attributes to $DATA (type 0x80, non-resident): real size at
+    // +0x30 and initialised size at +0x38 of its header.
+    std::size_t attr = record + vt::LoadLe16(image.data() + record + 0x14);
+    while (vt::LoadLe32(image.data() + attr) != 0x80) attr += vt::LoadLe32(image.data() + attr + 4);
+    ASSERT_EQ(vt::LoadLe64(image.data() + attr + 0x30), 9000u);
+    for (std::size_t off : {0x30, 0x38})
+        for (int i = 0; i < 8; ++i) image[attr + off + i] = static_cast<std::uint8_t>(20000ull >> (8 * i));
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(image);
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* ntfs = NodeAt(d, 18836, 7);
+    List(d, ntfs);
+    const tntfsfilerecord* rec = nullptr;
+    for (auto& e : ntfs->NtfsEntries)
+        if (e->Name == "next.bin") rec = e.get();
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(rec->DataSize, 20000);
+    log.rows.clear();
+    EXPECT_EQ(d.RecoverFile(rec, vt::fsNtfs, dir.Path(), &bar, nullptr), 0);
+    // What the runs hold stays; the file is reported as failed.
+    Bytes expected = vt::test::YesContent("next.bin", 9000);
+    const Bytes written = vt::test::ReadWholeFile(dir.Path() + "/next.bin");
+    ASSERT_EQ(written.size(), 12288u);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), written.begin()));
+    ASSERT_EQ(log.rows.size(), 1u);
+    EXPECT_EQ(log.rows[0].caption, "next.bin - 恢复失败");
+    EXPECT_EQ(log.rows[0].imageIndex, 1);
 }
 
 // Nothing in these tests writes to an image.

@@ -287,6 +287,37 @@ TEST(MakeUniqueFileName, FoundNameNeverLeavesTargetFolder) {
     }
 }
 
+TEST(MakeUniqueFileName, NamesTooLongForTheTargetAreCutAtACharacter) {
+    vt::test::TempDir tmp;
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    struct Case {
+        const char* label;
+        std::string name;
+        std::string expected;  // the name in the target folder
+        std::string second;    // once that is taken
+    };
+    // 255 bytes is the most a Linux file name may have: 83 Chinese
+    // characters of three bytes and ".txt" fit, 84 do not.
+    const Case cases[] = {
+        {"Chinese file", repeat("恢", 251) + ".txt", repeat("恢", 83) + ".txt", repeat("恢", 83) + "_1.txt"},
+        {"Chinese folder", repeat("目", 255), repeat("目", 85), repeat("目", 84) + "_1"},
+        {"Latin", repeat("a", 300) + ".doc", repeat("a", 251) + ".doc", repeat("a", 249) + "_1.doc"},
+        {"two-byte letters", repeat("é", 200), repeat("é", 127), repeat("é", 126) + "_1"},
+        {"extension of no use", "x." + repeat("y", 300), repeat("x.", 1) + repeat("y", 253), "x." + repeat("y", 251) + "_1"},
+        {"fits exactly", repeat("b", 251) + ".txt", repeat("b", 251) + ".txt", repeat("b", 249) + "_1.txt"},
+    };
+    for (const Case& c : cases) {
+        const std::string first = MakeUniqueFileName(c.name, tmp.Path());
+        EXPECT_EQ(first, tmp.Path() + "/" + c.expected) << c.label;
+        ASSERT_TRUE(std::ofstream(first).good()) << c.label << ": the target takes the name";
+        EXPECT_EQ(MakeUniqueFileName(c.name, tmp.Path()), tmp.Path() + "/" + c.second) << c.label;
+    }
+}
+
 // ------------------------------------------------------------ dates
 
 TEST(DosDateTimeToDateTime, ConvertsOrGivesZeroTable) {
