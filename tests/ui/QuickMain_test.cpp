@@ -299,7 +299,12 @@ private slots:
         // Open a sub-folder: its path and list.
         t.w->TreeView1->setCurrentItem(t.Node(grandChild));
         QCOMPARE(t.Panel(1), QStringLiteral(" E:\\") + QString(grandChild).replace('/', '\\'));
-        t.w->TreeView1->setCurrentItem(t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Up"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(grandChild.section('/', 0, 0)));
+        t.w->Action(QStringLiteral("Up"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Up"))->trigger();  // the root has no parent
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
 
         t.Check(deletedFolder);
         for (const QString& f : checkedFiles) t.Check(f);
@@ -408,18 +413,32 @@ private slots:
     // expansions, double clicks, Find, Recover, Scan32 and closing; after
     // it they work.
     void ClicksWhileBusyDoNothing() {
-        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=fat32.img\n");
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-512.img\n[logical.F]\nimage=fat32.img\n");
         TWindow t;
         t.Select(QStringLiteral("E:"));
-        QTreeWidgetItem* photos = t.Node(QStringLiteral("Photos"));
+        // Documents is shown, its sub-folder Projects too (one level ahead),
+        // but Projects' own sub-folder comes only when Documents is opened.
+        QTreeWidgetItem* documents = t.Node(QStringLiteral("\\")) ->child(0);
+        for (int i = 0; i < t.Node(QStringLiteral("\\"))->childCount(); ++i)
+            if (t.Node(QStringLiteral("\\"))->child(i)->text(0) == QStringLiteral("Documents"))
+                documents = t.Node(QStringLiteral("\\"))->child(i);
+        QCOMPARE(documents->text(0), QStringLiteral("Documents"));
+        QVERIFY(!documents->isExpanded());
+        QTreeWidgetItem* projects = documents->child(0);
+        QCOMPARE(projects->childCount(), 0);
         platform::MessageBoxRecorder boxes;
         int tried = 0;
+        int grandChildrenWhileBusy = -1;
+        QString listedWhileBusy;
         PumpEveryCall([&] {
             if (tried || !t.w->Undelete->Busy) return;
             ++tried;
             t.w->DriveTree->setCurrentItem(t.Drive("E:"));
             t.w->Action(QStringLiteral("Scan"))->trigger();
-            t.w->TreeView1->setCurrentItem(photos);
+            documents->setExpanded(true);
+            grandChildrenWhileBusy = projects->childCount();
+            t.w->TreeView1->setCurrentItem(documents);
+            listedWhileBusy = t.Panel(1);
             t.w->RecoverExecute();
             t.w->acScan32Execute();
             t.w->Button1Click();
@@ -428,6 +447,8 @@ private slots:
         });
         t.Select(QStringLiteral("F:"));
         QCOMPARE(tried, 1);
+        QCOMPARE(grandChildrenWhileBusy, 0);
+        QVERIFY(!listedWhileBusy.contains(QStringLiteral("Documents")));
         QVERIFY(t.w->isVisible());
         QVERIFY(boxes.calls.empty());
         QCOMPARE(t.Log().count(QStringLiteral("驱动器扫描完成")), 2);  // the E: scan and this one
@@ -439,7 +460,9 @@ private slots:
         QCOMPARE(boxes.calls.size(), std::size_t(1));
         QCOMPARE(boxes.calls[0].text, std::string("没有选择恢复的文件，请选择要恢复的文件。"));
         t.w->DriveTree->setCurrentItem(t.Drive("E:"));
-        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:"));
+        t.Node(QStringLiteral("\\/Documents"))->setExpanded(true);
+        QCOMPARE(t.Node(QStringLiteral("\\/Documents/Projects"))->childCount(), 1);
         t.w->Action(QStringLiteral("acClose"))->trigger();
         QVERIFY(!t.w->isVisible());
     }
