@@ -3,7 +3,8 @@
 # was built with other sizes (a .params file beside each image says which).
 #
 #   make-images.sh OUTDIR BENCH NTFSGEN FAT_MIB FAT_FILES FAT_FOLDERS \
-#                  NTFS_MIB NTFS_FILES NTFS_FOLDERS DISK_MIB DEEP_MIB PACKED_MIB
+#                  NTFS_MIB NTFS_FILES NTFS_FOLDERS DISK_MIB DEEP_MIB PACKED_MIB \
+#                  [FOLDER_FILES]
 #
 # fat32.img      FAT32, FAT_FILES files in FAT_FOLDERS folders, a quarter deleted
 # ntfs.img       NTFS, NTFS_FILES files in NTFS_FOLDERS folders, a quarter deleted
@@ -11,11 +12,13 @@
 # deep.img       DEEP_MIB disk holding the same volumes with its table cleared
 # compressed.img NTFS holding one LZNT1-compressed file of PACKED_MIB
 #                (compressed.runs: its record, size, cluster size and runs)
+# folder10k.img  NTFS with one folder of FOLDER_FILES files (10,000 unless
+#                given), a quarter deleted: the window's largest list
 # Image files are sparse: unwritten space costs no disk.
 set -euo pipefail
 out=$1 bench=$2 ntfsgen=$3
 fat_mib=$4 fat_files=$5 fat_folders=$6 ntfs_mib=$7 ntfs_files=$8 ntfs_folders=$9
-disk_mib=${10} deep_mib=${11} packed_mib=${12}
+disk_mib=${10} deep_mib=${11} packed_mib=${12} folder_files=${13:-10000}
 mkdir -p "$out"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC NO_FAKE_STAT=1
 clock='2024-03-15 10:20:30'
@@ -98,4 +101,16 @@ if ! fresh compressed.img "$params"; then
   faketime -f '2020-01-01 00:00:00 x0' "$ntfsgen" compressed "$out/compressed.img" "$packed_mib" \
     >"$out/compressed.runs" 2> >(grep -v 'inode cache entry' >&2)
   done_with compressed.img "$params"
+fi
+
+params="$folder_files"
+if ! fresh folder10k.img "$params"; then
+  echo "building folder10k.img ($folder_files files in one folder)"
+  rm -f "$out/folder10k.img"
+  # The files average 8 KiB.
+  truncate -s "$((folder_files * 12 / 1024 + 32))M" "$out/folder10k.img"
+  mkntfs -q -F -Q -T -c 4096 -L FOLDER "$out/folder10k.img" >/dev/null 2>&1
+  faketime -f '2020-01-01 00:00:00 x0' "$ntfsgen" files "$out/folder10k.img" "$folder_files" 1 \
+    2> >(grep -v 'inode cache entry' >&2)
+  done_with folder10k.img "$params"
 fi
