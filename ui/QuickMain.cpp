@@ -151,57 +151,6 @@ private:
 
 }  // namespace
 
-// Size texts of the file list: decimal units, at most two decimals.
-namespace QuickMain {
-
-std::string FormatSizeText(std::int64_t size) {
-    double v;
-    const char* suffix = "";
-    if (size >= 1000000) {
-        v = std::nearbyint(static_cast<double>(size) / 10000.0);
-        suffix = "M";
-    } else if (size >= 1000) {
-        v = std::nearbyint(static_cast<double>(size) / 10.0);
-        suffix = "K";
-    } else {
-        v = static_cast<double>(size) * 100.0;
-    }
-    // v holds hundredths: the shortest form of v / 100.
-    const auto hundredths = static_cast<std::int64_t>(v);
-    std::string text = std::to_string(hundredths / 100);
-    std::int64_t frac = std::llabs(hundredths % 100);
-    if (frac != 0) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%02lld", static_cast<long long>(frac));
-        std::string digits = buf;
-        while (!digits.empty() && digits.back() == '0') digits.pop_back();
-        text += "." + digits;
-    }
-    return text + suffix;
-}
-
-// A date-time value as "mm/dd/yy hh:nn AM/PM" (12-hour clock).
-std::string FormatListDateTime(double value) {
-    double days = std::floor(value);
-    auto ms = static_cast<std::int64_t>(std::llround((value - days) * 86400000.0));
-    if (ms >= 86400000) {
-        days += 1;
-        ms -= 86400000;
-    }
-    const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(days));
-    const int minutes = static_cast<int>(ms / 60000);
-    const int hour = minutes / 60;
-    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d %s", date.month(), date.day(), date.year() % 100, hour12,
-                  minutes % 60, hour < 12 ? "AM" : "PM");
-    return buf;
-}
-
-// An attribute row's text: empty for a clear bit, "Y" for a set one.
-std::string AttrFlagText(bool set) { return set ? "Y" : ""; }
-
-}  // namespace QuickMain
 
 TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKind::Standard, parent) {
     ScanRootNode = ScanResultsNode;
@@ -260,6 +209,10 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
     };
     connect(ListView1, &QAbstractItemView::clicked, this, [this] { ListView1Click(); });
     connect(ListView1, &QAbstractItemView::doubleClicked, this, [this] { ListView1DblClick(); });
+    connect(SearchPage->Button1, &QPushButton::clicked, this, &TfrmQuickMain::Button1Click);
+    connect(FileListPopup, &QMenu::aboutToShow, this, &TfrmQuickMain::PopupMenu1Popup);
+    if (QAction* item = PopupItem(QStringLiteral("Openparentdirectory1")))
+        connect(item, &QAction::triggered, this, &TfrmQuickMain::Openparentdirectory1Click);
 }
 
 TfrmQuickMain::~TfrmQuickMain() {
@@ -647,10 +600,10 @@ void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>&
         r.image = E->Status == 0 ? rowFile : rowDeletedFile;
         r.status = E->Status == 0 ? "" : kDeletedText;
     }
-    r.size = QuickMain::FormatSizeText(E->DirEntry.FileSize.get());
+    r.size = ui::QuickMain::FormatSizeText(E->DirEntry.FileSize.get()).toStdString();
     double created = 0;
     if (FatDateTimeToDateTime(E->DirEntry.CrtDate.get(), E->DirEntry.CrtTime.get(), created))
-        r.created = QuickMain::FormatListDateTime(created);
+        r.created = ui::FormatListDate(created).toStdString();
     if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
     rows.push_back(std::move(r));
 }
@@ -666,8 +619,8 @@ void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector
         r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
     }
     r.status = inUse ? "" : kDeletedText;
-    r.size = QuickMain::FormatSizeText(E->DataSize);
-    r.created = QuickMain::FormatListDateTime(FileTimeToDateTime(E->FileName.CreationTime.get()));
+    r.size = ui::QuickMain::FormatSizeText(E->DataSize).toStdString();
+    r.created = ui::FormatListDate(FileTimeToDateTime(E->FileName.CreationTime.get())).toStdString();
     if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
     rows.push_back(std::move(r));
 }
@@ -711,18 +664,6 @@ void TfrmQuickMain::FillFileList(QTreeWidgetItem* Node) {
 
 // ---------------------------------------------------------------------------
 // Navigation
-
-int TfrmQuickMain::AbsoluteIndex(const QTreeWidgetItem* Node) const {
-    int index = 0;
-    for (QTreeWidgetItemIterator it(TreeView1); *it; ++it, ++index)
-        if (*it == Node) return index;
-    return -1;
-}
-
-void TfrmQuickMain::UpdateNavButtons() {
-    if (QAction* back = findChild<QAction*>(QStringLiteral("btnBack"))) back->setEnabled(History && History->CanBack);
-    if (QAction* fwd = findChild<QAction*>(QStringLiteral("btnForward"))) fwd->setEnabled(History && History->CanForward);
-}
 
 void TfrmQuickMain::GotoEntry(void* Entry) {
     TreeView1->setUpdatesEnabled(false);
@@ -785,7 +726,7 @@ void TfrmQuickMain::Openparentdirectory1Click() {
 }
 
 void TfrmQuickMain::PopupMenu1Popup() {
-    if (QAction* item = findChild<QAction*>(QStringLiteral("Openparentdirectory1")))
+    if (QAction* item = PopupItem(QStringLiteral("Openparentdirectory1")))
         item->setEnabled(TreeView1->currentItem() == FindRootNode && !SelectedRows().empty());
 }
 
@@ -804,43 +745,43 @@ void TfrmQuickMain::ListView1Click() {
 }
 
 void TfrmQuickMain::FillPropertyPage(int row) {
-    auto set = [&](int r, const std::string& text) {
-        if (QTreeWidgetItem* item = ListView2->topLevelItem(r)) item->setText(1, U(text));
-    };
-    if (QTreeWidgetItem* item = ListView2->topLevelItem(2))
-        item->setText(0, TreeView1->currentItem() == FindRootNode ? QStringLiteral("位置") : QStringLiteral("类型"));
-    set(1, RowText(row, 0).toStdString());
-    set(2, RowText(row, 1).toStdString());
-    set(5, RowText(row, 4).toStdString());
+    using P = ui::TPropertyList;
+    using ui::QuickMain::AttrFlagText;
+    auto set = [&](int r, const QString& text) { ListView2->SetValue(r, text); };
+    ListView2->SetCaption(P::rowType,
+                          TreeView1->currentItem() == FindRootNode ? QStringLiteral("位置") : QStringLiteral("类型"));
+    set(P::rowFileName, RowText(row, 0));
+    set(P::rowType, RowText(row, 1));
+    set(P::rowCreated, RowText(row, 4));
     void* entry = RowEntry(row);
     if (!entry) return;
     const TLogiDrive& cur = *Undelete->Current;
     if (cur.FsType <= vt::fsFat32) {
         const TFatDirEntry& d = static_cast<TMidEntry*>(entry)->DirEntry;
-        set(10, QuickMain::AttrFlagText(d.Attr & 0x01));
-        set(11, QuickMain::AttrFlagText(d.Attr & 0x04));
-        set(12, QuickMain::AttrFlagText(d.Attr & 0x20));
-        set(13, QuickMain::AttrFlagText(d.Attr & 0x02));
-        set(14, "");
-        const std::uint32_t size = d.FileSize.get();
-        set(3, std::to_string(size));
+        set(P::rowReadOnly, AttrFlagText(d.Attr & 0x01));
+        set(P::rowSystem, AttrFlagText(d.Attr & 0x04));
+        set(P::rowArchive, AttrFlagText(d.Attr & 0x20));
+        set(P::rowHidden, AttrFlagText(d.Attr & 0x02));
+        set(P::rowCompressed, QString());
+        const std::uint64_t size = d.FileSize.get();
+        set(P::rowSize, QString::number(size));
         const std::uint64_t cluster = static_cast<std::uint64_t>(cur.BootSector[13]) * 512u;
-        set(4, std::to_string(cluster ? (size + cluster - 1) / cluster * cluster : 0));
+        set(P::rowAllocated, QString::number(cluster ? (size + cluster - 1) / cluster * cluster : 0));
         double v = 0;
-        set(6, FatDateTimeToDateTime(d.WrtDate.get(), d.WrtTime.get(), v) ? QuickMain::FormatListDateTime(v) : "");
-        set(7, FatDateTimeToDateTime(d.LstAccDate.get(), 0, v) ? QuickMain::FormatListDateTime(v) : "");
+        set(P::rowModified, FatDateTimeToDateTime(d.WrtDate.get(), d.WrtTime.get(), v) ? ui::FormatListDate(v) : QString());
+        set(P::rowAccessed, FatDateTimeToDateTime(d.LstAccDate.get(), 0, v) ? ui::FormatListDate(v) : QString());
     } else if (cur.FsType == vt::fsNtfs) {
         const auto* e = static_cast<tntfsfilerecord*>(entry);
-        set(3, std::to_string(e->DataSize));
-        set(4, std::to_string(e->AllocatedSize));
-        set(6, QuickMain::FormatListDateTime(FileTimeToDateTime(e->FileName.ModificationTime.get())));
-        set(7, QuickMain::FormatListDateTime(FileTimeToDateTime(e->FileName.AccessTime.get())));
+        set(P::rowSize, QString::number(e->DataSize));
+        set(P::rowAllocated, QString::number(e->AllocatedSize));
+        set(P::rowModified, ui::FormatListDate(FileTimeToDateTime(e->FileName.ModificationTime.get())));
+        set(P::rowAccessed, ui::FormatListDate(FileTimeToDateTime(e->FileName.AccessTime.get())));
         const std::uint32_t attrs = e->FileName.FileAttributes.get();
-        set(10, QuickMain::AttrFlagText(attrs & 0x01));
-        set(11, QuickMain::AttrFlagText(attrs & 0x04));
-        set(12, QuickMain::AttrFlagText(attrs & 0x20));
-        set(13, QuickMain::AttrFlagText(attrs & 0x02));
-        set(14, QuickMain::AttrFlagText(attrs & 0x800));
+        set(P::rowReadOnly, AttrFlagText(attrs & 0x01));
+        set(P::rowSystem, AttrFlagText(attrs & 0x04));
+        set(P::rowArchive, AttrFlagText(attrs & 0x20));
+        set(P::rowHidden, AttrFlagText(attrs & 0x02));
+        set(P::rowCompressed, AttrFlagText(attrs & 0x800));
     }
 }
 
@@ -883,62 +824,39 @@ void TfrmQuickMain::FillHexPage(int row) {
 void TfrmQuickMain::Button1Click() {
     QTreeWidgetItem* node = TreeView1->currentItem();
     if (!node || node == FindRootNode || !Undelete || !Undelete->Current || Busy()) return;
-    auto* byName = findChild<QCheckBox*>(QStringLiteral("CheckBox2"));
-    auto* caseSensitive = findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
-    auto* byDate = findChild<QCheckBox*>(QStringLiteral("CheckBox3"));
-    auto* bySize = findChild<QCheckBox*>(QStringLiteral("CheckBox4"));
-    auto* names = findChild<QLineEdit*>(QStringLiteral("Edit1"));
-    auto* dateKind = findChild<QComboBox*>(QStringLiteral("ComboBox1"));
-    auto* from = findChild<QDateTimeEdit*>(QStringLiteral("DateTimePicker1"));
-    auto* to = findChild<QDateTimeEdit*>(QStringLiteral("DateTimePicker2"));
-    auto* sizeFrom = findChild<QSpinBox*>(QStringLiteral("SpinEdit1"));
-    auto* sizeTo = findChild<QSpinBox*>(QStringLiteral("SpinEdit2"));
-    auto* deletedFiles = findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0"));
-    if (!byName || !caseSensitive || !byDate || !bySize || !names || !dateKind || !from || !to || !sizeFrom ||
-        !sizeTo)
-        return;
-
-    const std::string masks = Trimmed(names->text().toStdString());
-    if (!(byName->isChecked() && !masks.empty()) && !byDate->isChecked() && !bySize->isChecked()) {
+    const ui::TSearchPage& page = *SearchPage;
+    const std::string masks = Trimmed(page.Edit1->text().toStdString());
+    if (!(page.CheckBox2->isChecked() && !masks.empty()) && !page.CheckBox3->isChecked() &&
+        !page.CheckBox4->isChecked()) {
         win::MessageBoxA(nullptr, "你必须指定一种搜索条件。", "Warning", win::MB_OK | win::MB_ICONWARNING);
         return;
     }
-    if (sizeFrom->value() < 0 || sizeTo->value() < 0) {
+    if (page.SpinEdit1->value() < 0 || page.SpinEdit2->value() < 0) {
         win::MessageBoxA(nullptr, "文件大小至少不能为  0.", "Error", win::MB_OK | win::MB_ICONERROR);
         return;
     }
     double dateFrom = 0, dateTo = 0;
-    if (byDate->isChecked()) {
-        const QDate base(1899, 12, 30);
-        const auto a = static_cast<double>(base.daysTo(from->date()));
-        const auto b = static_cast<double>(base.daysTo(to->date()));
-        // Both days whole: from the start of the earlier to the end of the
-        // later.
-        dateFrom = std::min(a, b);
-        dateTo = std::max(a, b) + 1;
+    if (page.CheckBox3->isChecked()) {
+        // The pickers show days: the earlier one's from its start, the later
+        // one's to its end.
+        const double a = page.DateFromValue(), b = page.DateToValue();
+        dateFrom = std::floor(std::min(a, b));
+        dateTo = std::floor(std::max(a, b)) + 1;
     }
-    std::int64_t lo = -1, hi = -1;
-    if (bySize->isChecked()) {
-        lo = static_cast<std::int64_t>(std::min(sizeFrom->value(), sizeTo->value())) * 1000;
-        hi = static_cast<std::int64_t>(std::max(sizeFrom->value(), sizeTo->value())) * 1000;
-    }
+    std::int64_t sizeFrom = -1, sizeTo = -1;
+    page.SearchSizes(1000, sizeFrom, sizeTo);
     std::int64_t parentKey = -1;
     if (node != ScanRootNode) {
         void* data = NodeData(node);
-        if (!data) return;
-        if (CurrentIsNtfs()) parentKey = static_cast<tntfsfilerecord*>(data)->RecordNo;
-        else {
-            std::uint32_t key = 0;
-            if (!NodeKey(node, key)) return;
-            parentKey = key;
-        }
+        std::uint32_t key = 0;
+        if (!data || !NodeKey(node, key)) return;
+        parentKey = CurrentIsNtfs() ? static_cast<tntfsfilerecord*>(data)->RecordNo : std::int64_t{key};
     }
     Undelete->Found.clear();
-    Undelete->SearchEntries(byName->isChecked() ? masks : std::string(), caseSensitive->isChecked(),
-                            static_cast<std::uint8_t>(std::max(0, dateKind->currentIndex())), dateFrom, dateTo, lo, hi,
-                            parentKey, deletedFiles ? deletedFiles->isChecked() : true);
+    Undelete->SearchEntries(page.CheckBox2->isChecked() ? masks : std::string(), page.CheckBox1->isChecked(),
+                            static_cast<std::uint8_t>(std::max(0, page.ComboBox1->currentIndex())), dateFrom, dateTo,
+                            sizeFrom, sizeTo, parentKey, page.RadioGroupIndex() == 0);
     TreeView1->setCurrentItem(FindRootNode);
-    if (TreeView1->currentItem() == FindRootNode) TreeView1Change(TreeView1, FindRootNode);
 }
 
 // ---------------------------------------------------------------------------

@@ -57,8 +57,6 @@ public:
     void UpExecute();
     void Openparentdirectory1Click();
     void PopupMenu1Popup();
-    void UpdateNavButtons();
-    int AbsoluteIndex(const QTreeWidgetItem* Node) const;
 
     // Properties, preview, search, recovery.
     void ListView1Click();

@@ -11,6 +11,7 @@
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "LowerPages.h"
 #include "NtfsManifest.h"
 #include "QtPlatform.h"
 #include "QuickMain.h"
@@ -28,6 +29,16 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A search as the Find page runs it: the conditions, then "Find".
+struct TSearch {
+    QString names;           // By Name when not empty
+    bool caseSensitive = false;
+    int dateKind = -1;       // By Date when 0..2
+    QDate from, to;
+    int sizeFrom = -1, sizeTo = -1;  // By Size when both >= 0
+    bool deletedOnly = false;
+};
 
 // A shown window with its settings in a folder of its own and the opener
 // of the target folder recorded.
@@ -66,7 +77,7 @@ struct TWindow {
         for (int i = 0; i < w->ListView3->topLevelItemCount(); ++i) out << w->ListView3->topLevelItem(i)->text(0);
         return out;
     }
-    int LogImage(int row) const { return w->ListView3->topLevelItem(row)->data(0, Qt::UserRole + 1).toInt(); }
+    ui::TEventLogView::TPicture LogPicture(int row) const { return w->ListView3->RowPicture(row); }
     QString Panel(int i) const { return w->StatusBar->Panel(i)->text(); }
     // The folder node at a path below the scan root ("Docs/Sub"), opening
     // each folder on the way as a user would.
@@ -110,6 +121,31 @@ struct TWindow {
         w->ListView1->clearSelection();
         w->ListView1->SetSelected(r, true);
     }
+    // Runs a search from the folder node given (the scan root when null)
+    // and returns the result rows' captions in list order.
+    QStringList Find(const TSearch& q, QTreeWidgetItem* from = nullptr) {
+        w->TreeView1->setCurrentItem(from ? from : w->ScanRootNode);
+        ui::TSearchPage& p = *w->SearchPage;
+        w->TabSet1->setCurrentIndex(2);
+        p.CheckBox2->setChecked(!q.names.isEmpty());
+        p.Edit1->setText(q.names);
+        p.CheckBox1->setChecked(q.caseSensitive);
+        p.CheckBox3->setChecked(q.dateKind >= 0);
+        if (q.dateKind >= 0) {
+            p.ComboBox1->setCurrentIndex(q.dateKind);
+            p.ComboBox3->setCurrentIndex(4);  // "Specify"
+            p.DateTimePicker1->setDate(q.from);
+            p.DateTimePicker2->setDate(q.to);
+        }
+        p.CheckBox4->setChecked(q.sizeFrom >= 0);
+        if (q.sizeFrom >= 0) {
+            p.SpinEdit1->setValue(q.sizeFrom);
+            p.SpinEdit2->setValue(q.sizeTo);
+        }
+        p.SetRadioGroupIndex(q.deletedOnly ? 0 : 1);
+        QTest::mouseClick(p.Button1, Qt::LeftButton);
+        return Rows();
+    }
     // Recover through the target-folder dialog, confirmed with dir.
     void Recover(const std::string& dir) {
         vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
@@ -148,7 +184,10 @@ void PumpEveryCall(std::function<void()> hook = {}) {
         std::chrono::milliseconds(0));
 }
 
+
 }  // namespace
+
+Q_DECLARE_METATYPE(TSearch)
 
 class QuickMainWindow : public QObject {
     Q_OBJECT
@@ -260,7 +299,12 @@ private slots:
         // Open a sub-folder: its path and list.
         t.w->TreeView1->setCurrentItem(t.Node(grandChild));
         QCOMPARE(t.Panel(1), QStringLiteral(" E:\\") + QString(grandChild).replace('/', '\\'));
-        t.w->TreeView1->setCurrentItem(t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Up"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(grandChild.section('/', 0, 0)));
+        t.w->Action(QStringLiteral("Up"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Up"))->trigger();  // the root has no parent
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->ScanRootNode);
 
         t.Check(deletedFolder);
         for (const QString& f : checkedFiles) t.Check(f);
@@ -327,7 +371,7 @@ private slots:
         t.Select(QStringLiteral("E:"));
         const QStringList log = t.Log();
         QCOMPARE(log.at(3), QStringLiteral("驱动器扫描被用户中止"));
-        QCOMPARE(t.LogImage(3), 1);
+        QCOMPARE(t.LogPicture(3), ui::TEventLogView::TPicture::Warning);
         const int found = log.at(4).section(' ', 1, 1).toInt();
         QVERIFY2(found > 0 && found < ManifestLines("fat32.manifest"), qPrintable(log.at(4)));
         QVERIFY(t.w->RowCount() > 0);
@@ -358,7 +402,7 @@ private slots:
         const QStringList log = t.Log();
         // The first checked row in list order is the one that was running.
         QCOMPARE(log.at(log.size() - 2), QStringLiteral("Exact.bin:  恢复被用户中止"));
-        QCOMPARE(t.LogImage(log.size() - 2), 1);
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Warning);
         QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
         QCOMPARE(FilesBelow(target.Path()), std::set<std::string>{"Exact.bin"});
         QCOMPARE(t.w->TabSet1->currentIndex(), 3);
@@ -369,18 +413,32 @@ private slots:
     // expansions, double clicks, Find, Recover, Scan32 and closing; after
     // it they work.
     void ClicksWhileBusyDoNothing() {
-        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=fat32.img\n");
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-512.img\n[logical.F]\nimage=fat32.img\n");
         TWindow t;
         t.Select(QStringLiteral("E:"));
-        QTreeWidgetItem* photos = t.Node(QStringLiteral("Photos"));
+        // Documents is shown, its sub-folder Projects too (one level ahead),
+        // but Projects' own sub-folder comes only when Documents is opened.
+        QTreeWidgetItem* documents = t.Node(QStringLiteral("\\")) ->child(0);
+        for (int i = 0; i < t.Node(QStringLiteral("\\"))->childCount(); ++i)
+            if (t.Node(QStringLiteral("\\"))->child(i)->text(0) == QStringLiteral("Documents"))
+                documents = t.Node(QStringLiteral("\\"))->child(i);
+        QCOMPARE(documents->text(0), QStringLiteral("Documents"));
+        QVERIFY(!documents->isExpanded());
+        QTreeWidgetItem* projects = documents->child(0);
+        QCOMPARE(projects->childCount(), 0);
         platform::MessageBoxRecorder boxes;
         int tried = 0;
+        int grandChildrenWhileBusy = -1;
+        QString listedWhileBusy;
         PumpEveryCall([&] {
             if (tried || !t.w->Undelete->Busy) return;
             ++tried;
             t.w->DriveTree->setCurrentItem(t.Drive("E:"));
             t.w->Action(QStringLiteral("Scan"))->trigger();
-            t.w->TreeView1->setCurrentItem(photos);
+            documents->setExpanded(true);
+            grandChildrenWhileBusy = projects->childCount();
+            t.w->TreeView1->setCurrentItem(documents);
+            listedWhileBusy = t.Panel(1);
             t.w->RecoverExecute();
             t.w->acScan32Execute();
             t.w->Button1Click();
@@ -389,6 +447,8 @@ private slots:
         });
         t.Select(QStringLiteral("F:"));
         QCOMPARE(tried, 1);
+        QCOMPARE(grandChildrenWhileBusy, 0);
+        QVERIFY(!listedWhileBusy.contains(QStringLiteral("Documents")));
         QVERIFY(t.w->isVisible());
         QVERIFY(boxes.calls.empty());
         QCOMPARE(t.Log().count(QStringLiteral("驱动器扫描完成")), 2);  // the E: scan and this one
@@ -400,7 +460,9 @@ private slots:
         QCOMPARE(boxes.calls.size(), std::size_t(1));
         QCOMPARE(boxes.calls[0].text, std::string("没有选择恢复的文件，请选择要恢复的文件。"));
         t.w->DriveTree->setCurrentItem(t.Drive("E:"));
-        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:"));
+        t.Node(QStringLiteral("\\/Documents"))->setExpanded(true);
+        QCOMPARE(t.Node(QStringLiteral("\\/Documents/Projects"))->childCount(), 1);
         t.w->Action(QStringLiteral("acClose"))->trigger();
         QVERIFY(!t.w->isVisible());
     }
@@ -434,6 +496,188 @@ private slots:
         }
         QVERIFY(fs::exists(appDir.Path() + "/Vantrel.ini"));
         AppDir = savedAppDir;
+    }
+
+    // Find by names, by each date kind (both days whole), by size (1 KB =
+    // 1000 bytes, either order), deleted only, from the root and from a
+    // folder; the results' location column.
+    void FindOnAFatVolume_data() {
+        QTest::addColumn<TSearch>("search");
+        QTest::addColumn<QString>("from");  // folder to search from, empty for the drive
+        QTest::addColumn<QStringList>("found");
+        const QDate made(2024, 3, 15), copied(2023, 7, 1);
+        auto names = [](const char* n) {
+            TSearch q;
+            q.names = QString::fromUtf8(n);
+            return q;
+        };
+        QTest::newRow("masks") << names("*.txt,*.jpg") << ""
+                               << QStringList{"Readme.txt", "lower.txt", "Été à Paris.jpg", "照片.jpg", "旧文件.txt",
+                                              "?one.txt"};
+        QTest::newRow("a blank after the comma belongs to the mask")
+            << names("*.txt, *.jpg") << "" << QStringList{"Readme.txt", "lower.txt", "旧文件.txt", "?one.txt"};
+        // The scan applied the case rule of short names: Readme.txt.
+        QTest::newRow("any case") << names("r*") << "" << QStringList{"Readme.txt"};
+        TSearch cs = names("r*");
+        cs.caseSensitive = true;
+        QTest::newRow("case sensitive") << cs << "" << QStringList{};
+        TSearch del = names("*");
+        del.deletedOnly = true;
+        QTest::newRow("deleted only, lost contents too")
+            << del << "" << QStringList{"Baddir", "Trash", "Deeper", "旧文件.txt", "Junk.bin", "?one.txt"};
+        TSearch size;
+        size.sizeFrom = 5;
+        size.sizeTo = 1;  // either order; 1000 and 5000 bytes themselves included
+        QTest::newRow("size") << size << "" << QStringList{"Readme.txt", "照片.jpg", "Junk.bin", "?one.txt"};
+        QTest::newRow("from a folder") << names("*") << "Photos" << QStringList{"2023", "Été à Paris.jpg", "照片.jpg"};
+        // The files were written with the last write (and creation) time
+        // 08:30 of that day, the folders on the day the volume was made.
+        TSearch modified;
+        modified.dateKind = 1;
+        modified.from = modified.to = copied;
+        modified.names = QStringLiteral("*.jpg");
+        QTest::newRow("modified on one day") << modified << "" << QStringList{"Été à Paris.jpg", "照片.jpg"};
+        TSearch created = modified;
+        created.dateKind = 0;
+        created.from = copied.addDays(2);
+        created.to = copied;  // either order
+        QTest::newRow("created within the days") << created << "" << QStringList{"Été à Paris.jpg", "照片.jpg"};
+        created.from = copied.addDays(-3);
+        created.to = copied.addDays(-1);
+        QTest::newRow("created: not those days") << created << "" << QStringList{};
+        TSearch folders;
+        folders.dateKind = 0;
+        folders.from = folders.to = made;
+        QTest::newRow("created on the day of the folders")
+            << folders << "Photos" << QStringList{"2023"};
+        TSearch accessed = modified;
+        accessed.dateKind = 2;
+        accessed.from = accessed.to = made.addDays(1);
+        QTest::newRow("accessed: the day after") << accessed << "" << QStringList{};
+    }
+    void FindOnAFatVolume() {
+        QFETCH(TSearch, search);
+        QFETCH(QString, from);
+        QFETCH(QStringList, found);
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        const QStringList rows = t.Find(search, from.isEmpty() ? nullptr : t.Node(from));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.w->FindRootNode);
+        QCOMPARE(t.w->ListView1->ColumnCaption(1), QStringLiteral("位置"));
+        QCOMPARE(QSet<QString>(rows.begin(), rows.end()), QSet<QString>(found.begin(), found.end()));
+        QCOMPARE(rows.size(), found.size());
+        QCOMPARE(t.Panel(1), QStringLiteral(" Find Results"));
+    }
+
+    // The location column, double click and "Open parent directory" go to
+    // the entry's folder; the results end when another drive is opened.
+    void FindResultsLeadToTheirFolders() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=ntfs-2048.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        TSearch q;
+        q.names = QStringLiteral("*.jpg,Readme.txt,2023");
+        t.Find(q);
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("照片.jpg")), 1), QStringLiteral("E:\\Photos\\2023"));
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("Readme.txt")), 1), QStringLiteral("E:\\"));
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("2023")), 1), QStringLiteral("E:\\Photos"));
+        // The popup's "Open parent directory" only while results are shown
+        // and a row is selected.
+        t.w->ListView1->clearSelection();
+        t.w->PopupMenu1Popup();
+        QAction* open = t.w->PopupItem(QStringLiteral("Openparentdirectory1"));
+        QVERIFY(!open->isEnabled());
+        t.SelectRow(QStringLiteral("照片.jpg"));
+        t.w->PopupMenu1Popup();
+        QVERIFY(open->isEnabled());
+        open->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem()->text(0), QStringLiteral("2023"));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Photos\\2023"));
+        QCOMPARE(t.Rows(), QStringList{"照片.jpg"});
+        t.w->PopupMenu1Popup();
+        QVERIFY(!open->isEnabled());
+        // A folder of the results opens on double click.
+        t.w->TreeView1->setCurrentItem(t.w->FindRootNode);
+        t.SelectRow(QStringLiteral("2023"));
+        t.w->ListView1DblClick();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Photos/2023")));
+        // Find while "Find Results" is selected does nothing; without a
+        // condition, or with blanks for names, the warning; a negative size
+        // the error, even with "By Size" off.
+        platform::MessageBoxRecorder boxes;
+        t.w->TreeView1->setCurrentItem(t.w->FindRootNode);
+        t.w->Button1Click();
+        QVERIFY(boxes.calls.empty());
+        t.Find(TSearch{QStringLiteral("   ")});
+        t.w->SearchPage->SpinEdit1->setValue(-1);
+        t.w->SearchPage->CheckBox2->setChecked(true);
+        t.w->SearchPage->Edit1->setText(QStringLiteral("*"));
+        t.w->Button1Click();
+        QCOMPARE(boxes.calls.size(), std::size_t(2));
+        QCOMPARE(boxes.calls[0].text, std::string("你必须指定一种搜索条件。"));
+        QCOMPARE(boxes.calls[0].type & 0xF0, win::MB_ICONWARNING);
+        QCOMPARE(boxes.calls[1].text, std::string("文件大小至少不能为  0."));
+        QCOMPARE(boxes.calls[1].type & 0xF0, win::MB_ICONERROR);
+        t.w->SearchPage->SpinEdit1->setValue(0);
+
+        // NTFS: the root folder's files show the drive and "\".
+        t.Find(TSearch{QStringLiteral("*.jpg")});
+        QCOMPARE(t.w->RowCount(), 2);
+        t.Select(QStringLiteral("F:"));
+        QVERIFY(t.w->Undelete->Found.empty());  // results of E: end with its opening
+        t.w->TreeView1->setCurrentItem(t.w->FindRootNode);
+        QCOMPARE(t.w->RowCount(), 0);
+        t.Find(TSearch{QStringLiteral("one.bin,leaf.dat")});
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("one.bin")), 1), QStringLiteral("F:\\"));
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("leaf.dat")), 1), QStringLiteral("F:\\Documents\\Projects\\Deep"));
+        // A re-scan ends them too.
+        t.w->Action(QStringLiteral("Scan"))->trigger();
+        QVERIFY(t.w->Undelete->Found.empty());
+    }
+
+    // Property rows of a FAT and of an NTFS file.
+    void PropertyRows() {
+        using P = ui::TPropertyList;
+        vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=ntfs-2048.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TabSet1->setCurrentIndex(0);
+        t.SelectRow(QStringLiteral("Readme.txt"));
+        t.w->ListView1Click();
+        P& props = *t.w->ListView2;
+        QCOMPARE(props.Value(P::rowFileName), QStringLiteral("Readme.txt"));
+        QCOMPARE(props.Caption(P::rowType), QStringLiteral("类型"));
+        QCOMPARE(props.Value(P::rowSize), QStringLiteral("5000"));
+        QCOMPARE(props.Value(P::rowAllocated), QStringLiteral("6144"));  // clusters of 2048 bytes
+        QCOMPARE(props.Value(P::rowCreated), QStringLiteral("07/01/23 08:30 AM"));
+        QCOMPARE(props.Value(P::rowModified), QStringLiteral("07/01/23 08:30 AM"));
+        QVERIFY(props.Value(P::rowAccessed).endsWith(QStringLiteral(" 12:00 AM")));  // FAT keeps the day only
+        QCOMPARE(props.Value(P::rowArchive), QStringLiteral("Y"));
+        QCOMPARE(props.Value(P::rowReadOnly), QString());
+        QCOMPARE(props.Value(P::rowCompressed), QString());
+        // While a drive is busy nothing changes.
+        t.SelectRow(QStringLiteral("lower.txt"));
+        t.w->Undelete->Busy = true;
+        t.w->ListView1Click();
+        t.w->Undelete->Busy = false;
+        QCOMPARE(props.Value(P::rowFileName), QStringLiteral("Readme.txt"));
+
+        t.Select(QStringLiteral("F:"));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("\\/Compressed")));
+        t.SelectRow(QStringLiteral("text.txt"));
+        t.w->ListView1Click();
+        QCOMPARE(props.Value(P::rowSize), QStringLiteral("100000"));
+        QCOMPARE(props.Value(P::rowCompressed), QStringLiteral("Y"));
+        QCOMPARE(props.Value(P::rowAllocated).toLongLong() % 2048, 0);
+        QVERIFY(!props.Value(P::rowModified).isEmpty());
+        // Search results: row 2 is the location.
+        t.Find(TSearch{QStringLiteral("text.txt")});
+        t.SelectRow(QStringLiteral("text.txt"));
+        t.w->TabSet1->setCurrentIndex(0);
+        t.w->ListView1Click();
+        QCOMPARE(props.Caption(P::rowType), QStringLiteral("位置"));
+        QCOMPARE(props.Value(P::rowType), QStringLiteral("F:\\Compressed"));
     }
 
     // Scan32 on the FAT32 folder whose contents are lost: its node turns
