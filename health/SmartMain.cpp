@@ -1,6 +1,5 @@
 #include "SmartMain.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
