@@ -49,6 +49,7 @@
 #ifdef VT_BENCH_UI
 #include <QApplication>
 
+#include "AdvMain.h"
 #include "FileList.h"
 #include "QtPlatform.h"
 #include "QuickMain.h"
@@ -455,6 +456,88 @@ RunResult FileListWorkload(const std::string& image, int column) {
     ui::RemovePlatformHooks();
     return r;
 }
+
+// The advanced window on a partitioned disk, offscreen, with the program's
+// own message pump: a TfrmAdvMain shown on the disk as physical drive 0.
+struct AdvWindow {
+    std::unique_ptr<QApplication> app;
+    std::unique_ptr<Headless> headless;
+    std::unique_ptr<ui::TfrmAdvMain> window;
+    explicit AdvWindow(const std::string& image) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "vantrel-bench";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QApplication>(argc, argv);
+        ui::InstallPlatformHooks();
+        headless = std::make_unique<Headless>(image, true);
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+        window = std::make_unique<ui::TfrmAdvMain>();
+        window->AppDirectory = fs::temp_directory_path().string() + "/";
+        window->Wait = [](int) {};
+        window->show();
+        QApplication::processEvents();
+    }
+    ~AdvWindow() {
+        window.reset();
+        headless.reset();
+        ui::RemovePlatformHooks();
+    }
+    // The drive node of physical drive 0 (the list holds no other drive).
+    QTreeWidgetItem* DriveNode() const { return window->MyComputerNode->child(0); }
+};
+
+// Every FAT32 and NTFS partition of the disk clicked in the drive tree, from
+// the click to its first found folder listed (scan, listings, found folders,
+// first fill), as the user waits for it.
+RunResult AdvWindowPartitionScan(const std::string& image) {
+    AdvWindow w(image);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    std::vector<QTreeWidgetItem*> nodes;
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* n) {
+        if (const TPartiEntry* e = ui::TfrmAdvMain::NodeEntry(n)) {
+            const std::uint8_t type = e->RawEntry.SysType;
+            if (type == 0x0B || type == 0x0C || type == 0x07) nodes.push_back(n);
+        }
+        for (int i = 0; i < n->childCount(); ++i) walk(n->child(i));
+    };
+    if (w.DriveNode()) walk(w.DriveNode());
+    double seconds = 0;
+    for (QTreeWidgetItem* n : nodes) {
+        const auto start = Clock::now();
+        w.window->TreeView2->setCurrentItem(n);
+        w.window->TreeView2Click();
+        seconds += Since(start);
+        const TPartiEntry* e = ui::TfrmAdvMain::NodeEntry(n);
+        r.entries += static_cast<double>(e->FatEntries.size() + e->NtfsEntries.size());
+        r.bytes += static_cast<double>(e->RawEntry.SectorCount.get()) * 512;
+    }
+    r.seconds = seconds;
+    r.peakKiB = VmHwmKiB();
+    r.ok = nodes.size() == 2 && w.window->ListView1->Count() > 0;
+    return r;
+}
+
+// The deep scan through the window: SmartScan on the drive node, the
+// question answered Yes, to the lost partitions shown in the tree.
+RunResult AdvWindowDeepScan(const std::string& image) {
+    AdvWindow w(image);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    w.headless->boxes.answers = {win::IDYES};
+    const auto start = Clock::now();
+    if (!w.DriveNode()) return r;
+    w.window->TreeView2->setCurrentItem(w.DriveNode());
+    w.window->PartiScanExecute();
+    r.seconds = Since(start);
+    r.peakKiB = VmHwmKiB();
+    TPhysicalDrive* drive = ui::AdvMain::CurrentDrive;
+    r.entries = static_cast<double>(drive->LostPartitions.size());
+    r.bytes = static_cast<double>(drive->Partitions[0]->RawEntry.SectorCount.get()) * 512;
+    r.ok = w.headless->boxes.calls.size() == 1;
+    return r;
+}
 #endif
 
 #ifdef VT_BENCH_UI
@@ -710,6 +793,23 @@ struct Suite {
             else {
                 row.perEntry = false;
                 Ours(row, [&] { return FileListWorkload(fat, -1); });
+            }
+        });
+        Add("advanced window: partition scan to first folder listed", "MB/s", [&](Row& row) {
+            const std::string disk = Img("disk.img");
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                Ours(row, [&] { return AdvWindowPartitionScan(disk); });
+                Limit(row, disk, Partitions(disk));
+            }
+        });
+        Add("advanced window: deep scan", "MB/s", [&](Row& row) {
+            const std::string disk = Img("deep.img");
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                row.perEntry = false;
+                Ours(row, [&] { return AdvWindowDeepScan(disk); });
+                Limit(row, disk, 0, FileSize(disk));
             }
         });
         Add("standard window: FAT32 scan to tree shown", "entries/s", [&](Row& row) {

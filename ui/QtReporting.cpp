@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+// A repaint goes through to the screen at once, which costs far more than
+// the engines' step between two calls: only a change is painted.
 void TStatusPanelView::SetText(const std::string& text) {
     if (!panel_) return;
-    panel_->setText(QString::fromStdString(text));
+    const QString t = QString::fromStdString(text);
+    if (panel_->text() == t) return;
+    panel_->setText(t);
     panel_->repaint();
 }
 
@@ -12,7 +16,9 @@ std::string TStatusPanelView::Text() const { return panel_ ? panel_->text().toSt
 
 void TProgressBarView::SetPosition(int position) {
     if (!bar_) return;
-    bar_->setValue(std::clamp(position, bar_->minimum(), bar_->maximum()));
+    const int value = std::clamp(position, bar_->minimum(), bar_->maximum());
+    if (bar_->value() == value) return;
+    bar_->setValue(value);
     bar_->repaint();
 }
 

@@ -233,6 +233,35 @@ private slots:
                              std::string(15, '\0'));
     }
 
+    // Every kind of node with an entry can be scanned; a drive without a
+    // medium says so and is then shown as scanned, without reading.
+    void EveryNodeKindScans() {
+        Open("[logical.A]\ntype=removable\n[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n");
+        struct Case {
+            const char* node;
+            bool fat;  // FAT entries found
+        };
+        int scans = 0;
+        for (const Case& c : {Case{"(E:)", true}, Case{"扩展分区 (5.00", false}, Case{"未使用 (1.00", false},
+                              Case{"LOGICAL12", true}}) {
+            Click(w->TreeView2, DriveNode(c.node));
+            QVERIFY2(ui::AdvMain::CurrentDrive->CurPartition->Scanned, c.node);
+            QCOMPARE(CountLine(w->ListView3, "驱动器扫描完成"), ++scans);
+            QCOMPARE(ui::AdvMain::CurrentDrive->CurPartition->FatEntries.empty(), !c.fat);
+            QCOMPARE(w->RadioButton1->text(),
+                     QStringLiteral("发现 %1 个FAT 项目").arg(ui::AdvMain::CurrentDrive->CurPartition->FatEntries.size()));
+        }
+        QVERIFY(BoxTexts().empty());
+        Click(w->TreeView2, DriveNode("(A:)"));
+        QCOMPARE(BoxTexts(), std::vector<std::string>({"驱动器未就绪。"}));
+        QCOMPARE(w->ScanRootNode->childCount(), 0);
+        QCOMPARE(w->ListView1->Count(), 0);
+        Click(w->TreeView2, DriveNode("LOGICAL12"));
+        Click(w->TreeView2, DriveNode("(A:)"));
+        QCOMPARE(boxes->calls.size(), std::size_t(1));  // shown as scanned, not read again
+        QCOMPARE(w->RadioButton1->text(), QStringLiteral("发现 0 个FAT 项目"));
+    }
+
     void RescanWithoutNodeBlinksThePrompt() {
         Open(kSmall);
         QStringList shown;
@@ -611,6 +640,9 @@ private slots:
             w->Action(QStringLiteral("Scan"))->trigger();  // does nothing
             w->Action(QStringLiteral("Recover"))->trigger();
             QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            Click(w->TreeView1, w->FindRootNode);  // its lists are being rebuilt
+            QCOMPARE(w->ListView1->Count(), 0);
+            QCOMPARE(w->ScanRootNode->childCount(), 0);
             w->Action(QStringLiteral("Stop"))->trigger();
         });
         Click(w->TreeView2, whole);
