@@ -201,6 +201,12 @@ void TfrmAdvMain::Guarded(const std::function<void()>& command) {
 
 void TfrmAdvMain::SetPanel0(const char* text) { panel0_.SetText(text); }
 
+void TfrmAdvMain::SetScanning(bool on) {
+    scanning_ = on;
+    // The view cannot change while the lists behind it are rebuilt.
+    FsSelector->setEnabled(!on);
+}
+
 void TfrmAdvMain::SetBusyCursor(bool on) {
     for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(ListView1),
                        static_cast<QWidget*>(TreeView2)}) {
@@ -377,11 +383,11 @@ void TfrmAdvMain::ScanExecute() {
 
     SetBusyCursor(true);
     SetPanel0(" 正在扫描 ...");
-    scanning_ = true;
+    SetScanning(true);
     struct Ending {
         TfrmAdvMain* w;
         ~Ending() {
-            w->scanning_ = false;
+            w->SetScanning(false);
             w->SetPanel0("");
             w->SetBusyCursor(false);
         }
@@ -391,7 +397,7 @@ void TfrmAdvMain::ScanExecute() {
     drive->BuildFatList(&progress_);
     SetPanel0(" 正获取 NTFS 数据 ...");
     drive->BuildNtfsList(&progress_);
-    scanning_ = false;
+    SetScanning(false);
     // Closing the window stops the scan; nothing is shown then.
     if (!isVisible() || CurrentDrive != drive) return;
     ShowEntryView(true);
@@ -580,11 +586,11 @@ void TfrmAdvMain::PartiScanExecute() {
         return;
     SetPanel0(" 正在扫描 ...");
     SetBusyCursor(true);
-    scanning_ = true;
+    SetScanning(true);
     struct Ending {
         TfrmAdvMain* w;
         ~Ending() {
-            w->scanning_ = false;
+            w->SetScanning(false);
             w->SetPanel0("");
             w->SetBusyCursor(false);
         }

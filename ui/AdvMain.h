@@ -115,6 +115,7 @@ private:
     void SetCaptions();
     void SetBusyCursor(bool on);
     void SetPanel0(const char* text);
+    void SetScanning(bool on);
     void SelectFoundFolder(int k);
     int FoundFolderIndex(const QTreeWidgetItem* node) const;
     void ShowProperties(int row);
