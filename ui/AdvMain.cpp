@@ -207,6 +207,18 @@ void TfrmAdvMain::SetScanning(bool on) {
     FsSelector->setEnabled(!on);
 }
 
+TfrmAdvMain::TScanBracket::TScanBracket(TfrmAdvMain* w) : w_(w) {
+    w_->SetPanel0(" 正在扫描 ...");
+    w_->SetBusyCursor(true);
+    w_->SetScanning(true);
+}
+
+TfrmAdvMain::TScanBracket::~TScanBracket() {
+    w_->SetScanning(false);
+    w_->SetPanel0("");
+    w_->SetBusyCursor(false);
+}
+
 void TfrmAdvMain::SetBusyCursor(bool on) {
     for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(ListView1),
                        static_cast<QWidget*>(TreeView2)}) {
@@ -381,17 +393,7 @@ void TfrmAdvMain::ScanExecute() {
     TreeView1->setUpdatesEnabled(true);
     ListView1->EndUpdate();
 
-    SetBusyCursor(true);
-    SetPanel0(" 正在扫描 ...");
-    SetScanning(true);
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->SetScanning(false);
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     if (!drive->ScanPartition(entry, &progress_)) return;
     SetPanel0(" 正获取 FAT 数据 ...");
     drive->BuildFatList(&progress_);
@@ -584,17 +586,7 @@ void TfrmAdvMain::PartiScanExecute() {
     if (Box(std::string("'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r") + kDeepScanLine, "Confirm",
             win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES)
         return;
-    SetPanel0(" 正在扫描 ...");
-    SetBusyCursor(true);
-    SetScanning(true);
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->SetScanning(false);
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     drive->DeepScan(entry, &progress_);
     if (!drive->LostPartitions.empty()) AddLostPartitionNodes(node);
 }
