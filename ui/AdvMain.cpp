@@ -201,6 +201,24 @@ void TfrmAdvMain::Guarded(const std::function<void()>& command) {
 
 void TfrmAdvMain::SetPanel0(const char* text) { panel0_.SetText(text); }
 
+void TfrmAdvMain::SetScanning(bool on) {
+    scanning_ = on;
+    // The view cannot change while the lists behind it are rebuilt.
+    FsSelector->setEnabled(!on);
+}
+
+TfrmAdvMain::TScanBracket::TScanBracket(TfrmAdvMain* w) : w_(w) {
+    w_->SetPanel0(" 正在扫描 ...");
+    w_->SetBusyCursor(true);
+    w_->SetScanning(true);
+}
+
+TfrmAdvMain::TScanBracket::~TScanBracket() {
+    w_->SetScanning(false);
+    w_->SetPanel0("");
+    w_->SetBusyCursor(false);
+}
+
 void TfrmAdvMain::SetBusyCursor(bool on) {
     for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(ListView1),
                        static_cast<QWidget*>(TreeView2)}) {
@@ -375,23 +393,13 @@ void TfrmAdvMain::ScanExecute() {
     TreeView1->setUpdatesEnabled(true);
     ListView1->EndUpdate();
 
-    SetBusyCursor(true);
-    SetPanel0(" 正在扫描 ...");
-    scanning_ = true;
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->scanning_ = false;
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     if (!drive->ScanPartition(entry, &progress_)) return;
     SetPanel0(" 正获取 FAT 数据 ...");
     drive->BuildFatList(&progress_);
     SetPanel0(" 正获取 NTFS 数据 ...");
     drive->BuildNtfsList(&progress_);
-    scanning_ = false;
+    SetScanning(false);
     // Closing the window stops the scan; nothing is shown then.
     if (!isVisible() || CurrentDrive != drive) return;
     ShowEntryView(true);
@@ -578,17 +586,7 @@ void TfrmAdvMain::PartiScanExecute() {
     if (Box(std::string("'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r") + kDeepScanLine, "Confirm",
             win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES)
         return;
-    SetPanel0(" 正在扫描 ...");
-    SetBusyCursor(true);
-    scanning_ = true;
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->scanning_ = false;
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     drive->DeepScan(entry, &progress_);
     if (!drive->LostPartitions.empty()) AddLostPartitionNodes(node);
 }

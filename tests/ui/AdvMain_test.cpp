@@ -640,6 +640,7 @@ private slots:
             w->Action(QStringLiteral("Scan"))->trigger();  // does nothing
             w->Action(QStringLiteral("Recover"))->trigger();
             QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            QVERIFY(!w->RadioButton2->isEnabled() && !w->RadioButton2->isChecked());
             Click(w->TreeView1, w->FindRootNode);  // its lists are being rebuilt
             QCOMPARE(w->ListView1->Count(), 0);
             QCOMPARE(w->ScanRootNode->childCount(), 0);
@@ -652,6 +653,7 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QVERIFY(BoxTexts().empty() || BoxTexts().front().find("没有选择") == std::string::npos);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        QVERIFY(w->RadioButton2->isEnabled());
         // Not busy any more: the other node can be chosen and scans in full.
         Click(w->TreeView2, other);
         QCOMPARE(w->TreeView2->currentItem(), other);
