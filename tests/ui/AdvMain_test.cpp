@@ -17,7 +17,9 @@
 #include "Recorders.h"
 #include "System.h"
 #include "TestSupport.h"
+#include "Program.h"
 #include "UiTestSupport.h"
+#include "main.h"
 #include "seldir.h"
 
 using ui::TfrmAdvMain;
@@ -772,6 +774,30 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
         QCOMPARE(w->TreeView2->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The launcher's button shows the window modally and frees it when it
+    // closes.
+    void LauncherOpensTheWindowModally() {
+        vt::test::InstallProfile(kSmall);
+        QTemporaryDir dir;
+        const std::string appDir = ::AppDir;
+        ::AppDir = dir.path().toStdString() + "/";  // its settings go there
+        ui::RegisterToolWindows();
+        TfrmVtMain launcher;
+        bool shown = false;
+        vt::uitest::ModalDriver driver({[&](QWidget* modal) {
+            auto* adv = qobject_cast<TfrmAdvMain*>(modal);
+            QVERIFY(adv);
+            shown = adv->isModal() && ui::AdvMain::DriveList != nullptr;
+            adv->Wait = [](int) {};
+            adv->Action(QStringLiteral("acClose"))->trigger();
+        }});
+        launcher.SpeedButton2Click();
+        ::AppDir = appDir;
+        QVERIFY(shown);
+        QVERIFY(!ui::AdvMain::DriveList);
+        QVERIFY(QFile::exists(dir.path() + QStringLiteral("/advrec.ini")));
     }
 
     // Closing the window frees the drives; a new window reads them again.
