@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DiskParam.h"
@@ -812,8 +813,14 @@ void TfrmAdvMain::Button1Click() {
     }
     TPartiEntry* part = CurrentDrive->CurPartition;
     const bool fat = !RadioButton2->isChecked();
+    // The pickers hold days: the range runs from the start of the earlier
+    // day to the end of the later one, whatever time they carry.
     double dateFrom = 0, dateTo = 0;
-    page->SearchDates(dateFrom, dateTo);
+    if (page->CheckBox3->isChecked()) {
+        const double a = page->DateFromValue(), b = page->DateToValue();
+        dateFrom = std::floor(std::min(a, b));
+        dateTo = std::floor(std::max(a, b)) + 1;
+    }
     std::int64_t sizeFrom = -1, sizeTo = -1;
     page->SearchSizes(1024, sizeFrom, sizeTo);
     std::int64_t folderKey = -1;

@@ -495,16 +495,27 @@ private slots:
         QVERIFY(!w->Action(QStringLiteral("acToParent"))->isEnabled());
 
         // "Current Folder" in album by the modified date (the sources'
-        // 2010-01-02), pickers given To before From.
+        // 2010-01-02 03:04): days as the pickers hold them, in either order;
+        // both days count whole.
         SelectFolder(album);
         page->CheckBox4->setChecked(false);
         page->CheckBox3->setChecked(true);
         page->ComboBox3->setCurrentIndex(page->ComboBox3->count() - 1);  // "Specify"
         page->ComboBox1->setCurrentIndex(1);
-        page->DateTimePicker1->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(23, 0)));
-        page->DateTimePicker2->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(1, 0)));
-        page->Button1->click();
-        QCOMPARE(Captions(w->ListView1), QStringList({"a.txt"}));
+        struct Range {
+            QDate from, to;
+            QStringList found;
+        };
+        for (const Range& r : {Range{QDate(2010, 1, 2), QDate(2010, 1, 2), {"a.txt"}},
+                               Range{QDate(2010, 1, 5), QDate(2009, 12, 1), {"a.txt"}},
+                               Range{QDate(2010, 1, 1), QDate(2010, 1, 1), {}},
+                               Range{QDate(2010, 1, 3), QDate(2010, 1, 4), {}}}) {
+            SelectFolder(album);
+            page->DateTimePicker1->setDateTime(QDateTime(r.from, QTime(0, 0)));
+            page->DateTimePicker2->setDateTime(QDateTime(r.to, QTime(0, 0)));
+            page->Button1->click();
+            QCOMPARE(Captions(w->ListView1), r.found);
+        }
     }
 
     void DoubleClickOpensTheFoundFolder() {
