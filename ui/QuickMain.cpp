@@ -1,19 +1,13 @@
 #include "QuickMain.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QTreeWidgetItemIterator>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QRadioButton>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -352,7 +346,7 @@ void TfrmQuickMain::FormShow() {
     std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
 
     FillDriveTree();
-    ListView1->header()->setSortIndicatorShown(false);
+    ui::QuickMain::SetHeaderImages(ListView1, &ui::SortArrowImages());
     ScanRootNode = ScanResultsNode;
     FindRootNode = FindResultsNode;
     UpdateNavButtons();

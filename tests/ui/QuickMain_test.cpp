@@ -834,6 +834,40 @@ private slots:
         QVERIFY(fs::exists(fs::path(target.Path()) / "Readme.txt"));
     }
 
+    // Back and Forward over the folders visited since the scan; they list
+    // the folder again without a new history entry. A new scan starts the
+    // history again.
+    void BackAndForwardRevisitFolders() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs")));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs/Sub")));
+        QCOMPARE(t.w->History->Items.size(), std::size_t(3));
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Docs"));
+        QVERIFY(t.Rows().contains(QStringLiteral("Sub")));
+        // The scan root is the tree's first node, position 0, which the
+        // history's rule never selects again.
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QVERIFY(!t.w->History->CanBack);
+        t.w->Action(QStringLiteral("Forward"))->trigger();
+        t.w->TreeView1->setCurrentItem(t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs/Sub")));
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QCOMPARE(t.w->History->Items.size(), std::size_t(4));
+        t.w->Action(QStringLiteral("Forward"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs/Sub")));
+        QVERIFY(t.w->History->CanForward);
+        t.w->Action(QStringLiteral("Scan"))->trigger();
+        QCOMPARE(t.w->History->Items.size(), std::size_t(1));
+        QVERIFY(!t.w->History->CanBack && !t.w->History->CanForward);
+    }
+
     // Selecting a drive scanned before reads nothing and keeps the count.
     void ReselectingADriveReusesItsScan() {
         vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
