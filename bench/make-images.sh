@@ -4,7 +4,7 @@
 #
 #   make-images.sh OUTDIR BENCH NTFSGEN FAT_MIB FAT_FILES FAT_FOLDERS \
 #                  NTFS_MIB NTFS_FILES NTFS_FOLDERS DISK_MIB DEEP_MIB PACKED_MIB \
-#                  [FOLDER_FILES]
+#                  [FOLDER_FILES] ["N N ..."]
 #
 # fat32.img      FAT32, FAT_FILES files in FAT_FOLDERS folders, a quarter deleted
 # ntfs.img       NTFS, NTFS_FILES files in NTFS_FOLDERS folders, a quarter deleted
@@ -14,11 +14,14 @@
 #                (compressed.runs: its record, size, cluster size and runs)
 # folder10k.img  FAT32 with one folder of FOLDER_FILES files (10,000 unless
 #                given): the window's largest list
+# scale-N.img    MBR disk whose one partition (1 MiB in) is an NTFS volume of
+#                N files of 0 to 512 bytes in folders of 40, a quarter deleted;
+#                about 2.4 KiB of volume per file
 # Image files are sparse: unwritten space costs no disk.
 set -euo pipefail
 out=$1 bench=$2 ntfsgen=$3
 fat_mib=$4 fat_files=$5 fat_folders=$6 ntfs_mib=$7 ntfs_files=$8 ntfs_folders=$9
-disk_mib=${10} deep_mib=${11} packed_mib=${12} folder_files=${13:-10000}
+disk_mib=${10} deep_mib=${11} packed_mib=${12} folder_files=${13:-10000} scale=${14:-}
 mkdir -p "$out"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC NO_FAKE_STAT=1
 clock='2024-03-15 10:20:30'
@@ -45,8 +48,8 @@ if ! fresh fat32.img "$params"; then
   # One mcopy of the whole tree: mtools walks it itself.
   faketime "$clock" mcopy -s -m -i "$out/fat32.img" "$tree"/* ::/
   # Every fourth file deleted, all in one mdel.
+  d=0  # the folder of file f: never goes back as f grows
   for ((f = 3; f < fat_files; f += 4)); do
-    d=0
     while (( fat_files * (d + 1) / fat_folders <= f )); do d=$((d + 1)); done
     printf '::/Folder %03d/Document %05d.bin\0' "$d" "$f"
   done | xargs -0 faketime "$clock" mdel -i "$out/fat32.img"
@@ -120,3 +123,22 @@ if ! fresh folder10k.img "$params"; then
   trap - EXIT
   done_with folder10k.img "$params"
 fi
+
+for n in $scale; do
+  params="$n"
+  fresh "scale-$n.img" "$params" && continue
+  echo "building scale-$n.img ($n files)"
+  vol=$out/scale-$n.volume
+  mib=$(( (n * 48 + 19999) / 20000 )); [ $mib -ge 8 ] || mib=8
+  rm -f "$vol" "$out/scale-$n.img"
+  truncate -s "${mib}M" "$vol"
+  mkntfs -q -F -Q -T -c 4096 -L SCALE "$vol" >/dev/null 2>&1
+  faketime -f '2020-01-01 00:00:00 x0' "$ntfsgen" files "$vol" "$n" $(( (n + 39) / 40 )) 512 \
+    2> >(grep -v 'inode cache entry' >&2)
+  truncate -s "$((mib + 1))M" "$out/scale-$n.img"
+  printf 'label: dos\nlabel-id: 0x5ca1e000\n%s : start=2048, size=%d, type=7\n' "$out/scale-$n.img" $((mib * 2048)) |
+    sfdisk --no-reread --no-tell-kernel -q "$out/scale-$n.img" >/dev/null
+  dd if="$vol" of="$out/scale-$n.img" bs=1M seek=1 conv=notrunc,sparse status=none
+  rm -f "$vol"
+  done_with "scale-$n.img" "$params"
+done

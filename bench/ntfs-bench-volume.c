@@ -1,10 +1,10 @@
 /*
  * Fills a fresh mkntfs volume for the benchmarks through libntfs-3g.
  *
- *   ntfs-bench-volume files IMAGE FILES FOLDERS
+ *   ntfs-bench-volume files IMAGE FILES FOLDERS [MAXSIZE]
  *       FILES files spread over FOLDERS folders under the root, sizes from
- *       0 to 16 KiB (small ones stay resident in their records), every
- *       fourth file deleted afterwards.
+ *       0 to MAXSIZE bytes (16 KiB unless given; small ones stay resident in
+ *       their records), every fourth file deleted afterwards.
  *   ntfs-bench-volume compressed IMAGE MIB
  *       one file of MIB MiB of text-like data in a compressed folder
  *       (LZNT1, one compression unit of 16 clusters at a time). Prints
@@ -93,8 +93,8 @@ static void write_data(ntfs_inode *ni, const unsigned char *buf, s64 len) {
     ntfs_attr_close(na);
 }
 
-static void make_files(int files, int folders) {
-    unsigned char *buf = malloc(16384);
+static void make_files(int files, int folders, uint32_t max_size) {
+    unsigned char *buf = malloc(max_size + 1);
     for (int d = 0; d < folders; d++) {
         char path[96], name[64];
         snprintf(name, sizeof name, "Folder %03d", d);
@@ -107,13 +107,13 @@ static void make_files(int files, int folders) {
         if (!root) die("root");
         ntfs_inode *made = create(root, name, S_IFDIR);
         if (ntfs_inode_close(root) || ntfs_inode_close(made)) die("close folder");
-        int first = files * d / folders, last = files * (d + 1) / folders;
+        int first = (int)((int64_t)files * d / folders), last = (int)((int64_t)files * (d + 1) / folders);
         for (int f = first; f < last; f++) {
             ntfs_inode *dir = ntfs_pathname_to_inode(vol, NULL, path);
             if (!dir) die(path);
             snprintf(name, sizeof name, "Document %05d.txt", f);
             ntfs_inode *ni = create(dir, name, S_IFREG);
-            s64 size = mix(7, (uint32_t)f) % 16385;
+            s64 size = mix(7, (uint32_t)f) % (max_size + 1);
             fill_text(buf, (size_t)size, (uint32_t)f, 0);
             write_data(ni, buf, size);
             if (ntfs_inode_close(dir)) die("close folder");
@@ -122,10 +122,10 @@ static void make_files(int files, int folders) {
     }
     /* Deleted last, each through freshly opened inodes: ntfs_delete closes
      * both the file and its folder. */
+    int d = 0; /* the folder of file f: never goes back as f grows */
     for (int f = 3; f < files; f += 4) {
         char path[96], name[64];
-        int d = 0;
-        while (files * (d + 1) / folders <= f) d++;
+        while ((int64_t)files * (d + 1) / folders <= f) d++;
         snprintf(path, sizeof path, "/Folder %03d", d);
         snprintf(name, sizeof name, "Document %05d.txt", f);
         ntfs_inode *dir = ntfs_pathname_to_inode(vol, NULL, path);
@@ -183,13 +183,13 @@ static void make_compressed(s64 mib) {
 
 int main(int argc, char **argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: ntfs-bench-volume files IMAGE FILES FOLDERS | compressed IMAGE MIB\n");
+        fprintf(stderr, "usage: ntfs-bench-volume files IMAGE FILES FOLDERS [MAXSIZE] | compressed IMAGE MIB\n");
         return 2;
     }
     vol = ntfs_mount(argv[2], NTFS_MNT_NONE);
     if (!vol) die("mount");
-    if (strcmp(argv[1], "files") == 0 && argc == 5)
-        make_files(atoi(argv[3]), atoi(argv[4]));
+    if (strcmp(argv[1], "files") == 0 && (argc == 5 || argc == 6))
+        make_files(atoi(argv[3]), atoi(argv[4]), argc == 6 ? (uint32_t)strtoul(argv[5], NULL, 10) : 16384);
     else if (strcmp(argv[1], "compressed") == 0)
         make_compressed(atoll(argv[3]));
     else

@@ -6,7 +6,7 @@
 //   vantrel-bench tree DIR FILES FOLDERS
 //       writes the source tree of the FAT volume (FILES files in FOLDERS
 //       folders, sizes 0 to 32 KiB, contents from a fixed generator)
-//   vantrel-bench run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]
+//   vantrel-bench run IMAGES OUTDIR RUNS [--smoke] [--only TEXT] [--scale N,N,...]
 //       (with the windows built, also the file list's fill and sorts,
 //       offscreen, over entries of the scanned FAT32 volume, and the
 //       Standard Recovery window's scans and its largest folder)
@@ -14,7 +14,10 @@
 //       each run in a child process of its own so that its peak memory is
 //       its own, and writes OUTDIR/bench.tsv and OUTDIR/bench.txt. A run's
 //       time goes from opening the drive to the end of the job, inside the
-//       child; a peer's from its start to its exit.
+//       child; a peer's from its start to its exit. --scale adds the scale
+//       series on the images scale-N.img (N files each). Every run also
+//       measures the longest time between two runs of the message pump
+//       (from the start of the job to its end).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -49,6 +53,7 @@
 #ifdef VT_BENCH_UI
 #include <QApplication>
 
+#include "AdvMain.h"
 #include "FileList.h"
 #include "QtPlatform.h"
 #include "QuickMain.h"
@@ -97,6 +102,8 @@ struct RunResult {
     long baseKiB = 0;     // VmHWM before the workload
     long peakKiB = 0;     // VmHWM after it
     double rawSeconds = 0;  // of that, the passes over the raw sectors (partition scan)
+    double gapMs = 0;       // longest time without a run of the message pump
+    double gapAtMs = 0;     // where that time began, from the start of the job
 };
 
 long VmHwmKiB() {
@@ -123,7 +130,8 @@ RunResult InChild(const std::function<RunResult()>& fn) {
         }
         std::string line = std::to_string(r.ok) + " " + std::to_string(r.seconds) + " " + std::to_string(r.entries) +
                            " " + std::to_string(r.bytes) + " " + std::to_string(r.baseKiB) + " " +
-                           std::to_string(r.peakKiB) + " " + std::to_string(r.rawSeconds) + "\n";
+                           std::to_string(r.peakKiB) + " " + std::to_string(r.rawSeconds) + " " +
+                           std::to_string(r.gapMs) + " " + std::to_string(r.gapAtMs) + "\n";
         if (::write(p[1], line.data(), line.size()) < 0) _exit(1);
         _exit(0);
     }
@@ -137,7 +145,8 @@ RunResult InChild(const std::function<RunResult()>& fn) {
     RunResult r;
     std::istringstream in(text);
     int ok = 0;
-    if (in >> ok >> r.seconds >> r.entries >> r.bytes >> r.baseKiB >> r.peakKiB >> r.rawSeconds) r.ok = ok && WIFEXITED(status);
+    if (in >> ok >> r.seconds >> r.entries >> r.bytes >> r.baseKiB >> r.peakKiB >> r.rawSeconds >> r.gapMs >> r.gapAtMs)
+        r.ok = ok && WIFEXITED(status);
     return r;
 }
 
@@ -193,25 +202,52 @@ double Median(std::vector<double> v) {
 // The headless set-up every workload shares: the image as drive E: of a
 // machine without real devices, the recorders for progress, status, log and
 // message boxes, and a pump as cheap as a window's with nothing to do,
-// throttled like the windows' (15 ms).
+// throttled like the windows' (15 ms). The pump notes the longest time
+// between two of its runs; the start and the end of the job count as runs
+// (the window's own loop runs then).
 struct Headless {
     platform::RecordingProgressBar progress;
     platform::RecordingStatusPanel status;
     platform::RecordingEventLog log;
     platform::MessageBoxRecorder boxes;
     long pumps = 0;
+    Clock::time_point started{}, lastPump{};
+    Clock::duration longest{}, longestAt{};
 
-    // The image as logical drive E: (the standard engine) or as physical
-    // drive 0 (the advanced engine).
-    explicit Headless(const std::string& image, bool physical = false) {
+    // The image as logical drive E: (the standard engine; the volume at
+    // `offset` in it) or as physical drive 0 (the advanced engine).
+    explicit Headless(const std::string& image, bool physical = false, std::uint64_t offset = 0) {
         platform::Machine::Install(platform::Machine::FromProfileText(
             std::string("[machine]\nhide_real_devices=1\n") + (physical ? "[physical.0]" : "[logical.E]") +
-                "\nimage=" + image + "\n",
+                "\nimage=" + image + "\n" + (offset ? "offset=" + std::to_string(offset) + "\n" : ""),
             "/", false));
         DiskUtils::Initialize();
         DiskParam::Initialize();
         EventLogView = &log;
-        platform::SetMessagePump([this] { ++pumps; });
+        platform::SetMessagePump([this] {
+            ++pumps;
+            Pumped();
+        });
+        Start();
+    }
+    // The job's start, as a run of the pump.
+    Clock::time_point Start() {
+        longest = longestAt = {};
+        return started = lastPump = Clock::now();
+    }
+    void Pumped() {
+        const auto now = Clock::now();
+        if (now - lastPump > longest) {
+            longest = now - lastPump;
+            longestAt = lastPump - started;
+        }
+        lastPump = now;
+    }
+    // The job's end, as the last run of the pump.
+    void Finish(RunResult& r) {
+        Pumped();
+        r.gapMs = std::chrono::duration<double, std::milli>(longest).count();
+        r.gapAtMs = std::chrono::duration<double, std::milli>(longestAt).count();
     }
     ~Headless() {
         EventLogView = nullptr;
@@ -223,16 +259,17 @@ struct Headless {
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-RunResult StandardScan(const std::string& image) {
-    Headless h(image);
+RunResult StandardScan(const std::string& image, std::uint64_t offset = 0) {
+    Headless h(image, false, offset);
     RunResult r;
     r.baseKiB = VmHwmKiB();
-    const auto start = Clock::now();
+    const auto start = h.Start();
     TUndelete engine;
     if (engine.Drives.empty()) return r;
     TLogiDrive* drive = engine.Drives.front().get();
     r.ok = engine.OpenDrive(drive, false, &h.progress, &h.status);
     r.seconds = Since(start);
+    h.Finish(r);
     r.peakKiB = VmHwmKiB();
     r.entries = static_cast<double>(drive->FsType == vt::fsNtfs ? drive->NtfsEntries.size() : drive->Entries.size());
     return r;
@@ -244,7 +281,7 @@ RunResult StandardRecovery(const std::string& image, const std::string& target) 
     Headless h(image);
     RunResult r;
     r.baseKiB = VmHwmKiB();
-    const auto start = Clock::now();
+    const auto start = h.Start();
     TUndelete engine;
     if (engine.Drives.empty()) return r;
     TLogiDrive* drive = engine.Drives.front().get();
@@ -268,6 +305,7 @@ RunResult StandardRecovery(const std::string& image, const std::string& target) 
         }
     }
     r.seconds = Since(start);
+    h.Finish(r);
     r.peakKiB = VmHwmKiB();
     for (const auto& f : fs::recursive_directory_iterator(target))
         if (f.is_regular_file()) {
@@ -307,7 +345,7 @@ RunResult Decompress(const std::string& image, const CompressedFile& file, const
     Headless h(image);
     RunResult r;
     r.baseKiB = VmHwmKiB();
-    const auto start = Clock::now();
+    const auto start = h.Start();
     TUndelete engine;
     if (engine.Drives.empty()) return r;
     TLogiDrive* drive = engine.Drives.front().get();
@@ -318,6 +356,7 @@ RunResult Decompress(const std::string& image, const CompressedFile& file, const
             break;
         }
     r.seconds = Since(start);
+    h.Finish(r);
     r.peakKiB = VmHwmKiB();
     for (const auto& f : fs::directory_iterator(target))
         if (f.is_regular_file()) r.bytes += static_cast<double>(f.file_size());
@@ -329,11 +368,11 @@ RunResult Decompress(const std::string& image, const CompressedFile& file, const
 // The advanced engine on a partitioned disk: each FAT32 and NTFS partition
 // scanned for folders and records, then listed (the FAT listing on the FAT
 // partition, the NTFS listing on the NTFS one).
-RunResult PartitionScan(const std::string& image) {
+RunResult PartitionScan(const std::string& image, int partitions = 2) {
     Headless h(image, true);
     RunResult r;
     r.baseKiB = VmHwmKiB();
-    const auto start = Clock::now();
+    const auto start = h.Start();
     TDriveGeometry g;
     if (!GetPhysicalDriveGeometry(0, g)) return r;
     TPhysicalDrive drive(g);
@@ -353,8 +392,9 @@ RunResult PartitionScan(const std::string& image) {
         ++scanned;
     }
     r.seconds = Since(start);
+    h.Finish(r);
     r.peakKiB = VmHwmKiB();
-    r.ok = scanned == 2;
+    r.ok = scanned == partitions;
     return r;
 }
 
@@ -363,12 +403,13 @@ RunResult DeepScan(const std::string& image) {
     Headless h(image, true);
     RunResult r;
     r.baseKiB = VmHwmKiB();
-    const auto start = Clock::now();
+    const auto start = h.Start();
     TDriveGeometry g;
     if (!GetPhysicalDriveGeometry(0, g)) return r;
     TPhysicalDrive drive(g);
     r.ok = drive.DeepScan(drive.Partitions[0].get(), &h.progress);
     r.seconds = Since(start);
+    h.Finish(r);
     r.peakKiB = VmHwmKiB();
     r.entries = static_cast<double>(drive.LostPartitions.size());
     r.bytes = static_cast<double>(g.TotalSectors) * 512;
@@ -455,6 +496,88 @@ RunResult FileListWorkload(const std::string& image, int column) {
     ui::RemovePlatformHooks();
     return r;
 }
+
+// The advanced window on a partitioned disk, offscreen, with the program's
+// own message pump: a TfrmAdvMain shown on the disk as physical drive 0.
+struct AdvWindow {
+    std::unique_ptr<QApplication> app;
+    std::unique_ptr<Headless> headless;
+    std::unique_ptr<ui::TfrmAdvMain> window;
+    explicit AdvWindow(const std::string& image) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "vantrel-bench";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QApplication>(argc, argv);
+        ui::InstallPlatformHooks();
+        headless = std::make_unique<Headless>(image, true);
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+        window = std::make_unique<ui::TfrmAdvMain>();
+        window->AppDirectory = fs::temp_directory_path().string() + "/";
+        window->Wait = [](int) {};
+        window->show();
+        QApplication::processEvents();
+    }
+    ~AdvWindow() {
+        window.reset();
+        headless.reset();
+        ui::RemovePlatformHooks();
+    }
+    // The drive node of physical drive 0 (the list holds no other drive).
+    QTreeWidgetItem* DriveNode() const { return window->MyComputerNode->child(0); }
+};
+
+// Every FAT32 and NTFS partition of the disk clicked in the drive tree, from
+// the click to its first found folder listed (scan, listings, found folders,
+// first fill), as the user waits for it.
+RunResult AdvWindowPartitionScan(const std::string& image) {
+    AdvWindow w(image);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    std::vector<QTreeWidgetItem*> nodes;
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* n) {
+        if (const TPartiEntry* e = ui::TfrmAdvMain::NodeEntry(n)) {
+            const std::uint8_t type = e->RawEntry.SysType;
+            if (type == 0x0B || type == 0x0C || type == 0x07) nodes.push_back(n);
+        }
+        for (int i = 0; i < n->childCount(); ++i) walk(n->child(i));
+    };
+    if (w.DriveNode()) walk(w.DriveNode());
+    double seconds = 0;
+    for (QTreeWidgetItem* n : nodes) {
+        const auto start = Clock::now();
+        w.window->TreeView2->setCurrentItem(n);
+        w.window->TreeView2Click();
+        seconds += Since(start);
+        const TPartiEntry* e = ui::TfrmAdvMain::NodeEntry(n);
+        r.entries += static_cast<double>(e->FatEntries.size() + e->NtfsEntries.size());
+        r.bytes += static_cast<double>(e->RawEntry.SectorCount.get()) * 512;
+    }
+    r.seconds = seconds;
+    r.peakKiB = VmHwmKiB();
+    r.ok = nodes.size() == 2 && w.window->ListView1->Count() > 0;
+    return r;
+}
+
+// The deep scan through the window: SmartScan on the drive node, the
+// question answered Yes, to the lost partitions shown in the tree.
+RunResult AdvWindowDeepScan(const std::string& image) {
+    AdvWindow w(image);
+    RunResult r;
+    r.baseKiB = VmHwmKiB();
+    w.headless->boxes.answers = {win::IDYES};
+    const auto start = Clock::now();
+    if (!w.DriveNode()) return r;
+    w.window->TreeView2->setCurrentItem(w.DriveNode());
+    w.window->PartiScanExecute();
+    r.seconds = Since(start);
+    r.peakKiB = VmHwmKiB();
+    TPhysicalDrive* drive = ui::AdvMain::CurrentDrive;
+    r.entries = static_cast<double>(drive->LostPartitions.size());
+    r.bytes = static_cast<double>(drive->Partitions[0]->RawEntry.SectorCount.get()) * 512;
+    r.ok = w.headless->boxes.calls.size() == 1;
+    return r;
+}
 #endif
 
 #ifdef VT_BENCH_UI
@@ -523,6 +646,7 @@ struct Row {
     std::string peerNote;
     std::vector<PeerResult> limit;  // dd of the same bytes
     double limitBytes = 0;
+    std::string series;  // the scale series the row belongs to, if any
 };
 
 struct Suite {
@@ -530,6 +654,7 @@ struct Suite {
     int runs = 5;
     bool smoke = false;
     std::string only;  // runs only the workloads whose name holds this text
+    std::vector<long> scale;  // files of the scale series' volumes
     bool sleuthkit = false, testdisk = false;
     std::vector<Row> rows;
 
@@ -619,9 +744,11 @@ struct Suite {
         }
     }
 
-    void Add(const std::string& name, const std::string& unit, const std::function<void(Row&)>& measure) {
+    void Add(const std::string& name, const std::string& unit, const std::function<void(Row&)>& measure,
+             const std::string& series = "") {
         if (!only.empty() && name.find(only) == std::string::npos) return;
         Row row(name, unit);
+        row.series = series;
         measure(row);
         rows.push_back(std::move(row));
     }
@@ -712,6 +839,23 @@ struct Suite {
                 Ours(row, [&] { return FileListWorkload(fat, -1); });
             }
         });
+        Add("advanced window: partition scan to first folder listed", "MB/s", [&](Row& row) {
+            const std::string disk = Img("disk.img");
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                Ours(row, [&] { return AdvWindowPartitionScan(disk); });
+                Limit(row, disk, Partitions(disk));
+            }
+        });
+        Add("advanced window: deep scan", "MB/s", [&](Row& row) {
+            const std::string disk = Img("deep.img");
+            if (!FileSize(disk)) row.available = "image missing";
+            else {
+                row.perEntry = false;
+                Ours(row, [&] { return AdvWindowDeepScan(disk); });
+                Limit(row, disk, 0, FileSize(disk));
+            }
+        });
         Add("standard window: FAT32 scan to tree shown", "entries/s", [&](Row& row) {
             if (!FileSize(fat)) row.available = "image missing";
             else Ours(row, [&] { return StandardWindow(fat, "", Scratch()); });
@@ -738,6 +882,30 @@ struct Suite {
                 }
             });
 #endif
+        // The scale series: one NTFS volume of n files (in folders of 40) as
+        // the only partition of a disk, 1 MiB in; the standard scan reads
+        // the volume, the advanced engine the disk.
+        for (const long n : scale) {
+            const std::string disk = Img("scale-" + std::to_string(n) + ".img");
+            const std::vector<Range> part = Partitions(disk);
+            const std::string files = std::to_string(n) + " files";
+            Add("scale: standard NTFS scan, " + files, "entries/s", [&](Row& row) {
+                if (part.size() != 1) row.available = "image missing";
+                else {
+                    Ours(row, [&] { return StandardScan(disk, part[0].offset); });
+                    Peer(row, "fls -r -p", sleuthkit,
+                         {"fls", "-o", std::to_string(part[0].offset / 512), "-r", "-p", disk});
+                    Limit(row, disk, part);
+                }
+            }, "standard NTFS scan");
+            Add("scale: partition scan + listing, " + files, "entries/s", [&](Row& row) {
+                if (part.size() != 1) row.available = "image missing";
+                else {
+                    Ours(row, [&] { return PartitionScan(disk, 1); });
+                    Limit(row, disk, part);
+                }
+            }, "partition scan + listing");
+        }
         fs::remove_all(scratch);
     }
 
@@ -752,15 +920,20 @@ struct Suite {
     int Report() const {
         std::ofstream tsv(out + "/bench.tsv");
         tsv << "workload\tavailable\tunit\truns\tmedian_s\tthroughput\tentries\tbytes\tpeak_kib\tbytes_per_entry"
-               "\tpeer\tpeer_median_s\tpeer_peak_kib\tspeed_vs_peer\tlimit_median_s\tlimit_mb_s\tspeed_vs_limit\n";
+               "\tpeer\tpeer_median_s\tpeer_peak_kib\tspeed_vs_peer\tlimit_median_s\tlimit_mb_s\tspeed_vs_limit"
+               "\tpump_gap_ms_median\tpump_gap_ms_max\tpump_gap_at_ms\n";
         std::ostringstream table;
         char line[512];
-        std::snprintf(line, sizeof line, "%-36s %6s %14s %9s %9s %-16s %8s %8s %8s %8s\n", "workload", "median",
-                      "throughput", "peak MiB", "B/entry", "peer", "peer s", "vs peer", "limit s", "vs limit");
+        std::snprintf(line, sizeof line, "%-46s %6s %14s %9s %9s %-16s %8s %8s %8s %8s %7s\n", "workload", "median",
+                      "throughput", "peak MiB", "B/entry", "peer", "peer s", "vs peer", "limit s", "vs limit",
+                      "gap ms");
         table << line;
         int failures = 0;
+        // Per series: files, time per entry, memory per entry.
+        std::map<std::string, std::vector<std::array<double, 3>>> series;
         for (const Row& r : rows) {
-            std::vector<double> secs, rawSecs, peerSecs, limitSecs;
+            std::vector<double> secs, rawSecs, peerSecs, limitSecs, gaps;
+            double gapMax = 0, gapAt = 0;
             double entries = 0, bytes = 0;
             long peak = 0, delta = 0, peerPeak = 0;
             bool allOk = !r.runs.empty();
@@ -772,7 +945,13 @@ struct Suite {
                 bytes = x.bytes;
                 peak = std::max(peak, x.peakKiB);
                 delta = std::max(delta, x.peakKiB - x.baseKiB);
+                gaps.push_back(x.gapMs);
+                if (x.gapMs >= gapMax) {
+                    gapMax = x.gapMs;
+                    gapAt = x.gapAtMs;
+                }
             }
+            const double gap = Median(gaps);
             for (const auto& p : r.peer) {
                 if (p.ok) peerSecs.push_back(p.seconds);
                 peerPeak = std::max(peerPeak, p.peakKiB);
@@ -796,14 +975,17 @@ struct Suite {
                 << (r.peerName.empty() ? na : r.peerName) << '\t' << (pt > 0 ? Fixed(pt, 4) : na) << '\t'
                 << (pt > 0 ? std::to_string(peerPeak) : na) << '\t' << (ours && pt > 0 ? Fixed(pt / t, 2) : na)
                 << '\t' << (lt > 0 ? Fixed(lt, 4) : na) << '\t' << (lt > 0 ? Fixed(r.limitBytes / lt / 1e6, 0) : na)
-                << '\t' << (ours && lt > 0 ? Fixed(lt / t, 2) : na) << '\n';
+                << '\t' << (ours && lt > 0 ? Fixed(lt / t, 2) : na) << '\t' << (ours ? Fixed(gap, 1) : na) << '\t'
+                << (ours ? Fixed(gapMax, 1) : na) << '\t' << (ours ? Fixed(gapAt, 0) : na) << '\n';
+            if (ours && !r.series.empty() && entries > 0) series[r.series].push_back({entries, t / entries, perEntry});
             const std::string tp = ours ? Fixed(throughput, 1) + (r.unit == "MB/s" ? " MB/s" : " e/s") : "n/a";
-            std::snprintf(line, sizeof line, "%-36s %6s %14s %9s %9s %-16s %8s %8s %8s %8s\n", r.name.c_str(),
+            std::snprintf(line, sizeof line, "%-46s %6s %14s %9s %9s %-16s %8s %8s %8s %8s %7s\n", r.name.c_str(),
                           ours ? Fixed(t, 3).c_str() : "n/a", tp.c_str(), ours ? Fixed(peak / 1024.0, 1).c_str() : "-",
                           ours && showPerEntry ? Fixed(perEntry, 0).c_str() : "-",
                           r.peerName.empty() ? "-" : r.peerName.c_str(), pt > 0 ? Fixed(pt, 3).c_str() : "-",
                           ours && pt > 0 ? (Fixed(pt / t, 2) + "x").c_str() : "-", lt > 0 ? Fixed(lt, 3).c_str() : "-",
-                          ours && lt > 0 ? (Fixed(lt / t, 2) + "x").c_str() : "-");
+                          ours && lt > 0 ? (Fixed(lt / t, 2) + "x").c_str() : "-",
+                          ours && gap > 0 ? Fixed(gap, 0).c_str() : "-");
             table << line;
             if (!r.available.empty()) table << "    " << r.available << "\n";
             if (ours && !rawSecs.empty()) {
@@ -817,9 +999,26 @@ struct Suite {
             }
             if (!r.peerNote.empty()) table << "    peer: " << r.peerNote << "\n";
         }
+        for (auto& [name, points] : series) {
+            std::sort(points.begin(), points.end());
+            table << "\nscale, " << name << ":";
+            for (const auto& p : points)
+                table << "  " << Fixed(p[0], 0) << " entries " << Fixed(p[1] * 1e6, 2) << " us/entry " << Fixed(p[2], 0)
+                      << " B/entry;";
+            if (points.size() > 1) {
+                const auto& a = points.front();
+                const auto& b = points.back();
+                table << "\n    at " << Fixed(b[0], 0) << " vs " << Fixed(a[0], 0) << " entries: time per entry "
+                      << Fixed(b[1] / a[1], 2) << "x, memory per entry "
+                      << (a[2] > 0 ? Fixed(b[2] / a[2], 2) + "x" : std::string("-"));
+            }
+            table << "\n";
+        }
         table << "\nmedian of " << runs << " runs, page cache warm; \"vs peer\" and \"vs limit\" are speed ratios "
                  "(their time / ours; above 1 = faster than them); \"limit\" = dd bs=512000 of the same bytes;\n"
-                 "B/entry = peak memory above the program's baseline per listed entry (recovered file).\n";
+                 "B/entry = peak memory above the program's baseline per listed entry (recovered file);\n"
+                 "gap ms = longest time between two runs of the message pump (median over the runs; the job's start\n"
+                 "and end count as runs; the pump runs at most every 15 ms, as in the windows).\n";
         std::ofstream(out + "/bench.txt") << table.str();
         std::cout << table.str();
         return failures;
@@ -839,6 +1038,11 @@ int main(int argc, char** argv) {
         for (std::size_t i = 4; i < args.size(); ++i) {
             if (args[i] == "--smoke") s.smoke = true;
             if (args[i] == "--only" && i + 1 < args.size()) s.only = args[++i];
+            if (args[i] == "--scale" && i + 1 < args.size()) {
+                std::istringstream list(args[++i]);
+                for (std::string n; std::getline(list, n, ',');)
+                    if (!n.empty()) s.scale.push_back(std::stol(n));
+            }
         }
         fs::create_directories(s.out);
         std::error_code ec;
@@ -849,6 +1053,7 @@ int main(int argc, char** argv) {
         const int failures = s.Report();
         return failures == 0 ? 0 : 1;
     }
-    std::cerr << "usage: vantrel-bench tree DIR FILES FOLDERS | run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]\n";
+    std::cerr << "usage: vantrel-bench tree DIR FILES FOLDERS | run IMAGES OUTDIR RUNS [--smoke] [--only TEXT]"
+                 " [--scale N,N,...]\n";
     return 2;
 }

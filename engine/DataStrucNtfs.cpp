@@ -72,7 +72,9 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     PPartiEntry node = CurPartition;
     const std::size_t count = MftSectors.size();
     const std::int64_t first = MftSectors[static_cast<std::size_t>(index)];
-    std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+    // One buffer for every batch: only the bytes a read placed are looked at.
+    static thread_local platform::PageBuffer buffer;
+    buffer.resize(kChunkSectors * 512);
     std::uint32_t bytesRead = 0;
     if (!ReadDiskSectors(h, kChunkSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
         ++index;

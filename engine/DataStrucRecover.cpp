@@ -153,7 +153,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
             return 0;
         }
         const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-        if (out.Write(data.Data.data(), n) != n) LogError(name + kShortWrite);
+        if (out.Write(data.Data.data(), n) != n || !out.Close()) LogError(name + kShortWrite);
         return 0;
     }
 
@@ -178,14 +178,19 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
         return 0;
     }
 
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(cb));
+    // The stream writes in large pieces: where it closes, a write that fell
+    // short is logged as if it had been seen at once.
+    platform::PageBuffer buffer(static_cast<std::size_t>(cb));
     std::int64_t written = 0;
     for (const TDataRun& run : runs) {
         const std::uint32_t length = static_cast<std::uint32_t>(run.Length);
         for (std::uint32_t k = 0; k < length && written < clusters; ++k) {
             platform::ProcessMessages();
             if (Aborted) {
-                out.Close();
+                if (!out.Close()) {
+                    LogError(name + kShortWrite);
+                    return 0;
+                }
                 ClearAbort();
                 DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
                 return 1;
@@ -199,7 +204,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
                 const auto sector = lcn ? NtfsClusterSector(*lcn) : std::nullopt;
                 if (!sector || !disk.Read(*sector, spc, buffer.data())) {
-                    LogError(name + kFailed);
+                    LogError(name + (out.Close() ? kFailed : kShortWrite));
                     return 0;
                 }
                 put = out.Write(buffer.data(), static_cast<std::size_t>(bytes));
@@ -215,7 +220,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     }
     // Runs that end before the file does leave it short: the bytes that
     // could be read stay, and the file counts as failed.
-    if (written < clusters) LogError(name + kFailed);
+    if (!out.Close()) LogError(name + kShortWrite);
+    else if (written < clusters) LogError(name + kFailed);
     return 0;
 }
 
@@ -242,7 +248,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             LogError(CreateFailure(target));
             return 0;
         }
-        std::vector<std::uint8_t> buffer(kFatChunkSectors * 512);
+        platform::PageBuffer buffer(kFatChunkSectors * 512);
         std::int64_t start = startSector.value_or(0);
         std::uint64_t remaining = sectors;
         while (remaining > 0) {
@@ -250,7 +256,8 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             SetProgress(progressBar, 100.0 * static_cast<double>(sectors - remaining) / static_cast<double>(sectors));
             const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, remaining));
             if (!disk.Read(start, n, buffer.data())) {
-                LogError(name + kFailed);
+                // Bytes still in the stream's buffer may not fit either.
+                LogError(name + (out.Close() ? kFailed : kShortWrite));
                 return 0;
             }
             if (out.Write(buffer.data(), n * 512u) != n * 512u) {

@@ -277,7 +277,9 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
     if (h == win::INVALID_HANDLE_VALUE) return false;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(sectors) * 512);
+    // One buffer for every directory: only the bytes a read placed are looked at.
+    static thread_local platform::PageBuffer buffer;
+    buffer.resize(static_cast<std::size_t>(sectors) * 512);
     std::uint32_t bytesRead = 0;
     bool result = true;
     const bool fat16 = node->FatType == vt::fsFat12 || node->FatType == vt::fsFat16;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "NewDiskUtils.h"
+#include "PageBuffer.h"
 #include "Reporting.h"
 #include "WinApi.h"
 
@@ -48,7 +49,7 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
     // Counted in 64 bits: a node of nearly 2^32 sectors must not wrap.
     const auto chunks =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(sectorCount) + kChunkSectors - 1) / kChunkSectors);
-    std::vector<std::uint8_t> buffer(kChunkSectors * 512);
+    platform::PageBuffer buffer(kChunkSectors * 512);
     std::int64_t lba = first;
     for (std::uint32_t k = 0; k < chunks; ++k) {
         std::uint32_t bytesRead = 0;

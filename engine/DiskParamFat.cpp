@@ -8,6 +8,7 @@
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "PageBuffer.h"
 #include "WinApi.h"
 
 namespace {
@@ -378,12 +379,12 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
 
         std::string longName;
         std::int32_t checksum = -1;
-        std::vector<std::uint8_t> buffer;
+        platform::PageBuffer buffer;
         for (std::size_t r = 0; r < reads.size(); ++r) {
             // A cluster of 0 sectors (a damaged boot sector) or one outside
             // 32-bit sector numbers reads nothing: the folder ends there.
             if (!reads[r].sector || reads[r].count == 0 || reads[r].count > 0xFFFF) break;
-            buffer.assign(static_cast<std::size_t>(reads[r].count) * 512, 0);
+            buffer.assign(static_cast<std::size_t>(reads[r].count) * 512);
             if (!ReadLogicalSectors(Current->Name, *reads[r].sector, static_cast<std::uint16_t>(reads[r].count),
                                     buffer.data()))
                 break;

@@ -10,6 +10,7 @@
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "PageBuffer.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
     if (spc == 0) return false;
     const std::int64_t clusterBytes = static_cast<std::int64_t>(spc) * vt::kSectorSize;
     std::vector<std::uint8_t> value;
-    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterBytes));
+    platform::PageBuffer cluster(static_cast<std::size_t>(clusterBytes));
     for (const TDataRun& run : runs) {
         for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(value.size()) < size; ++i) {
             if (run.Lcn == 0) {
@@ -364,7 +365,7 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         CacheMftRuns(MftRuns);
 
         // Records, numbered across all extents.
-        std::vector<std::uint8_t> buffer(kBatchSectors * vt::kSectorSize);
+        platform::PageBuffer buffer(kBatchSectors * vt::kSectorSize);
         std::int64_t counter = -1;
         std::int64_t done = 0;
         for (std::size_t e = 0; e < MftRuns.size() && !Aborted; ++e) {

@@ -11,6 +11,7 @@
 #include "FileStream.h"
 #include "Lznt1.h"
 #include "NtfsRecord.h"
+#include "PageBuffer.h"
 
 namespace {
 
@@ -77,29 +78,34 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return false;
         }
-        std::vector<std::uint8_t> buffer(g.clusterBytes);
+        // The stream writes in large pieces: where it closes, a write that
+        // fell short is logged as if it had been seen at once.
+        auto shortWrite = [&] {
+            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            return false;
+        };
+        platform::PageBuffer buffer(g.clusterBytes);
         for (std::uint32_t i = 0; i < clusters; ++i) {
             platform::ProcessMessages();
             if (Aborted) {
-                out.Close();
+                if (!out.Close()) return shortWrite();
                 AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
                 return false;
             }
             const auto sector = FatClusterSector(clusterAt(i));
             if (!sector || !ReadLogicalSectors(Current->Name, *sector, static_cast<std::uint16_t>(g.sectorsPerCluster),
                                                buffer.data())) {
-                out.Close();
+                if (!out.Close()) return shortWrite();
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
             if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
             if (out.Write(buffer.data(), bytes) != bytes) {
                 out.Close();
-                AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
-                return false;
+                return shortWrite();
             }
         }
-        out.Close();
+        if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
         return false;
@@ -153,7 +159,7 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
             // A record without $DATA leaves an empty file behind.
             if (lookup == TDataLookup::NoData) return false;
             const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-            if (out.Write(data.Data.data(), n) != n) {
+            if (out.Write(data.Data.data(), n) != n || !out.Close()) {
                 out.Close();
                 AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
                 return false;
@@ -174,14 +180,20 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
             return true;
         }
 
-        std::vector<std::uint8_t> buffer(g.clusterBytes);
+        // The stream writes in large pieces: where it closes, a write that
+        // fell short is logged as if it had been seen at once.
+        auto shortWrite = [&] {
+            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            return false;
+        };
+        platform::PageBuffer buffer(g.clusterBytes);
         std::uint64_t written = 0;  // clusters
         for (const TDataRun& run : runs) {
             std::fill(buffer.begin(), buffer.end(), 0);
             for (std::int64_t k = 0; k < run.Length && written < clusters; ++k) {
                 platform::ProcessMessages();
                 if (Aborted) {
-                    out.Close();
+                    if (!out.Close()) return shortWrite();
                     AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
                     return false;
                 }
@@ -189,8 +201,8 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
                 if (run.Lcn != 0) {
                     const auto sector = vt::CheckedMul<std::int64_t>(run.Lcn + k, g.sectorsPerCluster);
                     if (!sector || !ReadVolumeSectors(*sector, g.sectorsPerCluster, buffer.data())) {
+                        if (!out.Close()) return shortWrite();
                         AddLogEvent(LogView, Name + ":  恢复失败", kError);
-                        out.Close();
                         return false;
                     }
                 }
@@ -198,12 +210,12 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
                 if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
                 if (out.Write(buffer.data(), bytes) != bytes) {
                     out.Close();
-                    AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
-                    return false;
+                    return shortWrite();
                 }
             }
             if (written == clusters) break;
         }
+        if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
         return false;

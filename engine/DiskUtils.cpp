@@ -1,10 +1,13 @@
 #include "DiskUtils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
+
+#include "PageBuffer.h"
 
 namespace DiskUtils {
 
@@ -130,11 +133,15 @@ bool ReadSectorsNT(const std::string& drive, std::uint64_t start, std::uint16_t 
             win::GetLastError() != win::ERROR_SUCCESS)
             return false;
         const win::DWORD bytes = static_cast<win::DWORD>(count) * 512;
-        // Through a zero-filled buffer: after a failed or short read the
-        // caller's buffer holds zeros where nothing was read.
-        std::vector<std::uint8_t> temp(bytes, 0);
+        // Through a temporary buffer (one kept for every read, on a page):
+        // after a failed or short read the caller's buffer holds zeros where
+        // nothing was read.
+        static thread_local platform::PageBuffer temp;
+        temp.resize(bytes);
         win::DWORD read = 0;
         bool ok = win::ReadFile(h, temp.data(), bytes, &read, nullptr) != 0;
+        const win::DWORD placed = ok ? std::min(read, bytes) : 0;
+        if (placed < bytes) std::memset(temp.data() + placed, 0, bytes - placed);
         if (bytes) std::memcpy(buffer, temp.data(), bytes);
         if (!ok) {
             const win::DWORD code = win::GetLastError();

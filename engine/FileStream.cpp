@@ -6,9 +6,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <vector>
+#include <cstring>
 
 namespace vt {
+
+namespace {
+// Large enough that most recovered files take one write, small enough to
+// come from the heap without a mapping of its own.
+constexpr std::size_t kBufferBytes = 64 * 1024;
+}  // namespace
 
 TFileStream::TFileStream(const std::string& path) {
     // A file-size limit must make a write fall short, not end the program.
@@ -19,9 +25,38 @@ TFileStream::TFileStream(const std::string& path) {
 
 TFileStream::~TFileStream() { Close(); }
 
-void TFileStream::Close() {
-    if (fd_ >= 0) ::close(fd_);
+bool TFileStream::Close() {
+    if (fd_ < 0) return true;
+    const bool flushed = Flush();
+    ::close(fd_);
     fd_ = -1;
+    return flushed;
+}
+
+std::size_t TFileStream::WriteOut(const std::uint8_t* data, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(written_ + static_cast<std::int64_t>(done)));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    written_ += static_cast<std::int64_t>(done);
+    return done;
+}
+
+bool TFileStream::Flush() {
+    if (fd_ < 0 || buffered_ == 0) return true;
+    const std::size_t n = buffered_;
+    buffered_ = 0;
+    if (WriteOut(buffer_.data(), n) == n) return true;
+    // What did not reach the file is not part of the stream.
+    size_ = written_;
+    shortWrite_ = true;
+    return false;
 }
 
 std::size_t TFileStream::Write(const void* data, std::size_t length) {
@@ -30,23 +65,35 @@ std::size_t TFileStream::Write(const void* data, std::size_t length) {
         return 0;
     }
     const auto* p = static_cast<const std::uint8_t*>(data);
+    const std::int64_t start = size_;
+    // The bytes of this call that reached the file before a short write.
+    auto fellShort = [&] {
+        shortWrite_ = true;
+        return written_ > start ? std::min(length, static_cast<std::size_t>(written_ - start)) : std::size_t{0};
+    };
     std::size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(size_ + static_cast<std::int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
+        if (buffered_ == 0 && length - done >= kBufferBytes) {
+            // A large piece goes to the file as it is.
+            const std::size_t n = WriteOut(p + done, length - done);
+            size_ = written_;
+            if (n < length - done) return fellShort();
+            done += n;
+            continue;
         }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
+        if (buffer_.empty()) buffer_.resize(kBufferBytes);
+        const std::size_t take = std::min(kBufferBytes - buffered_, length - done);
+        std::memcpy(buffer_.data() + buffered_, p + done, take);
+        buffered_ += take;
+        size_ += static_cast<std::int64_t>(take);
+        done += take;
+        if (buffered_ == kBufferBytes && !Flush()) return fellShort();
     }
-    size_ += static_cast<std::int64_t>(done);
-    if (done < length) shortWrite_ = true;
     return done;
 }
 
 bool TFileStream::WriteZeros(std::uint64_t length) {
-    static const std::vector<std::uint8_t> zeros(1 << 16, 0);
+    static const platform::PageBuffer zeros(kBufferBytes);
     while (length > 0) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, zeros.size()));
         if (Write(zeros.data(), n) != n) return false;
@@ -57,11 +104,12 @@ bool TFileStream::WriteZeros(std::uint64_t length) {
 
 bool TFileStream::SetSize(std::int64_t size) {
     if (fd_ < 0 || size < 0) return false;
+    if (!Flush()) return false;
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         shortWrite_ = true;
         return false;
     }
-    size_ = size;
+    size_ = written_ = size;
     return true;
 }
 

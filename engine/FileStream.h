@@ -1,12 +1,16 @@
 // The target file of a recovery: written in order from its start through
-// the ordinary file system, with the size set at the end. A write that
-// falls short (a full target drive) is remembered, so that the recovery can
-// log it.
+// the ordinary file system, with the size set at the end. The bytes gather
+// in a buffer and go to the file in large writes (recoveries write one
+// cluster at a time). A write that falls short (a full target drive) is
+// remembered, so that the recovery can log it; the owner flushes before it
+// calls the file complete.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "PageBuffer.h"
 
 namespace vt {
 
@@ -19,18 +23,31 @@ public:
     TFileStream& operator=(const TFileStream&) = delete;
 
     bool Valid() const { return fd_ >= 0; }
-    // Bytes written (fewer than asked when the target is full).
+    // Bytes taken; fewer than asked when a write to the file fell short.
     std::size_t Write(const void* data, std::size_t length);
     // Writes length zero bytes; false on a short write.
     bool WriteZeros(std::uint64_t length);
+    // The stream's size = its position (written in order), buffered bytes
+    // included.
     std::int64_t Size() const { return size_; }
+    // Writes the buffered bytes to the file; false when that falls short.
+    bool Flush();
+    // Flushes, then sets the file's size.
     bool SetSize(std::int64_t size);
     bool ShortWrite() const { return shortWrite_; }
-    void Close();
+    // Flushes and closes the file; false when the flush fell short (which
+    // is remembered too).
+    bool Close();
 
 private:
+    // Writes n bytes at the end of what the file holds; the bytes written.
+    std::size_t WriteOut(const std::uint8_t* data, std::size_t n);
+
     int fd_ = -1;
-    std::int64_t size_ = 0;  // the stream's size = its position (written in order)
+    std::int64_t size_ = 0;     // bytes taken
+    std::int64_t written_ = 0;  // of those, the bytes in the file
+    platform::PageBuffer buffer_;
+    std::size_t buffered_ = 0;
     bool shortWrite_ = false;
 };
 

@@ -1,62 +1,108 @@
 #include "Lznt1.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
+
+#include "PageBuffer.h"
 
 namespace vt {
 
 namespace {
 constexpr std::size_t kChunkOutput = 4096;  // one chunk never produces more
+// A chunk stops growing once past this; its last group may add up to
+// eight tokens of the longest length.
+constexpr std::size_t kChunkGrowthLimit = kChunkOutput + 0x1000;
+constexpr std::size_t kGroupMaxOutput = 8 * (0xFFF + 3);
+constexpr std::size_t kChunkCapacity = kChunkGrowthLimit + kGroupMaxOutput;
+
+// The length bits given up for P, the bytes produced before the token: one
+// for each doubling of P - 1 from 16 on.
+inline std::int32_t NarrowedBits(std::int32_t p) {
+    const std::int32_t r = p - 1;
+    return r >= 16 ? static_cast<std::int32_t>(std::bit_width(static_cast<std::uint32_t>(r))) - 4 : 0;
 }
+
+// The group's items decoded at out[pos]; out has room for kGroupMaxOutput
+// more bytes. pos advances over what was produced, also when the group
+// fails.
+bool DecodeGroupAt(std::uint8_t flags, std::span<const std::uint8_t> items, std::uint8_t* out, std::size_t& pos) {
+    std::size_t i = 0;
+    for (int bit = 0; bit < 8 && i < items.size(); ++bit) {
+        if ((flags & (1u << bit)) == 0) {
+            out[pos++] = items[i++];
+            continue;
+        }
+        // A token cut off by the end of the chunk ends the group.
+        if (items.size() - i < 2) return true;
+        const std::uint32_t token = static_cast<std::uint32_t>(items[i] | (items[i + 1] << 8));
+        i += 2;
+        const std::int32_t narrowed = NarrowedBits(static_cast<std::int32_t>(pos));
+        const std::size_t len = (token & (0xFFFu >> narrowed)) + 3;
+        const std::size_t off = (token >> (12 - narrowed)) + 1;
+        if (off > pos) return false;  // before the chunk's start: malformed
+        std::uint8_t* dst = out + pos;
+        const std::uint8_t* src = dst - off;
+        if (off == 1) {
+            std::memset(dst, *src, len);
+        } else if (off >= len) {
+            std::memcpy(dst, src, len);
+        } else {
+            // Repeats the last off bytes: whole copies, then a part.
+            std::size_t done = 0;
+            while (done + off <= len) {
+                std::memcpy(dst + done, src, off);
+                done += off;
+            }
+            std::memcpy(dst + done, src, len - done);
+        }
+        pos += len;
+    }
+    return true;
+}
+
+// The chunk's output at out (kChunkCapacity bytes of room); produced is
+// its length, also when the chunk fails.
+bool DecodeChunkAt(std::uint16_t header, std::span<const std::uint8_t> data, std::uint8_t* out,
+                   std::size_t& produced) {
+    produced = 0;
+    if ((header & 0x8000) == 0) {
+        // A stored chunk: at most 4096 bytes by its header.
+        const std::size_t n = std::min(data.size(), kChunkCapacity);
+        std::memcpy(out, data.data(), n);
+        produced = n;
+        return true;
+    }
+    std::size_t i = 0;
+    while (i < data.size()) {
+        const std::uint8_t flags = data[i++];
+        const std::size_t n = static_cast<std::size_t>(LzntGroupLength(flags));
+        const std::size_t take = std::min(n, data.size() - i);
+        if (!DecodeGroupAt(flags, data.subspan(i, take), out, produced)) return false;
+        i += take;
+        // Output past 4096 bytes is cut anyway; stop growing it.
+        if (produced > kChunkGrowthLimit) break;
+    }
+    return true;
+}
+}  // namespace
 
 void LzntSplitToken(std::int32_t p, std::int32_t& mask, std::int32_t& shift) {
-    mask = 0xFFF;
-    shift = 12;
-    for (std::int32_t r = p - 1; r >= 16; r >>= 1) {
-        mask >>= 1;
-        --shift;
-    }
+    const std::int32_t narrowed = NarrowedBits(p);
+    mask = 0xFFF >> narrowed;
+    shift = 12 - narrowed;
 }
 
-int LzntGroupLength(std::uint8_t flags) { return 8 + __builtin_popcount(flags); }
+int LzntGroupLength(std::uint8_t flags) { return 8 + std::popcount(flags); }
 
 bool LzntDecodeGroup(std::uint8_t flags, std::span<const std::uint8_t> items, std::vector<std::uint8_t>& output) {
     try {
-        std::size_t i = 0;
-        for (int bit = 0; bit < 8 && i < items.size(); ++bit) {
-            if ((flags & (1u << bit)) == 0) {
-                output.push_back(items[i++]);
-                continue;
-            }
-            // A token cut off by the end of the chunk ends the group.
-            if (items.size() - i < 2) return true;
-            const std::uint16_t token = static_cast<std::uint16_t>(items[i] | (items[i + 1] << 8));
-            i += 2;
-            std::int32_t mask = 0, shift = 0;
-            LzntSplitToken(static_cast<std::int32_t>(output.size()), mask, shift);
-            const std::size_t len = static_cast<std::size_t>((token & mask) + 3);
-            const std::size_t off = static_cast<std::size_t>((token >> shift) + 1);
-            if (off > output.size()) return false;  // before the chunk's start: malformed
-            const std::size_t start = output.size() - off;
-            output.resize(output.size() + len);
-            std::uint8_t* dst = output.data() + start + off;
-            const std::uint8_t* src = output.data() + start;
-            if (off == 1) {
-                std::memset(dst, *src, len);
-            } else if (off >= len) {
-                std::memcpy(dst, src, len);
-            } else {
-                // Repeats the last off bytes: whole copies, then a part.
-                std::size_t done = 0;
-                while (done + off <= len) {
-                    std::memcpy(dst + done, src, off);
-                    done += off;
-                }
-                std::memcpy(dst + done, src, len - done);
-            }
-        }
-        return true;
+        std::size_t pos = output.size();
+        output.resize(pos + kGroupMaxOutput);
+        const bool ok = DecodeGroupAt(flags, items, output.data(), pos);
+        output.resize(pos);
+        return ok;
     } catch (const std::exception&) {
         return false;
     }
@@ -64,22 +110,11 @@ bool LzntDecodeGroup(std::uint8_t flags, std::span<const std::uint8_t> items, st
 
 bool LzntDecodeChunk(std::uint16_t header, std::span<const std::uint8_t> data, std::vector<std::uint8_t>& output) {
     try {
-        output.clear();
-        if ((header & 0x8000) == 0) {
-            output.assign(data.begin(), data.end());
-            return true;
-        }
-        std::size_t i = 0;
-        while (i < data.size()) {
-            const std::uint8_t flags = data[i++];
-            const std::size_t n = static_cast<std::size_t>(LzntGroupLength(flags));
-            const std::size_t take = std::min(n, data.size() - i);
-            if (!LzntDecodeGroup(flags, data.subspan(i, take), output)) return false;
-            i += take;
-            // Output past 4096 bytes is cut anyway; stop growing it.
-            if (output.size() > kChunkOutput + 0x1000) break;
-        }
-        return true;
+        output.resize(kChunkCapacity);
+        std::size_t produced = 0;
+        const bool ok = DecodeChunkAt(header, data, output.data(), produced);
+        output.resize(produced);
+        return ok;
     } catch (const std::exception&) {
         return false;
     }
@@ -87,8 +122,8 @@ bool LzntDecodeChunk(std::uint16_t header, std::span<const std::uint8_t> data, s
 
 bool LzntDecompressUnit(std::span<const std::uint8_t> unit, TFileStream& stream, std::int64_t fileSize) {
     try {
-        std::vector<std::uint8_t> output;
-        output.reserve(kChunkOutput + 18);
+        // One output buffer for every chunk.
+        static thread_local platform::PageBuffer output(kChunkCapacity);
         std::size_t q = 0;
         while (unit.size() - q >= 2) {
             const std::uint16_t header = static_cast<std::uint16_t>(unit[q] | (unit[q + 1] << 8));
@@ -96,10 +131,11 @@ bool LzntDecompressUnit(std::span<const std::uint8_t> unit, TFileStream& stream,
             q += 2;
             const std::size_t size = (header & 0xFFFu) + 1;
             const std::size_t take = std::min(size, unit.size() - q);
-            if (!LzntDecodeChunk(header, unit.subspan(q, take), output)) return false;
+            std::size_t produced = 0;
+            if (!DecodeChunkAt(header, unit.subspan(q, take), output.data(), produced)) return false;
             q += take;
-            if (output.size() > kChunkOutput) output.resize(kChunkOutput);
-            if (stream.Write(output.data(), output.size()) != output.size()) return false;
+            produced = std::min(produced, kChunkOutput);
+            if (stream.Write(output.data(), produced) != produced) return false;
             if (stream.Size() >= fileSize || q >= unit.size() || size == 1) return true;
         }
         return true;
@@ -108,13 +144,15 @@ bool LzntDecompressUnit(std::span<const std::uint8_t> unit, TFileStream& stream,
     }
 }
 
-RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExtent> runs, std::int64_t fileSize,
-                                     const CompressedRunSource& source) {
+namespace {
+
+RunWalkResult WalkCompressedExtents(TFileStream& stream, std::span<const RunExtent> runs, std::int64_t fileSize,
+                                    const CompressedRunSource& source) {
     try {
         const std::uint64_t clusterBytes = source.bytesPerCluster;
         if (clusterBytes == 0) return RunWalkResult::ReadFailed;
         const std::uint64_t unitBytes = clusterBytes * kCompressionUnitClusters;
-        std::vector<std::uint8_t> unit(unitBytes, 0);
+        platform::PageBuffer unit(unitBytes);
         std::int64_t clusterCount = 0;  // clusters of the current unit met so far
         std::uint64_t byteCount = 0;    // data bytes read into the unit
         bool compressed = false;
@@ -152,7 +190,7 @@ RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExt
             return true;
         };
 
-        std::vector<std::uint8_t> big;
+        platform::PageBuffer big;
         for (const RunExtent& run : runs) {
             if (source.beforeRun && !source.beforeRun()) return RunWalkResult::Stopped;
             std::int64_t lcn = run.lcn;
@@ -213,6 +251,18 @@ RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExt
     } catch (const std::exception&) {
         return RunWalkResult::ReadFailed;
     }
+}
+
+}  // namespace
+
+RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExtent> runs, std::int64_t fileSize,
+                                     const CompressedRunSource& source) {
+    const RunWalkResult result = WalkCompressedExtents(stream, runs, fileSize, source);
+    // The stream holds the last pieces in its buffer: a write of them that
+    // falls short counts as it would have counted when they were written.
+    if ((result == RunWalkResult::ReadFailed || result == RunWalkResult::Stopped) && !stream.Flush())
+        return RunWalkResult::WriteFailed;
+    return result;
 }
 
 }  // namespace vt

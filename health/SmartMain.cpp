@@ -1,6 +1,5 @@
 #include "SmartMain.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -317,7 +316,8 @@ void TfrmSmart::BuildDrivePanel(QWidget* parent) {
 
     ComboBox1 = new QComboBox(GroupBox1);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setMinimumWidth(QFontMetrics(ComboBox1->font()).horizontalAdvance(QString(44, QLatin1Char('M'))));
+    // Wide enough for the 40 characters of a model name.
+    ComboBox1->setMinimumWidth(QFontMetrics(ComboBox1->font()).averageCharWidth() * 44);
     // A choice by the user (mouse or keys); filling the list is not one.
     connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
     grid->addWidget(ComboBox1, 0, 0, 1, 1, Qt::AlignTop);
@@ -326,7 +326,7 @@ void TfrmSmart::BuildDrivePanel(QWidget* parent) {
         auto* l = new QLabel(GroupBox1);
         l->setObjectName(QString::fromLatin1(name));
         l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        l->setMinimumWidth(160);
+        l->setMinimumWidth(120);
         return l;
     };
     Label9 = value("Label9");

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <stdexcept>
 
 #include "IniFile.h"
+#include "PageBuffer.h"
 #include "Reporting.h"
 #include "WinApi.h"
 
@@ -26,6 +28,33 @@ namespace fs = std::filesystem;
 namespace platform {
 
 // ---------------------------------------------------------------- stores
+
+namespace {
+// Reads of at most this many bytes go through the read-ahead windows.
+constexpr std::uint64_t kSmallRead = 64 * 1024;
+// A window's first read ahead, doubled at each refill up to the largest
+// (which still fits the processor's second-level cache with the copies).
+constexpr std::uint64_t kFirstWindow = 16 * 1024;
+constexpr std::uint64_t kLargestWindow = 256 * 1024;
+}  // namespace
+
+// A few streams of reads that each run in order (the file's clusters, and
+// between them the records or folders that lead to them), each with the
+// bytes read ahead of it.
+struct BackingStore::ReadAheadWindows {
+    struct Window {
+        PageBuffer bytes;
+        std::uint64_t start = 0, length = 0;  // the store's bytes held in `bytes`
+        std::uint64_t next = UINT64_MAX;       // where the stream's last read ended
+        std::uint64_t span = 0;                // bytes of the next refill
+        std::uint64_t used = 0;                // when it last answered or began
+    };
+    std::mutex mutex;
+    std::array<Window, 4> windows;
+    std::uint64_t tick = 0;
+};
+
+BackingStore::BackingStore() = default;
 
 std::shared_ptr<BackingStore> BackingStore::OpenFile(const std::string& path, std::uint64_t offset,
                                                      std::uint64_t size) {
@@ -52,6 +81,7 @@ std::shared_ptr<BackingStore> BackingStore::OpenFile(const std::string& path, st
     std::uint64_t avail = total > offset ? total - offset : 0;
     s->size_ = std::min(avail, size);
     s->valid_ = true;
+    if (S_ISREG(st.st_mode)) s->ahead_ = std::make_unique<ReadAheadWindows>();
     return s;
 }
 
@@ -91,6 +121,51 @@ std::int64_t BackingStore::Read(std::uint64_t byteOffset, void* buffer, std::uin
         std::memcpy(buffer, memory_.data() + byteOffset, n);
         return static_cast<std::int64_t>(n);
     }
+    if (ahead_ && n <= kSmallRead) return ReadAhead(byteOffset, buffer, n);
+    return PreadAll(byteOffset, buffer, n);
+}
+
+std::int64_t BackingStore::ReadAhead(std::uint64_t byteOffset, void* buffer, std::uint64_t n) const {
+    ReadAheadWindows& a = *ahead_;
+    std::lock_guard<std::mutex> lock(a.mutex);
+    ++a.tick;
+    for (auto& w : a.windows)
+        if (byteOffset >= w.start && byteOffset + n <= w.start + w.length) {
+            std::memcpy(buffer, w.bytes.data() + (byteOffset - w.start), n);
+            w.next = byteOffset + n;
+            w.used = a.tick;
+            return static_cast<std::int64_t>(n);
+        }
+    auto w = std::find_if(a.windows.begin(), a.windows.end(), [&](const auto& x) { return x.next == byteOffset; });
+    if (w == a.windows.end()) {
+        // Not (yet) a stream: read as asked, and remember where it ends in
+        // the window used least lately.
+        w = std::min_element(a.windows.begin(), a.windows.end(),
+                             [](const auto& x, const auto& y) { return x.used < y.used; });
+        w->length = 0;
+        w->span = 0;
+        w->next = byteOffset + n;
+        w->used = a.tick;
+        return PreadAll(byteOffset, buffer, n);
+    }
+    w->span = w->span ? std::min(w->span * 2, kLargestWindow) : kFirstWindow;
+    const std::uint64_t want = std::min(std::max(w->span, n), size_ - byteOffset);
+    w->bytes.resize(static_cast<std::size_t>(want));
+    const std::int64_t got = PreadAll(byteOffset, w->bytes.data(), want);
+    w->next = byteOffset + n;
+    w->used = a.tick;
+    if (got < static_cast<std::int64_t>(n)) {
+        // The window did not read: the request alone decides what is reported.
+        w->length = 0;
+        return PreadAll(byteOffset, buffer, n);
+    }
+    w->start = byteOffset;
+    w->length = static_cast<std::uint64_t>(got);
+    std::memcpy(buffer, w->bytes.data(), n);
+    return static_cast<std::int64_t>(n);
+}
+
+std::int64_t BackingStore::PreadAll(std::uint64_t byteOffset, void* buffer, std::uint64_t n) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint64_t done = 0;
     while (done < n) {

@@ -72,6 +72,13 @@ public:
     // Reads up to length bytes at byteOffset. Returns the bytes read (less at
     // the end of the store), or -1 when a read error occurs (an unreadable
     // range or an I/O error of the file).
+    //
+    // The engines read files one cluster per request. On an image file,
+    // small reads that follow on from an earlier one are answered from a
+    // window read ahead of them, so that most of them cost no system call;
+    // a window that does not read leaves the request to a read of its own,
+    // which reports as before. Block devices are always read as asked: on a
+    // failing disk a read of more than was asked may take long.
     std::int64_t Read(std::uint64_t byteOffset, void* buffer, std::uint64_t length) const;
 
     // The file descriptor, for the calls that need the device itself
@@ -80,7 +87,12 @@ public:
     bool IsBlockDevice() const { return blockDevice_; }
 
 private:
-    BackingStore() = default;
+    struct ReadAheadWindows;
+    BackingStore();
+    std::int64_t PreadAll(std::uint64_t byteOffset, void* buffer, std::uint64_t length) const;
+    std::int64_t ReadAhead(std::uint64_t byteOffset, void* buffer, std::uint64_t length) const;
+
+    std::unique_ptr<ReadAheadWindows> ahead_;  // image files only
     std::string path_;
     int fd_ = -1;
     int openErrno_ = 0;

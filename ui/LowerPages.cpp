@@ -194,7 +194,6 @@ TSearchPage::TSearchPage(TListKind kind, QWidget* parent) : QWidget(parent) {
     Edit1 = new QLineEdit(Panel);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setToolTip(QStringLiteral("Separate names with ','"));
-    Edit1->setPlaceholderText(QStringLiteral("Separate names with ','"));
     CheckBox1 = new QCheckBox(QStringLiteral("Case sensitive"), Panel);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     auto* nameRow = new QHBoxLayout;
@@ -225,6 +224,7 @@ TSearchPage::TSearchPage(TListKind kind, QWidget* parent) : QWidget(parent) {
     dateRow->addSpacing(8);
     dateRow->addWidget(Caption("From", Panel));
     dateRow->addWidget(DateTimePicker1);
+    dateRow->addSpacing(6);
     dateRow->addWidget(Caption("To", Panel));
     dateRow->addWidget(DateTimePicker2);
     dateRow->addStretch(1);
@@ -240,6 +240,7 @@ TSearchPage::TSearchPage(TListKind kind, QWidget* parent) : QWidget(parent) {
     auto* sizeRow = new QHBoxLayout;
     sizeRow->addWidget(Caption("From", Panel));
     sizeRow->addWidget(SpinEdit1);
+    sizeRow->addSpacing(6);
     sizeRow->addWidget(Caption("To", Panel));
     sizeRow->addWidget(SpinEdit2);
     sizeRow->addWidget(Caption("KB", Panel));

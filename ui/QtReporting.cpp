@@ -4,8 +4,10 @@
 
 namespace {
 
-// The pump's interval: a change sooner than this after the last paint waits
-// for the event loop.
+// A repaint goes through to the screen at once, which costs far more than
+// the engines' step between two calls: only a change is painted, and a
+// change sooner than the pump's interval after the last paint waits for the
+// next pass of the event loop.
 constexpr qint64 kPaintIntervalMs = 15;
 
 void Paint(QWidget* w, QElapsedTimer& painted) {
@@ -21,7 +23,9 @@ void Paint(QWidget* w, QElapsedTimer& painted) {
 
 void TStatusPanelView::SetText(const std::string& text) {
     if (!panel_) return;
-    panel_->setText(QString::fromStdString(text));
+    const QString t = QString::fromStdString(text);
+    if (panel_->text() == t) return;
+    panel_->setText(t);
     Paint(panel_, painted_);
 }
 
@@ -29,7 +33,9 @@ std::string TStatusPanelView::Text() const { return panel_ ? panel_->text().toSt
 
 void TProgressBarView::SetPosition(int position) {
     if (!bar_) return;
-    bar_->setValue(std::clamp(position, bar_->minimum(), bar_->maximum()));
+    const int value = std::clamp(position, bar_->minimum(), bar_->maximum());
+    if (bar_->value() == value) return;
+    bar_->setValue(value);
     Paint(bar_, painted_);
 }
 

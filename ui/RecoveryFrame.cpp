@@ -171,6 +171,19 @@ QWidget* MakePage(QStackedWidget* book, const char* name) {
     return page;
 }
 
+QAction* Named(const std::map<QString, QAction*>& items, const QString& name) {
+    auto it = items.find(name);
+    return it == items.end() ? nullptr : it->second;
+}
+
+// An item or button of its own caption that runs an action and follows its
+// enabled state.
+void RunsAction(QAction* item, QAction* target) {
+    item->setEnabled(target->isEnabled());
+    QObject::connect(item, &QAction::triggered, target, &QAction::trigger);
+    QObject::connect(target, &QAction::enabledChanged, item, &QAction::setEnabled);
+}
+
 }  // namespace
 
 const TFrameVariant& FrameVariant(TFrameKind kind) {
@@ -217,15 +230,9 @@ TRecoveryFrame::~TRecoveryFrame() = default;
 
 std::string TRecoveryFrame::IniPath() const { return AppDirectory + variant_.iniFile; }
 
-QAction* TRecoveryFrame::Action(const QString& name) const {
-    auto it = actions_.find(name);
-    return it == actions_.end() ? nullptr : it->second;
-}
+QAction* TRecoveryFrame::Action(const QString& name) const { return Named(actions_, name); }
 
-QAction* TRecoveryFrame::OptionItem(const QString& name) const {
-    auto it = options_.find(name);
-    return it == options_.end() ? nullptr : it->second;
-}
+QAction* TRecoveryFrame::OptionItem(const QString& name) const { return Named(options_, name); }
 
 bool TRecoveryFrame::OpenDestDir() const {
     QAction* item = OptionItem(Kind() == TFrameKind::Standard ? QStringLiteral("N4") : QStringLiteral("OpenDir"));
@@ -306,9 +313,7 @@ void TRecoveryFrame::BuildToolBars() {
         button->setObjectName(QStringLiteral("btn") + target->objectName());
         button->setToolTip(QString::fromLatin1(*def.hint ? def.hint : def.caption));
         button->setStatusTip(QString::fromLatin1(def.hint));
-        button->setEnabled(target->isEnabled());
-        connect(button, &QAction::triggered, target, &QAction::trigger);
-        connect(target, &QAction::enabledChanged, button, &QAction::setEnabled);
+        RunsAction(button, target);
         actionBar->addAction(button);
         toolButtons_[target->objectName()] = button;
     }
@@ -684,15 +689,9 @@ void TRecoveryFrame::ResetHexView() {
     HexView->viewport()->repaint();
 }
 
-QAction* TRecoveryFrame::PopupItem(const QString& name) const {
-    auto it = popupItems_.find(name);
-    return it == popupItems_.end() ? nullptr : it->second;
-}
+QAction* TRecoveryFrame::PopupItem(const QString& name) const { return Named(popupItems_, name); }
 
-QAction* TRecoveryFrame::ToolButton(const QString& action) const {
-    auto it = toolButtons_.find(action);
-    return it == toolButtons_.end() ? nullptr : it->second;
-}
+QAction* TRecoveryFrame::ToolButton(const QString& action) const { return Named(toolButtons_, action); }
 
 void TRecoveryFrame::BuildPopups() {
     FileListPopup = new QMenu(this);
@@ -720,12 +719,7 @@ void TRecoveryFrame::BuildPopups() {
             continue;
         }
         QAction* item = addItem(def.name, def.caption);
-        if (target) {
-            // An item of its own caption that runs the action and follows
-            // its enabled state.
-            connect(item, &QAction::triggered, target, &QAction::trigger);
-            connect(target, &QAction::enabledChanged, item, &QAction::setEnabled);
-        }
+        if (target) RunsAction(item, target);
     }
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,

@@ -114,6 +114,22 @@ TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
     EXPECT_EQ(log_.rows[1].imageIndex, 2);
 }
 
+// The target fills up before a stop: the short write is what is logged,
+// also while the bytes that did not fit still waited in the file's buffer.
+TEST_P(NtfsRecovery, AShortWriteBeforeAStopIsLoggedAsTheShortWrite) {
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    ASSERT_NE(plain, nullptr);
+    const std::string report = vt::test::InChildWithFileLimit(100, [&] {
+        int calls = 0;
+        platform::SetMessagePump([&] { if (++calls == 2) engine_->Stop(); }, std::chrono::milliseconds(0));
+        const bool ok = engine_->RecoverFile(plain, "multi.bin", dir_.Path(), &status_, &log_);
+        std::string out = std::to_string(ok) + "\n";
+        for (const auto& row : log_.rows) out += row.caption + "|" + std::to_string(row.imageIndex) + "\n";
+        return out;
+    });
+    EXPECT_EQ(report, "0\nmulti.bin:  无法写入目标驱动器|2\n");
+}
+
 // A full target, plain and compressed: the short-write line.
 TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
     for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {

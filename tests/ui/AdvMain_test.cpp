@@ -17,7 +17,9 @@
 #include "Recorders.h"
 #include "System.h"
 #include "TestSupport.h"
+#include "Program.h"
 #include "UiTestSupport.h"
+#include "main.h"
 #include "seldir.h"
 
 using ui::TfrmAdvMain;
@@ -231,6 +233,35 @@ private slots:
         const std::string banner(reinterpret_cast<const char*>(w->HexBuffer.data()), 64);
         QCOMPARE(banner, std::string(16, '*') + "\xB8\xD0\xD0\xBB\xC4\xE3\xCA\xB9\xD3\xC3 Vantrel." + std::string(14, '*') +
                              std::string(15, '\0'));
+    }
+
+    // Every kind of node with an entry can be scanned; a drive without a
+    // medium says so and is then shown as scanned, without reading.
+    void EveryNodeKindScans() {
+        Open("[logical.A]\ntype=removable\n[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n");
+        struct Case {
+            const char* node;
+            bool fat;  // FAT entries found
+        };
+        int scans = 0;
+        for (const Case& c : {Case{"(E:)", true}, Case{"扩展分区 (5.00", false}, Case{"未使用 (1.00", false},
+                              Case{"LOGICAL12", true}}) {
+            Click(w->TreeView2, DriveNode(c.node));
+            QVERIFY2(ui::AdvMain::CurrentDrive->CurPartition->Scanned, c.node);
+            QCOMPARE(CountLine(w->ListView3, "驱动器扫描完成"), ++scans);
+            QCOMPARE(ui::AdvMain::CurrentDrive->CurPartition->FatEntries.empty(), !c.fat);
+            QCOMPARE(w->RadioButton1->text(),
+                     QStringLiteral("发现 %1 个FAT 项目").arg(ui::AdvMain::CurrentDrive->CurPartition->FatEntries.size()));
+        }
+        QVERIFY(BoxTexts().empty());
+        Click(w->TreeView2, DriveNode("(A:)"));
+        QCOMPARE(BoxTexts(), std::vector<std::string>({"驱动器未就绪。"}));
+        QCOMPARE(w->ScanRootNode->childCount(), 0);
+        QCOMPARE(w->ListView1->Count(), 0);
+        Click(w->TreeView2, DriveNode("LOGICAL12"));
+        Click(w->TreeView2, DriveNode("(A:)"));
+        QCOMPARE(boxes->calls.size(), std::size_t(1));  // shown as scanned, not read again
+        QCOMPARE(w->RadioButton1->text(), QStringLiteral("发现 0 个FAT 项目"));
     }
 
     void RescanWithoutNodeBlinksThePrompt() {
@@ -464,16 +495,27 @@ private slots:
         QVERIFY(!w->Action(QStringLiteral("acToParent"))->isEnabled());
 
         // "Current Folder" in album by the modified date (the sources'
-        // 2010-01-02), pickers given To before From.
+        // 2010-01-02 03:04): days as the pickers hold them, in either order;
+        // both days count whole.
         SelectFolder(album);
         page->CheckBox4->setChecked(false);
         page->CheckBox3->setChecked(true);
         page->ComboBox3->setCurrentIndex(page->ComboBox3->count() - 1);  // "Specify"
         page->ComboBox1->setCurrentIndex(1);
-        page->DateTimePicker1->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(23, 0)));
-        page->DateTimePicker2->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(1, 0)));
-        page->Button1->click();
-        QCOMPARE(Captions(w->ListView1), QStringList({"a.txt"}));
+        struct Range {
+            QDate from, to;
+            QStringList found;
+        };
+        for (const Range& r : {Range{QDate(2010, 1, 2), QDate(2010, 1, 2), {"a.txt"}},
+                               Range{QDate(2010, 1, 5), QDate(2009, 12, 1), {"a.txt"}},
+                               Range{QDate(2010, 1, 1), QDate(2010, 1, 1), {}},
+                               Range{QDate(2010, 1, 3), QDate(2010, 1, 4), {}}}) {
+            SelectFolder(album);
+            page->DateTimePicker1->setDateTime(QDateTime(r.from, QTime(0, 0)));
+            page->DateTimePicker2->setDateTime(QDateTime(r.to, QTime(0, 0)));
+            page->Button1->click();
+            QCOMPARE(Captions(w->ListView1), r.found);
+        }
     }
 
     void DoubleClickOpensTheFoundFolder() {
@@ -611,6 +653,10 @@ private slots:
             w->Action(QStringLiteral("Scan"))->trigger();  // does nothing
             w->Action(QStringLiteral("Recover"))->trigger();
             QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            QVERIFY(!w->RadioButton2->isEnabled() && !w->RadioButton2->isChecked());
+            Click(w->TreeView1, w->FindRootNode);  // its lists are being rebuilt
+            QCOMPARE(w->ListView1->Count(), 0);
+            QCOMPARE(w->ScanRootNode->childCount(), 0);
             w->Action(QStringLiteral("Stop"))->trigger();
         });
         Click(w->TreeView2, whole);
@@ -620,6 +666,7 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QVERIFY(BoxTexts().empty() || BoxTexts().front().find("没有选择") == std::string::npos);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        QVERIFY(w->RadioButton2->isEnabled());
         // Not busy any more: the other node can be chosen and scans in full.
         Click(w->TreeView2, other);
         QCOMPARE(w->TreeView2->currentItem(), other);
@@ -738,6 +785,30 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
         QCOMPARE(w->TreeView2->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The launcher's button shows the window modally and frees it when it
+    // closes.
+    void LauncherOpensTheWindowModally() {
+        vt::test::InstallProfile(kSmall);
+        QTemporaryDir dir;
+        const std::string appDir = ::AppDir;
+        ::AppDir = dir.path().toStdString() + "/";  // its settings go there
+        ui::RegisterToolWindows();
+        TfrmVtMain launcher;
+        bool shown = false;
+        vt::uitest::ModalDriver driver({[&](QWidget* modal) {
+            auto* adv = qobject_cast<TfrmAdvMain*>(modal);
+            QVERIFY(adv);
+            shown = adv->isModal() && ui::AdvMain::DriveList != nullptr;
+            adv->Wait = [](int) {};
+            adv->Action(QStringLiteral("acClose"))->trigger();
+        }});
+        launcher.SpeedButton2Click();
+        ::AppDir = appDir;
+        QVERIFY(shown);
+        QVERIFY(!ui::AdvMain::DriveList);
+        QVERIFY(QFile::exists(dir.path() + QStringLiteral("/advrec.ini")));
     }
 
     // Closing the window frees the drives; a new window reads them again.

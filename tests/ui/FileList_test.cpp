@@ -166,6 +166,10 @@ private slots:
         QTest::newRow("noon") << v << "01/31/00 12:00 PM";
         FatDateTimeToDateTime(DosDate(1999, 12, 31), DosTime(0, 1), v);
         QTest::newRow("just after midnight") << v << "12/31/99 12:01 AM";
+        QTest::newRow("before 1900: the time counts forward") << -1.25 << "12/29/99 06:00 AM";
+        // A damaged value beyond any calendar shows as no date.
+        QTest::newRow("beyond any calendar") << 1e300 << "12/30/99 12:00 AM";
+        QTest::newRow("not a number") << std::nan("") << "12/30/99 12:00 AM";
     }
     void DateTexts() {
         QFETCH(double, value);

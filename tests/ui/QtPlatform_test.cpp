@@ -91,6 +91,21 @@ private slots:
         QVERIFY(!unknown.empty());
     }
 
+    void FileTypesGoByTheLastExtensionAlone() {
+        // As the shell types files: by the text after the last dot, in any
+        // case, the rest of the name unseen.
+        std::string a, b, c, d;
+        const int icon = platform::ShellTypeInfo("backup.tar.gz", 0x80, a);
+        QCOMPARE(platform::ShellTypeInfo("PHOTO.GZ", 0x80, b), icon);
+        QCOMPARE(a, b);
+        platform::ShellTypeInfo("Makefile", 0x80, c);
+        platform::ShellTypeInfo("README", 0x80, d);
+        QCOMPARE(c, d);
+        std::string dotInFolder;
+        platform::ShellTypeInfo("dir.d/README", 0x80, dotInFolder);
+        QCOMPARE(dotInFolder, d);
+    }
+
     void MessagePumpRunsPendingEvents() {
         bool ran = false;
         QMetaObject::invokeMethod(this, [&] { ran = true; }, Qt::QueuedConnection);
