@@ -32,6 +32,7 @@ std::string TypeField(const std::vector<std::uint8_t>& b, std::size_t off) {
 }
 
 std::vector<std::uint8_t> ReadSectors(const BackingStore& store, std::uint64_t sector, std::uint32_t count) {
+    if (count == 0) return {};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * 512);
     const std::int64_t n = store.Read(sector * 512, bytes.data(), bytes.size());
     bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
