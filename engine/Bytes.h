@@ -17,6 +17,8 @@
 #include <string>
 #include <type_traits>
 
+#include "Utf8.h"
+
 namespace vt {
 
 template <unsigned N, typename T>
@@ -135,24 +137,7 @@ std::optional<T> CheckedSub(T a, T b) {
 
 constexpr std::uint32_t kSectorSize = 512;
 
-// Appends one code point as UTF-8 (the program's ANSI code page). Values
-// up to 0x10FFFF; lone surrogates get their three-byte form.
-inline void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+// Appends one code point as UTF-8 (the program's ANSI code page).
+using platform::AppendUtf8;
 
 }  // namespace vt

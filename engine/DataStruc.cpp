@@ -8,6 +8,7 @@
 #include "DataStrucShared.h"
 #include "DiskUtils.h"
 #include "System.h"
+#include "VolumeInfo.h"
 #include "int13ext.h"
 
 platform::IEventLog* EventLogView = nullptr;
@@ -15,16 +16,6 @@ platform::IEventLog* EventLogView = nullptr;
 namespace {
 
 using namespace DataStruc::detail;
-
-// A fixed-length text field up to its first NUL.
-std::string FieldText(std::span<const std::uint8_t> bytes) {
-    std::string s;
-    for (std::uint8_t c : bytes) {
-        if (c == 0) break;
-        s += static_cast<char>(c);
-    }
-    return s;
-}
 
 }  // namespace
 
@@ -250,14 +241,27 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
         vt::ByteReader br(boot);
         const TFsType fs = DetectFileSystem(boot);
         if (fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32) {
-            const std::int64_t fatSectors = fs == vt::fsFat32 ? br.U32Or(0x24) : br.U16Or(0x16);
-            const std::int64_t d = s + br.U16Or(0x0E) + static_cast<std::int64_t>(br.U8Or(0x10)) * fatSectors;
-            std::vector<std::uint8_t> dir(512);
-            if (!ReadDiskSectors(h, 1, dir.data(), d, bytesRead, node->DriveNo) || bytesRead < 512) return;
-            if ((dir[11] & 0x08) == 0) return;
-            const std::string name = TrimControls(FieldText(std::span(dir).subspan(0, 8)));
-            if (name.empty()) return;
-            node->VolumeLabel = name + TrimControls(FieldText(std::span(dir).subspan(8, 3)));
+            const bool fat32 = fs == vt::fsFat32;
+            const std::int64_t fatSectors = fat32 ? br.U32Or(0x24) : br.U16Or(0x16);
+            std::int64_t d = s + br.U16Or(0x0E) + static_cast<std::int64_t>(br.U8Or(0x10)) * fatSectors;
+            // The root directory: the fixed region of FAT12/16, the first
+            // cluster of a FAT32 root. Its label entry need not be the
+            // first entry (a label given after files were copied), and a
+            // long-name piece is no label: the volume shows the label that
+            // Windows shows for the drive.
+            const std::uint32_t spc = std::max<std::uint32_t>(br.U8Or(0x0D), 1);
+            std::uint32_t sectors = (br.U16Or(0x11) * 32u + 511) / 512;
+            if (fat32) {
+                const std::uint32_t rootCluster = br.U32Or(0x2C);
+                if (rootCluster >= 2) d += static_cast<std::int64_t>(rootCluster - 2) * spc;
+                sectors = spc;
+            }
+            sectors = std::clamp<std::uint32_t>(sectors, 1, 64);
+            std::vector<std::uint8_t> dir(sectors * 512);
+            if (!ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), dir.data(), d, bytesRead, node->DriveNo))
+                return;
+            dir.resize(std::min<std::size_t>(bytesRead, dir.size()) / 32 * 32);
+            if (auto label = platform::FatRootLabel(dir)) node->VolumeLabel = *label;
         } else if (fs == vt::fsNtfs) {
             // File record 3 ($Volume): records of two sectors from the
             // master file table's first cluster.

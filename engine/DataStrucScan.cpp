@@ -236,9 +236,18 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
 void TPhysicalDrive::ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& boot, std::size_t foundDirectories) {
     PPartiEntry node = CurPartition;
     const bool known = node->DataStart != kUnknownDataStart;
+    const std::int64_t nodeEnd = node->FirstSector() + node->RawEntry.SectorCount.get();
+    // A root is read only from the node's own sectors, and never twice.
+    // Listed: it was added; the result says whether it held entries.
+    bool listed = false;
     auto listRoot = [&](std::int64_t first, std::uint32_t sectors) {
-        if (node->DirSectors.empty() || node->DirSectors[0] != first)
-            node->DirSectors.insert(node->DirSectors.begin(), first);
+        listed = false;
+        if (first < node->FirstSector() || first >= nodeEnd ||
+            std::find(node->DirSectors.begin(), node->DirSectors.end(), first) != node->DirSectors.end())
+            return false;
+        listed = true;
+        sectors = static_cast<std::uint32_t>(std::min<std::int64_t>(sectors, nodeEnd - first));
+        node->DirSectors.insert(node->DirSectors.begin(), first);
         const std::size_t before = node->FatEntries.size();
         ParseDirectorySectors(true, first, sectors);
         return node->FatEntries.size() > before;
@@ -261,9 +270,9 @@ void TPhysicalDrive::ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& 
     // "." entry to be found by; small FAT32 volumes vote FAT16 too, so an
     // empty region before cluster 2 falls back to it.
     const std::int64_t region = static_cast<std::int64_t>(node->DataStart) - kUsualRootSectors;
-    if (node->FatType != vt::fsFat32 && region >= node->FirstSector()) {
+    if (node->FatType != vt::fsFat32 && region >= node->FirstSector() && node->DataStart <= nodeEnd) {
         if (listRoot(region, kUsualRootSectors)) return;
-        node->DirSectors.erase(node->DirSectors.begin());
+        if (listed) node->DirSectors.erase(node->DirSectors.begin());
     }
     listRoot(node->DataStart, kDirectoryReadSectors);
 }

@@ -1,7 +1,5 @@
 #include "WinApi.h"
 
-#include <blkid.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "MachineProfile.h"
 #include "Recorders.h"
 #include "System.h"
+#include "VolumeInfo.h"
 
 namespace win {
 
@@ -449,34 +448,15 @@ BOOL GetVolumeInformationA(const char* rootPath, char* label, DWORD labelSize, D
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }
-    std::string lbl, type, uuid;
-    // libblkid reads the label of FAT and NTFS volumes (and others) from the
-    // volume's own bytes: the store's file at the store's offset.
-    blkid_probe pr = d->store->Fd() >= 0 ? blkid_new_probe() : nullptr;
-    if (pr && blkid_probe_set_device(pr, d->store->Fd(), static_cast<blkid_loff_t>(d->store->Offset()),
-                                     static_cast<blkid_loff_t>(d->store->Size())) == 0) {
-        blkid_probe_enable_superblocks(pr, 1);
-        blkid_probe_set_superblocks_flags(pr, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID);
-        if (blkid_do_safeprobe(pr) == 0) {
-            const char* v = nullptr;
-            if (blkid_probe_lookup_value(pr, "LABEL", &v, nullptr) == 0 && v) lbl = v;
-            if (blkid_probe_lookup_value(pr, "TYPE", &v, nullptr) == 0 && v) type = v;
-            if (blkid_probe_lookup_value(pr, "UUID", &v, nullptr) == 0 && v) uuid = v;
-        }
-    }
-    if (pr) blkid_free_probe(pr);
-    if (label && labelSize) std::snprintf(label, labelSize, "%s", lbl.c_str());
-    if (serial) {
-        unsigned a = 0, b = 0;
-        *serial = std::sscanf(uuid.c_str(), "%4x-%4x", &a, &b) == 2 ? (a << 16) | b : 0;
-    }
+    // Windows answers from the volume itself: the label entry of a FAT
+    // root directory, the NTFS volume name.
+    const platform::VolumeInfo info = platform::ReadVolumeInfo(*d->store);
+    if (label && labelSize) std::snprintf(label, labelSize, "%s", info.Label.c_str());
+    if (serial) *serial = info.Serial;
     if (maxComponent) *maxComponent = 255;
     if (fsFlags) *fsFlags = 0;
     if (fsName && fsNameSize) {
-        std::string upper;
-        for (char c : type) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (upper == "VFAT") upper = "FAT";
-        std::snprintf(fsName, fsNameSize, "%s", upper.c_str());
+        std::snprintf(fsName, fsNameSize, "%s", info.FileSystem.c_str());
     }
     return TRUE;
 }

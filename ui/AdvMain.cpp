@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DiskParam.h"
@@ -201,6 +202,24 @@ void TfrmAdvMain::Guarded(const std::function<void()>& command) {
 
 void TfrmAdvMain::SetPanel0(const char* text) { panel0_.SetText(text); }
 
+void TfrmAdvMain::SetScanning(bool on) {
+    scanning_ = on;
+    // The view cannot change while the lists behind it are rebuilt.
+    FsSelector->setEnabled(!on);
+}
+
+TfrmAdvMain::TScanBracket::TScanBracket(TfrmAdvMain* w) : w_(w) {
+    w_->SetPanel0(" 正在扫描 ...");
+    w_->SetBusyCursor(true);
+    w_->SetScanning(true);
+}
+
+TfrmAdvMain::TScanBracket::~TScanBracket() {
+    w_->SetScanning(false);
+    w_->SetPanel0("");
+    w_->SetBusyCursor(false);
+}
+
 void TfrmAdvMain::SetBusyCursor(bool on) {
     for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(ListView1),
                        static_cast<QWidget*>(TreeView2)}) {
@@ -375,23 +394,13 @@ void TfrmAdvMain::ScanExecute() {
     TreeView1->setUpdatesEnabled(true);
     ListView1->EndUpdate();
 
-    SetBusyCursor(true);
-    SetPanel0(" 正在扫描 ...");
-    scanning_ = true;
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->scanning_ = false;
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     if (!drive->ScanPartition(entry, &progress_)) return;
     SetPanel0(" 正获取 FAT 数据 ...");
     drive->BuildFatList(&progress_);
     SetPanel0(" 正获取 NTFS 数据 ...");
     drive->BuildNtfsList(&progress_);
-    scanning_ = false;
+    SetScanning(false);
     // Closing the window stops the scan; nothing is shown then.
     if (!isVisible() || CurrentDrive != drive) return;
     ShowEntryView(true);
@@ -578,17 +587,7 @@ void TfrmAdvMain::PartiScanExecute() {
     if (Box(std::string("'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r") + kDeepScanLine, "Confirm",
             win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES)
         return;
-    SetPanel0(" 正在扫描 ...");
-    SetBusyCursor(true);
-    scanning_ = true;
-    struct Ending {
-        TfrmAdvMain* w;
-        ~Ending() {
-            w->scanning_ = false;
-            w->SetPanel0("");
-            w->SetBusyCursor(false);
-        }
-    } ending{this};
+    const TScanBracket bracket(this);
     drive->DeepScan(entry, &progress_);
     if (!drive->LostPartitions.empty()) AddLostPartitionNodes(node);
 }
@@ -814,8 +813,14 @@ void TfrmAdvMain::Button1Click() {
     }
     TPartiEntry* part = CurrentDrive->CurPartition;
     const bool fat = !RadioButton2->isChecked();
+    // The pickers hold days: the range runs from the start of the earlier
+    // day to the end of the later one, whatever time they carry.
     double dateFrom = 0, dateTo = 0;
-    page->SearchDates(dateFrom, dateTo);
+    if (page->CheckBox3->isChecked()) {
+        const double a = page->DateFromValue(), b = page->DateToValue();
+        dateFrom = std::floor(std::min(a, b));
+        dateTo = std::floor(std::max(a, b)) + 1;
+    }
     std::int64_t sizeFrom = -1, sizeTo = -1;
     page->SearchSizes(1024, sizeFrom, sizeTo);
     std::int64_t folderKey = -1;

@@ -115,6 +115,19 @@ private:
     void SetCaptions();
     void SetBusyCursor(bool on);
     void SetPanel0(const char* text);
+    void SetScanning(bool on);
+    // A partition scan or deep scan from its start to its end, also when an
+    // exception ends it: the state text, the hour-glass and the refusals.
+    class TScanBracket {
+    public:
+        explicit TScanBracket(TfrmAdvMain* w);
+        ~TScanBracket();
+        TScanBracket(const TScanBracket&) = delete;
+        TScanBracket& operator=(const TScanBracket&) = delete;
+
+    private:
+        TfrmAdvMain* w_;
+    };
     void SelectFoundFolder(int k);
     int FoundFolderIndex(const QTreeWidgetItem* node) const;
     void ShowProperties(int row);

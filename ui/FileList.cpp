@@ -147,28 +147,40 @@ int CompareBy(const TSortKeys& keys, const TFileRow& a, const TFileRow& b, int k
     return 0;
 }
 
+// A theme picture with a small round mark in its lower right corner.
+QIcon Badged(const QIcon& base, QChar mark, const QColor& color) {
+    QIcon out;
+    for (int size : {16, 24, 32}) {
+        QPixmap pm = base.pixmap(size, size);
+        if (pm.isNull()) {
+            pm = QPixmap(size, size);
+            pm.fill(Qt::transparent);
+        }
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int r = size / 2;
+        const QRectF badge(size - r, size - r, r, r);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(badge);
+        QFont f = p.font();
+        f.setBold(true);
+        f.setPixelSize(std::max(6, r - 1));
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(badge, Qt::AlignCenter, QString(mark));
+        p.end();
+        out.addPixmap(pm);
+    }
+    return out;
+}
+
 QIcon MarkedIcon(const QIcon& base, TMark mark) {
-    if (mark == TMark::None) return base;
-    if (mark == TMark::Deleted) {
-        // Deleted entries: the picture greyed, as the toolkit shows a
-        // disabled one.
-        QIcon icon;
-        icon.addPixmap(base.pixmap(kIconSize, kIconSize, QIcon::Disabled));
-        return icon;
+    switch (mark) {
+    case TMark::Deleted: return DeletedPicture(base);
+    case TMark::Lost: return LostPicture(base);
+    default: return base;
     }
-    // Contents lost: a red cross over the folder.
-    QPixmap pm = base.pixmap(kIconSize, kIconSize);
-    if (pm.isNull()) {
-        pm = QPixmap(kIconSize, kIconSize);
-        pm.fill(Qt::transparent);
-    }
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(0xD0, 0, 0), 2));
-    p.drawLine(QPointF(8, 8), QPointF(15, 15));
-    p.drawLine(QPointF(15, 8), QPointF(8, 15));
-    p.end();
-    return QIcon(pm);
 }
 
 QIcon Arrow(bool up) {
@@ -208,6 +220,10 @@ QString FormatListDate(double dateTime) {
         .arg(minutes % 60, 2, 10, QLatin1Char('0'))
         .arg(hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
 }
+
+QIcon DeletedPicture(const QIcon& base) { return Badged(base, QChar(0x00D7), QColor(0xD0, 0x20, 0x20)); }
+
+QIcon LostPicture(const QIcon& base) { return Badged(base, QLatin1Char('!'), QColor(0xE0, 0x90, 0x00)); }
 
 QString ShellTypeName(const std::string& fileName, int* iconIndex) {
     std::string type;

@@ -174,6 +174,12 @@ private:
     bool plainFirstNode_;
 };
 
+// The pictures of deleted entries (a red cross) and of folders whose
+// contents are lost (an orange exclamation mark): the base picture with the
+// mark in its lower right corner.
+QIcon DeletedPicture(const QIcon& base);
+QIcon LostPicture(const QIcon& base);
+
 // The two 7 x 7 sort arrows: [0] pointing up (ascending), [1] down.
 const QList<QIcon>& SortArrowImages();
 

@@ -47,36 +47,6 @@ const char* const kScanningPanel = " 正在扫描 ...";
 constexpr int kLogInfo = 0;
 constexpr int kLogWarning = 1;
 
-// A theme picture with a small mark in its lower right corner: a red cross
-// for deleted folders and files, a yellow exclamation mark for a folder
-// whose contents are lost.
-QIcon Marked(const QIcon& base, QChar mark, const QColor& color) {
-    QIcon out;
-    for (int size : {16, 24, 32}) {
-        QPixmap pm = base.pixmap(size, size);
-        if (pm.isNull()) {
-            pm = QPixmap(size, size);
-            pm.fill(Qt::transparent);
-        }
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        const int r = size / 2;
-        QRectF badge(size - r, size - r, r, r);
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        p.drawEllipse(badge);
-        QFont f = p.font();
-        f.setBold(true);
-        f.setPixelSize(std::max(6, r - 1));
-        p.setFont(f);
-        p.setPen(Qt::white);
-        p.drawText(badge, Qt::AlignCenter, QString(mark));
-        p.end();
-        out.addPixmap(pm);
-    }
-    return out;
-}
-
 QIcon Theme(const char* name, QStyle::StandardPixmap fallback) {
     QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
     return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
@@ -95,9 +65,9 @@ QIcon TreeImage(int index) {
     case imgFindResults: icon = Theme("edit-find", QStyle::SP_FileDialogContentsView); break;
     case imgFolder: icon = folder; break;
     case imgFolderOpen: icon = open; break;
-    case imgDeleted: icon = Marked(folder, QChar(0x00D7), QColor(0xD0, 0x20, 0x20)); break;
-    case imgDeletedOpen: icon = Marked(open, QChar(0x00D7), QColor(0xD0, 0x20, 0x20)); break;
-    case imgLost: icon = Marked(folder, QLatin1Char('!'), QColor(0xE0, 0x90, 0x00)); break;
+    case imgDeleted: icon = ui::DeletedPicture(folder); break;
+    case imgDeletedOpen: icon = ui::DeletedPicture(open); break;
+    case imgLost: icon = ui::LostPicture(folder); break;
     default: break;
     }
     cache[index] = icon;

@@ -5,12 +5,21 @@
 TStatusBarEx::TStatusBarEx(QWidget* parent) : QStatusBar(parent) {}
 
 int TStatusBarEx::AddPanel(int width, const QString& text) {
+    // The last panel reaches the bar's right edge, as a status bar's last
+    // part does; the ones before it keep their widths.
+    if (!panels_.empty()) {
+        QLabel* last = panels_.back();
+        last->setFixedWidth(last->minimumWidth());
+        removeWidget(last);
+        addWidget(last);
+        last->show();
+    }
     auto* label = new QLabel(text, this);
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
-    label->setFixedWidth(width);
+    label->setMinimumWidth(width);
     label->installEventFilter(this);
-    addWidget(label);
+    addWidget(label, 1);
     panels_.push_back(label);
     return static_cast<int>(panels_.size()) - 1;
 }

@@ -11,7 +11,8 @@ class TStatusBarEx : public QStatusBar {
 public:
     explicit TStatusBarEx(QWidget* parent = nullptr);
 
-    // Adds a panel of the width given (pixels) and returns its index.
+    // Adds a panel of the width given (pixels) and returns its index. The
+    // last panel is at least that wide and reaches the bar's right edge.
     int AddPanel(int width, const QString& text = QString());
     int PanelCount() const { return static_cast<int>(panels_.size()); }
     QLabel* Panel(int index) const { return panels_.at(static_cast<std::size_t>(index)); }

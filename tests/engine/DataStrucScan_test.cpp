@@ -203,6 +203,54 @@ TEST_F(ForeignDiskTest, ScanExaminesOnlyTheNodesOwnSectors) {
 }
 
 // ---------------------------------------------------------------------------
+// Labels
+
+// The label a logical drive shows for the volume at that place of the image
+// (GetVolumeInformationA), in the advanced tree and in the standard list.
+std::pair<std::string, std::string> DriveLabels(const std::string& image, std::int64_t first, std::int64_t sectors) {
+    vt::test::InstallProfile("[logical.E]\nimage=" + image + "\noffset=" + std::to_string(first * 512) +
+                             "\nsize=" + std::to_string(sectors * 512) + "\n");
+    TDriveGeometry g;
+    g.DriveNo = -'E';
+    TPhysicalDrive advanced(g);
+    DiskUtils::Initialize();
+    TUndelete standard;
+    return {advanced.Partitions[0]->VolumeLabel, standard.Drives.at(0)->VolumeLabel};
+}
+
+TEST_F(ForeignDiskTest, OneVolumeShowsOneLabelEverywhere) {
+    struct Case {
+        const char* image;
+        std::int64_t first;
+        const char* label;  // empty: the volume has none
+    };
+    const Case cases[] = {
+        {"foreign2.img", 2048, "PIELABEL"},  // the label entry follows a long name
+        {"foreign.img", 2048, ""},           // no label entry; a long name first
+        {"foreign.img", 10240, "ROOT12"},
+        {"foreign.img", 14336, "EDGE16"},
+        {"foreign.img", 18836, "NEXTNTFS"},
+        {"disk1.img", 2048, "PRIMARY16"},
+        {"disk1.img", 14336, "LOGICAL12"},
+        {"disk1.img", 20480, "LOGICAL32"},
+        {"disk1.img", 92160, "NTFSVOL"},
+    };
+    for (const Case& c : cases) {
+        vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
+        std::unique_ptr<TPhysicalDrive> d = std::make_unique<TPhysicalDrive>(Drive0());
+        const TPartiEntry* node = nullptr;
+        for (auto& n : d->Partitions)
+            if (n->FirstSector() == c.first && n->RawEntry.SysType != 0 && !n->IsExtended()) node = n.get();
+        ASSERT_NE(node, nullptr) << c.image << " " << c.first;
+        EXPECT_EQ(node->VolumeLabel, c.label) << c.image << " " << c.first;
+        const auto [advanced, standard] = DriveLabels(c.image, c.first, node->RawEntry.SectorCount.get());
+        const std::string label = c.label;
+        EXPECT_EQ(advanced, label.empty() ? "NoName" : label) << c.image << " " << c.first;
+        EXPECT_EQ(standard, label.empty() ? "无卷标" : label) << c.image << " " << c.first;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Deep scan: volumes that share a serial
 
 TEST_F(ForeignDiskTest, ClonedVolumesBehindAClearedTableAreAllFound) {

@@ -1,15 +1,48 @@
 // The directory parse of the FAT listing over a mutated directory cluster,
-// then the cluster-layout estimate from what it listed.
+// then the cluster-layout estimate from what it listed. With mode bit 8 the
+// whole FAT listing runs instead, on a node from sector 1 to the
+// next-to-last sector whose first sector is a mutated boot sector: the root
+// directory it adds (from the boot sector, or guessed before cluster 2)
+// lies inside the node, and so does every read of it.
 #include <cstdint>
 #include <vector>
 
 #include "DataStruc.h"
 #include "FuzzDisk.h"
+#include "System.h"
+
+namespace {
+
+void ListNodeFromSectorOne(std::uint32_t sectors) {
+    TPhysicalDrive drive(fuzzdisk::Geometry(sectors));
+    TPartiEntry node;
+    node.RawEntry.StartLba.set(1);
+    node.RawEntry.SectorCount.set(sectors > 2 ? sectors - 2 : 0);
+    if (!drive.ScanPartition(&node, nullptr)) return;
+    const std::size_t found = node.DirSectors.size();
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    drive.BuildFatList(nullptr);
+    platform::DeviceTrace::Enable(false);
+    if (node.DirSectors.size() == found) return;
+    const std::int64_t root = node.DirSectors[0], end = node.FirstSector() + node.RawEntry.SectorCount.get();
+    if (root < node.FirstSector() || root >= end) __builtin_trap();
+    for (const auto& r : platform::DeviceTrace::Requests())
+        if (r.code == 0 && r.offset == static_cast<std::uint64_t>(root) * 512 &&
+            r.offset + r.length > static_cast<std::uint64_t>(end) * 512)
+            __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > (256u << 10) + 1) return 0;
     const std::uint8_t mode = data[0];
-    fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data + 1, data + size));
+    const std::uint32_t sectors = fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data + 1, data + size));
+    if (mode & 8) {
+        ListNodeFromSectorOne(sectors);
+        return 0;
+    }
     TDriveGeometry g;
     g.DriveNo = 0;
     TPhysicalDrive drive(g);

@@ -17,7 +17,9 @@
 #include "Recorders.h"
 #include "System.h"
 #include "TestSupport.h"
+#include "Program.h"
 #include "UiTestSupport.h"
+#include "main.h"
 #include "seldir.h"
 
 using ui::TfrmAdvMain;
@@ -493,16 +495,27 @@ private slots:
         QVERIFY(!w->Action(QStringLiteral("acToParent"))->isEnabled());
 
         // "Current Folder" in album by the modified date (the sources'
-        // 2010-01-02), pickers given To before From.
+        // 2010-01-02 03:04): days as the pickers hold them, in either order;
+        // both days count whole.
         SelectFolder(album);
         page->CheckBox4->setChecked(false);
         page->CheckBox3->setChecked(true);
         page->ComboBox3->setCurrentIndex(page->ComboBox3->count() - 1);  // "Specify"
         page->ComboBox1->setCurrentIndex(1);
-        page->DateTimePicker1->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(23, 0)));
-        page->DateTimePicker2->setDateTime(QDateTime(QDate(2010, 1, 2), QTime(1, 0)));
-        page->Button1->click();
-        QCOMPARE(Captions(w->ListView1), QStringList({"a.txt"}));
+        struct Range {
+            QDate from, to;
+            QStringList found;
+        };
+        for (const Range& r : {Range{QDate(2010, 1, 2), QDate(2010, 1, 2), {"a.txt"}},
+                               Range{QDate(2010, 1, 5), QDate(2009, 12, 1), {"a.txt"}},
+                               Range{QDate(2010, 1, 1), QDate(2010, 1, 1), {}},
+                               Range{QDate(2010, 1, 3), QDate(2010, 1, 4), {}}}) {
+            SelectFolder(album);
+            page->DateTimePicker1->setDateTime(QDateTime(r.from, QTime(0, 0)));
+            page->DateTimePicker2->setDateTime(QDateTime(r.to, QTime(0, 0)));
+            page->Button1->click();
+            QCOMPARE(Captions(w->ListView1), r.found);
+        }
     }
 
     void DoubleClickOpensTheFoundFolder() {
@@ -640,6 +653,7 @@ private slots:
             w->Action(QStringLiteral("Scan"))->trigger();  // does nothing
             w->Action(QStringLiteral("Recover"))->trigger();
             QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            QVERIFY(!w->RadioButton2->isEnabled() && !w->RadioButton2->isChecked());
             Click(w->TreeView1, w->FindRootNode);  // its lists are being rebuilt
             QCOMPARE(w->ListView1->Count(), 0);
             QCOMPARE(w->ScanRootNode->childCount(), 0);
@@ -652,6 +666,7 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QVERIFY(BoxTexts().empty() || BoxTexts().front().find("没有选择") == std::string::npos);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
+        QVERIFY(w->RadioButton2->isEnabled());
         // Not busy any more: the other node can be chosen and scans in full.
         Click(w->TreeView2, other);
         QCOMPARE(w->TreeView2->currentItem(), other);
@@ -770,6 +785,30 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
         QCOMPARE(w->TreeView2->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The launcher's button shows the window modally and frees it when it
+    // closes.
+    void LauncherOpensTheWindowModally() {
+        vt::test::InstallProfile(kSmall);
+        QTemporaryDir dir;
+        const std::string appDir = ::AppDir;
+        ::AppDir = dir.path().toStdString() + "/";  // its settings go there
+        ui::RegisterToolWindows();
+        TfrmVtMain launcher;
+        bool shown = false;
+        vt::uitest::ModalDriver driver({[&](QWidget* modal) {
+            auto* adv = qobject_cast<TfrmAdvMain*>(modal);
+            QVERIFY(adv);
+            shown = adv->isModal() && ui::AdvMain::DriveList != nullptr;
+            adv->Wait = [](int) {};
+            adv->Action(QStringLiteral("acClose"))->trigger();
+        }});
+        launcher.SpeedButton2Click();
+        ::AppDir = appDir;
+        QVERIFY(shown);
+        QVERIFY(!ui::AdvMain::DriveList);
+        QVERIFY(QFile::exists(dir.path() + QStringLiteral("/advrec.ini")));
     }
 
     // Closing the window frees the drives; a new window reads them again.

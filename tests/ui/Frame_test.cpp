@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(f.StatusBar->Panel(0)->width(), 92);
         QCOMPARE(f.StatusBar->Panel(0)->text(), QStringLiteral(" Directory"));
         QCOMPARE(f.StatusBar->Panel(1)->width(), 280);
-        QCOMPARE(f.StatusBar->Panel(2)->width(), 300);
+        QCOMPARE(f.StatusBar->Panel(2)->minimumWidth(), 300);
         QVERIFY(f.ProgressBar1->isHidden());
         QCOMPARE(f.ProgressBar1->parentWidget(), f.StatusBar);
         QCOMPARE(f.Action(QStringLiteral("help"))->shortcut(), QKeySequence(Qt::Key_F1));
@@ -115,7 +115,10 @@ private slots:
         QCOMPARE(f.FsSelector->toolTip(), QStringLiteral("File System Selector"));
         QCOMPARE(f.StatusBar->Panel(0)->width(), 147);
         QCOMPARE(f.StatusBar->Panel(1)->width(), 312);
-        QCOMPARE(f.StatusBar->Panel(2)->width(), 50);
+        // The last panel is at least as wide and reaches the right edge, so
+        // the item counts there are read whole.
+        QVERIFY(f.StatusBar->Panel(2)->width() >= 50);
+        QVERIFY(f.StatusBar->Panel(2)->geometry().right() >= f.StatusBar->width() - 40);
         QVERIFY(!f.ProgressBar1->isHidden());
         QCOMPARE(f.ProgressBar1->width(), 305);  // the default machine is Windows XP
         QCOMPARE(f.ProgressBar1->geometry().topLeft(), f.StatusBar->Panel(1)->geometry().topLeft());
