@@ -1,8 +1,12 @@
 // The window controls the engines report into: a status-bar panel and a
-// progress bar. Each repaints at once, as the engines run on the window
-// thread and the pump lets the toolkit run only now and then.
+// progress bar. The engines run on the window thread and the pump lets the
+// toolkit run only now and then, so a change is painted at once; but not
+// more often than the pump runs: a change within that time is painted by
+// the next pass of the event loop, so that a scan that reports thousands of
+// times does not spend its time painting.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -17,6 +21,7 @@ public:
 
 private:
     QPointer<QLabel> panel_;
+    QElapsedTimer painted_;
 };
 
 class TProgressBarView : public platform::IProgressBar {
@@ -29,4 +34,5 @@ public:
 
 private:
     QPointer<QProgressBar> bar_;
+    QElapsedTimer painted_;
 };
