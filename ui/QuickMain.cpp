@@ -4,7 +4,6 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
@@ -20,7 +19,6 @@
 #include "WinApi.h"
 #include "filetime.h"
 #include "seldir.h"
-
 
 namespace {
 
@@ -180,9 +178,11 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
 }
 
 TfrmQuickMain::~TfrmQuickMain() {
-    // The rows and nodes point into the engine's lists: gone with them.
+    // The rows and nodes point into the engine's lists: gone with them; the
+    // list's compare routine no longer asks this window.
     TreeView1->clear();
     ListView1->Clear();
+    ui::QuickMain::CurrentFsType = nullptr;
 }
 
 void TfrmQuickMain::ShowContent() { FormShow(); }
