@@ -238,6 +238,16 @@ private:
     enum class TDataLookup { Found, Failed, NoData };
     TDataLookup FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs);
     void CreateFolderTemplate();
+    // The standard record decoder's settings for the current drive.
+    TRecordDecoderVariant NtfsDecoderVariant();
+    // A name found in an extension record (Found.RecordNo) stands for its
+    // base record when the base still lists the extension in its attribute
+    // list: the entry then takes the base's number and sector, and from the
+    // base record its flags, times and data sizes. False leaves it as it is.
+    bool TakeBaseRecord(tntfsfilerecord& Found, std::int64_t BaseNo);
+    // Adds a scanned record in record-number order; one entry per number,
+    // the base record's own entry before one from an extension record.
+    static void AddScannedRecord(TNtfsRecordList& List, TNtfsRecordOwner Record, bool FromExtension);
     // NTFS: sectors of the current drive by 64-bit number; the table runs
     // of the current drive; a non-resident attribute list's value.
     bool ReadVolumeSectors(std::int64_t Sector, std::uint32_t Count, void* Buffer);

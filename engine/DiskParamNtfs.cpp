@@ -183,9 +183,7 @@ bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunli
     }
 }
 
-bool TUndelete::ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset,
-                               std::uint16_t& RecordFlags, std::int64_t& RealSize, std::int64_t& AllocatedSize,
-                               TLongFileName& LongName) {
+TRecordDecoderVariant TUndelete::NtfsDecoderVariant() {
     TRecordDecoderVariant variant;
     variant.DataStopsAtOrAbove = false;
     const ByteReader boot(Current->BootSector);
@@ -204,14 +202,83 @@ bool TUndelete::ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& Fi
         return sector != -1 && ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, sector, data);
     };
     variant.BoxOnException = false;
+    return variant;
+}
+
+bool TUndelete::ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset,
+                               std::uint16_t& RecordFlags, std::int64_t& RealSize, std::int64_t& AllocatedSize,
+                               TLongFileName& LongName) {
     TMftRecordInfo info;
-    const bool ok = DecodeMftRecord(Record, variant, info);
+    const bool ok = DecodeMftRecord(Record, NtfsDecoderVariant(), info);
     FileNameOffset = info.FileNameOffset;
     RecordFlags = info.RecordFlags;
     RealSize = info.RealSize;
     AllocatedSize = info.AllocatedSize;
     LongName = std::move(info.LongName);
     return ok;
+}
+
+bool TUndelete::TakeBaseRecord(tntfsfilerecord& Found, std::int64_t BaseNo) {
+    const std::int64_t sector = MftPosToSector(BaseNo);
+    std::array<std::uint8_t, kMftRecordSize> base{};
+    if (sector == -1 || !ReadVolumeSectors(sector, 2, base.data())) return false;
+    ApplyRecordFixup(base);
+    if (std::memcmp(base.data(), "FILE", 4) != 0) return false;
+    // The base must still list this record in its $ATTRIBUTE_LIST: a base
+    // record that a new file took over tells nothing of the old name.
+    TAttribute list;
+    if (!GetRecordAttribute(base, kAttrAttributeList, list) || !LoadAttributeListValue(list)) return false;
+    bool listed = false;
+    const ByteReader lr(list.Data);
+    for (std::size_t pos = 0; lr.Size() >= kAttrListEntrySize && pos <= lr.Size() - kAttrListEntrySize;) {
+        const TAttrListEntry entry = *lr.Struct<TAttrListEntry>(pos);
+        if (FileRefToInt64(entry.FileRef) == Found.RecordNo) listed = true;
+        if (listed || entry.Length.get() == 0) break;
+        pos += entry.Length.get();
+    }
+    if (!listed) return false;
+
+    const ByteReader r(base);
+    Found.RecordNo = BaseNo;
+    // Recovery and preview follow the base record's $ATTRIBUTE_LIST to
+    // every extent of the $DATA.
+    Found.RecordSector = sector;
+    Found.RecordFlags = r.U16Or(0x16);
+    // An extension record carries no $STANDARD_INFORMATION: what the
+    // decoder copied from its first attribute is no time of the file.
+    TAttribute info;
+    if (GetRecordAttribute(base, kAttrStandardInformation, info) && info.Resident && info.Data.size() >= 0x22) {
+        const ByteReader si(info.Data);
+        Found.FileName.CreationTime.set(si.U64Or(0x00));
+        Found.FileName.ModificationTime.set(si.U64Or(0x08));
+        Found.FileName.MftChangeTime.set(si.U64Or(0x10));
+        Found.FileName.AccessTime.set(si.U64Or(0x18));
+        const std::uint32_t attrs = Found.FileName.FileAttributes.get();
+        Found.FileName.FileAttributes.set((attrs & 0xFFFF0000u) | si.U16Or(0x20));
+    }
+    try {
+        TMftRecordInfo sizes;
+        if (DecodeRecordData(base, r.U16Or(0x14), NtfsDecoderVariant(), sizes)) {
+            Found.DataSize = sizes.RealSize;
+            Found.AllocatedSize = sizes.AllocatedSize;
+        }
+    } catch (...) {
+    }
+    return true;
+}
+
+void TUndelete::AddScannedRecord(TNtfsRecordList& List, TNtfsRecordOwner Record, bool FromExtension) {
+    // The table is read in record order, so a base record's entry goes to
+    // the end; one from an extension record may stand for an earlier number.
+    auto at = List.end();
+    if (!List.empty() && List.back()->RecordNo >= Record->RecordNo)
+        at = std::lower_bound(List.begin(), List.end(), Record->RecordNo,
+                              [](const TNtfsRecordOwner& e, std::int64_t no) { return e->RecordNo < no; });
+    if (at != List.end() && (*at)->RecordNo == Record->RecordNo) {
+        if (!FromExtension) *at = std::move(Record);
+        return;
+    }
+    List.insert(at, std::move(Record));
 }
 
 bool TUndelete::CacheMftRuns(const TRunTable& Runs) {
@@ -405,7 +472,12 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
                         found->DataSize = realSize;
                         found->AllocatedSize = allocatedSize;
                         found->RecordFlags = flags;
-                        drive.NtfsEntries.push_back(std::move(found));
+                        // A name in an extension record belongs to its base
+                        // record, whose number the children name as parent.
+                        const std::int64_t base = RecordBaseNumber(record);
+                        const bool forBase = base != 0 && base != counter && TakeBaseRecord(*found, base);
+                        // The table's own files stay out, also by way of an extension.
+                        if (!forBase || base > 15) AddScannedRecord(drive.NtfsEntries, std::move(found), forBase);
                     }
                     platform::ProcessMessages();
                 }

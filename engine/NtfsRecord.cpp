@@ -203,6 +203,66 @@ std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+bool DecodeRecordData(std::span<std::uint8_t> record, std::size_t from, const TRecordDecoderVariant& variant,
+                      TMftRecordInfo& info) {
+    if (record.size() < kMftRecordSize) return false;
+    record = record.first(kMftRecordSize);
+    const ByteReader r(record);
+    // The $DATA within seven attributes from the given one.
+    auto isStop = [&](std::uint8_t t) { return variant.DataStopsAtOrAbove ? t >= kAttrData : t == kAttrData; };
+    std::size_t p = from;
+    for (int steps = 0; steps < 7 && p < 896 && !isStop(r.U8Or(p, 0xFF)); ++steps) p += r.U16Or(p + 4);
+    info.RealSize = 0;
+    info.AllocatedSize = 0;
+    if (r.U8(p) == kAttrData) {
+        if (r.U8Or(p + 8) != 0) {
+            if (r.Has(p + 0x28, 16)) {
+                info.AllocatedSize = static_cast<std::int64_t>(*r.U64(p + 0x28) & kLow48);
+                info.RealSize = static_cast<std::int64_t>(*r.U64(p + 0x30) & kLow48);
+                return true;
+            }
+        } else if (r.Has(p + 0x10, 4)) {
+            info.RealSize = *r.U32(p + 0x10);
+            info.AllocatedSize = variant.ResidentAllocated;
+            return true;
+        }
+    }
+
+    // Through the attribute list.
+    try {
+        std::vector<std::uint8_t> list;
+        if (!variant.GetList || !variant.GetList(record, list)) return true;
+        const ByteReader lr(list);
+        if (lr.Size() < kAttrListEntrySize) return false;
+        for (std::size_t pos = 0; pos <= lr.Size() - kAttrListEntrySize;) {
+            const auto entry = *lr.Struct<TAttrListEntry>(pos);
+            if (entry.Type.get() == kAttrData) {
+                TAttribute data;
+                if (variant.FetchListData && variant.FetchListData(record, entry, data)) {
+                    if (data.NonResident) {
+                        info.AllocatedSize = static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & kLow48);
+                        info.RealSize = static_cast<std::int64_t>(data.NonResident->RealSize.get() & kLow48);
+                    } else if (data.Resident) {
+                        info.RealSize = data.Resident->ValueLength.get();
+                        info.AllocatedSize = variant.ListResidentAllocated;
+                    }
+                }
+                break;
+            }
+            if (entry.Length.get() == 0) break;
+            pos += entry.Length.get();
+        }
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+    }
+    return true;
+}
+
+std::int64_t RecordBaseNumber(std::span<const std::uint8_t> record) {
+    const ByteReader r(record);
+    return static_cast<std::int64_t>(r.U64Or(0x20) & kLow48);
+}
+
 bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant& variant, TMftRecordInfo& info) {
     info = TMftRecordInfo{};
     try {
@@ -240,54 +300,7 @@ bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant
             std::memmove(&record[off + kResidentValueOffset + 0x38], &record[first + kResidentValueOffset + 0x20], 2);
         }
 
-        // The $DATA within seven attributes after the $FILE_NAME.
-        auto isStop = [&](std::uint8_t t) { return variant.DataStopsAtOrAbove ? t >= kAttrData : t == kAttrData; };
-        std::size_t p = off;
-        for (int steps = 0; steps < 7 && p < 896 && !isStop(r.U8Or(p, 0xFF)); ++steps) p += r.U16Or(p + 4);
-        info.RealSize = 0;
-        info.AllocatedSize = 0;
-        if (r.U8(p) == kAttrData) {
-            if (r.U8Or(p + 8) != 0) {
-                if (r.Has(p + 0x28, 16)) {
-                    info.AllocatedSize = static_cast<std::int64_t>(*r.U64(p + 0x28) & kLow48);
-                    info.RealSize = static_cast<std::int64_t>(*r.U64(p + 0x30) & kLow48);
-                    return true;
-                }
-            } else if (r.Has(p + 0x10, 4)) {
-                info.RealSize = *r.U32(p + 0x10);
-                info.AllocatedSize = variant.ResidentAllocated;
-                return true;
-            }
-        }
-
-        // Through the attribute list.
-        try {
-            std::vector<std::uint8_t> list;
-            if (!variant.GetList || !variant.GetList(record, list)) return true;
-            const ByteReader lr(list);
-            if (lr.Size() < kAttrListEntrySize) return false;
-            for (std::size_t pos = 0; pos <= lr.Size() - kAttrListEntrySize;) {
-                const auto entry = *lr.Struct<TAttrListEntry>(pos);
-                if (entry.Type.get() == kAttrData) {
-                    TAttribute data;
-                    if (variant.FetchListData && variant.FetchListData(record, entry, data)) {
-                        if (data.NonResident) {
-                            info.AllocatedSize = static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & kLow48);
-                            info.RealSize = static_cast<std::int64_t>(data.NonResident->RealSize.get() & kLow48);
-                        } else if (data.Resident) {
-                            info.RealSize = data.Resident->ValueLength.get();
-                            info.AllocatedSize = variant.ListResidentAllocated;
-                        }
-                    }
-                    break;
-                }
-                if (entry.Length.get() == 0) break;
-                pos += entry.Length.get();
-            }
-        } catch (const std::exception& e) {
-            ShowExceptionBox(e.what());
-        }
-        return true;
+        return DecodeRecordData(record, off, variant, info);
     } catch (const std::exception& e) {
         if (variant.BoxOnException) ShowExceptionBox(e.what());
         return false;

@@ -209,6 +209,16 @@ struct TRecordDecoderVariant {
 // into the $FILE_NAME value in the buffer, and the $DATA sizes.
 bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant& variant, TMftRecordInfo& info);
 
+// The $DATA sizes part of the decoder: the $DATA within seven attributes
+// from the attribute at offset from, else the first $DATA entry of the
+// record's attribute list. Only RealSize and AllocatedSize are set.
+bool DecodeRecordData(std::span<std::uint8_t> record, std::size_t from, const TRecordDecoderVariant& variant,
+                      TMftRecordInfo& info);
+
+// The base record that a record extends (the header's reference at 0x20,
+// its record number); 0 for a base record.
+std::int64_t RecordBaseNumber(std::span<const std::uint8_t> record);
+
 // The advanced engine's extractor and decoder, bound to the drive object
 // later; the decoder needs the partition's estimated sectors per cluster
 // (the size given to a resident $DATA).

@@ -62,31 +62,39 @@ protected:
     std::vector<NtfsManifestEntry> manifest_;
 };
 
+// The entry of a manifest line: its name, parent, state, size, times and,
+// when present, its place below the root.
+const tntfsfilerecord* ExpectListedAsMade(const TLogiDrive& d, const NtfsManifestEntry& m) {
+    SCOPED_TRACE(m.path);
+    const tntfsfilerecord* r = ByNumber(d, m.record);
+    EXPECT_NE(r, nullptr);
+    if (!r) return nullptr;
+    EXPECT_EQ(r->Name, m.Name());
+    EXPECT_EQ(FileRefToInt64(r->FileName.ParentRef), m.parent);
+    EXPECT_EQ((r->RecordFlags & 1) == 0, m.deleted == "1");
+    EXPECT_EQ(IsNtfsFile(r), !m.folder);
+    if (!m.folder) {
+        EXPECT_EQ(r->DataSize, m.size);
+    }
+    EXPECT_EQ(r->FileName.CreationTime.get(), m.ctime);
+    EXPECT_EQ(r->FileName.ModificationTime.get(), m.mtime);
+    EXPECT_EQ(r->FileName.AccessTime.get(), m.atime);
+    // Every present record hangs below the root by its own path.
+    if (m.deleted == "0") {
+        EXPECT_EQ(PathOf(r), m.path);
+    }
+    return r;
+}
+
 TEST_P(ScanNtfsImage, ListsWhatTheBuilderMade) {
     EXPECT_EQ(drive_->FsType, vt::fsNtfs);
     EXPECT_FALSE(u_->Aborted);
     for (const NtfsManifestEntry& m : manifest_) {
         if (m.deleted == "reused") continue;
-        SCOPED_TRACE(m.path);
-        const tntfsfilerecord* r = ByNumber(*drive_, m.record);
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->Name, m.Name());
-        EXPECT_EQ(FileRefToInt64(r->FileName.ParentRef), m.parent);
-        EXPECT_EQ((r->RecordFlags & 1) == 0, m.deleted == "1");
-        EXPECT_EQ(IsNtfsFile(r), !m.folder);
-        if (!m.folder) {
-            EXPECT_EQ(r->DataSize, m.size);
-        }
+        const tntfsfilerecord* r = ExpectListedAsMade(*drive_, m);
         // A resident $DATA is given one cluster.
-        if (m.path == "/readme.txt") {
+        if (r && m.path == "/readme.txt") {
             EXPECT_EQ(r->AllocatedSize, GetParam());
-        }
-        EXPECT_EQ(r->FileName.CreationTime.get(), m.ctime);
-        EXPECT_EQ(r->FileName.ModificationTime.get(), m.mtime);
-        EXPECT_EQ(r->FileName.AccessTime.get(), m.atime);
-        // Every present record hangs below the root by its own path.
-        if (m.deleted == "0") {
-            EXPECT_EQ(PathOf(r), m.path);
         }
     }
 }
@@ -184,6 +192,36 @@ TEST_P(ScanNtfsImage, Windows9xReadsTheSameListing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, ScanNtfsImage, ::testing::Values(512, 1024, 2048, 4096));
+
+// libntfs-3g moves a folder's $FILE_NAME out to an extension record when
+// the folder's own record runs out of room, keeping an $ATTRIBUTE_LIST in
+// the base; the files of the folder name the base as their parent.
+TEST(ScanNtfsNameInExtension, EntriesStandForTheirBaseRecords) {
+    vt::test::InstallProfile("[logical.E]\nimage=ntfs-bigdir.img\n");
+    TUndelete u;
+    TLogiDrive* d = DriveOf(u, 'E');
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+    const auto manifest = vt::test::ReadNtfsManifest("ntfs-bigdir.manifest");
+    ASSERT_GT(manifest.size(), 600u);
+    std::int64_t big = -1;
+    for (const NtfsManifestEntry& m : manifest) {
+        ExpectListedAsMade(*d, m);
+        // No placeholder stands in for a folder that is there.
+        EXPECT_EQ(ByName(*d, "[文件夹]" + std::to_string(m.record)), nullptr) << m.path;
+        if (m.path == "/Big") big = m.record;
+    }
+    // One entry per record, the folder's children all in its range, and
+    // the list sorted after the root.
+    std::map<std::int64_t, int> perRecord;
+    for (const auto& r : d->NtfsEntries) ++perRecord[r->RecordNo];
+    for (const auto& [no, count] : perRecord) EXPECT_EQ(count, 1) << no;
+    std::int32_t first = -1, last = -1;
+    ASSERT_TRUE(TUndelete::FindNtfsChildRange(d->NtfsEntries, big, first, last));
+    EXPECT_EQ(last - first + 1, 601);
+    for (std::size_t i = 2; i < d->NtfsEntries.size(); ++i)
+        EXPECT_LE(CompareNtfsRecords(d->NtfsEntries[i - 1].get(), d->NtfsEntries[i].get()), 0);
+}
 
 // ---- volumes written byte by byte ----
 

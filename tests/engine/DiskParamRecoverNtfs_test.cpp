@@ -150,4 +150,35 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery, ::testing::Values("ntfs-512", "ntfs-1024", "ntfs-2048", "ntfs-4096"),
                          [](const auto& info) { return std::string(info.param).substr(5); });
 
+// Names that libntfs-3g moved to extension records: a folder of 600 files
+// and a fragmented file whose $DATA the base record's attribute list spreads
+// over two records.
+using NtfsRecoveryNamesMovedOut = NtfsRecovery;
+
+TEST_P(NtfsRecoveryNamesMovedOut, FolderAndFileComeBackWhole) {
+    tntfsfilerecord* big = Record(Entry("/Big").record);
+    ASSERT_NE(big, nullptr);
+    EXPECT_TRUE(engine_->RecoverFolder(big, big->Name, dir_.Path(), &status_, &log_));
+    int files = 0;
+    for (const auto& e : manifest_) {
+        if (e.path.rfind("/Big/", 0) != 0 || e.folder) continue;
+        EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + e.path), vt::test::NtfsContent(e.content)) << e.path;
+        ++files;
+    }
+    EXPECT_EQ(files, 601);
+    tntfsfilerecord* scattered = Record(Entry("/scattered.bin").record);
+    ASSERT_NE(scattered, nullptr);
+    EXPECT_TRUE(engine_->RecoverFile(scattered, "scattered.bin", dir_.Path(), &status_, &log_));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/scattered.bin"),
+              vt::test::NtfsContent(Entry("/scattered.bin").content));
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(engine_->ReadFileHead(scattered, head));
+    const auto content = vt::test::NtfsContent(Entry("/scattered.bin").content);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), content.begin()));
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecoveryNamesMovedOut, ::testing::Values("ntfs-bigdir"),
+                         [](const auto& info) { return std::string(info.param).substr(5); });
+
 }  // namespace
