@@ -1,11 +1,14 @@
 // The window controls the engines report into: a status-bar panel and a
-// progress bar. Each repaints at once, as the engines run on the window
-// thread and the pump lets the toolkit run only now and then.
+// progress bar. The panel repaints at once and the bar when its drawing
+// changes, as the engines run on the window thread and the pump lets the
+// toolkit run only now and then.
 #pragma once
 
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+
+#include <chrono>
 
 #include "Reporting.h"
 
@@ -21,7 +24,12 @@ private:
 
 class TProgressBarView : public platform::IProgressBar {
 public:
-    explicit TProgressBarView(QProgressBar* bar) : bar_(bar) {}
+    using Clock = std::chrono::steady_clock;
+    // As often as the message pump lets the toolkit paint.
+    static constexpr std::chrono::milliseconds kShowEvery{15};
+
+    explicit TProgressBarView(QProgressBar* bar, Clock::time_point (*now)() = &Clock::now)
+        : bar_(bar), now_(now), position_(bar ? bar->value() : 0) {}
     void SetPosition(int position) override;
     int Position() const override;
     void SetVisible(bool visible) override;
@@ -29,4 +37,10 @@ public:
 
 private:
     QPointer<QProgressBar> bar_;
+    Clock::time_point (*now_)();
+    int position_;
+    // Whether a value went to the bar yet: "never" is not a time, since the
+    // clock counts from boot.
+    bool shown_ = false;
+    Clock::time_point lastShown_{};
 };
