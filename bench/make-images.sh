@@ -12,8 +12,8 @@
 # deep.img       DEEP_MIB disk holding the same volumes with its table cleared
 # compressed.img NTFS holding one LZNT1-compressed file of PACKED_MIB
 #                (compressed.runs: its record, size, cluster size and runs)
-# folder10k.img  NTFS with one folder of FOLDER_FILES files (10,000 unless
-#                given), a quarter deleted: the window's largest list
+# folder10k.img  FAT32 with one folder of FOLDER_FILES files (10,000 unless
+#                given): the window's largest list
 # scale-N.img    MBR disk whose one partition (1 MiB in) is an NTFS volume of
 #                N files of 0 to 512 bytes in folders of 40, a quarter deleted;
 #                about 2.4 KiB of volume per file
@@ -109,12 +109,21 @@ fi
 params="$folder_files"
 if ! fresh folder10k.img "$params"; then
   echo "building folder10k.img ($folder_files files in one folder)"
+  tree=$(mktemp -d)
+  trap 'rm -rf "$tree"' EXIT
+  "$bench" tree "$tree" "$folder_files" 1
+  # Short names: mtools would spend minutes making 10,000 unique short
+  # names for long ones of one pattern.
+  (cd "$tree/Folder 000" && for f in Document*.bin; do n=${f#Document }; mv "$f" "D${n%.bin}.BIN"; done)
+  find "$tree" -exec touch -d '2023-07-01 08:30:00' {} +
   rm -f "$out/folder10k.img"
-  # The files average 8 KiB.
-  truncate -s "$((folder_files * 12 / 1024 + 32))M" "$out/folder10k.img"
-  mkntfs -q -F -Q -T -c 4096 -L FOLDER "$out/folder10k.img" >/dev/null 2>&1
-  faketime -f '2020-01-01 00:00:00 x0' "$ntfsgen" files "$out/folder10k.img" "$folder_files" 1 \
-    2> >(grep -v 'inode cache entry' >&2)
+  # FAT32 with clusters of 4 KiB: the folder's 10,000 names fit in its
+  # chain of at most 512 clusters. The files average 16 KiB.
+  mkfs.fat -F 32 -S 512 -s 8 -i 0F01D10C -n FOLDER --invariant -g 255/63 -C "$out/folder10k.img" \
+    $(( (folder_files * 20 / 1024 + 300) * 1024 )) >/dev/null
+  faketime "$clock" mcopy -s -m -i "$out/folder10k.img" "$tree"/* ::/
+  rm -rf "$tree"
+  trap - EXIT
   done_with folder10k.img "$params"
 fi
 

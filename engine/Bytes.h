@@ -17,7 +17,7 @@
 #include <string>
 #include <type_traits>
 
-#include "Utf8.h"
+#include "Text.h"
 
 namespace vt {
 

@@ -11,6 +11,7 @@
 #include "NewDiskUtils.h"
 #include "PageBuffer.h"
 #include "Reporting.h"
+#include "Text.h"
 #include "WinApi.h"
 
 namespace DataStruc::detail {
@@ -21,12 +22,7 @@ constexpr std::uint32_t kChunkSectors = 1000;
 
 // Characters up to the blank count as blanks and control characters and are
 // trimmed at both ends.
-inline std::string TrimControls(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
-}
+using platform::TrimControls;
 
 // An error box: the text, the error icon and an OK button.
 inline void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }

@@ -317,7 +317,15 @@ std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) 
     // UTF-8; the target's file system takes fewer (255 bytes on Linux). The
     // base is cut at a character bound so that base, number and extension
     // fit; an extension that leaves no room for a base counts as base.
-    const long max = ::pathconf(dir.empty() ? "/" : dir.c_str(), _PC_NAME_MAX);
+    // Asked once per folder: a recovery names thousands of files in one.
+    static thread_local std::string askedDir;
+    static thread_local long askedMax = -1;
+    const std::string folder = dir.empty() ? "/" : dir;
+    if (folder != askedDir || askedMax <= 0) {
+        askedMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+        askedDir = folder;
+    }
+    const long max = askedMax;
     const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : 255;
     if (ext.size() > limit / 2) {
         base += ext;

@@ -1,6 +1,7 @@
 #include "Lznt1.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <exception>
@@ -15,7 +16,16 @@ constexpr std::size_t kChunkOutput = 4096;  // one chunk never produces more
 // eight tokens of the longest length.
 constexpr std::size_t kChunkGrowthLimit = kChunkOutput + 0x1000;
 constexpr std::size_t kGroupMaxOutput = 8 * (0xFFF + 3);
-constexpr std::size_t kChunkCapacity = kChunkGrowthLimit + kGroupMaxOutput;
+// Back references copy eight bytes at a time and may write up to seven
+// bytes past their end (overwritten by what follows, or cut).
+constexpr std::size_t kCopySlack = 8;
+constexpr std::size_t kChunkCapacity = kChunkGrowthLimit + kGroupMaxOutput + kCopySlack;
+
+constexpr std::array<std::uint8_t, 256> kSetBits = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(i)));
+    return t;
+}();
 
 // The length bits given up for P, the bytes produced before the token: one
 // for each doubling of P - 1 from 16 on.
@@ -25,8 +35,8 @@ inline std::int32_t NarrowedBits(std::int32_t p) {
 }
 
 // The group's items decoded at out[pos]; out has room for kGroupMaxOutput
-// more bytes. pos advances over what was produced, also when the group
-// fails.
+// + kCopySlack more bytes. pos advances over what was produced, also when
+// the group fails.
 bool DecodeGroupAt(std::uint8_t flags, std::span<const std::uint8_t> items, std::uint8_t* out, std::size_t& pos) {
     std::size_t i = 0;
     for (int bit = 0; bit < 8 && i < items.size(); ++bit) {
@@ -44,18 +54,19 @@ bool DecodeGroupAt(std::uint8_t flags, std::span<const std::uint8_t> items, std:
         if (off > pos) return false;  // before the chunk's start: malformed
         std::uint8_t* dst = out + pos;
         const std::uint8_t* src = dst - off;
-        if (off == 1) {
-            std::memset(dst, *src, len);
-        } else if (off >= len) {
-            std::memcpy(dst, src, len);
-        } else {
-            // Repeats the last off bytes: whole copies, then a part.
-            std::size_t done = 0;
-            while (done + off <= len) {
-                std::memcpy(dst + done, src, off);
-                done += off;
+        if (off >= 8) {
+            // Eight bytes at a time: each load lies at least eight bytes
+            // behind the store, so it reads bytes already in place, and a
+            // repeat of the last off bytes comes out as it must.
+            for (std::size_t k = 0; k < len; k += 8) {
+                std::uint64_t v;
+                std::memcpy(&v, src + k, 8);
+                std::memcpy(dst + k, &v, 8);
             }
-            std::memcpy(dst + done, src, len - done);
+        } else if (off == 1) {
+            std::memset(dst, *src, len);
+        } else {
+            for (std::size_t k = 0; k < len; ++k) dst[k] = src[k];
         }
         pos += len;
     }
@@ -94,12 +105,12 @@ void LzntSplitToken(std::int32_t p, std::int32_t& mask, std::int32_t& shift) {
     shift = 12 - narrowed;
 }
 
-int LzntGroupLength(std::uint8_t flags) { return 8 + std::popcount(flags); }
+int LzntGroupLength(std::uint8_t flags) { return 8 + kSetBits[flags]; }
 
 bool LzntDecodeGroup(std::uint8_t flags, std::span<const std::uint8_t> items, std::vector<std::uint8_t>& output) {
     try {
         std::size_t pos = output.size();
-        output.resize(pos + kGroupMaxOutput);
+        output.resize(pos + kGroupMaxOutput + kCopySlack);
         const bool ok = DecodeGroupAt(flags, items, output.data(), pos);
         output.resize(pos);
         return ok;

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "Text.h"
+
 namespace platform {
 
 namespace {
@@ -18,12 +20,7 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string Trim(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
-}
+std::string Trim(const std::string& s) { return platform::TrimControls(s); }
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "MachineProfile.h"
-#include "Utf8.h"
+#include "Text.h"
 
 namespace platform {
 
@@ -16,19 +16,12 @@ std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t off, int bytes)
     return v;
 }
 
-std::string Trim(const std::string& s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
-}
-
 // A type field of the boot sector, up to a NUL, trimmed, lower case.
 std::string TypeField(const std::vector<std::uint8_t>& b, std::size_t off) {
     std::string s;
     for (std::size_t i = off; i < off + 8 && i < b.size() && b[i] != 0; ++i)
         s += static_cast<char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] + 32 : b[i]);
-    return Trim(s);
+    return TrimControls(s);
 }
 
 std::vector<std::uint8_t> ReadSectors(const BackingStore& store, std::uint64_t sector, std::uint32_t count) {
@@ -89,7 +82,7 @@ std::optional<std::string> FatRootLabel(std::span<const std::uint8_t> entries) {
         if (e[0] == 0) break;
         if (e[0] == 0xE5 || e[11] == 0x0F || (e[11] & 0x08) == 0) continue;
         std::string name(reinterpret_cast<const char*>(e), 11);
-        name = Trim(name.substr(0, name.find('\0')));
+        name = TrimControls(name.substr(0, name.find('\0')));
         if (!name.empty()) return name;
     }
     return std::nullopt;

@@ -1,9 +1,13 @@
 // The window controls the engines report into: a status-bar panel and a
-// progress bar. The panel repaints at once and the bar when its drawing
-// changes, as the engines run on the window thread and the pump lets the
-// toolkit run only now and then.
+// progress bar. The engines run on the window thread and the pump lets the
+// toolkit run only now and then, so a change is painted at once; but not
+// more often than the pump runs, so that a scan that reports thousands of
+// times does not spend its time painting: a text within that time is
+// painted by the next pass of the event loop, a position waits for the next
+// one after it.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -20,6 +24,7 @@ public:
 
 private:
     QPointer<QLabel> panel_;
+    QElapsedTimer painted_;
 };
 
 class TProgressBarView : public platform::IProgressBar {

@@ -1,19 +1,12 @@
 #include "QuickMain.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QTreeWidgetItemIterator>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
-#include <QRadioButton>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -26,7 +19,6 @@
 #include "WinApi.h"
 #include "filetime.h"
 #include "seldir.h"
-
 
 namespace {
 
@@ -186,9 +178,11 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
 }
 
 TfrmQuickMain::~TfrmQuickMain() {
-    // The rows and nodes point into the engine's lists: gone with them.
+    // The rows and nodes point into the engine's lists: gone with them; the
+    // list's compare routine no longer asks this window.
     TreeView1->clear();
     ListView1->Clear();
+    ui::QuickMain::CurrentFsType = nullptr;
 }
 
 void TfrmQuickMain::ShowContent() { FormShow(); }
@@ -286,9 +280,9 @@ void TfrmQuickMain::SetWaitCursor(bool on) {
 }
 
 void TfrmQuickMain::SetPanel(int panel, const QString& text) {
-    QLabel* label = StatusBar->Panel(panel);
-    label->setText(text);
-    label->repaint();
+    // Painted with the next pass of the event loop, which the engines'
+    // loops run too: no paint of its own in the middle of a fill.
+    StatusBar->Panel(panel)->setText(text);
 }
 
 void TfrmQuickMain::Log(const std::string& text, int image) {
@@ -322,7 +316,7 @@ void TfrmQuickMain::FormShow() {
     std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
 
     FillDriveTree();
-    ListView1->header()->setSortIndicatorShown(false);
+    ui::QuickMain::SetHeaderImages(ListView1, &ui::SortArrowImages());
     ScanRootNode = ScanResultsNode;
     FindRootNode = FindResultsNode;
     UpdateNavButtons();
@@ -415,7 +409,11 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
             if (History) History->Clear();
             QTreeWidgetItem* show = cur.FsType <= vt::fsFat32 ? ScanRootNode : ScanRootNode->child(0);
             if (show) {
+                // The root's grandchildren were made just now: opening it
+                // need not make them again.
+                filledByCode_ = ScanRootNode;
                 ScanRootNode->setExpanded(true);
+                filledByCode_ = nullptr;
                 SelectFolderNode(show);
                 show->setExpanded(true);
             }
@@ -493,7 +491,7 @@ void TfrmQuickMain::AddGrandChildNodes(QTreeWidgetItem* Node) {
 }
 
 void TfrmQuickMain::TreeView1Expanded(QTreeWidgetItem* Node) {
-    if (Busy() || !Node || NodeImage(Node) >= imgLost) return;
+    if (Busy() || !Node || NodeImage(Node) >= imgLost || Node == filledByCode_) return;
     TreeView1->setUpdatesEnabled(false);
     AddGrandChildNodes(Node);
     TreeView1->setUpdatesEnabled(true);

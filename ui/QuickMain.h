@@ -115,4 +115,5 @@ private:
     std::unique_ptr<TStatusPanelView> statusPanel_;
     std::unique_ptr<TProgressBarView> progressBar_;
     bool changingByCode_ = false;
+    QTreeWidgetItem* filledByCode_ = nullptr;  // its sub-levels are made already
 };

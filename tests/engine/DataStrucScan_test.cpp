@@ -22,8 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr const char* kImages[] = {"foreign.img", "foreign2.img", "clone.img"};
-
 // 251 Chinese characters and ".txt", and a folder of 255: the longest
 // names FAT and NTFS hold, 757 and 765 bytes of UTF-8.
 std::string Repeat(const std::string& s, int n) {
@@ -38,6 +36,17 @@ TDriveGeometry Drive0() {
     TDriveGeometry g;
     EXPECT_TRUE(GetPhysicalDriveGeometry(0, g));
     return g;
+}
+
+// A changed copy of an image, in memory, as physical drive 0.
+void InstallAsDrive0(std::vector<std::uint8_t> image) {
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(std::move(image));
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
 }
 
 TPartiEntry* NodeAt(TPhysicalDrive& d, std::int64_t first, std::uint8_t type) {
@@ -157,13 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ForeignDiskTest, RootBeforeEstimatedClusterTwoWhenTheBootSectorIsGone) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("foreign.img"));
     std::fill_n(image.begin() + 10240 * 512, 512, 0);
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(image);
-    p.source = "memory";
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
+    InstallAsDrive0(std::move(image));
     TPhysicalDrive d(Drive0());
     TPartiEntry* node = NodeAt(d, 10240, 1);
     List(d, node);
@@ -427,13 +430,7 @@ TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
     ASSERT_EQ(vt::LoadLe64(image.data() + attr + 0x30), 9000u);
     for (std::size_t off : {0x30, 0x38})
         for (int i = 0; i < 8; ++i) image[attr + off + i] = static_cast<std::uint8_t>(20000ull >> (8 * i));
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(image);
-    p.source = "memory";
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
+    InstallAsDrive0(std::move(image));
 
     TPhysicalDrive d(Drive0());
     TPartiEntry* ntfs = NodeAt(d, 18836, 7);
@@ -455,20 +452,7 @@ TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
     EXPECT_EQ(log.rows[0].imageIndex, 1);
 }
 
-// Nothing in these tests writes to an image.
-class ImagesUnchanged : public ::testing::Environment {
-public:
-    void SetUp() override {
-        for (const char* n : kImages) before_.push_back(vt::test::FileChecksum(vt::test::ImagePath(n)));
-    }
-    void TearDown() override {
-        for (std::size_t i = 0; i < std::size(kImages); ++i)
-            EXPECT_EQ(vt::test::FileChecksum(vt::test::ImagePath(kImages[i])), before_[i]) << kImages[i];
-    }
-
-private:
-    std::vector<std::uint64_t> before_;
-};
-const auto* const kImagesUnchanged = ::testing::AddGlobalTestEnvironment(new ImagesUnchanged);
+// Nothing here writes to an image.
+[[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged({"foreign.img", "foreign2.img", "clone.img"});
 
 }  // namespace

@@ -1151,21 +1151,7 @@ TEST_F(DataStrucTest, LogicalDriveScanTakesVolumeSize) {
         EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
 }
 
-// Nothing in this program writes to an image.
-class ImagesUnchanged : public ::testing::Environment {
-public:
-    void SetUp() override {
-        for (const char* n : kImages) before_.push_back(vt::test::FileChecksum(vt::test::ImagePath(n)));
-    }
-    void TearDown() override {
-        for (std::size_t i = 0; i < std::size(kImages); ++i)
-            EXPECT_EQ(vt::test::FileChecksum(vt::test::ImagePath(kImages[i])), before_[i]) << kImages[i];
-    }
-
-private:
-    static constexpr const char* kImages[] = {"disk1.img", "disk2.img", "floppy.img"};
-    std::vector<std::uint64_t> before_;
-};
-const auto* const kImagesUnchanged = ::testing::AddGlobalTestEnvironment(new ImagesUnchanged);
+// Nothing here writes to an image.
+[[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged({"disk1.img", "disk2.img", "floppy.img"});
 
 }  // namespace

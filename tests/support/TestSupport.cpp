@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +107,35 @@ int RunCommand(const std::string& command, std::string* out) {
     int status = pclose(p);
     if (out) *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace vt::test
+
+namespace vt::test {
+
+namespace {
+
+class ImagesUnchanged : public ::testing::Environment {
+public:
+    explicit ImagesUnchanged(std::vector<std::string> images) : images_(std::move(images)) {}
+    void SetUp() override {
+        for (const auto& n : images_) before_.push_back(FileChecksum(ImagePath(n)));
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < images_.size(); ++i)
+            EXPECT_EQ(FileChecksum(ImagePath(images_[i])), before_[i]) << images_[i];
+    }
+
+private:
+    std::vector<std::string> images_;
+    std::vector<std::uint64_t> before_;
+};
+
+}  // namespace
+
+bool ExpectImagesUnchanged(std::vector<std::string> images) {
+    ::testing::AddGlobalTestEnvironment(new ImagesUnchanged(std::move(images)));
+    return true;
 }
 
 }  // namespace vt::test

@@ -28,6 +28,11 @@ std::uint64_t FileChecksum(const std::string& path);
 // FAT recovery fixture.
 std::vector<std::uint8_t> YesContent(const std::string& name, std::size_t size);
 
+// Checks, once all tests of the program have run, that these images (of
+// the image folder) are byte for byte what they were before the first.
+// Call it at static initialisation; the result is only there for that.
+bool ExpectImagesUnchanged(std::vector<std::string> images);
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 std::string ReadTextFile(const std::string& path);
 

@@ -40,6 +40,12 @@ struct TSearch {
     bool deletedOnly = false;
 };
 
+TSearch ByName(const QString& names) {
+    TSearch q;
+    q.names = names;
+    return q;
+}
+
 // A shown window with its settings in a folder of its own and the opener
 // of the target folder recorded.
 struct TWindow {
@@ -609,7 +615,7 @@ private slots:
         t.w->TreeView1->setCurrentItem(t.w->FindRootNode);
         t.w->Button1Click();
         QVERIFY(boxes.calls.empty());
-        t.Find(TSearch{QStringLiteral("   ")});
+        t.Find(ByName(QStringLiteral("   ")));
         t.w->SearchPage->SpinEdit1->setValue(-1);
         t.w->SearchPage->CheckBox2->setChecked(true);
         t.w->SearchPage->Edit1->setText(QStringLiteral("*"));
@@ -622,13 +628,13 @@ private slots:
         t.w->SearchPage->SpinEdit1->setValue(0);
 
         // NTFS: the root folder's files show the drive and "\".
-        t.Find(TSearch{QStringLiteral("*.jpg")});
+        t.Find(ByName(QStringLiteral("*.jpg")));
         QCOMPARE(t.w->RowCount(), 2);
         t.Select(QStringLiteral("F:"));
         QVERIFY(t.w->Undelete->Found.empty());  // results of E: end with its opening
         t.w->TreeView1->setCurrentItem(t.w->FindRootNode);
         QCOMPARE(t.w->RowCount(), 0);
-        t.Find(TSearch{QStringLiteral("one.bin,leaf.dat")});
+        t.Find(ByName(QStringLiteral("one.bin,leaf.dat")));
         QCOMPARE(t.w->RowText(t.Row(QStringLiteral("one.bin")), 1), QStringLiteral("F:\\"));
         QCOMPARE(t.w->RowText(t.Row(QStringLiteral("leaf.dat")), 1), QStringLiteral("F:\\Documents\\Projects\\Deep"));
         // A re-scan ends them too.
@@ -672,7 +678,7 @@ private slots:
         QCOMPARE(props.Value(P::rowAllocated).toLongLong() % 2048, 0);
         QVERIFY(!props.Value(P::rowModified).isEmpty());
         // Search results: row 2 is the location.
-        t.Find(TSearch{QStringLiteral("text.txt")});
+        t.Find(ByName(QStringLiteral("text.txt")));
         t.SelectRow(QStringLiteral("text.txt"));
         t.w->TabSet1->setCurrentIndex(0);
         t.w->ListView1Click();
@@ -832,6 +838,40 @@ private slots:
         t->Recover(target.Path());
         QVERIFY(t->opened.empty());
         QVERIFY(fs::exists(fs::path(target.Path()) / "Readme.txt"));
+    }
+
+    // Back and Forward over the folders visited since the scan; they list
+    // the folder again without a new history entry. A new scan starts the
+    // history again.
+    void BackAndForwardRevisitFolders() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs")));
+        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs/Sub")));
+        QCOMPARE(t.w->History->Items.size(), std::size_t(3));
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Docs"));
+        QVERIFY(t.Rows().contains(QStringLiteral("Sub")));
+        // The scan root is the tree's first node, position 0, which the
+        // history's rule never selects again.
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QVERIFY(!t.w->History->CanBack);
+        t.w->Action(QStringLiteral("Forward"))->trigger();
+        t.w->TreeView1->setCurrentItem(t.w->ScanRootNode);
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs/Sub")));
+        t.w->Action(QStringLiteral("Back"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs")));
+        QCOMPARE(t.w->History->Items.size(), std::size_t(4));
+        t.w->Action(QStringLiteral("Forward"))->trigger();
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Docs/Sub")));
+        QVERIFY(t.w->History->CanForward);
+        t.w->Action(QStringLiteral("Scan"))->trigger();
+        QCOMPARE(t.w->History->Items.size(), std::size_t(1));
+        QVERIFY(!t.w->History->CanBack && !t.w->History->CanForward);
     }
 
     // Selecting a drive scanned before reads nothing and keeps the count.

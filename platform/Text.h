@@ -1,5 +1,6 @@
-// UTF-8, the program's ANSI code page: the one encoder of code points that
-// every name conversion of the engine and the platform uses.
+// Small text helpers of the engine and the platform: the one encoder of
+// code points into UTF-8 (the program's ANSI code page) that every name
+// conversion uses, and trimming.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,14 @@ inline void AppendUtf8(std::string& out, std::uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+// Without blanks and control characters (codes up to 32) at both ends.
+inline std::string TrimControls(const std::string& s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
 }
 
 }  // namespace platform
