@@ -366,8 +366,8 @@ RunResult Decompress(const std::string& image, const CompressedFile& file, const
 }
 
 // The advanced engine on a partitioned disk: each FAT32 and NTFS partition
-// scanned for folders and records, then listed (the FAT listing on the FAT
-// partition, the NTFS listing on the NTFS one).
+// scanned for folders and records, then listed: the FAT listing and the NTFS
+// listing of each, as the window makes them after a scan.
 RunResult PartitionScan(const std::string& image, int partitions = 2) {
     Headless h(image, true);
     RunResult r;
@@ -385,8 +385,9 @@ RunResult PartitionScan(const std::string& image, int partitions = 2) {
         const auto scanStart = Clock::now();
         if (!drive.ScanPartition(node, &h.progress)) return r;
         r.rawSeconds += Since(scanStart);
-        if (fat) drive.BuildFatList(&h.progress);
-        else drive.BuildNtfsList(&h.progress);
+        // Both listings, as the window builds them for every scanned node.
+        drive.BuildFatList(&h.progress);
+        drive.BuildNtfsList(&h.progress);
         r.entries += static_cast<double>(node->FatEntries.size() + node->NtfsEntries.size());
         r.bytes += static_cast<double>(node->RawEntry.SectorCount.get()) * 512;
         ++scanned;

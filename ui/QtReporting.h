@@ -1,15 +1,18 @@
 // The window controls the engines report into: a status-bar panel and a
 // progress bar. The engines run on the window thread and the pump lets the
 // toolkit run only now and then, so a change is painted at once; but not
-// more often than the pump runs: a change within that time is painted by
-// the next pass of the event loop, so that a scan that reports thousands of
-// times does not spend its time painting.
+// more often than the pump runs, so that a scan that reports thousands of
+// times does not spend its time painting: a text within that time is
+// painted by the next pass of the event loop, a position waits for the next
+// one after it.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+
+#include <chrono>
 
 #include "Reporting.h"
 
@@ -26,7 +29,12 @@ private:
 
 class TProgressBarView : public platform::IProgressBar {
 public:
-    explicit TProgressBarView(QProgressBar* bar) : bar_(bar) {}
+    using Clock = std::chrono::steady_clock;
+    // As often as the message pump lets the toolkit paint.
+    static constexpr std::chrono::milliseconds kShowEvery{15};
+
+    explicit TProgressBarView(QProgressBar* bar, Clock::time_point (*now)() = &Clock::now)
+        : bar_(bar), now_(now), position_(bar ? bar->value() : 0) {}
     void SetPosition(int position) override;
     int Position() const override;
     void SetVisible(bool visible) override;
@@ -34,5 +42,10 @@ public:
 
 private:
     QPointer<QProgressBar> bar_;
-    QElapsedTimer painted_;
+    Clock::time_point (*now_)();
+    int position_;
+    // Whether a value went to the bar yet: "never" is not a time, since the
+    // clock counts from boot.
+    bool shown_ = false;
+    Clock::time_point lastShown_{};
 };

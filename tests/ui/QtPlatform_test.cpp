@@ -29,6 +29,10 @@ vt::uitest::ModalDriver::Step Press(QMessageBox::StandardButton which, QMessageB
     };
 }
 
+// The progress view's clock, moved by hand.
+std::chrono::steady_clock::time_point g_now{std::chrono::hours(1)};
+std::chrono::steady_clock::time_point FakeNow() { return g_now; }
+
 }  // namespace
 
 class QtPlatform : public QObject {
@@ -115,6 +119,34 @@ private slots:
         QThread::msleep(20);
         platform::ProcessMessages();
         QVERIFY(ran);
+    }
+
+    // A scan from the cache moves the bar every few microseconds: within one
+    // interval the bar keeps what it shows while Position() follows every
+    // value; its bounds are shown at once; the next value after the
+    // interval shows the latest.
+    void ProgressBarTakesAtMostOneValuePerInterval() {
+        QProgressBar bar;
+        bar.setRange(0, 100);
+        TProgressBarView progress(&bar, &FakeNow);
+        progress.SetPosition(1);
+        QCOMPARE(bar.value(), 1);
+        for (int p = 2; p <= 40; ++p) progress.SetPosition(p);
+        QCOMPARE(bar.value(), 1);
+        QCOMPARE(progress.Position(), 40);
+        g_now += TProgressBarView::kShowEvery - std::chrono::milliseconds(1);
+        progress.SetPosition(41);
+        QCOMPARE(bar.value(), 1);
+        g_now += std::chrono::milliseconds(1);
+        progress.SetPosition(42);
+        QCOMPARE(bar.value(), 42);
+        progress.SetPosition(100);  // the end, within the interval
+        QCOMPARE(bar.value(), 100);
+        progress.SetPosition(0);  // the engines' reset after a job
+        QCOMPARE(bar.value(), 0);
+        progress.SetPosition(-5);
+        QCOMPARE(progress.Position(), 0);
+        QCOMPARE(bar.value(), 0);
     }
 
     void ReportingViewsDriveTheirControls() {
