@@ -9,6 +9,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VANTREL_BUILD_DIR:-$root/build}
 out=${VANTREL_SHOTS_DIR:-$root/docs}
 "$root/scripts/setup.sh" >/dev/null
+# `import` (ImageMagick) takes the pictures; only this script needs it.
+if ! command -v import >/dev/null 2>&1; then
+  sudo_cmd=(); [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends imagemagick
+fi
 demo="$build/demo"
 bash "$root/tests/fixtures/build-all.sh" "$demo" >/dev/null
 export VANTREL_MACHINE="$demo/demo.ini" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 TZ=UTC
