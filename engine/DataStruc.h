@@ -128,6 +128,10 @@ struct TPartiEntry {
     std::vector<std::unique_ptr<tntfsfilerecord>> NtfsEntries;
     std::int32_t SectorsPerCluster = 0;
     std::int32_t NtfsSectorsPerCluster = 0;
+    // First sectors of the NTFS volumes whose $MFT record the listing found
+    // on the node, ascending: a node that holds volumes (the whole drive, an
+    // extended partition, a gap) counts their clusters from these.
+    std::vector<std::int64_t> NtfsVolumeStarts;
     std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
     std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
     std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
@@ -197,6 +201,7 @@ public:
     void BuildNtfsList(platform::IProgressBar* progressBar);
     void ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar);
     void CollectNtfsFolders();
+    void FindNtfsVolumeStarts(win::HANDLE h);
     // The record decoder and attribute extractor of this engine: a resident
     // $DATA is given one cluster of the FAT listing's estimate.
     bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,
@@ -228,7 +233,10 @@ public:
                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
     // The run list of a compressed file into the stream, unit by unit;
     // False on a failed read or a short write (stream.ShortWrite() tells).
-    bool WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize);
+    // recordSector: the file record's sector, which tells the volume the
+    // clusters belong to.
+    bool WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize,
+                       std::int64_t recordSector);
 
     // Bounds of the folder recovery: how deep folders nest (a Windows path
     // of 260 characters holds at most 130 levels of one-letter names) and
@@ -257,7 +265,10 @@ private:
     // The first sector of a FAT cluster by the estimated layout; none when
     // the layout is unknown or the sector does not exist.
     std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;
-    std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn) const;
+    // The first sector of an NTFS cluster of the volume that holds the
+    // record at recordSector: the latest found volume start at or before
+    // the record, else the node's first sector.
+    std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const;
 
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.

@@ -35,6 +35,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     // The search results point into the records; they go with them.
     node->NtfsFound.clear();
     node->NtfsEntries.clear();
+    node->NtfsVolumeStarts.clear();
     if (MftSectors.empty()) return;
     Busy = true;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -59,6 +60,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
             break;
         }
     }
+    FindNtfsVolumeStarts(h);
     std::stable_sort(node->NtfsEntries.begin(), node->NtfsEntries.end(),
                      [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();
@@ -122,6 +124,36 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // A first record sector so near the end of the drive that no whole
     // record fits in any read would start every batch again: it is given up.
     if (index == start) ++index;
+}
+
+void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
+    PPartiEntry node = CurPartition;
+    const std::int64_t spc = node->NtfsSectorsPerCluster;
+    // The $MFT's own record is the first record of the table, and its first
+    // run starts at the cluster that holds it: the record's sector less that
+    // many clusters is where its volume begins. The copy in $MFTMirr gives
+    // the same cluster at another sector, so a start counts only where the
+    // volume's boot sector stands and names the same table and cluster size.
+    for (const auto& rec : node->NtfsEntries) {
+        if (rec->Name != "$MFT" || FileRefToInt64(rec->FileName.ParentRef) != 5 || rec->DataLcn <= 0) continue;
+        const auto offset = vt::CheckedMul<std::int64_t>(rec->DataLcn, spc);
+        if (!offset || *offset > rec->RecordSector) continue;
+        const std::int64_t start = rec->RecordSector - *offset;
+        if (start < node->FirstSector()) continue;
+        std::array<std::uint8_t, 512> boot{};
+        std::uint32_t bytesRead = 0;
+        if (!ReadDiskSectors(h, 1, boot.data(), start, bytesRead, Geometry.DriveNo) || bytesRead < boot.size())
+            continue;
+        std::uint64_t mftLcn = 0;
+        for (int i = 7; i >= 0; --i) mftLcn = (mftLcn << 8) | boot[0x30 + static_cast<std::size_t>(i)];
+        const bool isBoot = std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0 && boot[0x0B] == 0 &&
+                            boot[0x0C] == 2 && boot[0x0D] == spc &&
+                            mftLcn == static_cast<std::uint64_t>(rec->DataLcn);
+        if (isBoot) node->NtfsVolumeStarts.push_back(start);
+    }
+    auto& starts = node->NtfsVolumeStarts;
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
 }
 
 void TPhysicalDrive::Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs) {

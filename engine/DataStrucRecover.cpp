@@ -76,7 +76,8 @@ std::string CreateFailure(const std::string& path) {
 
 }  // namespace
 
-bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize) {
+bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize,
+                                   std::int64_t recordSector) {
     PPartiEntry node = CurPartition;
     if (!node || node->NtfsSectorsPerCluster <= 0) return false;
     DiskHandle disk(node->DriveNo);
@@ -85,7 +86,7 @@ bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs
     vt::CompressedRunSource source;
     source.bytesPerCluster = static_cast<std::uint32_t>(spc * 512);
     source.readClusters = [&](std::int64_t lcn, std::int64_t clusters, std::uint8_t* buffer) {
-        const auto first = NtfsClusterSector(lcn);
+        const auto first = NtfsClusterSector(lcn, recordSector);
         const auto count = vt::CheckedMul<std::int64_t>(clusters, spc);
         return first && count && disk.Read(*first, *count, buffer);
     };
@@ -174,7 +175,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     }
 
     if ((rec.FileName.FileAttributes.get() & kFileAttrCompressed) != 0) {
-        if (!WriteNtfsRuns(out, runs, rec.DataSize)) LogError(name + (out.ShortWrite() ? kShortWrite : kFailed));
+        if (!WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector)) LogError(name + (out.ShortWrite() ? kShortWrite : kFailed));
         return 0;
     }
 
@@ -202,7 +203,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
                 put = out.WriteZeros(static_cast<std::uint64_t>(bytes)) ? static_cast<std::size_t>(bytes) : 0;
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
-                const auto sector = lcn ? NtfsClusterSector(*lcn) : std::nullopt;
+                const auto sector = lcn ? NtfsClusterSector(*lcn, rec.RecordSector) : std::nullopt;
                 if (!sector || !disk.Read(*sector, spc, buffer.data())) {
                     LogError(name + (out.Close() ? kFailed : kShortWrite));
                     return 0;

@@ -3,6 +3,7 @@
 // the found entries.
 #include <algorithm>
 #include <exception>
+#include <iterator>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
@@ -45,11 +46,17 @@ std::optional<std::int64_t> TPhysicalDrive::FatClusterSector(std::uint32_t clust
     return s;
 }
 
-std::optional<std::int64_t> TPhysicalDrive::NtfsClusterSector(std::int64_t lcn) const {
+std::optional<std::int64_t> TPhysicalDrive::NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const {
     if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0 || lcn < 0) return std::nullopt;
     const auto s = vt::CheckedMul<std::int64_t>(lcn, CurPartition->NtfsSectorsPerCluster);
     if (!s) return std::nullopt;
-    return vt::CheckedAdd<std::int64_t>(*s, CurPartition->FirstSector());
+    // A record's master file table lies inside its own volume: the volume
+    // is the one that begins last at or before the record.
+    std::int64_t start = CurPartition->FirstSector();
+    const auto& starts = CurPartition->NtfsVolumeStarts;
+    const auto after = std::upper_bound(starts.begin(), starts.end(), recordSector);
+    if (after != starts.begin()) start = *std::prev(after);
+    return vt::CheckedAdd<std::int64_t>(*s, start);
 }
 
 bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer) {
@@ -77,7 +84,7 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
             }
             return true;
         }
-        const auto sector = NtfsClusterSector(rec->DataLcn);
+        const auto sector = NtfsClusterSector(rec->DataLcn, rec->RecordSector);
         return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
     }
     const auto* e = static_cast<const TPhysMidEntry*>(entry);

@@ -398,6 +398,56 @@ TEST_F(AdvRecoverTest, NtfsPartitionOfAPhysicalDisk) {
     EXPECT_EQ(vt::test::FileChecksum(image), before);
 }
 
+// A node that holds the NTFS logical drive without being it: the whole
+// drive, the extended partition, and the drive itself for comparison. The
+// clusters of its records count from the volume's first sector.
+class NtfsInsideANode : public AdvRecoverTest, public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(NtfsInsideANode, ClustersCountFromTheVolumeNotTheNode) {
+    const std::string image = vt::test::ImagePath("disk1.img");
+    const std::uint64_t before = vt::test::FileChecksum(image);
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    TDriveGeometry g;
+    ASSERT_TRUE(GetPhysicalDriveGeometry(0, g));
+    TPhysicalDrive d(g);
+    TPartiEntry* node = nullptr;
+    for (auto& p : d.Partitions)
+        if (p->FirstSector() == GetParam() && (GetParam() != 0 || p == d.Partitions.front())) {
+            node = p.get();
+            break;
+        }
+    ASSERT_NE(node, nullptr);
+    ASSERT_TRUE(d.ScanPartition(node, &bar));
+    d.BuildFatList(&bar);
+    d.BuildNtfsList(&bar);
+    ASSERT_EQ(node->NtfsSectorsPerCluster, 8);
+    EXPECT_EQ(node->NtfsVolumeStarts, std::vector<std::int64_t>{92160});
+    const std::map<std::string, Bytes> originals = {
+        {"big.bin", Bytes(70000, 'q')}, {"small.txt", Bytes{'n', 'e', 'w', ' ', 'd', 'a', 't', 'a', '\n'}},
+        {"thirteenchars", Bytes{'o', 'l', 'd', ' ', 'd', 'a', 't', 'a', '\n'}}};
+    for (const auto& [name, content] : originals) {
+        tntfsfilerecord* r = nullptr;
+        for (auto& e : node->NtfsEntries)
+            if (e->Name == name) r = e.get();
+        ASSERT_NE(r, nullptr) << name;
+        log.rows.clear();
+        EXPECT_EQ(d.RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+        EXPECT_TRUE(log.rows.empty()) << name;
+        EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + name), content) << name;
+        std::array<std::uint8_t, 2048> head{};
+        ASSERT_TRUE(d.ReadFileHead(r, vt::fsNtfs, head)) << name;
+        const std::size_t n = std::min(content.size(), head.size());
+        EXPECT_TRUE(std::equal(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(n), head.begin())) << name;
+    }
+    EXPECT_EQ(vt::test::FileChecksum(image), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nodes, NtfsInsideANode, ::testing::Values(0, 12288, 92160),
+                         [](const auto& info) {
+                             return info.param == 0 ? std::string("WholeDrive")
+                                                    : info.param == 12288 ? std::string("Extended") : std::string("Partition");
+                         });
+
 // ---------------------------------------------------------------------------
 // FAT volumes of the recovery fixture
 
