@@ -123,6 +123,10 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
     statusPanel_ = std::make_unique<TStatusPanelView>(StatusBar->Panel(1));
     progressBar_ = std::make_unique<TProgressBarView>(ProgressBar1);
 
+    // The folder tree's pictures are made with the window, as an image list
+    // of it: the marked ones paint their mark with a font the toolkit loads
+    // on first use, which would otherwise fall on the first drive opened.
+    for (int image = imgScanResults; image <= imgLost; ++image) TreeImage(image);
     for (QTreeWidgetItem* root : {ScanRootNode, FindRootNode}) {
         const int image = root == ScanRootNode ? imgScanResults : imgFindResults;
         root->setData(0, kImageRole, image);
@@ -256,7 +260,7 @@ void TfrmQuickMain::ShowRows(std::vector<TRow>& rows) {
     const bool ntfs = CurrentIsNtfs();
     ListView1->BeginUpdate();
     for (const TRow& r : rows) {
-        std::array<QString, ui::kFileColumns> texts{U(r.caption), U(r.type), U(r.status), U(r.size), U(r.created)};
+        std::array<QString, ui::kFileColumns> texts{U(r.caption), U(r.type), U(r.status), std::move(r.size), std::move(r.created)};
         if (ntfs) ListView1->AddRow(static_cast<const tntfsfilerecord*>(r.entry), r.image, std::move(texts), r.icon);
         else ListView1->AddRow(static_cast<const TMidEntry*>(r.entry), r.image, std::move(texts), r.icon);
     }
@@ -568,10 +572,10 @@ void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>&
         r.image = E->Status == 0 ? rowFile : rowDeletedFile;
         r.status = E->Status == 0 ? "" : kDeletedText;
     }
-    r.size = ui::QuickMain::FormatSizeText(E->DirEntry.FileSize.get()).toStdString();
+    r.size = ui::QuickMain::FormatSizeText(E->DirEntry.FileSize.get());
     double created = 0;
     if (FatDateTimeToDateTime(E->DirEntry.CrtDate.get(), E->DirEntry.CrtTime.get(), created))
-        r.created = ui::FormatListDate(created).toStdString();
+        r.created = ui::FormatListDate(created);
     if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
     rows.push_back(std::move(r));
 }
@@ -587,8 +591,8 @@ void TfrmQuickMain::AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector
         r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
     }
     r.status = inUse ? "" : kDeletedText;
-    r.size = ui::QuickMain::FormatSizeText(E->DataSize).toStdString();
-    r.created = ui::FormatListDate(FileTimeToDateTime(E->FileName.CreationTime.get())).toStdString();
+    r.size = ui::QuickMain::FormatSizeText(E->DataSize);
+    r.created = ui::FormatListDate(FileTimeToDateTime(E->FileName.CreationTime.get()));
     if (findResults) r.type = Undelete->Current->Name + GetEntryLocation(E);
     rows.push_back(std::move(r));
 }

@@ -92,7 +92,8 @@ private:
     struct TRow {
         void* entry;
         int image;
-        std::string caption, type, status, size, created;
+        std::string caption, type, status;
+        QString size, created;  // made as the list's texts: no round trip through UTF-8
         int icon = -1;  // the shell's icon index of a file
     };
     void AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>& rows);
