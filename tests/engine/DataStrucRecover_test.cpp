@@ -398,21 +398,33 @@ TEST_F(AdvRecoverTest, NtfsPartitionOfAPhysicalDisk) {
     EXPECT_EQ(vt::test::FileChecksum(image), before);
 }
 
-// A node that holds the NTFS logical drive without being it: the whole
-// drive, the extended partition, and the drive itself for comparison. The
-// clusters of its records count from the volume's first sector.
-class NtfsInsideANode : public AdvRecoverTest, public ::testing::WithParamInterface<std::int64_t> {};
+// A node that holds NTFS volumes without being one: the whole drive, an
+// extended partition, a gap in which a deleted volume lies; and the NTFS
+// partition itself for comparison. The clusters of each record count from
+// the first sector of its own volume.
+struct VolumeNodeCase {
+    const char* name;
+    const char* image;
+    std::uint8_t sysType;      // the node scanned, by kind
+    std::int64_t firstSector;  // and first sector
+    std::vector<std::int64_t> starts;
+    std::vector<std::pair<std::string, Bytes>> files;
+};
+void PrintTo(const VolumeNodeCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(NtfsInsideANode, ClustersCountFromTheVolumeNotTheNode) {
-    const std::string image = vt::test::ImagePath("disk1.img");
+class NtfsInsideANode : public AdvRecoverTest, public ::testing::WithParamInterface<VolumeNodeCase> {};
+
+TEST_P(NtfsInsideANode, EachRecordReadsItsOwnVolume) {
+    const VolumeNodeCase& c = GetParam();
+    const std::string image = vt::test::ImagePath(c.image);
     const std::uint64_t before = vt::test::FileChecksum(image);
-    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\n");
+    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
     TDriveGeometry g;
     ASSERT_TRUE(GetPhysicalDriveGeometry(0, g));
     TPhysicalDrive d(g);
     TPartiEntry* node = nullptr;
     for (auto& p : d.Partitions)
-        if (p->FirstSector() == GetParam() && (GetParam() != 0 || p == d.Partitions.front())) {
+        if (p->RawEntry.SysType == c.sysType && p->FirstSector() == c.firstSector) {
             node = p.get();
             break;
         }
@@ -421,11 +433,8 @@ TEST_P(NtfsInsideANode, ClustersCountFromTheVolumeNotTheNode) {
     d.BuildFatList(&bar);
     d.BuildNtfsList(&bar);
     ASSERT_EQ(node->NtfsSectorsPerCluster, 8);
-    EXPECT_EQ(node->NtfsVolumeStarts, std::vector<std::int64_t>{92160});
-    const std::map<std::string, Bytes> originals = {
-        {"big.bin", Bytes(70000, 'q')}, {"small.txt", Bytes{'n', 'e', 'w', ' ', 'd', 'a', 't', 'a', '\n'}},
-        {"thirteenchars", Bytes{'o', 'l', 'd', ' ', 'd', 'a', 't', 'a', '\n'}}};
-    for (const auto& [name, content] : originals) {
+    EXPECT_EQ(node->NtfsVolumeStarts, c.starts);
+    for (const auto& [name, content] : c.files) {
         tntfsfilerecord* r = nullptr;
         for (auto& e : node->NtfsEntries)
             if (e->Name == name) r = e.get();
@@ -442,11 +451,21 @@ TEST_P(NtfsInsideANode, ClustersCountFromTheVolumeNotTheNode) {
     EXPECT_EQ(vt::test::FileChecksum(image), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Nodes, NtfsInsideANode, ::testing::Values(0, 12288, 92160),
-                         [](const auto& info) {
-                             return info.param == 0 ? std::string("WholeDrive")
-                                                    : info.param == 12288 ? std::string("Extended") : std::string("Partition");
-                         });
+const std::vector<std::pair<std::string, Bytes>> kDisk1Ntfs = {
+    {"big.bin", Bytes(70000, 'q')},
+    {"small.txt", Bytes{'n', 'e', 'w', ' ', 'd', 'a', 't', 'a', '\n'}},
+    {"thirteenchars", Bytes{'o', 'l', 'd', ' ', 'd', 'a', 't', 'a', '\n'}}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Nodes, NtfsInsideANode,
+    ::testing::Values(
+        VolumeNodeCase{"Disk1WholeDrive", "disk1.img", kSysExtended, 0, {92160}, kDisk1Ntfs},
+        VolumeNodeCase{"Disk1Extended", "disk1.img", kSysExtendedLba, 12288, {92160}, kDisk1Ntfs},
+        VolumeNodeCase{"Disk1Partition", "disk1.img", 0x07, 92160, {92160}, kDisk1Ntfs},
+        VolumeNodeCase{"GapDiskWholeDrive", "ntfsgap.img", kSysExtended, 0, {2048, 12288},
+                       {{"kept.bin", Bytes(50000, 'k')}, {"gone.bin", Bytes(60000, 'g')}}},
+        VolumeNodeCase{"GapDiskGap", "ntfsgap.img", kSysGap, 10240, {12288}, {{"gone.bin", Bytes(60000, 'g')}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // FAT volumes of the recovery fixture
