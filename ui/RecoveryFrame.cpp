@@ -154,6 +154,9 @@ void Paint(QWidget* w, std::uint32_t colorRef) {
 // toolkit's own selection colours stay out of sight.
 void UseNodeDelegate(QTreeWidget* tree, bool plainFirstNode) {
     tree->setItemDelegate(new TTreeNodeDelegate(plainFirstNode, tree));
+    // A tree control's nodes share one height: the toolkit measures one
+    // node instead of laying out the text of every node it shows or opens.
+    tree->setUniformRowHeights(true);
     QPalette pal = tree->palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
         pal.setColor(g, QPalette::Highlight, pal.color(g, QPalette::Base));
