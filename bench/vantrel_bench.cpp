@@ -805,22 +805,16 @@ struct Suite {
                 Limit(row, disk, 0, FileSize(disk));
             }
         });
-        Add("standard FAT32 recovery (all files)", "MB/s", [&](Row& row) {
-            if (!FileSize(fat)) row.available = "image missing";
-            else {
-                Ours(row, [&] { return StandardRecovery(fat, scratch); });
-                Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", fat, "@OUT"});
-                Limit(row, fat, 0, FileSize(fat));
-            }
-        });
-        Add("standard NTFS recovery (all files)", "MB/s", [&](Row& row) {
-            if (!FileSize(ntfs)) row.available = "image missing";
-            else {
-                Ours(row, [&] { return StandardRecovery(ntfs, scratch); });
-                Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", ntfs, "@OUT"});
-                Limit(row, ntfs, 0, FileSize(ntfs));
-            }
-        });
+        for (const auto& [kind, image] : {std::pair<const char*, std::string>{"FAT32", fat}, {"NTFS", ntfs}}) {
+            Add(std::string("standard ") + kind + " recovery (all files)", "MB/s", [&, image](Row& row) {
+                if (!FileSize(image)) row.available = "image missing";
+                else {
+                    Ours(row, [&] { return StandardRecovery(image, scratch); });
+                    Peer(row, "tsk_recover -e", sleuthkit, {"tsk_recover", "-e", image, "@OUT"});
+                    Limit(row, image, 0, FileSize(image));
+                }
+            });
+        }
         Add("compressed NTFS file (LZNT1)", "MB/s", [&](Row& row) {
             const auto file = ReadRuns(Img("compressed.runs"));
             if (!FileSize(packed) || !file) row.available = "image missing";
