@@ -314,8 +314,9 @@ void TRecoveryFrame::BuildToolBars() {
         QAction* target = Action(QString::fromLatin1(def.action));
         auto* button = new QAction(target->icon(), QString::fromLatin1(def.caption), actionBar);
         button->setObjectName(QStringLiteral("btn") + target->objectName());
+        // The hint is the button's tooltip, as on a Windows toolbar; the
+        // status panels keep what the window wrote there.
         button->setToolTip(QString::fromLatin1(*def.hint ? def.hint : def.caption));
-        button->setStatusTip(QString::fromLatin1(def.hint));
         RunsAction(button, target);
         actionBar->addAction(button);
         toolButtons_[target->objectName()] = button;
@@ -499,6 +500,11 @@ int TRecoveryFrame::ScreenWidth() const {
     return screen ? screen->geometry().width() : 1024;
 }
 
+int TRecoveryFrame::ScreenHeight() const {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().height() : 768;
+}
+
 int TRecoveryFrame::LeftPaneWidth() const { return MainSplitter->sizes().value(0); }
 int TRecoveryFrame::DrivePaneHeight() const { return LeftSplitter->sizes().value(1); }
 int TRecoveryFrame::LowerPaneHeight() const { return RightSplitter->sizes().value(1); }
@@ -592,10 +598,10 @@ void TRecoveryFrame::LoadSettings() {
     // Reading never fails: a missing file, section or key gives defaults.
     if (Kind() == TFrameKind::Standard) {
         if (!IniFile) IniFile = std::make_unique<platform::TIniFile>(IniPath());
-        ApplySettings(ReadSettings(*IniFile, variant_.settings, ScreenWidth()));
+        ApplySettings(ReadSettings(*IniFile, variant_.settings, ScreenWidth(), ScreenHeight()));
     } else {
         const platform::TIniFile ini(IniPath());
-        ApplySettings(ReadSettings(ini, variant_.settings, ScreenWidth()));
+        ApplySettings(ReadSettings(ini, variant_.settings, ScreenWidth(), ScreenHeight()));
     }
 }
 
@@ -659,6 +665,14 @@ void TRecoveryFrame::closeEvent(QCloseEvent* e) {
     }
     SaveSettings();
     e->accept();
+}
+
+bool TRecoveryFrame::event(QEvent* e) {
+    // A menu item or button under the mouse sends its status tip here; the
+    // main window would show it over the status panels, wiping the scan's
+    // progress text, the folder and the item counts while the mouse rests.
+    if (e->type() == QEvent::StatusTip) return true;
+    return QMainWindow::event(e);
 }
 
 void TRecoveryFrame::Timer1Timer() {

@@ -206,6 +206,8 @@ public:
     static int AbsoluteIndex(const QTreeWidgetItem* node);
     static QTreeWidgetItem* NodeAt(QTreeWidget* tree, int absoluteIndex);
     int ScreenWidth() const;
+    // The screen's height, which bounds the pane heights read from a file.
+    int ScreenHeight() const;
     int LeftPaneWidth() const;
     int DrivePaneHeight() const;
     int LowerPaneHeight() const;
@@ -225,6 +227,8 @@ protected:
 
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // Hints go to tooltips only: no status tip replaces the status panels.
+    bool event(QEvent* e) override;
 
 private:
     void BuildActions();

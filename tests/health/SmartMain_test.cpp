@@ -592,6 +592,31 @@ private slots:
         QCOMPARE(w.help->shortcut(), QKeySequence(Qt::Key_F1));
     }
 
+    void MenuButtonsAndItemsLeaveTheVerdictInTheStatusBar() {
+        TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto verdictShown = [&](const char* where) {
+            QVERIFY2(w.StatusBar1->currentMessage().isEmpty(), where);
+            QVERIFY2(w.StatusPanel->isVisible(), where);
+            QCOMPARE(w.StatusPanel->text(), Verdict(0));
+        };
+        for (QToolButton* button : {w.ToolButton1, w.ToolButton2}) {
+            QTest::mouseMove(button, button->rect().center());
+            QCoreApplication::processEvents();
+            verdictShown("button");
+            QMenu* menu = button->menu();
+            menu->popup(w.mapToGlobal(QPoint(10, 10)));
+            QVERIFY(QTest::qWaitForWindowExposed(menu));
+            for (QAction* item : menu->actions())
+                if (!item->isSeparator()) QTest::mouseMove(menu, menu->actionGeometry(item).center());
+            QCoreApplication::processEvents();
+            verdictShown("menu");
+            menu->close();
+        }
+    }
+
     void F1OpensTheHealthTopicOfTheHelp() {
         QWidget* owner = nullptr;
         std::string path, topic;

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
 #include <fstream>
 
 #include "DiskParam.h"
@@ -22,7 +24,7 @@ QStringList ToolBarTexts(const TRecoveryFrame& f, const char* name, bool hints =
     auto* bar = f.findChild<QToolBar*>(QString::fromLatin1(name));
     if (!bar) return {QStringLiteral("<no toolbar>")};
     for (QAction* a : bar->actions())
-        if (!a->isSeparator()) out << (hints ? a->statusTip() : a->text());
+        if (!a->isSeparator()) out << (hints ? a->toolTip() : a->text());
     return out;
 }
 
@@ -80,7 +82,7 @@ private slots:
                                                            "Forward"}));
         QCOMPARE(ToolBarTexts(f, "ToolBar1", true),
                  QStringList({"Scan drive to retrieve lost files", "Stop current process", "Recover checked files",
-                              "Scan damaged directory to retrieve files", "Up", "", ""}));
+                              "Scan damaged directory to retrieve files", "Up", "Back", "Forward"}));
         QCOMPARE(f.StatusBar->PanelCount(), 3);
         QCOMPARE(f.StatusBar->Panel(0)->width(), 92);
         QCOMPARE(f.StatusBar->Panel(0)->text(), QStringLiteral(" Directory"));
@@ -129,6 +131,61 @@ private slots:
         QVERIFY(f.OptionItem(QStringLiteral("Showntfolder"))->isChecked());
     }
 
+    void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("standard") << int(TFrameKind::Standard);
+        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+    }
+    void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        f.activateWindow();  // tooltips come up over the active window
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        const QStringList texts{QString::fromUtf8(" 正在扫描 ..."), QStringLiteral("C:\\Docs"),
+                                QStringLiteral("3 Files, 1 Folders")};
+        for (int i = 0; i < 3; ++i) f.StatusBar->Panel(i)->setText(texts[i]);
+        auto panelsIntact = [&](const QString& where) {
+            QVERIFY2(f.StatusBar->currentMessage().isEmpty(), qPrintable(where));
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY2(f.StatusBar->Panel(i)->isVisible(), qPrintable(where));
+                QCOMPARE(f.StatusBar->Panel(i)->text(), texts[i]);
+            }
+        };
+        auto* bar = f.findChild<QToolBar*>(QString::fromLatin1(f.Variant().actionToolBar));
+        bool tipSeen = false;
+        for (const ui::TToolButtonDef& def : f.Variant().toolButtons) {
+            if (!*def.action) continue;
+            QWidget* button = bar->widgetForAction(f.ToolButton(QString::fromLatin1(def.action)));
+            QVERIFY(button);
+            QTest::mouseMove(button, button->rect().center());
+            QCoreApplication::processEvents();
+            panelsIntact(QString::fromLatin1(def.caption));
+            if (!*def.hint) continue;
+            QCOMPARE(button->toolTip(), QString::fromLatin1(def.hint));
+            if (!tipSeen) {
+                // The hint comes up as a tooltip while the mouse rests.
+                QTRY_VERIFY(QToolTip::isVisible());
+                QCOMPARE(QToolTip::text(), QString::fromLatin1(def.hint));
+                panelsIntact(QStringLiteral("tooltip shown"));
+                tipSeen = true;
+            }
+        }
+        // The items of the File menu pass their (empty) tips too.
+        auto* menuBar = f.findChild<QToolBar*>(QString::fromLatin1(f.Variant().menuToolBar));
+        auto* fileButton = qobject_cast<QToolButton*>(menuBar->widgetForAction(menuBar->actions().value(0)));
+        QVERIFY(fileButton && fileButton->menu());
+        QMenu* file = fileButton->menu();
+        file->popup(f.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(file));
+        for (QAction* item : file->actions())
+            if (!item->isSeparator()) QTest::mouseMove(file, file->actionGeometry(item).center());
+        QCoreApplication::processEvents();
+        panelsIntact(QStringLiteral("File menu"));
+        file->close();
+    }
+
     void ShowingReadsSettingsWithScreenDefaults() {
         QTemporaryDir dir;
         WriteFile(dir.filePath(QStringLiteral("Vantrel.ini")), "[Lv1]\r\nwp0=123\r\nwp1=x\r\n[Options]\r\nOpenDestDir=0\r\n");
@@ -144,13 +201,46 @@ private slots:
         QVERIFY(!f.OpenDestDir());
     }
 
-    void NegativeSizesInADamagedFileGiveEmptyPanesNotNegativeOnes() {
+    void DamagedSizesReadAsTheDefaultsAndAreWrittenBackWhole_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("defaults");
+        QTest::newRow("advanced: negative pane width and column, zero pane height, a column wider than the screen")
+            << int(TFrameKind::Advanced) << "advrec.ini"
+            << "[Layout]\r\nP4W=-5000\r\nP8H=0\r\nCol0W=-3\r\nLv2Col1W=99999\r\n" << "Layout"
+            << QStringList{"P4W", "P8H", "Col0W", "Lv2Col1W"} << QList<int>{255, 250, 200, 810};
+        QTest::newRow("standard: negative width and column, a pane higher than the screen")
+            << int(TFrameKind::Standard) << "Vantrel.ini"
+            << "[Lv1]\r\nwp0=-3\r\n[Partition List]\r\nWidth=-1\r\nHeight=5000\r\n" << "Partition List"
+            << QStringList{"Width", "Height"} << QList<int>{260, 250};
+    }
+    void DamagedSizesReadAsTheDefaultsAndAreWrittenBackWhole() {
+        QFETCH(int, kind);
+        QFETCH(QString, file);
+        QFETCH(QString, text);
+        QFETCH(QString, section);
+        QFETCH(QStringList, keys);
+        QFETCH(QList<int>, defaults);
         QTemporaryDir dir;
-        WriteFile(dir.filePath(QStringLiteral("advrec.ini")), "[Layout]\r\nP4W=-500\r\nCol0W=-3\r\n");
-        Shown s(TFrameKind::Advanced, dir.path(), 1280);
-        QVERIFY(s.frame->LeftPaneWidth() >= 0);
-        QCOMPARE(s.frame->ListView1->columnWidth(0), 0);
-        QCOMPARE(s.frame->ListView1->columnWidth(1), 100);
+        WriteFile(dir.filePath(file), text.toStdString());
+        {
+            Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+            TRecoveryFrame& f = *s.frame;
+            QCOMPARE(f.LeftPaneWidth(), kind == int(TFrameKind::Advanced) ? 255 : 260);
+            QCOMPARE(f.DrivePaneHeight(), 250);
+            QCOMPARE(f.LowerPaneHeight(), 250);
+            QCOMPARE(f.ListView1->columnWidth(0), kind == int(TFrameKind::Advanced) ? 200 : 250);
+            QVERIFY(f.close());
+        }
+        const platform::TIniFile back(dir.filePath(file).toStdString());
+        for (int i = 0; i < keys.size(); ++i)
+            QCOMPARE(back.ReadInteger(section.toStdString(), keys[i].toStdString(), -1), defaults[i]);
+        QCOMPARE(back.ReadInteger(kind == int(TFrameKind::Advanced) ? "Layout" : "Lv1",
+                                  kind == int(TFrameKind::Advanced) ? "Col0W" : "wp0", -1),
+                 kind == int(TFrameKind::Advanced) ? 200 : 250);
     }
 
     void ClosingWritesSettingsUnlessBusy() {
