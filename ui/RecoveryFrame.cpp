@@ -165,6 +165,22 @@ void UseNodeDelegate(QTreeWidget* tree, bool plainFirstNode) {
     tree->setPalette(pal);
 }
 
+// A splitter that says when it has laid out its panes for a new size.
+class TPaneSplitter : public QSplitter {
+public:
+    TPaneSplitter(Qt::Orientation o, QWidget* parent, std::function<void()> resized)
+        : QSplitter(o, parent), resized_(std::move(resized)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QSplitter::resizeEvent(e);
+        resized_();
+    }
+
+private:
+    std::function<void()> resized_;
+};
+
 QWidget* MakePage(QStackedWidget* book, const char* name) {
     auto* page = new QWidget(book);
     page->setObjectName(QString::fromLatin1(name));
@@ -218,8 +234,14 @@ TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
     connect(Action(QString::fromLatin1(variant_.backAction)), &QAction::triggered, this, &TRecoveryFrame::BackExecute);
     connect(Action(QString::fromLatin1(variant_.forwardAction)), &QAction::triggered, this,
             &TRecoveryFrame::ForwardExecute);
-    connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] { LeftSplitterMoved(); });
-    connect(RightSplitter, &QSplitter::splitterMoved, this, [this] { RightSplitterMoved(); });
+    connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] {
+        LeftSplitterMoved();
+        paneHeight_ = DrivePaneHeight();
+    });
+    connect(RightSplitter, &QSplitter::splitterMoved, this, [this] {
+        RightSplitterMoved();
+        paneHeight_ = LowerPaneHeight();
+    });
 
     if (kind == TFrameKind::Standard) {
         // Created with the window; a file that cannot be read gives the
@@ -341,7 +363,7 @@ void TRecoveryFrame::BuildPanes() {
     LeftPane->setObjectName(QString::fromLatin1(variant_.leftPane));
     auto* leftLayout = new QVBoxLayout(LeftPane);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    LeftSplitter = new QSplitter(Qt::Vertical, LeftPane);
+    LeftSplitter = new TPaneSplitter(Qt::Vertical, LeftPane, [this] { KeepPaneHeights(); });
     LeftSplitter->setObjectName(QString::fromLatin1(variant_.leftSplitter));
     LeftSplitter->setHandleWidth(3);
     LeftSplitter->setChildrenCollapsible(false);
@@ -392,7 +414,7 @@ void TRecoveryFrame::BuildPanes() {
     LeftSplitter->setStretchFactor(1, 0);
 
     // Right: file list over the lower pane.
-    RightSplitter = new QSplitter(Qt::Vertical, MainSplitter);
+    RightSplitter = new TPaneSplitter(Qt::Vertical, MainSplitter, [this] { KeepPaneHeights(); });
     RightSplitter->setObjectName(QString::fromLatin1(variant_.rightSplitter));
     RightSplitter->setHandleWidth(3);
     RightSplitter->setChildrenCollapsible(false);
@@ -531,6 +553,20 @@ void TRecoveryFrame::LeftSplitterMoved() {
     RightSplitter->setSizes({std::max(1, total - h), h});
 }
 
+void TRecoveryFrame::KeepPaneHeights() {
+    // The settings are read while the window still has its design size, and
+    // a window manager maximises it later: the panes may not have had room
+    // for their height then, and each splitter would keep what it got. Both
+    // panes take the one height again whenever a splitter is laid out anew,
+    // as far as both have room for it.
+    if (paneHeight_ <= 0 || keepingHeights_) return;
+    keepingHeights_ = true;
+    SetDrivePaneHeight(paneHeight_);
+    LeftSplitterMoved();
+    if (LowerPaneHeight() < DrivePaneHeight()) SetDrivePaneHeight(LowerPaneHeight());
+    keepingHeights_ = false;
+}
+
 void TRecoveryFrame::RightSplitterMoved() {
     QList<int> left = LeftSplitter->sizes();
     const int total = left.value(0) + left.value(1);
@@ -556,6 +592,8 @@ void TRecoveryFrame::ApplySettings(const std::vector<int>& values) {
         if (table[i].target == TSettingTarget::DrivePaneHeight) {
             SetDrivePaneHeight(values[i]);
             LeftSplitterMoved();
+            paneHeight_ = values[i];
+            KeepPaneHeights();
         }
     }
     for (std::size_t i = 0; i < table.size(); ++i) {

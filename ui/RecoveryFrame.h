@@ -242,6 +242,7 @@ private:
     QTreeView* List(int n) const;
     void SetLeftPaneWidth(int w);
     void SetDrivePaneHeight(int h);
+    void KeepPaneHeights();
     std::string IniPath() const;
 
     const TFrameVariant& variant_;
@@ -250,6 +251,10 @@ private:
     std::map<QString, QAction*> popupItems_;
     std::map<QString, QAction*> toolButtons_;
     bool shown_ = false;
+    // The height the drive-tree pane and the lower right pane share: read
+    // from the settings or dragged by the user; -1 until then.
+    int paneHeight_ = -1;
+    bool keepingHeights_ = false;
 };
 
 }  // namespace ui

@@ -243,6 +243,44 @@ private slots:
                  kind == int(TFrameKind::Advanced) ? 200 : 250);
     }
 
+    void BothPanesKeepTheHeightReadWhenTheWindowGrows_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "advrec.ini" << "[Layout]\r\nP8H=477\r\n";
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "Vantrel.ini" << "[Partition List]\r\nHeight=477\r\n";
+    }
+    void BothPanesKeepTheHeightReadWhenTheWindowGrows() {
+        QFETCH(int, kind);
+        QFETCH(QString, file);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(file), text.toStdString());
+        // The settings are read at the design size; the window is maximised
+        // after that.
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        QTRY_VERIFY(f.height() > 700);
+        QCOMPARE(f.DrivePaneHeight(), 477);
+        QCOMPARE(f.LowerPaneHeight(), 477);
+        // Too small a window for them: equal all the same; back to its size,
+        // the height read again.
+        f.showNormal();
+        f.resize(798, 568);
+        QTRY_COMPARE(f.height(), 568);
+        QCOMPARE(f.DrivePaneHeight(), f.LowerPaneHeight());
+        QVERIFY(f.DrivePaneHeight() < 477);
+        f.resize(900, 790);
+        QTRY_COMPARE(f.height(), 790);
+        QCOMPARE(f.DrivePaneHeight(), 477);
+        QCOMPARE(f.LowerPaneHeight(), 477);
+        QVERIFY(f.close());
+        const platform::TIniFile back(dir.filePath(file).toStdString());
+        QCOMPARE(back.ReadInteger(kind == int(TFrameKind::Advanced) ? "Layout" : "Partition List",
+                                  kind == int(TFrameKind::Advanced) ? "P8H" : "Height", -1),
+                 477);
+    }
+
     void ClosingWritesSettingsUnlessBusy() {
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("Vantrel.ini"));
