@@ -498,6 +498,28 @@ private slots:
         }
     }
 
+    void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("standard") << int(TFrameKind::Standard);
+        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+    }
+    void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        QCOMPARE(f.TabSet1->currentIndex(), 0);
+        // A recovery's lines, logged while the properties page is shown.
+        for (int i = 0; i < 60; ++i) AddLogEvent(f.ListView3, "无法恢复文件 " + std::to_string(i), 2);
+        AddLogEvent(f.ListView3, "恢复完成。", 0);
+        QTest::mouseClick(f.TabSet1, Qt::LeftButton, {}, f.TabSet1->tabRect(3).center());
+        QCOMPARE(f.Notebook1->currentWidget(), f.LogPage);
+        QTreeWidgetItem* last = f.ListView3->topLevelItem(f.ListView3->Count() - 1);
+        QCOMPARE(last->text(0), QString::fromUtf8("恢复完成。"));
+        QTRY_VERIFY(f.ListView3->viewport()->rect().contains(f.ListView3->visualItemRect(last)));
+        QVERIFY(!f.ListView3->viewport()->rect().intersects(f.ListView3->visualItemRect(f.ListView3->topLevelItem(0))));
+    }
+
     void PopupCheckCommandsAndClearLogs() {
         TRecoveryFrame f(TFrameKind::Standard);
         TMidEntry entries[5];
