@@ -56,13 +56,14 @@ QString FieldText(const std::uint8_t* bytes, std::size_t size) {
     return QString::fromUtf8(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(n));
 }
 
-// Trimmed of blanks and control characters at both ends.
+// The whole field trimmed of blanks and control characters at both ends: a
+// NUL is one of them, so a field that starts with NUL bytes (some drives pad
+// their serial number so) still shows what follows them.
 QString TrimmedField(const std::uint8_t* bytes, std::size_t size) {
-    QString s = FieldText(bytes, size);
-    qsizetype first = 0, last = s.size();
-    while (first < last && s.at(first).unicode() <= 0x20) ++first;
-    while (last > first && s.at(last - 1).unicode() <= 0x20) --last;
-    return s.mid(first, last - first);
+    std::size_t first = 0, last = size;
+    while (first < last && bytes[first] <= 0x20) ++first;
+    while (last > first && bytes[last - 1] <= 0x20) --last;
+    return QString::fromUtf8(reinterpret_cast<const char*>(bytes + first), static_cast<qsizetype>(last - first));
 }
 
 std::uint64_t RawValue(const TSmartAttrEntry& a) {

@@ -349,6 +349,32 @@ private slots:
         QCOMPARE(w.ComboBox1->itemText(0), Padded("  LEADING AND TRAILING"));
     }
 
+    void FirmwareAndSerialLedByNulBytes_data() {
+        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<QByteArray>("firmware");
+        QTest::addColumn<QString>("serialText");
+        QTest::addColumn<QString>("firmwareText");
+        QTest::newRow("NULs before the text") << QByteArray("\0\0\0\0\0WD-WCC4E1234567", 20)
+                                              << QByteArray("\0\0" "81.0A", 8) << "WD-WCC4E1234567" << "81.0A";
+        QTest::newRow("NULs and blanks around the text")
+            << QByteArray("\0 \0 S1D5NX0H\0\0\0\0\0\0\0\0\0\0\0", 20) << QByteArray("\0 EXT0\0 \0", 8) << "S1D5NX0H" << "EXT0";
+        QTest::newRow("all NUL") << QByteArray(20, '\0') << QByteArray(8, '\0') << "" << "";
+    }
+    void FirmwareAndSerialLedByNulBytes() {
+        QFETCH(QByteArray, serial);
+        QFETCH(QByteArray, firmware);
+        QFETCH(QString, serialText);
+        QFETCH(QString, firmwareText);
+        platform::SimulatedSmartDrive d = Fixture("smart-ata.smart");
+        SetText(d, 10, serial.toStdString());
+        SetText(d, 23, firmware.toStdString());
+        InstallOne(d);
+        TfrmSmart& w = Show();
+        QCOMPARE(w.Label13->text(), serialText);
+        QCOMPARE(w.Label11->text(), firmwareText);
+        QCOMPARE(w.StatusPanel->text(), Verdict(0));  // the drive is read as before
+    }
+
     void DrivesZeroAndTwoListInOrderAndTheSecondLineReadsDriveTwo() {
         TfrmSmart& w = Open("[smart.2]\nfile=smart-failing.smart\n[smart.0]\nfile=smart-ata.smart\n");
         QCOMPARE(w.ComboBox1->count(), 2);
