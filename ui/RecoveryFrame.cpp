@@ -12,6 +12,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
 
 #include "DiskParam.h"
 #include "Colors.h"
@@ -736,6 +738,14 @@ void TRecoveryFrame::CloseExecute() {
     // The standard window's refusal while busy lies in closeEvent, which
     // every way of closing passes.
     close();
+}
+
+void TRecoveryFrame::WriteGreeting() {
+    // UTF-8, the program's text encoding, which the character column reads:
+    // 16 asterisks, the thanks (24 bytes), 14 asterisks, zeros to 64 bytes.
+    HexBuffer.fill(0);
+    const std::string banner = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
+    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
 }
 
 void TRecoveryFrame::ResetHexView() {

@@ -190,6 +190,9 @@ public:
     void CloseExecute();
     // Brings the hex view's first line back to the top after new bytes.
     void ResetHexView();
+    // The greeting the hex view shows until a file's first bytes replace it:
+    // 64 bytes at the start of HexBuffer, the rest zero.
+    void WriteGreeting();
 
     // The lower pages: the tab set's handler, run whenever its tab changes
     // (so setting TabSet1's index shows that page the same way).
