@@ -106,6 +106,8 @@ Status StatusOf(std::uint8_t value, std::uint8_t threshold) {
 
 // The list's rows on their own backgrounds: the window decides the colour
 // of each row, the selected one included, and the rest is drawn as usual.
+// The selected row shows only its colour: no selection tint and no focus
+// frame over it.
 class TSmartRowDelegate : public QStyledItemDelegate {
 public:
     TSmartRowDelegate(const TfrmSmart* form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}
@@ -116,6 +118,7 @@ protected:
         const bool selected = option->state & QStyle::State_Selected;
         option->backgroundBrush = form_->ListView1CustomDrawItem(index.row(), selected);
         option->state &= ~QStyle::State_Selected;
+        if (selected) option->state &= ~QStyle::State_HasFocus;
     }
 
 private:
@@ -353,7 +356,9 @@ void TfrmSmart::BuildTable(QWidget* parent) {
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
     ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
+    // The focus frame is the delegate's, per cell (see TSmartRowDelegate):
+    // the view's own frame across the row would tint the selected colour.
+    ListView1->setAllColumnsShowFocus(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -565,6 +565,38 @@ private slots:
         QCOMPARE(colourOf(5), blue);
     }
 
+    void AFocusedSelectedRowIsFlatLightYellow() {
+        TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Every pixel of the row at the right end of each cell, over the row's
+        // height: no tint, outline or focus frame over the yellow.
+        auto offColours = [&](int row) {
+            const QImage shot = w.ListView1->viewport()->grab().toImage();
+            const qreal dpr = shot.devicePixelRatio();
+            const QRect rect = w.ListView1->visualItemRect(w.ListView1->topLevelItem(row));
+            int off = 0;
+            for (int col = 0; col < 8; ++col) {
+                const int right = w.ListView1->header()->sectionViewportPosition(col) + w.ListView1->columnWidth(col);
+                for (int y = rect.top(); y <= rect.bottom(); ++y)
+                    for (int x = right - 5; x < right - 1; ++x)
+                        off += QColor(shot.pixel(QPoint(x, y) * dpr)) != QColor(255, 255, 208);
+            }
+            return off;
+        };
+        const QRect third = w.ListView1->visualItemRect(w.ListView1->topLevelItem(3));
+        QTest::mouseClick(w.ListView1->viewport(), Qt::LeftButton, {}, third.center());
+        QVERIFY(w.ListView1->hasFocus());
+        QVERIFY(w.ListView1->topLevelItem(3)->isSelected());
+        QCOMPARE(offColours(3), 0);
+        QTest::keyClick(w.ListView1, Qt::Key_Down);  // the keys bring the focus frame out
+        QVERIFY(w.ListView1->topLevelItem(4)->isSelected());
+        QCOMPARE(offColours(4), 0);
+        w.ComboBox1->setFocus();
+        QCOMPARE(offColours(4), 0);
+    }
+
     void LayoutCaptionsAndColours() {
         TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
         QCOMPARE(w.windowTitle(), QStringLiteral("Vantrel - IDE HDD Health Diagnosis"));

@@ -601,6 +601,42 @@ private slots:
         QCOMPARE(colourOf(f.TreeView1, f.ScanResultsNode), folderRootPlain ? QColor(Qt::white) : yellow);
         QCOMPARE(colourOf(f.DriveTree, f.MyComputerNode), QColor(Qt::white));
     }
+
+    void ASelectedNodeChosenWithTheKeysIsFlatLightYellow_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("standard") << int(TFrameKind::Standard);
+        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+    }
+    void ASelectedNodeChosenWithTheKeysIsFlatLightYellow() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto offColours = [&](QTreeWidget* tree, QTreeWidgetItem* node) {
+            const QImage img = tree->viewport()->grab().toImage();
+            const QRect rect = tree->visualItemRect(node);
+            int off = 0;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                for (int x = rect.right() - 6; x < rect.right(); ++x)
+                    off += QColor(img.pixel(x, y)) != QColor(255, 255, 208);
+            for (int x = rect.center().x(); x < rect.right(); ++x)
+                off += (QColor(img.pixel(x, rect.top())) != QColor(255, 255, 208)) +
+                       (QColor(img.pixel(x, rect.bottom())) != QColor(255, 255, 208));
+            return off;
+        };
+        // The folder tree: a click on "Scan Results", then Down to "Find
+        // Results", which both windows highlight.
+        QTest::mouseClick(f.TreeView1->viewport(), Qt::LeftButton, {},
+                          f.TreeView1->visualItemRect(f.ScanResultsNode).center());
+        QTest::keyClick(f.TreeView1, Qt::Key_Down);
+        QVERIFY(f.TreeView1->hasFocus());
+        QCOMPARE(f.TreeView1->currentItem(), f.FindResultsNode);
+        QCOMPARE(offColours(f.TreeView1, f.FindResultsNode), 0);
+        f.ListView1->setFocus();
+        QCOMPARE(offColours(f.TreeView1, f.FindResultsNode), 0);
+    }
 };
 
 QTEST_MAIN(Frame)
