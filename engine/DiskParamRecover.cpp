@@ -1,7 +1,5 @@
 // The standard engine's recovery: found files and folders of the current
 // drive written into a target folder under unique names.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <vector>
@@ -44,10 +42,18 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
 }  // namespace
 
 bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
-                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+                            platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        return RecoverFileIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel*, platform::IEventLog* LogView) {
     try {
         if (!Current || !Entry || !IsFat(Current->FsType)) return false;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
         const FatRecoveryGeometry g = GeometryOf(*Current);
         if (g.clusterBytes == 0) return false;
         const std::uint32_t size = Entry->DirEntry.FileSize.get();
@@ -73,7 +79,7 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             return first + i;
         };
 
-        vt::TFileStream out(target);
+        vt::TFileStream out(Target, Name);
         if (!out.Valid()) {
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return false;
@@ -115,10 +121,19 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
+        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        const vt::TargetFolder target = Target.CreateFolder(Name);
+        if (!target.Valid()) return true;
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
@@ -130,9 +145,9 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
             const std::string childName = GetEntryFileName(*child);
             if (IsFatFile(child->DirEntry)) {
                 if (StatusPanel) StatusPanel->SetText(" " + childName);
-                RecoverFile(child, childName, target, StatusPanel, LogView);
+                RecoverFileIn(child, childName, target, StatusPanel, LogView);
             } else {
-                RecoverFolder(child, childName, target, StatusPanel, LogView);
+                RecoverFolderIn(child, childName, target, StatusPanel, LogView);
             }
         }
         return true;
@@ -142,16 +157,24 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
 }
 
 bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
-                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+                            platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        return RecoverFileIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel*, platform::IEventLog* LogView) {
     try {
         if (!Current || !Entry || Current->FsType != vt::fsNtfs) return false;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
         TAttribute data;
         trunlist runs;
         const TDataLookup lookup = FindNtfsData(Entry, data, runs);
         if (lookup == TDataLookup::Failed) return false;
         if (lookup == TDataLookup::NoData || data.Resident) {
-            vt::TFileStream out(target);
+            vt::TFileStream out(Target, Name);
             if (!out.Valid()) {
                 AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
                 return false;
@@ -171,7 +194,7 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
         if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
         const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
-        vt::TFileStream out(target);
+        vt::TFileStream out(Target, Name);
         if (!out.Valid()) return false;
 
         if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
@@ -225,6 +248,15 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
+        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
         if (!Current || !Entry) return false;
         if (Current->FsType != vt::fsNtfs) return true;
         // The root is listed as "\", which is no folder name here: its
@@ -235,8 +267,8 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             const bool none = label.find_first_not_of(' ') == std::string::npos || label == "无卷标";
             folderName = none ? "root" : label;
         }
-        const std::string target = MakeUniqueFileName(folderName, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        const vt::TargetFolder target = Target.CreateFolder(folderName);
+        if (!target.Valid()) return true;
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already
         // on the path being written is not entered again.
@@ -252,9 +284,9 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
-                RecoverFile(child, child->Name, target, StatusPanel, LogView);
+                RecoverFileIn(child, child->Name, target, StatusPanel, LogView);
             } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
-                RecoverFolder(child, child->Name, target, StatusPanel, LogView);
+                RecoverFolderIn(child, child->Name, target, StatusPanel, LogView);
             }
         }
         return true;
