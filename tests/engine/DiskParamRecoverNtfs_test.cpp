@@ -8,6 +8,7 @@
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "LinkTraps.h"
 #include "NtfsManifest.h"
 #include "NtfsRecord.h"
 #include "Recorders.h"
@@ -80,6 +81,59 @@ TEST_P(NtfsRecovery, DeletedFolderTreeIsRecreatedWithItsFiles) {
     EXPECT_TRUE(engine_->RecoverFolder(tree, tree->Name, dir_.Path(), &status_, &log_));
     for (const char* path : {"/OldTree/a.txt", "/OldTree/Sub/b.bin", "/OldTree/Sub/c.txt"})
         EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + path), vt::test::NtfsContent(Entry(path).content)) << path;
+}
+
+// Links planted under the names a recovery takes, before or after the name
+// was chosen: nothing is written through them, and the file or folder
+// takes the next free name.
+TEST_P(NtfsRecovery, LinksUnderTheChosenNamesAreNeverFollowed) {
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    tntfsfilerecord* small = Record(Entry("/readme.txt").record);
+    tntfsfilerecord* tree = Record(Entry("/OldTree").record);
+    ASSERT_TRUE(plain && small && tree);
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        const std::string t = target.Path();
+        vt::test::LinkTrap trap;
+        // A plain and a resident file, a folder, and inside the new folder
+        // (only during the recovery) a file and a sub-folder.
+        trap.Plant(t, "multi.bin", c);
+        trap.Plant(t, "readme.txt", c);
+        trap.Plant(t, "OldTree", c);
+        const bool during = c.when == vt::test::PlantWhen::AfterChoosing;
+        if (during) {
+            trap.Plant(t + "/OldTree_1", "a.txt", c);
+            trap.Plant(t + "/OldTree_1", "Sub", c);
+        }
+        EXPECT_TRUE(engine_->RecoverFile(plain, "multi.bin", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFile(small, "readme.txt", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFolder(tree, "OldTree", t, &status_, &log_));
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/multi_1.bin"), vt::test::NtfsContent(Entry("/multi.bin").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/readme_1.txt"), vt::test::NtfsContent(Entry("/readme.txt").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/OldTree_1/a_1.txt" : "/OldTree_1/a.txt")),
+                  vt::test::NtfsContent(Entry("/OldTree/a.txt").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/OldTree_1/Sub_1/b.bin" : "/OldTree_1/Sub/b.bin")),
+                  vt::test::NtfsContent(Entry("/OldTree/Sub/b.bin").content));
+    }
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+// A sub-folder swapped for a link between its creation and its files: it
+// counts as a folder that cannot be created (nothing logged), nothing goes
+// through the link, and the rest of the tree is written.
+TEST_P(NtfsRecovery, ASubFolderSwappedForALinkGetsNothing) {
+    tntfsfilerecord* tree = Record(Entry("/OldTree").record);
+    ASSERT_NE(tree, nullptr);
+    vt::test::LinkTrap trap;
+    trap.SwapFolderForLink(dir_.Path() + "/OldTree", "Sub");
+    EXPECT_TRUE(engine_->RecoverFolder(tree, tree->Name, dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(trap.AllPlanted());
+    EXPECT_TRUE(trap.Untouched());
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/OldTree/a.txt"), vt::test::NtfsContent(Entry("/OldTree/a.txt").content));
+    EXPECT_TRUE(log_.rows.empty());
 }
 
 TEST_P(NtfsRecovery, RecoveringTheRootDoesNotEnterItselfAgain) {
