@@ -66,6 +66,19 @@ TargetFolder TargetFolder::Open(const std::string& path) {
     return TargetFolder(fd, p, max > 0 ? static_cast<std::size_t>(max) : 255, 0);
 }
 
+int TargetFolder::CreateChosen(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const std::size_t slash = p.rfind('/');
+    if (p.empty() || p == "/" || slash == std::string::npos) return EINVAL;
+    const std::string parent = slash == 0 ? "/" : p.substr(0, slash);
+    const int fd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int error = ::mkdirat(fd, p.c_str() + slash + 1, 0755) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
 std::string TargetFolder::FirstPath(const std::string& name) const {
     return Join(path_, TUniqueNames(name, nameMax_)[0]);
 }

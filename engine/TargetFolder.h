@@ -43,6 +43,10 @@ public:
     // would make the system follow one). Valid() tells whether it opened;
     // Path() is set in either case.
     static TargetFolder Open(const std::string& path);
+    // Makes the folder the user chose (one level: its parent must exist),
+    // the same way: mkdirat in its parent, where links on the way are the
+    // user's. 0, or the system's reason.
+    static int CreateChosen(const std::string& path);
 
     bool Valid() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
