@@ -168,6 +168,35 @@ TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
     EXPECT_EQ(log_.rows[1].imageIndex, 2);
 }
 
+// A cluster in the middle of a plain file that no longer reads: the
+// clusters before it are in the file, which fails with its log line; the
+// one read-error box names that cluster, as a read of it alone does.
+TEST_P(NtfsRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    ASSERT_NE(plain, nullptr);
+    const auto content = vt::test::NtfsContent(Entry("/multi.bin").content);
+    const std::uint32_t cs = drive_->BootSector[0x0D] * 512u;
+    ASSERT_GT(content.size(), 3u * cs);
+    // Where the file's third cluster lies: its bytes are found in the image.
+    const auto image = vt::test::ReadWholeFile(image_);
+    const auto at = std::search(image.begin(), image.end(), content.begin() + 2 * cs, content.begin() + 3 * cs);
+    ASSERT_NE(at, image.end());
+    const std::size_t bad = static_cast<std::size_t>(at - image.begin()) / 512;
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(bad) + "-" +
+                             std::to_string(bad + spc - 1) + "\n");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_FALSE(engine_->RecoverFile(plain, "multi.bin", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "multi.bin:  恢复失败");
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/multi.bin"),
+              std::vector<std::uint8_t>(content.begin(), content.begin() + 2 * cs));
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_NE(boxes.calls[0].text.find("扇区数:" + std::to_string(bad) + "   块:" + std::to_string(spc)),
+              std::string::npos)
+        << boxes.calls[0].text;
+}
+
 // The target fills up before a stop: the short write is what is logged,
 // also while the bytes that did not fit still waited in the file's buffer.
 TEST_P(NtfsRecovery, AShortWriteBeforeAStopIsLoggedAsTheShortWrite) {

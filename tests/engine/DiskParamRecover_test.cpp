@@ -196,6 +196,34 @@ TEST_P(FatRecovery, ASubFolderSwappedForALinkGetsNothing) {
     EXPECT_TRUE(log_.rows.empty());
 }
 
+// A cluster in the middle of a file that no longer reads: the clusters
+// before it are in the file, which fails without a log line; the one
+// read-error box names that cluster, as a read of it alone does.
+TEST_P(FatRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* e = Find(fat32 ? "SEVERAL.BIN" : "Several.bin");
+    ASSERT_NE(e, nullptr);
+    std::vector<std::uint32_t> chain;
+    const std::uint32_t first = fat32 ? (static_cast<std::uint32_t>(e->DirEntry.FstClusHI.get()) << 16) | e->DirEntry.FstClusLO.get()
+                                      : e->DirEntry.FstClusLO.get();
+    ASSERT_TRUE(engine_->GetFileClusters(first, 4, chain));
+    const auto bad = engine_->FatClusterSector(chain[2]);
+    ASSERT_TRUE(bad);
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(*bad) + "-" +
+                             std::to_string(*bad + spc - 1) + "\n");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_FALSE(engine_->RecoverFile(e, "SEVERAL.BIN", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(log_.rows.empty());
+    Bytes want = Original("SEVERAL.BIN", 3 * ClusterBytes() + 17);
+    want.resize(2 * ClusterBytes());
+    EXPECT_EQ(Written("SEVERAL.BIN"), want);
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_NE(boxes.calls[0].text.find("扇区数:" + std::to_string(*bad) + "   块:" + std::to_string(spc)),
+              std::string::npos)
+        << boxes.calls[0].text;
+}
+
 // A full target: a file-size limit in a child process makes the write
 // fall short; the child reports the log lines it got.
 TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
