@@ -216,6 +216,8 @@ public:
     // cluster when Sector is 0) and takes its first attribute of the type;
     // a non-resident $ATTRIBUTE_LIST comes back with its value in Data.
     bool ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType, std::int64_t Sector, TAttribute& Attr);
+    // The same from a record already read.
+    bool RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
     bool GetRecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
     bool ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
                                TAttribute& Attr);
