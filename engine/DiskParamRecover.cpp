@@ -95,7 +95,10 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             const auto sector = FatClusterSector(clusterAt(i));
             if (!sector || !ReadLogicalSectors(Current->Name, *sector, static_cast<std::uint16_t>(g.sectorsPerCluster),
                                                buffer.data())) {
+                // What was read so far stays; the file is named as failed,
+                // so that a short copy is never taken for the original.
                 if (!out.Close()) return shortWrite();
+                AddLogEvent(LogView, Name + ":  恢复失败", kError);
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
