@@ -121,7 +121,11 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
         const std::string target = MakeUniqueFileName(Name, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        if (::mkdir(target.c_str(), 0755) != 0) {
+            // Nothing of the folder can be written: it is named as failed.
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
@@ -239,7 +243,10 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             folderName = none ? "root" : label;
         }
         const std::string target = MakeUniqueFileName(folderName, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        if (::mkdir(target.c_str(), 0755) != 0) {
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already
         // on the path being written is not entered again.
