@@ -41,7 +41,27 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     return e.DirEntry.FstClusLO.get();
 }
 
+// A file that was not written whole and whose recovery said nothing about
+// it is named as failed, so that no file goes missing unnoticed.
+template <typename Entry>
+void RecoverFileReportedWith(TUndelete& engine, Entry* child, const std::string& name, const std::string& targetDir,
+                          platform::IStatusPanel* statusPanel, platform::IEventLog* logView) {
+    platform::TCountingEventLog counted(logView);
+    if (!engine.RecoverFile(child, name, targetDir, statusPanel, &counted) && counted.Rows() == 0)
+        AddLogEvent(logView, name + ":  恢复失败", kError);
+}
+
 }  // namespace
+
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                                 platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                                 platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
+}
 
 bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                             platform::IStatusPanel*, platform::IEventLog* LogView) {
@@ -137,7 +157,7 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
             const std::string childName = GetEntryFileName(*child);
             if (IsFatFile(child->DirEntry)) {
                 if (StatusPanel) StatusPanel->SetText(" " + childName);
-                RecoverFile(child, childName, target, StatusPanel, LogView);
+                RecoverFileReported(child, childName, target, StatusPanel, LogView);
             } else {
                 RecoverFolder(child, childName, target, StatusPanel, LogView);
             }
@@ -262,7 +282,7 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
-                RecoverFile(child, child->Name, target, StatusPanel, LogView);
+                RecoverFileReported(child, child->Name, target, StatusPanel, LogView);
             } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
                 RecoverFolder(child, child->Name, target, StatusPanel, LogView);
             }

@@ -915,38 +915,23 @@ void TfrmQuickMain::RecoverExecute() {
     }
     SetPanel(0, QStringLiteral(" 正在恢复 ..."));
     Log("正在恢复 ...", kLogInfo);
-    // Counts the engine's lines about one file: a file it did not write
-    // whole without saying why is named here.
-    struct TCountingLog : platform::IEventLog {
-        platform::IEventLog* log;
-        int rows = 0;
-        void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override {
-            ++rows;
-            log->AddRow(caption, imageIndex, subItem);
-        }
-    };
     std::string failure;
     try {
         for (const TItem& item : items) {
             if (Undelete->Aborted) break;
             if (!item.folder) statusPanel_->SetText(" " + item.name);
-            TCountingLog log;
-            log.log = ListView3;
-            const bool fat = item.entry && CurrentIsFat(), ntfs = item.entry && CurrentIsNtfs();
-            bool written = false;
-            if (fat) {
+            if (item.entry && CurrentIsFat()) {
                 auto* e = static_cast<TMidEntry*>(item.entry);
-                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), &log);
-                else written = Undelete->RecoverFile(e, item.name, target, statusPanel_.get(), &log);
-            } else if (ntfs) {
+                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+            } else if (item.entry && CurrentIsNtfs()) {
                 auto* e = static_cast<tntfsfilerecord*>(item.entry);
-                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), &log);
-                else written = Undelete->RecoverFile(e, item.name, target, statusPanel_.get(), &log);
-            }
-            // A row the engine could not be asked for, or a file it did not
-            // write whole without a line of its own, is named as failed.
-            if ((!fat && !ntfs) || (!item.folder && !written && log.rows == 0))
+                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+            } else {
+                // No file system to read the row with: it is named as failed.
                 Log(item.name + ":  恢复失败", kLogError);
+            }
         }
         if (OpenDestDir() && OpenFolder) OpenFolder(target);
     } catch (const std::exception& e) {
@@ -975,10 +960,15 @@ void TfrmQuickMain::acScan32Execute() {
     const std::vector<int> selected = SelectedRows();
     if (selected.empty() || RowImage(selected.front()) != rowLostFolder) return;
     auto* entry = static_cast<TMidEntry*>(RowEntry(selected.front()));
+    // The two passes of the message loop below let queued clicks in: held
+    // busy, none of them can open another drive, re-scan this one (which
+    // frees the entry) or change the rows.
+    Undelete->Busy = true;
     SetWaitCursor(true);
     QCoreApplication::processEvents();
     SetPanel(0, QString::fromUtf8(kScanningPanel));
     QCoreApplication::processEvents();
+    Undelete->Busy = false;  // the rescan holds it itself
     bool found = false;
     try {
         found = entry && Undelete->RescanFat32Directory(entry, statusPanel_.get());

@@ -723,6 +723,30 @@ private slots:
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
     }
 
+    // Scan32 lets queued clicks in before it starts: a click on another
+    // drive meanwhile is refused, so the rescan reads the drive whose row
+    // it was given, and its files come back byte for byte.
+    void Scan32KeepsItsDriveWhileClicksComeIn() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Lost")));
+        bool clicked = false;
+        QTimer::singleShot(0, t.w.get(), [&] {
+            clicked = true;
+            vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"));
+        });
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("acScan32"))));
+        QVERIFY(clicked);
+        QCOMPARE(t.w->DriveTree->currentItem(), t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.Rows(), (QStringList{"Inner", "?EEP.DOC"}));
+        t.Check(QStringLiteral("?EEP.DOC"));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QVERIFY(FileBytes(fs::path(target.Path()) / "@EEP.DOC") == vt::test::YesContent("KEEP.DOC", 1500));
+    }
+
     void Scan32RefusesOtherVolumesAndTheWindows9xFamily_data() {
         QTest::addColumn<QString>("profile");
         QTest::addColumn<QString>("box");
