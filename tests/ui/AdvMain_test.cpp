@@ -31,6 +31,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Repeat(std::size_t n, char c) { return Bytes(n, static_cast<std::uint8_t>(c)); }
+// PHOTO.JPG of advwin.img: a JPEG start, then 'j' up to 3000 bytes.
+Bytes PhotoJpg() {
+    Bytes b{0xFF, 0xD8, 0xFF, 0xE0};
+    b.resize(3000, 'j');
+    return b;
+}
 
 // Every file under a folder with its bytes, by path relative to it ("a/b").
 std::map<std::string, Bytes> Tree(const std::string& root) {
@@ -446,12 +452,8 @@ private slots:
         }
         Check({"Photo.jpg", "?one.txt"});
         w->Action(QStringLiteral("Recover"))->trigger();
-        Bytes photo{0xFF, 0xD8, 0xFF, 0xE0};
-        photo.resize(3000, 'j');
-        const auto files = Tree(TargetPath());
-        QCOMPARE(files.size(), std::size_t(2));
-        QCOMPARE(files.at("Photo.jpg"), photo);
-        QCOMPARE(files.at("@one.txt"), Text("gone but not lost\n"));
+        QCOMPARE(Tree(TargetPath()),
+                 (std::map<std::string, Bytes>{{"Photo.jpg", PhotoJpg()}, {"@one.txt", Text("gone but not lost\n")}}));
     }
 
     void SearchConditionsAndGoingToTheFolder() {
@@ -885,12 +887,7 @@ private slots:
         };
         w->Action(QStringLiteral("Recover"))->trigger();
         QVERIFY(tried);
-        Bytes photo{0xFF, 0xD8, 0xFF, 0xE0};
-        photo.resize(3000, 'j');
-        const auto files = Tree(TargetPath());
-        QCOMPARE(files.size(), std::size_t(2));
-        QCOMPARE(files.at("Photo.jpg"), photo);
-        QCOMPARE(files.at("Readme"), Text("read me\n"));
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"Photo.jpg", PhotoJpg()}, {"Readme", Text("read me\n")}}));
         QCOMPARE(Captions(w->ListView1), rows);
         QCOMPARE(w->ListView1->CheckedRows().size(), std::size_t(2));
         QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
