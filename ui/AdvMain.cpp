@@ -924,11 +924,19 @@ void TfrmAdvMain::RecoverExecute() {
         int result = 0;
         if (!fat) {
             const auto* r = static_cast<const tntfsfilerecord*>(record);
-            if (!IsNtfsFile(r)) continue;
+            // NTFS folders cannot be opened here, so their contents are not
+            // written: a checked one is named as not recovered, as is a
+            // record whose recovery failed with an exception (the others
+            // may not fail).
+            if (!IsNtfsFile(r)) {
+                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
+                continue;
+            }
             try {
                 result = drive->RecoverFile(r, vt::fsNtfs, target, &progress_, &panel0_);
             } catch (const std::exception&) {
-                continue;  // this record is lost; the others may not be
+                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
+                continue;
             }
         } else {
             const auto* e = static_cast<const TPhysMidEntry*>(record);
