@@ -44,22 +44,22 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
 // A file that was not written whole and whose recovery said nothing about
 // it is named as failed, so that no file goes missing unnoticed.
 template <typename Entry>
-void RecoverFileReportedWith(TUndelete& engine, Entry* child, const std::string& name, const std::string& targetDir,
-                          platform::IStatusPanel* statusPanel, platform::IEventLog* logView) {
+void RecoverFileReportedWith(TUndelete& engine, Entry* file, const std::string& name, const std::string& targetDir,
+                             platform::IStatusPanel* statusPanel, platform::IEventLog* logView) {
     platform::TCountingEventLog counted(logView);
-    if (!engine.RecoverFile(child, name, targetDir, statusPanel, &counted) && counted.Rows() == 0)
+    if (!engine.RecoverFile(file, name, targetDir, statusPanel, &counted) && counted.Rows() == 0)
         AddLogEvent(logView, name + ":  恢复失败", kError);
 }
 
 }  // namespace
 
 void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
-                                 platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
 }
 
 void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
-                                 platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
 }
 
