@@ -201,6 +201,14 @@ public:
                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // RecoverFile, and a file that was not written whole without a line of
+    // its own (a record whose data cannot be found, an exception) is logged
+    // as failed: no failure passes for success. Folders recover their files
+    // through it, and so does the window.
+    void RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     // Writes the runs of a compressed NTFS file, unit by unit of 16
     // clusters, into the stream; a stop is logged into LogView.
     bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,
@@ -250,6 +258,10 @@ private:
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
                          platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     void CreateFolderTemplate();
     // The standard record decoder's settings for the current drive.
     TRecordDecoderVariant NtfsDecoderVariant();

@@ -102,7 +102,44 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     return e.DirEntry.FstClusLO.get();
 }
 
+// A file that was not written whole and whose recovery said nothing about
+// it is named as failed, so that no file goes missing unnoticed.
+// recover(log) recovers the file, logging into log.
+template <typename Recover>
+void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recover recover) {
+    platform::TCountingEventLog counted(logView);
+    if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, name + ":  恢复失败", kError);
+}
+
 }  // namespace
+
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFile(Entry, Name, TargetDir, StatusPanel, log);
+    });
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFile(Entry, Name, TargetDir, StatusPanel, log);
+    });
+}
+
+void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
+    });
+}
+
+void TUndelete::RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
+    });
+}
 
 bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
@@ -176,7 +213,10 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             };
             const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
             if (!data) {
+                // What was read so far stays; the file is named as failed,
+                // so that a short copy is never taken for the original.
                 if (!out.Close()) return shortWrite();
+                AddLogEvent(LogView, Name + ":  恢复失败", kError);
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
@@ -208,7 +248,11 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
         const vt::TargetFolder target = Target.CreateFolder(Name);
-        if (!target.Valid()) return true;
+        if (!target.Valid()) {
+            // Nothing of the folder can be written: it is named as failed.
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
@@ -220,7 +264,7 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
             const std::string childName = GetEntryFileName(*child);
             if (IsFatFile(child->DirEntry)) {
                 if (StatusPanel) StatusPanel->SetText(" " + childName);
-                RecoverFileIn(child, childName, target, StatusPanel, LogView);
+                RecoverFileInReported(child, childName, target, StatusPanel, LogView);
             } else {
                 RecoverFolderIn(child, childName, target, StatusPanel, LogView);
             }
@@ -356,7 +400,10 @@ bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name,
             folderName = none ? "root" : label;
         }
         const vt::TargetFolder target = Target.CreateFolder(folderName);
-        if (!target.Valid()) return true;
+        if (!target.Valid()) {
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already
         // on the path being written is not entered again.
@@ -372,7 +419,7 @@ bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name,
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
-                RecoverFileIn(child, child->Name, target, StatusPanel, LogView);
+                RecoverFileInReported(child, child->Name, target, StatusPanel, LogView);
             } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
                 RecoverFolderIn(child, child->Name, target, StatusPanel, LogView);
             }
