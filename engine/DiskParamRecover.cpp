@@ -115,16 +115,12 @@ void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recov
 
 void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
-    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
-        return RecoverFile(Entry, Name, TargetDir, StatusPanel, log);
-    });
+    RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
 }
 
 void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
-    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
-        return RecoverFile(Entry, Name, TargetDir, StatusPanel, log);
-    });
+    RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
 }
 
 void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
