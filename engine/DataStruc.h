@@ -257,10 +257,15 @@ private:
     // The last EstimateFatLayout measured the layout from two directories.
     bool layoutMeasured_ = false;
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
-    int RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir, platform::IProgressBar* progressBar);
-    int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+    // The recoveries into a target folder that is open: a folder's tree is
+    // written through the descriptors of the folders made for it.
+    int RecoverFileIn(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                      platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    int RecoverNtfsFile(const tntfsfilerecord& rec, const vt::TargetFolder& target,
+                        platform::IProgressBar* progressBar);
+    int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                        platform::IProgressBar* progressBar);
-    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                            platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
     // The first sector of a FAT cluster by the estimated layout; none when
     // the layout is unknown or the sector does not exist.

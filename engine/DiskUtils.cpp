@@ -18,11 +18,17 @@ std::uint32_t LastDiskError = 0;
 
 namespace {
 
+thread_local int quietReads = 0;
+
 void ErrorBox(const std::string& text) {
+    if (quietReads > 0) return;
     win::MessageBoxA(nullptr, text.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
 }
 
 }  // namespace
+
+TQuietReads::TQuietReads() { ++quietReads; }
+TQuietReads::~TQuietReads() { --quietReads; }
 
 bool IsWinNT() {
     win::OSVERSIONINFOA v{};

@@ -7,6 +7,7 @@
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "LinkTraps.h"
 #include "Recorders.h"
 #include "TestSupport.h"
 
@@ -142,6 +143,88 @@ TEST_P(FatRecovery, ATargetThatCannotBeCreatedIsLogged) {
     ASSERT_EQ(log_.rows.size(), 1u);
     EXPECT_EQ(log_.rows[0].caption, "ONE.BIN:  无法创建目标文件");
     EXPECT_EQ(log_.rows[0].imageIndex, 2);
+}
+
+// Links planted under the names a recovery takes, by anyone who may write
+// into the target folder, before or after the name was chosen: nothing is
+// written through them, and the file or folder takes the next free name.
+TEST_P(FatRecovery, LinksUnderTheChosenNamesAreNeverFollowed) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* one = Find(fat32 ? "ONE.BIN" : "One.bin");
+    TMidEntry* gone = Find("Gone");
+    ASSERT_TRUE(one && gone);
+    const std::string inner = fat32 ? "@NNER.TXT" : "@nner.txt";
+    const std::uint32_t cs = ClusterBytes();
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        const std::string t = target.Path();
+        vt::test::LinkTrap trap;
+        trap.Plant(t, "ONE.BIN", c);
+        trap.Plant(t, "Gone", c);
+        // Inside the new folder only a link planted during the recovery can
+        // be there already.
+        const bool during = c.when == vt::test::PlantWhen::AfterChoosing;
+        if (during) {
+            trap.Plant(t + "/Gone_1", "Deleted file.txt", c);
+            trap.Plant(t + "/Gone_1", "Sub", c);
+        }
+        EXPECT_TRUE(engine_->RecoverFile(one, "ONE.BIN", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFolder(gone, "Gone", t, &status_, &log_));
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/ONE_1.BIN"), Original("ONE.BIN", cs));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/Gone_1/Deleted file_1.txt" : "/Gone_1/Deleted file.txt")),
+                  Original("Deleted file.txt", 2 * cs + 300));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/Gone_1/Sub_1/" : "/Gone_1/Sub/") + inner),
+                  Original("INNER.TXT", 700));
+    }
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+// A sub-folder swapped for a link between its creation and its files: it
+// counts as a folder that cannot be created, nothing goes through the link,
+// and the rest of the tree is written.
+TEST_P(FatRecovery, ASubFolderSwappedForALinkGetsNothing) {
+    TMidEntry* gone = Find("Gone");
+    ASSERT_NE(gone, nullptr);
+    vt::test::LinkTrap trap;
+    trap.SwapFolderForLink(dir_.Path() + "/Gone", "Sub");
+    EXPECT_TRUE(engine_->RecoverFolder(gone, "Gone", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(trap.AllPlanted());
+    EXPECT_TRUE(trap.Untouched());
+    EXPECT_EQ(Written("Gone/Deleted file.txt"), Original("Deleted file.txt", 2 * ClusterBytes() + 300));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "Sub:  无法创建目标文件");
+}
+
+// A cluster in the middle of a file that no longer reads: the clusters
+// before it are in the file, which is named as failed; the one read-error
+// box names that cluster, as a read of it alone does.
+TEST_P(FatRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* e = Find(fat32 ? "SEVERAL.BIN" : "Several.bin");
+    ASSERT_NE(e, nullptr);
+    std::vector<std::uint32_t> chain;
+    const std::uint32_t first = fat32 ? (static_cast<std::uint32_t>(e->DirEntry.FstClusHI.get()) << 16) | e->DirEntry.FstClusLO.get()
+                                      : e->DirEntry.FstClusLO.get();
+    ASSERT_TRUE(engine_->GetFileClusters(first, 4, chain));
+    const auto bad = engine_->FatClusterSector(chain[2]);
+    ASSERT_TRUE(bad);
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(*bad) + "-" +
+                             std::to_string(*bad + spc - 1) + "\n");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_FALSE(engine_->RecoverFile(e, "SEVERAL.BIN", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "SEVERAL.BIN:  恢复失败");
+    Bytes want = Original("SEVERAL.BIN", 3 * ClusterBytes() + 17);
+    want.resize(2 * ClusterBytes());
+    EXPECT_EQ(Written("SEVERAL.BIN"), want);
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_NE(boxes.calls[0].text.find("扇区数:" + std::to_string(*bad) + "   块:" + std::to_string(spc)),
+              std::string::npos)
+        << boxes.calls[0].text;
 }
 
 // A full target: a file-size limit in a child process makes the write
