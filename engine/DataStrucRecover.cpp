@@ -234,13 +234,15 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     DiskHandle disk(CurPartition->DriveNo);
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
-    const auto startSector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto place = PlaceFatEntry(entry, kind);
     // A file with data needs a place for its first cluster: without a
-    // cluster size or a cluster 2 the listing cannot tell where it lies.
-    if (sectors > 0 && !startSector) {
+    // cluster size or a cluster 2 the listing cannot tell where it lies,
+    // and a file that would reach past its volume is not the file.
+    if (sectors > 0 && (!place || (place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors))) {
         LogError(name + kFailed);
         return 0;
     }
+    const std::optional<std::int64_t> startSector = place ? std::optional(place->Sector) : std::nullopt;
     int result = 0;
     try {
         const std::string target = MakeUniqueFileName(name, targetDir);
@@ -306,7 +308,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
                                        platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     const std::string name = PhysEntryDisplayName(entry);
     std::int32_t first = -1, last = -1;
-    const auto sector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto sector = FatEntrySector(entry, kind);
     const bool placed = sector && *sector <= 0xFFFFFFFFll;
     const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
     if (placed) FindFatChildRange(dirSector, first, last);

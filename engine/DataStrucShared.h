@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
+#include "DataStruc.h"
 #include "NewDiskUtils.h"
 #include "PageBuffer.h"
 #include "Reporting.h"
@@ -64,3 +67,21 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
 }
 
 }  // namespace DataStruc::detail
+
+// The found directories of a node that are read with one cluster layout:
+// the node's own (Volume -1), or a volume of FatVolumes that a boot sector
+// inside the node made. A volume whose boot sector is sane reads the
+// directories that lie where it puts them with its layout; the others in
+// its extent are estimated from themselves, as a node without a boot
+// sector is.
+struct TPhysicalDrive::FatGroup {
+    std::int32_t Volume = -1;
+    std::int64_t First = 0;  // the extent its reads stay in
+    std::int64_t End = 0;
+    TFsType Variant = vt::fsFat16;  // of the directory parse
+    std::optional<DataStruc::FatBootLayout> Boot;
+    // Without a boot sector: its root is guessed before its cluster 2.
+    bool GuessRoot = false;
+    std::size_t Dirs = 0;
+    std::size_t Fat32Votes = 0;
+};

@@ -732,11 +732,10 @@ void TfrmAdvMain::ShowFileHead(int row) {
 }
 
 std::uint32_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
-    const TPartiEntry* part = CurrentDrive->CurPartition;
-    const std::uint32_t cluster = PhysEntryFirstCluster(entry, part->FatType == vt::fsFat32);
-    // Formed in 32 bits, as the found directories' sectors are compared.
-    return (cluster - 2u) * static_cast<std::uint32_t>(part->SectorsPerCluster) +
-           static_cast<std::uint32_t>(part->DataStart);
+    // By the layout of the volume that holds the entry (a node may hold
+    // several); a folder that cannot be placed names no found directory.
+    const auto sector = CurrentDrive->FatEntrySector(entry, CurrentDrive->CurPartition->FatType);
+    return sector && *sector <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(*sector) : 0xFFFFFFFFu;
 }
 
 void TfrmAdvMain::ListView1DblClick() {
