@@ -121,8 +121,10 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
     if (!place) return false;
     // The head of a file at the end of its volume is not read past it.
     std::int64_t sectors = buffer.size() / 512;
-    if (place->Limit > 0) sectors = std::min(sectors, place->Limit - place->Sector);
-    buffer.fill(0);
+    if (place->Limit > 0 && place->Limit - place->Sector < sectors) {
+        sectors = place->Limit - place->Sector;
+        buffer.fill(0);
+    }
     return ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), place->Sector, bytesRead, drive);
 }
 

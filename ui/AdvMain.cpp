@@ -691,8 +691,12 @@ void TfrmAdvMain::ShowProperties(int row) {
         const std::uint64_t size = d.FileSize.get();
         ListView2->SetValue(TPropertyList::rowSize, QString::number(size));
         // Without a cluster size (the scan could not estimate it) nothing
-        // is known about the allocation.
-        const std::uint64_t cluster = part->SectorsPerCluster > 0 ? static_cast<std::uint64_t>(part->SectorsPerCluster) * 512 : 0;
+        // is known about the allocation. A volume inside the node has a
+        // cluster size of its own.
+        const std::int32_t spc = e->Volume >= 0 && static_cast<std::size_t>(e->Volume) < part->FatVolumes.size()
+                                     ? part->FatVolumes[static_cast<std::size_t>(e->Volume)].SectorsPerCluster
+                                     : part->SectorsPerCluster;
+        const std::uint64_t cluster = spc > 0 ? static_cast<std::uint64_t>(spc) * 512 : 0;
         ListView2->SetValue(TPropertyList::rowAllocated,
                             cluster ? QString::number((size + cluster - 1) / cluster * cluster) : QString());
         ListView2->SetValue(TPropertyList::rowModified, FatDateText(d.WrtDate.get(), d.WrtTime.get()));
