@@ -15,8 +15,6 @@ namespace {
 
 using namespace DataStruc::detail;
 
-// One found directory is read as one request of at most 500 sectors.
-constexpr std::uint32_t kDirectoryReadSectors = 500;
 // A FAT directory holds at most 65536 entries: 2 MiB, 4096 sectors.
 constexpr std::uint32_t kMaxDirectorySectors = 4096;
 // Boot sectors examined per node. A node holds a few volumes; a disk full

@@ -13,9 +13,6 @@ namespace {
 using namespace DataStruc::detail;
 
 constexpr std::int32_t kUnknownDataStart = 0x7FFFFFFF;
-// One found directory is read as one request from its first sector on,
-// without the allocation table: 500 sectors hold up to 8000 entries.
-constexpr std::uint32_t kDirectoryReadSectors = 500;
 // A logical drive of at most 2.88 MB is a diskette: its root lies at
 // sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
 constexpr std::uint32_t kDisketteSectors = 5760;

@@ -22,6 +22,9 @@ namespace DataStruc::detail {
 // Scans, listings and the deep scan read 1000 sectors (512,000 bytes) per
 // request.
 constexpr std::uint32_t kChunkSectors = 1000;
+// One found directory is read as one request from its first sector on,
+// without the allocation table: 500 sectors hold up to 8000 entries.
+constexpr std::uint32_t kDirectoryReadSectors = 500;
 
 // Characters up to the blank count as blanks and control characters and are
 // trimmed at both ends.

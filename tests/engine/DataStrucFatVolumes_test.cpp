@@ -35,16 +35,6 @@ TDriveGeometry Drive0() {
     return g;
 }
 
-void InstallAsDrive0(Bytes image) {
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(std::move(image));
-    p.source = "memory";
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
-}
-
 // Every file under a folder by its path relative to it (lower case: FAT32
 // shows 8.3 names as stored), with its contents.
 std::map<std::string, Bytes> Tree(const std::string& root) {
@@ -55,6 +45,17 @@ std::map<std::string, Bytes> Tree(const std::string& root) {
         else out[rel] = vt::test::ReadWholeFile(e.path().string());
     }
     return out;
+}
+
+// The files and folders at the top of a recovered tree: what a batch checks.
+std::vector<std::string> TopNames(const std::map<std::string, Bytes>& tree) {
+    std::vector<std::string> top;
+    for (const auto& [path, bytes] : tree) {
+        const std::size_t slash = path.find('/');
+        if (slash == std::string::npos) top.push_back(path);
+        else if (slash == path.size() - 1) top.push_back(path.substr(0, slash));
+    }
+    return top;
 }
 
 // Which node of a drive a case scans.
@@ -163,11 +164,7 @@ TEST_P(SeveralVolumes, EachVolumeIsListedAndRecoveredWithItsOwnLayout) {
     TPhysicalDrive d(Drive0());
     TPartiEntry* node = Node(d, c.pick, c.arg);
     List(d, node);
-    std::vector<std::string> top;
-    for (const auto& [path, bytes] : c.expected)
-        if (path.find('/') == std::string::npos || path.find('/') == path.size() - 1)
-            top.push_back(path.back() == '/' ? path.substr(0, path.size() - 1) : path);
-    EXPECT_EQ(Recover(d, *node, top), c.expected);
+    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
     EXPECT_EQ(Failures(), std::vector<std::string>{});
 }
 
@@ -329,11 +326,7 @@ TEST_P(SmallLogicalDrive, IsReadByItsBootSector) {
     ASSERT_FALSE(node->DirSectors.empty());
     EXPECT_EQ(node->DirSectors[0], c.rootSector);
     EXPECT_EQ(node->SectorsPerCluster, c.sectorsPerCluster);
-    std::vector<std::string> top;
-    for (const auto& [path, bytes] : c.expected)
-        if (path.find('/') == std::string::npos || path.find('/') == path.size() - 1)
-            top.push_back(path.back() == '/' ? path.substr(0, path.size() - 1) : path);
-    EXPECT_EQ(Recover(d, *node, top), c.expected);
+    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
     EXPECT_EQ(Failures(), std::vector<std::string>{});
 }
 
@@ -363,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FatVolumesTest, Fat32BackupBootSectorStandsInForADamagedOne) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
     std::fill_n(image.begin() + 83968 * 512, 512, 0);
-    InstallAsDrive0(std::move(image));
+    vt::test::InstallAsDrive0(std::move(image));
     TPhysicalDrive d(Drive0());
     for (TPartiEntry* node : {d.Partitions[0].get(), Node(d, Pick::NodeAt, 83968)}) {
         SCOPED_TRACE(node->FirstSector());
@@ -379,7 +372,7 @@ TEST_F(FatVolumesTest, Fat32BackupBootSectorStandsInForADamagedOne) {
 TEST_F(FatVolumesTest, DamagedBootSectorInsideTheNodeKeepsItsNeighboursRight) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
     image[43008 * 512 + 0x0D] = 3;
-    InstallAsDrive0(std::move(image));
+    vt::test::InstallAsDrive0(std::move(image));
     TPhysicalDrive d(Drive0());
     TPartiEntry* whole = d.Partitions[0].get();
     List(d, whole);
@@ -423,7 +416,7 @@ TEST_F(FatVolumesTest, FileThatCannotBePlacedIsLoggedAsFailed) {
 TEST_F(FatVolumesTest, ClusterOutsideANodeWithoutBootSectorIsLoggedAsFailed) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
     std::fill_n(image.begin() + 2048 * 512, 512, 0);
-    InstallAsDrive0(std::move(image));
+    vt::test::InstallAsDrive0(std::move(image));
     TPhysicalDrive d(Drive0());
     TPartiEntry* part = Node(d, Pick::NodeAt, 2048);
     List(d, part);
