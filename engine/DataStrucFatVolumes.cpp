@@ -273,8 +273,11 @@ void TPhysicalDrive::EstimateFatVolume(const FatGroup& group) {
     PPartiEntry node = CurPartition;
     TFatVolume& v = node->FatVolumes[static_cast<std::size_t>(group.Volume)];
     // As the node's estimate: two directories whose cluster and sector
-    // orders agree, else the size tables; the first directory places
-    // cluster 2.
+    // orders agree; the first directory places cluster 2. The size tables
+    // that the node falls back on only guess, and a volume inside a node is
+    // no partition they were made for: without two directories its layout
+    // stays unknown, and its files are logged as failed, not written from
+    // a guess.
     const TPhysMidEntry* f = nullptr;
     const TPhysMidEntry* g = nullptr;
     for (const auto& e : node->FatEntries) {
@@ -292,16 +295,14 @@ void TPhysicalDrive::EstimateFatVolume(const FatGroup& group) {
     }
     v.SectorsPerCluster = 0;
     v.DataStart = -1;
-    if (!f) return;
-    if (g) {
-        const TPhysMidEntry* hi = f->DirCluster > g->DirCluster ? f : g;
-        const TPhysMidEntry* lo = hi == f ? g : f;
-        v.SectorsPerCluster = static_cast<std::int32_t>((hi->DirSector - lo->DirSector) / (hi->DirCluster - lo->DirCluster));
-    } else {
-        const auto mib = static_cast<std::uint32_t>((v.End - v.First) >> 11);
-        v.SectorsPerCluster = node->DriveNo < 0 ? 1 : LookupSectorsPerCluster(v.FsType == vt::fsFat32, mib);
+    if (!f || !g) return;
+    const TPhysMidEntry* hi = f->DirCluster > g->DirCluster ? f : g;
+    const TPhysMidEntry* lo = hi == f ? g : f;
+    v.SectorsPerCluster = static_cast<std::int32_t>((hi->DirSector - lo->DirSector) / (hi->DirCluster - lo->DirCluster));
+    if (v.SectorsPerCluster <= 0) {
+        v.SectorsPerCluster = 0;
+        return;
     }
-    if (v.SectorsPerCluster <= 0) return;
     const std::int64_t start =
         static_cast<std::int64_t>(f->DirSector) - (static_cast<std::int64_t>(f->DirCluster) - 2) * v.SectorsPerCluster;
     if (start >= v.First && start < v.End) v.DataStart = start;

@@ -145,6 +145,66 @@ const auto kVolB = Volume("fb", "fileb.bin", "rootb.txt");
 const auto kVolC = Volume("fc", "filec.bin", "rootc.txt");
 
 // ---------------------------------------------------------------------------
+// The boot sector's fields
+
+// A field of a boot sector that mkfs.fat wrote, changed: the sector still
+// passes the deep scan's test, but its fields no longer make a volume.
+struct BootCase {
+    const char* name;
+    std::int64_t first;  // the volume in multi.img
+    std::size_t offset;
+    Bytes bytes;                // written at offset; empty: as made
+    std::int64_t nodeSectors;   // of the node that holds it, from first
+    bool sane;
+};
+void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }
+
+class FatBootFields : public ::testing::TestWithParam<BootCase> {};
+
+TEST_P(FatBootFields, MakeAVolumeOnlyWhenTheyAgree) {
+    const BootCase& c = GetParam();
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    Bytes sector(image.begin() + c.first * 512, image.begin() + c.first * 512 + 512);
+    std::copy(c.bytes.begin(), c.bytes.end(), sector.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    DataStruc::FatBootLayout layout;
+    EXPECT_EQ(DataStruc::ExamineFatBoot(sector, c.first, c.first + c.nodeSectors, layout), c.sane);
+    if (!c.sane) return;
+    EXPECT_EQ(layout.End, c.first + std::min<std::int64_t>(c.nodeSectors, c.first == 2048 ? 40950 : 73710));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, FatBootFields,
+    ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, true},
+                      BootCase{"Fat32AsMade", 83968, 0, {}, 73728, true},
+                      BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, true},
+                      BootCase{"SectorsOf1024Bytes", 2048, 0x0B, {0x00, 0x04}, 40960, false},
+                      BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, false},
+                      BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, false},
+                      BootCase{"NoFat", 2048, 0x10, {0}, 40960, false},
+                      BootCase{"FatTooSmallForItsClusters", 2048, 0x16, {10, 0}, 40960, false},
+                      BootCase{"Fat16WithoutRootEntries", 2048, 0x11, {0, 0}, 40960, false},
+                      BootCase{"Fat32WithRootEntries", 83968, 0x11, {0x00, 0x02}, 73728, false},
+                      BootCase{"Fat32RootClusterPastTheEnd", 83968, 0x2C, {0x00, 0x00, 0x10, 0x00}, 73728, false},
+                      BootCase{"DataAreaPastTheNode", 2048, 0, {}, 100, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FatBootLayout, OfTheVolumesMkfsMade) {
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    DataStruc::FatBootLayout a, c;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(2048 * 512, 512), 2048, 43008, a));
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(83968 * 512, 512), 83968, 157696, c));
+    // As The Sleuth Kit's fsstat shows them.
+    EXPECT_EQ(a.FsType, vt::fsFat16);
+    EXPECT_EQ(std::make_tuple(a.FatStart, a.RootStart, a.RootSectors, a.DataStart, a.SectorsPerCluster, a.Clusters),
+              std::make_tuple(2048 + 4, 2048 + 84, 32u, 2048 + 116, 4, 10208u));
+    EXPECT_EQ(c.FsType, vt::fsFat32);
+    EXPECT_EQ(std::make_tuple(c.FatStart, c.FatSectors, c.DataStart, c.SectorsPerCluster, c.Clusters, c.RootCluster,
+                              c.BackupSector),
+              std::make_tuple(83968 + 32, 567u, 83968 + 1166, 1, 72544u, 2u, 6u));
+    EXPECT_EQ(c.Serial, 0xC32C0003u);
+}
+
+// ---------------------------------------------------------------------------
 // Nodes that hold several volumes
 
 struct MultiCase {
@@ -367,8 +427,9 @@ TEST_F(FatVolumesTest, Fat32BackupBootSectorStandsInForADamagedOne) {
 }
 
 // The middle volume's cluster size field broken: its boot sector is no
-// longer sane, the layout comes from its directories, and the volumes
-// around it keep theirs.
+// longer sane and its one folder cannot tell a layout, so its file is
+// logged as failed, not written from a guess; the volumes around it keep
+// their layouts.
 TEST_F(FatVolumesTest, DamagedBootSectorInsideTheNodeKeepsItsNeighboursRight) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
     image[43008 * 512 + 0x0D] = 3;
@@ -383,6 +444,11 @@ TEST_F(FatVolumesTest, DamagedBootSectorInsideTheNodeKeepsItsNeighboursRight) {
     const TFatVolume& v = whole->FatVolumes[static_cast<std::size_t>(fb->Volume)];
     EXPECT_FALSE(v.FromBoot);
     EXPECT_EQ(v.First, 43008);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    vt::test::TempDir out;
+    EXPECT_EQ(d.RecoverFile(fb, whole->FatType, out.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(Failures(), (std::vector<std::string>{PhysEntryDisplayName(*fb) + kFailed}));
+    EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 
 TEST_F(FatVolumesTest, FileThatCannotBePlacedIsLoggedAsFailed) {
