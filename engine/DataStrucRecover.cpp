@@ -238,11 +238,12 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     // A file with data needs a place for its first cluster: without a
     // cluster size or a cluster 2 the listing cannot tell where it lies,
     // and a file that would reach past its volume is not the file.
-    if (sectors > 0 && (!place || (place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors))) {
+    const bool pastVolume =
+        place && place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
+    if (sectors > 0 && (!place || pastVolume)) {
         LogError(name + kFailed);
         return 0;
     }
-    const std::optional<std::int64_t> startSector = place ? std::optional(place->Sector) : std::nullopt;
     int result = 0;
     try {
         const std::string target = MakeUniqueFileName(name, targetDir);
@@ -252,7 +253,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             return 0;
         }
         platform::PageBuffer buffer(kFatChunkSectors * 512);
-        std::int64_t start = startSector.value_or(0);
+        std::int64_t start = place ? place->Sector : 0;
         std::uint64_t remaining = sectors;
         while (remaining > 0) {
             platform::ProcessMessages();

@@ -4,11 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <optional>
 
 #include "DataStruc.h"
 #include "NewDiskUtils.h"
@@ -75,8 +74,9 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
 // the node's own (Volume -1), or a volume of FatVolumes that a boot sector
 // inside the node made. A volume whose boot sector is sane reads the
 // directories that lie where it puts them with its layout; the others in
-// its extent are estimated from themselves, as a node without a boot
-// sector is.
+// its extent (folders of an earlier format, or all of them when the boot
+// sector is damaged) are measured from two of themselves, else they have
+// no layout.
 struct TPhysicalDrive::FatGroup {
     std::int32_t Volume = -1;
     std::int64_t First = 0;  // the extent its reads stay in
