@@ -229,8 +229,9 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         std::uint32_t low = 0, high = 0;
         const bool dot = ReadSector(h, drive, d, sector);
         if (dot) {
-            low = vt::LoadLe16(sector.data() + 26);
-            high = vt::LoadLe16(sector.data() + 20);
+            const vt::ByteReader dotEntry(sector);
+            low = dotEntry.U16Or(26);
+            high = dotEntry.U16Or(20);
         }
         std::int32_t holder = -1;
         std::int32_t group = -1;
@@ -363,7 +364,7 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) 
                 if (!ReadSector(h, Geometry.DriveNo, at, fat)) break;
                 fatLoaded = at;
             }
-            const std::uint32_t next = vt::LoadLe32(fat.data() + (c * 4u) % 512) & kFat32Mask;
+            const std::uint32_t next = vt::ByteReader(fat).U32Or((c * 4u) % 512) & kFat32Mask;
             if (next >= kFat32End) {
                 followed = true;
                 break;
