@@ -235,10 +235,13 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     DiskHandle disk(CurPartition->DriveNo);
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
-    const auto startSector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto place = PlaceFatEntry(entry, kind);
     // A file with data needs a place for its first cluster: without a
-    // cluster size or a cluster 2 the listing cannot tell where it lies.
-    if (sectors > 0 && !startSector) {
+    // cluster size or a cluster 2 the listing cannot tell where it lies,
+    // and a file that would reach past its volume is not the file.
+    const bool pastVolume =
+        place && place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
+    if (sectors > 0 && (!place || pastVolume)) {
         LogError(name + kFailed);
         return 0;
     }
@@ -250,7 +253,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             return 0;
         }
         platform::PageBuffer buffer(kFatChunkSectors * 512);
-        std::int64_t start = startSector.value_or(0);
+        std::int64_t start = place ? place->Sector : 0;
         std::uint64_t remaining = sectors;
         while (remaining > 0) {
             platform::ProcessMessages();
@@ -306,7 +309,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
                                        platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     const std::string name = PhysEntryDisplayName(entry);
     std::int32_t first = -1, last = -1;
-    const auto sector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto sector = FatEntrySector(entry, kind);
     const bool placed = sector && *sector <= 0xFFFFFFFFll;
     const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
     if (placed) FindFatChildRange(dirSector, first, last);

@@ -727,8 +727,12 @@ void TfrmAdvMain::ShowProperties(int row) {
         const std::uint64_t size = d.FileSize.get();
         ListView2->SetValue(TPropertyList::rowSize, QString::number(size));
         // Without a cluster size (the scan could not estimate it) nothing
-        // is known about the allocation.
-        const std::uint64_t cluster = part->SectorsPerCluster > 0 ? static_cast<std::uint64_t>(part->SectorsPerCluster) * 512 : 0;
+        // is known about the allocation. A volume inside the node has a
+        // cluster size of its own.
+        const std::int32_t spc = e->Volume >= 0 && static_cast<std::size_t>(e->Volume) < part->FatVolumes.size()
+                                     ? part->FatVolumes[static_cast<std::size_t>(e->Volume)].SectorsPerCluster
+                                     : part->SectorsPerCluster;
+        const std::uint64_t cluster = spc > 0 ? static_cast<std::uint64_t>(spc) * 512 : 0;
         ListView2->SetValue(TPropertyList::rowAllocated,
                             cluster ? QString::number((size + cluster - 1) / cluster * cluster) : QString());
         ListView2->SetValue(TPropertyList::rowModified, FatDateText(d.WrtDate.get(), d.WrtTime.get()));
@@ -768,11 +772,10 @@ void TfrmAdvMain::ShowFileHead(int row) {
 }
 
 std::uint32_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
-    const TPartiEntry* part = CurrentDrive->CurPartition;
-    const std::uint32_t cluster = PhysEntryFirstCluster(entry, part->FatType == vt::fsFat32);
-    // Formed in 32 bits, as the found directories' sectors are compared.
-    return (cluster - 2u) * static_cast<std::uint32_t>(part->SectorsPerCluster) +
-           static_cast<std::uint32_t>(part->DataStart);
+    // By the layout of the volume that holds the entry (a node may hold
+    // several); a folder that cannot be placed names no found directory.
+    const auto sector = CurrentDrive->FatEntrySector(entry, CurrentDrive->CurPartition->FatType);
+    return sector && *sector <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(*sector) : 0xFFFFFFFFu;
 }
 
 void TfrmAdvMain::ListView1DblClick() {

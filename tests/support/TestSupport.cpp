@@ -26,6 +26,16 @@ void InstallProfile(const std::string& profileText) {
     platform::Machine::Install(platform::Machine::FromProfileText(text, VT_IMAGE_DIR));
 }
 
+void InstallAsDrive0(std::vector<std::uint8_t> image) {
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(std::move(image));
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+}
+
 std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<std::string()>& body) {
     int fds[2];
     if (pipe(fds) != 0) return "<child failed>";

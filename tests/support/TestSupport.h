@@ -21,6 +21,10 @@ std::string FixturePath(const std::string& name);
 // unless the text says otherwise.
 void InstallProfile(const std::string& profileText);
 
+// Installs a disk image held in memory (a changed copy of a fixture) as
+// physical drive 0, and nothing else.
+void InstallAsDrive0(std::vector<std::uint8_t> image);
+
 // 64-bit FNV-1a over a whole file: before/after checks that nothing wrote it.
 std::uint64_t FileChecksum(const std::string& path);
 

@@ -538,6 +538,33 @@ private slots:
         QVERIFY(boxes->calls.empty());
     }
 
+    // A whole drive that holds three FAT volumes with different cluster
+    // sizes (FAT16 with 4 and 2 sectors, FAT32): each folder row opens its
+    // own volume's folder, and what it holds comes back byte for byte.
+    void SeveralVolumesOpenAndRecoverEachFolder() {
+        Open("[physical.0]\nimage=multi.img\n");
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        QVERIFY(w->RadioButton1->isChecked());
+        const struct {
+            const char *root, *folder, *file;
+        } volumes[] = {{"roota.txt", "fa", "filea.bin"}, {"rootb.txt", "fb", "fileb.bin"}, {"ROOTC.TXT", "fc", "FILEC.BIN"}};
+        for (const auto& v : volumes) {
+            const QString file = QString::fromLatin1(v.file);
+            const int root = FolderWith(QString::fromLatin1(v.root));
+            QVERIFY2(root >= 0, v.root);
+            SelectRow(w->ListView1, RowOf(w->ListView1, QString::fromLatin1(v.folder)));
+            w->ListView1DblClick();
+            QCOMPARE(Captions(w->ListView1), QStringList({file}));
+            fs::remove_all(TargetPath(v.file));
+            w->ListView1->SetChecked(0, true);
+            w->Action(QStringLiteral("Recover"))->trigger();
+            std::string lower = v.file;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            QCOMPARE(vt::test::ReadWholeFile(TargetPath(v.file)), vt::test::YesContent(lower, 30000));
+            QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+        }
+    }
+
     // The whole disk: FAT and NTFS entries both, the question which view,
     // the switch, and an NTFS recovery.
     void WholeDiskHasBothViews() {
