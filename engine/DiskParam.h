@@ -200,6 +200,14 @@ public:
                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // RecoverFile, and a file that was not written whole without a line of
+    // its own (a record whose data cannot be found, an exception) is logged
+    // as failed: no failure passes for success. Folders recover their files
+    // through it, and so does the window.
+    void RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     // Writes the runs of a compressed NTFS file, unit by unit of 16
     // clusters, into the stream; a stop is logged into LogView.
     bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,

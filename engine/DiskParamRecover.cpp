@@ -41,7 +41,27 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     return e.DirEntry.FstClusLO.get();
 }
 
+// A file that was not written whole and whose recovery said nothing about
+// it is named as failed, so that no file goes missing unnoticed.
+template <typename Entry>
+void RecoverFileReportedWith(TUndelete& engine, Entry* file, const std::string& name, const std::string& targetDir,
+                             platform::IStatusPanel* statusPanel, platform::IEventLog* logView) {
+    platform::TCountingEventLog counted(logView);
+    if (!engine.RecoverFile(file, name, targetDir, statusPanel, &counted) && counted.Rows() == 0)
+        AddLogEvent(logView, name + ":  恢复失败", kError);
+}
+
 }  // namespace
+
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileReportedWith(*this, Entry, Name, TargetDir, StatusPanel, LogView);
+}
 
 bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                             platform::IStatusPanel*, platform::IEventLog* LogView) {
@@ -95,7 +115,10 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             const auto sector = FatClusterSector(clusterAt(i));
             if (!sector || !ReadLogicalSectors(Current->Name, *sector, static_cast<std::uint16_t>(g.sectorsPerCluster),
                                                buffer.data())) {
+                // What was read so far stays; the file is named as failed,
+                // so that a short copy is never taken for the original.
                 if (!out.Close()) return shortWrite();
+                AddLogEvent(LogView, Name + ":  恢复失败", kError);
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
@@ -118,7 +141,11 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
         const std::string target = MakeUniqueFileName(Name, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        if (::mkdir(target.c_str(), 0755) != 0) {
+            // Nothing of the folder can be written: it is named as failed.
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
@@ -130,7 +157,7 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
             const std::string childName = GetEntryFileName(*child);
             if (IsFatFile(child->DirEntry)) {
                 if (StatusPanel) StatusPanel->SetText(" " + childName);
-                RecoverFile(child, childName, target, StatusPanel, LogView);
+                RecoverFileReported(child, childName, target, StatusPanel, LogView);
             } else {
                 RecoverFolder(child, childName, target, StatusPanel, LogView);
             }
@@ -236,7 +263,10 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             folderName = none ? "root" : label;
         }
         const std::string target = MakeUniqueFileName(folderName, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        if (::mkdir(target.c_str(), 0755) != 0) {
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already
         // on the path being written is not entered again.
@@ -252,7 +282,7 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
-                RecoverFile(child, child->Name, target, StatusPanel, LogView);
+                RecoverFileReported(child, child->Name, target, StatusPanel, LogView);
             } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
                 RecoverFolder(child, child->Name, target, StatusPanel, LogView);
             }

@@ -4,6 +4,7 @@
 // LZNT1-compressed files, present and deleted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "DiskParam.h"
@@ -145,6 +146,31 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
         });
         EXPECT_EQ(report, "out.bin:  无法写入目标驱动器|2\n") << path;
     }
+}
+
+// A file whose record can no longer be read (the sector failed after the
+// scan): RecoverFile gives up without a line of its own, the reported
+// recovery names the file as failed, and so does its folder's recovery.
+TEST_P(NtfsRecovery, AFileWhoseRecordCannotBeReadIsNamedAsFailed) {
+    tntfsfilerecord* file = Record(Entry("/one.bin").record);
+    ASSERT_NE(file, nullptr);
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(file->RecordSector) +
+                             "\n");
+    platform::MessageBoxRecorder boxes;  // the read-error box of each failed read
+    EXPECT_FALSE(engine_->RecoverFile(file, "one.bin", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(log_.rows.empty());
+    engine_->RecoverFileReported(file, "one.bin", dir_.Path(), &status_, &log_);
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "one.bin:  恢复失败");
+    EXPECT_EQ(log_.rows[0].imageIndex, 2);
+    EXPECT_FALSE(boxes.calls.empty());
+    tntfsfilerecord* parent = file->Parent;
+    ASSERT_NE(parent, nullptr);
+    log_.rows.clear();
+    engine_->RecoverFolder(parent, "root", dir_.Path() + "/", &status_, &log_);
+    EXPECT_EQ(std::count_if(log_.rows.begin(), log_.rows.end(),
+                            [](const auto& r) { return r.caption == "one.bin:  恢复失败"; }),
+              1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery, ::testing::Values("ntfs-512", "ntfs-1024", "ntfs-2048", "ntfs-4096"),

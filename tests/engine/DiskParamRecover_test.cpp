@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -157,6 +158,90 @@ TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
     });
     EXPECT_EQ(report, "0\nSEVERAL.BIN:  无法写入目标驱动器|2\n");
 }
+
+// A 32 MiB FAT16 volume of which only the first 1.2 MB were dumped: its
+// tables list every file at full size, but the reads past the end come
+// back short. On the NT family each such read shows the read-error box
+// (Windows 9x fails it silently); on both, each file that could not be read
+// whole is named as failed, whatever part of it was written.
+class TruncatedFatVolume : public ::testing::TestWithParam<bool> {
+protected:
+    void TearDown() override {
+        vt::test::InstallProfile("");
+        DiskUtils::Initialize();
+    }
+};
+
+TEST_P(TruncatedFatVolume, FilesPastTheEndAreNamedAsFailed) {
+    const bool nt = GetParam();
+    const std::string image = vt::test::ImagePath("truncated16.img");
+    const std::uint64_t checksum = vt::test::FileChecksum(image);
+    vt::test::InstallProfile(std::string(nt ? "" : "[machine]\nfamily=9x\nhide_real_devices=1\n") +
+                             "[logical.E]\nimage=" + image + "\n");
+    DiskUtils::Initialize();
+    platform::MessageBoxRecorder boxes;
+    TUndelete engine;
+    TLogiDrive* drive = engine.Drives.at(0).get();
+    ASSERT_TRUE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    EXPECT_TRUE(boxes.calls.empty()) << "the tables lie before the cut";
+    std::map<std::string, TMidEntry*> byPath;
+    for (auto& e : drive->Entries) {
+        std::string path = PathOf(*e);
+        for (char& ch : path) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        byPath[path] = e.get();
+    }
+    ASSERT_EQ(byPath.count("BIG.BIN"), 1u);
+    EXPECT_EQ(byPath["BIG.BIN"]->DirEntry.FileSize.get(), 1300000u);  // listed at its full size
+
+    vt::test::TempDir dir;
+    platform::RecordingStatusPanel status;
+    platform::RecordingEventLog log;
+    struct Case {
+        const char* path;
+        const char* name;
+        std::size_t size;
+        bool whole;
+    };
+    for (const Case& c : {Case{"FIRST.BIN", "FIRST.BIN", 10000, true}, Case{"SECOND.BIN", "SECOND.BIN", 20000, true},
+                          Case{"BIG.BIN", "BIG.BIN", 1300000, false}, Case{"AFTER.BIN", "AFTER.BIN", 5000, false}}) {
+        SCOPED_TRACE(c.name);
+        const std::size_t rows = log.rows.size(), shown = boxes.calls.size();
+        EXPECT_EQ(engine.RecoverFile(byPath.at(c.path), c.name, dir.Path(), &status, &log), c.whole);
+        const Bytes written = vt::test::ReadWholeFile(dir.Path() + "/" + c.name);
+        const Bytes original = Original(c.name, c.size);
+        if (c.whole) {
+            EXPECT_EQ(written, original);
+            EXPECT_EQ(log.rows.size(), rows);
+            EXPECT_EQ(boxes.calls.size(), shown);
+            continue;
+        }
+        // The readable part may stay, and it is the original's start.
+        EXPECT_LT(written.size(), original.size());
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), original.begin()));
+        ASSERT_EQ(log.rows.size(), rows + 1);
+        EXPECT_EQ(log.rows.back().caption, std::string(c.name) + ":  恢复失败");
+        EXPECT_EQ(log.rows.back().imageIndex, 2);
+        if (!nt) {
+            EXPECT_EQ(boxes.calls.size(), shown);
+            continue;
+        }
+        ASSERT_EQ(boxes.calls.size(), shown + 1);
+        EXPECT_EQ(boxes.calls.back().text.rfind("Error when reading data:\r\nError Code:38\r\n驱动器E   扇区数:", 0), 0u)
+            << boxes.calls.back().text;
+    }
+
+    // The folder: its early file whole, its late one named as failed.
+    const std::size_t rows = log.rows.size();
+    engine.RecoverFolder(byPath.at("DIR"), "DIR", dir.Path(), &status, &log);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/DIR/" + GetEntryFileName(*byPath.at("DIR/EARLY.TXT"))),
+              Original("EARLY.TXT", 3000));
+    ASSERT_EQ(log.rows.size(), rows + 1);
+    EXPECT_EQ(log.rows.back().caption, GetEntryFileName(*byPath.at("DIR/LATE.TXT")) + ":  恢复失败");
+    EXPECT_EQ(vt::test::FileChecksum(image), checksum) << "the scanned image was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NT" : "Win9x"); });
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatRecovery, ::testing::Values("recover12.img", "recover16.img", "recover32.img"),
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });
