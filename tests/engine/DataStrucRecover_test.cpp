@@ -490,7 +490,10 @@ INSTANTIATE_TEST_SUITE_P(
         VolumeNodeCase{"Disk1Partition", "disk1.img", 0x07, 92160, {92160}, kDisk1Ntfs},
         VolumeNodeCase{"GapDiskWholeDrive", "ntfsgap.img", kSysExtended, 0, {2048, 12288},
                        {{"kept.bin", Bytes(50000, 'k')}, {"gone.bin", Bytes(60000, 'g')}}},
-        VolumeNodeCase{"GapDiskGap", "ntfsgap.img", kSysGap, 10240, {12288}, {{"gone.bin", Bytes(60000, 'g')}}}),
+        VolumeNodeCase{"GapDiskGap", "ntfsgap.img", kSysGap, 10240, {12288}, {{"gone.bin", Bytes(60000, 'g')}}},
+        // A volume made for 4096-byte sectors: one of its sectors per
+        // cluster is eight of ours.
+        VolumeNodeCase{"Sectors4096WholeDrive", "ntfs4k.img", kSysExtended, 0, {2048}, {{"four.bin", Bytes(40000, '4')}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
