@@ -375,6 +375,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
 
 bool TFileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+    if (ChecksLocked && ChecksLocked()) return false;
     SetChecked(index.row(), value.toInt() == Qt::Checked);
     return true;
 }
@@ -534,7 +535,10 @@ TFileListView::TFileListView(TListKind kind, const std::vector<const char*>& col
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
     header()->setSectionsMovable(false);
-    connect(header(), &QHeaderView::sectionClicked, this, &TFileListView::ColumnClick);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (OnColumnClick) OnColumnClick(column);
+        else ColumnClick(column);
+    });
 }
 
 int TFileListView::Add(TRowRecord kind, const void* record, int image, std::array<QString, kFileColumns>&& texts,
@@ -585,10 +589,13 @@ std::vector<int> TFileListView::CheckedRows() const {
 }
 
 void TFileListView::CheckSelected(bool on) {
+    if (RowsLocked()) return;
     for (int i : SelectedRows()) model_->SetChecked(i, on);
 }
 
-void TFileListView::CheckAll(bool on) { model_->SetAllChecked(on); }
+void TFileListView::CheckAll(bool on) {
+    if (!RowsLocked()) model_->SetAllChecked(on);
+}
 
 std::vector<int> TFileListView::SelectedRows() const {
     std::vector<int> rows;

@@ -236,6 +236,7 @@ TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
     connect(Action(QString::fromLatin1(variant_.backAction)), &QAction::triggered, this, &TRecoveryFrame::BackExecute);
     connect(Action(QString::fromLatin1(variant_.forwardAction)), &QAction::triggered, this,
             &TRecoveryFrame::ForwardExecute);
+    ListView1->SetRowsLocked([this] { return RowsLocked(); });
     connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] {
         LeftSplitterMoved();
         paneHeight_ = DrivePaneHeight();
@@ -813,7 +814,7 @@ void TRecoveryFrame::TabSet1Click() {
 }
 
 void TRecoveryFrame::GoTo(bool forward) {
-    if (!History || !(forward ? History->CanForward : History->CanBack)) return;
+    if (RowsLocked() || !History || !(forward ? History->CanForward : History->CanBack)) return;
     std::int32_t position = -1;
     if (forward) History->Forward(position);
     else History->Back(position);

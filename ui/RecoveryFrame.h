@@ -227,6 +227,9 @@ protected:
     // Back and Forward: select the folder node and list it without adding
     // it to the history (the window's folder handler with no sender).
     virtual void ShowHistoryNode(QTreeWidgetItem* node) { (void)node; }
+    // A scan or a recovery of the window runs: the rows and the folder
+    // nodes are held by it, so nothing may sort, refill, check or free them.
+    virtual bool RowsLocked() const { return false; }
 
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;

@@ -184,6 +184,41 @@ private slots:
         QVERIFY(sent == expected);
     }
 
+    // A desktop's block devices: six snap packages on loop devices, an LVM
+    // volume over sda2, the SATA disk, the NVMe disk and a USB stick. The
+    // window asks drives 0 to 3, and these are the SATA disk, the NVMe disk
+    // and the stick (the volume fourth): no snap is asked.
+    void ProbesTheRealDisksFirst() {
+        vt::test::FakeBlockDevices devices(dir_->Path());
+        for (int n = 0; n < 6; ++n)
+            devices.Add("loop" + std::to_string(n)).BoundTo("/var/lib/snapd/snaps/app_" + std::to_string(n) + ".snap").ReadOnly();
+        devices.Add("dm-0");
+        devices.Add("sda", {"sda1", "sda2"});
+        devices.Add("nvme0n1", {"nvme0n1p1"});
+        devices.Add("sdb", {"sdb1"}).Removable();
+        platform::MachineConfig machine;
+        platform::Machine::AddRealDevices(machine, devices.SysfsRoot(), devices.DevRoot());
+        platform::Machine::Install(std::move(machine));
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        Show();
+        platform::DeviceTrace::Enable(false);
+        // The device file behind each drive the window asked for its
+        // S.M.A.R.T. interface.
+        QStringList asked;
+        for (const platform::DeviceRequest& r : platform::DeviceTrace::Requests()) {
+            if (r.code != win::SMART_GET_VERSION) continue;
+            const QString name = QString::fromStdString(r.device);
+            QVERIFY(name.startsWith(QStringLiteral("\\\\.\\PhysicalDrive")));
+            const platform::PhysicalDriveConfig* drive = platform::Machine::Current().Physical(name.mid(17).toInt());
+            QVERIFY(drive);
+            asked << QString::fromStdString(drive->source.substr(devices.DevRoot().size() + 1));
+        }
+        platform::DeviceTrace::Clear();
+        QCOMPARE(asked, (QStringList{QStringLiteral("sda"), QStringLiteral("nvme0n1"), QStringLiteral("sdb"),
+                                     QStringLiteral("dm-0")}));
+    }
+
     void TheRowsOfTheHealthyDrive() {
         TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
         // id, name of the id, worst, value, threshold, raw data, meaning, status
