@@ -699,14 +699,9 @@ private slots:
             QTest::mouseMove(button, button->rect().center());
             QCoreApplication::processEvents();
             verdictShown("button");
-            QMenu* menu = button->menu();
-            menu->popup(w.mapToGlobal(QPoint(10, 10)));
-            QVERIFY(QTest::qWaitForWindowExposed(menu));
-            for (QAction* item : menu->actions())
-                if (!item->isSeparator()) QTest::mouseMove(menu, menu->actionGeometry(item).center());
-            QCoreApplication::processEvents();
+            QVERIFY(vt::uitest::HoverMenuItems(button->menu(), &w));
             verdictShown("menu");
-            menu->close();
+            button->menu()->close();
         }
     }
 

@@ -63,6 +63,13 @@ protected:
     }
 };
 
+// The rows of a test that runs in either window.
+void BothWindows() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("standard") << int(TFrameKind::Standard);
+    QTest::newRow("advanced") << int(TFrameKind::Advanced);
+}
+
 }  // namespace
 
 class Frame : public QObject {
@@ -132,9 +139,7 @@ private slots:
     }
 
     void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("standard") << int(TFrameKind::Standard);
-        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+        BothWindows();
     }
     void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels() {
         QFETCH(int, kind);
@@ -176,14 +181,9 @@ private slots:
         auto* menuBar = f.findChild<QToolBar*>(QString::fromLatin1(f.Variant().menuToolBar));
         auto* fileButton = qobject_cast<QToolButton*>(menuBar->widgetForAction(menuBar->actions().value(0)));
         QVERIFY(fileButton && fileButton->menu());
-        QMenu* file = fileButton->menu();
-        file->popup(f.mapToGlobal(QPoint(10, 10)));
-        QVERIFY(QTest::qWaitForWindowExposed(file));
-        for (QAction* item : file->actions())
-            if (!item->isSeparator()) QTest::mouseMove(file, file->actionGeometry(item).center());
-        QCoreApplication::processEvents();
+        QVERIFY(vt::uitest::HoverMenuItems(fileButton->menu(), &f));
         panelsIntact(QStringLiteral("File menu"));
-        file->close();
+        fileButton->menu()->close();
     }
 
     void ShowingReadsSettingsWithScreenDefaults() {
@@ -499,9 +499,7 @@ private slots:
     }
 
     void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("standard") << int(TFrameKind::Standard);
-        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+        BothWindows();
     }
     void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown() {
         QFETCH(int, kind);
@@ -603,9 +601,7 @@ private slots:
     }
 
     void ASelectedNodeChosenWithTheKeysIsFlatLightYellow_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("standard") << int(TFrameKind::Standard);
-        QTest::newRow("advanced") << int(TFrameKind::Advanced);
+        BothWindows();
     }
     void ASelectedNodeChosenWithTheKeysIsFlatLightYellow() {
         QFETCH(int, kind);
