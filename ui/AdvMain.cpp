@@ -255,11 +255,7 @@ void TfrmAdvMain::FormShow() {
         AddPartitionNode(TreeView2, MyComputerNode, CurrentDrive->Partitions[0].get());
     }
 
-    // The greeting in the hex view until a file's first bytes replace it.
-    HexBuffer.fill(0);
-    static const char kThanks[] = "\xB8\xD0\xD0\xBB\xC4\xE3\xCA\xB9\xD3\xC3 Vantrel.";  // GBK
-    std::string banner = std::string(16, '*') + kThanks + std::string(14, '*');
-    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
+    WriteGreeting();
 
     AdvMain::SetHeaderImages(ListView1, &SortArrowImages());
     ListView1->SortRecordKind = [this] {

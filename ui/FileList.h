@@ -164,11 +164,18 @@ private:
 QColor ListRowBackground(bool selected, int row);
 
 // The report views' grid lines: a light rule below and right of each cell,
-// drawn after the cell's own painting.
+// drawn after the cell's own painting. With flatSelection, a selected cell is
+// filled flat with the palette's highlight colour and drawn otherwise as an
+// unselected one (no style gradient, outline or focus frame), whether the
+// list has the focus or not.
 class TGridLineDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit TGridLineDelegate(QObject* parent, bool flatSelection = false)
+        : QStyledItemDelegate(parent), flatSelection_(flatSelection) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    bool flatSelection_;
 };
 
 // Tree nodes: a selected node on light yellow with blue bold text; with

@@ -346,10 +346,7 @@ void TfrmQuickMain::FormShow() {
     // The settings have been read (the frame does that first).
     Undelete = std::make_unique<TUndelete>();
 
-    // The greeting in the hex view.
-    HexBuffer.fill(0);
-    const std::string banner = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
-    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
+    WriteGreeting();
 
     FillDriveTree();
     ui::QuickMain::SetHeaderImages(ListView1, &ui::SortArrowImages());

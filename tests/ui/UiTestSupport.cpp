@@ -104,4 +104,13 @@ bool ClickToolButton(QWidget* window, QAction* button) {
     return false;
 }
 
+bool HoverMenuItems(QMenu* menu, QWidget* window) {
+    menu->popup(window->mapToGlobal(QPoint(10, 10)));
+    if (!QTest::qWaitForWindowExposed(menu)) return false;
+    for (QAction* item : menu->actions())
+        if (!item->isSeparator()) QTest::mouseMove(menu, menu->actionGeometry(item).center());
+    QCoreApplication::processEvents();
+    return true;
+}
+
 }  // namespace vt::uitest

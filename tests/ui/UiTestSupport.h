@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QMenu>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -52,5 +53,10 @@ bool ChoosePopupItem(QAction* item);
 bool PressInPopup(int key);
 // Clicks the toolbar button of a QAction (the button made for it).
 bool ClickToolButton(QWidget* window, QAction* button);
+
+// Opens the menu over the window and moves the mouse over each of its items
+// in turn, as a user reading them; the menu stays open. False when it does
+// not come up.
+bool HoverMenuItems(QMenu* menu, QWidget* window);
 
 }  // namespace vt::uitest
