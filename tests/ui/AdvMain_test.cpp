@@ -649,6 +649,52 @@ private slots:
         QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowCompressed), QStringLiteral("N"));
     }
 
+    // A present file whose clusters lie around the holes deleted files left
+    // is read along its chain in the volume's FAT; the files of one run and
+    // the deleted one (whose chain is cleared) as consecutive clusters. Each
+    // comes back byte for byte, and the log names none as failed.
+    void FragmentedFatFileFollowsItsChain_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<int>("cluster");     // bytes
+        QTest::addColumn<bool>("capitals");  // FAT32 short names are listed as they are
+        QTest::newRow("FAT12") << QStringLiteral("recover12.img") << 1024 << false;
+        QTest::newRow("FAT16") << QStringLiteral("recover16.img") << 2048 << false;
+        QTest::newRow("FAT32") << QStringLiteral("recover32.img") << 512 << true;
+    }
+    void FragmentedFatFileFollowsItsChain() {
+        QFETCH(QString, image);
+        QFETCH(int, cluster);
+        QFETCH(bool, capitals);
+        const std::string profile = "[logical.E]\nimage=" + image.toStdString() + "\n";
+        Open(profile.c_str());
+        Click(w->TreeView2, DriveNode("(E:)"));
+        const auto cs = static_cast<std::size_t>(cluster);
+        // The fixture's names with their sizes; the listing's captions.
+        const std::vector<std::pair<std::string, std::size_t>> files = {
+            {"ONE.BIN", cs},         {"FRAG.BIN", 4 * cs + 100}, {"SEVERAL.BIN", 3 * cs + 17}, {"ZERO.BIN", 0},
+            {"AFTER.BIN", cs},       {"EXACT.BIN", 2 * cs},      {"?OST.TXT", cs + 5}};
+        auto caption = [&](const std::string& name) {
+            if (capitals) return QString::fromStdString(name);
+            const QString n = QString::fromStdString(name).toLower();
+            return n.left(1).toUpper() + n.mid(1);
+        };
+        SelectFolder(FolderWith(caption("FRAG.BIN")));
+        std::map<std::string, Bytes> want;
+        for (const auto& [name, size] : files) {
+            Check({caption(name)});
+            std::string file = caption(name).toStdString();
+            if (file[0] == '?') file[0] = '@';
+            want[file] = vt::test::YesContent(name[0] == '?' ? "L" + name.substr(1) : name, size);
+        }
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), want);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
+                 0);
+    }
+
     void NodeScannedBeforeIsShownWithoutReading() {
         Open(kSmall);
         Click(w->TreeView2, DriveNode("PHOTOS"));
