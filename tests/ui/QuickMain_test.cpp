@@ -898,6 +898,33 @@ private slots:
         QVERIFY(!t.w->History->CanBack && !t.w->History->CanForward);
     }
 
+    // Opening a folder makes the level below its sub-folders, nodes that
+    // stand before the folders visited after it: Back and Forward still go
+    // to the folders that were visited, not to the nodes now at their places.
+    void BackAndForwardKeepTheirFoldersWhenFoldersOpen() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-512.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        vt::uitest::ClickNode(t.w->TreeView1, t.Node(QStringLiteral("\\/Many")));
+        // Documents opened with a click on its expander: Projects gets its
+        // sub-folder Deep, which comes before Many in the tree.
+        QTreeWidgetItem* documents = t.Node(QStringLiteral("\\/Documents"));
+        QCOMPARE(t.Children(documents), QStringList{QStringLiteral("Projects")});
+        QCOMPARE(documents->child(0)->childCount(), 0);
+        const QRect row = t.w->TreeView1->visualItemRect(documents);
+        QTest::mouseClick(t.w->TreeView1->viewport(), Qt::LeftButton, {},
+                          QPoint(row.left() - t.w->TreeView1->indentation() / 2, row.center().y()));
+        QVERIFY(documents->isExpanded());
+        QCOMPARE(t.Children(documents->child(0)), QStringList{QStringLiteral("Deep")});
+        vt::uitest::ClickNode(t.w->TreeView1, t.Node(QStringLiteral("\\/Compressed")));
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Back"))));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("\\/Many")));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Many"));
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Forward"))));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("\\/Compressed")));
+        QCOMPARE(t.Rows(), (QStringList{"mixed.bin", "text.txt", "tiny.txt"}));
+    }
+
     // Selecting a drive scanned before reads nothing and keeps the count.
     void ReselectingADriveReusesItsScan() {
         vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
