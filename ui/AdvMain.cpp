@@ -437,16 +437,26 @@ void TfrmAdvMain::StopExecute() {
 
 void TfrmAdvMain::RadioButton1Click() {
     if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
-    ListFolderNodes();
-    if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
+    ListViewFolders();
     FillFatFileList(CurrentDrive->CurPartition->FatEntries, 0, false);
 }
 
 void TfrmAdvMain::RadioButton2Click() {
     if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
-    ListFolderNodes();
-    if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
+    ListViewFolders();
     FillNtfsFileList(CurrentDrive->CurPartition->NtfsEntries, 0, false);
+}
+
+void TfrmAdvMain::ListViewFolders() {
+    ListFolderNodes();
+    // The other view's history names its own found folders by their places
+    // in the tree, where this view has other folders: it starts anew.
+    History->Clear();
+    if (ScanRootNode->childCount() > 0) {
+        SelectFoundFolder(0);
+        History->Add(AbsoluteIndex(ScanRootNode->child(0)));
+    }
+    UpdateNavButtons();
 }
 
 void TfrmAdvMain::ListFolderNodes() {

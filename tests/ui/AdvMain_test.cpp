@@ -614,6 +614,36 @@ private slots:
         QFAIL("no NTFS folder row found");
     }
 
+    // The file-system selector shows the other view's found folders, other
+    // folders at the same places of the tree: Back and Forward start anew
+    // from its first folder and never lead to a folder of it not visited.
+    void SwitchingTheViewStartsTheHistoryAnew() {
+        Open(kDisk1);
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        QTest::mouseClick(w->RadioButton1, Qt::LeftButton);
+        QVERIFY(w->RadioButton1->isChecked());
+        QVERIFY(w->ScanRootNode->childCount() >= 3);
+        SelectFolder(1);
+        SelectFolder(2);
+        QVERIFY(w->ToolButton(QStringLiteral("Backward"))->isEnabled());
+        // The NTFS view has two found folders, the second one at the place
+        // of the FAT view's second.
+        QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+        QVERIFY(w->RadioButton2->isChecked());
+        QCOMPARE(w->ScanRootNode->childCount(), 2);
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        const QStringList rows = Captions(w->ListView1);
+        QVERIFY(!w->ToolButton(QStringLiteral("Backward"))->isEnabled());
+        w->Action(QStringLiteral("Backward"))->trigger();
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QCOMPARE(Captions(w->ListView1), rows);
+        // What is visited in this view is walked as before.
+        SelectFolder(1);
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Backward"))));
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QCOMPARE(Captions(w->ListView1), rows);
+    }
+
     // The NTFS partition: its files come back byte for byte; checked folder
     // rows are passed over.
     void NtfsPartitionRecovers() {
