@@ -73,19 +73,29 @@ struct BootSectorInfo {
 };
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info);
 
-// Where a FAT12/16 boot sector at sector `first` puts the root directory
-// (a fixed region before cluster 2) and cluster 2, in absolute sectors.
-// False when it is no FAT12/16 boot sector, when its fields make no volume,
-// or when the root would reach past the node's nodeSectors sectors.
-struct Fat1216Layout {
+// What a FAT boot sector at sector `first` says of its volume, when its
+// fields make one: 512-byte sectors, a power-of-two cluster, FATs large
+// enough for the clusters, a root (a fixed region on FAT12/16, a cluster
+// on FAT32) and at least one cluster, and a data area that begins before
+// nodeEnd, the end of the node that holds it. Absolute sectors.
+struct FatBootLayout {
     TFsType FsType = vt::fsFat16;
-    std::int64_t RootStart = 0;
-    std::uint32_t RootSectors = 0;
-    std::int64_t DataStart = 0;
+    std::int64_t First = 0;
+    std::int64_t End = 0;             // past the volume's last sector
     std::int32_t SectorsPerCluster = 0;
+    std::int64_t FatStart = 0;        // the first FAT
+    std::uint32_t FatSectors = 0;
+    std::int64_t RootStart = 0;       // FAT12/16
+    std::uint32_t RootSectors = 0;    // FAT12/16
+    std::uint32_t RootCluster = 0;    // FAT32
+    std::int64_t DataStart = 0;       // cluster 2
+    std::uint32_t Clusters = 0;       // clusters 2 to Clusters + 1 exist
+    std::uint32_t Serial = 0;
+    std::uint32_t BackupSector = 0;   // FAT32: where the boot sector's copy lies
+    std::uint8_t Media = 0;
 };
-bool ExamineFat1216Boot(std::span<const std::uint8_t> sector, std::int64_t first, std::uint32_t nodeSectors,
-                        Fat1216Layout& layout);
+bool ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
+                    FatBootLayout& layout);
 
 }  // namespace DataStruc
 
@@ -104,9 +114,25 @@ struct TPhysMidEntry {
     std::string LongName;
     std::uint32_t DirSector = 0;   // first sector of the found directory it was read from
     std::uint32_t DirCluster = 0;  // that directory's own cluster (2 for a root)
+    // The layout its clusters are read with: an index into the node's
+    // FatVolumes, or -1 for the node's own SectorsPerCluster and DataStart.
+    std::int32_t Volume = -1;
 };
 using TPhysMidEntry32 = TPhysMidEntry;
 using PPhysMidEntry = TPhysMidEntry*;
+
+// The cluster layout of one FAT volume inside a scanned node (a whole
+// drive, an extended partition or a gap holds several): the directories
+// found in it read their entries' clusters with it, and no cluster is read
+// outside its extent.
+struct TFatVolume {
+    std::int64_t First = 0;  // the volume's first sector
+    std::int64_t End = 0;    // past its last sector, never past the node's end
+    TFsType FsType = vt::fsFat16;
+    std::int32_t SectorsPerCluster = 0;  // 0: not known
+    std::int64_t DataStart = -1;         // sector of cluster 2; below 0: not known
+    bool FromBoot = false;               // from the volume's boot sector, not estimated
+};
 
 // Node kinds by RawEntry.SysType.
 constexpr std::uint8_t kSysGap = 0x00;       // unallocated gap
@@ -132,6 +158,12 @@ struct TPartiEntry {
     // on the node, ascending: a node that holds volumes (the whole drive, an
     // extended partition, a gap) counts their clusters from these.
     std::vector<std::int64_t> NtfsVolumeStarts;
+    // FAT boot sectors the partition scan found on the node, in disk order,
+    // and the layouts of the FAT volumes they and the found directories
+    // make (the node's own volume, at its first sector, is not among them:
+    // its layout is SectorsPerCluster and DataStart).
+    std::vector<std::int64_t> FatBootSectors;
+    std::vector<TFatVolume> FatVolumes;
     std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
     std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
     std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
@@ -231,6 +263,12 @@ public:
                     platform::IStatusPanel* statusPanel);
     int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // The first sector of a found entry's first cluster (for a folder: the
+    // found directory it names), by the layout of the volume that holds the
+    // entry; Kind 2 means FAT32 cluster numbers where the node's own layout
+    // is used. None when that layout is not known or the cluster lies
+    // outside the volume.
+    std::optional<std::int64_t> FatEntrySector(const TPhysMidEntry& entry, TFsType kind) const;
     // The run list of a compressed file into the stream, unit by unit;
     // False on a failed read or a short write (stream.ShortWrite() tells).
     // recordSector: the file record's sector, which tells the volume the
@@ -249,22 +287,44 @@ private:
     bool WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t extendedStart, std::int64_t& reached);
     PPartiEntry AddNode(std::unique_ptr<TPartiEntry> node);
     void ClearFatListing(TPartiEntry& node);
-    // The root directory of the FAT listing: from the node's FAT12/16 boot
-    // sector when it agrees with the found directories, else guessed from
-    // the estimated cluster 2.
-    void ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& boot, std::size_t foundDirectories);
-    bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors);
-    // The last EstimateFatLayout measured the layout from two directories.
-    bool layoutMeasured_ = false;
+    struct FatGroup;
+    // The FAT volumes of the node: which found directory belongs to which,
+    // and the layout each is read with (DataStrucFatVolumes.cpp).
+    std::vector<FatGroup> SplitFatVolumes(win::HANDLE h, std::vector<std::int32_t>& dirGroup);
+    void ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups);
+    // A root guessed before the estimated cluster 2 of a layout without a
+    // boot sector to trust.
+    void GuessFatRoot(const FatGroup& group);
+    // The layout of a volume without a sane boot sector, from the entries
+    // its directories gave.
+    void EstimateFatVolume(const FatGroup& group);
+    bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
+                               std::int32_t volume);
+    void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
+                              std::int32_t volume);
+    std::int64_t NodeEnd(const TPartiEntry& node) const;
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
-    int RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir, platform::IProgressBar* progressBar);
-    int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+    // The recoveries into a target folder that is open: a folder's tree is
+    // written through the descriptors of the folders made for it.
+    int RecoverFileIn(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                      platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    int RecoverNtfsFile(const tntfsfilerecord& rec, const vt::TargetFolder& target,
+                        platform::IProgressBar* progressBar);
+    int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                        platform::IProgressBar* progressBar);
-    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                            platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
-    // The first sector of a FAT cluster by the estimated layout; none when
+    // The first sector of a FAT cluster by the node's own layout; none when
     // the layout is unknown or the sector does not exist.
     std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;
+    // Where a found entry's first cluster lies, by the layout of the volume
+    // its directory belongs to, and the end of that volume (0: not known),
+    // past which none of its clusters lie.
+    struct FatPlace {
+        std::int64_t Sector = 0;
+        std::int64_t Limit = 0;
+    };
+    std::optional<FatPlace> PlaceFatEntry(const TPhysMidEntry& entry, TFsType kind) const;
     // The first sector of an NTFS cluster of the volume that holds the
     // record at recordSector: the latest found volume start at or before
     // the record, else the node's first sector.

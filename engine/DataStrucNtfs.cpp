@@ -148,8 +148,14 @@ void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
             continue;
         std::uint64_t mftLcn = 0;
         for (int i = 7; i >= 0; --i) mftLcn = (mftLcn << 8) | boot[0x30 + static_cast<std::size_t>(i)];
-        const bool isBoot = std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0 && boot[0x0B] == 0 &&
-                            boot[0x0C] == 2 && boot[0x0D] == spc &&
+        // The cluster is counted in this drive's 512-byte sectors: on a
+        // volume made for 4096-byte sectors (a 4Kn drive) one sector per
+        // cluster is eight of ours.
+        const std::uint32_t bytesPerSector = boot[0x0B] | (boot[0x0C] << 8);
+        const bool sectorSizeKnown =
+            bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 || bytesPerSector == 4096;
+        const bool isBoot = std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0 && sectorSizeKnown &&
+                            static_cast<std::int64_t>(bytesPerSector / 512) * boot[0x0D] == spc &&
                             mftLcn == static_cast<std::uint64_t>(rec->DataLcn);
         if (isBoot) node->NtfsVolumeStarts.push_back(start);
     }

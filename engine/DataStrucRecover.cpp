@@ -1,9 +1,6 @@
 // Recovery of found files and FAT folders of a scanned node into a target
 // folder, and the walk over the run list of a compressed NTFS file.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <system_error>
@@ -70,8 +67,8 @@ void LogError(const std::string& text) { DataStruc::AddLogEvent(EventLogView, te
 
 // The message of the class library's file-creation error, with the
 // system's reason.
-std::string CreateFailure(const std::string& path) {
-    return "Cannot create file \"" + path + "\". " + std::strerror(errno);
+std::string CreateFailure(const vt::TFileStream& out) {
+    return "Cannot create file \"" + out.Path() + "\". " + std::strerror(out.CreateError());
 }
 
 }  // namespace
@@ -102,24 +99,28 @@ bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs
 int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const std::string& targetDir,
                                 platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
+    return RecoverFileIn(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFileIn(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                                  platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     FileDone done{progressBar, statusPanel};
     if (kind == vt::fsNtfs) {
         const auto& rec = *static_cast<const tntfsfilerecord*>(entry);
         if (statusPanel) statusPanel->SetText(" " + rec.Name);
-        return RecoverNtfsFile(rec, targetDir, progressBar);
+        return RecoverNtfsFile(rec, target, progressBar);
     }
     const auto& e = *static_cast<const TPhysMidEntry*>(entry);
     if (statusPanel) statusPanel->SetText(" " + PhysEntryDisplayName(e));
-    return RecoverFatFile(e, kind, targetDir, progressBar);
+    return RecoverFatFile(e, kind, target, progressBar);
 }
 
-int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::string& targetDir,
+int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::TargetFolder& target,
                                     platform::IProgressBar* progressBar) {
     const std::string& name = rec.Name;
-    const std::string target = MakeUniqueFileName(name, targetDir);
     if (rec.DataSize == 0) {
-        vt::TFileStream out(target);
-        if (!out.Valid()) LogError(CreateFailure(target));
+        vt::TFileStream out(target, name);
+        if (!out.Valid()) LogError(CreateFailure(out));
         return 0;
     }
     // A negative size comes from a damaged record: there is nothing to
@@ -148,9 +149,9 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     }
 
     if (data.Resident) {
-        vt::TFileStream out(target);
+        vt::TFileStream out(target, name);
         if (!out.Valid()) {
-            LogError(CreateFailure(target));
+            LogError(CreateFailure(out));
             return 0;
         }
         const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
@@ -168,9 +169,9 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     }
     const std::int64_t cb = spc * 512;
     const std::int64_t clusters = rec.DataSize / cb + (rec.DataSize % cb != 0 ? 1 : 0);
-    vt::TFileStream out(target);
+    vt::TFileStream out(target, name);
     if (!out.Valid()) {
-        LogError(CreateFailure(target));
+        LogError(CreateFailure(out));
         return 0;
     }
 
@@ -226,7 +227,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const std::strin
     return 0;
 }
 
-int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                                    platform::IProgressBar* progressBar) {
     const std::string name = PhysEntryDisplayName(entry);
     const std::uint32_t size = entry.DirEntry.FileSize.get();
@@ -234,23 +235,25 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     DiskHandle disk(CurPartition->DriveNo);
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
-    const auto startSector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto place = PlaceFatEntry(entry, kind);
     // A file with data needs a place for its first cluster: without a
-    // cluster size or a cluster 2 the listing cannot tell where it lies.
-    if (sectors > 0 && !startSector) {
+    // cluster size or a cluster 2 the listing cannot tell where it lies,
+    // and a file that would reach past its volume is not the file.
+    const bool pastVolume =
+        place && place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
+    if (sectors > 0 && (!place || pastVolume)) {
         LogError(name + kFailed);
         return 0;
     }
     int result = 0;
     try {
-        const std::string target = MakeUniqueFileName(name, targetDir);
-        vt::TFileStream out(target);
+        vt::TFileStream out(target, name);
         if (!out.Valid()) {
-            LogError(CreateFailure(target));
+            LogError(CreateFailure(out));
             return 0;
         }
         platform::PageBuffer buffer(kFatChunkSectors * 512);
-        std::int64_t start = startSector.value_or(0);
+        std::int64_t start = place ? place->Sector : 0;
         std::uint64_t remaining = sectors;
         while (remaining > 0) {
             platform::ProcessMessages();
@@ -299,21 +302,21 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
             }
         }
     } reset{this, outermost};
-    return RecoverFolderLevel(*entry, kind, targetDir, progressBar, statusPanel);
+    return RecoverFolderLevel(*entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
 }
 
-int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const std::string& targetDir,
+int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                                        platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     const std::string name = PhysEntryDisplayName(entry);
     std::int32_t first = -1, last = -1;
-    const auto sector = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    const auto sector = FatEntrySector(entry, kind);
     const bool placed = sector && *sector <= 0xFFFFFFFFll;
     const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
     if (placed) FindFatChildRange(dirSector, first, last);
 
-    const std::string newDir = MakeUniqueFileName(name, targetDir);
-    if (::mkdir(newDir.c_str(), 0755) != 0)
-        throw std::system_error(errno, std::generic_category(), "I/O error: \"" + newDir + "\"");
+    const vt::TargetFolder newDir = target.CreateFolder(name);
+    if (!newDir.Valid())
+        throw std::system_error(newDir.Error(), std::generic_category(), "I/O error: \"" + newDir.Path() + "\"");
     if (first == -1 || last == -1) return 0;
 
     // A damaged or reused directory cluster can hold entries that lead back
@@ -340,7 +343,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     for (std::int32_t i = first; i <= last; ++i) {
         const TPhysMidEntry* child = CurPartition->FatEntries[static_cast<std::size_t>(i)].get();
         if (IsFatFile(child->DirEntry))
-            result = RecoverFile(child, kind, newDir, progressBar, statusPanel);
+            result = RecoverFileIn(child, kind, newDir, progressBar, statusPanel);
         else
             result = RecoverFolderLevel(*child, kind, newDir, progressBar, statusPanel);
         if (result == 1) break;

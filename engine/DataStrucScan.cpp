@@ -13,9 +13,6 @@ namespace {
 using namespace DataStruc::detail;
 
 constexpr std::int32_t kUnknownDataStart = 0x7FFFFFFF;
-// One found directory is read as one request from its first sector on,
-// without the allocation table: 500 sectors hold up to 8000 entries.
-constexpr std::uint32_t kDirectoryReadSectors = 500;
 // A logical drive of at most 2.88 MB is a diskette: its root lies at
 // sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
 constexpr std::uint32_t kDisketteSectors = 5760;
@@ -85,31 +82,6 @@ std::uint16_t LookupSectorsPerCluster(bool fat32, std::uint32_t sizeMiB) {
     return fat32 ? lookup(FatSpcTable32) : lookup(FatSpcTable16);
 }
 
-bool DataStruc::ExamineFat1216Boot(std::span<const std::uint8_t> sector, std::int64_t first, std::uint32_t nodeSectors,
-                                   Fat1216Layout& layout) {
-    const TFsType fs = DetectFileSystem(sector);
-    if (fs != vt::fsFat12 && fs != vt::fsFat16) return false;
-    vt::ByteReader r(sector);
-    const std::uint32_t spc = r.U8Or(0x0D), reserved = r.U16Or(0x0E), fats = r.U8Or(0x10);
-    const std::uint32_t rootEntries = r.U16Or(0x11), fatSectors = r.U16Or(0x16);
-    std::uint32_t total = r.U16Or(0x13);
-    if (total == 0) total = r.U32Or(0x20);
-    if (r.U16Or(0x0B) != 512 || spc == 0 || (spc & (spc - 1)) != 0 || reserved == 0 || fats == 0 || fats > 4 ||
-        rootEntries == 0 || fatSectors == 0)
-        return false;
-    const std::int64_t rootOffset = reserved + static_cast<std::int64_t>(fats) * fatSectors;
-    const std::uint32_t rootSectors = (rootEntries * 32 + 511) / 512;
-    // The root and at least one cluster lie inside the volume, and the
-    // root inside the node: nothing outside the node is read for it.
-    if (rootOffset + rootSectors + spc > total || rootOffset + rootSectors > nodeSectors) return false;
-    layout.FsType = fs;
-    layout.RootStart = first + rootOffset;
-    layout.RootSectors = rootSectors;
-    layout.DataStart = layout.RootStart + rootSectors;
-    layout.SectorsPerCluster = static_cast<std::int32_t>(spc);
-    return true;
-}
-
 bool IsDirectoryStart(std::span<const std::uint8_t> sector) {
     return NameFieldIs(sector, 0, ".       ") && NameFieldIs(sector, 32, "..      ");
 }
@@ -147,6 +119,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     Busy = true;
     CurPartition = entry;
     entry->DirSectors.clear();
+    entry->FatBootSectors.clear();
     MftSectors.clear();
     std::uint32_t fat32Votes = 0;
     // The last chunk may reach past the node into the next partition; what
@@ -164,6 +137,11 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
                     if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
                 } else if (IsFileRecordStart(sector)) {
                     MftSectors.push_back(static_cast<std::uint32_t>(lba));
+                } else if (DataStruc::BootSectorInfo boot; DataStruc::ExamineBootSector(sector, boot) &&
+                                                           boot.FsType != vt::fsNtfs) {
+                    // The FAT volumes inside the node begin here; the FAT
+                    // listing reads each with its own layout.
+                    entry->FatBootSectors.push_back(lba);
                 }
             });
         DataStruc::AddLogEvent(EventLogView, stopped ? "驱动器扫描被用户中止" : "驱动器扫描完成",
@@ -185,6 +163,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     // The search results point into the records; they go with them.
     node.FatFound.clear();
     node.FatEntries.clear();
+    node.FatVolumes.clear();
 }
 
 void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
@@ -193,39 +172,50 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     Busy = true;
     ClearFatListing(*node);
     const std::size_t n = node->DirSectors.size();
-    const bool diskette = node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
-    std::optional<DataStruc::Fat1216Layout> boot;
-    if (!diskette) {
-        win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
-        if (h != win::INVALID_HANDLE_VALUE) {
-            std::array<std::uint8_t, 512> sector{};
-            std::uint32_t bytesRead = 0;
-            DataStruc::Fat1216Layout layout;
-            if (ReadDiskSectors(h, 1, sector.data(), node->FirstSector(), bytesRead, Geometry.DriveNo) &&
-                bytesRead >= sector.size() &&
-                DataStruc::ExamineFat1216Boot(sector, node->FirstSector(), node->RawEntry.SectorCount.get(), layout))
-                boot = layout;
-            win::CloseHandle(h);
-        }
-    }
-    // With fewer than two directories the vote has nothing to go on; the
-    // volume's own boot sector tells the variant of its directories.
-    if (boot && n < 2) node->FatType = boot->FsType;
+    // Every FAT volume inside the node reads its directories with its own
+    // layout; group 0 is the node's own.
+    std::vector<FatGroup> groups(1);
+    groups[0].First = node->FirstSector();
+    groups[0].End = NodeEnd(*node);
+    groups[0].Variant = node->FatType;
+    groups[0].GuessRoot = true;
+    groups[0].Dirs = n;
+    std::vector<std::int32_t> dirGroup(n, 0);
+    win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
+    if (h != win::INVALID_HANDLE_VALUE) groups = SplitFatVolumes(h, dirGroup);
+    // A small logical drive without a boot sector to go by is a diskette.
+    const bool diskette =
+        !groups[0].Boot && node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
     for (std::size_t i = 0; i < n; ++i) {
         SetProgress(progressBar, static_cast<double>(i) / n * 100.0);
         platform::ProcessMessages();
         if (Aborted) break;
-        ParseFatDirectory(false, node->DirSectors[i]);
+        const FatGroup& g = groups[static_cast<std::size_t>(dirGroup[i])];
+        // A volume's directories are read inside it; the node's own without
+        // a boot sector as far as the request reaches.
+        std::uint32_t sectors = kDirectoryReadSectors;
+        if (g.Volume >= 0 || g.Boot)
+            sectors = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(g.End - node->DirSectors[i], 0, kDirectoryReadSectors));
+        ParseDirectorySectors(false, node->DirSectors[i], sectors, g.Variant, g.Volume);
     }
-    EstimateFatLayout(nullptr, nullptr);
+    for (const FatGroup& g : groups)
+        if (g.Volume >= 0 && !g.Boot) EstimateFatVolume(g);
+    if (groups[0].Boot) {
+        node->SectorsPerCluster = groups[0].Boot->SectorsPerCluster;
+        node->DataStart = static_cast<std::int32_t>(groups[0].Boot->DataStart);
+    } else {
+        EstimateFatLayout(nullptr, nullptr);
+    }
     if (diskette) {
         node->FatType = vt::fsFat12;
         node->DirSectors.insert(node->DirSectors.begin(), 19);
         node->DataStart = 33;
         ParseFatDirectory(true, 19);
-    } else {
-        ListFatRoot(boot, n);
+    } else if (h != win::INVALID_HANDLE_VALUE) {
+        ListFatRoots(h, groups);
     }
+    if (h != win::INVALID_HANDLE_VALUE) win::CloseHandle(h);
     std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),
                      [](const auto& a, const auto& b) { return CompareByDirSector(a.get(), b.get()) < 0; });
     Busy = false;
@@ -233,55 +223,54 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     SetProgress(progressBar, 0);
 }
 
-void TPhysicalDrive::ListFatRoot(const std::optional<DataStruc::Fat1216Layout>& boot, std::size_t foundDirectories) {
+void TPhysicalDrive::GuessFatRoot(const FatGroup& group) {
     PPartiEntry node = CurPartition;
-    const bool known = node->DataStart != kUnknownDataStart;
-    const std::int64_t nodeEnd = node->FirstSector() + node->RawEntry.SectorCount.get();
+    const bool own = group.Volume < 0;
+    const TFatVolume* volume = own ? nullptr : &node->FatVolumes[static_cast<std::size_t>(group.Volume)];
+    const std::int64_t dataStart =
+        own ? (node->DataStart != kUnknownDataStart ? node->DataStart : -1) : volume->DataStart;
+    const std::int64_t first = std::max(group.First, node->FirstSector());
+    const std::int64_t end = std::min(group.End, NodeEnd(*node));
+    const std::int64_t nodeEnd = own ? node->FirstSector() + node->RawEntry.SectorCount.get() : end;
     // A root is read only from the node's own sectors, and never twice.
     // Listed: it was added; the result says whether it held entries.
     bool listed = false;
-    auto listRoot = [&](std::int64_t first, std::uint32_t sectors) {
+    auto listRoot = [&](std::int64_t at, std::uint32_t sectors) {
         listed = false;
-        if (first < node->FirstSector() || first >= nodeEnd ||
-            std::find(node->DirSectors.begin(), node->DirSectors.end(), first) != node->DirSectors.end())
+        if (at < first || at >= nodeEnd ||
+            std::find(node->DirSectors.begin(), node->DirSectors.end(), at) != node->DirSectors.end())
             return false;
         listed = true;
-        sectors = static_cast<std::uint32_t>(std::min<std::int64_t>(sectors, nodeEnd - first));
-        node->DirSectors.insert(node->DirSectors.begin(), first);
+        sectors = static_cast<std::uint32_t>(std::min<std::int64_t>(sectors, nodeEnd - at));
+        node->DirSectors.insert(node->DirSectors.begin(), at);
         const std::size_t before = node->FatEntries.size();
-        ParseDirectorySectors(true, first, sectors);
+        ParseDirectorySectors(true, at, sectors, group.Variant, group.Volume);
         return node->FatEntries.size() > before;
     };
-    // A FAT12/16 root directory is a fixed region before cluster 2. Its
-    // boot sector says where, unless the directories found were laid out
-    // by an earlier format (cluster 2 elsewhere): then it is not theirs.
-    if (boot && (!layoutMeasured_ || node->DataStart == boot->DataStart)) {
-        if (!layoutMeasured_) {
-            node->SectorsPerCluster = boot->SectorsPerCluster;
-            node->DataStart = static_cast<std::int32_t>(boot->DataStart);
-        }
-        listRoot(boot->RootStart, std::min(boot->RootSectors, kDirectoryReadSectors));
-        return;
-    }
-    if (!known || foundDirectories == 0 || node->DataStart == node->DirSectors[0]) return;
     // Without a boot sector to trust: a FAT16 vote first tries the usual
     // root region right before cluster 2. The root of a FAT32 volume is an
     // ordinary cluster chain, often cluster 2, whose first sector has no
     // "." entry to be found by; small FAT32 volumes vote FAT16 too, so an
-    // empty region before cluster 2 falls back to it.
-    const std::int64_t region = static_cast<std::int64_t>(node->DataStart) - kUsualRootSectors;
-    if (node->FatType != vt::fsFat32 && region >= node->FirstSector() && node->DataStart <= nodeEnd) {
+    // empty region before cluster 2 falls back to it. Cluster 2 that is a
+    // found folder holds no root.
+    if (dataStart < 0 || group.Dirs == 0 ||
+        std::find(node->DirSectors.begin(), node->DirSectors.end(), dataStart) != node->DirSectors.end())
+        return;
+    const std::int64_t region = dataStart - kUsualRootSectors;
+    if (group.Variant != vt::fsFat32 && region >= first && dataStart <= nodeEnd) {
         if (listRoot(region, kUsualRootSectors)) return;
         if (listed) node->DirSectors.erase(node->DirSectors.begin());
     }
-    listRoot(node->DataStart, kDirectoryReadSectors);
+    listRoot(dataStart, kDirectoryReadSectors);
 }
 
 bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
-    return ParseDirectorySectors(isRoot, lba, kDirectoryReadSectors);
+    if (!CurPartition) return false;
+    return ParseDirectorySectors(isRoot, lba, kDirectoryReadSectors, CurPartition->FatType, -1);
 }
 
-bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors) {
+bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
+                                           std::int32_t volume) {
     PPartiEntry node = CurPartition;
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -291,68 +280,76 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     buffer.resize(static_cast<std::size_t>(sectors) * 512);
     std::uint32_t bytesRead = 0;
     bool result = true;
-    const bool fat16 = node->FatType == vt::fsFat12 || node->FatType == vt::fsFat16;
-    const bool fat32 = node->FatType == vt::fsFat32;
     try {
-        if (!ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
+        if (sectors == 0 ||
+            !ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
             win::CloseHandle(h);
             return false;
         }
         const std::size_t count = std::min<std::size_t>(bytesRead, buffer.size()) / 32;
-        if (fat16 || fat32) {
-            vt::ByteReader r(std::span<const std::uint8_t>(buffer).first(count * 32));
-            std::uint32_t cluster = 2;
-            if (!isRoot) {
-                cluster = r.U16Or(26);
-                if (fat32) cluster += static_cast<std::uint32_t>(r.U16Or(20)) << 16;
-            }
-            std::string pending, accumulator;
-            std::int32_t checksum = -1;
-            for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
-                const auto raw = std::span<const std::uint8_t>(buffer).subspan(i * 32, 32);
-                const std::string name = TrimmedField(raw.data(), 8);
-                // The next directory's "." entry: this one has ended.
-                if (name == "." || name == "..") break;
-                if (DataStruc::DecodeLfnEntry(raw, accumulator, checksum) != 0) {
-                    pending.clear();
-                    continue;
-                }
-                pending = accumulator;
-                accumulator.clear();
-                if (raw[0] != 0xE5 && name.empty()) break;
-                const auto e = r.Struct<TFatDirEntry>(i * 32).value();
-                double v = 0;
-                // Dates that do not convert, or attribute bits above the
-                // archive bit, mean the data that follows is no directory.
-                if (!DataStruc::FatDateTimeToDateTime(e.WrtDate.get(), e.WrtTime.get(), v) ||
-                    !DataStruc::FatDateTimeToDateTime(e.CrtDate.get(), e.CrtTime.get(), v) ||
-                    !DataStruc::FatDateTimeToDateTime(e.LstAccDate.get(), 0, v) || e.Attr >= 0x38)
-                    break;
-                if (e.FileSize.get() == 0xFFFFFFFFu || (e.Attr & 0x08) != 0) continue;
-                try {
-                    auto rec = std::make_unique<TPhysMidEntry>();
-                    rec->DirEntry = e;
-                    const std::string longName = TrimControls(pending);
-                    if (!longName.empty()) {
-                        rec->LongName = longName;
-                        pending.clear();
-                    } else {
-                        ApplyCaseRule(rec->DirEntry, fat32);
-                    }
-                    rec->DirCluster = cluster;
-                    rec->DirSector = static_cast<std::uint32_t>(lba);
-                    node->FatEntries.push_back(std::move(rec));
-                } catch (const std::exception& ex) {
-                    if (fat16) ErrorBox(ex.what());
-                }
-            }
-        }
+        ParseDirectoryBuffer(isRoot, lba, std::span<const std::uint8_t>(buffer).first(count * 32), variant, volume);
     } catch (const std::exception& ex) {
         ErrorBox(ex.what());
         result = false;
     }
     win::CloseHandle(h);
     return result;
+}
+
+void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes,
+                                          TFsType variant, std::int32_t volume) {
+    PPartiEntry node = CurPartition;
+    const bool fat16 = variant == vt::fsFat12 || variant == vt::fsFat16;
+    const bool fat32 = variant == vt::fsFat32;
+    if (!fat16 && !fat32) return;
+    const std::size_t count = bytes.size() / 32;
+    vt::ByteReader r(bytes.first(count * 32));
+    std::uint32_t cluster = 2;
+    if (!isRoot) {
+        cluster = r.U16Or(26);
+        if (fat32) cluster += static_cast<std::uint32_t>(r.U16Or(20)) << 16;
+    }
+    std::string pending, accumulator;
+    std::int32_t checksum = -1;
+    for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
+        const auto raw = bytes.subspan(i * 32, 32);
+        const std::string name = TrimmedField(raw.data(), 8);
+        // The next directory's "." entry: this one has ended.
+        if (name == "." || name == "..") break;
+        if (DataStruc::DecodeLfnEntry(raw, accumulator, checksum) != 0) {
+            pending.clear();
+            continue;
+        }
+        pending = accumulator;
+        accumulator.clear();
+        if (raw[0] != 0xE5 && name.empty()) break;
+        const auto e = r.Struct<TFatDirEntry>(i * 32).value();
+        double v = 0;
+        // Dates that do not convert, or attribute bits above the archive
+        // bit, mean the data that follows is no directory.
+        if (!DataStruc::FatDateTimeToDateTime(e.WrtDate.get(), e.WrtTime.get(), v) ||
+            !DataStruc::FatDateTimeToDateTime(e.CrtDate.get(), e.CrtTime.get(), v) ||
+            !DataStruc::FatDateTimeToDateTime(e.LstAccDate.get(), 0, v) || e.Attr >= 0x38)
+            break;
+        if (e.FileSize.get() == 0xFFFFFFFFu || (e.Attr & 0x08) != 0) continue;
+        try {
+            auto rec = std::make_unique<TPhysMidEntry>();
+            rec->DirEntry = e;
+            const std::string longName = TrimControls(pending);
+            if (!longName.empty()) {
+                rec->LongName = longName;
+                pending.clear();
+            } else {
+                ApplyCaseRule(rec->DirEntry, fat32);
+            }
+            rec->DirCluster = cluster;
+            rec->DirSector = static_cast<std::uint32_t>(lba);
+            rec->Volume = volume;
+            node->FatEntries.push_back(std::move(rec));
+        } catch (const std::exception& ex) {
+            if (fat16) ErrorBox(ex.what());
+        }
+    }
 }
 
 void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEntry* b) {
@@ -367,14 +364,18 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
         node->SectorsPerCluster = clusters != 0 ? sectors / clusters : 0;
         node->DataStart = static_cast<std::int32_t>(
             a->DirSector - (a->DirCluster - 2u) * static_cast<std::uint32_t>(node->SectorsPerCluster));
-        layoutMeasured_ = true;
         return;
     }
-    layoutMeasured_ = false;
-    const TPhysMidEntry* f = node->FatEntries.empty() ? nullptr : node->FatEntries.front().get();
+    // Entries of the other volumes inside the node have layouts of their own.
+    const TPhysMidEntry* f = nullptr;
+    for (const auto& e : node->FatEntries)
+        if (e->Volume < 0) {
+            f = e.get();
+            break;
+        }
     if (f) {
         for (const auto& g : node->FatEntries) {
-            if (g->DirCluster == f->DirCluster) continue;
+            if (g->Volume >= 0 || g->DirCluster == f->DirCluster) continue;
             const std::int64_t dc = static_cast<std::int64_t>(f->DirCluster) - g->DirCluster;
             const std::int64_t ds = static_cast<std::int64_t>(f->DirSector) - g->DirSector;
             if (dc * ds > 0) {

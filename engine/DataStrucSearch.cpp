@@ -46,6 +46,35 @@ std::optional<std::int64_t> TPhysicalDrive::FatClusterSector(std::uint32_t clust
     return s;
 }
 
+std::optional<TPhysicalDrive::FatPlace> TPhysicalDrive::PlaceFatEntry(const TPhysMidEntry& entry, TFsType kind) const {
+    const PPartiEntry node = CurPartition;
+    if (!node) return std::nullopt;
+    if (entry.Volume >= 0) {
+        // A volume inside the node: its own cluster numbers and layout, and
+        // nothing of it lies outside its extent.
+        if (static_cast<std::size_t>(entry.Volume) >= node->FatVolumes.size()) return std::nullopt;
+        const TFatVolume& v = node->FatVolumes[static_cast<std::size_t>(entry.Volume)];
+        const std::uint32_t cluster = PhysEntryFirstCluster(entry, v.FsType == vt::fsFat32);
+        if (v.SectorsPerCluster <= 0 || v.DataStart < 0 || cluster < 2) return std::nullopt;
+        const std::int64_t s = v.DataStart + (static_cast<std::int64_t>(cluster) - 2) * v.SectorsPerCluster;
+        if (s < v.First || s >= v.End) return std::nullopt;
+        return FatPlace{s, v.End};
+    }
+    const auto s = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
+    if (!s) return std::nullopt;
+    // The node's own layout: its clusters lie inside the node, when its
+    // size is known.
+    const std::int64_t limit = node->RawEntry.SectorCount.get() > 0 ? NodeEnd(*node) : 0;
+    if (limit > 0 && *s >= limit) return std::nullopt;
+    return FatPlace{*s, limit};
+}
+
+std::optional<std::int64_t> TPhysicalDrive::FatEntrySector(const TPhysMidEntry& entry, TFsType kind) const {
+    const auto place = PlaceFatEntry(entry, kind);
+    if (!place) return std::nullopt;
+    return place->Sector;
+}
+
 std::optional<std::int64_t> TPhysicalDrive::NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const {
     if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0 || lcn < 0) return std::nullopt;
     const auto s = vt::CheckedMul<std::int64_t>(lcn, CurPartition->NtfsSectorsPerCluster);
@@ -88,8 +117,15 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
         return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
     }
     const auto* e = static_cast<const TPhysMidEntry*>(entry);
-    const auto sector = FatClusterSector(PhysEntryFirstCluster(*e, CurPartition->FatType == vt::fsFat32));
-    return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
+    const auto place = PlaceFatEntry(*e, CurPartition->FatType);
+    if (!place) return false;
+    // The head of a file at the end of its volume is not read past it.
+    std::int64_t sectors = buffer.size() / 512;
+    if (place->Limit > 0 && place->Limit - place->Sector < sectors) {
+        sectors = place->Limit - place->Sector;
+        buffer.fill(0);
+    }
+    return ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), place->Sector, bytesRead, drive);
 }
 
 bool TPhysicalDrive::FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last) {

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "DataStruc.h"
 #include "NewDiskUtils.h"
 #include "PageBuffer.h"
 #include "Reporting.h"
@@ -19,6 +21,9 @@ namespace DataStruc::detail {
 // Scans, listings and the deep scan read 1000 sectors (512,000 bytes) per
 // request.
 constexpr std::uint32_t kChunkSectors = 1000;
+// One found directory is read as one request from its first sector on,
+// without the allocation table: 500 sectors hold up to 8000 entries.
+constexpr std::uint32_t kDirectoryReadSectors = 500;
 
 // Characters up to the blank count as blanks and control characters and are
 // trimmed at both ends.
@@ -64,3 +69,22 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
 }
 
 }  // namespace DataStruc::detail
+
+// The found directories of a node that are read with one cluster layout:
+// the node's own (Volume -1), or a volume of FatVolumes that a boot sector
+// inside the node made. A volume whose boot sector is sane reads the
+// directories that lie where it puts them with its layout; the others in
+// its extent (folders of an earlier format, or all of them when the boot
+// sector is damaged) are measured from two of themselves, else they have
+// no layout.
+struct TPhysicalDrive::FatGroup {
+    std::int32_t Volume = -1;
+    std::int64_t First = 0;  // the extent its reads stay in
+    std::int64_t End = 0;
+    TFsType Variant = vt::fsFat16;  // of the directory parse
+    std::optional<DataStruc::FatBootLayout> Boot;
+    // Without a boot sector: its root is guessed before its cluster 2.
+    bool GuessRoot = false;
+    std::size_t Dirs = 0;
+    std::size_t Fat32Votes = 0;
+};

@@ -290,7 +290,7 @@ std::string FatShortName(const TFatDirEntry& Entry, char deletionMark) {
 std::string GetEntryDisplayName(const TMidEntry& Entry) { return EntryName(Entry, '?'); }
 std::string GetEntryFileName(const TMidEntry& Entry) { return EntryName(Entry, '@'); }
 
-std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) {
+TUniqueNames::TUniqueNames(const std::string& Name, std::size_t NameMax) : limit_(NameMax > 0 ? NameMax : 255) {
     std::string name = Name;
     // A "?" or a deletion mark in front (a deleted short name) becomes "@".
     // In UTF-8 text the byte 0xE5 also begins many Chinese characters; those
@@ -304,19 +304,38 @@ std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) 
         if (c == '/' || c == '\0') c = '_';
     if (name == "." || name == "..") name = "_" + name;
 
-    std::string dir = Dir;
-    if (!dir.empty() && dir.back() == '/') dir.pop_back();
     const std::size_t sep = name.find_last_of("/:");
     const std::size_t dot = name.rfind('.');
-    std::string base = name, ext;
+    base_ = name;
     if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) {
-        base = name.substr(0, dot);
-        ext = name.substr(dot);
+        base_ = name.substr(0, dot);
+        ext_ = name.substr(dot);
     }
     // FAT and NTFS names hold 255 UTF-16 characters, up to 765 bytes of
     // UTF-8; the target's file system takes fewer (255 bytes on Linux). The
     // base is cut at a character bound so that base, number and extension
     // fit; an extension that leaves no room for a base counts as base.
+    if (ext_.size() > limit_ / 2) {
+        base_ += ext_;
+        ext_.clear();
+    }
+}
+
+std::string TUniqueNames::operator[](unsigned N) const {
+    const std::string suffix = N == 0 ? std::string() : "_" + std::to_string(N);
+    const std::size_t room = limit_ - std::min(limit_, suffix.size() + ext_.size());
+    std::size_t end = 0;
+    while (end < base_.size()) {
+        const std::size_t n = std::max<std::size_t>(1, Utf8SequenceAt(base_, end));
+        if (end + n > room) break;
+        end += n;
+    }
+    return base_.substr(0, end) + suffix + ext_;
+}
+
+std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) {
+    std::string dir = Dir;
+    if (!dir.empty() && dir.back() == '/') dir.pop_back();
     // Asked once per folder: a recovery names thousands of files in one.
     static thread_local std::string askedDir;
     static thread_local long askedMax = -1;
@@ -325,24 +344,9 @@ std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) 
         askedMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
         askedDir = folder;
     }
-    const long max = askedMax;
-    const std::size_t limit = max > 0 ? static_cast<std::size_t>(max) : 255;
-    if (ext.size() > limit / 2) {
-        base += ext;
-        ext.clear();
-    }
-    auto fitted = [&](const std::string& suffix) {
-        const std::size_t room = limit - std::min(limit, suffix.size() + ext.size());
-        std::size_t end = 0;
-        while (end < base.size()) {
-            const std::size_t n = std::max<std::size_t>(1, Utf8SequenceAt(base, end));
-            if (end + n > room) break;
-            end += n;
-        }
-        return dir + "/" + base.substr(0, end) + suffix + ext;
-    };
-    std::string candidate = fitted("");
-    for (unsigned n = 1; PathTaken(candidate); ++n) candidate = fitted("_" + std::to_string(n));
+    const TUniqueNames names(Name, askedMax > 0 ? static_cast<std::size_t>(askedMax) : 255);
+    std::string candidate = dir + "/" + names[0];
+    for (unsigned n = 1; PathTaken(candidate); ++n) candidate = dir + "/" + names[n];
     return candidate;
 }
 

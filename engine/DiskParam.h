@@ -190,8 +190,9 @@ public:
     // First volume sector of a FAT cluster, when it is a 32-bit sector.
     std::optional<std::uint32_t> FatClusterSector(std::uint32_t Cluster) const;
 
-    // Recovery into a target folder: the file or folder is written under a
-    // unique name, failures and stops are logged into LogView.
+    // Recovery into a target folder: the file or folder is created there
+    // under a unique name (exclusively, never through a link), failures and
+    // stops are logged into LogView. TargetDir is opened once per call.
     bool RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
@@ -200,6 +201,14 @@ public:
                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                        platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // RecoverFile, and a file that was not written whole without a line of
+    // its own (a record whose data cannot be found, an exception) is logged
+    // as failed: no failure passes for success. Folders recover their files
+    // through it, and so does the window.
+    void RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     // Writes the runs of a compressed NTFS file, unit by unit of 16
     // clusters, into the stream; a stop is logged into LogView.
     bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,
@@ -215,6 +224,8 @@ public:
     // cluster when Sector is 0) and takes its first attribute of the type;
     // a non-resident $ATTRIBUTE_LIST comes back with its value in Data.
     bool ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType, std::int64_t Sector, TAttribute& Attr);
+    // The same from a record already read.
+    bool RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
     bool GetRecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
     bool ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
                                TAttribute& Attr);
@@ -237,6 +248,20 @@ private:
     // through the $ATTRIBUTE_LIST when the record has one.
     enum class TDataLookup { Found, Failed, NoData };
     TDataLookup FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs);
+    // The recoveries into a target folder that is open: a folder's tree is
+    // written through the descriptors of the folders made for it.
+    bool RecoverFileIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                         platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                         platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     void CreateFolderTemplate();
     // The standard record decoder's settings for the current drive.
     TRecordDecoderVariant NtfsDecoderVariant();
@@ -290,6 +315,19 @@ std::string FatShortName(const TFatDirEntry& Entry, char deletionMark);
 // with "_1", "_2" ... before the extension while that path exists. Names
 // that could leave Dir ("/" or NUL inside, "." or "..") are made safe first.
 std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir);
+// The names that MakeUniqueFileName tries for Name, in its order: [0] the
+// name made safe, [N] with "_N" before its extension; each cut at a
+// character bound to fit names of NameMax bytes. The exclusive creation of
+// recovered files and folders (vt::TargetFolder) tries the same names.
+class TUniqueNames {
+public:
+    TUniqueNames(const std::string& Name, std::size_t NameMax);
+    std::string operator[](unsigned N) const;
+
+private:
+    std::string base_, ext_;
+    std::size_t limit_;
+};
 
 // Date-time values: days since 30 December 1899, fraction = time of day;
 // 0 = no date.

@@ -130,7 +130,16 @@ bool TUndelete::ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType,
         }
         std::array<std::uint8_t, kMftRecordSize> record{};
         if (!ReadVolumeSectors(sector, 2, record.data())) return false;
-        if (!GetRecordAttribute(record, AttrType, Attr)) return false;
+        return RecordAttribute(record, AttrType, Attr);
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool TUndelete::RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr) {
+    try {
+        if (!GetRecordAttribute(Record, AttrType, Attr)) return false;
         if (AttrType == kAttrAttributeList) return LoadAttributeListValue(Attr);
         return true;
     } catch (const std::exception& e) {
@@ -141,13 +150,25 @@ bool TUndelete::ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType,
 
 TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs) {
     const auto recordNo = static_cast<std::uint32_t>(Entry->RecordNo);
-    if (ReadMftAttribute(recordNo, kAttrAttributeList, Entry->RecordSector, Data)) {
+    // Both attributes come from one read of the record (a recovery of many
+    // small files reads little else). A record that does not read so is
+    // looked at attribute by attribute, each read with its own box.
+    std::array<std::uint8_t, kMftRecordSize> record{};
+    bool read = false;
+    if (Entry->RecordSector != 0) {
+        DiskUtils::TQuietReads quiet;
+        read = ReadVolumeSectors(Entry->RecordSector, 2, record.data());
+    }
+    auto attribute = [&](std::uint16_t type) {
+        return read ? RecordAttribute(record, type, Data) : ReadMftAttribute(recordNo, type, Entry->RecordSector, Data);
+    };
+    if (attribute(kAttrAttributeList)) {
         if (!ReadAttributeListRuns(Data.Data, Runs, true, Data)) return TDataLookup::Failed;
         // A list that names no readable $DATA leaves the list itself in
         // Data: the record has no data.
         return Data.Header.Type.get() == kAttrData ? TDataLookup::Found : TDataLookup::NoData;
     }
-    if (!ReadMftAttribute(recordNo, kAttrData, Entry->RecordSector, Data)) return TDataLookup::NoData;
+    if (!attribute(kAttrData)) return TDataLookup::NoData;
     return DecodeRunList(Data.Data, Runs) ? TDataLookup::Found : TDataLookup::Failed;
 }
 

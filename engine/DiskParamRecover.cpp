@@ -1,9 +1,8 @@
 // The standard engine's recovery: found files and folders of the current
 // drive written into a target folder under unique names.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "DiskParam.h"
@@ -36,18 +35,121 @@ FatRecoveryGeometry GeometryOf(const TLogiDrive& drive) {
 
 bool IsFat(TFsType t) { return t == vt::fsFat12 || t == vt::fsFat16 || t == vt::fsFat32; }
 
+// The clusters of one file, read for a copy that goes on cluster by
+// cluster: clusters that follow each other on the disk are fetched in one
+// request of up to kBatchBytes, since a request costs more than the bytes it
+// carries. Such a request shows no read-error box; when it fails, its
+// clusters are read one by one, so that a failure (and its box) is the
+// failing cluster's own and every cluster before it is still written.
+class ClusterBatch {
+public:
+    using Read = std::function<bool(std::int64_t sector, std::uint32_t count, void* buffer)>;
+    ClusterBatch(std::uint32_t sectorsPerCluster, std::uint32_t clusterBytes, Read read)
+        : spc_(sectorsPerCluster), clusterBytes_(clusterBytes), read_(std::move(read)) {
+        const std::uint32_t byBytes = std::max<std::uint32_t>(1, kBatchBytes / std::max<std::uint32_t>(1, clusterBytes));
+        const std::uint32_t bySectors = std::max<std::uint32_t>(1, 0xFFFF / std::max<std::uint32_t>(1, spc_));
+        maxClusters_ = std::min(byBytes, bySectors);
+    }
+    // The bytes of the cluster at Sector, or null when it cannot be read.
+    // Ahead(n) says how many clusters from this one on (at most n, at least
+    // 1) lie one after the other on the disk and belong to the copy.
+    const std::uint8_t* Get(std::int64_t sector, const std::function<std::uint32_t(std::uint32_t)>& ahead) {
+        const std::int64_t span = static_cast<std::int64_t>(count_) * spc_;
+        if (sector >= start_ && sector - start_ < span && (sector - start_) % spc_ == 0)
+            return buffer_.data() + static_cast<std::size_t>((sector - start_) / spc_) * clusterBytes_;
+        count_ = 0;
+        if (sector >= alonePast_) {
+            const std::uint32_t n = std::clamp<std::uint32_t>(ahead(maxClusters_), 1, maxClusters_);
+            if (n > 1) {
+                Fit(n);
+                bool ok;
+                {
+                    DiskUtils::TQuietReads quiet;
+                    ok = read_(sector, n * spc_, buffer_.data());
+                }
+                if (ok) return Hold(sector, n);
+                alonePast_ = sector + static_cast<std::int64_t>(n) * spc_;
+            }
+        }
+        Fit(1);
+        if (!read_(sector, spc_, buffer_.data())) return nullptr;
+        return Hold(sector, 1);
+    }
+
+private:
+    static constexpr std::uint32_t kBatchBytes = 256 * 1024;
+    void Fit(std::uint32_t clusters) {
+        const std::size_t bytes = static_cast<std::size_t>(clusters) * clusterBytes_;
+        if (buffer_.size() < bytes) buffer_.resize(bytes);
+    }
+    const std::uint8_t* Hold(std::int64_t sector, std::uint32_t clusters) {
+        start_ = sector;
+        count_ = clusters;
+        return buffer_.data();
+    }
+
+    std::uint32_t spc_, clusterBytes_;
+    Read read_;
+    std::uint32_t maxClusters_ = 1;
+    platform::PageBuffer buffer_;
+    std::int64_t start_ = 0;
+    std::uint32_t count_ = 0;    // clusters held from start_
+    std::int64_t alonePast_ = 0;  // before this sector a request of many failed: one by one
+};
+
 std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     if (type == vt::fsFat32) return (static_cast<std::uint32_t>(e.DirEntry.FstClusHI.get()) << 16) | e.DirEntry.FstClusLO.get();
     return e.DirEntry.FstClusLO.get();
 }
 
+// A file that was not written whole and whose recovery said nothing about
+// it is named as failed, so that no file goes missing unnoticed.
+// recover(log) recovers the file, logging into log.
+template <typename Recover>
+void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recover recover) {
+    platform::TCountingEventLog counted(logView);
+    if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, name + ":  恢复失败", kError);
+}
+
 }  // namespace
 
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
+    });
+}
+
+void TUndelete::RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                      platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+        return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
+    });
+}
+
 bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
-                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+                            platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        return RecoverFileIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel*, platform::IEventLog* LogView) {
     try {
         if (!Current || !Entry || !IsFat(Current->FsType)) return false;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
         const FatRecoveryGeometry g = GeometryOf(*Current);
         if (g.clusterBytes == 0) return false;
         const std::uint32_t size = Entry->DirEntry.FileSize.get();
@@ -73,7 +175,7 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             return first + i;
         };
 
-        vt::TFileStream out(target);
+        vt::TFileStream out(Target, Name);
         if (!out.Valid()) {
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return false;
@@ -84,7 +186,9 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
             AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
             return false;
         };
-        platform::PageBuffer buffer(g.clusterBytes);
+        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+            return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(n), b);
+        });
         for (std::uint32_t i = 0; i < clusters; ++i) {
             platform::ProcessMessages();
             if (Aborted) {
@@ -93,14 +197,27 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
                 return false;
             }
             const auto sector = FatClusterSector(clusterAt(i));
-            if (!sector || !ReadLogicalSectors(Current->Name, *sector, static_cast<std::uint16_t>(g.sectorsPerCluster),
-                                               buffer.data())) {
+            // The clusters that follow this one on the disk, along the chain.
+            auto ahead = [&](std::uint32_t most) {
+                std::uint32_t n = 1;
+                while (n < most && n < clusters - i) {
+                    const auto next = FatClusterSector(clusterAt(i + n));
+                    if (!next || *next != *sector + static_cast<std::uint64_t>(n) * g.sectorsPerCluster) break;
+                    ++n;
+                }
+                return n;
+            };
+            const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
+            if (!data) {
+                // What was read so far stays; the file is named as failed,
+                // so that a short copy is never taken for the original.
                 if (!out.Close()) return shortWrite();
+                AddLogEvent(LogView, Name + ":  恢复失败", kError);
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
             if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
-            if (out.Write(buffer.data(), bytes) != bytes) {
+            if (out.Write(data, bytes) != bytes) {
                 out.Close();
                 return shortWrite();
             }
@@ -115,10 +232,23 @@ bool TUndelete::RecoverFile(TMidEntry* Entry, const std::string& Name, const std
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
+        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        const vt::TargetFolder target = Target.CreateFolder(Name);
+        if (!target.Valid()) {
+            // Nothing of the folder can be written: it is named as failed.
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
@@ -130,9 +260,9 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
             const std::string childName = GetEntryFileName(*child);
             if (IsFatFile(child->DirEntry)) {
                 if (StatusPanel) StatusPanel->SetText(" " + childName);
-                RecoverFile(child, childName, target, StatusPanel, LogView);
+                RecoverFileInReported(child, childName, target, StatusPanel, LogView);
             } else {
-                RecoverFolder(child, childName, target, StatusPanel, LogView);
+                RecoverFolderIn(child, childName, target, StatusPanel, LogView);
             }
         }
         return true;
@@ -142,16 +272,24 @@ bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const s
 }
 
 bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
-                            platform::IStatusPanel*, platform::IEventLog* LogView) {
+                            platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
+        return RecoverFileIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel*, platform::IEventLog* LogView) {
     try {
         if (!Current || !Entry || Current->FsType != vt::fsNtfs) return false;
-        const std::string target = MakeUniqueFileName(Name, TargetDir);
         TAttribute data;
         trunlist runs;
         const TDataLookup lookup = FindNtfsData(Entry, data, runs);
         if (lookup == TDataLookup::Failed) return false;
         if (lookup == TDataLookup::NoData || data.Resident) {
-            vt::TFileStream out(target);
+            vt::TFileStream out(Target, Name);
             if (!out.Valid()) {
                 AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
                 return false;
@@ -171,7 +309,7 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
         if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
         const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
-        vt::TFileStream out(target);
+        vt::TFileStream out(Target, Name);
         if (!out.Valid()) return false;
 
         if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
@@ -186,10 +324,11 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
             AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
             return false;
         };
-        platform::PageBuffer buffer(g.clusterBytes);
+        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+            return ReadVolumeSectors(s, n, b);
+        });
         std::uint64_t written = 0;  // clusters
         for (const TDataRun& run : runs) {
-            std::fill(buffer.begin(), buffer.end(), 0);
             for (std::int64_t k = 0; k < run.Length && written < clusters; ++k) {
                 platform::ProcessMessages();
                 if (Aborted) {
@@ -198,17 +337,29 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
                     return false;
                 }
                 ++written;
-                if (run.Lcn != 0) {
+                std::size_t bytes = g.clusterBytes;
+                if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
+                std::size_t put = 0;
+                if (run.Lcn == 0) {
+                    // A sparse run: zeros.
+                    put = out.WriteZeros(bytes) ? bytes : 0;
+                } else {
                     const auto sector = vt::CheckedMul<std::int64_t>(run.Lcn + k, g.sectorsPerCluster);
-                    if (!sector || !ReadVolumeSectors(*sector, g.sectorsPerCluster, buffer.data())) {
+                    // The rest of the run, as far as the file reaches.
+                    auto ahead = [&](std::uint32_t most) {
+                        const std::uint64_t left = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.Length - k),
+                                                                           clusters - written + 1);
+                        return static_cast<std::uint32_t>(std::min<std::uint64_t>(most, left));
+                    };
+                    const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
+                    if (!data) {
                         if (!out.Close()) return shortWrite();
                         AddLogEvent(LogView, Name + ":  恢复失败", kError);
                         return false;
                     }
+                    put = out.Write(data, bytes);
                 }
-                std::size_t bytes = g.clusterBytes;
-                if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
-                if (out.Write(buffer.data(), bytes) != bytes) {
+                if (put != bytes) {
                     out.Close();
                     return shortWrite();
                 }
@@ -225,6 +376,15 @@ bool TUndelete::RecoverFile(tntfsfilerecord* Entry, const std::string& Name, con
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
+        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+    } catch (...) {
+        return true;
+    }
+}
+
+bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    try {
         if (!Current || !Entry) return false;
         if (Current->FsType != vt::fsNtfs) return true;
         // The root is listed as "\", which is no folder name here: its
@@ -235,8 +395,11 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             const bool none = label.find_first_not_of(' ') == std::string::npos || label == "无卷标";
             folderName = none ? "root" : label;
         }
-        const std::string target = MakeUniqueFileName(folderName, TargetDir);
-        if (::mkdir(target.c_str(), 0755) != 0) return true;
+        const vt::TargetFolder target = Target.CreateFolder(folderName);
+        if (!target.Valid()) {
+            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            return true;
+        }
         // Parent links are the volume's word only: the root names itself as
         // its parent, and damaged records can form loops. A folder already
         // on the path being written is not entered again.
@@ -252,9 +415,9 @@ bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, c
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
-                RecoverFile(child, child->Name, target, StatusPanel, LogView);
+                RecoverFileInReported(child, child->Name, target, StatusPanel, LogView);
             } else if (std::find(recoverPath_.begin(), recoverPath_.end(), child->RecordNo) == recoverPath_.end()) {
-                RecoverFolder(child, child->Name, target, StatusPanel, LogView);
+                RecoverFolderIn(child, child->Name, target, StatusPanel, LogView);
             }
         }
         return true;

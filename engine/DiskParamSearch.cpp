@@ -58,7 +58,9 @@ bool TUndelete::ReadFileHead(const void* Entry, std::array<std::uint8_t, 2048>& 
         if (!Current || !Entry) return false;
         const TFsType type = Current->FsType;
         if (type == vt::fsNtfs) return ReadNtfsFileHead(static_cast<const tntfsfilerecord*>(Entry), Buffer);
-        if (type > vt::fsFat32) return true;
+        // A drive whose format is not known has no file to read: the caller's
+        // buffer keeps what it held, and that must not pass for this file.
+        if (type > vt::fsFat32) return false;
         const auto& e = *static_cast<const TMidEntry*>(Entry);
         const ByteReader boot(Current->BootSector);
         const std::int64_t reserved = boot.U16Or(0x0E);

@@ -18,11 +18,17 @@ std::uint32_t LastDiskError = 0;
 
 namespace {
 
+thread_local int quietReads = 0;
+
 void ErrorBox(const std::string& text) {
+    if (quietReads > 0) return;
     win::MessageBoxA(nullptr, text.c_str(), "Error", win::MB_OK | win::MB_ICONERROR);
 }
 
 }  // namespace
+
+TQuietReads::TQuietReads() { ++quietReads; }
+TQuietReads::~TQuietReads() { --quietReads; }
 
 bool IsWinNT() {
     win::OSVERSIONINFOA v{};
@@ -143,8 +149,11 @@ bool ReadSectorsNT(const std::string& drive, std::uint64_t start, std::uint16_t 
         const win::DWORD placed = ok ? std::min(read, bytes) : 0;
         if (placed < bytes) std::memset(temp.data() + placed, 0, bytes - placed);
         if (bytes) std::memcpy(buffer, temp.data(), bytes);
-        if (!ok) {
-            const win::DWORD code = win::GetLastError();
+        // A read that ends before the bytes asked for (the end of a device,
+        // or of a partial image of one) failed as much as one the device
+        // refused: the caller's data is not all there.
+        if (!ok || read < bytes) {
+            const win::DWORD code = ok ? win::ERROR_HANDLE_EOF : win::GetLastError();
             ErrorBox("Error when reading data:\r\nError Code:" + std::to_string(code) + "\r\n驱动器" +
                      drive.substr(0, 1) + "   扇区数:" + std::to_string(start) + "   块:" + std::to_string(count));
         }

@@ -21,6 +21,18 @@ constexpr std::uint32_t kErrNotWin9x = 0x200000;
 constexpr std::uint32_t kErrVWin32Open = 0x300000;
 constexpr std::uint32_t kErrInt25 = 0x10000;  // + the low byte of EAX
 
+// While one lives on this thread, a failed read shows no box. A recovery
+// reads consecutive clusters in one request; when that fails it reads the
+// cluster again alone, and the box then names that cluster, as it would
+// have had each cluster been read alone from the start.
+class TQuietReads {
+public:
+    TQuietReads();
+    ~TQuietReads();
+    TQuietReads(const TQuietReads&) = delete;
+    TQuietReads& operator=(const TQuietReads&) = delete;
+};
+
 void Initialize();  // unit start
 void Finalize();    // unit end: closes VWIN32 if still open
 

@@ -1,12 +1,12 @@
 #include "FileStream.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 namespace vt {
 
@@ -16,11 +16,17 @@ namespace {
 constexpr std::size_t kBufferBytes = 64 * 1024;
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path) {
+TFileStream::TFileStream(int fd) : fd_(fd) {
     // A file-size limit must make a write fall short, not end the program.
     static const bool ignored = (std::signal(SIGXFSZ, SIG_IGN), true);
     (void)ignored;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+TFileStream::TFileStream(const TargetFolder& folder, const std::string& name) : TFileStream(-1) {
+    TargetFolder::Created c = folder.CreateFile(name);
+    fd_ = c.fd;
+    path_ = std::move(c.path);
+    createError_ = c.error;
 }
 
 TFileStream::~TFileStream() { Close(); }

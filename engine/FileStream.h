@@ -1,5 +1,6 @@
-// The target file of a recovery: written in order from its start through
-// the ordinary file system, with the size set at the end. The bytes gather
+// The target file of a recovery: a new file made in its target folder
+// (never one that existed, never through a link; see TargetFolder.h),
+// written in order from its start, with the size set at the end. The bytes gather
 // in a buffer and go to the file in large writes (recoveries write one
 // cluster at a time). A write that falls short (a full target drive) is
 // remembered, so that the recovery can log it; the owner flushes before it
@@ -11,18 +12,25 @@
 #include <string>
 
 #include "PageBuffer.h"
+#include "TargetFolder.h"
 
 namespace vt {
 
 class TFileStream {
 public:
-    // Creates (or truncates) the file; Valid() tells whether that worked.
-    explicit TFileStream(const std::string& path);
+    // Creates a new file in the folder under Name or the next free name of
+    // MakeUniqueFileName's rule; Valid() tells whether that worked, Path()
+    // is the file's path and CreateError() the system's reason when not.
+    TFileStream(const TargetFolder& folder, const std::string& name);
+    // Takes over a descriptor open for writing.
+    explicit TFileStream(int fd);
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
     bool Valid() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    int CreateError() const { return createError_; }
     // Bytes taken; fewer than asked when a write to the file fell short.
     std::size_t Write(const void* data, std::size_t length);
     // Writes length zero bytes; false on a short write.
@@ -44,6 +52,8 @@ private:
     std::size_t WriteOut(const std::uint8_t* data, std::size_t n);
 
     int fd_ = -1;
+    std::string path_;
+    int createError_ = 0;
     std::int64_t size_ = 0;     // bytes taken
     std::int64_t written_ = 0;  // of those, the bytes in the file
     platform::PageBuffer buffer_;

@@ -56,13 +56,14 @@ QString FieldText(const std::uint8_t* bytes, std::size_t size) {
     return QString::fromUtf8(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(n));
 }
 
-// Trimmed of blanks and control characters at both ends.
+// The whole field trimmed of blanks and control characters at both ends: a
+// NUL is one of them, so a field that starts with NUL bytes (some drives pad
+// their serial number so) still shows what follows them.
 QString TrimmedField(const std::uint8_t* bytes, std::size_t size) {
-    QString s = FieldText(bytes, size);
-    qsizetype first = 0, last = s.size();
-    while (first < last && s.at(first).unicode() <= 0x20) ++first;
-    while (last > first && s.at(last - 1).unicode() <= 0x20) --last;
-    return s.mid(first, last - first);
+    std::size_t first = 0, last = size;
+    while (first < last && bytes[first] <= 0x20) ++first;
+    while (last > first && bytes[last - 1] <= 0x20) --last;
+    return QString::fromUtf8(reinterpret_cast<const char*>(bytes + first), static_cast<qsizetype>(last - first));
 }
 
 std::uint64_t RawValue(const TSmartAttrEntry& a) {
@@ -105,6 +106,8 @@ Status StatusOf(std::uint8_t value, std::uint8_t threshold) {
 
 // The list's rows on their own backgrounds: the window decides the colour
 // of each row, the selected one included, and the rest is drawn as usual.
+// The selected row shows only its colour: no selection tint and no focus
+// frame over it.
 class TSmartRowDelegate : public QStyledItemDelegate {
 public:
     TSmartRowDelegate(const TfrmSmart* form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}
@@ -115,6 +118,7 @@ protected:
         const bool selected = option->state & QStyle::State_Selected;
         option->backgroundBrush = form_->ListView1CustomDrawItem(index.row(), selected);
         option->state &= ~QStyle::State_Selected;
+        if (selected) option->state &= ~QStyle::State_HasFocus;
     }
 
 private:
@@ -352,7 +356,9 @@ void TfrmSmart::BuildTable(QWidget* parent) {
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
     ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
+    // The focus frame is the delegate's, per cell (see TSmartRowDelegate):
+    // the view's own frame across the row would tint the selected colour.
+    ListView1->setAllColumnsShowFocus(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);

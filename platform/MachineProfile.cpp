@@ -17,6 +17,7 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "IniFile.h"
 #include "PageBuffer.h"
@@ -260,45 +261,138 @@ int FreeNumber(const MachineConfig& c) {
     return -1;
 }
 
-// Natural order of device names, so that sdb comes before sdaa and loop2
-// before loop10.
-bool NaturalLess(const std::string& a, const std::string& b) {
+// Order of kernel device names: runs of digits by their value, other runs
+// shorter first, so that sdz comes before sdaa, loop2 before loop10 and
+// nvme1n1 before nvme10n1.
+bool KernelNameLess(const std::string& a, const std::string& b) {
+    auto isDigit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
-            std::size_t ie = i, je = j;
-            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
-            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
-            unsigned long long x = std::stoull(a.substr(i, ie - i)), y = std::stoull(b.substr(j, je - j));
-            if (x != y) return x < y;
-            i = ie;
-            j = je;
-        } else {
-            if (a[i] != b[j]) return a[i] < b[j];
-            ++i;
-            ++j;
+        const bool digits = isDigit(a[i]);
+        if (digits != isDigit(b[j])) return digits;
+        std::size_t ie = i, je = j;
+        while (ie < a.size() && isDigit(a[ie]) == digits) ++ie;
+        while (je < b.size() && isDigit(b[je]) == digits) ++je;
+        std::string_view x(a.data() + i, ie - i), y(b.data() + j, je - j);
+        if (digits) {
+            // Compared as text without leading zeros: no number too long to parse.
+            while (x.size() > 1 && x.front() == '0') x.remove_prefix(1);
+            while (y.size() > 1 && y.front() == '0') y.remove_prefix(1);
         }
+        if (x.size() != y.size()) return x.size() < y.size();
+        if (x != y) return x < y;
+        i = ie;
+        j = je;
     }
     return a.size() - i < b.size() - j;
 }
 
+bool AllOf(std::string_view s, int (*test)(int)) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [&](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The whole disks by kind, in the order the kernel names them: SCSI, SATA
+// and USB disks, old IDE disks, virtio, Xen, NVMe namespaces, SD and eMMC
+// cards; -1 for any other name.
+int WholeDiskKind(const std::string& name) {
+    static constexpr std::array<std::string_view, 4> kLettered = {"sd", "hd", "vd", "xvd"};
+    const std::string_view n(name);
+    for (std::size_t k = 0; k < kLettered.size(); ++k)
+        if (n.rfind(kLettered[k], 0) == 0 && AllOf(n.substr(kLettered[k].size()), std::islower))
+            return static_cast<int>(k);
+    if (n.rfind("nvme", 0) == 0) {  // nvme<controller>n<namespace>
+        const std::size_t sep = n.find('n', 4);
+        if (sep != std::string_view::npos && AllOf(n.substr(4, sep - 4), std::isdigit) &&
+            AllOf(n.substr(sep + 1), std::isdigit))
+            return 4;
+    }
+    if (n.rfind("mmcblk", 0) == 0 && AllOf(n.substr(6), std::isdigit)) return 5;
+    return -1;
+}
+
+// Where a block device comes among the drives: the whole disks first, then
+// other devices (optical drives, network and ZFS block devices ...), then
+// the images the user attached to loop devices, then the volumes that
+// device-mapper (LVM, LUKS) and md arrays build over the disks listed
+// already.
+enum class DeviceGroup { WholeDisk, Other, AttachedImage, Volume };
+
+// Device-mapper volumes (dm-N) before md arrays (mdN); -1 for neither.
+int VolumeKind(const std::string& name) {
+    const std::string_view n(name);
+    if (n.rfind("dm-", 0) == 0 && AllOf(n.substr(3), std::isdigit)) return 0;
+    if (n.rfind("md", 0) == 0 && n.size() > 2 && std::isdigit(static_cast<unsigned char>(n[2]))) return 1;
+    return -1;
+}
+
+// A loop device with nothing of the user's on it: one without a backing
+// file, or a snap package's image (snapd keeps them under /var/lib/snapd;
+// elsewhere one is known by its read-only binding and the squashfs magic
+// "hsqs" at its start). Squashfs holds no FAT or NTFS volume. A user's
+// image attached read-only (losetup -r) stays a drive.
+bool IsPackageOrEmptyLoop(const fs::path& sysDir, const std::string& dev) {
+    const std::string backing = ReadSysfs(sysDir / "loop" / "backing_file");
+    if (backing.empty()) return true;
+    if (backing.rfind("/var/lib/snapd/", 0) == 0) return true;
+    if (ReadSysfs(sysDir / "ro") != "1") return false;
+    // Unreadable (not root): kept, as the drive it might be.
+    const int fd = ::open(dev.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char magic[4] = {};
+    const bool squashfs = ::pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+                          std::memcmp(magic, "hsqs", sizeof magic) == 0;
+    ::close(fd);
+    return squashfs;
+}
+
 }  // namespace
 
-void Machine::AddRealDevices(MachineConfig& config, const std::string& sysfsRoot) {
+void Machine::AddRealDevices(MachineConfig& config, const std::string& sysfsRoot, const std::string& devRoot) {
     fs::path blockDir = fs::path(sysfsRoot) / "block";
     std::error_code ec;
     if (!fs::is_directory(blockDir, ec)) return;
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(blockDir, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end(), NaturalLess);
-
-    for (const std::string& name : names) {
-        fs::path dir = blockDir / name;
-        // Swap in memory and RAM disks carry nothing to recover.
+    struct Entry {
+        std::string name;
+        DeviceGroup group;
+        bool removable;
+        int kind;
+    };
+    std::vector<Entry> devices;
+    for (const auto& e : fs::directory_iterator(blockDir, ec)) {
+        std::string name = e.path().filename().string();
+        // Swap in memory and RAM disks carry nothing to recover; a hidden
+        // device (a path of a multipath NVMe namespace) has no device file.
         if (name.rfind("zram", 0) == 0 || name.rfind("ram", 0) == 0) continue;
+        if (ReadSysfs(e.path() / "hidden") == "1") continue;
+        const std::string dev = devRoot + "/" + name;
+        int kind = WholeDiskKind(name);
+        DeviceGroup group = kind >= 0 ? DeviceGroup::WholeDisk : DeviceGroup::Other;
+        if (name.rfind("loop", 0) == 0) {
+            if (IsPackageOrEmptyLoop(e.path(), dev)) continue;
+            group = DeviceGroup::AttachedImage;
+        } else if (VolumeKind(name) >= 0) {
+            group = DeviceGroup::Volume;
+            kind = VolumeKind(name);
+        }
+        // The machine's own disks before USB sticks and card readers, which
+        // come and go: the disks that can answer S.M.A.R.T. take the first
+        // numbers, the ones the health window asks.
+        const bool removable = ReadSysfs(e.path() / "removable") == "1";
+        devices.push_back({std::move(name), group, removable, kind});
+    }
+    std::sort(devices.begin(), devices.end(), [](const Entry& a, const Entry& b) {
+        if (a.group != b.group) return a.group < b.group;
+        if (a.removable != b.removable) return b.removable;
+        if (a.kind != b.kind) return a.kind < b.kind;
+        return KernelNameLess(a.name, b.name);
+    });
+
+    for (const Entry& device : devices) {
+        const std::string& name = device.name;
+        fs::path dir = blockDir / name;
         std::uint64_t sectors = ParseBytes(ReadSysfs(dir / "size"), 0);
         bool removable = ReadSysfs(dir / "removable") == "1";
-        std::string dev = "/dev/" + name;
+        std::string dev = devRoot + "/" + name;
         if (name.rfind("sr", 0) == 0) {  // optical: typed so that the engines skip it
             char l = FreeLetter(config, 'C');
             if (l) config.logical.push_back({l, win::DRIVE_CDROM, nullptr, dev});
@@ -319,7 +413,7 @@ void Machine::AddRealDevices(MachineConfig& config, const std::string& sysfsRoot
         std::vector<std::string> parts;
         for (const auto& e : fs::directory_iterator(dir, ec))
             if (fs::exists(e.path() / "partition")) parts.push_back(e.path().filename().string());
-        std::sort(parts.begin(), parts.end(), NaturalLess);
+        std::sort(parts.begin(), parts.end(), KernelNameLess);
         unsigned type = removable ? win::DRIVE_REMOVABLE : win::DRIVE_FIXED;
         if (parts.empty()) {
             if (HasFilesystem(dev)) {
@@ -331,7 +425,7 @@ void Machine::AddRealDevices(MachineConfig& config, const std::string& sysfsRoot
         for (const std::string& p : parts) {
             char l = FreeLetter(config, 'C');
             if (!l) break;
-            std::string pdev = "/dev/" + p;
+            std::string pdev = devRoot + "/" + p;
             config.logical.push_back({l, type, BackingStore::OpenFile(pdev), pdev});
         }
     }

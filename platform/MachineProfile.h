@@ -150,8 +150,14 @@ public:
     static MachineConfig FromProfileFile(const std::string& path, bool withRealDevices = true);
     // The Linux block devices as drives: whole disks as physical drives,
     // partitions and unpartitioned volumes as logical drives, letters and
-    // numbers taken from the free ones of config.
-    static void AddRealDevices(MachineConfig& config, const std::string& sysfsRoot = "/sys");
+    // numbers taken from the free ones of config. Numbers and letters go
+    // to the whole disks first (fixed before removable; by kind sd, hd, vd,
+    // xvd, nvme, mmcblk; each kind in name order), then to other devices,
+    // then to images attached to loop devices, then to device-mapper and md
+    // volumes; empty loop devices, snap packages' squashfs images and
+    // hidden devices are left out. The device files are devRoot/<name>.
+    static void AddRealDevices(MachineConfig& config, const std::string& sysfsRoot = "/sys",
+                               const std::string& devRoot = "/dev");
 
     const MachineConfig& Config() const { return config_; }
     const LogicalDriveConfig* Logical(char letter) const;

@@ -33,6 +33,22 @@ public:
     virtual void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) = 0;
 };
 
+// Passes rows on to another log and counts them: a caller can tell whether
+// a routine said anything about what it did.
+class TCountingEventLog : public IEventLog {
+public:
+    explicit TCountingEventLog(IEventLog* log) : log_(log) {}
+    void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override {
+        ++rows_;
+        if (log_) log_->AddRow(caption, imageIndex, subItem);
+    }
+    int Rows() const { return rows_; }
+
+private:
+    IEventLog* log_;
+    int rows_ = 0;
+};
+
 // "Process pending messages". The engines call it in every pass of their
 // loops, some once per sector; it hands control to the installed pump only
 // when the interval has passed since the pump last ran, so the calls cost

@@ -180,6 +180,7 @@ TfrmAdvMain::TfrmAdvMain(QWidget* parent)
     connect(OptionItem(QStringLiteral("Showntfolder")), &QAction::triggered, this,
             [this] { Guarded([this] { ShowntfolderClick(this); }); });
     connect(FileListPopup, &QMenu::aboutToShow, this, [this] { PopupMenu2Popup(); });
+    ListView1->OnColumnClick = [this](int column) { Guarded([this, column] { ListView1ColumnClick(column); }); };
     connect(SearchPage->Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
 }
 
@@ -202,10 +203,23 @@ void TfrmAdvMain::Guarded(const std::function<void()>& command) {
 
 void TfrmAdvMain::SetPanel0(const char* text) { panel0_.SetText(text); }
 
+bool TfrmAdvMain::AnyBusy() const {
+    if (recovering_) return true;
+    if (!DriveList) return false;
+    for (std::uint8_t i = 0; i < DriveList->Count; ++i)
+        if (DriveList->Drives[i] && DriveList->Drives[i]->Busy) return true;
+    return false;
+}
+
 void TfrmAdvMain::SetScanning(bool on) {
     scanning_ = on;
     // The view cannot change while the lists behind it are rebuilt.
     FsSelector->setEnabled(!on);
+}
+
+void TfrmAdvMain::ListView1ColumnClick(int Column) {
+    if (RowsLocked()) return;
+    ListView1->ColumnClick(Column);
 }
 
 TfrmAdvMain::TScanBracket::TScanBracket(TfrmAdvMain* w) : w_(w) {
@@ -241,11 +255,7 @@ void TfrmAdvMain::FormShow() {
         AddPartitionNode(TreeView2, MyComputerNode, CurrentDrive->Partitions[0].get());
     }
 
-    // The greeting in the hex view until a file's first bytes replace it.
-    HexBuffer.fill(0);
-    static const char kThanks[] = "\xB8\xD0\xD0\xBB\xC4\xE3\xCA\xB9\xD3\xC3 Vantrel.";  // GBK
-    std::string banner = std::string(16, '*') + kThanks + std::string(14, '*');
-    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
+    WriteGreeting();
 
     AdvMain::SetHeaderImages(ListView1, &SortArrowImages());
     ListView1->SortRecordKind = [this] {
@@ -312,7 +322,9 @@ void TfrmAdvMain::AddPartitionNode(QTreeWidget* TreeView, QTreeWidgetItem* Paren
 }
 
 bool TfrmAdvMain::TreeView2Changing(const QTreeWidgetItem* node) const {
-    if (CurrentDrive && CurrentDrive->Busy) return false;
+    // Whichever drive is busy: a deep scan runs on a drive other than the
+    // one shown, a recovery on the shown one.
+    if (AnyBusy()) return false;
     if (!node || node == MyComputerNode) return false;
     return NodeEntry(node) != nullptr;
 }
@@ -331,7 +343,7 @@ void TfrmAdvMain::TreeView2Click() {
     TPartiEntry* entry = NodeEntry(node);
     if (!entry || (CurrentDrive && CurrentDrive->CurPartition == entry)) return;
     TPhysicalDrive* drive = DriveOfNode(node);
-    if (!drive || drive->Busy) return;
+    if (!drive || AnyBusy() || scanning_) return;
     SetPanel0("");
     CurrentDrive = drive;
     CurrentDrive->CurPartition = entry;
@@ -383,9 +395,17 @@ void TfrmAdvMain::ScanExecute() {
     if (!entry) return;
     TPhysicalDrive* drive = DriveOfNode(node);
     if (!drive) return;
+    // Refused before anything changes: the view stays bound to the drive
+    // and entry it shows.
+    if (AnyBusy() || scanning_) return;
     CurrentDrive = drive;
-    if (drive->Busy) return;
+    // The view is that entry's from here on, also when its scan cannot
+    // start (its lists, the search results among them, are what is shown).
+    CurrentDrive->CurPartition = entry;
 
+    // A fill that lets messages in (this scan may come from one) stops:
+    // its list is about to be rebuilt.
+    ++fillGeneration_;
     ListView1->BeginUpdate();
     TreeView1->setUpdatesEnabled(false);
     qDeleteAll(FindRootNode->takeChildren());
@@ -407,18 +427,23 @@ void TfrmAdvMain::ScanExecute() {
 }
 
 void TfrmAdvMain::StopExecute() {
-    if (CurrentDrive) CurrentDrive->Stop();
+    // The running scan, deep scan or recovery, whichever drive it reads
+    // (a deep scan reads a drive other than the shown one); a drive that is
+    // not busy ignores it.
+    if (!DriveList) return;
+    for (std::uint8_t i = 0; i < DriveList->Count; ++i)
+        if (DriveList->Drives[i]) DriveList->Drives[i]->Stop();
 }
 
 void TfrmAdvMain::RadioButton1Click() {
-    if (!CurrentDrive || !CurrentDrive->CurPartition) return;
+    if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
     ListFolderNodes();
     if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
     FillFatFileList(CurrentDrive->CurPartition->FatEntries, 0, false);
 }
 
 void TfrmAdvMain::RadioButton2Click() {
-    if (!CurrentDrive || !CurrentDrive->CurPartition) return;
+    if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
     ListFolderNodes();
     if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
     FillNtfsFileList(CurrentDrive->CurPartition->NtfsEntries, 0, false);
@@ -581,9 +606,12 @@ void TfrmAdvMain::PartiScanExecute() {
     }
     TPhysicalDrive* drive = DriveOfNode(node);
     if (!drive) return;
-    CurrentDrive = drive;
-    // A scan of this drive is running: the engine would refuse anyway.
-    if (drive->Busy) return;
+    // A scan or recovery is running: the engine would refuse anyway.
+    if (AnyBusy() || scanning_) return;
+    // The deep scan reads this drive, but the view stays with the drive and
+    // entry it was read from (CurrentDrive): a deep scan only adds nodes to
+    // the drive tree, and the rows shown are still recovered, previewed and
+    // listed from where they came.
     if (Box(std::string("'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r") + kDeepScanLine, "Confirm",
             win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES)
         return;
@@ -625,10 +653,14 @@ void TfrmAdvMain::AddLostPartitionNodes(QTreeWidgetItem* driveNode) {
 // ---------------------------------------------------------------------------
 // Found folders and rows
 
-bool TfrmAdvMain::TreeView1Changing(const QTreeWidgetItem* node) const { return node != ScanRootNode; }
+// While a scan rebuilds the lists or a batch recovers the rows, the selected
+// folder stays the one whose rows are listed.
+bool TfrmAdvMain::TreeView1Changing(const QTreeWidgetItem* node) const {
+    return node != ScanRootNode && !RowsLocked();
+}
 
 void TfrmAdvMain::TreeView1Click(QObject* Sender) {
-    if (scanning_ || !CurrentDrive || !CurrentDrive->CurPartition) return;
+    if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
     QTreeWidgetItem* node = TreeView1->currentItem();
     if (!node) return;
     TPartiEntry* e = CurrentDrive->CurPartition;
@@ -691,8 +723,12 @@ void TfrmAdvMain::ShowProperties(int row) {
         const std::uint64_t size = d.FileSize.get();
         ListView2->SetValue(TPropertyList::rowSize, QString::number(size));
         // Without a cluster size (the scan could not estimate it) nothing
-        // is known about the allocation.
-        const std::uint64_t cluster = part->SectorsPerCluster > 0 ? static_cast<std::uint64_t>(part->SectorsPerCluster) * 512 : 0;
+        // is known about the allocation. A volume inside the node has a
+        // cluster size of its own.
+        const std::int32_t spc = e->Volume >= 0 && static_cast<std::size_t>(e->Volume) < part->FatVolumes.size()
+                                     ? part->FatVolumes[static_cast<std::size_t>(e->Volume)].SectorsPerCluster
+                                     : part->SectorsPerCluster;
+        const std::uint64_t cluster = spc > 0 ? static_cast<std::uint64_t>(spc) * 512 : 0;
         ListView2->SetValue(TPropertyList::rowAllocated,
                             cluster ? QString::number((size + cluster - 1) / cluster * cluster) : QString());
         ListView2->SetValue(TPropertyList::rowModified, FatDateText(d.WrtDate.get(), d.WrtTime.get()));
@@ -732,15 +768,14 @@ void TfrmAdvMain::ShowFileHead(int row) {
 }
 
 std::uint32_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
-    const TPartiEntry* part = CurrentDrive->CurPartition;
-    const std::uint32_t cluster = PhysEntryFirstCluster(entry, part->FatType == vt::fsFat32);
-    // Formed in 32 bits, as the found directories' sectors are compared.
-    return (cluster - 2u) * static_cast<std::uint32_t>(part->SectorsPerCluster) +
-           static_cast<std::uint32_t>(part->DataStart);
+    // By the layout of the volume that holds the entry (a node may hold
+    // several); a folder that cannot be placed names no found directory.
+    const auto sector = CurrentDrive->FatEntrySector(entry, CurrentDrive->CurPartition->FatType);
+    return sector && *sector <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(*sector) : 0xFFFFFFFFu;
 }
 
 void TfrmAdvMain::ListView1DblClick() {
-    if (scanning_ || !CurrentDrive || !CurrentDrive->CurPartition || ListView1->SelCount() != 1) return;
+    if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition || ListView1->SelCount() != 1) return;
     const int row = ListView1->Selected();
     if (row < 0 || ListView1->ImageIndex(row) != 0) return;
     if (!FatView()) {
@@ -768,7 +803,7 @@ void TfrmAdvMain::PopupMenu2Popup() {
 }
 
 void TfrmAdvMain::acToParentExecute(QObject* Sender) {
-    if (scanning_ || !CurrentDrive || !CurrentDrive->CurPartition) return;
+    if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
     const int row = ListView1->Selected();
     if (row < 0) return;
     const TPartiEntry* part = CurrentDrive->CurPartition;
@@ -796,7 +831,7 @@ void TfrmAdvMain::ShowntfolderClick(QObject* Sender) {
 
 void TfrmAdvMain::Button1Click() {
     QTreeWidgetItem* node = TreeView1->currentItem();
-    if (scanning_ || !node || !CurrentDrive || !CurrentDrive->CurPartition) return;
+    if (RowsLocked() || !node || !CurrentDrive || !CurrentDrive->CurPartition) return;
     TSearchPage* page = SearchPage;
     const bool currentFolder = page->RadioGroupIndex() == 0;
     const int k = FoundFolderIndex(node);
@@ -847,9 +882,13 @@ void TfrmAdvMain::Button1Click() {
 // Recovery
 
 void TfrmAdvMain::RecoverExecute() {
-    if (!CurrentDrive || CurrentDrive->Busy) return;
+    if (!CurrentDrive || RowsLocked()) return;
     TPhysicalDrive* drive = CurrentDrive;
     drive->Busy = true;
+    // Until the end nothing may refill, sort or re-check the list, switch
+    // the view or rebuild the found folders the batch marks.
+    recovering_ = true;
+    FsSelector->setEnabled(false);
     std::vector<const void*> records;
     for (int row : ListView1->CheckedRows()) records.push_back(ListView1->Data(row));
     SetBusyCursor(true);
@@ -858,6 +897,8 @@ void TfrmAdvMain::RecoverExecute() {
         TPhysicalDrive* drive;
         ~Ending() {
             drive->Busy = false;
+            w->recovering_ = false;
+            w->FsSelector->setEnabled(true);
             // A stop that came while the last file was written without
             // looking at it must not stop the next scan.
             drive->ClearAbort();
@@ -882,11 +923,19 @@ void TfrmAdvMain::RecoverExecute() {
         int result = 0;
         if (!fat) {
             const auto* r = static_cast<const tntfsfilerecord*>(record);
-            if (!IsNtfsFile(r)) continue;
+            // NTFS folders cannot be opened here, so their contents are not
+            // written: a checked one is named as not recovered, as is a
+            // record whose recovery failed with an exception (the others
+            // may not fail).
+            if (!IsNtfsFile(r)) {
+                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
+                continue;
+            }
             try {
                 result = drive->RecoverFile(r, vt::fsNtfs, target, &progress_, &panel0_);
             } catch (const std::exception&) {
-                continue;  // this record is lost; the others may not be
+                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
+                continue;
             }
         } else {
             const auto* e = static_cast<const TPhysMidEntry*>(record);
@@ -945,7 +994,7 @@ void TfrmAdvMain::MarkFolder(const TPhysMidEntry& entry, std::vector<const QTree
 void TfrmAdvMain::closeEvent(QCloseEvent* e) {
     // Closing is never refused; a scan or recovery still running stops at
     // its next look at the stop flag.
-    if (CurrentDrive) CurrentDrive->Stop();
+    StopExecute();
     TRecoveryFrame::closeEvent(e);
 }
 

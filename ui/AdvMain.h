@@ -78,6 +78,12 @@ public:
     void PartiScanExecute();
 
     // Found folders, rows, search and recovery.
+    // A click on a column header of the file list: sorts it, unless a scan
+    // or a recovery holds its rows.
+    void ListView1ColumnClick(int Column);
+    // A scan, a deep scan or a recovery of any drive runs.
+    bool AnyBusy() const;
+
     void TreeView1Click(QObject* Sender);
     bool TreeView1Changing(const QTreeWidgetItem* node) const;
     void ListView1DblClick();
@@ -108,6 +114,7 @@ protected:
     void ShowContent() override;
     void ListView1Click(QObject* Sender) override;
     void ShowHistoryNode(QTreeWidgetItem* node) override;
+    bool RowsLocked() const override { return scanning_ || AnyBusy(); }
     void closeEvent(QCloseEvent* e) override;
 
 private:
@@ -151,6 +158,9 @@ private:
     // A partition scan or deep scan started by this window is running: the
     // lists it rebuilds are not shown meanwhile.
     bool scanning_ = false;
+    // A recovery batch of this window runs: it holds the shown view (its
+    // records, the found-folder nodes it marks).
+    bool recovering_ = false;
     // Counts fills of the file list: a fill that finds a newer one started
     // meanwhile (from a click while it pumped messages) stops.
     unsigned fillGeneration_ = 0;

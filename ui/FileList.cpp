@@ -375,6 +375,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
 
 bool TFileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+    if (ChecksLocked && ChecksLocked()) return false;
     SetChecked(index.row(), value.toInt() == Qt::Checked);
     return true;
 }
@@ -508,13 +509,16 @@ TFileListView::TFileListView(TListKind kind, const std::vector<const char*>& col
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
+    // No focus frame across the whole row: the style draws it as a tinted
+    // gradient with an outline over the selected row's flat colour. The
+    // focused cell of a row that is not selected keeps its frame.
+    setAllColumnsShowFocus(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setAlternatingRowColors(true);
     setIconSize(QSize(kIconSize, kIconSize));
-    setItemDelegate(new TGridLineDelegate(this));
+    setItemDelegate(new TGridLineDelegate(this, true));
     // Selected rows on light yellow, odd rows pale blue; the text keeps its
     // colour, also while the list has no focus.
     QPalette pal = palette();
@@ -531,7 +535,10 @@ TFileListView::TFileListView(TListKind kind, const std::vector<const char*>& col
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
     header()->setSectionsMovable(false);
-    connect(header(), &QHeaderView::sectionClicked, this, &TFileListView::ColumnClick);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (OnColumnClick) OnColumnClick(column);
+        else ColumnClick(column);
+    });
 }
 
 int TFileListView::Add(TRowRecord kind, const void* record, int image, std::array<QString, kFileColumns>&& texts,
@@ -582,10 +589,13 @@ std::vector<int> TFileListView::CheckedRows() const {
 }
 
 void TFileListView::CheckSelected(bool on) {
+    if (RowsLocked()) return;
     for (int i : SelectedRows()) model_->SetChecked(i, on);
 }
 
-void TFileListView::CheckAll(bool on) { model_->SetAllChecked(on); }
+void TFileListView::CheckAll(bool on) {
+    if (!RowsLocked()) model_->SetAllChecked(on);
+}
 
 std::vector<int> TFileListView::SelectedRows() const {
     std::vector<int> rows;
@@ -638,7 +648,15 @@ void TFileListView::ColumnClick(int column) {
 // ---------------------------------------------------------------- drawing
 
 void TGridLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    QStyledItemDelegate::paint(painter, option, index);
+    if (flatSelection_ && (option.state & QStyle::State_Selected)) {
+        QStyleOptionViewItem opt(option);
+        painter->fillRect(opt.rect, opt.palette.color(QPalette::Active, QPalette::Highlight));
+        opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+        opt.backgroundBrush = Qt::NoBrush;
+        QStyledItemDelegate::paint(painter, opt, index);
+    } else {
+        QStyledItemDelegate::paint(painter, option, index);
+    }
     // The report view's grid lines: a light rule below and right of each cell.
     painter->save();
     painter->setPen(QColor(0xD8, 0xD8, 0xD8));
@@ -653,7 +671,8 @@ TTreeNodeDelegate::TTreeNodeDelegate(bool plainFirstNode, QObject* parent)
 void TTreeNodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
     if (opt.state & QStyle::State_Selected) {
-        opt.state &= ~QStyle::State_Selected;
+        // Flat: the style's focus frame would tint the node's colour.
+        opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
         const bool first = !index.parent().isValid() && index.row() == 0;
         if (!(plainFirstNode_ && first)) {
             painter->fillRect(opt.rect, ListRowBackground(true, 0));

@@ -81,6 +81,9 @@ public:
     // Sorts the rows (stable: rows that compare equal keep their order);
     // selection and current row follow their rows.
     void Sort(TCompareFn compare, std::int32_t param);
+    // While this says so, a user's check-box click changes nothing (the
+    // window is scanning or recovering).
+    std::function<bool()> ChecksLocked;
 
 private:
     QIcon RowIcon(const TFileRow& row) const;
@@ -137,8 +140,16 @@ public:
     void SetSelected(int i, bool on);
 
     void CustomSort(TCompareFn compare, std::int32_t paramSort);
-    // A click on a column header: the window's sort state, arrows and sort.
+    // The sort of a header click: the window's sort state, arrows and sort.
     void ColumnClick(int column);
+    // The window's handler of a click on a column header; without one the
+    // click sorts at once.
+    std::function<void(int)> OnColumnClick;
+    // While this says so (the window is scanning or recovering), the rows
+    // keep their check marks: check-box clicks and the check commands do
+    // nothing.
+    void SetRowsLocked(std::function<bool()> locked) { model_->ChecksLocked = std::move(locked); }
+    bool RowsLocked() const { return model_->ChecksLocked && model_->ChecksLocked(); }
     // Advanced window: the record kind of the shown view for the sort
     // parameter (the partition's FAT type 0 to 2, or 3 for NTFS).
     std::function<int()> SortRecordKind;
@@ -153,11 +164,18 @@ private:
 QColor ListRowBackground(bool selected, int row);
 
 // The report views' grid lines: a light rule below and right of each cell,
-// drawn after the cell's own painting.
+// drawn after the cell's own painting. With flatSelection, a selected cell is
+// filled flat with the palette's highlight colour and drawn otherwise as an
+// unselected one (no style gradient, outline or focus frame), whether the
+// list has the focus or not.
 class TGridLineDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit TGridLineDelegate(QObject* parent, bool flatSelection = false)
+        : QStyledItemDelegate(parent), flatSelection_(flatSelection) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    bool flatSelection_;
 };
 
 // Tree nodes: a selected node on light yellow with blue bold text; with

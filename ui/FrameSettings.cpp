@@ -45,14 +45,20 @@ int ScreenWidthClass(int screenWidth) {
     return 2;
 }
 
-std::vector<int> ReadSettings(const platform::TIniFile& ini, std::span<const TSettingRow> table, int screenWidth) {
+std::vector<int> ReadSettings(const platform::TIniFile& ini, std::span<const TSettingRow> table, int screenWidth,
+                              int screenHeight) {
     const int cls = ScreenWidthClass(screenWidth);
     std::vector<int> values;
     values.reserve(table.size());
     for (const TSettingRow& row : table) {
         const int def = row.defaults[static_cast<std::size_t>(cls)];
-        if (row.IsBoolean()) values.push_back(ini.ReadBool(row.section, row.key, def != 0) ? 1 : 0);
-        else values.push_back(ini.ReadInteger(row.section, row.key, def));
+        if (row.IsBoolean()) {
+            values.push_back(ini.ReadBool(row.section, row.key, def != 0) ? 1 : 0);
+            continue;
+        }
+        const int value = ini.ReadInteger(row.section, row.key, def);
+        const int limit = row.target == TSettingTarget::DrivePaneHeight ? screenHeight : screenWidth;
+        values.push_back(value > 0 && value <= limit ? value : def);
     }
     return values;
 }

@@ -34,8 +34,11 @@ int ScreenWidthClass(int screenWidth);
 
 // Every row read with the default of the screen's class: a missing key or a
 // value that is not a whole number gives the default; a Boolean is any
-// non-zero number (1 or 0 as read).
-std::vector<int> ReadSettings(const platform::TIniFile& ini, std::span<const TSettingRow> table, int screenWidth);
+// non-zero number (1 or 0 as read). A width or height that is not positive
+// or does not fit on the screen (a damaged file) gives the default too, so
+// that no pane or column is lost and written back lost.
+std::vector<int> ReadSettings(const platform::TIniFile& ini, std::span<const TSettingRow> table, int screenWidth,
+                              int screenHeight);
 // Every row written, in the order of the table (numbers in decimal,
 // Booleans as 1 or 0); the file is not saved here.
 void WriteSettings(platform::TIniFile& ini, std::span<const TSettingRow> table, const std::vector<int>& values);

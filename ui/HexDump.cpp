@@ -18,11 +18,52 @@ constexpr char kDigits[] = "0123456789ABCDEF";
 const QColor kRuleColor(0x80, 0x80, 0x80);
 const QString kHeader = QStringLiteral("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
 
+// The length of the well-formed UTF-8 sequence of two to four bytes that
+// starts the n bytes, with its code point; 0 when they start none. Overlong
+// forms, surrogates and values past U+10FFFF are not characters.
+int Utf8Sequence(const std::uint8_t* p, int n, char32_t& cp) {
+    const std::uint8_t b = p[0];
+    int len = 0;
+    std::uint8_t lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) len = 2;
+    else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        if (b == 0xE0) lo = 0xA0;
+        if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;
+    }
+    if (len == 0 || len > n || p[1] < lo || p[1] > hi) return 0;
+    cp = b & (0x7F >> len);
+    for (int i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    return len;
+}
+
 }  // namespace
+
+std::vector<QString> CharColumnCells(const std::uint8_t* bytes, int n) {
+    std::vector<QString> cells(static_cast<std::size_t>(std::max(0, n)));
+    for (int k = 0; k < n;) {
+        char32_t cp = 0;
+        const int len = Utf8Sequence(bytes + k, n - k, cp);
+        if (len > 0) {
+            cells[static_cast<std::size_t>(k)] = QString::fromUcs4(&cp, 1);
+            k += len;
+        } else {
+            cells[static_cast<std::size_t>(k)] = QChar(static_cast<char16_t>(bytes[k]));
+            ++k;
+        }
+    }
+    return cells;
+}
 
 THexDump::THexDump(QWidget* owner) : QAbstractScrollArea(owner) {
     HexText.fill(QChar(u'\t'));
-    charCells_.fill(QChar(u' '));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::ClickFocus);  // not a tab stop; a click takes the focus
@@ -202,14 +243,14 @@ void THexDump::paintEvent(QPaintEvent*) {
         p.setPen(Colors[1]);
         p.drawText(QRectF(1 + x0, y, w, lh), QString::fromRawData(HexText.data(), 3 * n - 1), hexOption);
         if (showCharacters_) {
-            const std::uint8_t* bytes = GetCharText(line);
             p.setPen(Colors[2]);
-            for (int k = 0; k < n; ++k) {
-                // Each byte is one character of the font, control bytes too,
-                // in a cell of its own so the column stays aligned.
-                charCells_[k] = QChar(static_cast<char16_t>(bytes[k]));
-                p.drawText(charX + k * CharWidth, y + ascent, QString::fromRawData(&charCells_[k], 1));
-            }
+            // One cell per byte keeps the column aligned: a UTF-8 character
+            // (the greeting's Chinese text) is drawn in the cell of its first
+            // byte, over the empty cells of the others.
+            const std::vector<QString> cells = CharColumnCells(GetCharText(line), n);
+            for (int k = 0; k < n; ++k)
+                if (!cells[static_cast<std::size_t>(k)].isEmpty())
+                    p.drawText(charX + k * CharWidth, y + ascent, cells[static_cast<std::size_t>(k)]);
         }
     }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class THexDump : public QAbstractScrollArea {
     Q_OBJECT
@@ -83,9 +84,14 @@ private:
     bool showAddress_ = true;
     bool showCharacters_ = true;
     QColor color_{Qt::white};
-    std::array<QChar, 16> charCells_;
     bool settingRange_ = false;
 };
+
+// The character column of a line's n bytes, one cell per byte: a whole
+// multi-byte UTF-8 character (the program's text encoding) inside the line
+// in the cell of its first byte, its other cells empty; every other byte the
+// character of its value (Latin-1), control bytes too.
+std::vector<QString> CharColumnCells(const std::uint8_t* bytes, int n);
 
 // The hex view of a window: a THexDump owned by and filling the parent, in
 // the fixed font, with the character column shown.

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <climits>
 #include <cmath>
@@ -147,6 +148,15 @@ TEventLogView::TEventLogView(TListKind kind, QWidget* parent) : QTreeWidget(pare
     SetupReportView(this, "ListView3", {"Event", "Time"});
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
+    // The newest row stays in view: whenever the rows outgrow the page (a row
+    // added, also while another page is shown, or the page made smaller) the
+    // log scrolls to its end, unless the user has scrolled up to read older
+    // rows; scrolling back to the end follows again.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { following_ = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (following_) bar->setValue(max);
+    });
 }
 
 TEventLogView::TPicture TEventLogView::Picture(int imageIndex) const {

@@ -77,6 +77,7 @@ public:
 
 private:
     TListKind kind_;
+    bool following_ = true;  // the view shows the last row
 };
 
 // The search page: name, date and size conditions on a rounded grey panel,

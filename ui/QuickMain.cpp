@@ -4,6 +4,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
@@ -38,6 +39,7 @@ const char* const kDirectoryPanel = " 目录";
 const char* const kScanningPanel = " 正在扫描 ...";
 constexpr int kLogInfo = 0;
 constexpr int kLogWarning = 1;
+constexpr int kLogError = 2;
 
 QIcon Theme(const char* name, QStyle::StandardPixmap fallback) {
     QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
@@ -117,6 +119,7 @@ private:
 TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKind::Standard, parent) {
     ScanRootNode = ScanResultsNode;
     FindRootNode = FindResultsNode;
+    scanRootText_ = ScanRootNode->text(0);
     OpenFolder = [](const std::string& dir) { platform::ShellOpen(dir); };
     TRecoveryFrame::Busy = [this] { return Busy(); };
 
@@ -152,6 +155,10 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
         if (node && !changingByCode_) Treeview2Change(DriveTree, node);
     });
     connect(DriveTree, &QTreeWidget::itemCollapsed, this, [](QTreeWidgetItem* node) { node->setExpanded(true); });
+    // Selecting a drive node opens that drive; a right-click only opens the
+    // popup over it (its Re-scan and Stop work on the drive selected), so
+    // the right button never moves the selection.
+    DriveTree->viewport()->installEventFilter(this);
     connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& i) {
         if (!changingByCode_) TreeView1Change(TreeView1, TreeView1->itemFromIndex(i));
     });
@@ -173,6 +180,7 @@ TfrmQuickMain::TfrmQuickMain(QWidget* parent) : ui::TRecoveryFrame(ui::TFrameKin
     ui::QuickMain::CurrentFsType = [this] {
         return Undelete && Undelete->Current ? static_cast<int>(Undelete->Current->FsType) : 255;
     };
+    ListView1->OnColumnClick = [this](int column) { ListView1ColumnClick(column); };
     connect(ListView1, &QAbstractItemView::clicked, this, [this] { ListView1Click(); });
     connect(ListView1, &QAbstractItemView::doubleClicked, this, [this] { ListView1DblClick(); });
     connect(SearchPage->Button1, &QPushButton::clicked, this, &TfrmQuickMain::Button1Click);
@@ -190,6 +198,14 @@ TfrmQuickMain::~TfrmQuickMain() {
 }
 
 void TfrmQuickMain::ShowContent() { FormShow(); }
+
+bool TfrmQuickMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DriveTree->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;  // the popup comes with the context-menu event that follows
+    return ui::TRecoveryFrame::eventFilter(watched, event);
+}
 
 void TfrmQuickMain::FreeEngine() {
     ClearFileList();
@@ -256,6 +272,22 @@ std::vector<int> TfrmQuickMain::SelectedRows() const { return ListView1->Selecte
 
 void TfrmQuickMain::ClearFileList() { ListView1->Clear(); }
 
+void TfrmQuickMain::ClearView() {
+    changingByCode_ = true;
+    TreeView1->setCurrentItem(nullptr);
+    changingByCode_ = false;
+    qDeleteAll(ScanRootNode->takeChildren());
+    ScanRootNode->setText(0, scanRootText_);
+    ScanRootNode->setData(0, kDataRole, QVariant());
+    fatRoot_.reset();
+    ntfsRoot_.reset();
+    ClearFileList();
+    UpdateItemCounts();
+    SetPanel(1, QString());
+    if (History) History->Clear();
+    UpdateNavButtons();
+}
+
 void TfrmQuickMain::ShowRows(std::vector<TRow>& rows) {
     const bool ntfs = CurrentIsNtfs();
     ListView1->BeginUpdate();
@@ -314,10 +346,7 @@ void TfrmQuickMain::FormShow() {
     // The settings have been read (the frame does that first).
     Undelete = std::make_unique<TUndelete>();
 
-    // The greeting in the hex view.
-    HexBuffer.fill(0);
-    const std::string banner = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
-    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
+    WriteGreeting();
 
     FillDriveTree();
     ui::QuickMain::SetHeaderImages(ListView1, &ui::SortArrowImages());
@@ -428,6 +457,11 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
             changingByCode_ = false;
         }
     }
+    // The folder nodes and rows shown are those of the drive opened before;
+    // the engine now names this drive, with whose file system (none, or
+    // the one of an earlier scan) they would be listed, previewed and
+    // recovered. They go: the window shows nothing until a drive opens.
+    if (!opened) ClearView();
     SetPanel(0, QString::fromUtf8(kDirectoryPanel));
     SetWaitCursor(false);
 }
@@ -501,7 +535,12 @@ void TfrmQuickMain::TreeView1Expanded(QTreeWidgetItem* Node) {
     TreeView1->setUpdatesEnabled(true);
 }
 
-bool TfrmQuickMain::TreeView1Changing(QTreeWidgetItem* Node) const { return !Node || NodeImage(Node) != imgLost; }
+// While busy the selected folder stays the one whose rows are listed (a
+// scan rebuilds the entries, a recovery holds the rows).
+bool TfrmQuickMain::TreeView1Changing(QTreeWidgetItem* Node) const {
+    if (Busy()) return false;
+    return !Node || NodeImage(Node) != imgLost;
+}
 
 void TfrmQuickMain::TreeView1Change(QObject* Sender, QTreeWidgetItem* Node) {
     if (Busy() || !Node) return;
@@ -632,6 +671,15 @@ void TfrmQuickMain::FillFileList(QTreeWidgetItem* Node) {
         }
     }
     ShowRows(rows);
+}
+
+void TfrmQuickMain::ListView1ColumnClick(int Column) {
+    // A batch walks the records it took when it started, but a sort would
+    // also move the rows under the scan's and the batch's clicks; and while
+    // another drive is opened, the rows' records are not of the drive whose
+    // file system the sort reads them with.
+    if (Busy()) return;
+    ListView1->ColumnClick(Column);
 }
 
 // ---------------------------------------------------------------------------
@@ -848,26 +896,38 @@ void TfrmQuickMain::RecoverExecute() {
     Undelete->Busy = true;
     SetWaitCursor(true);
     Undelete->Aborted = false;
+    // The batch works on the rows checked now, by their records: the engine
+    // runs the window's messages while it copies, and what the list shows
+    // meanwhile is not what it walks.
+    struct TItem {
+        void* entry;
+        std::string name;
+        bool folder;
+    };
+    std::vector<TItem> items;
+    for (int i : ListView1->CheckedRows()) {
+        const int image = RowImage(i);
+        items.push_back({RowEntry(i), RowText(i, 0).toStdString(),
+                         image == rowFolder || image == rowDeletedFolder || image == rowLostFolder});
+    }
     SetPanel(0, QStringLiteral(" 正在恢复 ..."));
     Log("正在恢复 ...", kLogInfo);
     std::string failure;
     try {
-        for (int i = 0; i < RowCount(); ++i) {
+        for (const TItem& item : items) {
             if (Undelete->Aborted) break;
-            if (!RowChecked(i)) continue;
-            void* entry = RowEntry(i);
-            const std::string name = RowText(i, 0).toStdString();
-            const int image = RowImage(i);
-            const bool folder = image == rowFolder || image == rowDeletedFolder || image == rowLostFolder;
-            if (!folder) statusPanel_->SetText(" " + name);
-            if (CurrentIsFat()) {
-                auto* e = static_cast<TMidEntry*>(entry);
-                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), ListView3);
-                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), ListView3);
-            } else if (CurrentIsNtfs()) {
-                auto* e = static_cast<tntfsfilerecord*>(entry);
-                if (folder) Undelete->RecoverFolder(e, name, target, statusPanel_.get(), ListView3);
-                else Undelete->RecoverFile(e, name, target, statusPanel_.get(), ListView3);
+            if (!item.folder) statusPanel_->SetText(" " + item.name);
+            if (item.entry && CurrentIsFat()) {
+                auto* e = static_cast<TMidEntry*>(item.entry);
+                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+            } else if (item.entry && CurrentIsNtfs()) {
+                auto* e = static_cast<tntfsfilerecord*>(item.entry);
+                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+            } else {
+                // No file system to read the row with: it is named as failed.
+                Log(item.name + ":  恢复失败", kLogError);
             }
         }
         if (OpenDestDir() && OpenFolder) OpenFolder(target);
@@ -897,10 +957,15 @@ void TfrmQuickMain::acScan32Execute() {
     const std::vector<int> selected = SelectedRows();
     if (selected.empty() || RowImage(selected.front()) != rowLostFolder) return;
     auto* entry = static_cast<TMidEntry*>(RowEntry(selected.front()));
+    // The two passes of the message loop below let queued clicks in: held
+    // busy, none of them can open another drive, re-scan this one (which
+    // frees the entry) or change the rows.
+    Undelete->Busy = true;
     SetWaitCursor(true);
     QCoreApplication::processEvents();
     SetPanel(0, QString::fromUtf8(kScanningPanel));
     QCoreApplication::processEvents();
+    Undelete->Busy = false;  // the rescan holds it itself
     bool found = false;
     try {
         found = entry && Undelete->RescanFat32Directory(entry, statusPanel_.get());

@@ -58,6 +58,10 @@ public:
     void Openparentdirectory1Click();
     void PopupMenu1Popup();
 
+    // A click on a column header of the file list: sorts it, unless a scan
+    // or a recovery holds its rows.
+    void ListView1ColumnClick(int Column);
+
     // Properties, preview, search, recovery.
     void ListView1Click();
     void Button1Click();
@@ -87,6 +91,8 @@ protected:
     void FreeEngine() override;
     void ShowHistoryNode(QTreeWidgetItem* node) override;
     void ListView1Click(QObject*) override { ListView1Click(); }
+    bool RowsLocked() const override { return Busy(); }
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct TRow {
@@ -100,6 +106,8 @@ private:
     void AddNtfsRow(tntfsfilerecord* E, bool findResults, std::vector<TRow>& rows);
     void ShowRows(std::vector<TRow>& rows);
     void ClearFileList();
+    // Empties the folder tree and the list, as before the first scan.
+    void ClearView();
     void SetWaitCursor(bool on);
     void SetPanel(int panel, const QString& text);
     void Log(const std::string& text, int image);
@@ -115,6 +123,7 @@ private:
     std::unique_ptr<tntfsfilerecord> ntfsRoot_;
     std::unique_ptr<TStatusPanelView> statusPanel_;
     std::unique_ptr<TProgressBarView> progressBar_;
+    QString scanRootText_;  // "Scan Results", shown until a drive is opened
     bool changingByCode_ = false;
     QTreeWidgetItem* filledByCode_ = nullptr;  // its sub-levels are made already
 };

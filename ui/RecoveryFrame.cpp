@@ -12,6 +12,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
 
 #include "DiskParam.h"
 #include "Colors.h"
@@ -165,6 +167,22 @@ void UseNodeDelegate(QTreeWidget* tree, bool plainFirstNode) {
     tree->setPalette(pal);
 }
 
+// A splitter that says when it has laid out its panes for a new size.
+class TPaneSplitter : public QSplitter {
+public:
+    TPaneSplitter(Qt::Orientation o, QWidget* parent, std::function<void()> resized)
+        : QSplitter(o, parent), resized_(std::move(resized)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QSplitter::resizeEvent(e);
+        resized_();
+    }
+
+private:
+    std::function<void()> resized_;
+};
+
 QWidget* MakePage(QStackedWidget* book, const char* name) {
     auto* page = new QWidget(book);
     page->setObjectName(QString::fromLatin1(name));
@@ -218,8 +236,15 @@ TRecoveryFrame::TRecoveryFrame(TFrameKind kind, QWidget* parent)
     connect(Action(QString::fromLatin1(variant_.backAction)), &QAction::triggered, this, &TRecoveryFrame::BackExecute);
     connect(Action(QString::fromLatin1(variant_.forwardAction)), &QAction::triggered, this,
             &TRecoveryFrame::ForwardExecute);
-    connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] { LeftSplitterMoved(); });
-    connect(RightSplitter, &QSplitter::splitterMoved, this, [this] { RightSplitterMoved(); });
+    ListView1->SetRowsLocked([this] { return RowsLocked(); });
+    connect(LeftSplitter, &QSplitter::splitterMoved, this, [this] {
+        LeftSplitterMoved();
+        paneHeight_ = DrivePaneHeight();
+    });
+    connect(RightSplitter, &QSplitter::splitterMoved, this, [this] {
+        RightSplitterMoved();
+        paneHeight_ = LowerPaneHeight();
+    });
 
     if (kind == TFrameKind::Standard) {
         // Created with the window; a file that cannot be read gives the
@@ -314,8 +339,9 @@ void TRecoveryFrame::BuildToolBars() {
         QAction* target = Action(QString::fromLatin1(def.action));
         auto* button = new QAction(target->icon(), QString::fromLatin1(def.caption), actionBar);
         button->setObjectName(QStringLiteral("btn") + target->objectName());
+        // The hint is the button's tooltip, as on a Windows toolbar; the
+        // status panels keep what the window wrote there.
         button->setToolTip(QString::fromLatin1(*def.hint ? def.hint : def.caption));
-        button->setStatusTip(QString::fromLatin1(def.hint));
         RunsAction(button, target);
         actionBar->addAction(button);
         toolButtons_[target->objectName()] = button;
@@ -340,7 +366,7 @@ void TRecoveryFrame::BuildPanes() {
     LeftPane->setObjectName(QString::fromLatin1(variant_.leftPane));
     auto* leftLayout = new QVBoxLayout(LeftPane);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    LeftSplitter = new QSplitter(Qt::Vertical, LeftPane);
+    LeftSplitter = new TPaneSplitter(Qt::Vertical, LeftPane, [this] { KeepPaneHeights(); });
     LeftSplitter->setObjectName(QString::fromLatin1(variant_.leftSplitter));
     LeftSplitter->setHandleWidth(3);
     LeftSplitter->setChildrenCollapsible(false);
@@ -391,7 +417,7 @@ void TRecoveryFrame::BuildPanes() {
     LeftSplitter->setStretchFactor(1, 0);
 
     // Right: file list over the lower pane.
-    RightSplitter = new QSplitter(Qt::Vertical, MainSplitter);
+    RightSplitter = new TPaneSplitter(Qt::Vertical, MainSplitter, [this] { KeepPaneHeights(); });
     RightSplitter->setObjectName(QString::fromLatin1(variant_.rightSplitter));
     RightSplitter->setHandleWidth(3);
     RightSplitter->setChildrenCollapsible(false);
@@ -499,6 +525,11 @@ int TRecoveryFrame::ScreenWidth() const {
     return screen ? screen->geometry().width() : 1024;
 }
 
+int TRecoveryFrame::ScreenHeight() const {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().height() : 768;
+}
+
 int TRecoveryFrame::LeftPaneWidth() const { return MainSplitter->sizes().value(0); }
 int TRecoveryFrame::DrivePaneHeight() const { return LeftSplitter->sizes().value(1); }
 int TRecoveryFrame::LowerPaneHeight() const { return RightSplitter->sizes().value(1); }
@@ -523,6 +554,20 @@ void TRecoveryFrame::LeftSplitterMoved() {
     const int total = right.value(0) + right.value(1);
     const int h = DrivePaneHeight();
     RightSplitter->setSizes({std::max(1, total - h), h});
+}
+
+void TRecoveryFrame::KeepPaneHeights() {
+    // The settings are read while the window still has its design size, and
+    // a window manager maximises it later: the panes may not have had room
+    // for their height then, and each splitter would keep what it got. Both
+    // panes take the one height again whenever a splitter is laid out anew,
+    // as far as both have room for it.
+    if (paneHeight_ <= 0 || keepingHeights_) return;
+    keepingHeights_ = true;
+    SetDrivePaneHeight(paneHeight_);
+    LeftSplitterMoved();
+    if (LowerPaneHeight() < DrivePaneHeight()) SetDrivePaneHeight(LowerPaneHeight());
+    keepingHeights_ = false;
 }
 
 void TRecoveryFrame::RightSplitterMoved() {
@@ -550,6 +595,8 @@ void TRecoveryFrame::ApplySettings(const std::vector<int>& values) {
         if (table[i].target == TSettingTarget::DrivePaneHeight) {
             SetDrivePaneHeight(values[i]);
             LeftSplitterMoved();
+            paneHeight_ = values[i];
+            KeepPaneHeights();
         }
     }
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -592,10 +639,10 @@ void TRecoveryFrame::LoadSettings() {
     // Reading never fails: a missing file, section or key gives defaults.
     if (Kind() == TFrameKind::Standard) {
         if (!IniFile) IniFile = std::make_unique<platform::TIniFile>(IniPath());
-        ApplySettings(ReadSettings(*IniFile, variant_.settings, ScreenWidth()));
+        ApplySettings(ReadSettings(*IniFile, variant_.settings, ScreenWidth(), ScreenHeight()));
     } else {
         const platform::TIniFile ini(IniPath());
-        ApplySettings(ReadSettings(ini, variant_.settings, ScreenWidth()));
+        ApplySettings(ReadSettings(ini, variant_.settings, ScreenWidth(), ScreenHeight()));
     }
 }
 
@@ -661,6 +708,14 @@ void TRecoveryFrame::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+bool TRecoveryFrame::event(QEvent* e) {
+    // A menu item or button under the mouse sends its status tip here; the
+    // main window would show it over the status panels, wiping the scan's
+    // progress text, the folder and the item counts while the mouse rests.
+    if (e->type() == QEvent::StatusTip) return true;
+    return QMainWindow::event(e);
+}
+
 void TRecoveryFrame::Timer1Timer() {
     Timer1->stop();  // once, 300 ms after the window was shown
     BlinkDrivePrompt(2);
@@ -684,6 +739,14 @@ void TRecoveryFrame::CloseExecute() {
     // The standard window's refusal while busy lies in closeEvent, which
     // every way of closing passes.
     close();
+}
+
+void TRecoveryFrame::WriteGreeting() {
+    // UTF-8, the program's text encoding, which the character column reads:
+    // 16 asterisks, the thanks (24 bytes), 14 asterisks, zeros to 64 bytes.
+    HexBuffer.fill(0);
+    const std::string banner = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
+    std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
 }
 
 void TRecoveryFrame::ResetHexView() {
@@ -751,7 +814,7 @@ void TRecoveryFrame::TabSet1Click() {
 }
 
 void TRecoveryFrame::GoTo(bool forward) {
-    if (!History || !(forward ? History->CanForward : History->CanBack)) return;
+    if (RowsLocked() || !History || !(forward ? History->CanForward : History->CanBack)) return;
     std::int32_t position = -1;
     if (forward) History->Forward(position);
     else History->Back(position);

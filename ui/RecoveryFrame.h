@@ -190,6 +190,9 @@ public:
     void CloseExecute();
     // Brings the hex view's first line back to the top after new bytes.
     void ResetHexView();
+    // The greeting the hex view shows until a file's first bytes replace it:
+    // 64 bytes at the start of HexBuffer, the rest zero.
+    void WriteGreeting();
 
     // The lower pages: the tab set's handler, run whenever its tab changes
     // (so setting TabSet1's index shows that page the same way).
@@ -206,6 +209,8 @@ public:
     static int AbsoluteIndex(const QTreeWidgetItem* node);
     static QTreeWidgetItem* NodeAt(QTreeWidget* tree, int absoluteIndex);
     int ScreenWidth() const;
+    // The screen's height, which bounds the pane heights read from a file.
+    int ScreenHeight() const;
     int LeftPaneWidth() const;
     int DrivePaneHeight() const;
     int LowerPaneHeight() const;
@@ -222,9 +227,14 @@ protected:
     // Back and Forward: select the folder node and list it without adding
     // it to the history (the window's folder handler with no sender).
     virtual void ShowHistoryNode(QTreeWidgetItem* node) { (void)node; }
+    // A scan or a recovery of the window runs: the rows and the folder
+    // nodes are held by it, so nothing may sort, refill, check or free them.
+    virtual bool RowsLocked() const { return false; }
 
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // Hints go to tooltips only: no status tip replaces the status panels.
+    bool event(QEvent* e) override;
 
 private:
     void BuildActions();
@@ -238,6 +248,7 @@ private:
     QTreeView* List(int n) const;
     void SetLeftPaneWidth(int w);
     void SetDrivePaneHeight(int h);
+    void KeepPaneHeights();
     std::string IniPath() const;
 
     const TFrameVariant& variant_;
@@ -246,6 +257,10 @@ private:
     std::map<QString, QAction*> popupItems_;
     std::map<QString, QAction*> toolButtons_;
     bool shown_ = false;
+    // The height the drive-tree pane and the lower right pane share: read
+    // from the settings or dragged by the user; -1 until then.
+    int paneHeight_ = -1;
+    bool keepingHeights_ = false;
 };
 
 }  // namespace ui

@@ -16,6 +16,7 @@
 
 #include "Colors.h"
 #include "KeyPreview.h"
+#include "TargetFolder.h"
 #include "WinApi.h"
 
 namespace {
@@ -150,6 +151,12 @@ bool TfrmSelDir::FormClose() {
         Box(QStringLiteral("无法打开目录，获取驱动器未就绪。"), "Warning", win::MB_ICONWARNING);
         return false;
     }
+    // A link that the user picks is followed now, while it is the user's
+    // choice: the recovery opens the folder it leads to and never takes
+    // the target folder itself through a link, which someone else could
+    // have put there meanwhile.
+    const QFileInfo chosen(QDir::cleanPath(TargetDir));
+    if (chosen.isSymLink() && chosen.isDir()) TargetDir = chosen.canonicalFilePath();
     const QFileInfo info(TargetDir);
     if (info.exists() && !info.isDir()) {
         Box(QStringLiteral("文件 '") + TargetDir + QStringLiteral("' 已存在, 请选择其它目录。"), "Error",
@@ -158,7 +165,7 @@ bool TfrmSelDir::FormClose() {
     }
     if (!info.exists()) {
         // One level only: the parent folder must be there already.
-        if (!QDir().mkdir(TargetDir)) {
+        if (vt::TargetFolder::CreateChosen(QFile::encodeName(TargetDir).toStdString()) != 0) {
             Box(QStringLiteral("无效目录名."), "Error", win::MB_ICONERROR);
             return false;
         }

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "DataStruc.h"
+#include "LinkTraps.h"
 #include "NtfsManifest.h"
 #include "Recorders.h"
 #include "TestSupport.h"
@@ -224,6 +225,31 @@ TEST_P(NtfsVolume, NameCollisionsGetNumberedSuffixes) {
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Recover("/Documents/report.doc"), 0);
     const Bytes want = Content("/Documents/report.doc");
     for (const char* n : {"report.doc", "report_1.doc", "report_2.doc"}) EXPECT_EQ(Written(n), want) << n;
+}
+
+// Links planted under the names a recovery takes, before or after the name
+// was chosen: nothing is written through them, and each file takes the next
+// free name. Empty, resident, plain and compressed files.
+TEST_P(NtfsVolume, LinksUnderTheChosenNamesAreNeverFollowed) {
+    const std::vector<std::pair<std::string, std::string>> files = {{"/empty.txt", "empty_1.txt"},
+                                                                    {"/readme.txt", "readme_1.txt"},
+                                                                    {"/multi.bin", "multi_1.bin"},
+                                                                    {"/Compressed/tiny.txt", "tiny_1.txt"}};
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        vt::test::LinkTrap trap;
+        for (const auto& [path, second] : files) {
+            tntfsfilerecord* r = Record(path);
+            ASSERT_NE(r, nullptr) << path;
+            trap.Plant(target.Path(), r->Name, c);
+            EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, target.Path(), &bar, &status), 0) << path;
+            EXPECT_EQ(vt::test::ReadWholeFile(target.Path() + "/" + second), Content(path)) << path;
+        }
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+    }
+    EXPECT_TRUE(log.rows.empty());
 }
 
 TEST_P(NtfsVolume, RecordWithAttributeListFailsWithoutAFile) {
@@ -464,7 +490,10 @@ INSTANTIATE_TEST_SUITE_P(
         VolumeNodeCase{"Disk1Partition", "disk1.img", 0x07, 92160, {92160}, kDisk1Ntfs},
         VolumeNodeCase{"GapDiskWholeDrive", "ntfsgap.img", kSysExtended, 0, {2048, 12288},
                        {{"kept.bin", Bytes(50000, 'k')}, {"gone.bin", Bytes(60000, 'g')}}},
-        VolumeNodeCase{"GapDiskGap", "ntfsgap.img", kSysGap, 10240, {12288}, {{"gone.bin", Bytes(60000, 'g')}}}),
+        VolumeNodeCase{"GapDiskGap", "ntfsgap.img", kSysGap, 10240, {12288}, {{"gone.bin", Bytes(60000, 'g')}}},
+        // A volume made for 4096-byte sectors: one of its sectors per
+        // cluster is eight of ours.
+        VolumeNodeCase{"Sectors4096WholeDrive", "ntfs4k.img", kSysExtended, 0, {2048}, {{"four.bin", Bytes(40000, '4')}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -649,6 +678,62 @@ TEST_P(FatVolume, FolderWhoseDirectoryWasNotFoundIsCreatedEmpty) {
     lost.DirEntry.FstClusHI.set(0);
     EXPECT_EQ(RecoverFolder(&lost, dir.Path()), 0);
     EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, Bytes>{{"Gone/", {}}}));
+}
+
+// Links planted under the names a recovery takes, before or after the name
+// was chosen: nothing is written through them, and the file or folder
+// takes the next free name.
+TEST_P(FatVolume, LinksUnderTheChosenNamesAreNeverFollowed) {
+    const TPhysMidEntry gone = Gone();
+    TPhysMidEntry* file = Entry("Deleted file.txt");
+    ASSERT_NE(file, nullptr);
+    // The names of the fixture's short entries differ in case by FAT type.
+    auto readNoCase = [](const std::string& folder, const std::string& lower) {
+        for (const auto& e : fs::directory_iterator(folder)) {
+            std::string n = e.path().filename().string();
+            for (char& ch : n) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            if (n == lower && !e.is_symlink()) return vt::test::ReadWholeFile(e.path().string());
+        }
+        ADD_FAILURE() << "no " << lower << " in " << folder;
+        return Bytes{};
+    };
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        const std::string t = target.Path();
+        vt::test::LinkTrap trap;
+        trap.Plant(t, "Deleted file.txt", c);
+        trap.Plant(t, "Gone", c);
+        // Inside the new folder only a link planted during the recovery can
+        // be there already.
+        const bool during = c.when == vt::test::PlantWhen::AfterChoosing;
+        if (during) {
+            trap.Plant(t + "/Gone_1", "Deleted file.txt", c);
+            trap.Plant(t + "/Gone_1", "Sub", c);
+        }
+        EXPECT_EQ(RecoverFile(file, t), 0);
+        EXPECT_EQ(RecoverFolder(&gone, t), 0);
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+        const Bytes deleted = Original("Deleted file.txt", 2 * ClusterBytes() + 300);
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/Deleted file_1.txt"), deleted);
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/Gone_1/Deleted file_1.txt" : "/Gone_1/Deleted file.txt")),
+                  deleted);
+        EXPECT_EQ(readNoCase(t + (during ? "/Gone_1/Sub_1" : "/Gone_1/Sub"), "@nner.txt"), Original("INNER.TXT", 700));
+    }
+    EXPECT_TRUE(log.rows.empty());
+}
+
+// A sub-folder swapped for a link between its creation and its files is a
+// folder that cannot be created: the input/output error ends the recovery,
+// and nothing goes through the link.
+TEST_P(FatVolume, ASubFolderSwappedForALinkRaisesAndGetsNothing) {
+    const TPhysMidEntry gone = Gone();
+    vt::test::LinkTrap trap;
+    trap.SwapFolderForLink(dir.Path() + "/Gone", "Sub");
+    EXPECT_THROW(RecoverFolder(&gone, dir.Path()), std::exception);
+    EXPECT_TRUE(trap.AllPlanted());
+    EXPECT_TRUE(trap.Untouched());
 }
 
 TEST_P(FatVolume, FolderThatCannotBeCreatedRaises) {

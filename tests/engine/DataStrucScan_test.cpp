@@ -38,17 +38,6 @@ TDriveGeometry Drive0() {
     return g;
 }
 
-// A changed copy of an image, in memory, as physical drive 0.
-void InstallAsDrive0(std::vector<std::uint8_t> image) {
-    platform::MachineConfig config;
-    platform::PhysicalDriveConfig p;
-    p.number = 0;
-    p.store = platform::BackingStore::FromMemory(std::move(image));
-    p.source = "memory";
-    config.physical.push_back(p);
-    platform::Machine::Install(std::move(config));
-}
-
 TPartiEntry* NodeAt(TPhysicalDrive& d, std::int64_t first, std::uint8_t type) {
     for (auto& n : d.Partitions)
         if (n->FirstSector() == first && n->RawEntry.SysType == type) return n.get();
@@ -166,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ForeignDiskTest, RootBeforeEstimatedClusterTwoWhenTheBootSectorIsGone) {
     auto image = vt::test::ReadWholeFile(vt::test::ImagePath("foreign.img"));
     std::fill_n(image.begin() + 10240 * 512, 512, 0);
-    InstallAsDrive0(std::move(image));
+    vt::test::InstallAsDrive0(std::move(image));
     TPhysicalDrive d(Drive0());
     TPartiEntry* node = NodeAt(d, 10240, 1);
     List(d, node);
@@ -430,7 +419,7 @@ TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
     ASSERT_EQ(vt::LoadLe64(image.data() + attr + 0x30), 9000u);
     for (std::size_t off : {0x30, 0x38})
         for (int i = 0; i < 8; ++i) image[attr + off + i] = static_cast<std::uint8_t>(20000ull >> (8 * i));
-    InstallAsDrive0(std::move(image));
+    vt::test::InstallAsDrive0(std::move(image));
 
     TPhysicalDrive d(Drive0());
     TPartiEntry* ntfs = NodeAt(d, 18836, 7);

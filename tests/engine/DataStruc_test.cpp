@@ -848,10 +848,10 @@ TEST_F(DataStrucTest, DisketteListsRootAtSector19) {
     ASSERT_EQ(root->DirSectors.size(), 2u);
     EXPECT_EQ(root->DirSectors[0], 19);
     // mtools gives all-lower-case names the case bits only; README.TXT is
-    // stored in capitals and shown capitalised. The folder sub was parsed
-    // before the diskette rule set FAT12, with the vote's FAT32 variant,
-    // which leaves names with both case bits as they are.
-    EXPECT_EQ(ShortNames(*root), (std::vector<std::string>{"hello   |txt", "Readme  |txt", "sub     |   ", "NEW     |TXT"}));
+    // stored in capitals and shown capitalised. The diskette's own boot
+    // sector says FAT12 before any folder is read, so the folder sub's
+    // new.txt follows the same rule as the root's hello.txt.
+    EXPECT_EQ(ShortNames(*root), (std::vector<std::string>{"hello   |txt", "Readme  |txt", "sub     |   ", "new     |txt"}));
     EXPECT_EQ(root->FatEntries[0]->DirSector, 19u);
     EXPECT_EQ(root->FatEntries[0]->DirCluster, 2u);
     EXPECT_EQ(root->FatEntries[3]->DirSector, root->DirSectors[1]);
@@ -871,9 +871,11 @@ TEST_F(DataStrucTest, Fat32RootAtClusterTwoListedFirst) {
     ASSERT_TRUE(drive.ScanPartition(fat32, &bar));
     ASSERT_EQ(fat32->DirSectors.size(), 2u);  // alpha and alpha/beta
     // Below 65536 clusters no "." entry has a high cluster word: the vote
-    // says FAT16, and the FAT16 variant lists the entries.
+    // says FAT16. The volume's own boot sector says FAT32, and the FAT32
+    // variant lists the entries (short names as stored).
     EXPECT_EQ(fat32->FatType, vt::fsFat16);
     drive.BuildFatList(&bar);
+    EXPECT_EQ(fat32->FatType, vt::fsFat32);
     EXPECT_EQ(fat32->SectorsPerCluster, 1);
     EXPECT_EQ(fat32->DataStart, dataStart);
     ASSERT_EQ(fat32->DirSectors.size(), 3u);
@@ -882,7 +884,7 @@ TEST_F(DataStrucTest, Fat32RootAtClusterTwoListedFirst) {
     EXPECT_EQ(fat32->FatEntries[0]->DirSector, dataStart);
     EXPECT_EQ(fat32->FatEntries[0]->DirCluster, 2u);
     std::vector<std::string> names = ShortNames(*fat32);
-    EXPECT_EQ(names, (std::vector<std::string>{"alpha   |   ", "beta    |   ", "Readme  |txt", "big     |bin"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"alpha   |   ", "beta    |   ", "README  |TXT", "BIG     |BIN"}));
     // Sorted by directory sector.
     for (std::size_t i = 1; i < fat32->FatEntries.size(); ++i)
         EXPECT_LE(fat32->FatEntries[i - 1]->DirSector, fat32->FatEntries[i]->DirSector);

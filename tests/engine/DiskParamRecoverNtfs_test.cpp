@@ -4,10 +4,12 @@
 // LZNT1-compressed files, present and deleted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "LinkTraps.h"
 #include "NtfsManifest.h"
 #include "NtfsRecord.h"
 #include "Recorders.h"
@@ -82,6 +84,60 @@ TEST_P(NtfsRecovery, DeletedFolderTreeIsRecreatedWithItsFiles) {
         EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + path), vt::test::NtfsContent(Entry(path).content)) << path;
 }
 
+// Links planted under the names a recovery takes, before or after the name
+// was chosen: nothing is written through them, and the file or folder
+// takes the next free name.
+TEST_P(NtfsRecovery, LinksUnderTheChosenNamesAreNeverFollowed) {
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    tntfsfilerecord* small = Record(Entry("/readme.txt").record);
+    tntfsfilerecord* tree = Record(Entry("/OldTree").record);
+    ASSERT_TRUE(plain && small && tree);
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        const std::string t = target.Path();
+        vt::test::LinkTrap trap;
+        // A plain and a resident file, a folder, and inside the new folder
+        // (only during the recovery) a file and a sub-folder.
+        trap.Plant(t, "multi.bin", c);
+        trap.Plant(t, "readme.txt", c);
+        trap.Plant(t, "OldTree", c);
+        const bool during = c.when == vt::test::PlantWhen::AfterChoosing;
+        if (during) {
+            trap.Plant(t + "/OldTree_1", "a.txt", c);
+            trap.Plant(t + "/OldTree_1", "Sub", c);
+        }
+        EXPECT_TRUE(engine_->RecoverFile(plain, "multi.bin", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFile(small, "readme.txt", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFolder(tree, "OldTree", t, &status_, &log_));
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/multi_1.bin"), vt::test::NtfsContent(Entry("/multi.bin").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/readme_1.txt"), vt::test::NtfsContent(Entry("/readme.txt").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/OldTree_1/a_1.txt" : "/OldTree_1/a.txt")),
+                  vt::test::NtfsContent(Entry("/OldTree/a.txt").content));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/OldTree_1/Sub_1/b.bin" : "/OldTree_1/Sub/b.bin")),
+                  vt::test::NtfsContent(Entry("/OldTree/Sub/b.bin").content));
+    }
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+// A sub-folder swapped for a link between its creation and its files: it
+// counts as a folder that cannot be created, nothing goes through the link,
+// and the rest of the tree is written.
+TEST_P(NtfsRecovery, ASubFolderSwappedForALinkGetsNothing) {
+    tntfsfilerecord* tree = Record(Entry("/OldTree").record);
+    ASSERT_NE(tree, nullptr);
+    vt::test::LinkTrap trap;
+    trap.SwapFolderForLink(dir_.Path() + "/OldTree", "Sub");
+    EXPECT_TRUE(engine_->RecoverFolder(tree, tree->Name, dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(trap.AllPlanted());
+    EXPECT_TRUE(trap.Untouched());
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/OldTree/a.txt"), vt::test::NtfsContent(Entry("/OldTree/a.txt").content));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "Sub:  无法创建目标文件");
+}
+
 TEST_P(NtfsRecovery, RecoveringTheRootDoesNotEnterItselfAgain) {
     tntfsfilerecord* root = Record(5);
     ASSERT_NE(root, nullptr);
@@ -112,6 +168,35 @@ TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
     EXPECT_EQ(log_.rows[0].imageIndex, 2);
     EXPECT_EQ(log_.rows[1].caption, "mixed.bin:  恢复失败");
     EXPECT_EQ(log_.rows[1].imageIndex, 2);
+}
+
+// A cluster in the middle of a plain file that no longer reads: the
+// clusters before it are in the file, which fails with its log line; the
+// one read-error box names that cluster, as a read of it alone does.
+TEST_P(NtfsRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
+    tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
+    ASSERT_NE(plain, nullptr);
+    const auto content = vt::test::NtfsContent(Entry("/multi.bin").content);
+    const std::uint32_t cs = drive_->BootSector[0x0D] * 512u;
+    ASSERT_GT(content.size(), 3u * cs);
+    // Where the file's third cluster lies: its bytes are found in the image.
+    const auto image = vt::test::ReadWholeFile(image_);
+    const auto at = std::search(image.begin(), image.end(), content.begin() + 2 * cs, content.begin() + 3 * cs);
+    ASSERT_NE(at, image.end());
+    const std::size_t bad = static_cast<std::size_t>(at - image.begin()) / 512;
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(bad) + "-" +
+                             std::to_string(bad + spc - 1) + "\n");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_FALSE(engine_->RecoverFile(plain, "multi.bin", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "multi.bin:  恢复失败");
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/multi.bin"),
+              std::vector<std::uint8_t>(content.begin(), content.begin() + 2 * cs));
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_NE(boxes.calls[0].text.find("扇区数:" + std::to_string(bad) + "   块:" + std::to_string(spc)),
+              std::string::npos)
+        << boxes.calls[0].text;
 }
 
 // The target fills up before a stop: the short write is what is logged,
@@ -145,6 +230,31 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
         });
         EXPECT_EQ(report, "out.bin:  无法写入目标驱动器|2\n") << path;
     }
+}
+
+// A file whose record can no longer be read (the sector failed after the
+// scan): RecoverFile gives up without a line of its own, the reported
+// recovery names the file as failed, and so does its folder's recovery.
+TEST_P(NtfsRecovery, AFileWhoseRecordCannotBeReadIsNamedAsFailed) {
+    tntfsfilerecord* file = Record(Entry("/one.bin").record);
+    ASSERT_NE(file, nullptr);
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(file->RecordSector) +
+                             "\n");
+    platform::MessageBoxRecorder boxes;  // the read-error box of each failed read
+    EXPECT_FALSE(engine_->RecoverFile(file, "one.bin", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(log_.rows.empty());
+    engine_->RecoverFileReported(file, "one.bin", dir_.Path(), &status_, &log_);
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "one.bin:  恢复失败");
+    EXPECT_EQ(log_.rows[0].imageIndex, 2);
+    EXPECT_FALSE(boxes.calls.empty());
+    tntfsfilerecord* parent = file->Parent;
+    ASSERT_NE(parent, nullptr);
+    log_.rows.clear();
+    engine_->RecoverFolder(parent, "root", dir_.Path() + "/", &status_, &log_);
+    EXPECT_EQ(std::count_if(log_.rows.begin(), log_.rows.end(),
+                            [](const auto& r) { return r.caption == "one.bin:  恢复失败"; }),
+              1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery, ::testing::Values("ntfs-512", "ntfs-1024", "ntfs-2048", "ntfs-4096"),

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "LinkTraps.h"
 #include "Recorders.h"
 #include "TestSupport.h"
 
@@ -143,6 +145,88 @@ TEST_P(FatRecovery, ATargetThatCannotBeCreatedIsLogged) {
     EXPECT_EQ(log_.rows[0].imageIndex, 2);
 }
 
+// Links planted under the names a recovery takes, by anyone who may write
+// into the target folder, before or after the name was chosen: nothing is
+// written through them, and the file or folder takes the next free name.
+TEST_P(FatRecovery, LinksUnderTheChosenNamesAreNeverFollowed) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* one = Find(fat32 ? "ONE.BIN" : "One.bin");
+    TMidEntry* gone = Find("Gone");
+    ASSERT_TRUE(one && gone);
+    const std::string inner = fat32 ? "@NNER.TXT" : "@nner.txt";
+    const std::uint32_t cs = ClusterBytes();
+    for (const vt::test::LinkCase& c : vt::test::kLinkCases) {
+        SCOPED_TRACE(c.label);
+        vt::test::TempDir target;
+        const std::string t = target.Path();
+        vt::test::LinkTrap trap;
+        trap.Plant(t, "ONE.BIN", c);
+        trap.Plant(t, "Gone", c);
+        // Inside the new folder only a link planted during the recovery can
+        // be there already.
+        const bool during = c.when == vt::test::PlantWhen::AfterChoosing;
+        if (during) {
+            trap.Plant(t + "/Gone_1", "Deleted file.txt", c);
+            trap.Plant(t + "/Gone_1", "Sub", c);
+        }
+        EXPECT_TRUE(engine_->RecoverFile(one, "ONE.BIN", t, &status_, &log_));
+        EXPECT_TRUE(engine_->RecoverFolder(gone, "Gone", t, &status_, &log_));
+        EXPECT_TRUE(trap.AllPlanted());
+        EXPECT_TRUE(trap.Untouched());
+        EXPECT_EQ(vt::test::ReadWholeFile(t + "/ONE_1.BIN"), Original("ONE.BIN", cs));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/Gone_1/Deleted file_1.txt" : "/Gone_1/Deleted file.txt")),
+                  Original("Deleted file.txt", 2 * cs + 300));
+        EXPECT_EQ(vt::test::ReadWholeFile(t + (during ? "/Gone_1/Sub_1/" : "/Gone_1/Sub/") + inner),
+                  Original("INNER.TXT", 700));
+    }
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+// A sub-folder swapped for a link between its creation and its files: it
+// counts as a folder that cannot be created, nothing goes through the link,
+// and the rest of the tree is written.
+TEST_P(FatRecovery, ASubFolderSwappedForALinkGetsNothing) {
+    TMidEntry* gone = Find("Gone");
+    ASSERT_NE(gone, nullptr);
+    vt::test::LinkTrap trap;
+    trap.SwapFolderForLink(dir_.Path() + "/Gone", "Sub");
+    EXPECT_TRUE(engine_->RecoverFolder(gone, "Gone", dir_.Path(), &status_, &log_));
+    EXPECT_TRUE(trap.AllPlanted());
+    EXPECT_TRUE(trap.Untouched());
+    EXPECT_EQ(Written("Gone/Deleted file.txt"), Original("Deleted file.txt", 2 * ClusterBytes() + 300));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "Sub:  无法创建目标文件");
+}
+
+// A cluster in the middle of a file that no longer reads: the clusters
+// before it are in the file, which is named as failed; the one read-error
+// box names that cluster, as a read of it alone does.
+TEST_P(FatRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
+    const bool fat32 = drive_->FsType == vt::fsFat32;
+    TMidEntry* e = Find(fat32 ? "SEVERAL.BIN" : "Several.bin");
+    ASSERT_NE(e, nullptr);
+    std::vector<std::uint32_t> chain;
+    const std::uint32_t first = fat32 ? (static_cast<std::uint32_t>(e->DirEntry.FstClusHI.get()) << 16) | e->DirEntry.FstClusLO.get()
+                                      : e->DirEntry.FstClusLO.get();
+    ASSERT_TRUE(engine_->GetFileClusters(first, 4, chain));
+    const auto bad = engine_->FatClusterSector(chain[2]);
+    ASSERT_TRUE(bad);
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(*bad) + "-" +
+                             std::to_string(*bad + spc - 1) + "\n");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_FALSE(engine_->RecoverFile(e, "SEVERAL.BIN", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "SEVERAL.BIN:  恢复失败");
+    Bytes want = Original("SEVERAL.BIN", 3 * ClusterBytes() + 17);
+    want.resize(2 * ClusterBytes());
+    EXPECT_EQ(Written("SEVERAL.BIN"), want);
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_NE(boxes.calls[0].text.find("扇区数:" + std::to_string(*bad) + "   块:" + std::to_string(spc)),
+              std::string::npos)
+        << boxes.calls[0].text;
+}
+
 // A full target: a file-size limit in a child process makes the write
 // fall short; the child reports the log lines it got.
 TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
@@ -157,6 +241,90 @@ TEST_P(FatRecovery, AShortWriteIsLoggedWithoutACrash) {
     });
     EXPECT_EQ(report, "0\nSEVERAL.BIN:  无法写入目标驱动器|2\n");
 }
+
+// A 32 MiB FAT16 volume of which only the first 1.2 MB were dumped: its
+// tables list every file at full size, but the reads past the end come
+// back short. On the NT family each such read shows the read-error box
+// (Windows 9x fails it silently); on both, each file that could not be read
+// whole is named as failed, whatever part of it was written.
+class TruncatedFatVolume : public ::testing::TestWithParam<bool> {
+protected:
+    void TearDown() override {
+        vt::test::InstallProfile("");
+        DiskUtils::Initialize();
+    }
+};
+
+TEST_P(TruncatedFatVolume, FilesPastTheEndAreNamedAsFailed) {
+    const bool nt = GetParam();
+    const std::string image = vt::test::ImagePath("truncated16.img");
+    const std::uint64_t checksum = vt::test::FileChecksum(image);
+    vt::test::InstallProfile(std::string(nt ? "" : "[machine]\nfamily=9x\nhide_real_devices=1\n") +
+                             "[logical.E]\nimage=" + image + "\n");
+    DiskUtils::Initialize();
+    platform::MessageBoxRecorder boxes;
+    TUndelete engine;
+    TLogiDrive* drive = engine.Drives.at(0).get();
+    ASSERT_TRUE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    EXPECT_TRUE(boxes.calls.empty()) << "the tables lie before the cut";
+    std::map<std::string, TMidEntry*> byPath;
+    for (auto& e : drive->Entries) {
+        std::string path = PathOf(*e);
+        for (char& ch : path) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        byPath[path] = e.get();
+    }
+    ASSERT_EQ(byPath.count("BIG.BIN"), 1u);
+    EXPECT_EQ(byPath["BIG.BIN"]->DirEntry.FileSize.get(), 1300000u);  // listed at its full size
+
+    vt::test::TempDir dir;
+    platform::RecordingStatusPanel status;
+    platform::RecordingEventLog log;
+    struct Case {
+        const char* path;
+        const char* name;
+        std::size_t size;
+        bool whole;
+    };
+    for (const Case& c : {Case{"FIRST.BIN", "FIRST.BIN", 10000, true}, Case{"SECOND.BIN", "SECOND.BIN", 20000, true},
+                          Case{"BIG.BIN", "BIG.BIN", 1300000, false}, Case{"AFTER.BIN", "AFTER.BIN", 5000, false}}) {
+        SCOPED_TRACE(c.name);
+        const std::size_t rows = log.rows.size(), shown = boxes.calls.size();
+        EXPECT_EQ(engine.RecoverFile(byPath.at(c.path), c.name, dir.Path(), &status, &log), c.whole);
+        const Bytes written = vt::test::ReadWholeFile(dir.Path() + "/" + c.name);
+        const Bytes original = Original(c.name, c.size);
+        if (c.whole) {
+            EXPECT_EQ(written, original);
+            EXPECT_EQ(log.rows.size(), rows);
+            EXPECT_EQ(boxes.calls.size(), shown);
+            continue;
+        }
+        // The readable part may stay, and it is the original's start.
+        EXPECT_LT(written.size(), original.size());
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), original.begin()));
+        ASSERT_EQ(log.rows.size(), rows + 1);
+        EXPECT_EQ(log.rows.back().caption, std::string(c.name) + ":  恢复失败");
+        EXPECT_EQ(log.rows.back().imageIndex, 2);
+        if (!nt) {
+            EXPECT_EQ(boxes.calls.size(), shown);
+            continue;
+        }
+        ASSERT_EQ(boxes.calls.size(), shown + 1);
+        EXPECT_EQ(boxes.calls.back().text.rfind("Error when reading data:\r\nError Code:38\r\n驱动器E   扇区数:", 0), 0u)
+            << boxes.calls.back().text;
+    }
+
+    // The folder: its early file whole, its late one named as failed.
+    const std::size_t rows = log.rows.size();
+    engine.RecoverFolder(byPath.at("DIR"), "DIR", dir.Path(), &status, &log);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/DIR/" + GetEntryFileName(*byPath.at("DIR/EARLY.TXT"))),
+              Original("EARLY.TXT", 3000));
+    ASSERT_EQ(log.rows.size(), rows + 1);
+    EXPECT_EQ(log.rows.back().caption, GetEntryFileName(*byPath.at("DIR/LATE.TXT")) + ":  恢复失败");
+    EXPECT_EQ(vt::test::FileChecksum(image), checksum) << "the scanned image was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NT" : "Win9x"); });
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatRecovery, ::testing::Values("recover12.img", "recover16.img", "recover32.img"),
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });

@@ -2,6 +2,7 @@
 // bytes of found files for the hex view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -368,6 +369,27 @@ TEST(Fat32Preview, ClusterAsRecordedWithBothWords) {
     ASSERT_TRUE(u.ReadFileHead(lost, head));
     EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), ClusterBytes(image, lostCluster));
     EXPECT_EQ(std::string(head.begin(), head.begin() + 11), ".          ");
+}
+
+// After a drive of unknown format was opened, the entries of the drive
+// before it have no file system to be read with: no head comes back, and
+// the buffer keeps what it held.
+TEST(PreviewAfterAnUnknownDrive, ReadsNothing) {
+    vt::test::InstallProfile("[logical.E]\nimage=fat16.img\n[logical.F]\nimage=disk1.img\n");
+    platform::MessageBoxRecorder boxes;  // F: - Unrecognized drive format.
+    TUndelete u;
+    TLogiDrive* e = Open(u, 'E');
+    ASSERT_NE(e, nullptr);
+    TMidEntry* file = nullptr;
+    for (const auto& entry : e->Entries)
+        if (IsFatFile(entry->DirEntry) && entry->DirEntry.FileSize.get() > 0) file = entry.get();
+    ASSERT_NE(file, nullptr);
+    std::array<std::uint8_t, 2048> head{};
+    head.fill(0x5A);
+    EXPECT_EQ(Open(u, 'F'), nullptr);
+    ASSERT_EQ(u.Current->FsType, vt::fsUnknown);
+    EXPECT_FALSE(u.ReadFileHead(file, head));
+    EXPECT_TRUE(std::all_of(head.begin(), head.end(), [](std::uint8_t b) { return b == 0x5A; }));
 }
 
 namespace {

@@ -74,12 +74,15 @@ TEST_F(SectorAccess, NtFailedLogicalReadZeroesTheBufferAndShowsTheErrorBox) {
     EXPECT_EQ(buf, std::vector<std::uint8_t>(2 * 512, 0));
 }
 
-TEST_F(SectorAccess, NtShortLogicalReadAtTheEndFailsWithoutABox) {
+// The end of a device, or of a partial image of one, cuts the read short:
+// the caller gets False and the user the same box as for any failed read.
+TEST_F(SectorAccess, NtShortLogicalReadAtTheEndFailsWithTheErrorBox) {
     Install("nt");
     platform::MessageBoxRecorder boxes;
     std::vector<std::uint8_t> buf(4 * 512, 0xAA);
     EXPECT_FALSE(ReadLogicalSectors("E:", 98, 4, buf.data()));
-    EXPECT_TRUE(boxes.calls.empty());
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_EQ(boxes.calls[0].text, "Error when reading data:\r\nError Code:38\r\n驱动器E   扇区数:98   块:4");
     EXPECT_EQ(StampAt(buf, 0), 98u);
     EXPECT_EQ(StampAt(buf, 1), 99u);
     EXPECT_EQ(buf[2 * 512], 0);  // zeros where nothing was read

@@ -78,7 +78,7 @@ TEST(LzntDecodeGroup, MalformedDataReadsNothingOutsideItsBuffers) {
 
 class MemoryStream {
 public:
-    MemoryStream() : path_(dir_.Path() + "/out"), stream_(path_) {}
+    MemoryStream() : path_(dir_.Path() + "/out"), stream_(vt::TargetFolder::Open(dir_.Path()), "out") {}
     vt::TFileStream& Stream() { return stream_; }
     Bytes Contents() {
         stream_.Close();

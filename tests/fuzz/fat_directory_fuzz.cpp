@@ -3,7 +3,10 @@
 // whole FAT listing runs instead, on a node from sector 1 to the
 // next-to-last sector whose first sector is a mutated boot sector: the root
 // directory it adds (from the boot sector, or guessed before cluster 2)
-// lies inside the node, and so does every read of it.
+// lies inside the node, and so does every read of it. Boot sectors further
+// on split the node into volumes: every read that begins inside one of
+// them ends inside it and the node, and every entry read with a volume's
+// layout places its clusters inside that volume or nowhere.
 #include <cstdint>
 #include <vector>
 
@@ -24,8 +27,23 @@ void ListNodeFromSectorOne(std::uint32_t sectors) {
     platform::DeviceTrace::Enable(true);
     drive.BuildFatList(nullptr);
     platform::DeviceTrace::Enable(false);
+    const std::int64_t end = node.FirstSector() + node.RawEntry.SectorCount.get();
+    for (const auto& v : node.FatVolumes)
+        if (v.First < node.FirstSector() || v.End > end || v.First >= v.End) __builtin_trap();
+    for (const auto& e : node.FatEntries) {
+        if (e->Volume < 0) continue;
+        if (static_cast<std::size_t>(e->Volume) >= node.FatVolumes.size()) __builtin_trap();
+        const TFatVolume& v = node.FatVolumes[static_cast<std::size_t>(e->Volume)];
+        if (e->DirSector < v.First || e->DirSector >= v.End) __builtin_trap();
+        // The directory the entry was read from was read inside its volume.
+        for (const auto& r : platform::DeviceTrace::Requests())
+            if (r.code == 0 && r.offset == static_cast<std::uint64_t>(e->DirSector) * 512 &&
+                r.offset + r.length > static_cast<std::uint64_t>(v.End) * 512)
+                __builtin_trap();
+        if (const auto s = drive.FatEntrySector(*e, node.FatType); s && (*s < v.First || *s >= v.End)) __builtin_trap();
+    }
     if (node.DirSectors.size() == found) return;
-    const std::int64_t root = node.DirSectors[0], end = node.FirstSector() + node.RawEntry.SectorCount.get();
+    const std::int64_t root = node.DirSectors[0];
     if (root < node.FirstSector() || root >= end) __builtin_trap();
     for (const auto& r : platform::DeviceTrace::Requests())
         if (r.code == 0 && r.offset == static_cast<std::uint64_t>(root) * 512 &&

@@ -1,5 +1,6 @@
 // LZNT1 units and the compressed-run walk over random run lists: nothing
 // may be read or written outside the buffers.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -29,12 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<std::uint8_t> volume(data + at, data + size);
     volume.resize(64 * 512 + 40 * 512, 0);
+    // The fuzzer's own scratch file, written again for every input.
+    auto scratch = [] { return ::open(out.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); };
     {
-        vt::TFileStream stream(out);
+        vt::TFileStream stream(scratch());
         vt::LzntDecompressUnit(std::span<const std::uint8_t>(data + at, size - at), stream, 1 << 20);
     }
     {
-        vt::TFileStream stream(out);
+        vt::TFileStream stream(scratch());
         vt::CompressedRunSource src;
         src.bytesPerCluster = 512;
         src.readClusters = [&](std::int64_t lcn, std::int64_t n, std::uint8_t* buf) {

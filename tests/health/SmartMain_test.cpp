@@ -184,6 +184,41 @@ private slots:
         QVERIFY(sent == expected);
     }
 
+    // A desktop's block devices: six snap packages on loop devices, an LVM
+    // volume over sda2, the SATA disk, the NVMe disk and a USB stick. The
+    // window asks drives 0 to 3, and these are the SATA disk, the NVMe disk
+    // and the stick (the volume fourth): no snap is asked.
+    void ProbesTheRealDisksFirst() {
+        vt::test::FakeBlockDevices devices(dir_->Path());
+        for (int n = 0; n < 6; ++n)
+            devices.Add("loop" + std::to_string(n)).BoundTo("/var/lib/snapd/snaps/app_" + std::to_string(n) + ".snap").ReadOnly();
+        devices.Add("dm-0");
+        devices.Add("sda", {"sda1", "sda2"});
+        devices.Add("nvme0n1", {"nvme0n1p1"});
+        devices.Add("sdb", {"sdb1"}).Removable();
+        platform::MachineConfig machine;
+        platform::Machine::AddRealDevices(machine, devices.SysfsRoot(), devices.DevRoot());
+        platform::Machine::Install(std::move(machine));
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        Show();
+        platform::DeviceTrace::Enable(false);
+        // The device file behind each drive the window asked for its
+        // S.M.A.R.T. interface.
+        QStringList asked;
+        for (const platform::DeviceRequest& r : platform::DeviceTrace::Requests()) {
+            if (r.code != win::SMART_GET_VERSION) continue;
+            const QString name = QString::fromStdString(r.device);
+            QVERIFY(name.startsWith(QStringLiteral("\\\\.\\PhysicalDrive")));
+            const platform::PhysicalDriveConfig* drive = platform::Machine::Current().Physical(name.mid(17).toInt());
+            QVERIFY(drive);
+            asked << QString::fromStdString(drive->source.substr(devices.DevRoot().size() + 1));
+        }
+        platform::DeviceTrace::Clear();
+        QCOMPARE(asked, (QStringList{QStringLiteral("sda"), QStringLiteral("nvme0n1"), QStringLiteral("sdb"),
+                                     QStringLiteral("dm-0")}));
+    }
+
     void TheRowsOfTheHealthyDrive() {
         TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
         // id, name of the id, worst, value, threshold, raw data, meaning, status
@@ -347,6 +382,32 @@ private slots:
         QCOMPARE(w.Label13->text(), QStringLiteral("SER 42"));
         QCOMPARE(w.Label11->text(), QStringLiteral("F W"));
         QCOMPARE(w.ComboBox1->itemText(0), Padded("  LEADING AND TRAILING"));
+    }
+
+    void FirmwareAndSerialLedByNulBytes_data() {
+        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<QByteArray>("firmware");
+        QTest::addColumn<QString>("serialText");
+        QTest::addColumn<QString>("firmwareText");
+        QTest::newRow("NULs before the text") << QByteArray("\0\0\0\0\0WD-WCC4E1234567", 20)
+                                              << QByteArray("\0\0" "81.0A", 8) << "WD-WCC4E1234567" << "81.0A";
+        QTest::newRow("NULs and blanks around the text")
+            << QByteArray("\0 \0 S1D5NX0H\0\0\0\0\0\0\0\0\0\0\0", 20) << QByteArray("\0 EXT0\0 \0", 8) << "S1D5NX0H" << "EXT0";
+        QTest::newRow("all NUL") << QByteArray(20, '\0') << QByteArray(8, '\0') << "" << "";
+    }
+    void FirmwareAndSerialLedByNulBytes() {
+        QFETCH(QByteArray, serial);
+        QFETCH(QByteArray, firmware);
+        QFETCH(QString, serialText);
+        QFETCH(QString, firmwareText);
+        platform::SimulatedSmartDrive d = Fixture("smart-ata.smart");
+        SetText(d, 10, serial.toStdString());
+        SetText(d, 23, firmware.toStdString());
+        InstallOne(d);
+        TfrmSmart& w = Show();
+        QCOMPARE(w.Label13->text(), serialText);
+        QCOMPARE(w.Label11->text(), firmwareText);
+        QCOMPARE(w.StatusPanel->text(), Verdict(0));  // the drive is read as before
     }
 
     void DrivesZeroAndTwoListInOrderAndTheSecondLineReadsDriveTwo() {
@@ -539,6 +600,38 @@ private slots:
         QCOMPARE(colourOf(5), blue);
     }
 
+    void AFocusedSelectedRowIsFlatLightYellow() {
+        TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Every pixel of the row at the right end of each cell, over the row's
+        // height: no tint, outline or focus frame over the yellow.
+        auto offColours = [&](int row) {
+            const QImage shot = w.ListView1->viewport()->grab().toImage();
+            const qreal dpr = shot.devicePixelRatio();
+            const QRect rect = w.ListView1->visualItemRect(w.ListView1->topLevelItem(row));
+            int off = 0;
+            for (int col = 0; col < 8; ++col) {
+                const int right = w.ListView1->header()->sectionViewportPosition(col) + w.ListView1->columnWidth(col);
+                for (int y = rect.top(); y <= rect.bottom(); ++y)
+                    for (int x = right - 5; x < right - 1; ++x)
+                        off += QColor(shot.pixel(QPoint(x, y) * dpr)) != QColor(255, 255, 208);
+            }
+            return off;
+        };
+        const QRect third = w.ListView1->visualItemRect(w.ListView1->topLevelItem(3));
+        QTest::mouseClick(w.ListView1->viewport(), Qt::LeftButton, {}, third.center());
+        QVERIFY(w.ListView1->hasFocus());
+        QVERIFY(w.ListView1->topLevelItem(3)->isSelected());
+        QCOMPARE(offColours(3), 0);
+        QTest::keyClick(w.ListView1, Qt::Key_Down);  // the keys bring the focus frame out
+        QVERIFY(w.ListView1->topLevelItem(4)->isSelected());
+        QCOMPARE(offColours(4), 0);
+        w.ComboBox1->setFocus();
+        QCOMPARE(offColours(4), 0);
+    }
+
     void LayoutCaptionsAndColours() {
         TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
         QCOMPARE(w.windowTitle(), QStringLiteral("Vantrel - IDE HDD Health Diagnosis"));
@@ -590,6 +683,26 @@ private slots:
         QCOMPARE(w.Help1->actions(), QList<QAction*>{w.help});
         QCOMPARE(w.help->text(), QStringLiteral("Content"));
         QCOMPARE(w.help->shortcut(), QKeySequence(Qt::Key_F1));
+    }
+
+    void MenuButtonsAndItemsLeaveTheVerdictInTheStatusBar() {
+        TfrmSmart& w = Open("[smart.0]\nfile=smart-ata.smart\n");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto verdictShown = [&](const char* where) {
+            QVERIFY2(w.StatusBar1->currentMessage().isEmpty(), where);
+            QVERIFY2(w.StatusPanel->isVisible(), where);
+            QCOMPARE(w.StatusPanel->text(), Verdict(0));
+        };
+        for (QToolButton* button : {w.ToolButton1, w.ToolButton2}) {
+            QTest::mouseMove(button, button->rect().center());
+            QCoreApplication::processEvents();
+            verdictShown("button");
+            QVERIFY(vt::uitest::HoverMenuItems(button->menu(), &w));
+            verdictShown("menu");
+            button->menu()->close();
+        }
     }
 
     void F1OpensTheHealthTopicOfTheHelp() {

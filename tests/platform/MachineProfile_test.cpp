@@ -136,33 +136,95 @@ TEST(MachineProfile, TimeConversionsFollowTheClockRules) {
 // memory are no drives.
 TEST(MachineProfile, LinuxBlockDevicesBecomeDrives) {
     TempDir dir;
-    auto disk = [&](const std::string& name, const std::string& size, const std::string& removable,
-                    std::vector<std::string> parts = {}) {
-        fs::create_directories(dir.Path() + "/block/" + name);
-        std::ofstream(dir.Path() + "/block/" + name + "/size") << size << "\n";
-        std::ofstream(dir.Path() + "/block/" + name + "/removable") << removable << "\n";
-        for (const auto& p : parts) {
-            fs::create_directories(dir.Path() + "/block/" + name + "/" + p);
-            std::ofstream(dir.Path() + "/block/" + name + "/" + p + "/partition") << "1\n";
-        }
-    };
-    disk("sda", "1000", "0", {"sda1", "sda2"});
-    disk("sdb", "2000", "1", {"sdb1"});
-    disk("loop3", "0", "0");
-    disk("zram0", "100", "0");
-    disk("sr0", "0", "1");
+    vt::test::FakeBlockDevices devices(dir.Path());
+    devices.Add("sda", {"sda1", "sda2"}).Sectors(1000);
+    devices.Add("sdb", {"sdb1"}).Sectors(2000).Removable();
+    devices.Add("loop3").Sectors(0);
+    devices.Add("zram0").Sectors(100);
+    devices.Add("sr0").Sectors(0).Removable();
     platform::MachineConfig c;
     c.logical.push_back({'D', win::DRIVE_FIXED, nullptr, "image"});
-    platform::Machine::AddRealDevices(c, dir.Path());
+    platform::Machine::AddRealDevices(c, devices.SysfsRoot(), devices.DevRoot());
+    const std::string dev = devices.DevRoot();
     ASSERT_EQ(c.physical.size(), 2u);
-    EXPECT_EQ(c.physical[0].source, "/dev/sda");
-    EXPECT_EQ(c.physical[1].source, "/dev/sdb");
+    EXPECT_EQ(c.physical[0].source, dev + "/sda");
+    EXPECT_EQ(c.physical[1].source, dev + "/sdb");
     std::vector<std::pair<char, std::string>> letters;
     for (const auto& l : c.logical) letters.emplace_back(l.letter, l.source);
-    EXPECT_EQ(letters, (std::vector<std::pair<char, std::string>>{
-                           {'C', "/dev/sda1"}, {'D', "image"}, {'E', "/dev/sda2"}, {'F', "/dev/sdb1"}, {'G', "/dev/sr0"}}));
+    EXPECT_EQ(letters, (std::vector<std::pair<char, std::string>>{{'C', dev + "/sda1"},
+                                                                  {'D', "image"},
+                                                                  {'E', dev + "/sda2"},
+                                                                  {'F', dev + "/sdb1"},
+                                                                  {'G', dev + "/sr0"}}));
     EXPECT_EQ(c.logical[3].driveType, win::DRIVE_REMOVABLE);
     EXPECT_EQ(c.logical[4].driveType, win::DRIVE_CDROM);
+}
+
+// A desktop as it is: six snap packages on loop devices, an LVM volume
+// over sda2, the SATA disk, the NVMe disk, a USB stick and a card image
+// the user attached read-only. The fixed disks take the first numbers and
+// letters, the USB stick the next, the image follows, the LVM volume comes
+// last, and no snap is a drive.
+TEST(MachineProfile, RealDisksComeBeforeImagesAndVolumesAndSnapsAreNoDrives) {
+    TempDir dir;
+    vt::test::FakeBlockDevices devices(dir.Path());
+    const std::string squashfs = std::string("hsqs") + std::string(508, '\0');
+    for (int n = 0; n < 4; ++n)
+        devices.Add("loop" + std::to_string(n))
+            .BoundTo("/var/lib/snapd/snaps/core22_" + std::to_string(1000 + n) + ".snap")
+            .ReadOnly()
+            .Bytes(squashfs);
+    // A squashfs image bound read-only somewhere else, and a bound loop
+    // device without a backing file (empty).
+    devices.Add("loop4").BoundTo("/opt/tools/tools.squashfs").ReadOnly().Bytes(squashfs);
+    devices.Add("loop5");
+    devices.Add("loop6").BoundTo("/home/user/card.img").ReadOnly();
+    devices.Add("dm-0");
+    devices.Add("sda", {"sda1", "sda2"});
+    devices.Add("nvme0n1", {"nvme0n1p1", "nvme0n1p2"});
+    devices.Add("sdb", {"sdb1"}).Removable();
+    const std::string dev = devices.DevRoot();
+    ASSERT_EQ(vt::test::RunCommand("for d in loop6 dm-0; do truncate -s 1M " + dev + "/$d && mkfs.fat -F 12 " + dev +
+                                   "/$d >/dev/null; done"),
+              0);
+    platform::MachineConfig c;
+    platform::Machine::AddRealDevices(c, devices.SysfsRoot(), dev);
+
+    std::vector<std::pair<int, std::string>> numbers;
+    for (const auto& p : c.physical) numbers.emplace_back(p.number, p.source);
+    EXPECT_EQ(numbers, (std::vector<std::pair<int, std::string>>{
+                           {0, dev + "/sda"}, {1, dev + "/nvme0n1"}, {2, dev + "/sdb"}, {3, dev + "/loop6"}, {4, dev + "/dm-0"}}));
+    std::vector<std::pair<char, std::string>> letters;
+    for (const auto& l : c.logical) letters.emplace_back(l.letter, l.source);
+    EXPECT_EQ(letters, (std::vector<std::pair<char, std::string>>{{'C', dev + "/sda1"},
+                                                                  {'D', dev + "/sda2"},
+                                                                  {'E', dev + "/nvme0n1p1"},
+                                                                  {'F', dev + "/nvme0n1p2"},
+                                                                  {'G', dev + "/sdb1"},
+                                                                  {'H', dev + "/loop6"},
+                                                                  {'I', dev + "/dm-0"}}));
+}
+
+// Within a kind the kernel's own order: sdz before sdaa, nvme1n1 before
+// nvme10n1; the kinds in the kernel's order, the fixed disks before the
+// removable ones; devices of other kinds after the disks, then images on
+// loop devices, then mapper and md volumes. A hidden device (a path of a
+// multipath NVMe namespace) is no drive.
+TEST(MachineProfile, DisksAreNumberedInTheKernelsOrderOfTheirKind) {
+    TempDir dir;
+    vt::test::FakeBlockDevices devices(dir.Path());
+    for (const char* name : {"md127", "dm-10", "loop10", "sdaa", "mmcblk1", "nvme10n1", "xvda", "sdz", "nbd0", "dm-2",
+                             "nvme1n1", "hda", "md0", "loop2", "vda", "sdb", "mmcblk0", "nvme0n1", "sda"})
+        if (devices.Add(name); std::string(name).rfind("loop", 0) == 0) devices.BoundTo("/srv/disk.img");
+    devices.Add("nvme0c0n1").Hidden();
+    devices.Add("sdc").Removable();
+    platform::MachineConfig c;
+    platform::Machine::AddRealDevices(c, devices.SysfsRoot(), devices.DevRoot());
+    std::vector<std::string> order;
+    for (const auto& p : c.physical) order.push_back(p.source.substr(devices.DevRoot().size() + 1));
+    EXPECT_EQ(order, (std::vector<std::string>{"sda", "sdb", "sdz", "sdaa", "hda", "vda", "xvda", "nvme0n1", "nvme1n1",
+                                               "nvme10n1", "mmcblk0", "mmcblk1", "sdc", "nbd0", "loop2", "loop10",
+                                               "dm-2", "dm-10", "md0", "md127"}));
 }
 
 }  // namespace

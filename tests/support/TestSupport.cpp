@@ -26,6 +26,66 @@ void InstallProfile(const std::string& profileText) {
     platform::Machine::Install(platform::Machine::FromProfileText(text, VT_IMAGE_DIR));
 }
 
+void InstallAsDrive0(std::vector<std::uint8_t> image) {
+    platform::MachineConfig config;
+    platform::PhysicalDriveConfig p;
+    p.number = 0;
+    p.store = platform::BackingStore::FromMemory(std::move(image));
+    p.source = "memory";
+    config.physical.push_back(p);
+    platform::Machine::Install(std::move(config));
+}
+
+FakeBlockDevices::FakeBlockDevices(const std::string& root) : root_(root) {
+    std::filesystem::create_directories(SysfsRoot() + "/block");
+    std::filesystem::create_directories(DevRoot());
+}
+
+void FakeBlockDevices::Attribute(const std::string& file, const std::string& value) const {
+    const std::string path = SysfsRoot() + "/block/" + last_ + "/" + file;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << value << "\n";
+}
+
+FakeBlockDevices& FakeBlockDevices::Add(const std::string& name, const std::vector<std::string>& partitions) {
+    last_ = name;
+    Attribute("size", "2048");
+    Attribute("removable", "0");
+    Attribute("ro", "0");
+    Attribute("hidden", "0");
+    std::ofstream(DevRoot() + "/" + name, std::ios::binary);
+    for (const std::string& p : partitions) {
+        Attribute(p + "/partition", "1");
+        std::ofstream(DevRoot() + "/" + p, std::ios::binary);
+    }
+    return *this;
+}
+
+FakeBlockDevices& FakeBlockDevices::Sectors(std::uint64_t count) {
+    Attribute("size", std::to_string(count));
+    return *this;
+}
+FakeBlockDevices& FakeBlockDevices::Removable() {
+    Attribute("removable", "1");
+    return *this;
+}
+FakeBlockDevices& FakeBlockDevices::ReadOnly() {
+    Attribute("ro", "1");
+    return *this;
+}
+FakeBlockDevices& FakeBlockDevices::Hidden() {
+    Attribute("hidden", "1");
+    return *this;
+}
+FakeBlockDevices& FakeBlockDevices::BoundTo(const std::string& backingFile) {
+    Attribute("loop/backing_file", backingFile);
+    return *this;
+}
+FakeBlockDevices& FakeBlockDevices::Bytes(const std::string& bytes) {
+    std::ofstream(DevRoot() + "/" + last_, std::ios::binary) << bytes;
+    return *this;
+}
+
 std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<std::string()>& body) {
     int fds[2];
     if (pipe(fds) != 0) return "<child failed>";

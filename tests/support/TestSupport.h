@@ -21,6 +21,10 @@ std::string FixturePath(const std::string& name);
 // unless the text says otherwise.
 void InstallProfile(const std::string& profileText);
 
+// Installs a disk image held in memory (a changed copy of a fixture) as
+// physical drive 0, and nothing else.
+void InstallAsDrive0(std::vector<std::uint8_t> image);
+
 // 64-bit FNV-1a over a whole file: before/after checks that nothing wrote it.
 std::uint64_t FileChecksum(const std::string& path);
 
@@ -48,6 +52,32 @@ public:
 
 private:
     std::string path_;
+};
+
+// The block devices of a Linux machine as the kernel shows them, in a
+// folder of our own: <root>/sys/block/<name>/ with its size, removable, ro
+// and hidden attributes, a folder per partition and, for a bound loop
+// device, loop/backing_file; and a device file <root>/dev/<name> per device
+// and partition (empty unless given bytes). For
+// Machine::AddRealDevices(config, SysfsRoot(), DevRoot()).
+class FakeBlockDevices {
+public:
+    explicit FakeBlockDevices(const std::string& root);
+    // A device of 2048 sectors, fixed, read-write; the calls after it
+    // change the device added last.
+    FakeBlockDevices& Add(const std::string& name, const std::vector<std::string>& partitions = {});
+    FakeBlockDevices& Sectors(std::uint64_t count);
+    FakeBlockDevices& Removable();
+    FakeBlockDevices& ReadOnly();
+    FakeBlockDevices& Hidden();
+    FakeBlockDevices& BoundTo(const std::string& backingFile);  // a loop device's
+    FakeBlockDevices& Bytes(const std::string& bytes);          // of the device file
+    std::string SysfsRoot() const { return root_ + "/sys"; }
+    std::string DevRoot() const { return root_ + "/dev"; }
+
+private:
+    void Attribute(const std::string& file, const std::string& value) const;
+    std::string root_, last_;
 };
 
 // Runs body in a forked child whose files may grow to at most limitBytes

@@ -31,6 +31,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Repeat(std::size_t n, char c) { return Bytes(n, static_cast<std::uint8_t>(c)); }
+// PHOTO.JPG of advwin.img: a JPEG start, then 'j' up to 3000 bytes.
+Bytes PhotoJpg() {
+    Bytes b{0xFF, 0xD8, 0xFF, 0xE0};
+    b.resize(3000, 'j');
+    return b;
+}
 
 // Every file under a folder with its bytes, by path relative to it ("a/b").
 std::map<std::string, Bytes> Tree(const std::string& root) {
@@ -229,10 +235,10 @@ private slots:
         // "My Computer" cannot be selected.
         Click(w->TreeView2, w->MyComputerNode);
         QVERIFY(w->TreeView2->currentItem() != w->MyComputerNode);
-        // The greeting waits in the hex view.
+        // The greeting waits in the hex view, in UTF-8 as in the standard
+        // window: 16 + 24 + 14 bytes, zeros to 64.
         const std::string banner(reinterpret_cast<const char*>(w->HexBuffer.data()), 64);
-        QCOMPARE(banner, std::string(16, '*') + "\xB8\xD0\xD0\xBB\xC4\xE3\xCA\xB9\xD3\xC3 Vantrel." + std::string(14, '*') +
-                             std::string(15, '\0'));
+        QCOMPARE(banner, std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*') + std::string(10, '\0'));
     }
 
     // Every kind of node with an entry can be scanned; a drive without a
@@ -446,12 +452,8 @@ private slots:
         }
         Check({"Photo.jpg", "?one.txt"});
         w->Action(QStringLiteral("Recover"))->trigger();
-        Bytes photo{0xFF, 0xD8, 0xFF, 0xE0};
-        photo.resize(3000, 'j');
-        const auto files = Tree(TargetPath());
-        QCOMPARE(files.size(), std::size_t(2));
-        QCOMPARE(files.at("Photo.jpg"), photo);
-        QCOMPARE(files.at("@one.txt"), Text("gone but not lost\n"));
+        QCOMPARE(Tree(TargetPath()),
+                 (std::map<std::string, Bytes>{{"Photo.jpg", PhotoJpg()}, {"@one.txt", Text("gone but not lost\n")}}));
     }
 
     void SearchConditionsAndGoingToTheFolder() {
@@ -536,6 +538,33 @@ private slots:
         QVERIFY(boxes->calls.empty());
     }
 
+    // A whole drive that holds three FAT volumes with different cluster
+    // sizes (FAT16 with 4 and 2 sectors, FAT32): each folder row opens its
+    // own volume's folder, and what it holds comes back byte for byte.
+    void SeveralVolumesOpenAndRecoverEachFolder() {
+        Open("[physical.0]\nimage=multi.img\n");
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        QVERIFY(w->RadioButton1->isChecked());
+        const struct {
+            const char *root, *folder, *file;
+        } volumes[] = {{"roota.txt", "fa", "filea.bin"}, {"rootb.txt", "fb", "fileb.bin"}, {"ROOTC.TXT", "fc", "FILEC.BIN"}};
+        for (const auto& v : volumes) {
+            const QString file = QString::fromLatin1(v.file);
+            const int root = FolderWith(QString::fromLatin1(v.root));
+            QVERIFY2(root >= 0, v.root);
+            SelectRow(w->ListView1, RowOf(w->ListView1, QString::fromLatin1(v.folder)));
+            w->ListView1DblClick();
+            QCOMPARE(Captions(w->ListView1), QStringList({file}));
+            fs::remove_all(TargetPath(v.file));
+            w->ListView1->SetChecked(0, true);
+            w->Action(QStringLiteral("Recover"))->trigger();
+            std::string lower = v.file;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            QCOMPARE(vt::test::ReadWholeFile(TargetPath(v.file)), vt::test::YesContent(lower, 30000));
+            QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+        }
+    }
+
     // The whole disk: FAT and NTFS entries both, the question which view,
     // the switch, and an NTFS recovery.
     void WholeDiskHasBothViews() {
@@ -598,17 +627,19 @@ private slots:
             if (RowOf(w->ListView1, QStringLiteral("big.bin")) >= 0) k = i;
         }
         QVERIFY(k >= 0);
-        bool folderRow = false;
+        std::vector<std::string> folderRows;
         for (int i = 0; i < w->ListView1->Count(); ++i) {
             w->ListView1->SetChecked(i, true);
-            folderRow = folderRow || w->ListView1->ImageIndex(i) == 0;
+            if (w->ListView1->ImageIndex(i) == 0) folderRows.push_back(w->ListView1->Text(i, 0).toStdString());
         }
-        QVERIFY(folderRow);
+        QVERIFY(!folderRows.empty());
         w->Action(QStringLiteral("Recover"))->trigger();
         const auto files = Tree(TargetPath());
         QCOMPARE(files.at("big.bin"), Repeat(70000, 'q'));
         QCOMPARE(files.at("small.txt"), Text("new data\n"));
         for (const auto& [path, bytes] : files) QVERIFY2(path.back() != '/', path.c_str());
+        // The folders passed over are named as not recovered.
+        for (const std::string& folder : folderRows) QCOMPARE(CountLine(w->ListView3, folder + " - 恢复失败"), 1);
         // The properties of an NTFS row.
         w->TabSet1->setCurrentIndex(0);
         SelectRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("big.bin")));
@@ -785,6 +816,113 @@ private slots:
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QCOMPARE(w->StatusBar->Panel(0)->text(), QString());
         QCOMPARE(w->TreeView2->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The rows of (E:) stay bound to (E:) when a deep scan of another drive
+    // is started, from the drive tree's popup or with the arrow keys and the
+    // toolbar: its folders list (E:)'s entries and its checked files come
+    // back byte for byte from (E:), with no failure line.
+    void DeepScanOfAnotherDriveLeavesTheShownRowsBound_data() {
+        QTest::addColumn<bool>("keys");
+        QTest::newRow("popup") << false;
+        QTest::newRow("keys and toolbar") << true;
+    }
+    void DeepScanOfAnotherDriveLeavesTheShownRowsBound() {
+        QFETCH(bool, keys);
+        Open("[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n");
+        const std::uint64_t before = vt::test::FileChecksum(vt::test::ImagePath("fat16.img"));
+        Click(w->TreeView2, DriveNode("PRIMARY16"));  // a partition of 00H, scanned
+        Click(w->TreeView2, DriveNode("(E:)"));
+        const int photos = FolderWith(QStringLiteral("Été à Paris.jpg"));
+        QVERIFY(photos >= 0);
+        const QStringList photoRows = Captions(w->ListView1);
+        const int root = FolderWith(QStringLiteral("Readme.txt"));
+        QVERIFY(root >= 0);  // and shown
+
+        QTreeWidgetItem* whole = DriveNode("物理驱动器 00H");
+        boxes->answers = {win::IDYES};
+        const std::size_t logRows = LogLines(w->ListView3).size();
+        if (keys) {
+            w->TreeView2->setFocus();
+            QTest::keyClick(w->TreeView2, Qt::Key_Down);
+            QCOMPARE(w->TreeView2->currentItem(), whole);
+            QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("PartiScan"))));
+        } else {
+            platform::DeviceTrace::Clear();
+            platform::DeviceTrace::Enable(true);
+            vt::uitest::ClickNode(w->TreeView2, whole, Qt::RightButton);
+            QCOMPARE(QApplication::activePopupWidget(), w->DriveTreePopup);
+            platform::DeviceTrace::Enable(false);
+            QCOMPARE(DeviceReads(), std::size_t(0));  // the right-click reads nothing
+            QCOMPARE(LogLines(w->ListView3).size(), logRows);
+            QVERIFY(vt::uitest::ChoosePopupItem(w->Action(QStringLiteral("PartiScan"))));
+        }
+        QCOMPARE(BoxTexts(), std::vector<std::string>(
+                                 {"'深度扫描' 是一个漫长的扫描, 要继续吗?\r\r深度扫描: 从物理驱动器上找回丢失的分区。"}));
+        QCOMPARE(CountLine(w->ListView3, "深度扫描已经完成"), 1);
+
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme.txt")));
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("lower.txt")), Qt::ControlModifier);
+        vt::uitest::RightClick(w->ListView1->viewport(),
+                               w->ListView1->visualRect(w->ListView1->Model()->index(RowOf(w->ListView1, QStringLiteral("lower.txt")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Check1"))));
+        QCOMPARE(w->ListView1->CheckedRows().size(), std::size_t(2));
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"Readme.txt", vt::test::YesContent("README.TXT", 5000)},
+                                                                   {"lower.txt", vt::test::YesContent("lower.txt", 77)}}));
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines[lines.size() - 2], std::string("正在恢复 ..."));
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        // A folder click lists (E:)'s entries, as before the deep scan.
+        SelectFolder(photos);
+        QCOMPARE(Captions(w->ListView1), photoRows);
+        QCOMPARE(vt::test::FileChecksum(vt::test::ImagePath("fat16.img")), before);
+    }
+
+    // While a batch runs nothing refills, sorts or re-checks the rows it
+    // holds or switches the view: header clicks, folder clicks, the check
+    // commands, Find and Back are refused. The batch writes what was
+    // checked when it started, each file once.
+    void ClicksDuringABatchLeaveItsRowsAlone() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        const int root = FolderWith(QStringLiteral("Photo.jpg"));
+        const int album = FolderWith(QStringLiteral("a.txt"));
+        SelectFolder(root);
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Photo.jpg")));
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme")), Qt::ControlModifier);
+        vt::uitest::RightClick(w->ListView1->viewport(),
+                               w->ListView1->visualRect(w->ListView1->Model()->index(RowOf(w->ListView1, QStringLiteral("Readme")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Check1"))));
+        const QStringList rows = Captions(w->ListView1);
+        bool tried = false;
+        w->SelectTarget = [&](std::string& dir) {
+            dir = target->path().toStdString();
+            Soon([&] {
+                tried = true;
+                QVERIFY(ui::AdvMain::CurrentDrive->Busy);
+                vt::uitest::ClickHeader(w->ListView1, 0);
+                Click(w->TreeView1, w->ScanRootNode->child(album));
+                vt::uitest::RightClick(w->ListView1->viewport(), w->ListView1->visualRect(w->ListView1->Model()->index(0, 0)).center());
+                vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Uncheckall1")));
+                QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+                w->SearchPage->Button1->click();
+                w->Action(QStringLiteral("Backward"))->trigger();
+                QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(root));
+                QCOMPARE(Captions(w->ListView1), rows);
+                QVERIFY(w->RadioButton1->isChecked());
+            });
+            return true;
+        };
+        w->Action(QStringLiteral("Recover"))->trigger();
+        QVERIFY(tried);
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"Photo.jpg", PhotoJpg()}, {"Readme", Text("read me\n")}}));
+        QCOMPARE(Captions(w->ListView1), rows);
+        QCOMPARE(w->ListView1->CheckedRows().size(), std::size_t(2));
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+        // Afterwards the header sorts again.
+        vt::uitest::ClickHeader(w->ListView1, 0);
+        QVERIFY(Captions(w->ListView1) != rows);
     }
 
     // The launcher's button shows the window modally and frees it when it

@@ -3,10 +3,12 @@
 // the row colours, check marks and selection over a sort, item counts.
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QLocale>
 #include <QTest>
 #include <QTimeZone>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <deque>
 #include <memory>
 
@@ -417,6 +419,57 @@ private slots:
         };
         QCOMPARE(nodeColour(child), QColor(255, 255, 208));
         QCOMPARE(nodeColour(first), QColor(Qt::white));  // the first node stays plain
+    }
+
+    void SelectedRowsAreFlatLightYellowFocusedOrNot() {
+        Records r;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* v = new TFileListView(TListKind::Standard, {"File", "Type", "Status", "Size", "Created"}, &window);
+        auto* other = new QLineEdit(&window);
+        layout->addWidget(v);
+        layout->addWidget(other);
+        window.resize(560, 260);
+        FillStandard(*v, r);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // Every pixel of the selected row away from its texts, pictures and
+        // grid lines: the right end of each cell over the row's height, and
+        // the row's top and bottom lines across the last cell.
+        auto offColours = [&](int row) {
+            const QImage shot = v->viewport()->grab().toImage();
+            QStringList off;
+            auto check = [&](int x, int y) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c != QColor(255, 255, 208)) off << QStringLiteral("(%1,%2)=%3").arg(x).arg(y).arg(c.name());
+            };
+            for (int col = 0; col < 5; ++col) {
+                const QRect cell = v->visualRect(v->model()->index(row, col));
+                for (int y = cell.top(); y < cell.bottom(); ++y)
+                    for (int x = cell.right() - 6; x < cell.right() - 1; ++x) check(x, y);
+            }
+            const QRect last = v->visualRect(v->model()->index(row, 4));
+            for (int x = last.left(); x < last.right(); ++x) {
+                check(x, last.top());
+                check(x, last.bottom() - 1);
+            }
+            return off.mid(0, 5).join(QLatin1Char(' '));
+        };
+        const QRect rowRect = v->visualRect(v->model()->index(2, 4));
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, rowRect.center());
+        QVERIFY(v->hasFocus());
+        QVERIFY(v->IsSelected(2));
+        QCOMPARE(offColours(2), QString());  // focused and current
+        // Chosen with the keys, the row has the keyboard's focus as well.
+        QTest::keyClick(v, Qt::Key_Down);
+        QTest::keyClick(v, Qt::Key_Up);
+        QVERIFY(v->IsSelected(2));
+        QCOMPARE(offColours(2), QString());
+        other->setFocus();
+        QVERIFY(!v->hasFocus());
+        QCOMPARE(offColours(2), QString());  // the list without the focus
     }
 
     void AdvancedCountsFilesAndFolders() {

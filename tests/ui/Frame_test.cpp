@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
 #include <fstream>
 
 #include "DiskParam.h"
@@ -22,7 +24,7 @@ QStringList ToolBarTexts(const TRecoveryFrame& f, const char* name, bool hints =
     auto* bar = f.findChild<QToolBar*>(QString::fromLatin1(name));
     if (!bar) return {QStringLiteral("<no toolbar>")};
     for (QAction* a : bar->actions())
-        if (!a->isSeparator()) out << (hints ? a->statusTip() : a->text());
+        if (!a->isSeparator()) out << (hints ? a->toolTip() : a->text());
     return out;
 }
 
@@ -61,6 +63,13 @@ protected:
     }
 };
 
+// The rows of a test that runs in either window.
+void BothWindows() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("standard") << int(TFrameKind::Standard);
+    QTest::newRow("advanced") << int(TFrameKind::Advanced);
+}
+
 }  // namespace
 
 class Frame : public QObject {
@@ -80,7 +89,7 @@ private slots:
                                                            "Forward"}));
         QCOMPARE(ToolBarTexts(f, "ToolBar1", true),
                  QStringList({"Scan drive to retrieve lost files", "Stop current process", "Recover checked files",
-                              "Scan damaged directory to retrieve files", "Up", "", ""}));
+                              "Scan damaged directory to retrieve files", "Up", "Back", "Forward"}));
         QCOMPARE(f.StatusBar->PanelCount(), 3);
         QCOMPARE(f.StatusBar->Panel(0)->width(), 92);
         QCOMPARE(f.StatusBar->Panel(0)->text(), QStringLiteral(" Directory"));
@@ -129,6 +138,54 @@ private slots:
         QVERIFY(f.OptionItem(QStringLiteral("Showntfolder"))->isChecked());
     }
 
+    void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels_data() {
+        BothWindows();
+    }
+    void ToolbarHintsAreTooltipsAndLeaveTheStatusPanels() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        f.activateWindow();  // tooltips come up over the active window
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        const QStringList texts{QString::fromUtf8(" 正在扫描 ..."), QStringLiteral("C:\\Docs"),
+                                QStringLiteral("3 Files, 1 Folders")};
+        for (int i = 0; i < 3; ++i) f.StatusBar->Panel(i)->setText(texts[i]);
+        auto panelsIntact = [&](const QString& where) {
+            QVERIFY2(f.StatusBar->currentMessage().isEmpty(), qPrintable(where));
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY2(f.StatusBar->Panel(i)->isVisible(), qPrintable(where));
+                QCOMPARE(f.StatusBar->Panel(i)->text(), texts[i]);
+            }
+        };
+        auto* bar = f.findChild<QToolBar*>(QString::fromLatin1(f.Variant().actionToolBar));
+        bool tipSeen = false;
+        for (const ui::TToolButtonDef& def : f.Variant().toolButtons) {
+            if (!*def.action) continue;
+            QWidget* button = bar->widgetForAction(f.ToolButton(QString::fromLatin1(def.action)));
+            QVERIFY(button);
+            QTest::mouseMove(button, button->rect().center());
+            QCoreApplication::processEvents();
+            panelsIntact(QString::fromLatin1(def.caption));
+            if (!*def.hint) continue;
+            QCOMPARE(button->toolTip(), QString::fromLatin1(def.hint));
+            if (!tipSeen) {
+                // The hint comes up as a tooltip while the mouse rests.
+                QTRY_VERIFY(QToolTip::isVisible());
+                QCOMPARE(QToolTip::text(), QString::fromLatin1(def.hint));
+                panelsIntact(QStringLiteral("tooltip shown"));
+                tipSeen = true;
+            }
+        }
+        // The items of the File menu pass their (empty) tips too.
+        auto* menuBar = f.findChild<QToolBar*>(QString::fromLatin1(f.Variant().menuToolBar));
+        auto* fileButton = qobject_cast<QToolButton*>(menuBar->widgetForAction(menuBar->actions().value(0)));
+        QVERIFY(fileButton && fileButton->menu());
+        QVERIFY(vt::uitest::HoverMenuItems(fileButton->menu(), &f));
+        panelsIntact(QStringLiteral("File menu"));
+        fileButton->menu()->close();
+    }
+
     void ShowingReadsSettingsWithScreenDefaults() {
         QTemporaryDir dir;
         WriteFile(dir.filePath(QStringLiteral("Vantrel.ini")), "[Lv1]\r\nwp0=123\r\nwp1=x\r\n[Options]\r\nOpenDestDir=0\r\n");
@@ -144,13 +201,84 @@ private slots:
         QVERIFY(!f.OpenDestDir());
     }
 
-    void NegativeSizesInADamagedFileGiveEmptyPanesNotNegativeOnes() {
+    void DamagedSizesReadAsTheDefaultsAndAreWrittenBackWhole_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("defaults");
+        QTest::newRow("advanced: negative pane width and column, zero pane height, a column wider than the screen")
+            << int(TFrameKind::Advanced) << "advrec.ini"
+            << "[Layout]\r\nP4W=-5000\r\nP8H=0\r\nCol0W=-3\r\nLv2Col1W=99999\r\n" << "Layout"
+            << QStringList{"P4W", "P8H", "Col0W", "Lv2Col1W"} << QList<int>{255, 250, 200, 810};
+        QTest::newRow("standard: negative width and column, a pane higher than the screen")
+            << int(TFrameKind::Standard) << "Vantrel.ini"
+            << "[Lv1]\r\nwp0=-3\r\n[Partition List]\r\nWidth=-1\r\nHeight=5000\r\n" << "Partition List"
+            << QStringList{"Width", "Height"} << QList<int>{260, 250};
+    }
+    void DamagedSizesReadAsTheDefaultsAndAreWrittenBackWhole() {
+        QFETCH(int, kind);
+        QFETCH(QString, file);
+        QFETCH(QString, text);
+        QFETCH(QString, section);
+        QFETCH(QStringList, keys);
+        QFETCH(QList<int>, defaults);
         QTemporaryDir dir;
-        WriteFile(dir.filePath(QStringLiteral("advrec.ini")), "[Layout]\r\nP4W=-500\r\nCol0W=-3\r\n");
-        Shown s(TFrameKind::Advanced, dir.path(), 1280);
-        QVERIFY(s.frame->LeftPaneWidth() >= 0);
-        QCOMPARE(s.frame->ListView1->columnWidth(0), 0);
-        QCOMPARE(s.frame->ListView1->columnWidth(1), 100);
+        WriteFile(dir.filePath(file), text.toStdString());
+        {
+            Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+            TRecoveryFrame& f = *s.frame;
+            QCOMPARE(f.LeftPaneWidth(), kind == int(TFrameKind::Advanced) ? 255 : 260);
+            QCOMPARE(f.DrivePaneHeight(), 250);
+            QCOMPARE(f.LowerPaneHeight(), 250);
+            QCOMPARE(f.ListView1->columnWidth(0), kind == int(TFrameKind::Advanced) ? 200 : 250);
+            QVERIFY(f.close());
+        }
+        const platform::TIniFile back(dir.filePath(file).toStdString());
+        for (int i = 0; i < keys.size(); ++i)
+            QCOMPARE(back.ReadInteger(section.toStdString(), keys[i].toStdString(), -1), defaults[i]);
+        QCOMPARE(back.ReadInteger(kind == int(TFrameKind::Advanced) ? "Layout" : "Lv1",
+                                  kind == int(TFrameKind::Advanced) ? "Col0W" : "wp0", -1),
+                 kind == int(TFrameKind::Advanced) ? 200 : 250);
+    }
+
+    void BothPanesKeepTheHeightReadWhenTheWindowGrows_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "advrec.ini" << "[Layout]\r\nP8H=477\r\n";
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "Vantrel.ini" << "[Partition List]\r\nHeight=477\r\n";
+    }
+    void BothPanesKeepTheHeightReadWhenTheWindowGrows() {
+        QFETCH(int, kind);
+        QFETCH(QString, file);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(file), text.toStdString());
+        // The settings are read at the design size; the window is maximised
+        // after that.
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        QTRY_VERIFY(f.height() > 700);
+        QCOMPARE(f.DrivePaneHeight(), 477);
+        QCOMPARE(f.LowerPaneHeight(), 477);
+        // Too small a window for them: equal all the same; back to its size,
+        // the height read again.
+        f.showNormal();
+        f.resize(798, 568);
+        QTRY_COMPARE(f.height(), 568);
+        QCOMPARE(f.DrivePaneHeight(), f.LowerPaneHeight());
+        QVERIFY(f.DrivePaneHeight() < 477);
+        f.resize(900, 790);
+        QTRY_COMPARE(f.height(), 790);
+        QCOMPARE(f.DrivePaneHeight(), 477);
+        QCOMPARE(f.LowerPaneHeight(), 477);
+        QVERIFY(f.close());
+        const platform::TIniFile back(dir.filePath(file).toStdString());
+        QCOMPARE(back.ReadInteger(kind == int(TFrameKind::Advanced) ? "Layout" : "Partition List",
+                                  kind == int(TFrameKind::Advanced) ? "P8H" : "Height", -1),
+                 477);
     }
 
     void ClosingWritesSettingsUnlessBusy() {
@@ -370,6 +498,26 @@ private slots:
         }
     }
 
+    void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown_data() {
+        BothWindows();
+    }
+    void LogRowsAddedOnAnotherPageAreInViewWhenTheLogIsShown() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        QCOMPARE(f.TabSet1->currentIndex(), 0);
+        // A recovery's lines, logged while the properties page is shown.
+        for (int i = 0; i < 60; ++i) AddLogEvent(f.ListView3, "无法恢复文件 " + std::to_string(i), 2);
+        AddLogEvent(f.ListView3, "恢复完成。", 0);
+        QTest::mouseClick(f.TabSet1, Qt::LeftButton, {}, f.TabSet1->tabRect(3).center());
+        QCOMPARE(f.Notebook1->currentWidget(), f.LogPage);
+        QTreeWidgetItem* last = f.ListView3->topLevelItem(f.ListView3->Count() - 1);
+        QCOMPARE(last->text(0), QString::fromUtf8("恢复完成。"));
+        QTRY_VERIFY(f.ListView3->viewport()->rect().contains(f.ListView3->visualItemRect(last)));
+        QVERIFY(!f.ListView3->viewport()->rect().intersects(f.ListView3->visualItemRect(f.ListView3->topLevelItem(0))));
+    }
+
     void PopupCheckCommandsAndClearLogs() {
         TRecoveryFrame f(TFrameKind::Standard);
         TMidEntry entries[5];
@@ -450,6 +598,40 @@ private slots:
         QCOMPARE(colourOf(f.TreeView1, f.FindResultsNode), yellow);
         QCOMPARE(colourOf(f.TreeView1, f.ScanResultsNode), folderRootPlain ? QColor(Qt::white) : yellow);
         QCOMPARE(colourOf(f.DriveTree, f.MyComputerNode), QColor(Qt::white));
+    }
+
+    void ASelectedNodeChosenWithTheKeysIsFlatLightYellow_data() {
+        BothWindows();
+    }
+    void ASelectedNodeChosenWithTheKeysIsFlatLightYellow() {
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        Shown s(static_cast<TFrameKind>(kind), dir.path(), 1280);
+        TRecoveryFrame& f = *s.frame;
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto offColours = [&](QTreeWidget* tree, QTreeWidgetItem* node) {
+            const QImage img = tree->viewport()->grab().toImage();
+            const QRect rect = tree->visualItemRect(node);
+            int off = 0;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                for (int x = rect.right() - 6; x < rect.right(); ++x)
+                    off += QColor(img.pixel(x, y)) != QColor(255, 255, 208);
+            for (int x = rect.center().x(); x < rect.right(); ++x)
+                off += (QColor(img.pixel(x, rect.top())) != QColor(255, 255, 208)) +
+                       (QColor(img.pixel(x, rect.bottom())) != QColor(255, 255, 208));
+            return off;
+        };
+        // The folder tree: a click on "Scan Results", then Down to "Find
+        // Results", which both windows highlight.
+        QTest::mouseClick(f.TreeView1->viewport(), Qt::LeftButton, {},
+                          f.TreeView1->visualItemRect(f.ScanResultsNode).center());
+        QTest::keyClick(f.TreeView1, Qt::Key_Down);
+        QVERIFY(f.TreeView1->hasFocus());
+        QCOMPARE(f.TreeView1->currentItem(), f.FindResultsNode);
+        QCOMPARE(offColours(f.TreeView1, f.FindResultsNode), 0);
+        f.ListView1->setFocus();
+        QCOMPARE(offColours(f.TreeView1, f.FindResultsNode), 0);
     }
 };
 

@@ -1,5 +1,6 @@
 // The hex view: layout from the client size, the last line, clamping of the
-// top and cursor lines, page moves, Home/End, the wheel and blank rows.
+// top and cursor lines, page moves, Home/End, the wheel, blank rows and the
+// character column.
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -267,6 +268,65 @@ private slots:
         QVERIFY(redIn(3 * lh, x0, x0 + 12 * cw));                  // line 1: four bytes
         QVERIFY(!redIn(3 * lh, x0 + 12 * cw + 1, x0 + 48 * cw));   // and nothing after them
         QVERIFY(!redIn(4 * lh, 0, shot.width()));                  // no third line
+    }
+
+    void CharacterColumnShowsUtf8CharactersAndOtherBytesAsToday_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("cells");
+        const QString e;  // the cells a character's later bytes leave empty
+        auto latin1 = [](const QByteArray& b) {
+            QStringList out;
+            for (char c : b) out << QString(QChar(static_cast<char16_t>(static_cast<unsigned char>(c))));
+            return out;
+        };
+        QTest::newRow("ASCII and control bytes") << QByteArray("AB\x01\0z", 5) << latin1(QByteArray("AB\x01\0z", 5));
+        QTest::newRow("the greeting's second line")
+            << QByteArray("感谢你使用 ")
+            << QStringList{"感", e, e, "谢", e, e, "你", e, e, "使", e, e, "用", e, e, " "};
+        QTest::newRow("two bytes") << QByteArray("\xC3\xA9!") << QStringList{"é", e, "!"};
+        QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80") << QStringList{QString::fromUtf8("\xF0\x9F\x98\x80"), e, e, e};
+        QTest::newRow("cut by the line's end") << QByteArray("A\xE6\x84") << latin1(QByteArray("A\xE6\x84"));
+        QTest::newRow("lead byte without its continuation") << QByteArray("\xE6" "AB") << latin1(QByteArray("\xE6" "AB"));
+        QTest::newRow("continuation byte alone") << QByteArray("\x80\xBF") << latin1(QByteArray("\x80\xBF"));
+        QTest::newRow("overlong two bytes") << QByteArray("\xC0\x80") << latin1(QByteArray("\xC0\x80"));
+        QTest::newRow("overlong three bytes") << QByteArray("\xE0\x80\x80") << latin1(QByteArray("\xE0\x80\x80"));
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << latin1(QByteArray("\xED\xA0\x80"));
+        QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << latin1(QByteArray("\xF4\x90\x80\x80"));
+        QTest::newRow("GBK bytes: only a pair that is UTF-8 too reads as one character")
+            << QByteArray("\xB8\xD0\xD0\xBB") << QStringList{"¸", "Ð", "л", e};
+    }
+    void CharacterColumnShowsUtf8CharactersAndOtherBytesAsToday() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, cells);
+        const std::vector<QString> got =
+            CharColumnCells(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+        QCOMPARE(QStringList(got.begin(), got.end()), cells);
+    }
+
+    void GreetingLineDrawsItsCharactersInTheirFirstBytesCells() {
+        // The hex digits of the line stay as they were; the character column
+        // draws the five Chinese characters, each in its first byte's cell.
+        Make(16, 4, 64);
+        const std::string greeting = std::string(16, '*') + "感谢你使用 Vantrel." + std::string(14, '*');
+        std::copy(greeting.begin(), greeting.end(), data_.begin());
+        std::fill(data_.begin() + static_cast<std::ptrdiff_t>(greeting.size()), data_.end(), 0);
+        view_->viewport()->repaint();
+        QString hex;
+        for (QChar c : view_->GetHexText(1)) hex += c;
+        QCOMPARE(hex.left(47), QStringLiteral("E6 84 9F E8 B0 A2 E4 BD A0 E4 BD BF E7 94 A8 20").replace(QLatin1Char(' '), QLatin1Char('\t')));
+        const QImage shot = view_->viewport()->grab().toImage();
+        const int lh = view_->LineHeight, cw = view_->CharWidth;
+        const int charX = 16 * 3 * cw + 6 * cw + 16;
+        auto inked = [&](int cell) {
+            for (int y = 3 * lh; y < 4 * lh; ++y)
+                for (int x = charX + cell * cw; x < charX + (cell + 1) * cw; ++x)
+                    if (shot.pixelColor(x, y).lightness() < 200) return true;
+            return false;
+        };
+        for (int k : {0, 3, 6, 9, 12}) QVERIFY2(inked(k), qPrintable(QString::number(k)));
+        // The third cell of each character stays clear: nothing is drawn for
+        // its later bytes, and a glyph is at most two cells wide.
+        for (int k : {2, 5, 8, 11, 14}) QVERIFY2(!inked(k), qPrintable(QString::number(k)));
     }
 };
 

@@ -1,5 +1,6 @@
 // The pages below the file list: the fixed property rows, the search page's
-// controls, presets and ranges, the event log's pictures.
+// controls, presets and ranges, the event log's pictures and how it follows
+// its new rows.
 #include <QTest>
 
 #include "DiskParam.h"
@@ -190,6 +191,36 @@ private slots:
         QCOMPARE(int(log.RowPicture(2)), two);
         QCOMPARE(log.headerItem()->text(0), QStringLiteral("Event"));
         QCOMPARE(log.headerItem()->text(1), QStringLiteral("Time"));
+    }
+
+    void TheLogFollowsNewRowsUnlessScrolledUp() {
+        TEventLogView log(TListKind::Standard);
+        log.resize(400, 150);
+        log.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&log));
+        auto inView = [&](int row) {
+            const QRect r = log.visualItemRect(log.topLevelItem(row));
+            return !r.isEmpty() && log.viewport()->rect().contains(r);
+        };
+        for (int i = 0; i < 40; ++i) AddLogEvent(&log, "row " + std::to_string(i), 0);
+        QTRY_VERIFY(inView(39));
+        QVERIFY(!inView(0));
+        // The user goes up to read the first rows: new rows leave them there.
+        log.setFocus();
+        QTest::keyClick(&log, Qt::Key_Home);
+        QVERIFY(inView(0));
+        for (int i = 40; i < 45; ++i) AddLogEvent(&log, "row " + std::to_string(i), 2);
+        QCoreApplication::processEvents();
+        QVERIFY(inView(0));
+        QVERIFY(!inView(44));
+        // Back at the end, the log follows again.
+        QTest::keyClick(&log, Qt::Key_End);
+        AddLogEvent(&log, "恢复完成。", 0);
+        QTRY_VERIFY(inView(45));
+        // Clearing it starts over at the top, and following.
+        log.Clear();
+        for (int i = 0; i < 40; ++i) AddLogEvent(&log, "again " + std::to_string(i), 0);
+        QTRY_VERIFY(inView(39));
     }
 };
 

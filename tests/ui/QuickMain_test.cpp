@@ -723,6 +723,30 @@ private slots:
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
     }
 
+    // Scan32 lets queued clicks in before it starts: a click on another
+    // drive meanwhile is refused, so the rescan reads the drive whose row
+    // it was given, and its files come back byte for byte.
+    void Scan32KeepsItsDriveWhileClicksComeIn() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Lost")));
+        bool clicked = false;
+        QTimer::singleShot(0, t.w.get(), [&] {
+            clicked = true;
+            vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"));
+        });
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("acScan32"))));
+        QVERIFY(clicked);
+        QCOMPARE(t.w->DriveTree->currentItem(), t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QCOMPARE(t.Rows(), (QStringList{"Inner", "?EEP.DOC"}));
+        t.Check(QStringLiteral("?EEP.DOC"));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QVERIFY(FileBytes(fs::path(target.Path()) / "@EEP.DOC") == vt::test::YesContent("KEEP.DOC", 1500));
+    }
+
     void Scan32RefusesOtherVolumesAndTheWindows9xFamily_data() {
         QTest::addColumn<QString>("profile");
         QTest::addColumn<QString>("box");
@@ -905,22 +929,142 @@ private slots:
         QCOMPARE(t.Log().size(), 1);
     }
 
-    // A drive of a format the engine does not know: its box, the start
-    // lines only, and the previous drive's tree stays with empty lists.
-    void UnsupportedDriveKeepsThePreviousTree() {
+    // A drive of a format the engine does not know: its box and the start
+    // lines only. The rows and folders of the drive opened before are not
+    // left to be recovered or previewed as this drive's: the view empties.
+    // Recover then has nothing checked and says so; back on the old drive
+    // (its scan is kept) its checked files come back byte for byte.
+    void UnrecognizedDriveLeavesNoRowsOfTheDriveBefore() {
         vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=disk1.img\n");
+        const std::uint64_t before = vt::test::FileChecksum(vt::test::ImagePath("fat12.img"));
         TWindow t;
-        t.Select(QStringLiteral("E:"));
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        QVERIFY(t.w->RowCount() > 2);
+        // Every row checked through the list's popup.
+        vt::uitest::RightClick(t.w->ListView1->viewport(), t.w->ListView1->visualRect(t.w->ListView1->Model()->index(0, 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Checkall1"))));
+        QCOMPARE(static_cast<int>(t.w->ListView1->CheckedRows().size()), t.w->RowCount());
+
         platform::MessageBoxRecorder boxes;
-        t.Select(QStringLiteral("F:"));
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"));
         QCOMPARE(boxes.calls.size(), std::size_t(1));
         QCOMPARE(boxes.calls[0].text, std::string("F: - Unrecognized drive format."));
         QCOMPARE(t.Log().mid(5), (QStringList{"驱动器扫描已经启动  -  F:", "正在扫描驱动器 F:  . . ."}));
-        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
-        QCOMPARE(t.Children(t.w->ScanRootNode), (QStringList{"Docs", "OldDir"}));
-        t.w->TreeView1->setCurrentItem(t.Node(QStringLiteral("Docs")));
         QCOMPARE(t.w->RowCount(), 0);
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("Scan Results"));
+        QCOMPARE(t.w->ScanRootNode->childCount(), 0);
         QCOMPARE(t.Panel(0), QStringLiteral(" 目录"));
+        QCOMPARE(t.Panel(1), QString());
+        QCOMPARE(t.Panel(2), QStringLiteral(" 0 项目 < 已删除: 0 项目 >"));
+
+        boxes.calls.clear();
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].text, std::string("没有选择恢复的文件，请选择要恢复的文件。"));
+        QVERIFY(!t.Log().contains(QStringLiteral("恢复完成。")));
+
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("lower.txt")), Qt::ControlModifier);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row(QStringLiteral("lower.txt")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        QCOMPARE(t.w->ListView1->CheckedRows().size(), std::size_t(2));
+        vt::test::TempDir target;
+        const std::string dir = target.Path();
+        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
+            auto* d = qobject_cast<TfrmSelDir*>(modal);
+            QVERIFY(d);
+            d->Edit1->setText(QString::fromStdString(dir));
+            QTest::mouseClick(d->Button2, Qt::LeftButton);
+        }});
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(FilesBelow(dir), (std::set<std::string>{"Readme.txt", "lower.txt"}));
+        QVERIFY(FileBytes(fs::path(dir) / "Readme.txt") == vt::test::YesContent("README.TXT", 100));
+        QVERIFY(FileBytes(fs::path(dir) / "lower.txt") == vt::test::YesContent("lower.txt", 50));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"正在恢复 ...", "恢复完成。"}));
+        QCOMPARE(vt::test::FileChecksum(vt::test::ImagePath("fat12.img")), before);
+    }
+
+    // A click on the "File" header while a batch runs: the rows keep their
+    // order, the batch its records. Each checked file is written once, byte
+    // for byte; afterwards the same click sorts.
+    void HeaderClickDuringABatchSortsNothing() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        const std::uint64_t before = vt::test::FileChecksum(vt::test::ImagePath("recover16.img"));
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QVERIFY(t.Row(QStringLiteral("After.bin")) < t.Row(QStringLiteral("Several.bin")));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("After.bin")));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Several.bin")), Qt::ControlModifier);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row(QStringLiteral("After.bin")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        const QStringList rows = t.Rows();
+        int clicks = 0;
+        PumpEveryCall([&] {
+            if (clicks || !t.w->Undelete->Busy || QApplication::activeModalWidget()) return;
+            ++clicks;
+            vt::uitest::ClickHeader(t.w->ListView1, 0);
+            // Nor may the check commands change what the batch holds.
+            vt::uitest::RightClick(t.w->ListView1->viewport(), t.w->ListView1->visualRect(t.w->ListView1->Model()->index(0, 0)).center());
+            vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Uncheckall1")));
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+        QCOMPARE(clicks, 1);
+        QCOMPARE(FilesBelow(target.Path()), (std::set<std::string>{"After.bin", "Several.bin"}));
+        QVERIFY(FileBytes(fs::path(target.Path()) / "After.bin") == vt::test::YesContent("AFTER.BIN", 2048));
+        QVERIFY(FileBytes(fs::path(target.Path()) / "Several.bin") == vt::test::YesContent("SEVERAL.BIN", 3 * 2048 + 17));
+        QCOMPARE(t.Rows(), rows);
+        QCOMPARE(t.w->ListView1->CheckedRows().size(), std::size_t(2));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"正在恢复 ...", "恢复完成。"}));
+        // Not busy any more: the header sorts.
+        vt::uitest::ClickHeader(t.w->ListView1, 0);
+        QVERIFY(t.Rows() != rows);
+        QCOMPARE(vt::test::FileChecksum(vt::test::ImagePath("recover16.img")), before);
+    }
+
+    // A right-click on a drive opens the popup over it and reads nothing,
+    // also when the popup is left with Esc; the popup's Re-scan works on
+    // the drive that is selected, whose rows still recover as its own.
+    void RightClickOnADriveReadsNothing() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        const QStringList log = t.Log(), rows = t.Rows();
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"), Qt::RightButton);
+        QCOMPARE(QApplication::activePopupWidget(), t.w->DriveTreePopup);
+        QVERIFY(vt::uitest::PressInPopup(Qt::Key_Escape));
+        QVERIFY(!QApplication::activePopupWidget());
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"), Qt::RightButton);
+        QCOMPARE(QApplication::activePopupWidget(), t.w->DriveTreePopup);
+        platform::DeviceTrace::Enable(false);
+        QVERIFY(platform::DeviceTrace::Requests().empty());
+        QCOMPARE(t.Log(), log);
+        QCOMPARE(t.Rows(), rows);
+        QCOMPARE(t.w->DriveTree->currentItem(), t.Drive("E:"));
+        QCOMPARE(t.w->ScanRootNode->text(0), QStringLiteral("E:\\"));
+
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->Action(QStringLiteral("Scan"))));
+        QCOMPARE(t.Log().mid(log.size(), 2), (QStringList{"驱动器扫描已经启动  -  E:", "正在扫描驱动器 E:  . . ."}));
+        QCOMPARE(t.Children(t.w->ScanRootNode), (QStringList{"Docs", "OldDir"}));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row(QStringLiteral("Readme.txt")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QCOMPARE(FilesBelow(target.Path()), std::set<std::string>{"Readme.txt"});
+        QVERIFY(FileBytes(fs::path(target.Path()) / "Readme.txt") == vt::test::YesContent("README.TXT", 100));
+        QCOMPARE(t.Log().last(), QStringLiteral("恢复完成。"));
     }
 };
 

@@ -113,6 +113,23 @@ private slots:
         QCOMPARE(QString::fromStdString(boxes.calls[0].text), QStringLiteral("无效目录名."));
     }
 
+    // The recovery never takes the target folder itself through a link: a
+    // link the user picks is followed when it is picked.
+    void ChosenLinkToAFolderGivesTheFolderItLeadsTo() {
+        QTemporaryDir dir;
+        const QString real = QFileInfo(dir.path()).canonicalFilePath() + QStringLiteral("/real");
+        QVERIFY(QDir().mkdir(real));
+        const QString link = dir.filePath(QStringLiteral("link"));
+        QVERIFY(QFile::link(real, link));
+        for (const QString& text : {link, link + QStringLiteral("/")}) {
+            vt::uitest::ModalDriver driver({Confirm(text)});
+            std::string chosen;
+            QVERIFY(SelectTargetDir(chosen));
+            QCOMPARE(QString::fromStdString(chosen), real);
+        }
+        QVERIFY(QFileInfo(link).isSymLink());
+    }
+
     void UnreachablePlaceGivesTheNotReadyWarning_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("no root: not a path of this system") << "recovered";

@@ -40,11 +40,11 @@ private slots:
         QFETCH(int, lv2wp1);
         QFETCH(int, p4w);
         const auto empty = FromText("");
-        const auto std = ui::ReadSettings(empty, ui::StandardSettings(), width);
+        const auto std = ui::ReadSettings(empty, ui::StandardSettings(), width, 768);
         QCOMPARE(ValueOf(ui::StandardSettings(), std, "Lv1", "wp0"), wp0);
         QCOMPARE(ValueOf(ui::StandardSettings(), std, "Lv2", "wp1"), lv2wp1);
         QCOMPARE(ValueOf(ui::StandardSettings(), std, "Options", "OpenDestDir"), 1);
-        const auto adv = ui::ReadSettings(empty, ui::AdvancedSettings(), width);
+        const auto adv = ui::ReadSettings(empty, ui::AdvancedSettings(), width, 768);
         QCOMPARE(ValueOf(ui::AdvancedSettings(), adv, "Layout", "P4W"), p4w);
         QCOMPARE(ValueOf(ui::AdvancedSettings(), adv, "Options", "ShowNTFolder"), 1);
     }
@@ -53,7 +53,7 @@ private slots:
         const auto ini = FromText(
             "[Lv1]\r\nwp0=333\r\nwp1=abc\r\nwp2=\r\nwp3=12px\r\n[Partition List]\r\nheight=99\r\n"
             "[Options]\r\nOpenDestDir=0\r\n");
-        const auto v = ui::ReadSettings(ini, ui::StandardSettings(), 1280);
+        const auto v = ui::ReadSettings(ini, ui::StandardSettings(), 1280, 1024);
         const auto t = ui::StandardSettings();
         QCOMPARE(ValueOf(t, v, "Lv1", "wp0"), 333);
         QCOMPARE(ValueOf(t, v, "Lv1", "wp1"), 110);  // not a number
@@ -63,6 +63,33 @@ private slots:
         QCOMPARE(ValueOf(t, v, "Partition List", "Height"), 99);  // keys without regard to case
         QCOMPARE(ValueOf(t, v, "Partition List", "Width"), 260);
         QCOMPARE(ValueOf(t, v, "Options", "OpenDestDir"), 0);
+    }
+
+    void SizesThatAreNotPositiveOrLargerThanTheScreenReadAsTheDefault_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        // On a screen of 1024 x 768: the defaults of the middle column.
+        QTest::newRow("pane width -5000") << "P4W" << "-5000" << 230;
+        QTest::newRow("pane width 0") << "P4W" << "0" << 230;
+        QTest::newRow("pane width 1") << "P4W" << "1" << 1;
+        QTest::newRow("pane width as wide as the screen") << "P4W" << "1024" << 1024;
+        QTest::newRow("pane width wider than the screen") << "P4W" << "1025" << 230;
+        QTest::newRow("pane height -1") << "P8H" << "-1" << 240;
+        QTest::newRow("pane height as high as the screen") << "P8H" << "768" << 768;
+        QTest::newRow("pane height higher than the screen") << "P8H" << "769" << 240;
+        QTest::newRow("column -3") << "Col0W" << "-3" << 200;
+        QTest::newRow("column 0") << "Col0W" << "0" << 200;
+        QTest::newRow("column 900, higher than the screen but not wider") << "Col0W" << "900" << 900;
+        QTest::newRow("column wider than the screen") << "Lv2Col1W" << "2147483647" << 600;
+    }
+    void SizesThatAreNotPositiveOrLargerThanTheScreenReadAsTheDefault() {
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        const auto ini = FromText("[Layout]\r\n" + key.toStdString() + "=" + text.toStdString() + "\r\n");
+        const auto v = ui::ReadSettings(ini, ui::AdvancedSettings(), 1024, 768);
+        QCOMPARE(ValueOf(ui::AdvancedSettings(), v, "Layout", key.toLatin1().constData()), expected);
     }
 
     void BooleanIsAnyNonZeroNumber_data() {
@@ -79,7 +106,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, expected);
         const auto ini = FromText("[Options]\nShowNTFolder=" + text.toStdString() + "\n");
-        const auto v = ui::ReadSettings(ini, ui::AdvancedSettings(), 800);
+        const auto v = ui::ReadSettings(ini, ui::AdvancedSettings(), 800, 600);
         QCOMPARE(ValueOf(ui::AdvancedSettings(), v, "Options", "ShowNTFolder"), expected);
     }
 
@@ -99,7 +126,7 @@ private slots:
                                   "Col3W=105\r\nCol4W=106\r\nLv2Col0W=107\r\nLv2Col1W=108\r\nLv3Col0W=109\r\n"
                                   "Lv3Col1W=110\r\n[Options]\r\nShowNTFolder=1\r\nOpenDestDir=0\r\n"));
         const platform::TIniFile back(path);
-        QCOMPARE(ui::ReadSettings(back, ui::AdvancedSettings(), 1280)[0], 100);
+        QCOMPARE(ui::ReadSettings(back, ui::AdvancedSettings(), 1280, 1024)[0], 100);
     }
 
     void StandardFileWritesSectionsInItsOrder() {

@@ -1,10 +1,12 @@
-// The Advanced Recovery window on the demo machine: a scanned partition
-// with a recovered folder marked, and the physical drive after a deep scan
-// with its lost partition scanned and recovered from.
+// The Advanced Recovery window on the demo machine: its greeting in the hex
+// view, a scanned partition with a recovered folder marked, a toolbar hint
+// over the status bar, and the physical drive after a deep scan with its lost
+// partition scanned and recovered from.
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QToolBar>
 
 #include "AdvMain.h"
 #include "FileList.h"
@@ -67,6 +69,23 @@ const vt::shots::TRegistrar kScanned({"adv-recovery", "Advanced Recovery: a scan
                                           w->TabSet1Click();
                                           return std::unique_ptr<QWidget>(std::move(w));
                                       }});
+
+const vt::shots::TRegistrar kGreeting({"adv-recovery-greeting", "Advanced Recovery: the greeting in the hex view", [] {
+                                           auto w = Shown();
+                                           w->TabSet1->setCurrentIndex(1);
+                                           return std::unique_ptr<QWidget>(std::move(w));
+                                       }});
+
+const vt::shots::TRegistrar kHint({"adv-recovery-hint",
+                                   "Advanced Recovery: the mouse resting on SmartScan, its hint a tooltip over the status bar",
+                                   [] {
+                                       auto w = Shown();
+                                       ClickDriveNode(*w, "PRIMARY16");
+                                       CheckInFolder(*w, QStringLiteral("big.bin"));
+                                       auto* bar = w->findChild<QToolBar*>(QStringLiteral("ToolBar3"));
+                                       vt::shots::RestOn(bar->widgetForAction(w->ToolButton(QStringLiteral("PartiScan"))));
+                                       return std::unique_ptr<QWidget>(std::move(w));
+                                   }});
 
 const vt::shots::TRegistrar kDeep({"adv-recovery-deep", "Advanced Recovery: a lost partition found by the deep scan",
                                    [] {

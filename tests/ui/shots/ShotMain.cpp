@@ -1,7 +1,9 @@
 // vantrel-shot NAME: shows the window state NAME and prints "ready" when it
 // stands still; vantrel-shot --list prints the names.
 #include <QApplication>
+#include <QCursor>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <cstdio>
 
@@ -31,6 +33,19 @@ void WhenModal(std::function<void(QWidget* modal)> fn) {
     timer->start();
 }
 
+void RestOn(QWidget* widget) {
+    if (!widget) return;
+    // Once the event loop runs: the window made active (tooltips come up
+    // over the active window only), then the pointer moved onto the widget.
+    QTimer::singleShot(0, widget, [widget] {
+        widget->window()->activateWindow();
+        QTimer::singleShot(300, widget, [widget] {
+            QCursor::setPos(widget->mapToGlobal(widget->rect().center()));
+            QTest::mouseMove(widget, widget->rect().center());
+        });
+    });
+}
+
 }  // namespace vt::shots
 
 int main(int argc, char** argv) {
@@ -56,8 +71,9 @@ int main(int argc, char** argv) {
     // No window manager maximises under a bare X server: fill the screen.
     if (window->windowState() & Qt::WindowMaximized)
         if (QScreen* screen = window->screen()) window->setGeometry(screen->availableGeometry());
-    // Let layouts and repaints settle, then say so.
-    QTimer::singleShot(1500, [] {
+    // Let layouts and repaints settle (and a tooltip come up over a pointer
+    // at rest: RestOn), then say so.
+    QTimer::singleShot(2500, [] {
         std::printf("ready\n");
         std::fflush(stdout);
     });

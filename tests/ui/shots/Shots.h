@@ -28,4 +28,9 @@ struct TRegistrar {
 // (for a target-folder dialog and the like).
 void WhenModal(std::function<void(QWidget* modal)> fn);
 
+// Makes the widget's window the active one and moves the mouse pointer onto
+// the middle of the widget once the window has been laid out (after the
+// screen-filling geometry), and leaves it there.
+void RestOn(QWidget* widget);
+
 }  // namespace vt::shots

@@ -1,7 +1,9 @@
-// The Standard Recovery window on the demo machine: after the scan of the
-// NTFS drive with a folder's files checked, and after their recovery.
+// The Standard Recovery window on the demo machine: its greeting in the hex
+// view, after the scan of the NTFS drive with a folder's files checked, a
+// toolbar hint over the scanned drive's status bar, and after the recovery.
 #include <QDir>
 #include <QTest>
+#include <QToolBar>
 
 #include "QuickMain.h"
 #include "Shots.h"
@@ -40,6 +42,23 @@ const vt::shots::TRegistrar kBrowse({"std-recovery", "Standard Recovery: a scann
                                              }
                                          return std::unique_ptr<QWidget>(std::move(w));
                                      }});
+
+const vt::shots::TRegistrar kGreeting({"std-recovery-greeting", "Standard Recovery: the greeting in the hex view", [] {
+                                           auto w = std::make_unique<TfrmQuickMain>();
+                                           w->AppDirectory = QDir::tempPath().toStdString() + "/";
+                                           w->show();
+                                           w->TabSet1->setCurrentIndex(1);
+                                           return std::unique_ptr<QWidget>(std::move(w));
+                                       }});
+
+const vt::shots::TRegistrar kHint({"std-recovery-hint",
+                                   "Standard Recovery: the mouse resting on Recover, its hint a tooltip over the status bar",
+                                   [] {
+                                       auto w = Scanned("\\");
+                                       auto* bar = w->findChild<QToolBar*>(QStringLiteral("ToolBar1"));
+                                       vt::shots::RestOn(bar->widgetForAction(w->ToolButton(QStringLiteral("Recover"))));
+                                       return std::unique_ptr<QWidget>(std::move(w));
+                                   }});
 
 const vt::shots::TRegistrar kRecovered({"std-recovery-log", "Standard Recovery: the log after a recovery", [] {
                                             auto w = Scanned("\\");

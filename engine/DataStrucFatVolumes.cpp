@@ -1,0 +1,401 @@
+// The FAT volumes inside a scanned node: a whole drive, an extended
+// partition or a gap holds several, each with a cluster layout of its own.
+// The FAT boot sectors the partition scan found split the node; each found
+// directory is read with the layout of the volume that holds it, and each
+// volume's root directory is listed from its boot sector.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+
+#include "DataStruc.h"
+#include "DataStrucShared.h"
+
+namespace {
+
+using namespace DataStruc::detail;
+
+// A FAT directory holds at most 65536 entries: 2 MiB, 4096 sectors.
+constexpr std::uint32_t kMaxDirectorySectors = 4096;
+// Boot sectors examined per node. A node holds a few volumes; a disk full
+// of stored volume images holds many copies that would each cost a read.
+constexpr std::size_t kMaxBootSectors = 512;
+// A FAT32 entry holds 28 bits; from 0x0FFFFFF8 on it ends the chain.
+constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
+constexpr std::uint32_t kFat32End = 0x0FFFFFF8;
+
+bool IsFat(TFsType fs) { return fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32; }
+
+bool ReadSector(win::HANDLE h, ::DriveNo drive, std::int64_t lba, std::array<std::uint8_t, 512>& sector) {
+    std::uint32_t bytesRead = 0;
+    return ReadDiskSectors(h, 1, sector.data(), lba, bytesRead, drive) && bytesRead >= sector.size();
+}
+
+// The first FAT begins with the media byte in cluster 0's entry and an end
+// mark in the rest of it: where a FAT32 volume whose boot sector is lost
+// really begins.
+bool FatBeginsAt(win::HANDLE h, ::DriveNo drive, const DataStruc::FatBootLayout& layout) {
+    std::array<std::uint8_t, 512> s{};
+    if (!ReadSector(h, drive, layout.FatStart, s)) return false;
+    return s[0] == layout.Media && s[1] == 0xFF && s[2] == 0xFF && (s[3] & 0x0F) == 0x0F;
+}
+
+// The "." entry of a found directory names the directory's own cluster;
+// it lies where the layout puts that cluster when the layout is its own.
+bool LiesWhereTheBootSays(const DataStruc::FatBootLayout& boot, std::int64_t sector, std::uint32_t low,
+                          std::uint32_t high) {
+    const std::uint32_t cluster = boot.FsType == vt::fsFat32 ? (high << 16) + low : low;
+    if (cluster < 2 || cluster - 2 >= boot.Clusters) return false;
+    return sector == boot.DataStart + static_cast<std::int64_t>(cluster - 2) * boot.SectorsPerCluster;
+}
+
+}  // namespace
+
+bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
+                               FatBootLayout& layout) {
+    const TFsType fs = DetectFileSystem(sector);
+    if (!IsFat(fs)) return false;
+    vt::ByteReader r(sector);
+    const std::uint32_t spc = r.U8Or(0x0D), reserved = r.U16Or(0x0E), fats = r.U8Or(0x10);
+    const std::uint32_t rootEntries = r.U16Or(0x11);
+    std::uint32_t total = r.U16Or(0x13);
+    if (total == 0) total = r.U32Or(0x20);
+    const bool fat32 = fs == vt::fsFat32;
+    const std::uint32_t fatSectors = fat32 ? r.U32Or(0x24) : r.U16Or(0x16);
+    if (r.U16Or(0x0B) != 512 || spc == 0 || (spc & (spc - 1)) != 0 || reserved == 0 || fats == 0 || fats > 4 ||
+        fatSectors == 0 || (fat32 ? rootEntries != 0 || r.U16Or(0x16) != 0 : rootEntries == 0))
+        return false;
+    // 64 bits: at most 65535 + 4 x (2^32 - 1) + 2048.
+    const std::uint32_t rootSectors = fat32 ? 0 : (rootEntries * 32 + 511) / 512;
+    const std::int64_t rootOffset = reserved + static_cast<std::int64_t>(fats) * fatSectors;
+    const std::int64_t dataOffset = rootOffset + rootSectors;
+    // At least one cluster after the data area's start, which lies in the
+    // node: nothing outside the node is read for the volume.
+    if (dataOffset + spc > total || first + dataOffset >= nodeEnd) return false;
+    const auto clusters = static_cast<std::uint32_t>((total - dataOffset) / spc);
+    // The FAT names every cluster: 12, 16 or 32 bits per entry, clusters 0
+    // and 1 reserved.
+    const std::uint64_t bits = fs == vt::fsFat12 ? 12 : fs == vt::fsFat16 ? 16 : 32;
+    if (static_cast<std::uint64_t>(fatSectors) * 512 * 8 / bits < static_cast<std::uint64_t>(clusters) + 2) return false;
+    layout.FsType = fs;
+    layout.First = first;
+    layout.End = std::min<std::int64_t>(first + total, nodeEnd);
+    layout.SectorsPerCluster = static_cast<std::int32_t>(spc);
+    layout.FatStart = first + reserved;
+    layout.FatSectors = fatSectors;
+    layout.RootStart = first + rootOffset;
+    layout.RootSectors = rootSectors;
+    layout.DataStart = first + dataOffset;
+    layout.Clusters = clusters;
+    layout.RootCluster = 0;
+    layout.BackupSector = 0;
+    layout.Media = r.U8Or(0x15);
+    layout.Serial = GetVolumeSerial(sector, fs);
+    if (fat32) {
+        layout.RootCluster = r.U32Or(0x2C);
+        if (layout.RootCluster < 2 || layout.RootCluster - 2 >= clusters) return false;
+        const std::uint32_t backup = r.U16Or(0x32);
+        if (backup > 0 && backup < reserved) layout.BackupSector = backup;
+    }
+    return true;
+}
+
+std::int64_t TPhysicalDrive::NodeEnd(const TPartiEntry& node) const {
+    std::int64_t end = node.FirstSector() + node.RawEntry.SectorCount.get();
+    // The whole drive's count holds the low 32 bits of the drive's total.
+    if (!Partitions.empty() && &node == Partitions.front().get() && node.DriveNo >= 0)
+        end = std::max(end, Geometry.TotalSectors);
+    return end;
+}
+
+std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDLE h,
+                                                                      std::vector<std::int32_t>& dirGroup) {
+    PPartiEntry node = CurPartition;
+    const ::DriveNo drive = Geometry.DriveNo;
+    const std::int64_t first = node->FirstSector(), end = NodeEnd(*node);
+    const std::size_t n = node->DirSectors.size();
+    std::vector<FatGroup> groups(1);
+    groups[0].First = first;
+    groups[0].End = end;
+    groups[0].Variant = node->FatType;
+    groups[0].GuessRoot = true;
+    groups[0].Dirs = n;
+    dirGroup.assign(n, 0);
+
+    // The volumes: the boot sectors the scan found, and the node's first
+    // sector, whose boot sector counts by its fields as a partition's does.
+    struct Found {
+        std::int64_t First = 0, End = 0;
+        std::optional<DataStruc::FatBootLayout> Boot;
+        std::uint32_t Serial = 0;
+    };
+    std::vector<Found> volumes;
+    std::vector<std::int64_t> starts{first};
+    for (std::int64_t s : node->FatBootSectors)
+        if (s > first && s < end && starts.size() < kMaxBootSectors) starts.push_back(s);
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    for (std::int64_t lba : starts) {
+        std::array<std::uint8_t, 512> sector{};
+        if (!ReadSector(h, drive, lba, sector)) continue;
+        const TFsType fs = DetectFileSystem(sector);
+        if (!IsFat(fs)) continue;
+        DataStruc::BootSectorInfo info;
+        const bool marked = DataStruc::ExamineBootSector(sector, info);
+        DataStruc::FatBootLayout layout;
+        const bool sane = DataStruc::ExamineFatBoot(sector, lba, end, layout);
+        // A node that begins with a damaged boot sector is read as the
+        // node's own volume without one.
+        if (!sane && (!marked || lba == first)) continue;
+        const std::uint32_t serial = GetVolumeSerial(sector, fs);
+        // A copy of a volume's boot sector inside it: FAT32 keeps one at +6.
+        if (std::any_of(volumes.begin(), volumes.end(), [&](const Found& v) {
+                return v.Boot && v.First < lba && lba < v.End && v.Serial == serial;
+            }))
+            continue;
+        // A FAT32 copy whose volume's own boot sector is damaged or gone:
+        // the volume begins where the copy says it lies, if its FAT does.
+        if (sane && layout.BackupSector > 0 && lba - layout.BackupSector >= first) {
+            const std::int64_t start = lba - layout.BackupSector;
+            auto at = std::find_if(volumes.begin(), volumes.end(), [&](const Found& v) { return v.First == start; });
+            DataStruc::FatBootLayout moved;
+            if ((at == volumes.end() || !at->Boot) && DataStruc::ExamineFatBoot(sector, start, end, moved) &&
+                FatBeginsAt(h, drive, moved)) {
+                if (at == volumes.end()) at = volumes.insert(volumes.end(), Found{});
+                *at = Found{start, moved.End, moved, serial};
+                continue;
+            }
+        }
+        Found v{lba, end, std::nullopt, serial};
+        if (sane) {
+            v.Boot = layout;
+            v.End = layout.End;
+        } else if (info.SectorCount > 0) {
+            v.End = std::min<std::int64_t>(lba + info.SectorCount, end);
+        }
+        volumes.push_back(v);
+    }
+    std::sort(volumes.begin(), volumes.end(), [](const Found& a, const Found& b) { return a.First < b.First; });
+    if (volumes.empty()) return groups;
+
+    // Each found volume's groups: the directories its boot sector places
+    // (the node's own volume: group 0), and the others in its extent.
+    std::vector<std::int32_t> bootGroup(volumes.size(), -1), strayGroup(volumes.size(), -1);
+    auto addGroup = [&](std::int64_t from, std::int64_t to, bool guessRoot) {
+        FatGroup g;
+        g.Volume = static_cast<std::int32_t>(node->FatVolumes.size());
+        g.First = from;
+        g.End = to;
+        g.GuessRoot = guessRoot;
+        TFatVolume v;
+        v.First = from;
+        v.End = to;
+        node->FatVolumes.push_back(v);
+        groups.push_back(g);
+        return static_cast<std::int32_t>(groups.size() - 1);
+    };
+    groups[0].Dirs = 0;
+    bool own = false;
+    for (std::size_t k = 0; k < volumes.size(); ++k) {
+        const Found& v = volumes[k];
+        if (!v.Boot) continue;
+        // The node's own fields hold a cluster 2 of 31 bits.
+        if (v.First == first && v.Boot->DataStart < 0x7FFFFFFF) {
+            own = true;
+            bootGroup[k] = 0;
+            groups[0].First = v.First;
+            groups[0].End = v.End;
+            groups[0].GuessRoot = false;
+        } else {
+            bootGroup[k] = addGroup(v.First, v.End, false);
+            TFatVolume& fv = node->FatVolumes.back();
+            fv.SectorsPerCluster = v.Boot->SectorsPerCluster;
+            fv.DataStart = v.Boot->DataStart;
+            fv.FromBoot = true;
+        }
+        FatGroup& g = groups[static_cast<std::size_t>(bootGroup[k])];
+        g.Boot = v.Boot;
+        g.Variant = v.Boot->FsType;
+        TFsType& type = g.Volume < 0 ? node->FatType : node->FatVolumes[static_cast<std::size_t>(g.Volume)].FsType;
+        type = v.Boot->FsType;
+    }
+
+    // Each directory belongs to the innermost volume that places it, or,
+    // when none does, to the innermost volume whose extent holds it.
+    std::int32_t outside = own ? -1 : 0;
+    std::array<std::uint8_t, 512> sector{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t d = node->DirSectors[i];
+        std::uint32_t low = 0, high = 0;
+        const bool dot = ReadSector(h, drive, d, sector);
+        if (dot) {
+            const vt::ByteReader dotEntry(sector);
+            low = dotEntry.U16Or(26);
+            high = dotEntry.U16Or(20);
+        }
+        std::int32_t holder = -1;
+        std::int32_t group = -1;
+        for (std::size_t k = volumes.size(); k-- > 0;) {
+            const Found& v = volumes[k];
+            if (d < v.First || d >= v.End) continue;
+            if (holder < 0) holder = static_cast<std::int32_t>(k);
+            if (v.Boot && dot && LiesWhereTheBootSays(*v.Boot, d, low, high)) {
+                group = bootGroup[k];
+                break;
+            }
+        }
+        if (group < 0 && holder >= 0) {
+            auto& stray = strayGroup[static_cast<std::size_t>(holder)];
+            const Found& v = volumes[static_cast<std::size_t>(holder)];
+            if (stray < 0) stray = addGroup(v.First, v.End, !v.Boot);
+            group = stray;
+        }
+        if (group < 0) {
+            if (outside < 0) outside = addGroup(first, end, false);
+            group = outside;
+        }
+        dirGroup[i] = group;
+        FatGroup& g = groups[static_cast<std::size_t>(group)];
+        ++g.Dirs;
+        if (high != 0) ++g.Fat32Votes;
+    }
+    // The groups without a boot sector vote as the scan does over the node.
+    for (std::size_t k = 0; k < groups.size(); ++k) {
+        FatGroup& g = groups[k];
+        if (g.Boot || (k == 0 && g.Dirs == n)) continue;
+        g.Variant = g.Dirs / 2 > g.Fat32Votes ? vt::fsFat16 : vt::fsFat32;
+        if (g.Volume >= 0) node->FatVolumes[static_cast<std::size_t>(g.Volume)].FsType = g.Variant;
+        else if (g.Dirs > 0) node->FatType = g.Variant;
+    }
+    return groups;
+}
+
+void TPhysicalDrive::EstimateFatVolume(const FatGroup& group) {
+    PPartiEntry node = CurPartition;
+    TFatVolume& v = node->FatVolumes[static_cast<std::size_t>(group.Volume)];
+    // As the node's estimate: two directories whose cluster and sector
+    // orders agree; the first directory places cluster 2. The size tables
+    // that the node falls back on only guess, and a volume inside a node is
+    // no partition they were made for: without two directories its layout
+    // stays unknown, and its files are logged as failed, not written from
+    // a guess.
+    const TPhysMidEntry* f = nullptr;
+    const TPhysMidEntry* g = nullptr;
+    for (const auto& e : node->FatEntries) {
+        if (e->Volume != group.Volume) continue;
+        if (!f) {
+            f = e.get();
+            continue;
+        }
+        const std::int64_t dc = static_cast<std::int64_t>(f->DirCluster) - e->DirCluster;
+        const std::int64_t ds = static_cast<std::int64_t>(f->DirSector) - e->DirSector;
+        if (dc != 0 && dc * ds > 0) {
+            g = e.get();
+            break;
+        }
+    }
+    v.SectorsPerCluster = 0;
+    v.DataStart = -1;
+    if (!f || !g) return;
+    const TPhysMidEntry* hi = f->DirCluster > g->DirCluster ? f : g;
+    const TPhysMidEntry* lo = hi == f ? g : f;
+    v.SectorsPerCluster = static_cast<std::int32_t>((hi->DirSector - lo->DirSector) / (hi->DirCluster - lo->DirCluster));
+    if (v.SectorsPerCluster <= 0) {
+        v.SectorsPerCluster = 0;
+        return;
+    }
+    const std::int64_t start =
+        static_cast<std::int64_t>(f->DirSector) - (static_cast<std::int64_t>(f->DirCluster) - 2) * v.SectorsPerCluster;
+    if (start >= v.First && start < v.End) v.DataStart = start;
+}
+
+void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) {
+    PPartiEntry node = CurPartition;
+    const std::int64_t nodeFirst = node->FirstSector(), nodeEnd = NodeEnd(*node);
+    // Last volume first: each root goes in front, so the roots stand in
+    // disk order before the found directories.
+    std::vector<std::size_t> order(groups.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return groups[a].First > groups[b].First; });
+    for (std::size_t k : order) {
+        const FatGroup& g = groups[k];
+        if (!g.Boot) {
+            if (g.GuessRoot) GuessFatRoot(g);
+            continue;
+        }
+        const DataStruc::FatBootLayout& boot = *g.Boot;
+        const std::int64_t limit = std::min(g.End, nodeEnd);
+        auto fresh = [&](std::int64_t s) {
+            return s >= nodeFirst && s < limit &&
+                   std::find(node->DirSectors.begin(), node->DirSectors.end(), s) == node->DirSectors.end();
+        };
+        if (boot.FsType != vt::fsFat32) {
+            // The fixed region before cluster 2.
+            if (!fresh(boot.RootStart)) continue;
+            const auto sectors = static_cast<std::uint32_t>(
+                std::min<std::int64_t>({boot.RootSectors, kDirectoryReadSectors, limit - boot.RootStart}));
+            node->DirSectors.insert(node->DirSectors.begin(), boot.RootStart);
+            ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume);
+            continue;
+        }
+        // A FAT32 root is a cluster chain: through the FAT while it reads and
+        // stays in the volume, else consecutive clusters as a found folder
+        // is read.
+        const std::int64_t spc = boot.SectorsPerCluster;
+        auto clusterSector = [&](std::uint32_t c) { return boot.DataStart + static_cast<std::int64_t>(c - 2) * spc; };
+        const std::int64_t rootSector = clusterSector(boot.RootCluster);
+        if (!fresh(rootSector)) continue;
+        std::vector<std::uint32_t> chain;
+        bool followed = false;
+        std::array<std::uint8_t, 512> fat{};
+        std::int64_t fatLoaded = -1;
+        for (std::uint32_t c = boot.RootCluster;;) {
+            if (clusterSector(c) + spc > limit) break;
+            chain.push_back(c);
+            if (chain.size() * spc >= kMaxDirectorySectors) {
+                followed = true;
+                break;
+            }
+            // Cluster numbers stay below Clusters + 2, which the FAT holds.
+            const std::int64_t at = boot.FatStart + static_cast<std::int64_t>(c) * 4 / 512;
+            if (at >= limit) break;
+            if (at != fatLoaded) {
+                if (!ReadSector(h, Geometry.DriveNo, at, fat)) break;
+                fatLoaded = at;
+            }
+            const std::uint32_t next = vt::ByteReader(fat).U32Or((c * 4u) % 512) & kFat32Mask;
+            if (next >= kFat32End) {
+                followed = true;
+                break;
+            }
+            if (next < 2 || next - 2 >= boot.Clusters ||
+                std::find(chain.begin(), chain.end(), next) != chain.end())
+                break;
+            c = next;
+        }
+        node->DirSectors.insert(node->DirSectors.begin(), rootSector);
+        if (!followed) {
+            const auto sectors =
+                static_cast<std::uint32_t>(std::min<std::int64_t>(kDirectoryReadSectors, limit - rootSector));
+            ParseDirectorySectors(true, rootSector, sectors, g.Variant, g.Volume);
+            continue;
+        }
+        platform::PageBuffer bytes(chain.size() * static_cast<std::size_t>(spc) * 512);
+        std::size_t filled = 0;
+        for (std::uint32_t c : chain) {
+            std::uint32_t bytesRead = 0;
+            if (!ReadDiskSectors(h, static_cast<std::uint16_t>(spc), bytes.data() + filled, clusterSector(c), bytesRead,
+                                 Geometry.DriveNo) ||
+                bytesRead < spc * 512)
+                break;
+            filled += static_cast<std::size_t>(spc) * 512;
+        }
+        try {
+            ParseDirectoryBuffer(true, rootSector, std::span<const std::uint8_t>(bytes).first(filled), g.Variant,
+                                 g.Volume);
+        } catch (const std::exception& e) {
+            ErrorBox(e.what());
+        }
+    }
+}

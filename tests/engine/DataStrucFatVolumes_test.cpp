@@ -1,0 +1,505 @@
+// The advanced engine's FAT listing of nodes that hold several FAT volumes
+// (a whole drive, an extended partition, a gap, a GPT disk's protective
+// entry) and of volumes whose own boot sector tells what the directories
+// cannot (FAT32 roots, clusters above 65535, small diskettes), on images
+// that tests/fixtures/make-multivol.sh made with sfdisk, mkfs.fat and
+// mtools. What is listed is recovered and compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "DataStruc.h"
+#include "MachineProfile.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kFailed = " - 恢复失败";
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+TDriveGeometry Drive0() {
+    TDriveGeometry g;
+    EXPECT_TRUE(GetPhysicalDriveGeometry(0, g));
+    return g;
+}
+
+// Every file under a folder by its path relative to it (lower case: FAT32
+// shows 8.3 names as stored), with its contents.
+std::map<std::string, Bytes> Tree(const std::string& root) {
+    std::map<std::string, Bytes> out;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = Lower(fs::relative(e.path(), root).string());
+        if (e.is_directory()) out[rel + "/"] = {};
+        else out[rel] = vt::test::ReadWholeFile(e.path().string());
+    }
+    return out;
+}
+
+// The files and folders at the top of a recovered tree: what a batch checks.
+std::vector<std::string> TopNames(const std::map<std::string, Bytes>& tree) {
+    std::vector<std::string> top;
+    for (const auto& [path, bytes] : tree) {
+        const std::size_t slash = path.find('/');
+        if (slash == std::string::npos) top.push_back(path);
+        else if (slash == path.size() - 1) top.push_back(path.substr(0, slash));
+    }
+    return top;
+}
+
+// Which node of a drive a case scans.
+enum class Pick { WholeDrive, FirstChild, ChildOfType, LostAt, NodeAt };
+
+class FatVolumesTest : public ::testing::Test {
+protected:
+    void SetUp() override { EventLogView = &log; }
+    void TearDown() override { EventLogView = nullptr; }
+
+    TPartiEntry* Node(TPhysicalDrive& d, Pick pick, std::int64_t arg = 0) {
+        TPartiEntry* root = d.Partitions[0].get();
+        switch (pick) {
+            case Pick::WholeDrive: return root;
+            case Pick::FirstChild: return root->Children.empty() ? nullptr : root->Children[0];
+            case Pick::ChildOfType:
+                for (auto* c : root->Children)
+                    if (c->RawEntry.SysType == arg) return c;
+                return nullptr;
+            case Pick::LostAt:
+                for (auto& n : d.LostPartitions)
+                    if (n->FirstSector() == arg) return n.get();
+                return nullptr;
+            case Pick::NodeAt:
+                for (auto& n : d.Partitions)
+                    if (n->FirstSector() == arg && n->RawEntry.SysType != 0 && !n->IsExtended()) return n.get();
+                return nullptr;
+        }
+        return nullptr;
+    }
+    // Scans a node and builds both listings, as the window does.
+    void List(TPhysicalDrive& d, TPartiEntry* node) {
+        ASSERT_NE(node, nullptr);
+        ASSERT_TRUE(d.ScanPartition(node, &bar));
+        d.BuildFatList(&bar);
+        d.BuildNtfsList(&bar);
+    }
+    static std::multiset<std::string> Names(const TPartiEntry& node) {
+        std::multiset<std::string> names;
+        for (auto& e : node.FatEntries) names.insert(PhysEntryDisplayName(*e));
+        return names;
+    }
+    static const TPhysMidEntry* Entry(const TPartiEntry& node, const std::string& name) {
+        for (auto& e : node.FatEntries)
+            if (Lower(PhysEntryDisplayName(*e)) == name) return e.get();
+        return nullptr;
+    }
+    // Recovers the named entries (files and folders) of a listing into a
+    // fresh folder, as the window's batch does, and gives what was written.
+    std::map<std::string, Bytes> Recover(TPhysicalDrive& d, const TPartiEntry& node,
+                                         const std::vector<std::string>& names) {
+        vt::test::TempDir out;
+        for (const std::string& name : names) {
+            const TPhysMidEntry* e = Entry(node, name);
+            EXPECT_NE(e, nullptr) << name;
+            if (!e) continue;
+            if (IsFatFile(e->DirEntry)) EXPECT_EQ(d.RecoverFile(e, node.FatType, out.Path(), &bar, nullptr), 0);
+            else EXPECT_EQ(d.RecoverFolder(e, node.FatType, out.Path(), &bar, nullptr), 0);
+        }
+        return Tree(out.Path());
+    }
+    std::vector<std::string> Failures() const {
+        std::vector<std::string> f;
+        for (auto& r : log.rows)
+            if (r.imageIndex == 1) f.push_back(r.caption);
+        return f;
+    }
+
+    platform::RecordingEventLog log;
+    platform::RecordingProgressBar bar;
+    platform::MessageBoxRecorder boxes;
+};
+
+// What a folder holding one file and a root file come back as.
+std::map<std::string, Bytes> Volume(const std::string& folder, const std::string& file, const std::string& rootFile) {
+    return {{folder + "/", {}},
+            {folder + "/" + file, vt::test::YesContent(file, 30000)},
+            {rootFile, vt::test::YesContent(rootFile, 1234)}};
+}
+std::map<std::string, Bytes> Join(std::initializer_list<std::map<std::string, Bytes>> parts) {
+    std::map<std::string, Bytes> out;
+    for (const auto& p : parts) out.insert(p.begin(), p.end());
+    return out;
+}
+const auto kVolA = Volume("fa", "filea.bin", "roota.txt");
+const auto kVolB = Volume("fb", "fileb.bin", "rootb.txt");
+const auto kVolC = Volume("fc", "filec.bin", "rootc.txt");
+
+// ---------------------------------------------------------------------------
+// The boot sector's fields
+
+// A field of a boot sector that mkfs.fat wrote, changed: the sector still
+// passes the deep scan's test, but its fields no longer make a volume.
+struct BootCase {
+    const char* name;
+    std::int64_t first;  // the volume in multi.img
+    std::size_t offset;
+    Bytes bytes;                // written at offset; empty: as made
+    std::int64_t nodeSectors;   // of the node that holds it, from first
+    bool sane;
+};
+void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }
+
+class FatBootFields : public ::testing::TestWithParam<BootCase> {};
+
+TEST_P(FatBootFields, MakeAVolumeOnlyWhenTheyAgree) {
+    const BootCase& c = GetParam();
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    Bytes sector(image.begin() + c.first * 512, image.begin() + c.first * 512 + 512);
+    std::copy(c.bytes.begin(), c.bytes.end(), sector.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    DataStruc::FatBootLayout layout;
+    EXPECT_EQ(DataStruc::ExamineFatBoot(sector, c.first, c.first + c.nodeSectors, layout), c.sane);
+    if (!c.sane) return;
+    EXPECT_EQ(layout.End, c.first + std::min<std::int64_t>(c.nodeSectors, c.first == 2048 ? 40950 : 73710));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, FatBootFields,
+    ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, true},
+                      BootCase{"Fat32AsMade", 83968, 0, {}, 73728, true},
+                      BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, true},
+                      BootCase{"SectorsOf1024Bytes", 2048, 0x0B, {0x00, 0x04}, 40960, false},
+                      BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, false},
+                      BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, false},
+                      BootCase{"NoFat", 2048, 0x10, {0}, 40960, false},
+                      BootCase{"FatTooSmallForItsClusters", 2048, 0x16, {10, 0}, 40960, false},
+                      BootCase{"Fat16WithoutRootEntries", 2048, 0x11, {0, 0}, 40960, false},
+                      BootCase{"Fat32WithRootEntries", 83968, 0x11, {0x00, 0x02}, 73728, false},
+                      BootCase{"Fat32RootClusterPastTheEnd", 83968, 0x2C, {0x00, 0x00, 0x10, 0x00}, 73728, false},
+                      BootCase{"DataAreaPastTheNode", 2048, 0, {}, 100, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FatBootLayout, OfTheVolumesMkfsMade) {
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    DataStruc::FatBootLayout a, c;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(2048 * 512, 512), 2048, 43008, a));
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(83968 * 512, 512), 83968, 157696, c));
+    // As The Sleuth Kit's fsstat shows them.
+    EXPECT_EQ(a.FsType, vt::fsFat16);
+    EXPECT_EQ(std::make_tuple(a.FatStart, a.RootStart, a.RootSectors, a.DataStart, a.SectorsPerCluster, a.Clusters),
+              std::make_tuple(2048 + 4, 2048 + 84, 32u, 2048 + 116, 4, 10208u));
+    EXPECT_EQ(c.FsType, vt::fsFat32);
+    EXPECT_EQ(std::make_tuple(c.FatStart, c.FatSectors, c.DataStart, c.SectorsPerCluster, c.Clusters, c.RootCluster,
+                              c.BackupSector),
+              std::make_tuple(83968 + 32, 567u, 83968 + 1166, 1, 72544u, 2u, 6u));
+    EXPECT_EQ(c.Serial, 0xC32C0003u);
+}
+
+// ---------------------------------------------------------------------------
+// Nodes that hold several volumes
+
+struct MultiCase {
+    const char* name;
+    const char* image;
+    Pick pick;
+    std::int64_t arg;
+    std::map<std::string, Bytes> expected;
+};
+void PrintTo(const MultiCase& c, std::ostream* os) { *os << c.name; }
+
+class SeveralVolumes : public FatVolumesTest, public ::testing::WithParamInterface<MultiCase> {};
+
+TEST_P(SeveralVolumes, EachVolumeIsListedAndRecoveredWithItsOwnLayout) {
+    const MultiCase& c = GetParam();
+    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, c.pick, c.arg);
+    List(d, node);
+    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, SeveralVolumes,
+    ::testing::Values(MultiCase{"WholeDrive", "multi.img", Pick::WholeDrive, 0, Join({kVolA, kVolB, kVolC})},
+                      MultiCase{"GapAfterTheTableIsCleared", "multigap.img", Pick::FirstChild, 0,
+                                Join({kVolA, kVolB, kVolC})},
+                      MultiCase{"ExtendedPartitionWithLogicalDrives", "multiext.img", Pick::ChildOfType, 0x0F,
+                                Join({kVolA, kVolB, kVolC})},
+                      MultiCase{"GptProtectiveEntry", "gpt.img", Pick::ChildOfType, 0xEE,
+                                Join({Volume("ga", "gfile16.bin", "groot16.txt"),
+                                      Volume("gb", "gfile32.bin", "groot32.txt")})},
+                      MultiCase{"Fat16With4SectorClusters", "multi.img", Pick::NodeAt, 2048, kVolA},
+                      MultiCase{"Fat16With2SectorClusters", "multi.img", Pick::NodeAt, 43008, kVolB},
+                      MultiCase{"Fat32", "multi.img", Pick::NodeAt, 83968, kVolC},
+                      MultiCase{"LogicalFat32", "multiext.img", Pick::NodeAt, 86016, kVolC}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FatVolumesTest, WholeDriveListsWhatEachPartitionLists) {
+    vt::test::InstallProfile("[physical.0]\nimage=multi.img\n");
+    TPhysicalDrive d(Drive0());
+    std::multiset<std::string> each;
+    std::set<std::int64_t> folders;
+    for (std::int64_t first : {2048, 43008, 83968}) {
+        TPartiEntry* part = Node(d, Pick::NodeAt, first);
+        List(d, part);
+        for (const auto& n : Names(*part)) each.insert(n);
+        folders.insert(part->DirSectors.begin(), part->DirSectors.end());
+    }
+    TPartiEntry* whole = d.Partitions[0].get();
+    List(d, whole);
+    EXPECT_EQ(Names(*whole), each);
+    // The found folders are the same, each volume's root included: the
+    // roots first, in disk order.
+    EXPECT_EQ(std::set<std::int64_t>(whole->DirSectors.begin(), whole->DirSectors.end()), folders);
+    ASSERT_EQ(whole->DirSectors.size(), 6u);
+    EXPECT_TRUE(std::is_sorted(whole->DirSectors.begin(), whole->DirSectors.begin() + 3));
+    // The FAT32 volume's entries read with FAT32 cluster numbers, the FAT16
+    // ones with 16-bit ones, whatever the node's vote says.
+    ASSERT_EQ(whole->FatVolumes.size(), 3u);
+    EXPECT_EQ(whole->FatVolumes[2].FsType, vt::fsFat32);
+    EXPECT_EQ(whole->FatVolumes[0].SectorsPerCluster, 4);
+    EXPECT_EQ(whole->FatVolumes[1].SectorsPerCluster, 2);
+}
+
+// The folder a folder entry names is found in the volume that holds it.
+TEST_F(FatVolumesTest, FolderEntriesNameTheirVolumesDirectories) {
+    vt::test::InstallProfile("[physical.0]\nimage=multi.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* whole = d.Partitions[0].get();
+    List(d, whole);
+    for (const char* folder : {"fa", "fb", "fc"}) {
+        const TPhysMidEntry* e = Entry(*whole, folder);
+        ASSERT_NE(e, nullptr) << folder;
+        const auto sector = d.FatEntrySector(*e, whole->FatType);
+        ASSERT_TRUE(sector) << folder;
+        std::int32_t first = -1, last = -1;
+        ASSERT_TRUE(d.FindFatChildRange(static_cast<std::uint32_t>(*sector), first, last)) << folder;
+        EXPECT_EQ(first, last) << folder;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// FAT32 volumes whose files all lie in the root
+
+struct RootOnlyCase {
+    const char* name;
+    Pick pick;
+    std::int64_t arg;
+    std::map<std::string, Bytes> expected;
+};
+void PrintTo(const RootOnlyCase& c, std::ostream* os) { *os << c.name; }
+
+const std::map<std::string, Bytes> kCamera = {{"dsc0001.jpg", vt::test::YesContent("dsc0001.jpg", 20000)},
+                                              {"dsc0002.jpg", vt::test::YesContent("dsc0002.jpg", 45000)}};
+const std::map<std::string, Bytes> kStick = {{"stick1.txt", vt::test::YesContent("stick1.txt", 3000)},
+                                             {"stick2.dat", vt::test::YesContent("stick2.dat", 70000)}};
+
+class Fat32RootOnly : public FatVolumesTest, public ::testing::WithParamInterface<RootOnlyCase> {};
+
+TEST_P(Fat32RootOnly, RootFilesAreListedAndComeBack) {
+    const RootOnlyCase& c = GetParam();
+    vt::test::InstallProfile("[physical.0]\nimage=rootonly.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, c.pick, c.arg);
+    List(d, node);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : c.expected) names.push_back(name);
+    EXPECT_EQ(Names(*node).size(), names.size());
+    EXPECT_EQ(Recover(d, *node, names), c.expected);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, Fat32RootOnly,
+    ::testing::Values(RootOnlyCase{"Partition", Pick::NodeAt, 2048, kCamera},
+                      RootOnlyCase{"LogicalDrive", Pick::NodeAt, 77824, kStick},
+                      RootOnlyCase{"WholeDrive", Pick::WholeDrive, 0, Join({kCamera, kStick})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FatVolumesTest, Fat32RootOnlyAsLogicalDriveLetter) {
+    vt::test::InstallProfile("[logical.E]\nimage=rootonly.img\noffset=" + std::to_string(2048 * 512) +
+                             "\nsize=" + std::to_string(73728 * 512) + "\n");
+    TDriveGeometry g;
+    g.DriveNo = -'E';
+    TPhysicalDrive d(g);
+    TPartiEntry* node = d.Partitions[0].get();
+    List(d, node);
+    EXPECT_EQ(node->FatType, vt::fsFat32);
+    EXPECT_EQ(Recover(d, *node, {"dsc0001.jpg", "dsc0002.jpg"}), kCamera);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------
+// The boot sector decides where the directories alone mislead
+
+// Ten empty folders in low clusters outvote the one folder above cluster
+// 65535: the vote says FAT16, the boot sector FAT32.
+TEST_F(FatVolumesTest, Fat32FilesAboveCluster65535ComeBack) {
+    vt::test::InstallProfile("[physical.0]\nimage=big32.img\n");
+    TPhysicalDrive d(Drive0());
+    for (TPartiEntry* node : {Node(d, Pick::NodeAt, 2048), d.Partitions[0].get()}) {
+        SCOPED_TRACE(node->FirstSector());
+        log.rows.clear();
+        List(d, node);
+        const TPhysMidEntry* high = Entry(*node, "high");
+        ASSERT_NE(high, nullptr);
+        EXPECT_GT(PhysEntryFirstCluster(*high, true), 65535u);
+        EXPECT_EQ(Recover(d, *node, {"high"}),
+                  (std::map<std::string, Bytes>{{"high/", {}},
+                                                {"high/high1.bin", vt::test::YesContent("high1.bin", 30000)},
+                                                {"high/high2.txt", vt::test::YesContent("high2.txt", 5000)}}));
+        EXPECT_EQ(Failures(), std::vector<std::string>{});
+    }
+}
+
+struct SmallCase {
+    const char* name;
+    const char* image;
+    std::int64_t rootSector;
+    std::int32_t sectorsPerCluster;
+    std::map<std::string, Bytes> expected;
+};
+void PrintTo(const SmallCase& c, std::ostream* os) { *os << c.name; }
+
+class SmallLogicalDrive : public FatVolumesTest, public ::testing::WithParamInterface<SmallCase> {};
+
+// A small logical drive whose own boot sector is sane is no 1.44 MB
+// diskette.
+TEST_P(SmallLogicalDrive, IsReadByItsBootSector) {
+    const SmallCase& c = GetParam();
+    vt::test::InstallProfile(std::string("[logical.A]\nimage=") + c.image + "\ntype=removable\n");
+    TDriveGeometry g;
+    g.DriveNo = -'A';
+    TPhysicalDrive d(g);
+    TPartiEntry* node = d.Partitions[0].get();
+    List(d, node);
+    ASSERT_FALSE(node->DirSectors.empty());
+    EXPECT_EQ(node->DirSectors[0], c.rootSector);
+    EXPECT_EQ(node->SectorsPerCluster, c.sectorsPerCluster);
+    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, SmallLogicalDrive,
+    ::testing::Values(SmallCase{"Diskette720K",
+                                "floppy720.img",
+                                7,
+                                2,
+                                {{"flop.txt", vt::test::YesContent("flop.txt", 1500)},
+                                 {"dsub/", {}},
+                                 {"dsub/dfile.bin", vt::test::YesContent("dfile.bin", 4000)}}},
+                      SmallCase{"Fat16Of5600Sectors",
+                                "small16.img",
+                                45,
+                                1,
+                                {{"tiny.txt", vt::test::YesContent("tiny.txt", 2500)},
+                                 {"tsub/", {}},
+                                 {"tsub/tfile.bin", vt::test::YesContent("tfile.bin", 9000)}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Damaged boot sectors and files that cannot be placed
+
+// The FAT32 volume's boot sector wiped: its copy at sector 6 tells the
+// layout, and its root, in the whole drive and in its partition.
+TEST_F(FatVolumesTest, Fat32BackupBootSectorStandsInForADamagedOne) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    std::fill_n(image.begin() + 83968 * 512, 512, 0);
+    vt::test::InstallAsDrive0(std::move(image));
+    TPhysicalDrive d(Drive0());
+    for (TPartiEntry* node : {d.Partitions[0].get(), Node(d, Pick::NodeAt, 83968)}) {
+        SCOPED_TRACE(node->FirstSector());
+        List(d, node);
+        EXPECT_EQ(Recover(d, *node, {"fc", "rootc.txt"}), kVolC);
+        EXPECT_EQ(Failures(), std::vector<std::string>{});
+    }
+}
+
+// The middle volume's cluster size field broken: its boot sector is no
+// longer sane and its one folder cannot tell a layout, so its file is
+// logged as failed, not written from a guess; the volumes around it keep
+// their layouts.
+TEST_F(FatVolumesTest, DamagedBootSectorInsideTheNodeKeepsItsNeighboursRight) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    image[43008 * 512 + 0x0D] = 3;
+    vt::test::InstallAsDrive0(std::move(image));
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* whole = d.Partitions[0].get();
+    List(d, whole);
+    EXPECT_EQ(Recover(d, *whole, {"fa", "roota.txt", "fc", "rootc.txt"}), Join({kVolA, kVolC}));
+    const TPhysMidEntry* fb = Entry(*whole, "fileb.bin");
+    ASSERT_NE(fb, nullptr);
+    ASSERT_GE(fb->Volume, 0);
+    const TFatVolume& v = whole->FatVolumes[static_cast<std::size_t>(fb->Volume)];
+    EXPECT_FALSE(v.FromBoot);
+    EXPECT_EQ(v.First, 43008);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    vt::test::TempDir out;
+    EXPECT_EQ(d.RecoverFile(fb, whole->FatType, out.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(Failures(), (std::vector<std::string>{PhysEntryDisplayName(*fb) + kFailed}));
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+TEST_F(FatVolumesTest, FileThatCannotBePlacedIsLoggedAsFailed) {
+    vt::test::InstallProfile("[physical.0]\nimage=multi.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* whole = d.Partitions[0].get();
+    List(d, whole);
+    const TPhysMidEntry* filea = Entry(*whole, "filea.bin");
+    ASSERT_NE(filea, nullptr);
+    // A cluster past the end of the first volume (10,000 clusters of 4
+    // sectors), and one whose file would run past it.
+    TPhysMidEntry outside = *filea;
+    outside.LongName = "outside.bin";
+    outside.DirEntry.FstClusLO.set(60000);
+    TPhysMidEntry across = *filea;
+    across.LongName = "across.bin";
+    ASSERT_GE(filea->Volume, 0);
+    const TFatVolume& a = whole->FatVolumes[static_cast<std::size_t>(filea->Volume)];
+    across.DirEntry.FstClusLO.set(static_cast<std::uint16_t>(2 + (a.End - a.DataStart) / 4 - 2));
+    vt::test::TempDir out;
+    EXPECT_EQ(d.RecoverFile(&outside, whole->FatType, out.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(d.RecoverFile(&across, whole->FatType, out.Path(), &bar, nullptr), 0);
+    std::array<std::uint8_t, 2048> head{};
+    EXPECT_FALSE(d.ReadFileHead(&outside, vt::fsFat16, head));
+    EXPECT_EQ(Failures(), (std::vector<std::string>{"outside.bin" + kFailed, "across.bin" + kFailed}));
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+// A partition whose boot sector is wiped: the estimate decides, and a
+// cluster outside the node fails too.
+TEST_F(FatVolumesTest, ClusterOutsideANodeWithoutBootSectorIsLoggedAsFailed) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("multi.img"));
+    std::fill_n(image.begin() + 2048 * 512, 512, 0);
+    vt::test::InstallAsDrive0(std::move(image));
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* part = Node(d, Pick::NodeAt, 2048);
+    List(d, part);
+    const TPhysMidEntry* filea = Entry(*part, "filea.bin");
+    ASSERT_NE(filea, nullptr);
+    EXPECT_EQ(filea->Volume, -1);
+    TPhysMidEntry outside = *filea;
+    outside.LongName = "outside.bin";
+    outside.DirEntry.FstClusLO.set(65000);
+    vt::test::TempDir out;
+    EXPECT_EQ(d.RecoverFile(&outside, part->FatType, out.Path(), &bar, nullptr), 0);
+    EXPECT_EQ(Failures(), (std::vector<std::string>{"outside.bin" + kFailed}));
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+[[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
+    {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
+     "small16.img"});
+
+}  // namespace
