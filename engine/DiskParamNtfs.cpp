@@ -347,7 +347,8 @@ void TUndelete::CollectOrphanParents() {
     std::unordered_set<std::uint32_t> listed;
     const TNtfsRecordList& list = Current->NtfsEntries;
     for (const auto& record : list) {
-        // A binary search per record: a second on the largest tables.
+        // A binary search per record: on the largest tables far longer
+        // than the window may wait.
         platform::ProcessMessages();
         const std::int64_t parent = FileRefToInt64(record->FileName.ParentRef);
         if (parent == 5) continue;
