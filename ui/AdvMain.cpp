@@ -347,6 +347,7 @@ void TfrmAdvMain::TreeView2Click() {
     SetPanel0("");
     CurrentDrive = drive;
     CurrentDrive->CurPartition = entry;
+    ClearPreview();
     if (!entry->Scanned) ScanExecute();
     // Closing the window stops the scan; nothing more is shown then.
     if (!isVisible() || CurrentDrive != drive || CurrentDrive->CurPartition != entry) return;
@@ -402,6 +403,7 @@ void TfrmAdvMain::ScanExecute() {
     // The view is that entry's from here on, also when its scan cannot
     // start (its lists, the search results among them, are what is shown).
     CurrentDrive->CurPartition = entry;
+    ClearPreview();
 
     // A fill that lets messages in (this scan may come from one) stops:
     // its list is about to be rebuilt.

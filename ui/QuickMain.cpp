@@ -394,6 +394,7 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
     if (!drive || !Undelete || Busy()) return;
     const bool rescan = Sender == nullptr;
     SetWaitCursor(true);
+    ClearPreview();
     SetPanel(0, QString::fromUtf8(kScanningPanel));
     Log("驱动器扫描已经启动  -  " + drive->Name, kLogInfo);
     Log("正在扫描驱动器 " + drive->Name + "  . . .", kLogInfo);

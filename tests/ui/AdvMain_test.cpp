@@ -644,6 +644,28 @@ private slots:
         QCOMPARE(Captions(w->ListView1), rows);
     }
 
+    // The property and hex pages show the row clicked on a node; showing
+    // another node leaves neither telling of the node before.
+    void ShowingAnotherNodeLeavesNoPreviewOfTheNodeBefore() {
+        Open("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        Click(w->TreeView2, DriveNode("(E:)"));
+        const auto greeting = w->HexBuffer;
+        SelectFolder(FolderWith(QStringLiteral("Readme.txt")));
+        w->TabSet1->setCurrentIndex(1);
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme.txt")));
+        QVERIFY(w->HexBuffer != greeting);
+        w->TabSet1->setCurrentIndex(0);
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("100"));
+        Click(w->TreeView2, DriveNode("(F:)"));
+        for (int row = 0; row < ui::TPropertyList::kRows; ++row) QCOMPARE(w->ListView2->Value(row), QString());
+        QVERIFY(w->HexBuffer == greeting);
+        // And back on the node scanned before, which is not read again.
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme.txt")));
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("5000"));
+        Click(w->TreeView2, DriveNode("(E:)"));
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QString());
+    }
+
     // The NTFS partition: its files come back byte for byte; checked folder
     // rows are passed over.
     void NtfsPartitionRecovers() {

@@ -686,6 +686,29 @@ private slots:
         QCOMPARE(props.Value(P::rowType), QStringLiteral("F:\\Compressed"));
     }
 
+    // The property and hex pages show the row clicked on a drive; opening
+    // another drive, whose list has a file of the same name and another
+    // size, leaves neither page telling of the drive before.
+    void OpeningAnotherDriveLeavesNoPreviewOfTheDriveBefore() {
+        using P = ui::TPropertyList;
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        const auto greeting = t.w->HexBuffer;
+        t.w->TabSet1->setCurrentIndex(1);
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        QVERIFY(t.w->HexBuffer != greeting);
+        t.w->TabSet1->setCurrentIndex(0);
+        QCOMPARE(t.w->ListView2->Value(P::rowSize), QStringLiteral("100"));
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"));
+        QVERIFY(t.Row(QStringLiteral("Readme.txt")) >= 0);  // 5000 bytes there
+        for (int row = 0; row < P::kRows; ++row) QCOMPARE(t.w->ListView2->Value(row), QString());
+        QVERIFY(t.w->HexBuffer == greeting);
+        // A click on a row of this drive shows it.
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        QCOMPARE(t.w->ListView2->Value(P::rowSize), QStringLiteral("5000"));
+    }
+
     // Scan32 on the FAT32 folder whose contents are lost: its node turns
     // into a deleted folder, lists what the rescan found, and that
     // recovers like any deleted folder.
