@@ -746,6 +746,26 @@ private slots:
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
     }
 
+    // A checked folder whose contents are lost ("已损坏") has nothing to
+    // write: it is named as failed, beside the files checked with it.
+    void AFolderWithLostContentsIsNamedAsFailed() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("Lost")), 2), QStringLiteral("已损坏"));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Lost")));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("LOWER.TXT")), Qt::ControlModifier);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row(QStringLiteral("LOWER.TXT")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QCOMPARE(FileBytes(fs::path(target.Path()) / "LOWER.TXT"), vt::test::YesContent("lower.txt", 40));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"正在恢复 ...", "Lost:  恢复失败", "恢复完成。"}));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
+    }
+
     // Scan32 lets queued clicks in before it starts: a click on another
     // drive meanwhile is refused, so the rescan reads the drive whose row
     // it was given, and its files come back byte for byte.
