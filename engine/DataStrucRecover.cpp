@@ -390,6 +390,14 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     const vt::TargetFolder newDir = target.CreateFolder(name);
     if (!newDir.Valid())
         throw std::system_error(newDir.Error(), std::generic_category(), "I/O error: \"" + newDir.Path() + "\"");
+    // A folder whose directory the scan did not find (its cluster lies
+    // where no found directory begins: overwritten, or a FAT32 high word
+    // that was cleared) has nothing to write: it is named as failed.
+    const auto& found = CurPartition->DirSectors;
+    if (!placed || std::find(found.begin(), found.end(), static_cast<std::int64_t>(dirSector)) == found.end()) {
+        LogError(name + kFailed);
+        return 0;
+    }
     if (first == -1 || last == -1) return 0;
 
     // A damaged or reused directory cluster can hold entries that lead back

@@ -614,6 +614,23 @@ private slots:
         QFAIL("no NTFS folder row found");
     }
 
+    // A checked FAT folder whose directory the scan did not find (FAT32
+    // "Lost": the high word of its cluster was cleared) has nothing to write:
+    // it is named as failed; the folder checked with it comes back whole.
+    void AFolderWhoseDirectoryWasNotFoundIsNamedAsFailed() {
+        Open("[logical.E]\nimage=fat32.img\n");
+        Click(w->TreeView2, DriveNode("(E:)"));
+        SelectFolder(FolderWith(QStringLiteral("Lost")));
+        Check({"Lost", "Many"});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        const auto tree = Tree(TargetPath());
+        QCOMPARE(tree.at("Many/entry with a long name 1.txt").size(), std::size_t(600));
+        for (const auto& [path, bytes] : tree) QVERIFY2(path.rfind("Lost", 0) != 0 || path == "Lost/", path.c_str());
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
+                 (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
+    }
+
     // The file-system selector shows the other view's found folders, other
     // folders at the same places of the tree: Back and Forward start anew
     // from its first folder and never lead to a folder of it not visited.
