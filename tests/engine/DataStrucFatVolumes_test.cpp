@@ -177,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, true},
                       BootCase{"Fat32AsMade", 83968, 0, {}, 73728, true},
                       BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, true},
-                      BootCase{"SectorsOf1024Bytes", 2048, 0x0B, {0x00, 0x04}, 40960, false},
+                      BootCase{"SectorsOf1000Bytes", 2048, 0x0B, {0xE8, 0x03}, 40960, false},
+                      BootCase{"SectorsOf256Bytes", 2048, 0x0B, {0x00, 0x01}, 40960, false},
                       BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, false},
                       BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, false},
                       BootCase{"NoFat", 2048, 0x10, {0}, 40960, false},
@@ -498,8 +499,48 @@ TEST_F(FatVolumesTest, ClusterOutsideANodeWithoutBootSectorIsLoggedAsFailed) {
     EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 
+// ---------------------------------------------------------------------------
+// A volume made for 4096-byte sectors (a 4Kn drive)
+
+TEST(FatBootLayout, Of4096ByteSectorsCountsOurSectors) {
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("fat4k.img"));
+    DataStruc::FatBootLayout v;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(2048 * 512, 512), 2048, 51200, v));
+    // fsstat's 4096-byte sectors, eight of ours each: FAT 1-3, root 7-10,
+    // data from 11, one sector per cluster.
+    EXPECT_EQ(v.FsType, vt::fsFat16);
+    EXPECT_EQ(std::make_tuple(v.FatStart, v.RootStart, v.RootSectors, v.DataStart, v.SectorsPerCluster, v.End),
+              std::make_tuple(2048 + 8, 2048 + 56, 32u, 2048 + 88, 8, 2048 + 49152));
+    DataStruc::BootSectorInfo info;
+    ASSERT_TRUE(DataStruc::ExamineBootSector(std::span(image).subspan(2048 * 512, 512), info));
+    EXPECT_EQ(info.SectorCount, 49152u);
+}
+
+const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
+
+TEST_F(FatVolumesTest, Sectors4096LostPartitionCoversItsVolumeAndItsFilesComeBack) {
+    vt::test::InstallProfile("[physical.0]\nimage=fat4k.img\n");
+    TPhysicalDrive d(Drive0());
+    ASSERT_TRUE(d.DeepScan(d.Partitions[0].get(), &bar));
+    TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
+    ASSERT_NE(lost, nullptr);
+    EXPECT_EQ(lost->RawEntry.SectorCount.get(), 49152u);
+    List(d, lost);
+    EXPECT_EQ(Recover(d, *lost, TopNames(kFourK)), kFourK);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+TEST_F(FatVolumesTest, Sectors4096WholeDriveFilesComeBack) {
+    vt::test::InstallProfile("[physical.0]\nimage=fat4k.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* whole = Node(d, Pick::WholeDrive);
+    List(d, whole);
+    EXPECT_EQ(Recover(d, *whole, TopNames(kFourK)), kFourK);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
-     "small16.img"});
+     "small16.img", "fat4k.img"});
 
 }  // namespace
