@@ -387,7 +387,14 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     node->SectorsPerCluster =
         LookupSectorsPerCluster(node->FatType == vt::fsFat32, node->RawEntry.SectorCount.get() >> 11);
     if (node->DriveNo < 0) node->SectorsPerCluster = 1;
-    node->DataStart = f ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
+    // The size tables give the cluster a format chose for a partition of
+    // the node's size. A whole drive, a gap or an extended partition is no
+    // volume formatted at its size (and on a 4Kn drive a cluster guessed in
+    // 512-byte sectors would misplace every file): there one found
+    // directory places no cluster 2, and its files are logged as failed
+    // rather than written from a guess.
+    const bool partition = node->DriveNo < 0 || (node->RawEntry.SysType != kSysGap && !node->IsExtended());
+    node->DataStart = f && partition ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
                                                                        static_cast<std::uint32_t>(node->SectorsPerCluster))
                         : kUnknownDataStart;
 }

@@ -517,30 +517,80 @@ TEST(FatBootLayout, Of4096ByteSectorsCountsOurSectors) {
 }
 
 const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
+const auto kFourK32 = Join({Volume("kf", "kfile32.bin", "kroot32.txt"),
+                            {{"kg/", {}}, {"kg/kg.txt", vt::test::YesContent("kg.txt", 3000)}}});
 
-TEST_F(FatVolumesTest, Sectors4096LostPartitionCoversItsVolumeAndItsFilesComeBack) {
-    vt::test::InstallProfile("[physical.0]\nimage=fat4k.img\n");
+struct LostCase {
+    const char* name;
+    const char* image;
+    std::uint32_t sectors;  // of the volume, in 512-byte sectors
+    std::map<std::string, Bytes> expected;
+};
+void PrintTo(const LostCase& c, std::ostream* os) { *os << c.name; }
+
+class Sectors4096Lost : public FatVolumesTest, public ::testing::WithParamInterface<LostCase> {};
+
+// The table entry counts 4096-byte sectors, which this program reads as
+// 512-byte ones: the deep scan finds the volume by its boot sector, at its
+// own place and size.
+TEST_P(Sectors4096Lost, PartitionCoversItsVolumeAndItsFilesComeBack) {
+    const LostCase& c = GetParam();
+    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
     TPhysicalDrive d(Drive0());
     ASSERT_TRUE(d.DeepScan(d.Partitions[0].get(), &bar));
     TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
     ASSERT_NE(lost, nullptr);
-    EXPECT_EQ(lost->RawEntry.SectorCount.get(), 49152u);
+    EXPECT_EQ(lost->RawEntry.SectorCount.get(), c.sectors);
     List(d, lost);
-    EXPECT_EQ(Recover(d, *lost, TopNames(kFourK)), kFourK);
+    EXPECT_EQ(Recover(d, *lost, TopNames(c.expected)), c.expected);
     EXPECT_EQ(Failures(), std::vector<std::string>{});
 }
 
-TEST_F(FatVolumesTest, Sectors4096WholeDriveFilesComeBack) {
-    vt::test::InstallProfile("[physical.0]\nimage=fat4k.img\n");
+INSTANTIATE_TEST_SUITE_P(FatVolumes, Sectors4096Lost,
+                         ::testing::Values(LostCase{"Fat16", "fat4k.img", 49152, kFourK},
+                                           LostCase{"Fat32", "fat4k32.img", 536576, kFourK32}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FourKCase {
+    const char* name;
+    const char* image;
+    Pick pick;
+    std::int64_t arg;
+    std::map<std::string, Bytes> expected;  // what comes back byte for byte
+    std::vector<std::string> failed;        // what the log names as failed
+};
+void PrintTo(const FourKCase& c, std::ostream* os) { *os << c.name; }
+
+class Sectors4096 : public FatVolumesTest, public ::testing::WithParamInterface<FourKCase> {};
+
+// Every node a 4Kn drive's FAT volume can be scanned in: each file comes
+// back byte for byte or is named as failed, never written wrong.
+TEST_P(Sectors4096, FilesComeBackOrAreNamedAsFailed) {
+    const FourKCase& c = GetParam();
+    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
     TPhysicalDrive d(Drive0());
-    TPartiEntry* whole = Node(d, Pick::WholeDrive);
-    List(d, whole);
-    EXPECT_EQ(Recover(d, *whole, TopNames(kFourK)), kFourK);
-    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    TPartiEntry* node = Node(d, c.pick, c.arg);
+    List(d, node);
+    std::vector<std::string> names = TopNames(c.expected);
+    for (const std::string& f : c.failed) names.push_back(Lower(f));
+    EXPECT_EQ(Recover(d, *node, names), c.expected);
+    std::vector<std::string> failed;
+    for (const std::string& f : c.failed) failed.push_back(f + kFailed);
+    EXPECT_EQ(Failures(), failed);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FatVolumes, Sectors4096,
+    ::testing::Values(FourKCase{"WholeDrive", "fat4k.img", Pick::WholeDrive, 0, kFourK, {}},
+                      FourKCase{"PartitionAtAnEighthOfItsPlace", "fat4k.img", Pick::NodeAt, 256, kFourK, {}},
+                      FourKCase{"Gap", "fat4kgap.img", Pick::FirstChild, 0, kFourK, {}},
+                      FourKCase{"Fat32WholeDrive", "fat4k32.img", Pick::WholeDrive, 0, kFourK32, {}},
+                      FourKCase{"Fat32WithoutBootSectors", "fat4k32nb.img", Pick::WholeDrive, 0, kFourK32, {}},
+                      FourKCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
-     "small16.img", "fat4k.img"});
+     "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32nb.img"});
 
 }  // namespace

@@ -802,12 +802,19 @@ TEST_P(LayoutFromTables, BySizeInMiB) {
     TPhysicalDrive drive(Geometry0());
     TPartiEntry node;
     node.FatType = c.fat;
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.RawEntry.SectorCount.set(c.mib << 11);
     drive.CurPartition = &node;
     node.FatEntries.push_back(Found(5000, 12));
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, c.expected);
     EXPECT_EQ(node.DataStart, 5000 - 10 * c.expected);
+    // A gap (or a whole drive) is no partition formatted at its size: the
+    // table places no cluster 2 there.
+    node.RawEntry.SysType = 0;
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.DriveNo = -'E';  // a logical drive always gets 1
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, 1);
