@@ -838,6 +838,36 @@ INSTANTIATE_TEST_SUITE_P(DataStruc, LayoutFromTables,
 // ---------------------------------------------------------------------------
 // FAT listing on the fixtures
 
+// A found folder near a partition's end, without a boot sector to give
+// the volume: its directory is read up to the node's end, not into the
+// partition after it.
+TEST_F(DataStrucTest, FolderNearTheNodesEndIsReadInsideTheNode) {
+    MemDisk disk(kSmall);
+    disk.Entry(0, 0, 0x06, 1000, 2000);
+    disk.Entry(0, 1, 0x06, 3000, 2000);
+    disk.DotEntries(2900, 5);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* part = nullptr;
+    for (auto& n : drive.Partitions)
+        if (n->FirstSector() == 1000 && n->RawEntry.SysType == 0x06) part = n.get();
+    ASSERT_NE(part, nullptr);
+    ASSERT_TRUE(drive.ScanPartition(part, &bar));
+    ASSERT_EQ(part->DirSectors, (std::vector<std::int64_t>{2900}));
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    drive.BuildFatList(&bar);
+    platform::DeviceTrace::Enable(false);
+    std::size_t reads = 0;
+    for (auto& r : platform::DeviceTrace::Requests()) {
+        if (r.code != 0) continue;
+        ++reads;
+        EXPECT_GE(r.offset, 1000u * 512) << r.offset;
+        EXPECT_LE(r.offset + r.length, 3000u * 512) << r.offset << " +" << r.length;
+    }
+    EXPECT_GT(reads, 0u);
+}
+
 TEST_F(DataStrucTest, DisketteListsRootAtSector19) {
     const auto before = vt::test::FileChecksum(vt::test::ImagePath("floppy.img"));
     vt::test::InstallProfile("[logical.A]\nimage=floppy.img\ntype=removable\n");
