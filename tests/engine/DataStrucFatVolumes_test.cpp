@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -502,18 +503,36 @@ TEST_F(FatVolumesTest, ClusterOutsideANodeWithoutBootSectorIsLoggedAsFailed) {
 // ---------------------------------------------------------------------------
 // A volume made for 4096-byte sectors (a 4Kn drive)
 
+// One 512-byte sector of an image.
+Bytes ImageSector(const std::string& image, std::int64_t lba) {
+    Bytes sector(512);
+    std::ifstream in(vt::test::ImagePath(image), std::ios::binary);
+    in.seekg(lba * 512);
+    in.read(reinterpret_cast<char*>(sector.data()), 512);
+    EXPECT_TRUE(in) << image;
+    return sector;
+}
+
 TEST(FatBootLayout, Of4096ByteSectorsCountsOurSectors) {
-    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("fat4k.img"));
+    const Bytes boot = ImageSector("fat4k.img", 2048);
     DataStruc::FatBootLayout v;
-    ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(2048 * 512, 512), 2048, 51200, v));
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(boot, 2048, 51200, v));
     // fsstat's 4096-byte sectors, eight of ours each: FAT 1-3, root 7-10,
     // data from 11, one sector per cluster.
     EXPECT_EQ(v.FsType, vt::fsFat16);
     EXPECT_EQ(std::make_tuple(v.FatStart, v.RootStart, v.RootSectors, v.DataStart, v.SectorsPerCluster, v.End),
               std::make_tuple(2048 + 8, 2048 + 56, 32u, 2048 + 88, 8, 2048 + 49152));
     DataStruc::BootSectorInfo info;
-    ASSERT_TRUE(DataStruc::ExamineBootSector(std::span(image).subspan(2048 * 512, 512), info));
+    ASSERT_TRUE(DataStruc::ExamineBootSector(boot, info));
     EXPECT_EQ(info.SectorCount, 49152u);
+    // FAT32: reserved 0-31 (the copy at 6), two FATs of 66 sectors, the
+    // root in cluster 2 at 164.
+    DataStruc::FatBootLayout w;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(ImageSector("fat4k32.img", 2048), 2048, 540672, w));
+    EXPECT_EQ(w.FsType, vt::fsFat32);
+    EXPECT_EQ(std::make_tuple(w.FatStart, w.FatSectors, w.DataStart, w.SectorsPerCluster, w.RootCluster,
+                              w.BackupSector, w.Clusters, w.End),
+              std::make_tuple(2048 + 256, 528u, 2048 + 1312, 8, 2u, 48u, 66908u, 2048 + 536576));
 }
 
 const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
@@ -585,12 +604,14 @@ INSTANTIATE_TEST_SUITE_P(
                       FourKCase{"PartitionAtAnEighthOfItsPlace", "fat4k.img", Pick::NodeAt, 256, kFourK, {}},
                       FourKCase{"Gap", "fat4kgap.img", Pick::FirstChild, 0, kFourK, {}},
                       FourKCase{"Fat32WholeDrive", "fat4k32.img", Pick::WholeDrive, 0, kFourK32, {}},
+                      FourKCase{"Fat32CopyOfTheBootSectorStandsIn", "fat4k32b.img", Pick::WholeDrive, 0, kFourK32, {}},
                       FourKCase{"Fat32WithoutBootSectors", "fat4k32nb.img", Pick::WholeDrive, 0, kFourK32, {}},
                       FourKCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
-     "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32nb.img"});
+     "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
+     "fat4k32nb.img"});
 
 }  // namespace
