@@ -1140,6 +1140,46 @@ TEST_F(DataStrucTest, NtfsListingWithoutRecordsKeepsEstimates) {
     EXPECT_EQ(l.root->NtfsFolders, (std::vector<std::int64_t>{5, 9}));
 }
 
+// After the records are read, the listing gives the window its turns while
+// it sorts (a handler finds the list empty then, never half moved) and while
+// it collects the folders. A pump that runs on every call looks each time.
+TEST_F(DataStrucTest, NtfsListingPumpsWhileItSortsAndCollectsFolders) {
+    MemDisk disk(kSmall);
+    // More records than one run of the sort, in reverse order of their
+    // names, under seven folders.
+    constexpr int kRecords = 3000;
+    for (int i = 0; i < kRecords; ++i) {
+        const std::string name = "f" + std::to_string(100000 - i);
+        PutRecord(disk, 100 + 2 * static_cast<std::size_t>(i),
+                  {std::u16string(name.begin(), name.end()), {}, 5 + static_cast<std::uint64_t>(i % 7) * 100});
+    }
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* root = drive.Partitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    drive.BuildFatList(&bar);
+    bool filled = false;
+    int sorting = 0, collecting = 0, holes = 0;
+    platform::SetMessagePump(
+        [&] {
+            const auto& list = root->NtfsEntries;
+            for (const auto& r : list) holes += r == nullptr;
+            if (list.size() == kRecords) filled = true;
+            if (filled && list.empty()) ++sorting;
+            if (!root->NtfsFolders.empty()) ++collecting;
+        },
+        std::chrono::milliseconds(0));
+    drive.BuildNtfsList(&bar);
+    platform::SetMessagePump({});
+    EXPECT_EQ(holes, 0);
+    EXPECT_GT(sorting, 0);
+    EXPECT_GT(collecting, 0);
+    ASSERT_EQ(root->NtfsEntries.size(), static_cast<std::size_t>(kRecords));
+    for (std::size_t i = 1; i < root->NtfsEntries.size(); ++i)
+        EXPECT_LT(CompareNtfsRecords(root->NtfsEntries[i - 1].get(), root->NtfsEntries[i].get()), 0) << i;
+    EXPECT_EQ(root->NtfsFolders, (std::vector<std::int64_t>{5, 105, 205, 305, 405, 505, 605}));
+}
+
 TEST(DataStrucDrives, DriveReadyByLetter) {
     vt::test::InstallProfile("[logical.C]\nimage=floppy.img\n[logical.D]\n");
     EXPECT_TRUE(DataStruc::IsDriveValid('c'));
