@@ -77,6 +77,7 @@ protected:
                     if (c->RawEntry.SysType == arg) return c;
                 return nullptr;
             case Pick::LostAt:
+                if (d.LostPartitions.empty()) EXPECT_TRUE(d.DeepScan(root, &bar));
                 for (auto& n : d.LostPartitions)
                     if (n->FirstSector() == arg) return n.get();
                 return nullptr;
@@ -214,20 +215,28 @@ struct MultiCase {
     const char* image;
     Pick pick;
     std::int64_t arg;
-    std::map<std::string, Bytes> expected;
+    std::map<std::string, Bytes> expected;  // what comes back byte for byte
+    std::vector<std::string> failed = {};   // listed files the log names as failed
 };
 void PrintTo(const MultiCase& c, std::ostream* os) { *os << c.name; }
 
 class SeveralVolumes : public FatVolumesTest, public ::testing::WithParamInterface<MultiCase> {};
 
+// Each file comes back byte for byte or is named as failed, never written
+// wrong.
 TEST_P(SeveralVolumes, EachVolumeIsListedAndRecoveredWithItsOwnLayout) {
     const MultiCase& c = GetParam();
     vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
     TPhysicalDrive d(Drive0());
     TPartiEntry* node = Node(d, c.pick, c.arg);
     List(d, node);
-    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
-    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    std::vector<std::string> names = TopNames(c.expected), failed;
+    for (const std::string& f : c.failed) {
+        names.push_back(Lower(f));
+        failed.push_back(f + kFailed);
+    }
+    EXPECT_EQ(Recover(d, *node, names), c.expected);
+    EXPECT_EQ(Failures(), failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -539,74 +548,32 @@ const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
 const auto kFourK32 = Join({Volume("kf", "kfile32.bin", "kroot32.txt"),
                             {{"kg/", {}}, {"kg/kg.txt", vt::test::YesContent("kg.txt", 3000)}}});
 
-struct LostCase {
-    const char* name;
-    const char* image;
-    std::uint32_t sectors;  // of the volume, in 512-byte sectors
-    std::map<std::string, Bytes> expected;
-};
-void PrintTo(const LostCase& c, std::ostream* os) { *os << c.name; }
-
-class Sectors4096Lost : public FatVolumesTest, public ::testing::WithParamInterface<LostCase> {};
-
 // The table entry counts 4096-byte sectors, which this program reads as
 // 512-byte ones: the deep scan finds the volume by its boot sector, at its
 // own place and size.
-TEST_P(Sectors4096Lost, PartitionCoversItsVolumeAndItsFilesComeBack) {
-    const LostCase& c = GetParam();
-    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
-    TPhysicalDrive d(Drive0());
-    ASSERT_TRUE(d.DeepScan(d.Partitions[0].get(), &bar));
-    TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
-    ASSERT_NE(lost, nullptr);
-    EXPECT_EQ(lost->RawEntry.SectorCount.get(), c.sectors);
-    List(d, lost);
-    EXPECT_EQ(Recover(d, *lost, TopNames(c.expected)), c.expected);
-    EXPECT_EQ(Failures(), std::vector<std::string>{});
+TEST_F(FatVolumesTest, Sectors4096LostPartitionCoversItsVolume) {
+    for (const auto& [image, sectors] : {std::pair{"fat4k.img", 49152u}, {"fat4k32.img", 536576u}}) {
+        SCOPED_TRACE(image);
+        vt::test::InstallProfile(std::string("[physical.0]\nimage=") + image + "\n");
+        TPhysicalDrive d(Drive0());
+        TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
+        ASSERT_NE(lost, nullptr);
+        EXPECT_EQ(lost->RawEntry.SectorCount.get(), sectors);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(FatVolumes, Sectors4096Lost,
-                         ::testing::Values(LostCase{"Fat16", "fat4k.img", 49152, kFourK},
-                                           LostCase{"Fat32", "fat4k32.img", 536576, kFourK32}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct FourKCase {
-    const char* name;
-    const char* image;
-    Pick pick;
-    std::int64_t arg;
-    std::map<std::string, Bytes> expected;  // what comes back byte for byte
-    std::vector<std::string> failed;        // what the log names as failed
-};
-void PrintTo(const FourKCase& c, std::ostream* os) { *os << c.name; }
-
-class Sectors4096 : public FatVolumesTest, public ::testing::WithParamInterface<FourKCase> {};
-
-// Every node a 4Kn drive's FAT volume can be scanned in: each file comes
-// back byte for byte or is named as failed, never written wrong.
-TEST_P(Sectors4096, FilesComeBackOrAreNamedAsFailed) {
-    const FourKCase& c = GetParam();
-    vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
-    TPhysicalDrive d(Drive0());
-    TPartiEntry* node = Node(d, c.pick, c.arg);
-    List(d, node);
-    std::vector<std::string> names = TopNames(c.expected);
-    for (const std::string& f : c.failed) names.push_back(Lower(f));
-    EXPECT_EQ(Recover(d, *node, names), c.expected);
-    std::vector<std::string> failed;
-    for (const std::string& f : c.failed) failed.push_back(f + kFailed);
-    EXPECT_EQ(Failures(), failed);
-}
-
+// Every node a 4Kn drive's FAT volume can be scanned in.
 INSTANTIATE_TEST_SUITE_P(
-    FatVolumes, Sectors4096,
-    ::testing::Values(FourKCase{"WholeDrive", "fat4k.img", Pick::WholeDrive, 0, kFourK, {}},
-                      FourKCase{"PartitionAtAnEighthOfItsPlace", "fat4k.img", Pick::NodeAt, 256, kFourK, {}},
-                      FourKCase{"Gap", "fat4kgap.img", Pick::FirstChild, 0, kFourK, {}},
-                      FourKCase{"Fat32WholeDrive", "fat4k32.img", Pick::WholeDrive, 0, kFourK32, {}},
-                      FourKCase{"Fat32CopyOfTheBootSectorStandsIn", "fat4k32b.img", Pick::WholeDrive, 0, kFourK32, {}},
-                      FourKCase{"Fat32WithoutBootSectors", "fat4k32nb.img", Pick::WholeDrive, 0, kFourK32, {}},
-                      FourKCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
+    Sectors4096, SeveralVolumes,
+    ::testing::Values(MultiCase{"LostPartition", "fat4k.img", Pick::LostAt, 2048, kFourK},
+                      MultiCase{"Fat32LostPartition", "fat4k32.img", Pick::LostAt, 2048, kFourK32},
+                      MultiCase{"WholeDrive", "fat4k.img", Pick::WholeDrive, 0, kFourK},
+                      MultiCase{"PartitionAtAnEighthOfItsPlace", "fat4k.img", Pick::NodeAt, 256, kFourK},
+                      MultiCase{"Gap", "fat4kgap.img", Pick::FirstChild, 0, kFourK},
+                      MultiCase{"Fat32WholeDrive", "fat4k32.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat32CopyOfTheBootSectorStandsIn", "fat4k32b.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat32WithoutBootSectors", "fat4k32nb.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
