@@ -95,7 +95,7 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
     platform::PageBuffer cluster(static_cast<std::size_t>(clusterBytes));
     for (const TDataRun& run : runs) {
         for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(value.size()) < size; ++i) {
-            if (run.Lcn == 0) {
+            if (run.Sparse) {
                 std::fill(cluster.begin(), cluster.end(), 0);
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);

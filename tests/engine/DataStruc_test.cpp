@@ -802,12 +802,19 @@ TEST_P(LayoutFromTables, BySizeInMiB) {
     TPhysicalDrive drive(Geometry0());
     TPartiEntry node;
     node.FatType = c.fat;
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.RawEntry.SectorCount.set(c.mib << 11);
     drive.CurPartition = &node;
     node.FatEntries.push_back(Found(5000, 12));
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, c.expected);
     EXPECT_EQ(node.DataStart, 5000 - 10 * c.expected);
+    // A gap (or a whole drive) is no partition formatted at its size: the
+    // table places no cluster 2 there.
+    node.RawEntry.SysType = 0;
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.DriveNo = -'E';  // a logical drive always gets 1
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, 1);
@@ -830,6 +837,36 @@ INSTANTIATE_TEST_SUITE_P(DataStruc, LayoutFromTables,
 
 // ---------------------------------------------------------------------------
 // FAT listing on the fixtures
+
+// A found folder near a partition's end, without a boot sector to give
+// the volume: its directory is read up to the node's end, not into the
+// partition after it.
+TEST_F(DataStrucTest, FolderNearTheNodesEndIsReadInsideTheNode) {
+    MemDisk disk(kSmall);
+    disk.Entry(0, 0, 0x06, 1000, 2000);
+    disk.Entry(0, 1, 0x06, 3000, 2000);
+    disk.DotEntries(2900, 5);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* part = nullptr;
+    for (auto& n : drive.Partitions)
+        if (n->FirstSector() == 1000 && n->RawEntry.SysType == 0x06) part = n.get();
+    ASSERT_NE(part, nullptr);
+    ASSERT_TRUE(drive.ScanPartition(part, &bar));
+    ASSERT_EQ(part->DirSectors, (std::vector<std::int64_t>{2900}));
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    drive.BuildFatList(&bar);
+    platform::DeviceTrace::Enable(false);
+    std::size_t reads = 0;
+    for (auto& r : platform::DeviceTrace::Requests()) {
+        if (r.code != 0) continue;
+        ++reads;
+        EXPECT_GE(r.offset, 1000u * 512) << r.offset;
+        EXPECT_LE(r.offset + r.length, 3000u * 512) << r.offset << " +" << r.length;
+    }
+    EXPECT_GT(reads, 0u);
+}
 
 TEST_F(DataStrucTest, DisketteListsRootAtSector19) {
     const auto before = vt::test::FileChecksum(vt::test::ImagePath("floppy.img"));
