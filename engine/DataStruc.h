@@ -314,6 +314,13 @@ private:
                                std::int32_t volume);
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
                               std::int32_t volume);
+    // A directory of a volume whose boot sector places its FAT, from its
+    // first cluster: along its chain in that FAT when the chain ends, else
+    // (a deleted folder's clusters are free; a damaged FAT) as `sectors`
+    // consecutive sectors from that cluster on, as a found directory of a
+    // volume without a FAT to go by is read.
+    void ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster, const DataStruc::FatBootLayout& boot,
+                             std::uint32_t sectors, TFsType variant, std::int32_t volume);
     std::int64_t NodeEnd(const TPartiEntry& node) const;
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
     // The recoveries into a target folder that is open: a folder's tree is

@@ -49,7 +49,76 @@ bool LiesWhereTheBootSays(const DataStruc::FatBootLayout& boot, std::int64_t sec
     return sector == boot.DataStart + static_cast<std::int64_t>(cluster - 2) * boot.SectorsPerCluster;
 }
 
+// A FAT entry per variant: where cluster c's lies (byte c * Num / Den of
+// the FAT), the bytes it is read from, the bits it holds and its
+// bad-cluster mark; the values above the mark end a chain.
+struct ChainVariant {
+    std::uint32_t Num, Den;
+    std::uint32_t Bytes;
+    std::uint32_t Mask;
+    std::uint32_t Bad;
+};
+constexpr std::array<ChainVariant, 3> kChainVariants = {{
+    {3, 2, 2, 0x0FFF, 0x0FF7},          // FAT12: an odd cluster's entry is the high 12 bits of its word
+    {2, 1, 2, 0xFFFF, 0xFFF7},          // FAT16
+    {4, 1, 4, kFat32Mask, 0x0FFFFFF7},  // FAT32: the top 4 bits are reserved
+}};
+
 }  // namespace
+
+DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, ::DriveNo drive,
+                                                                const DataStruc::FatBootLayout& boot,
+                                                                std::uint32_t first, std::size_t maxClusters) {
+    FatChainWalk walk;
+    if (!IsFat(boot.FsType) || boot.SectorsPerCluster <= 0) return walk;
+    const ChainVariant& v = kChainVariants[boot.FsType];
+    // A chain names each cluster once: it is never longer than the volume.
+    maxClusters = std::min<std::size_t>(maxClusters, boot.Clusters);
+    const std::int64_t spc = boot.SectorsPerCluster;
+    auto inside = [&](std::uint32_t c) {
+        return c >= 2 && c - 2 < boot.Clusters &&
+               boot.DataStart + (static_cast<std::int64_t>(c) - 1) * spc <= boot.End;
+    };
+    // Two sectors, so that a FAT12 entry across a sector bound is whole.
+    std::array<std::uint8_t, 1024> window{};
+    std::int64_t loaded = -1;
+    std::size_t loadedBytes = 0;
+    for (std::uint32_t c = first; walk.Clusters.size() < maxClusters;) {
+        if (!inside(c)) return walk;
+        walk.Clusters.push_back(c);
+        const std::uint64_t offset = std::uint64_t{c} * v.Num / v.Den;
+        const auto sector = static_cast<std::int64_t>(offset / 512);
+        if (sector >= boot.FatSectors || boot.FatStart + sector >= boot.End) return walk;
+        if (sector != loaded) {
+            // The FAT's sectors that lie in the volume's extent.
+            const auto n = static_cast<std::uint16_t>(
+                std::min<std::int64_t>({2, boot.FatSectors - sector, boot.End - boot.FatStart - sector}));
+            std::uint32_t bytesRead = 0;
+            loaded = -1;
+            if (!ReadDiskSectors(h, n, window.data(), boot.FatStart + sector, bytesRead, drive) ||
+                bytesRead < n * 512u)
+                return walk;
+            loaded = sector;
+            loadedBytes = n * 512u;
+        }
+        const std::size_t at = offset % 512;
+        if (at + v.Bytes > loadedBytes) return walk;
+        std::uint32_t next = v.Bytes == 4 ? vt::LoadLe32(window.data() + at) : vt::LoadLe16(window.data() + at);
+        if (boot.FsType == vt::fsFat12 && (c & 1)) next >>= 4;
+        next &= v.Mask;
+        if (next == v.Bad) return walk;
+        if (next > v.Bad) {
+            walk.End = ChainEnd::EndMark;
+            return walk;
+        }
+        c = next;
+    }
+    // At the cap: a cluster met twice means the chain loops.
+    std::vector<std::uint32_t> sorted = walk.Clusters;
+    std::sort(sorted.begin(), sorted.end());
+    walk.End = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() ? ChainEnd::Cap : ChainEnd::Broken;
+    return walk;
+}
 
 bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
                                FatBootLayout& layout) {
@@ -351,63 +420,50 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) 
             ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume);
             continue;
         }
-        // A FAT32 root is a cluster chain: through the FAT while it reads and
-        // stays in the volume, else consecutive clusters as a found folder
-        // is read.
-        const std::int64_t spc = boot.SectorsPerCluster;
-        auto clusterSector = [&](std::uint32_t c) { return boot.DataStart + static_cast<std::int64_t>(c - 2) * spc; };
-        const std::int64_t rootSector = clusterSector(boot.RootCluster);
+        // A FAT32 root is a cluster chain, read as a found folder is.
+        const std::int64_t rootSector =
+            boot.DataStart + static_cast<std::int64_t>(boot.RootCluster - 2) * boot.SectorsPerCluster;
         if (!fresh(rootSector)) continue;
-        std::vector<std::uint32_t> chain;
-        bool followed = false;
-        std::array<std::uint8_t, 512> fat{};
-        std::int64_t fatLoaded = -1;
-        for (std::uint32_t c = boot.RootCluster;;) {
-            if (clusterSector(c) + spc > limit) break;
-            chain.push_back(c);
-            if (chain.size() * spc >= kMaxDirectorySectors) {
-                followed = true;
-                break;
-            }
-            // Cluster numbers stay below Clusters + 2, which the FAT holds.
-            const std::int64_t at = boot.FatStart + static_cast<std::int64_t>(c) * 4 / 512;
-            if (at >= limit) break;
-            if (at != fatLoaded) {
-                if (!ReadSector(h, Geometry.DriveNo, at, fat)) break;
-                fatLoaded = at;
-            }
-            const std::uint32_t next = vt::ByteReader(fat).U32Or((c * 4u) % 512) & kFat32Mask;
-            if (next >= kFat32End) {
-                followed = true;
-                break;
-            }
-            if (next < 2 || next - 2 >= boot.Clusters ||
-                std::find(chain.begin(), chain.end(), next) != chain.end())
-                break;
-            c = next;
-        }
         node->DirSectors.insert(node->DirSectors.begin(), rootSector);
-        if (!followed) {
-            const auto sectors =
-                static_cast<std::uint32_t>(std::min<std::int64_t>(kDirectoryReadSectors, limit - rootSector));
-            ParseDirectorySectors(true, rootSector, sectors, g.Variant, g.Volume);
-            continue;
-        }
-        platform::PageBuffer bytes(chain.size() * static_cast<std::size_t>(spc) * 512);
-        std::size_t filled = 0;
-        for (std::uint32_t c : chain) {
-            std::uint32_t bytesRead = 0;
-            if (!ReadDiskSectors(h, static_cast<std::uint16_t>(spc), bytes.data() + filled, clusterSector(c), bytesRead,
-                                 Geometry.DriveNo) ||
-                bytesRead < spc * 512)
-                break;
-            filled += static_cast<std::size_t>(spc) * 512;
-        }
-        try {
-            ParseDirectoryBuffer(true, rootSector, std::span<const std::uint8_t>(bytes).first(filled), g.Variant,
-                                 g.Volume);
-        } catch (const std::exception& e) {
-            ErrorBox(e.what());
-        }
+        ParseDirectoryChain(h, true, boot.RootCluster, boot,
+                            static_cast<std::uint32_t>(std::min<std::int64_t>(kDirectoryReadSectors, limit - rootSector)),
+                            g.Variant, g.Volume);
+    }
+}
+
+void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster,
+                                         const DataStruc::FatBootLayout& boot, std::uint32_t sectors,
+                                         TFsType variant, std::int32_t volume) {
+    const std::int64_t spc = boot.SectorsPerCluster;
+    auto clusterSector = [&](std::uint32_t c) { return boot.DataStart + static_cast<std::int64_t>(c - 2) * spc; };
+    const std::int64_t first = clusterSector(cluster);
+    // A directory holds at most 2 MiB: a chain that runs on is damaged. A
+    // root is read up to there all the same, as it is the volume's top.
+    const FatChainWalk walk = WalkFatChain(h, Geometry.DriveNo, boot, cluster,
+                                           std::max<std::size_t>(1, kMaxDirectorySectors / static_cast<std::size_t>(spc)));
+    if (walk.End != ChainEnd::EndMark && !(isRoot && walk.End == ChainEnd::Cap)) {
+        ParseDirectorySectors(isRoot, first, sectors, variant, volume);
+        return;
+    }
+    // The clusters in runs of consecutive ones, each run one request; a
+    // run that does not read ends the directory there.
+    platform::PageBuffer bytes(walk.Clusters.size() * static_cast<std::size_t>(spc) * 512);
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < walk.Clusters.size();) {
+        std::size_t n = 1;
+        while (k + n < walk.Clusters.size() && walk.Clusters[k + n] == walk.Clusters[k] + n) ++n;
+        const auto count = static_cast<std::uint16_t>(static_cast<std::int64_t>(n) * spc);
+        std::uint32_t bytesRead = 0;
+        if (!ReadDiskSectors(h, count, bytes.data() + filled, clusterSector(walk.Clusters[k]), bytesRead,
+                             Geometry.DriveNo) ||
+            bytesRead < count * 512u)
+            break;
+        filled += count * 512u;
+        k += n;
+    }
+    try {
+        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
     }
 }

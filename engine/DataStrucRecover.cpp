@@ -32,6 +32,8 @@ public:
     DiskHandle(const DiskHandle&) = delete;
     DiskHandle& operator=(const DiskHandle&) = delete;
     bool Valid() const { return h_ != win::INVALID_HANDLE_VALUE; }
+    win::HANDLE Handle() const { return h_; }
+    ::DriveNo Drive() const { return drive_; }
     // Count sectors from Lba into the buffer, in requests the driver takes;
     // true only when every byte arrived.
     bool Read(std::int64_t lba, std::int64_t count, std::uint8_t* buffer) const {
@@ -69,49 +71,6 @@ void LogError(const std::string& text) { DataStruc::AddLogEvent(EventLogView, te
 // system's reason.
 std::string CreateFailure(const vt::TFileStream& out) {
     return "Cannot create file \"" + out.Path() + "\". " + std::strerror(out.CreateError());
-}
-
-// The clusters of a present file along its volume's first FAT: Count
-// clusters from First, each inside the volume, the last one ending the
-// chain. A chain that breaks, ends early or runs on (a cleared or damaged
-// FAT, a deleted file's) gives none: the file is then read as consecutive
-// clusters from its first, the only guess left.
-std::optional<std::vector<std::uint32_t>> FatChain(const DiskHandle& disk, const DataStruc::FatBootLayout& boot,
-                                                   std::uint32_t first, std::uint64_t count) {
-    if (count == 0 || count > boot.Clusters) return std::nullopt;
-    const bool fat12 = boot.FsType == vt::fsFat12, fat32 = boot.FsType == vt::fsFat32;
-    // Two sectors, so that a FAT12 entry across a sector bound is whole.
-    std::array<std::uint8_t, 1024> window{};
-    std::int64_t loaded = -1;
-    std::vector<std::uint32_t> chain;
-    chain.reserve(static_cast<std::size_t>(count));
-    for (std::uint32_t c = first;;) {
-        if (c < 2 || c - 2 >= boot.Clusters) return std::nullopt;
-        chain.push_back(c);
-        const std::uint64_t offset = fat12 ? c + c / 2 : fat32 ? std::uint64_t{c} * 4 : std::uint64_t{c} * 2;
-        const auto sector = static_cast<std::int64_t>(offset / 512);
-        if (sector >= boot.FatSectors) return std::nullopt;
-        if (sector != loaded) {
-            const std::int64_t n = std::min<std::int64_t>(2, boot.FatSectors - sector);
-            if (!disk.Read(boot.FatStart + sector, n, window.data())) return std::nullopt;
-            loaded = sector;
-        }
-        const std::size_t at = static_cast<std::size_t>(offset % 512);
-        std::uint32_t next = 0;
-        if (fat32) {
-            next = vt::LoadLe32(window.data() + at) & 0x0FFFFFFF;
-        } else {
-            next = vt::LoadLe16(window.data() + at);
-            if (fat12) next = (c & 1) ? next >> 4 : next & 0x0FFF;
-        }
-        const bool end = next >= (fat12 ? 0xFF8u : fat32 ? 0x0FFFFFF8u : 0xFFF8u);
-        if (chain.size() == count) {
-            if (!end) return std::nullopt;
-            return chain;
-        }
-        if (end) return std::nullopt;
-        c = next;
-    }
 }
 
 }  // namespace
@@ -291,12 +250,18 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
         if (v.Boot) boot = &*v.Boot;
     }
     if (boot && place && sectors > 0 && entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
+        // The chain must end after exactly the clusters the size needs: one
+        // that breaks, ends early or runs on (a cleared or damaged FAT, a
+        // deleted file's) leaves consecutive clusters from the first, the
+        // only guess left.
         const std::uint64_t spc = static_cast<std::uint64_t>(boot->SectorsPerCluster);
-        const auto chain = FatChain(disk, *boot, PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32),
-                                    (sectors + spc - 1) / spc);
-        if (chain) {
+        const std::uint64_t count = (sectors + spc - 1) / spc;
+        const auto chain = WalkFatChain(disk.Handle(), disk.Drive(), *boot,
+                                        PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32),
+                                        static_cast<std::size_t>(count));
+        if (chain.End == ChainEnd::EndMark && chain.Clusters.size() == count) {
             std::uint64_t left = sectors;
-            for (std::uint32_t c : *chain) {
+            for (std::uint32_t c : chain.Clusters) {
                 const std::int64_t s = boot->DataStart + static_cast<std::int64_t>(c - 2) * boot->SectorsPerCluster;
                 const std::uint64_t n = std::min(spc, left);
                 left -= n;

@@ -192,11 +192,20 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         platform::ProcessMessages();
         if (Aborted) break;
         const FatGroup& g = groups[static_cast<std::size_t>(dirGroup[i])];
+        const std::int64_t d = node->DirSectors[i];
         // A directory is read inside its volume, or, in no volume, inside
         // the node: what lies past the node's end belongs to the next one.
-        const auto sectors = static_cast<std::uint32_t>(
-            std::clamp<std::int64_t>(g.End - node->DirSectors[i], 0, kDirectoryReadSectors));
-        ParseDirectorySectors(false, node->DirSectors[i], sectors, g.Variant, g.Volume);
+        const auto sectors =
+            static_cast<std::uint32_t>(std::clamp<std::int64_t>(g.End - d, 0, kDirectoryReadSectors));
+        // One that lies where its volume's boot sector puts its cluster is
+        // read along its chain in that volume's FAT: a folder that grew
+        // after other files were written is in pieces.
+        const std::int64_t at = g.Boot ? d - g.Boot->DataStart : -1;
+        if (at >= 0 && at % g.Boot->SectorsPerCluster == 0 && at / g.Boot->SectorsPerCluster < g.Boot->Clusters)
+            ParseDirectoryChain(h, false, static_cast<std::uint32_t>(at / g.Boot->SectorsPerCluster + 2), *g.Boot,
+                                sectors, g.Variant, g.Volume);
+        else
+            ParseDirectorySectors(false, d, sectors, g.Variant, g.Volume);
     }
     for (const FatGroup& g : groups)
         if (g.Volume >= 0 && !g.Boot) EstimateFatVolume(g);

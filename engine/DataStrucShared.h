@@ -68,6 +68,26 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
     return true;
 }
 
+// How a walk along a cluster chain of a volume's first FAT ended.
+enum class ChainEnd {
+    EndMark,  // the last cluster walked carries an end mark
+    Cap,      // the walk stopped at its cap, neither ended nor broken so far
+    Broken,   // a free, bad or reserved entry, a cluster outside the volume,
+              // a FAT that does not read, or a loop
+};
+struct FatChainWalk {
+    std::vector<std::uint32_t> Clusters;  // from the first one, as walked
+    ChainEnd End = ChainEnd::Broken;
+};
+// The chain from First through the first FAT that the boot sector places,
+// at most maxClusters long (and never longer than the volume's cluster
+// count). Every cluster walked lies wholly inside the volume's extent
+// (boot.End, which stops at the node's end), and every FAT sector read lies
+// inside the FAT. A present file or directory is read along it; a deleted
+// one's clusters are free, and its chain breaks at its first.
+FatChainWalk WalkFatChain(win::HANDLE h, DriveNo drive, const DataStruc::FatBootLayout& boot, std::uint32_t first,
+                          std::size_t maxClusters);
+
 }  // namespace DataStruc::detail
 
 // The found directories of a node that are read with one cluster layout:

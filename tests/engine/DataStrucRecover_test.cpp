@@ -850,6 +850,92 @@ INSTANTIATE_TEST_SUITE_P(Volumes, FatVolume, ::testing::Values("recover16.img", 
 // ---------------------------------------------------------------------------
 // Search rules on a listing made in memory
 
+// ---------------------------------------------------------------------------
+// Folders in pieces (tests/fixtures/make-fragdir.sh): Grown's directory
+// grew after its files' data was written, so its clusters lie apart; Gone
+// grew the same way and was deleted.
+
+struct FragmentedCase {
+    const char* image;
+    // Files the found folders list: every one of Grown's where the boot
+    // sector places the FAT; else, as for the deleted Gone, those of the
+    // first cluster (what The Sleuth Kit lists of Gone too).
+    std::size_t grown, gone;
+};
+
+class FragmentedFolder : public AdvRecoverTest, public ::testing::WithParamInterface<FragmentedCase> {
+protected:
+    // The entries listed under the found folder that holds an entry of this
+    // name, by the folder's first sector.
+    static std::vector<const TPhysMidEntry*> FolderOf(const TPartiEntry& node, const std::string& name) {
+        std::vector<const TPhysMidEntry*> out;
+        std::uint32_t key = 0;
+        for (const auto& e : node.FatEntries)
+            if (PhysEntryDisplayName(*e) == name) key = e->DirSector;
+        if (key == 0) return out;
+        for (const auto& e : node.FatEntries)
+            if (e->DirSector == key) out.push_back(e.get());
+        return out;
+    }
+};
+
+TEST_P(FragmentedFolder, EveryPieceIsListedOnceUnderItsFolder) {
+    const FragmentedCase& c = GetParam();
+    ScannedVolume v(c.image);
+    const auto grown = FolderOf(*v.node, "grown file number 1.txt");
+    std::size_t files = 0;
+    for (const TPhysMidEntry* e : grown) files += IsFatFile(e->DirEntry) ? 1 : 0;
+    EXPECT_EQ(files, c.grown);
+    // No name is listed twice, wherever its piece of the directory lies.
+    std::map<std::string, int> seen;
+    for (const auto& e : v.node->FatEntries) ++seen[PhysEntryDisplayName(*e) + "@" + std::to_string(e->DirCluster)];
+    for (const auto& [name, n] : seen) EXPECT_EQ(n, 1) << name;
+    std::size_t gone = 0;
+    for (const TPhysMidEntry* e : FolderOf(*v.node, "removedfiles 1.txt")) gone += IsFatFile(e->DirEntry) ? 1 : 0;
+    EXPECT_EQ(gone, c.gone);
+}
+
+// Where the FAT places every piece: the whole folder comes back.
+class FragmentedFolderWithFat : public FragmentedFolder {};
+
+TEST_P(FragmentedFolderWithFat, RecoversEveryFileByteForByte) {
+    ScannedVolume v(GetParam().image);
+    const TPhysMidEntry* folder = nullptr;
+    for (const auto& e : v.node->FatEntries)
+        if (PhysEntryDisplayName(*e) == "Grown") folder = e.get();
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(v.drive->RecoverFolder(folder, v.node->FatType, dir.Path(), &bar, &status), 0);
+    std::map<std::string, Bytes> want{{"Grown/", {}}, {"Grown/Inner/", {}}};
+    for (int i = 1; i <= 30; ++i) {
+        const std::string name = "grown file number " + std::to_string(i) + ".txt";
+        want["Grown/" + name] = Original(name, static_cast<std::size_t>(i) * 37);
+    }
+    std::map<std::string, Bytes> got;
+    for (auto& [path, bytes] : Tree(dir.Path())) {
+        std::string p = path;
+        // FAT32 lists an 8.3 name as stored, FAT12/16 capitalised.
+        if (p.size() > 10 && (p.ends_with("INSIDE.TXT") || p.ends_with("Inside.txt"))) p = "Grown/Inner/INSIDE.TXT";
+        got[p] = bytes;
+    }
+    want["Grown/Inner/INSIDE.TXT"] = Original("INSIDE.TXT", 900);
+    EXPECT_EQ(got, want);
+    for (const auto& row : log.rows) EXPECT_NE(row.imageIndex, kLogError) << row.caption;
+}
+
+const FragmentedCase kFragmentedWithFat[] = {
+    {"fragdir12.img", 30, 4}, {"fragdir16.img", 30, 20}, {"fragdir32.img", 30, 4}};
+std::string FragmentedName(const ::testing::TestParamInfo<FragmentedCase>& info) {
+    std::string n = info.param.image;
+    n = n.substr(0, n.find('.'));
+    n.erase(std::remove(n.begin(), n.end(), '-'), n.end());
+    return n;
+}
+INSTANTIATE_TEST_SUITE_P(Images, FragmentedFolderWithFat, ::testing::ValuesIn(kFragmentedWithFat), FragmentedName);
+INSTANTIATE_TEST_SUITE_P(Images, FragmentedFolder,
+                         ::testing::Values(kFragmentedWithFat[0], kFragmentedWithFat[1], kFragmentedWithFat[2],
+                                           FragmentedCase{"fragdir16-noboot.img", 20, 20}),
+                         FragmentedName);
+
 TEST_F(AdvRecoverTest, SearchMaskRulesAndSwitchedOffTests) {
     vt::test::InstallProfile("");
     TDriveGeometry g;
