@@ -764,6 +764,48 @@ private slots:
                  0);
     }
 
+    // Docs/Sub of fat12.img grew past its first cluster after its files'
+    // data was written: its directory lies in four pieces. The found folder
+    // lists every file of every piece (The Sleuth Kit's fls lists these 21
+    // too), and recovering Docs brings the whole tree back byte for byte.
+    void FragmentedFatFolderListsAndRecoversEveryPiece() {
+        Open("[logical.E]\nimage=fat12.img\n");
+        Click(w->TreeView2, DriveNode("(E:)"));
+        std::map<std::string, Bytes> want = {
+            {"Docs/", {}},
+            {"Docs/中文文件名.txt", vt::test::YesContent("中文文件名.txt", 3000)},
+            {"Docs/Café résumé.txt", vt::test::YesContent("Café résumé.txt", 1234)},
+            {"Docs/Sub/", {}},
+            {"Docs/Sub/deep.bin", vt::test::YesContent("deep.bin", 700)}};
+        QStringList sub = {QStringLiteral("deep.bin")};
+        for (int i = 1; i <= 20; ++i) {
+            const std::string name = "file number " + std::to_string(i) + ".dat";
+            want["Docs/Sub/" + name] = vt::test::YesContent(name, static_cast<std::size_t>(i) * 10);
+            sub << QString::fromStdString(name);
+        }
+        const int k = FolderWith(QStringLiteral("deep.bin"));
+        QVERIFY(k >= 0);
+        QStringList rows = Captions(w->ListView1);
+        rows.sort();
+        sub.sort();
+        QCOMPARE(rows, sub);
+        // No other found folder lists them again.
+        for (int j = 0; j < w->ScanRootNode->childCount(); ++j) {
+            if (j == k) continue;
+            SelectFolder(j);
+            for (const QString& name : sub) QVERIFY2(RowOf(w->ListView1, name) < 0, qPrintable(name));
+        }
+        SelectFolder(FolderWith(QStringLiteral("Docs")));
+        Check({QStringLiteral("Docs")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), want);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
+                 0);
+    }
+
     void NodeScannedBeforeIsShownWithoutReading() {
         Open(kSmall);
         Click(w->TreeView2, DriveNode("PHOTOS"));
