@@ -20,9 +20,8 @@ constexpr std::uint32_t kMaxDirectorySectors = 4096;
 // Boot sectors examined per node. A node holds a few volumes; a disk full
 // of stored volume images holds many copies that would each cost a read.
 constexpr std::size_t kMaxBootSectors = 512;
-// A FAT32 entry holds 28 bits; from 0x0FFFFFF8 on it ends the chain.
+// A FAT32 entry holds 28 bits.
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
-constexpr std::uint32_t kFat32End = 0x0FFFFFF8;
 
 bool IsFat(TFsType fs) { return fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32; }
 
@@ -94,7 +93,6 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, :
             const auto n = static_cast<std::uint16_t>(
                 std::min<std::int64_t>({2, boot.FatSectors - sector, boot.End - boot.FatStart - sector}));
             std::uint32_t bytesRead = 0;
-            loaded = -1;
             if (!ReadDiskSectors(h, n, window.data(), boot.FatStart + sector, bytesRead, drive) ||
                 bytesRead < n * 512u)
                 return walk;
@@ -113,6 +111,7 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, :
         }
         c = next;
     }
+    if (walk.Clusters.empty()) return walk;
     // At the cap: a cluster met twice means the chain loops.
     std::vector<std::uint32_t> sorted = walk.Clusters;
     std::sort(sorted.begin(), sorted.end());

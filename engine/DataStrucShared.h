@@ -21,8 +21,9 @@ namespace DataStruc::detail {
 // Scans, listings and the deep scan read 1000 sectors (512,000 bytes) per
 // request.
 constexpr std::uint32_t kChunkSectors = 1000;
-// One found directory is read as one request from its first sector on,
-// without the allocation table: 500 sectors hold up to 8000 entries.
+// A found directory that no FAT places (its volume's boot sector is lost,
+// its chain breaks: a deleted folder's clusters are free) is read as one
+// request from its first sector on: 500 sectors hold up to 8000 entries.
 constexpr std::uint32_t kDirectoryReadSectors = 500;
 
 // Characters up to the blank count as blanks and control characters and are

@@ -6,7 +6,9 @@
 // lies inside the node, and so does every read of it. Boot sectors further
 // on split the node into volumes: every read that begins inside one of
 // them ends inside it and the node, and every entry read with a volume's
-// layout places its clusters inside that volume or nowhere.
+// layout places its clusters inside that volume or nowhere. A directory
+// of a volume whose boot sector places its FAT is read along its chain
+// there; no read of the listing leaves the node.
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +30,12 @@ void ListNodeFromSectorOne(std::uint32_t sectors) {
     drive.BuildFatList(nullptr);
     platform::DeviceTrace::Enable(false);
     const std::int64_t end = node.FirstSector() + node.RawEntry.SectorCount.get();
+    // Boot sectors, directories, FAT sectors and the clusters of chains
+    // alike: the listing reads nothing outside the node.
+    for (const auto& r : platform::DeviceTrace::Requests())
+        if (r.code == 0 && (r.offset < static_cast<std::uint64_t>(node.FirstSector()) * 512 ||
+                            r.offset + r.length > static_cast<std::uint64_t>(end) * 512))
+            __builtin_trap();
     for (const auto& v : node.FatVolumes)
         if (v.First < node.FirstSector() || v.End > end || v.First >= v.End) __builtin_trap();
     for (const auto& e : node.FatEntries) {
