@@ -209,7 +209,9 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         std::uint32_t Serial = 0;
     };
     std::vector<Found> volumes;
-    std::vector<std::int64_t> starts{first};
+    // An empty node holds no volume, not even at its first sector.
+    std::vector<std::int64_t> starts;
+    if (first < end) starts.push_back(first);
     for (std::int64_t s : node->FatBootSectors)
         if (s > first && s < end && starts.size() < kMaxBootSectors) starts.push_back(s);
     std::sort(starts.begin(), starts.end());

@@ -851,7 +851,7 @@ INSTANTIATE_TEST_SUITE_P(Volumes, FatVolume, ::testing::Values("recover16.img", 
 // Search rules on a listing made in memory
 
 // ---------------------------------------------------------------------------
-// Folders in pieces (tests/fixtures/make-fragdir.sh): Grown's directory
+// Folders in pieces (tests/fixtures/make-fat-recover.sh): Grown's directory
 // grew after its files' data was written, so its clusters lie apart; Gone
 // grew the same way and was deleted.
 

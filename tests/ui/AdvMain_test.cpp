@@ -164,6 +164,14 @@ class AdvMain : public QObject {
             w->ListView1->SetChecked(row, true);
         }
     }
+    // The batch's last line says it is done, and no line names a failure.
+    void ExpectCompletedWithoutFailures() {
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
+                 0);
+    }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> out;
         for (const auto& c : boxes->calls) out.push_back(c.text);
@@ -757,11 +765,7 @@ private slots:
         }
         QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
         QCOMPARE(Tree(TargetPath()), want);
-        const auto lines = LogLines(w->ListView3);
-        QCOMPARE(lines.back(), std::string("恢复完成。"));
-        QCOMPARE(std::count_if(lines.begin(), lines.end(),
-                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
-                 0);
+        ExpectCompletedWithoutFailures();
     }
 
     // Docs/Sub of fat12.img grew past its first cluster after its files'
@@ -799,11 +803,7 @@ private slots:
         Check({QStringLiteral("Docs")});
         QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
         QCOMPARE(Tree(TargetPath()), want);
-        const auto lines = LogLines(w->ListView3);
-        QCOMPARE(lines.back(), std::string("恢复完成。"));
-        QCOMPARE(std::count_if(lines.begin(), lines.end(),
-                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
-                 0);
+        ExpectCompletedWithoutFailures();
     }
 
     void NodeScannedBeforeIsShownWithoutReading() {
