@@ -11,6 +11,7 @@
 #include "Lznt1.h"
 #include "NtfsRecord.h"
 #include "PageBuffer.h"
+#include "WriteBehind.h"
 
 namespace {
 
@@ -111,7 +112,32 @@ void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recov
     if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, name + ":  恢复失败", kError);
 }
 
+const std::string kShortWriteLine = ":  无法写入目标驱动器";
+
+// A file read whole goes to the write-behind, when there is one and its
+// bytes have not gone out yet; its short write is logged there.
+bool HandOver(vt::TWriteBehind* behind, vt::TFileStream& out, const std::string& name) {
+    return behind && behind->Submit(out, name + kShortWriteLine, kError);
+}
+
 }  // namespace
+
+// A folder's tree is recovered with its small files written behind the
+// reading (see WriteBehind.h); when the call returns each of them is written
+// or named in the log.
+template <typename Recover>
+bool TUndelete::RecoverBehind(platform::IEventLog* LogView, Recover recover) {
+    if (writeBehind_) return recover(LogView);
+    vt::TWriteBehind behind(LogView);
+    writeBehind_ = &behind;
+    struct Reset {
+        vt::TWriteBehind*& slot;
+        ~Reset() { slot = nullptr; }
+    } reset{writeBehind_};
+    const bool result = recover(behind.Log());
+    behind.Wait();
+    return result;
+}
 
 void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
@@ -175,7 +201,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             return first + i;
         };
 
-        vt::TFileStream out(Target, Name);
+        vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) {
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return false;
@@ -183,7 +209,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
         auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
         ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
@@ -222,6 +248,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
                 return shortWrite();
             }
         }
+        if (HandOver(writeBehind_, out, Name)) return true;
         if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
@@ -232,7 +259,9 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
-        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+        return RecoverBehind(LogView, [&](platform::IEventLog* log) {
+            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+        });
     } catch (...) {
         return true;
     }
@@ -289,7 +318,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         const TDataLookup lookup = FindNtfsData(Entry, data, runs);
         if (lookup == TDataLookup::Failed) return false;
         if (lookup == TDataLookup::NoData || data.Resident) {
-            vt::TFileStream out(Target, Name);
+            vt::TFileStream out(Target, Name, writeBehind_);
             if (!out.Valid()) {
                 AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
                 return false;
@@ -297,9 +326,11 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             // A record without $DATA leaves an empty file behind.
             if (lookup == TDataLookup::NoData) return false;
             const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-            if (out.Write(data.Data.data(), n) != n || !out.Close()) {
+            const bool put = out.Write(data.Data.data(), n) == n;
+            if (put && HandOver(writeBehind_, out, Name)) return true;
+            if (!put || !out.Close()) {
                 out.Close();
-                AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+                AddLogEvent(LogView, Name + kShortWriteLine, kError);
                 return false;
             }
             return true;
@@ -309,7 +340,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
         const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
-        vt::TFileStream out(Target, Name);
+        vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) return false;
 
         if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
@@ -321,7 +352,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
         auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
         ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
@@ -366,6 +397,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             }
             if (written == clusters) break;
         }
+        if (HandOver(writeBehind_, out, Name)) return true;
         if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
@@ -376,7 +408,9 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
-        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+        return RecoverBehind(LogView, [&](platform::IEventLog* log) {
+            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+        });
     } catch (...) {
         return true;
     }
