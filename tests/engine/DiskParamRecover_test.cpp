@@ -323,6 +323,44 @@ TEST_P(TruncatedFatVolume, FilesPastTheEndAreNamedAsFailed) {
     EXPECT_EQ(vt::test::FileChecksum(image), checksum) << "the scanned image was written";
 }
 
+// A folder's small files are written while the next ones are read: a
+// write that fails there (a file-size limit in a child process) still names
+// its file, before the line of the file after it, which cannot be read.
+TEST_P(TruncatedFatVolume, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextFile) {
+    const bool nt = GetParam();
+    const std::string image = vt::test::ImagePath("truncated16.img");
+    vt::test::InstallProfile(std::string(nt ? "" : "[machine]\nfamily=9x\nhide_real_devices=1\n") +
+                             "[logical.E]\nimage=" + image + "\n");
+    DiskUtils::Initialize();
+    platform::MessageBoxRecorder boxes;
+    TUndelete engine;
+    TLogiDrive* drive = engine.Drives.at(0).get();
+    ASSERT_TRUE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    std::map<std::string, TMidEntry*> byPath;
+    for (auto& e : drive->Entries) {
+        std::string path = PathOf(*e);
+        for (char& ch : path) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        byPath[path] = e.get();
+    }
+    ASSERT_EQ(byPath.count("DIR"), 1u);
+    ASSERT_EQ(byPath.count("DIR/EARLY.TXT") + byPath.count("DIR/LATE.TXT"), 2u);
+    TMidEntry* folder = byPath["DIR"];
+    const std::string early = GetEntryFileName(*byPath["DIR/EARLY.TXT"]);
+    const std::string late = GetEntryFileName(*byPath["DIR/LATE.TXT"]);
+    vt::test::TempDir dir;
+    // EARLY.TXT (3000 bytes) does not fit under the limit; LATE.TXT lies
+    // past the end of the dump.
+    const std::string report = vt::test::InChildWithFileLimit(1000, [&] {
+        platform::RecordingStatusPanel status;
+        platform::RecordingEventLog log;
+        const bool ok = engine.RecoverFolder(folder, GetEntryFileName(*folder), dir.Path(), &status, &log);
+        std::string out = std::to_string(ok) + "\n";
+        for (const auto& r : log.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
+        return out;
+    });
+    EXPECT_EQ(report, "1\n" + early + ":  无法写入目标驱动器|2\n" + late + ":  恢复失败|2\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "NT" : "Win9x"); });
 
