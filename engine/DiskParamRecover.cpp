@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "ClusterBatch.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "FileStream.h"
@@ -35,68 +36,6 @@ FatRecoveryGeometry GeometryOf(const TLogiDrive& drive) {
 }
 
 bool IsFat(TFsType t) { return t == vt::fsFat12 || t == vt::fsFat16 || t == vt::fsFat32; }
-
-// The clusters of one file, read for a copy that goes on cluster by
-// cluster: clusters that follow each other on the disk are fetched in one
-// request of up to kBatchBytes, since a request costs more than the bytes it
-// carries. Such a request shows no read-error box; when it fails, its
-// clusters are read one by one, so that a failure (and its box) is the
-// failing cluster's own and every cluster before it is still written.
-class ClusterBatch {
-public:
-    using Read = std::function<bool(std::int64_t sector, std::uint32_t count, void* buffer)>;
-    ClusterBatch(std::uint32_t sectorsPerCluster, std::uint32_t clusterBytes, Read read)
-        : spc_(sectorsPerCluster), clusterBytes_(clusterBytes), read_(std::move(read)) {
-        const std::uint32_t byBytes = std::max<std::uint32_t>(1, kBatchBytes / std::max<std::uint32_t>(1, clusterBytes));
-        const std::uint32_t bySectors = std::max<std::uint32_t>(1, 0xFFFF / std::max<std::uint32_t>(1, spc_));
-        maxClusters_ = std::min(byBytes, bySectors);
-    }
-    // The bytes of the cluster at Sector, or null when it cannot be read.
-    // Ahead(n) says how many clusters from this one on (at most n, at least
-    // 1) lie one after the other on the disk and belong to the copy.
-    const std::uint8_t* Get(std::int64_t sector, const std::function<std::uint32_t(std::uint32_t)>& ahead) {
-        const std::int64_t span = static_cast<std::int64_t>(count_) * spc_;
-        if (sector >= start_ && sector - start_ < span && (sector - start_) % spc_ == 0)
-            return buffer_.data() + static_cast<std::size_t>((sector - start_) / spc_) * clusterBytes_;
-        count_ = 0;
-        if (sector >= alonePast_) {
-            const std::uint32_t n = std::clamp<std::uint32_t>(ahead(maxClusters_), 1, maxClusters_);
-            if (n > 1) {
-                Fit(n);
-                bool ok;
-                {
-                    DiskUtils::TQuietReads quiet;
-                    ok = read_(sector, n * spc_, buffer_.data());
-                }
-                if (ok) return Hold(sector, n);
-                alonePast_ = sector + static_cast<std::int64_t>(n) * spc_;
-            }
-        }
-        Fit(1);
-        if (!read_(sector, spc_, buffer_.data())) return nullptr;
-        return Hold(sector, 1);
-    }
-
-private:
-    static constexpr std::uint32_t kBatchBytes = 256 * 1024;
-    void Fit(std::uint32_t clusters) {
-        const std::size_t bytes = static_cast<std::size_t>(clusters) * clusterBytes_;
-        if (buffer_.size() < bytes) buffer_.resize(bytes);
-    }
-    const std::uint8_t* Hold(std::int64_t sector, std::uint32_t clusters) {
-        start_ = sector;
-        count_ = clusters;
-        return buffer_.data();
-    }
-
-    std::uint32_t spc_, clusterBytes_;
-    Read read_;
-    std::uint32_t maxClusters_ = 1;
-    platform::PageBuffer buffer_;
-    std::int64_t start_ = 0;
-    std::uint32_t count_ = 0;    // clusters held from start_
-    std::int64_t alonePast_ = 0;  // before this sector a request of many failed: one by one
-};
 
 std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     if (type == vt::fsFat32) return (static_cast<std::uint32_t>(e.DirEntry.FstClusHI.get()) << 16) | e.DirEntry.FstClusLO.get();
@@ -212,7 +151,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
-        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+        vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(n), b);
         });
         for (std::uint32_t i = 0; i < clusters; ++i) {
@@ -355,7 +294,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
-        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+        vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadVolumeSectors(s, n, b);
         });
         std::uint64_t written = 0;  // clusters
