@@ -47,7 +47,17 @@ bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& inf
         case vt::fsFat32: info.SectorCount = r.U32Or(0x20); break;
         default: info.SectorCount = static_cast<std::uint32_t>(r.U64Or(0x28)); break;
     }
+    // The volume's sectors in this drive's: a lost partition of a 4Kn drive
+    // covers its whole volume. A count past 32 bits is cut, as the table
+    // entry that holds it is.
+    if (const std::uint64_t k = SectorScale(sector); k > 1)
+        info.SectorCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(info.SectorCount * k, 0xFFFFFFFFu));
     return true;
+}
+
+std::uint32_t SectorScale(std::span<const std::uint8_t> sector) {
+    const std::uint32_t bytes = vt::ByteReader(sector).U16Or(0x0B);
+    return bytes == 512 || bytes == 1024 || bytes == 2048 || bytes == 4096 ? bytes / 512 : 0;
 }
 
 }  // namespace DataStruc

@@ -73,8 +73,14 @@ struct BootSectorInfo {
 };
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info);
 
+// How many of this drive's 512-byte sectors one sector of a boot sector's
+// volume is: 1, 2, 4 or 8 for 512 to 4096 bytes (a volume made for a 4Kn
+// drive counts 4096-byte sectors); 0 for any other size.
+std::uint32_t SectorScale(std::span<const std::uint8_t> sector);
+
 // What a FAT boot sector at sector `first` says of its volume, when its
-// fields make one: 512-byte sectors, a power-of-two cluster, FATs large
+// fields make one: sectors of 512 to 4096 bytes (counted here in 512-byte
+// sectors), a power-of-two cluster, FATs large
 // enough for the clusters, a root (a fixed region on FAT12/16, a cluster
 // on FAT32) and at least one cluster, and a data area that begins before
 // nodeEnd, the end of the node that holds it. Absolute sectors.

@@ -56,23 +56,34 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
     const TFsType fs = DetectFileSystem(sector);
     if (!IsFat(fs)) return false;
     vt::ByteReader r(sector);
-    const std::uint32_t spc = r.U8Or(0x0D), reserved = r.U16Or(0x0E), fats = r.U8Or(0x10);
+    // A volume made for sectors of 1024 to 4096 bytes (a 4Kn drive) is laid
+    // out here in this drive's 512-byte sectors: every sector field counts
+    // k of them. 64 bits: at most 8 x (65535 + 4 x (2^32 - 1) + 2048).
+    const std::int64_t k = DataStruc::SectorScale(sector);
+    const std::uint32_t clusterSectors = r.U8Or(0x0D), fats = r.U8Or(0x10);
+    const std::int64_t reserved = r.U16Or(0x0E) * k;
     const std::uint32_t rootEntries = r.U16Or(0x11);
-    std::uint32_t total = r.U16Or(0x13);
+    std::int64_t total = r.U16Or(0x13);
     if (total == 0) total = r.U32Or(0x20);
+    total *= k;
     const bool fat32 = fs == vt::fsFat32;
-    const std::uint32_t fatSectors = fat32 ? r.U32Or(0x24) : r.U16Or(0x16);
-    if (r.U16Or(0x0B) != 512 || spc == 0 || (spc & (spc - 1)) != 0 || reserved == 0 || fats == 0 || fats > 4 ||
-        fatSectors == 0 || (fat32 ? rootEntries != 0 || r.U16Or(0x16) != 0 : rootEntries == 0))
+    const std::int64_t fatSectors = (fat32 ? r.U32Or(0x24) : r.U16Or(0x16)) * k;
+    if (k == 0 || clusterSectors == 0 || (clusterSectors & (clusterSectors - 1)) != 0 || reserved == 0 ||
+        fats == 0 || fats > 4 || fatSectors == 0 || fatSectors > 0xFFFFFFFFll ||
+        (fat32 ? rootEntries != 0 || r.U16Or(0x16) != 0 : rootEntries == 0))
         return false;
-    // 64 bits: at most 65535 + 4 x (2^32 - 1) + 2048.
-    const std::uint32_t rootSectors = fat32 ? 0 : (rootEntries * 32 + 511) / 512;
-    const std::int64_t rootOffset = reserved + static_cast<std::int64_t>(fats) * fatSectors;
+    const std::int64_t spc = clusterSectors * k;
+    const std::int64_t volumeSector = 512 * k;
+    const auto rootSectors = static_cast<std::uint32_t>(
+        fat32 ? 0 : (rootEntries * 32 + volumeSector - 1) / volumeSector * k);
+    const std::int64_t rootOffset = reserved + fats * fatSectors;
     const std::int64_t dataOffset = rootOffset + rootSectors;
     // At least one cluster after the data area's start, which lies in the
     // node: nothing outside the node is read for the volume.
     if (dataOffset + spc > total || first + dataOffset >= nodeEnd) return false;
-    const auto clusters = static_cast<std::uint32_t>((total - dataOffset) / spc);
+    const std::int64_t clusterCount = (total - dataOffset) / spc;
+    if (clusterCount > kFat32Mask) return false;
+    const auto clusters = static_cast<std::uint32_t>(clusterCount);
     // The FAT names every cluster: 12, 16 or 32 bits per entry, clusters 0
     // and 1 reserved.
     const std::uint64_t bits = fs == vt::fsFat12 ? 12 : fs == vt::fsFat16 ? 16 : 32;
@@ -82,7 +93,7 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
     layout.End = std::min<std::int64_t>(first + total, nodeEnd);
     layout.SectorsPerCluster = static_cast<std::int32_t>(spc);
     layout.FatStart = first + reserved;
-    layout.FatSectors = fatSectors;
+    layout.FatSectors = static_cast<std::uint32_t>(fatSectors);
     layout.RootStart = first + rootOffset;
     layout.RootSectors = rootSectors;
     layout.DataStart = first + dataOffset;
@@ -94,8 +105,8 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
     if (fat32) {
         layout.RootCluster = r.U32Or(0x2C);
         if (layout.RootCluster < 2 || layout.RootCluster - 2 >= clusters) return false;
-        const std::uint32_t backup = r.U16Or(0x32);
-        if (backup > 0 && backup < reserved) layout.BackupSector = backup;
+        const std::int64_t backup = r.U16Or(0x32) * k;
+        if (backup > 0 && backup < reserved) layout.BackupSector = static_cast<std::uint32_t>(backup);
     }
     return true;
 }

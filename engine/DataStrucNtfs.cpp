@@ -7,6 +7,7 @@
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
+#include "PumpedSort.h"
 
 namespace {
 
@@ -61,8 +62,8 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
         }
     }
     FindNtfsVolumeStarts(h);
-    std::stable_sort(node->NtfsEntries.begin(), node->NtfsEntries.end(),
-                     [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
+    vt::PumpedStableSort(node->NtfsEntries,
+                         [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();
     Aborted = false;
     win::CloseHandle(h);
@@ -135,6 +136,7 @@ void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
     // the same cluster at another sector, so a start counts only where the
     // volume's boot sector stands and names the same table and cluster size.
     for (const auto& rec : node->NtfsEntries) {
+        platform::ProcessMessages();
         if (rec->Name != "$MFT" || FileRefToInt64(rec->FileName.ParentRef) != 5 || rec->DataLcn <= 0) continue;
         const auto offset = vt::CheckedMul<std::int64_t>(rec->DataLcn, spc);
         if (!offset || *offset > rec->RecordSector) continue;
@@ -180,6 +182,7 @@ void TPhysicalDrive::CollectNtfsFolders() {
     node->NtfsFolders.clear();
     try {
         for (const auto& rec : node->NtfsEntries) {
+            platform::ProcessMessages();
             const std::int64_t p = FileRefToInt64(rec->FileName.ParentRef);
             if (p != 0 && (node->NtfsFolders.empty() || node->NtfsFolders.back() != p)) node->NtfsFolders.push_back(p);
         }

@@ -206,7 +206,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
             std::int64_t bytes = cb;
             if (written + 1 == clusters && rec.DataSize % cb != 0) bytes = rec.DataSize % cb;
             std::size_t put = 0;
-            if (run.Lcn == 0) {
+            if (run.Sparse) {
                 put = out.WriteZeros(static_cast<std::uint64_t>(bytes)) ? static_cast<std::size_t>(bytes) : 0;
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);

@@ -191,12 +191,10 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         platform::ProcessMessages();
         if (Aborted) break;
         const FatGroup& g = groups[static_cast<std::size_t>(dirGroup[i])];
-        // A volume's directories are read inside it; the node's own without
-        // a boot sector as far as the request reaches.
-        std::uint32_t sectors = kDirectoryReadSectors;
-        if (g.Volume >= 0 || g.Boot)
-            sectors = static_cast<std::uint32_t>(
-                std::clamp<std::int64_t>(g.End - node->DirSectors[i], 0, kDirectoryReadSectors));
+        // A directory is read inside its volume, or, in no volume, inside
+        // the node: what lies past the node's end belongs to the next one.
+        const auto sectors = static_cast<std::uint32_t>(
+            std::clamp<std::int64_t>(g.End - node->DirSectors[i], 0, kDirectoryReadSectors));
         ParseDirectorySectors(false, node->DirSectors[i], sectors, g.Variant, g.Volume);
     }
     for (const FatGroup& g : groups)
@@ -211,7 +209,10 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         node->FatType = vt::fsFat12;
         node->DirSectors.insert(node->DirSectors.begin(), 19);
         node->DataStart = 33;
-        ParseFatDirectory(true, 19);
+        ParseDirectorySectors(true, 19,
+                              static_cast<std::uint32_t>(std::clamp<std::int64_t>(
+                                  groups[0].End - 19, 0, kDirectoryReadSectors)),
+                              vt::fsFat12, -1);
     } else if (h != win::INVALID_HANDLE_VALUE) {
         ListFatRoots(h, groups);
     }
@@ -387,7 +388,14 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     node->SectorsPerCluster =
         LookupSectorsPerCluster(node->FatType == vt::fsFat32, node->RawEntry.SectorCount.get() >> 11);
     if (node->DriveNo < 0) node->SectorsPerCluster = 1;
-    node->DataStart = f ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
+    // The size tables give the cluster a format chose for a partition of
+    // the node's size. A whole drive, a gap or an extended partition is no
+    // volume formatted at its size (and on a 4Kn drive a cluster guessed in
+    // 512-byte sectors would misplace every file): there one found
+    // directory places no cluster 2, and its files are logged as failed
+    // rather than written from a guess.
+    const bool partition = node->DriveNo < 0 || (node->RawEntry.SysType != kSysGap && !node->IsExtended());
+    node->DataStart = f && partition ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
                                                                        static_cast<std::uint32_t>(node->SectorsPerCluster))
                         : kUnknownDataStart;
 }

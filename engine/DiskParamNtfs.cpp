@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <unordered_set>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "PageBuffer.h"
+#include "PumpedSort.h"
 
 namespace {
 
@@ -93,7 +95,7 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
     platform::PageBuffer cluster(static_cast<std::size_t>(clusterBytes));
     for (const TDataRun& run : runs) {
         for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(value.size()) < size; ++i) {
-            if (run.Lcn == 0) {
+            if (run.Sparse) {
                 std::fill(cluster.begin(), cluster.end(), 0);
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);
@@ -345,6 +347,9 @@ void TUndelete::CollectOrphanParents() {
     std::unordered_set<std::uint32_t> listed;
     const TNtfsRecordList& list = Current->NtfsEntries;
     for (const auto& record : list) {
+        // A binary search per record: on the largest tables far longer
+        // than the window may wait.
+        platform::ProcessMessages();
         const std::int64_t parent = FileRefToInt64(record->FileName.ParentRef);
         if (parent == 5) continue;
         std::int32_t index = 0;
@@ -383,6 +388,7 @@ void TUndelete::LinkNtfsParents(tntfsfilerecord* Parent) {
     std::int32_t first = -1, last = -1;
     if (FindNtfsChildRange(list, top, first, last)) stack.push_back({Parent, first, last});
     while (!stack.empty()) {
+        platform::ProcessMessages();
         Frame& frame = stack.back();
         if (frame.next > frame.last) {
             stack.pop_back();
@@ -507,19 +513,27 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
 
         // Placeholders for the parents that are missing, the sort, the root.
         CollectOrphanParents();
-        for (std::uint32_t parent : OrphanParents) {
+        // Each placeholder goes to the front in turn, so the last one stands
+        // first; they are made in that order and put in with one move of
+        // the list, not one per placeholder.
+        TNtfsRecordList placeholders;
+        placeholders.reserve(OrphanParents.size());
+        for (auto it = OrphanParents.rbegin(); it != OrphanParents.rend(); ++it) {
+            platform::ProcessMessages();
+            const std::uint32_t parent = *it;
             TNtfsRecordOwner folder = NewNtfsRecord();
             *folder = *FolderTemplate;
             folder->RecordNo = parent;
             folder->FileName.ParentRef.set(0);
             folder->Name = "[文件夹]" + std::to_string(parent);
             folder->RecordFlags = 0;
-            drive.NtfsEntries.insert(drive.NtfsEntries.begin(), std::move(folder));
+            placeholders.push_back(std::move(folder));
         }
-        std::stable_sort(drive.NtfsEntries.begin(), drive.NtfsEntries.end(),
-                         [](const TNtfsRecordOwner& a, const TNtfsRecordOwner& b) {
-                             return CompareNtfsRecords(a.get(), b.get()) < 0;
-                         });
+        drive.NtfsEntries.insert(drive.NtfsEntries.begin(), std::make_move_iterator(placeholders.begin()),
+                                 std::make_move_iterator(placeholders.end()));
+        vt::PumpedStableSort(drive.NtfsEntries, [](const TNtfsRecordOwner& a, const TNtfsRecordOwner& b) {
+            return CompareNtfsRecords(a.get(), b.get()) < 0;
+        });
         TNtfsRecordOwner root = NewNtfsRecord();
         *root = *FolderTemplate;
         root->RecordNo = 5;

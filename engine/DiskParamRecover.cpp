@@ -310,7 +310,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
                 std::size_t bytes = g.clusterBytes;
                 if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
                 std::size_t put = 0;
-                if (run.Lcn == 0) {
+                if (run.Sparse) {
                     // A sparse run: zeros.
                     put = out.WriteZeros(bytes) ? bytes : 0;
                 } else {

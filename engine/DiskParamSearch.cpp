@@ -97,9 +97,8 @@ bool TUndelete::ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::u
             return true;
         }
         if (runs.empty()) return false;
-        // A file that begins with a hole begins with zeros; cluster 0 of
-        // the volume is the boot sector, not the file.
-        if (runs.front().Lcn == 0) {
+        // A file that begins with a hole begins with zeros.
+        if (runs.front().Sparse) {
             Buffer.fill(0);
             return true;
         }

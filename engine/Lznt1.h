@@ -70,7 +70,12 @@ RunWalkResult WriteCompressedRuns(TFileStream& stream, const Runs& runs, std::in
                                   const CompressedRunSource& source) {
     std::vector<RunExtent> extents;
     extents.reserve(std::size(runs));
-    for (const auto& r : runs) extents.push_back({static_cast<std::int64_t>(r.Lcn), static_cast<std::int64_t>(r.Length)});
+    for (const auto& r : runs) {
+        // Cluster 0 is the boot sector, never part of a compressed file;
+        // here lcn 0 would read as a hole.
+        if (!r.Sparse && r.Lcn == 0) return RunWalkResult::ReadFailed;
+        extents.push_back({static_cast<std::int64_t>(r.Lcn), static_cast<std::int64_t>(r.Length)});
+    }
     return WriteCompressedExtents(stream, extents, fileSize, source);
 }
 

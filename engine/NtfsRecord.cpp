@@ -139,7 +139,7 @@ bool DecodeRunList(std::span<const std::uint8_t> data, trunlist& runs) {
             for (unsigned i = lenSize; i-- > 0;) length = (length << 8) | data[pos + i];
             pos += lenSize;
             if (offSize == 0) {
-                runs.push_back({0, static_cast<std::int64_t>(length)});
+                runs.push_back({0, static_cast<std::int64_t>(length), true});
                 continue;
             }
             std::uint64_t raw = 0;
@@ -151,7 +151,6 @@ bool DecodeRunList(std::span<const std::uint8_t> data, trunlist& runs) {
                 delta = static_cast<std::int64_t>(raw | (~0ull << (8 * offSize)));
             else
                 delta = static_cast<std::int64_t>(raw);
-            if (delta == 0) continue;
             const auto cluster = vt::CheckedAdd<std::int64_t>(previous, delta);
             // A cluster that overflows or lies before the volume ends the list.
             if (!cluster || *cluster < 0) break;

@@ -111,12 +111,15 @@ struct TAttribute {
     std::vector<std::uint8_t> Data;
 };
 
-// One run: absolute first cluster (0 marks a sparse run) and length in
-// clusters. A TRunTable uses the same element for a master-file-table
+// One run: absolute first cluster and length in clusters, or a sparse run
+// (a hole, Lcn 0). A TRunTable uses the same element for a master-file-table
 // extent: its first volume sector and its number of 1024-byte records.
 struct TDataRun {
     std::int64_t Lcn = 0;
     std::int64_t Length = 0;
+    // A run without an offset: a hole, read as zeros. Cluster 0 is no hole:
+    // it is the volume's boot sector, the first cluster of $Boot.
+    bool Sparse = false;
     friend bool operator==(const TDataRun&, const TDataRun&) = default;
 };
 using trunlist = std::vector<TDataRun>;

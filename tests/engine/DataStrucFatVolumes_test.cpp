@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -76,6 +77,7 @@ protected:
                     if (c->RawEntry.SysType == arg) return c;
                 return nullptr;
             case Pick::LostAt:
+                if (d.LostPartitions.empty()) EXPECT_TRUE(d.DeepScan(root, &bar));
                 for (auto& n : d.LostPartitions)
                     if (n->FirstSector() == arg) return n.get();
                 return nullptr;
@@ -177,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, true},
                       BootCase{"Fat32AsMade", 83968, 0, {}, 73728, true},
                       BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, true},
-                      BootCase{"SectorsOf1024Bytes", 2048, 0x0B, {0x00, 0x04}, 40960, false},
+                      BootCase{"SectorsOf1000Bytes", 2048, 0x0B, {0xE8, 0x03}, 40960, false},
+                      BootCase{"SectorsOf256Bytes", 2048, 0x0B, {0x00, 0x01}, 40960, false},
                       BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, false},
                       BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, false},
                       BootCase{"NoFat", 2048, 0x10, {0}, 40960, false},
@@ -212,20 +215,28 @@ struct MultiCase {
     const char* image;
     Pick pick;
     std::int64_t arg;
-    std::map<std::string, Bytes> expected;
+    std::map<std::string, Bytes> expected;  // what comes back byte for byte
+    std::vector<std::string> failed = {};   // listed files the log names as failed
 };
 void PrintTo(const MultiCase& c, std::ostream* os) { *os << c.name; }
 
 class SeveralVolumes : public FatVolumesTest, public ::testing::WithParamInterface<MultiCase> {};
 
+// Each file comes back byte for byte or is named as failed, never written
+// wrong.
 TEST_P(SeveralVolumes, EachVolumeIsListedAndRecoveredWithItsOwnLayout) {
     const MultiCase& c = GetParam();
     vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
     TPhysicalDrive d(Drive0());
     TPartiEntry* node = Node(d, c.pick, c.arg);
     List(d, node);
-    EXPECT_EQ(Recover(d, *node, TopNames(c.expected)), c.expected);
-    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    std::vector<std::string> names = TopNames(c.expected), failed;
+    for (const std::string& f : c.failed) {
+        names.push_back(Lower(f));
+        failed.push_back(f + kFailed);
+    }
+    EXPECT_EQ(Recover(d, *node, names), c.expected);
+    EXPECT_EQ(Failures(), failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -498,8 +509,76 @@ TEST_F(FatVolumesTest, ClusterOutsideANodeWithoutBootSectorIsLoggedAsFailed) {
     EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 
+// ---------------------------------------------------------------------------
+// A volume made for 4096-byte sectors (a 4Kn drive)
+
+// One 512-byte sector of an image.
+Bytes ImageSector(const std::string& image, std::int64_t lba) {
+    Bytes sector(512);
+    std::ifstream in(vt::test::ImagePath(image), std::ios::binary);
+    in.seekg(lba * 512);
+    in.read(reinterpret_cast<char*>(sector.data()), 512);
+    EXPECT_TRUE(in) << image;
+    return sector;
+}
+
+TEST(FatBootLayout, Of4096ByteSectorsCountsOurSectors) {
+    const Bytes boot = ImageSector("fat4k.img", 2048);
+    DataStruc::FatBootLayout v;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(boot, 2048, 51200, v));
+    // fsstat's 4096-byte sectors, eight of ours each: FAT 1-3, root 7-10,
+    // data from 11, one sector per cluster.
+    EXPECT_EQ(v.FsType, vt::fsFat16);
+    EXPECT_EQ(std::make_tuple(v.FatStart, v.RootStart, v.RootSectors, v.DataStart, v.SectorsPerCluster, v.End),
+              std::make_tuple(2048 + 8, 2048 + 56, 32u, 2048 + 88, 8, 2048 + 49152));
+    DataStruc::BootSectorInfo info;
+    ASSERT_TRUE(DataStruc::ExamineBootSector(boot, info));
+    EXPECT_EQ(info.SectorCount, 49152u);
+    // FAT32: reserved 0-31 (the copy at 6), two FATs of 66 sectors, the
+    // root in cluster 2 at 164.
+    DataStruc::FatBootLayout w;
+    ASSERT_TRUE(DataStruc::ExamineFatBoot(ImageSector("fat4k32.img", 2048), 2048, 540672, w));
+    EXPECT_EQ(w.FsType, vt::fsFat32);
+    EXPECT_EQ(std::make_tuple(w.FatStart, w.FatSectors, w.DataStart, w.SectorsPerCluster, w.RootCluster,
+                              w.BackupSector, w.Clusters, w.End),
+              std::make_tuple(2048 + 256, 528u, 2048 + 1312, 8, 2u, 48u, 66908u, 2048 + 536576));
+}
+
+const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
+const auto kFourK32 = Join({Volume("kf", "kfile32.bin", "kroot32.txt"),
+                            {{"kg/", {}}, {"kg/kg.txt", vt::test::YesContent("kg.txt", 3000)}}});
+
+// The table entry counts 4096-byte sectors, which this program reads as
+// 512-byte ones: the deep scan finds the volume by its boot sector, at its
+// own place and size.
+TEST_F(FatVolumesTest, Sectors4096LostPartitionCoversItsVolume) {
+    for (const auto& [image, sectors] : {std::pair{"fat4k.img", 49152u}, {"fat4k32.img", 536576u}}) {
+        SCOPED_TRACE(image);
+        vt::test::InstallProfile(std::string("[physical.0]\nimage=") + image + "\n");
+        TPhysicalDrive d(Drive0());
+        TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
+        ASSERT_NE(lost, nullptr);
+        EXPECT_EQ(lost->RawEntry.SectorCount.get(), sectors);
+    }
+}
+
+// Every node a 4Kn drive's FAT volume can be scanned in.
+INSTANTIATE_TEST_SUITE_P(
+    Sectors4096, SeveralVolumes,
+    ::testing::Values(MultiCase{"LostPartition", "fat4k.img", Pick::LostAt, 2048, kFourK},
+                      MultiCase{"Fat32LostPartition", "fat4k32.img", Pick::LostAt, 2048, kFourK32},
+                      MultiCase{"WholeDrive", "fat4k.img", Pick::WholeDrive, 0, kFourK},
+                      MultiCase{"PartitionAtAnEighthOfItsPlace", "fat4k.img", Pick::NodeAt, 256, kFourK},
+                      MultiCase{"Gap", "fat4kgap.img", Pick::FirstChild, 0, kFourK},
+                      MultiCase{"Fat32WholeDrive", "fat4k32.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat32CopyOfTheBootSectorStandsIn", "fat4k32b.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat32WithoutBootSectors", "fat4k32nb.img", Pick::WholeDrive, 0, kFourK32},
+                      MultiCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
-     "small16.img"});
+     "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
+     "fat4k32nb.img"});
 
 }  // namespace

@@ -214,6 +214,19 @@ TEST_P(NtfsVolume, EveryFileComesBackByteForByte) {
     EXPECT_EQ(status.Text(), "");
 }
 
+// $Boot's one run begins at cluster 0, the boot sector: no hole. The file
+// is the volume's first 8192 bytes, as The Sleuth Kit's icat gives inode 7.
+TEST_P(NtfsVolume, BootFileIsTheVolumesFirst8192Bytes) {
+    const tntfsfilerecord* boot = nullptr;
+    for (auto& r : vol_->node->NtfsEntries)
+        if (r->Name == "$Boot" && FileRefToInt64(r->FileName.ParentRef) == 5) boot = r.get();
+    ASSERT_NE(boot, nullptr);
+    EXPECT_EQ(vol_->drive->RecoverFile(boot, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    const Bytes image = vt::test::ReadWholeFile(image_);
+    EXPECT_EQ(Written("$Boot"), Bytes(image.begin(), image.begin() + 8192));
+    for (const auto& row : log.rows) ADD_FAILURE() << row.caption;
+}
+
 TEST_P(NtfsVolume, ProgressAndStatusFollowTheFile) {
     ASSERT_EQ(Recover("/multi.bin"), 0);
     EXPECT_EQ(status.texts.front(), " multi.bin");

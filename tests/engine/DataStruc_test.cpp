@@ -802,12 +802,19 @@ TEST_P(LayoutFromTables, BySizeInMiB) {
     TPhysicalDrive drive(Geometry0());
     TPartiEntry node;
     node.FatType = c.fat;
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.RawEntry.SectorCount.set(c.mib << 11);
     drive.CurPartition = &node;
     node.FatEntries.push_back(Found(5000, 12));
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, c.expected);
     EXPECT_EQ(node.DataStart, 5000 - 10 * c.expected);
+    // A gap (or a whole drive) is no partition formatted at its size: the
+    // table places no cluster 2 there.
+    node.RawEntry.SysType = 0;
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+    node.RawEntry.SysType = c.fat == vt::fsFat32 ? 0x0C : 0x06;
     node.DriveNo = -'E';  // a logical drive always gets 1
     drive.EstimateFatLayout(nullptr, nullptr);
     EXPECT_EQ(node.SectorsPerCluster, 1);
@@ -830,6 +837,36 @@ INSTANTIATE_TEST_SUITE_P(DataStruc, LayoutFromTables,
 
 // ---------------------------------------------------------------------------
 // FAT listing on the fixtures
+
+// A found folder near a partition's end, without a boot sector to give
+// the volume: its directory is read up to the node's end, not into the
+// partition after it.
+TEST_F(DataStrucTest, FolderNearTheNodesEndIsReadInsideTheNode) {
+    MemDisk disk(kSmall);
+    disk.Entry(0, 0, 0x06, 1000, 2000);
+    disk.Entry(0, 1, 0x06, 3000, 2000);
+    disk.DotEntries(2900, 5);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* part = nullptr;
+    for (auto& n : drive.Partitions)
+        if (n->FirstSector() == 1000 && n->RawEntry.SysType == 0x06) part = n.get();
+    ASSERT_NE(part, nullptr);
+    ASSERT_TRUE(drive.ScanPartition(part, &bar));
+    ASSERT_EQ(part->DirSectors, (std::vector<std::int64_t>{2900}));
+    platform::DeviceTrace::Clear();
+    platform::DeviceTrace::Enable(true);
+    drive.BuildFatList(&bar);
+    platform::DeviceTrace::Enable(false);
+    std::size_t reads = 0;
+    for (auto& r : platform::DeviceTrace::Requests()) {
+        if (r.code != 0) continue;
+        ++reads;
+        EXPECT_GE(r.offset, 1000u * 512) << r.offset;
+        EXPECT_LE(r.offset + r.length, 3000u * 512) << r.offset << " +" << r.length;
+    }
+    EXPECT_GT(reads, 0u);
+}
 
 TEST_F(DataStrucTest, DisketteListsRootAtSector19) {
     const auto before = vt::test::FileChecksum(vt::test::ImagePath("floppy.img"));
@@ -1101,6 +1138,46 @@ TEST_F(DataStrucTest, NtfsListingWithoutRecordsKeepsEstimates) {
     EXPECT_TRUE(l.root->NtfsFound.empty());
     EXPECT_EQ(l.root->NtfsSectorsPerCluster, 4);
     EXPECT_EQ(l.root->NtfsFolders, (std::vector<std::int64_t>{5, 9}));
+}
+
+// After the records are read, the listing gives the window its turns while
+// it sorts (a handler finds the list empty then, never half moved) and while
+// it collects the folders. A pump that runs on every call looks each time.
+TEST_F(DataStrucTest, NtfsListingPumpsWhileItSortsAndCollectsFolders) {
+    MemDisk disk(kSmall);
+    // More records than one run of the sort, in reverse order of their
+    // names, under seven folders.
+    constexpr int kRecords = 3000;
+    for (int i = 0; i < kRecords; ++i) {
+        const std::string name = "f" + std::to_string(100000 - i);
+        PutRecord(disk, 100 + 2 * static_cast<std::size_t>(i),
+                  {std::u16string(name.begin(), name.end()), {}, 5 + static_cast<std::uint64_t>(i % 7) * 100});
+    }
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry* root = drive.Partitions[0].get();
+    ASSERT_TRUE(drive.ScanPartition(root, &bar));
+    drive.BuildFatList(&bar);
+    bool filled = false;
+    int sorting = 0, collecting = 0, holes = 0;
+    platform::SetMessagePump(
+        [&] {
+            const auto& list = root->NtfsEntries;
+            for (const auto& r : list) holes += r == nullptr;
+            if (list.size() == kRecords) filled = true;
+            if (filled && list.empty()) ++sorting;
+            if (!root->NtfsFolders.empty()) ++collecting;
+        },
+        std::chrono::milliseconds(0));
+    drive.BuildNtfsList(&bar);
+    platform::SetMessagePump({});
+    EXPECT_EQ(holes, 0);
+    EXPECT_GT(sorting, 0);
+    EXPECT_GT(collecting, 0);
+    ASSERT_EQ(root->NtfsEntries.size(), static_cast<std::size_t>(kRecords));
+    for (std::size_t i = 1; i < root->NtfsEntries.size(); ++i)
+        EXPECT_LT(CompareNtfsRecords(root->NtfsEntries[i - 1].get(), root->NtfsEntries[i].get()), 0) << i;
+    EXPECT_EQ(root->NtfsFolders, (std::vector<std::int64_t>{5, 105, 205, 305, 405, 505, 605}));
 }
 
 TEST(DataStrucDrives, DriveReadyByLetter) {

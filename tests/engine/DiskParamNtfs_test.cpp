@@ -367,6 +367,49 @@ TEST_F(SyntheticVolume, ParentThatIsAFileGetsAPlaceholder) {
     EXPECT_EQ(ByName(*drive_, "in root")->Parent, drive_->NtfsEntries[0].get());
 }
 
+// The steps after the record loop give the window its turns too: while the
+// missing parents are collected, while the list is sorted (a handler finds
+// it empty then, never half moved) and while it is linked. A pump that runs
+// on every call looks at the list each time.
+TEST_F(SyntheticVolume, StepsAfterTheRecordsPump) {
+    NtfsTestVolume v(Image("big.img"), 8, 4, 32 + 20000 + 64);
+    std::map<std::int64_t, std::vector<std::uint8_t>> records;
+    for (int i = 0; i < 3000; ++i)
+        records[16 + i] = SimpleRecord(u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                                           std::u16string(1, static_cast<char16_t>(u'a' + i / 26 % 26)) +
+                                           std::u16string(1, static_cast<char16_t>(u'a' + i / 676)),
+                                       20000 + i % 300);
+    TenThousandRecords(v, records);
+    Install("big.img");
+    int collecting = 0, sorting = 0, linking = 0, holes = 0;
+    TLogiDrive* d = drive_;
+    TUndelete* u = u_.get();
+    platform::SetMessagePump(
+        [&] {
+            const auto& list = d->NtfsEntries;
+            for (const auto& r : list) holes += r == nullptr;
+            if (list.empty() && !u->OrphanParents.empty()) ++sorting;
+            else if (!list.empty() && list.front()->Name == "\\") ++linking;
+            else if (list.size() == 3000 && !u->OrphanParents.empty()) ++collecting;
+        },
+        std::chrono::milliseconds(0));
+    const bool opened = u_->OpenDrive(drive_, false, nullptr, nullptr);
+    platform::SetMessagePump({});
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(holes, 0);
+    EXPECT_GT(collecting, 0);
+    EXPECT_GT(sorting, 0);
+    EXPECT_GT(linking, 0);
+    // The listing itself: the root, 300 placeholders, 3000 records in order.
+    ASSERT_EQ(drive_->NtfsEntries.size(), 3301u);
+    EXPECT_EQ(drive_->NtfsEntries[0]->Name, "\\");
+    for (std::size_t i = 2; i < drive_->NtfsEntries.size(); ++i)
+        EXPECT_LT(CompareNtfsRecords(drive_->NtfsEntries[i - 1].get(), drive_->NtfsEntries[i].get()), 0);
+    // The placeholders are the top level with the root; every record hangs below one.
+    for (std::size_t i = 1; i < drive_->NtfsEntries.size(); ++i)
+        EXPECT_EQ(drive_->NtfsEntries[i]->Parent == nullptr, i <= 300) << i;
+}
+
 TEST_F(SyntheticVolume, TableBeyond32BitSectors) {
     // A volume of 2^32 + 2^20 sectors whose table lies past sector 2^32.
     const std::int64_t mftCluster = (std::int64_t{1} << 32) / 8 + 64;
