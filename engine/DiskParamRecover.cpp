@@ -67,7 +67,7 @@ bool HandOver(vt::TWriteBehind* behind, vt::TFileStream& out, const std::string&
 template <typename Recover>
 bool TUndelete::RecoverBehind(platform::IEventLog* LogView, Recover recover) {
     if (writeBehind_) return recover(LogView);
-    vt::TWriteBehind behind(LogView);
+    vt::TWriteBehind behind(LogView, std::move(spareBuffers_));
     writeBehind_ = &behind;
     struct Reset {
         vt::TWriteBehind*& slot;
@@ -75,6 +75,7 @@ bool TUndelete::RecoverBehind(platform::IEventLog* LogView, Recover recover) {
     } reset{writeBehind_};
     const bool result = recover(behind.Log());
     behind.Wait();
+    spareBuffers_ = behind.TakeSpares();
     return result;
 }
 

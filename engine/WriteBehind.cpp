@@ -38,7 +38,13 @@ void TWriteBehind::OrderedLog::AddRow(const std::string& caption, int imageIndex
     if (owner_.log_) owner_.log_->AddRow(caption, imageIndex, subItem);
 }
 
-TWriteBehind::TWriteBehind(platform::IEventLog* log) : log_(log) {}
+TWriteBehind::TWriteBehind(platform::IEventLog* log, std::vector<platform::PageBuffer> spare)
+    : log_(log), spare_(std::move(spare)) {}
+
+std::vector<platform::PageBuffer> TWriteBehind::TakeSpares() {
+    std::lock_guard lock(mutex_);
+    return std::move(spare_);
+}
 
 TWriteBehind::~TWriteBehind() {
     try {

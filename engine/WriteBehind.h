@@ -43,8 +43,9 @@ public:
     // recovery a call into the kernel.
     static constexpr std::size_t kWakeAfter = 8;
 
-    // Failures go into Log (none when it is null).
-    explicit TWriteBehind(platform::IEventLog* log);
+    // Failures go into Log (none when it is null). Spare: buffers of an
+    // earlier write-behind, to be used again (see TakeSpares).
+    explicit TWriteBehind(platform::IEventLog* log, std::vector<platform::PageBuffer> spare = {});
     // Waits for every file handed over and logs their failures.
     ~TWriteBehind();
     TWriteBehind(const TWriteBehind&) = delete;
@@ -63,6 +64,10 @@ public:
     platform::PageBuffer SpareBuffer();
     // Waits for every file handed over and logs the failures, in order.
     void Wait();
+    // After Wait: the buffers of the files written, for the next
+    // write-behind, so that a recovery of many folders does not take fresh
+    // memory for each.
+    std::vector<platform::PageBuffer> TakeSpares();
 
 private:
     struct Job {
