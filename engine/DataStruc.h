@@ -138,6 +138,9 @@ struct TFatVolume {
     std::int32_t SectorsPerCluster = 0;  // 0: not known
     std::int64_t DataStart = -1;         // sector of cluster 2; below 0: not known
     bool FromBoot = false;               // from the volume's boot sector, not estimated
+    // The layout the volume's boot sector gave (FromBoot): where its FAT
+    // lies, along which a present file's clusters are read.
+    std::optional<DataStruc::FatBootLayout> Boot;
 };
 
 // Node kinds by RawEntry.SysType.
@@ -173,6 +176,9 @@ struct TPartiEntry {
     std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
     std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
     std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
+    // The node's own volume's layout when its boot sector gave it (then
+    // SectorsPerCluster and DataStart are its): where its FAT lies.
+    std::optional<DataStruc::FatBootLayout> FatBoot;
     TFsType FatType = vt::fsFat12;
     std::string VolumeLabel;
     bool Scanned = false;

@@ -223,6 +223,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
             fv.SectorsPerCluster = v.Boot->SectorsPerCluster;
             fv.DataStart = v.Boot->DataStart;
             fv.FromBoot = true;
+            fv.Boot = v.Boot;
         }
         FatGroup& g = groups[static_cast<std::size_t>(bootGroup[k])];
         g.Boot = v.Boot;

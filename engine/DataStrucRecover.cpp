@@ -72,6 +72,49 @@ std::string CreateFailure(const vt::TFileStream& out) {
     return "Cannot create file \"" + out.Path() + "\". " + std::strerror(out.CreateError());
 }
 
+// The clusters of a present file along its volume's first FAT: Count
+// clusters from First, each inside the volume, the last one ending the
+// chain. A chain that breaks, ends early or runs on (a cleared or damaged
+// FAT, a deleted file's) gives none: the file is then read as consecutive
+// clusters from its first, the only guess left.
+std::optional<std::vector<std::uint32_t>> FatChain(const DiskHandle& disk, const DataStruc::FatBootLayout& boot,
+                                                   std::uint32_t first, std::uint64_t count) {
+    if (count == 0 || count > boot.Clusters) return std::nullopt;
+    const bool fat12 = boot.FsType == vt::fsFat12, fat32 = boot.FsType == vt::fsFat32;
+    // Two sectors, so that a FAT12 entry across a sector bound is whole.
+    std::array<std::uint8_t, 1024> window{};
+    std::int64_t loaded = -1;
+    std::vector<std::uint32_t> chain;
+    chain.reserve(static_cast<std::size_t>(count));
+    for (std::uint32_t c = first;;) {
+        if (c < 2 || c - 2 >= boot.Clusters) return std::nullopt;
+        chain.push_back(c);
+        const std::uint64_t offset = fat12 ? c + c / 2 : fat32 ? std::uint64_t{c} * 4 : std::uint64_t{c} * 2;
+        const auto sector = static_cast<std::int64_t>(offset / 512);
+        if (sector >= boot.FatSectors) return std::nullopt;
+        if (sector != loaded) {
+            const std::int64_t n = std::min<std::int64_t>(2, boot.FatSectors - sector);
+            if (!disk.Read(boot.FatStart + sector, n, window.data())) return std::nullopt;
+            loaded = sector;
+        }
+        const std::size_t at = static_cast<std::size_t>(offset % 512);
+        std::uint32_t next = 0;
+        if (fat32) {
+            next = vt::LoadLe32(window.data() + at) & 0x0FFFFFFF;
+        } else {
+            next = vt::LoadLe16(window.data() + at);
+            if (fat12) next = (c & 1) ? next >> 4 : next & 0x0FFF;
+        }
+        const bool end = next >= (fat12 ? 0xFF8u : fat32 ? 0x0FFFFFF8u : 0xFFF8u);
+        if (chain.size() == count) {
+            if (!end) return std::nullopt;
+            return chain;
+        }
+        if (end) return std::nullopt;
+        c = next;
+    }
+}
+
 }  // namespace
 
 bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize,
@@ -249,15 +292,44 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
     const auto place = PlaceFatEntry(entry, kind);
+    // The sector runs the file is read from: along its chain where the
+    // volume's boot sector places the FAT and the entry is not deleted,
+    // else consecutive sectors from its first cluster.
+    std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
+    const DataStruc::FatBootLayout* boot = nullptr;
+    if (entry.Volume < 0) {
+        if (CurPartition->FatBoot) boot = &*CurPartition->FatBoot;
+    } else if (static_cast<std::size_t>(entry.Volume) < CurPartition->FatVolumes.size()) {
+        const auto& v = CurPartition->FatVolumes[static_cast<std::size_t>(entry.Volume)];
+        if (v.Boot) boot = &*v.Boot;
+    }
+    if (boot && place && sectors > 0 && entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
+        const std::uint64_t spc = static_cast<std::uint64_t>(boot->SectorsPerCluster);
+        const auto chain = FatChain(disk, *boot, PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32),
+                                    (sectors + spc - 1) / spc);
+        if (chain) {
+            std::uint64_t left = sectors;
+            for (std::uint32_t c : *chain) {
+                const std::int64_t s = boot->DataStart + static_cast<std::int64_t>(c - 2) * boot->SectorsPerCluster;
+                const std::uint64_t n = std::min(spc, left);
+                left -= n;
+                if (!extents.empty() && extents.back().first + static_cast<std::int64_t>(extents.back().second) == s)
+                    extents.back().second += n;
+                else
+                    extents.emplace_back(s, n);
+            }
+        }
+    }
     // A file with data needs a place for its first cluster: without a
     // cluster size or a cluster 2 the listing cannot tell where it lies,
     // and a file that would reach past its volume is not the file.
-    const bool pastVolume =
-        place && place->Limit > 0 && static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
+    const bool pastVolume = extents.empty() && place && place->Limit > 0 &&
+                            static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
     if (sectors > 0 && (!place || pastVolume)) {
         LogError(name + kFailed);
         return 0;
     }
+    if (extents.empty() && sectors > 0) extents.emplace_back(place->Sector, sectors);
     int result = 0;
     try {
         vt::TFileStream out(target, name);
@@ -266,28 +338,29 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             return 0;
         }
         platform::PageBuffer buffer(kFatChunkSectors * 512);
-        std::int64_t start = place ? place->Sector : 0;
         std::uint64_t remaining = sectors;
-        while (remaining > 0) {
-            platform::ProcessMessages();
-            SetProgress(progressBar, 100.0 * static_cast<double>(sectors - remaining) / static_cast<double>(sectors));
-            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, remaining));
-            if (!disk.Read(start, n, buffer.data())) {
-                // Bytes still in the stream's buffer may not fit either.
-                LogError(name + (out.Close() ? kFailed : kShortWrite));
-                return 0;
-            }
-            if (out.Write(buffer.data(), n * 512u) != n * 512u) {
-                LogError(name + kShortWrite);
-                return 0;
-            }
-            start += n;
-            remaining -= n;
-            if (Aborted) {
-                ClearAbort();
-                DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
-                result = 1;
-                break;
+        for (auto [start, left] : extents) {
+            while (left > 0 && result == 0) {
+                platform::ProcessMessages();
+                SetProgress(progressBar, 100.0 * static_cast<double>(sectors - remaining) / static_cast<double>(sectors));
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, left));
+                if (!disk.Read(start, n, buffer.data())) {
+                    // Bytes still in the stream's buffer may not fit either.
+                    LogError(name + (out.Close() ? kFailed : kShortWrite));
+                    return 0;
+                }
+                if (out.Write(buffer.data(), n * 512u) != n * 512u) {
+                    LogError(name + kShortWrite);
+                    return 0;
+                }
+                start += n;
+                left -= n;
+                remaining -= n;
+                if (Aborted) {
+                    ClearAbort();
+                    DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
+                    result = 1;
+                }
             }
         }
         SetProgress(progressBar, 100);
@@ -330,6 +403,14 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     const vt::TargetFolder newDir = target.CreateFolder(name);
     if (!newDir.Valid())
         throw std::system_error(newDir.Error(), std::generic_category(), "I/O error: \"" + newDir.Path() + "\"");
+    // A folder whose directory the scan did not find (its cluster lies
+    // where no found directory begins: overwritten, or a FAT32 high word
+    // that was cleared) has nothing to write: it is named as failed.
+    const auto& found = CurPartition->DirSectors;
+    if (!placed || std::find(found.begin(), found.end(), static_cast<std::int64_t>(dirSector)) == found.end()) {
+        LogError(name + kFailed);
+        return 0;
+    }
     if (first == -1 || last == -1) return 0;
 
     // A damaged or reused directory cluster can hold entries that lead back

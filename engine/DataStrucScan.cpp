@@ -164,6 +164,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     node.FatFound.clear();
     node.FatEntries.clear();
     node.FatVolumes.clear();
+    node.FatBoot.reset();
 }
 
 void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
@@ -200,6 +201,7 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     for (const FatGroup& g : groups)
         if (g.Volume >= 0 && !g.Boot) EstimateFatVolume(g);
     if (groups[0].Boot) {
+        node->FatBoot = groups[0].Boot;
         node->SectorsPerCluster = groups[0].Boot->SectorsPerCluster;
         node->DataStart = static_cast<std::int32_t>(groups[0].Boot->DataStart);
     } else {

@@ -218,6 +218,13 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return true;
         }
+        // A folder whose first cluster holds no directory any more lost its
+        // contents: nothing of them can be written, and the folder is named
+        // as failed (on FAT32, Scan32 may find them).
+        if (Entry->Status == 2) {
+            AddLogEvent(LogView, Name + ":  恢复失败", kError);
+            return true;
+        }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "DiskParam.h"
 #include "FileList.h"
@@ -347,6 +348,7 @@ void TfrmAdvMain::TreeView2Click() {
     SetPanel0("");
     CurrentDrive = drive;
     CurrentDrive->CurPartition = entry;
+    ClearPreview();
     if (!entry->Scanned) ScanExecute();
     // Closing the window stops the scan; nothing more is shown then.
     if (!isVisible() || CurrentDrive != drive || CurrentDrive->CurPartition != entry) return;
@@ -402,6 +404,7 @@ void TfrmAdvMain::ScanExecute() {
     // The view is that entry's from here on, also when its scan cannot
     // start (its lists, the search results among them, are what is shown).
     CurrentDrive->CurPartition = entry;
+    ClearPreview();
 
     // A fill that lets messages in (this scan may come from one) stops:
     // its list is about to be rebuilt.
@@ -437,16 +440,26 @@ void TfrmAdvMain::StopExecute() {
 
 void TfrmAdvMain::RadioButton1Click() {
     if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
-    ListFolderNodes();
-    if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
+    ListViewFolders();
     FillFatFileList(CurrentDrive->CurPartition->FatEntries, 0, false);
 }
 
 void TfrmAdvMain::RadioButton2Click() {
     if (RowsLocked() || !CurrentDrive || !CurrentDrive->CurPartition) return;
-    ListFolderNodes();
-    if (ScanRootNode->childCount() > 0) SelectFoundFolder(0);
+    ListViewFolders();
     FillNtfsFileList(CurrentDrive->CurPartition->NtfsEntries, 0, false);
+}
+
+void TfrmAdvMain::ListViewFolders() {
+    ListFolderNodes();
+    // The other view's history names its own found folders by their places
+    // in the tree, where this view has other folders: it starts anew.
+    History->Clear();
+    if (ScanRootNode->childCount() > 0) {
+        SelectFoundFolder(0);
+        History->Add(AbsoluteIndex(ScanRootNode->child(0)));
+    }
+    UpdateNavButtons();
 }
 
 void TfrmAdvMain::ListFolderNodes() {
@@ -919,6 +932,10 @@ void TfrmAdvMain::RecoverExecute() {
     if (!SelectTarget || !SelectTarget(target)) return;
     SetPanel0(" 正在恢复 ...");
     Log("正在恢复 ...");
+    // A FAT row whose recovery raises (a folder that cannot be made in the
+    // target) is named as failed and the rows after it are still tried; the
+    // first error is shown when the batch has ended.
+    std::exception_ptr fatError;
     for (const void* record : records) {
         int result = 0;
         if (!fat) {
@@ -939,11 +956,17 @@ void TfrmAdvMain::RecoverExecute() {
             }
         } else {
             const auto* e = static_cast<const TPhysMidEntry*>(record);
-            if (IsFatFile(e->DirEntry)) {
-                result = drive->RecoverFile(e, kind, target, &progress_, &panel0_);
-            } else {
-                result = drive->RecoverFolder(e, kind, target, &progress_, &panel0_);
-                MarkFolderRecovered(*e);
+            try {
+                if (IsFatFile(e->DirEntry)) {
+                    result = drive->RecoverFile(e, kind, target, &progress_, &panel0_);
+                } else {
+                    result = drive->RecoverFolder(e, kind, target, &progress_, &panel0_);
+                    MarkFolderRecovered(*e);
+                }
+            } catch (const std::exception&) {
+                DataStruc::AddLogEvent(EventLogView, PhysEntryDisplayName(*e) + " - 恢复失败", kLogError);
+                if (!fatError) fatError = std::current_exception();
+                continue;
             }
         }
         if (result == 1) break;
@@ -951,6 +974,7 @@ void TfrmAdvMain::RecoverExecute() {
     Log("恢复完成。");
     TabSet1->setCurrentIndex(3);
     TabSet1Click();
+    if (fatError) std::rethrow_exception(fatError);
     if (QTreeWidgetItem* node = TreeView1->currentItem(); node && node->text(0) != QLatin1String("Find Results") &&
                                                           node != ScanRootNode && !Marked(node))
         node->setText(0, node->text(0) + QStringLiteral(" - P"));

@@ -69,6 +69,9 @@ public:
     void RadioButton1Click();
     void RadioButton2Click();
     void ListFolderNodes();
+    // The selector's view: its found folders, the first selected, and a new
+    // history from it.
+    void ListViewFolders();
     // List is the shown entry's FatEntries (rows of found folder Index) or,
     // with WholeList, any list of its records (the search results).
     void FillFatFileList(const std::vector<std::unique_ptr<TPhysMidEntry>>& List, int Index, bool WholeList);

@@ -394,6 +394,7 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
     if (!drive || !Undelete || Busy()) return;
     const bool rescan = Sender == nullptr;
     SetWaitCursor(true);
+    ClearPreview();
     SetPanel(0, QString::fromUtf8(kScanningPanel));
     Log("驱动器扫描已经启动  -  " + drive->Name, kLogInfo);
     Log("正在扫描驱动器 " + drive->Name + "  . . .", kLogInfo);
@@ -523,6 +524,45 @@ void TfrmQuickMain::AddFolderNodes(QTreeWidgetItem* Node) {
     Node->addChildren(children);
 }
 
+void TfrmQuickMain::KeepHistoryAcross(const std::function<void()>& change) {
+    // The history holds positions in tree order, which every node made or
+    // deleted before a visited one moves. Around the change each visit is
+    // held as the records on its node's path and put back as the position
+    // that path has after it; a visited node that the change deleted gives
+    // the nearest node of its path that is still there.
+    if (!History || History->Items.empty()) {
+        change();
+        return;
+    }
+    struct TVisit {
+        bool kept = false;   // a position no node had: left as it is
+        bool find = false;   // Find Results
+        std::vector<const void*> path;
+    };
+    std::vector<TVisit> visits;
+    for (const std::int32_t position : History->Items) {
+        TVisit v;
+        QTreeWidgetItem* node = NodeAt(TreeView1, position);
+        if (!node) v.kept = true;
+        else if (node == FindRootNode) v.find = true;
+        else
+            for (; node && node != ScanRootNode; node = node->parent()) v.path.insert(v.path.begin(), NodeData(node));
+        visits.push_back(std::move(v));
+    }
+    change();
+    for (std::size_t i = 0; i < visits.size(); ++i) {
+        const TVisit& v = visits[i];
+        if (v.kept) continue;
+        QTreeWidgetItem* node = v.find ? FindRootNode : ScanRootNode;
+        for (const void* record : v.path) {
+            QTreeWidgetItem* child = ChildWithData(node, record);
+            if (!child) break;
+            node = child;
+        }
+        History->Items[i] = AbsoluteIndex(node);
+    }
+}
+
 void TfrmQuickMain::AddGrandChildNodes(QTreeWidgetItem* Node) {
     if (!Node) return;
     for (int i = 0; i < Node->childCount(); ++i) AddFolderNodes(Node->child(i));
@@ -531,7 +571,7 @@ void TfrmQuickMain::AddGrandChildNodes(QTreeWidgetItem* Node) {
 void TfrmQuickMain::TreeView1Expanded(QTreeWidgetItem* Node) {
     if (Busy() || !Node || NodeImage(Node) >= imgLost || Node == filledByCode_) return;
     TreeView1->setUpdatesEnabled(false);
-    AddGrandChildNodes(Node);
+    KeepHistoryAcross([&] { AddGrandChildNodes(Node); });
     TreeView1->setUpdatesEnabled(true);
 }
 
@@ -706,7 +746,7 @@ void TfrmQuickMain::GotoEntry(void* Entry) {
     }
     if (CurrentIsFat() && NodeImage(n) == imgLost) {
         SetNodeImages(n, imgDeleted, imgDeletedOpen);
-        AddFolderNodes(n);
+        KeepHistoryAcross([&] { AddFolderNodes(n); });
         n->setExpanded(true);
     }
     TreeView1->setUpdatesEnabled(true);

@@ -113,6 +113,9 @@ private:
     void Log(const std::string& text, int image);
     void SetNodeImages(QTreeWidgetItem* Node, int image, int selectedImage);
     QTreeWidgetItem* ChildWithData(QTreeWidgetItem* Node, const void* data) const;
+    // Runs a change of the folder tree that makes or deletes nodes below
+    // visited ones; the history's positions follow their folders (below).
+    void KeepHistoryAcross(const std::function<void()>& change);
     void ClearSearchResults();
     void SelectFolderNode(QTreeWidgetItem* Node);
     void FillPropertyPage(int row);

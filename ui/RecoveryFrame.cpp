@@ -749,6 +749,13 @@ void TRecoveryFrame::WriteGreeting() {
     std::memcpy(HexBuffer.data(), banner.data(), std::min<std::size_t>(banner.size(), 64));
 }
 
+void TRecoveryFrame::ClearPreview() {
+    ListView2->ClearValues();
+    WriteGreeting();
+    ResetHexView();
+    MessageStrip->clear();
+}
+
 void TRecoveryFrame::ResetHexView() {
     if (!HexView) return;
     HexView->WMVScroll(THexDump::sbThumbPosition, 0);

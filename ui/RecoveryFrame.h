@@ -193,6 +193,10 @@ public:
     // The greeting the hex view shows until a file's first bytes replace it:
     // 64 bytes at the start of HexBuffer, the rest zero.
     void WriteGreeting();
+    // Another drive or node is shown: the property page empties, the hex
+    // view shows the greeting again and the hint goes, so that neither page
+    // tells of a file of the drive before.
+    void ClearPreview();
 
     // The lower pages: the tab set's handler, run whenever its tab changes
     // (so setting TabSet1's index shows that page the same way).

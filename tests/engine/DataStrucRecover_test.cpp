@@ -923,6 +923,7 @@ TEST_F(AdvRecoverTest, FolderNestingIsBounded) {
         e->DirEntry.FstClusLO.set(static_cast<std::uint16_t>(3 + i));
         e->DirSector = 1000 + i;  // the directory of cluster 2 + i
         d.CurPartition->FatEntries.push_back(std::move(e));
+        d.CurPartition->DirSectors.push_back(1000 + i);
     }
     TPhysMidEntry top = *d.CurPartition->FatEntries[0];
     top.DirEntry.FstClusLO.set(2);

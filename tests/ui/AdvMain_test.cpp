@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "AdvMain.h"
 #include "DiskParam.h"
 #include "FileList.h"
@@ -16,6 +19,7 @@
 #include "QtPlatform.h"
 #include "Recorders.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "TestSupport.h"
 #include "Program.h"
 #include "UiTestSupport.h"
@@ -614,6 +618,101 @@ private slots:
         QFAIL("no NTFS folder row found");
     }
 
+    // A checked FAT folder whose directory the scan did not find (FAT32
+    // "Lost": the high word of its cluster was cleared) has nothing to write:
+    // it is named as failed; the folder checked with it comes back whole.
+    void AFolderWhoseDirectoryWasNotFoundIsNamedAsFailed() {
+        Open("[logical.E]\nimage=fat32.img\n");
+        Click(w->TreeView2, DriveNode("(E:)"));
+        SelectFolder(FolderWith(QStringLiteral("Lost")));
+        Check({"Lost", "Many"});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        const auto tree = Tree(TargetPath());
+        QCOMPARE(tree.at("Many/entry with a long name 1.txt").size(), std::size_t(600));
+        for (const auto& [path, bytes] : tree) QVERIFY2(path.rfind("Lost", 0) != 0 || path == "Lost/", path.c_str());
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
+                 (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
+    }
+
+    // A folder that cannot be made in the target (a link took its place the
+    // moment it was made) fails alone: it is named as failed, the row checked
+    // after it still comes back, and the error box tells why at the end.
+    void AFolderThatCannotBeMadeIsNamedAndTheRowsAfterItComeBack() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        Check({"inner", "a.txt"});
+        vt::SetCreateHookForTests([](int dirFd, const std::string& name, vt::CreateStep step) {
+            if (step != vt::CreateStep::FolderMade || name != "inner") return;
+            QVERIFY(unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
+            QVERIFY(symlinkat("/nonexistent-vantrel-target", dirFd, name.c_str()) == 0);
+        });
+        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+        vt::SetCreateHookForTests(nullptr);
+        QVERIFY(clicked);
+        QCOMPARE(vt::test::ReadWholeFile(TargetPath("a.txt")), Repeat(600, 'a'));
+        QVERIFY(fs::is_symlink(TargetPath("inner")));
+        QCOMPARE(std::distance(fs::directory_iterator(TargetPath()), fs::directory_iterator()), 2);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
+                 (std::vector<std::string>{"正在恢复 ...", "inner - 恢复失败", "恢复完成。"}));
+        QCOMPARE(BoxTexts().size(), std::size_t(1));
+        QVERIFY2(BoxTexts().front().find("inner") != std::string::npos, BoxTexts().front().c_str());
+    }
+
+    // The file-system selector shows the other view's found folders, other
+    // folders at the same places of the tree: Back and Forward start anew
+    // from its first folder and never lead to a folder of it not visited.
+    void SwitchingTheViewStartsTheHistoryAnew() {
+        Open(kDisk1);
+        Click(w->TreeView2, DriveNode("物理驱动器 00H"));
+        QTest::mouseClick(w->RadioButton1, Qt::LeftButton);
+        QVERIFY(w->RadioButton1->isChecked());
+        QVERIFY(w->ScanRootNode->childCount() >= 3);
+        SelectFolder(1);
+        SelectFolder(2);
+        QVERIFY(w->ToolButton(QStringLiteral("Backward"))->isEnabled());
+        // The NTFS view has two found folders, the second one at the place
+        // of the FAT view's second.
+        QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+        QVERIFY(w->RadioButton2->isChecked());
+        QCOMPARE(w->ScanRootNode->childCount(), 2);
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        const QStringList rows = Captions(w->ListView1);
+        QVERIFY(!w->ToolButton(QStringLiteral("Backward"))->isEnabled());
+        w->Action(QStringLiteral("Backward"))->trigger();
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QCOMPARE(Captions(w->ListView1), rows);
+        // What is visited in this view is walked as before.
+        SelectFolder(1);
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Backward"))));
+        QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(0));
+        QCOMPARE(Captions(w->ListView1), rows);
+    }
+
+    // The property and hex pages show the row clicked on a node; showing
+    // another node leaves neither telling of the node before.
+    void ShowingAnotherNodeLeavesNoPreviewOfTheNodeBefore() {
+        Open("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        Click(w->TreeView2, DriveNode("(E:)"));
+        const auto greeting = w->HexBuffer;
+        SelectFolder(FolderWith(QStringLiteral("Readme.txt")));
+        w->TabSet1->setCurrentIndex(1);
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme.txt")));
+        QVERIFY(w->HexBuffer != greeting);
+        w->TabSet1->setCurrentIndex(0);
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("100"));
+        Click(w->TreeView2, DriveNode("(F:)"));
+        for (int row = 0; row < ui::TPropertyList::kRows; ++row) QCOMPARE(w->ListView2->Value(row), QString());
+        QVERIFY(w->HexBuffer == greeting);
+        // And back on the node scanned before, which is not read again.
+        vt::uitest::ClickRow(w->ListView1, RowOf(w->ListView1, QStringLiteral("Readme.txt")));
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("5000"));
+        Click(w->TreeView2, DriveNode("(E:)"));
+        QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QString());
+    }
+
     // The NTFS partition: its files come back byte for byte; checked folder
     // rows are passed over.
     void NtfsPartitionRecovers() {
@@ -647,6 +746,52 @@ private slots:
         QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowSize), QStringLiteral("70000"));
         QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowAllocated), QStringLiteral("73728"));  // 18 clusters
         QCOMPARE(w->ListView2->Value(ui::TPropertyList::rowCompressed), QStringLiteral("N"));
+    }
+
+    // A present file whose clusters lie around the holes deleted files left
+    // is read along its chain in the volume's FAT; the files of one run and
+    // the deleted one (whose chain is cleared) as consecutive clusters. Each
+    // comes back byte for byte, and the log names none as failed.
+    void FragmentedFatFileFollowsItsChain_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<int>("cluster");     // bytes
+        QTest::addColumn<bool>("capitals");  // FAT32 short names are listed as they are
+        QTest::newRow("FAT12") << QStringLiteral("recover12.img") << 1024 << false;
+        QTest::newRow("FAT16") << QStringLiteral("recover16.img") << 2048 << false;
+        QTest::newRow("FAT32") << QStringLiteral("recover32.img") << 512 << true;
+    }
+    void FragmentedFatFileFollowsItsChain() {
+        QFETCH(QString, image);
+        QFETCH(int, cluster);
+        QFETCH(bool, capitals);
+        const std::string profile = "[logical.E]\nimage=" + image.toStdString() + "\n";
+        Open(profile.c_str());
+        Click(w->TreeView2, DriveNode("(E:)"));
+        const auto cs = static_cast<std::size_t>(cluster);
+        // The fixture's names with their sizes; the listing's captions.
+        const std::vector<std::pair<std::string, std::size_t>> files = {
+            {"ONE.BIN", cs},         {"FRAG.BIN", 4 * cs + 100}, {"SEVERAL.BIN", 3 * cs + 17}, {"ZERO.BIN", 0},
+            {"AFTER.BIN", cs},       {"EXACT.BIN", 2 * cs},      {"?OST.TXT", cs + 5}};
+        auto caption = [&](const std::string& name) {
+            if (capitals) return QString::fromStdString(name);
+            const QString n = QString::fromStdString(name).toLower();
+            return n.left(1).toUpper() + n.mid(1);
+        };
+        SelectFolder(FolderWith(caption("FRAG.BIN")));
+        std::map<std::string, Bytes> want;
+        for (const auto& [name, size] : files) {
+            Check({caption(name)});
+            std::string file = caption(name).toStdString();
+            if (file[0] == '?') file[0] = '@';
+            want[file] = vt::test::YesContent(name[0] == '?' ? "L" + name.substr(1) : name, size);
+        }
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), want);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(lines.back(), std::string("恢复完成。"));
+        QCOMPARE(std::count_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
+                 0);
     }
 
     void NodeScannedBeforeIsShownWithoutReading() {

@@ -686,6 +686,29 @@ private slots:
         QCOMPARE(props.Value(P::rowType), QStringLiteral("F:\\Compressed"));
     }
 
+    // The property and hex pages show the row clicked on a drive; opening
+    // another drive, whose list has a file of the same name and another
+    // size, leaves neither page telling of the drive before.
+    void OpeningAnotherDriveLeavesNoPreviewOfTheDriveBefore() {
+        using P = ui::TPropertyList;
+        vt::test::InstallProfile("[logical.E]\nimage=fat12.img\n[logical.F]\nimage=fat16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        const auto greeting = t.w->HexBuffer;
+        t.w->TabSet1->setCurrentIndex(1);
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        QVERIFY(t.w->HexBuffer != greeting);
+        t.w->TabSet1->setCurrentIndex(0);
+        QCOMPARE(t.w->ListView2->Value(P::rowSize), QStringLiteral("100"));
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("F:"));
+        QVERIFY(t.Row(QStringLiteral("Readme.txt")) >= 0);  // 5000 bytes there
+        for (int row = 0; row < P::kRows; ++row) QCOMPARE(t.w->ListView2->Value(row), QString());
+        QVERIFY(t.w->HexBuffer == greeting);
+        // A click on a row of this drive shows it.
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Readme.txt")));
+        QCOMPARE(t.w->ListView2->Value(P::rowSize), QStringLiteral("5000"));
+    }
+
     // Scan32 on the FAT32 folder whose contents are lost: its node turns
     // into a deleted folder, lists what the rescan found, and that
     // recovers like any deleted folder.
@@ -721,6 +744,26 @@ private slots:
         t.w->TabSet1->setCurrentIndex(1);
         t.w->ListView1Click();
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
+    }
+
+    // A checked folder whose contents are lost ("已损坏") has nothing to
+    // write: it is named as failed, beside the files checked with it.
+    void AFolderWithLostContentsIsNamedAsFailed() {
+        vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QCOMPARE(t.w->RowText(t.Row(QStringLiteral("Lost")), 2), QStringLiteral("已损坏"));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("Lost")));
+        vt::uitest::ClickRow(t.w->ListView1, t.Row(QStringLiteral("LOWER.TXT")), Qt::ControlModifier);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row(QStringLiteral("LOWER.TXT")), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        QCOMPARE(FileBytes(fs::path(target.Path()) / "LOWER.TXT"), vt::test::YesContent("lower.txt", 40));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"正在恢复 ...", "Lost:  恢复失败", "恢复完成。"}));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
     }
 
     // Scan32 lets queued clicks in before it starts: a click on another
@@ -896,6 +939,33 @@ private slots:
         t.w->Action(QStringLiteral("Scan"))->trigger();
         QCOMPARE(t.w->History->Items.size(), std::size_t(1));
         QVERIFY(!t.w->History->CanBack && !t.w->History->CanForward);
+    }
+
+    // Opening a folder makes the level below its sub-folders, nodes that
+    // stand before the folders visited after it: Back and Forward still go
+    // to the folders that were visited, not to the nodes now at their places.
+    void BackAndForwardKeepTheirFoldersWhenFoldersOpen() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-512.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        vt::uitest::ClickNode(t.w->TreeView1, t.Node(QStringLiteral("\\/Many")));
+        // Documents opened with a click on its expander: Projects gets its
+        // sub-folder Deep, which comes before Many in the tree.
+        QTreeWidgetItem* documents = t.Node(QStringLiteral("\\/Documents"));
+        QCOMPARE(t.Children(documents), QStringList{QStringLiteral("Projects")});
+        QCOMPARE(documents->child(0)->childCount(), 0);
+        const QRect row = t.w->TreeView1->visualItemRect(documents);
+        QTest::mouseClick(t.w->TreeView1->viewport(), Qt::LeftButton, {},
+                          QPoint(row.left() - t.w->TreeView1->indentation() / 2, row.center().y()));
+        QVERIFY(documents->isExpanded());
+        QCOMPARE(t.Children(documents->child(0)), QStringList{QStringLiteral("Deep")});
+        vt::uitest::ClickNode(t.w->TreeView1, t.Node(QStringLiteral("\\/Compressed")));
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Back"))));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("\\/Many")));
+        QCOMPARE(t.Panel(1), QStringLiteral(" E:\\Many"));
+        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Forward"))));
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("\\/Compressed")));
+        QCOMPARE(t.Rows(), (QStringList{"mixed.bin", "text.txt", "tiny.txt"}));
     }
 
     // Selecting a drive scanned before reads nothing and keeps the count.
