@@ -7,7 +7,10 @@
 // the recovering thread, in the order of the folder, so that its name (the
 // "_N" a taken name gets) is the one it always gets; only its bytes, when
 // they all fit in the stream's buffer, and its close are handed to the
-// writer. The writer takes the files in the order they were handed over.
+// writer. The writer takes the files in the order they were handed over. A
+// larger file is written by the recovering thread as before, once the files
+// handed over before it are written, so the target still receives the bytes
+// file after file.
 //
 // Nothing that fails goes unnamed: a file whose write or close fails gets
 // its line in the log, and every line the recovery logs waits first for the
