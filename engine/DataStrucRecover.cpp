@@ -5,6 +5,7 @@
 #include <exception>
 #include <system_error>
 
+#include "ClusterBatch.h"
 #include "DataStruc.h"
 #include "DataStrucShared.h"
 #include "Lznt1.h"
@@ -183,8 +184,13 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
 
     // The stream writes in large pieces: where it closes, a write that fell
-    // short is logged as if it had been seen at once.
-    platform::PageBuffer buffer(static_cast<std::size_t>(cb));
+    // short is logged as if it had been seen at once. The clusters of a run
+    // are read a batch at a time, and one by one after a batch that failed,
+    // so that the file keeps every cluster before the one that fails.
+    vt::ClusterBatch batch(static_cast<std::uint32_t>(spc), static_cast<std::uint32_t>(cb),
+                           [&](std::int64_t s, std::uint32_t n, void* b) {
+                               return disk.Read(s, n, static_cast<std::uint8_t*>(b));
+                           });
     std::int64_t written = 0;
     for (const TDataRun& run : runs) {
         const std::uint32_t length = static_cast<std::uint32_t>(run.Length);
@@ -207,11 +213,18 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
                 const auto sector = lcn ? NtfsClusterSector(*lcn, rec.RecordSector) : std::nullopt;
-                if (!sector || !disk.Read(*sector, spc, buffer.data())) {
+                // The rest of the run, as far as the file reaches: on the
+                // disk one after the other.
+                auto ahead = [&](std::uint32_t most) {
+                    const std::int64_t left = std::min<std::int64_t>(length - k, clusters - written);
+                    return static_cast<std::uint32_t>(std::min<std::int64_t>(most, left));
+                };
+                const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
+                if (!data) {
                     LogError(name + (out.Close() ? kFailed : kShortWrite));
                     return 0;
                 }
-                put = out.Write(buffer.data(), static_cast<std::size_t>(bytes));
+                put = out.Write(data, static_cast<std::size_t>(bytes));
             }
             if (put != static_cast<std::size_t>(bytes)) {
                 out.Close();

@@ -297,6 +297,14 @@ private:
     // Record numbers of the NTFS folders being recovered, outermost first:
     // a parent link that leads back to one of them is not followed again.
     std::vector<std::int64_t> recoverPath_;
+    // While a folder is recovered: the writer of its small files (see
+    // WriteBehind.h).
+    template <typename Recover>
+    bool RecoverBehind(platform::IEventLog* LogView, Recover recover);
+    vt::TWriteBehind* writeBehind_ = nullptr;
+    // Its buffers, kept from one folder to the next (at most
+    // TWriteBehind::kMaxPending of 64 KiB).
+    std::vector<platform::PageBuffer> spareBuffers_;
 };
 
 // Recognises FAT12, FAT16, FAT32 and NTFS by the type fields of a boot

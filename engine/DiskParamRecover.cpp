@@ -5,12 +5,14 @@
 #include <functional>
 #include <vector>
 
+#include "ClusterBatch.h"
 #include "DiskParam.h"
 #include "DiskUtils.h"
 #include "FileStream.h"
 #include "Lznt1.h"
 #include "NtfsRecord.h"
 #include "PageBuffer.h"
+#include "WriteBehind.h"
 
 namespace {
 
@@ -35,68 +37,6 @@ FatRecoveryGeometry GeometryOf(const TLogiDrive& drive) {
 
 bool IsFat(TFsType t) { return t == vt::fsFat12 || t == vt::fsFat16 || t == vt::fsFat32; }
 
-// The clusters of one file, read for a copy that goes on cluster by
-// cluster: clusters that follow each other on the disk are fetched in one
-// request of up to kBatchBytes, since a request costs more than the bytes it
-// carries. Such a request shows no read-error box; when it fails, its
-// clusters are read one by one, so that a failure (and its box) is the
-// failing cluster's own and every cluster before it is still written.
-class ClusterBatch {
-public:
-    using Read = std::function<bool(std::int64_t sector, std::uint32_t count, void* buffer)>;
-    ClusterBatch(std::uint32_t sectorsPerCluster, std::uint32_t clusterBytes, Read read)
-        : spc_(sectorsPerCluster), clusterBytes_(clusterBytes), read_(std::move(read)) {
-        const std::uint32_t byBytes = std::max<std::uint32_t>(1, kBatchBytes / std::max<std::uint32_t>(1, clusterBytes));
-        const std::uint32_t bySectors = std::max<std::uint32_t>(1, 0xFFFF / std::max<std::uint32_t>(1, spc_));
-        maxClusters_ = std::min(byBytes, bySectors);
-    }
-    // The bytes of the cluster at Sector, or null when it cannot be read.
-    // Ahead(n) says how many clusters from this one on (at most n, at least
-    // 1) lie one after the other on the disk and belong to the copy.
-    const std::uint8_t* Get(std::int64_t sector, const std::function<std::uint32_t(std::uint32_t)>& ahead) {
-        const std::int64_t span = static_cast<std::int64_t>(count_) * spc_;
-        if (sector >= start_ && sector - start_ < span && (sector - start_) % spc_ == 0)
-            return buffer_.data() + static_cast<std::size_t>((sector - start_) / spc_) * clusterBytes_;
-        count_ = 0;
-        if (sector >= alonePast_) {
-            const std::uint32_t n = std::clamp<std::uint32_t>(ahead(maxClusters_), 1, maxClusters_);
-            if (n > 1) {
-                Fit(n);
-                bool ok;
-                {
-                    DiskUtils::TQuietReads quiet;
-                    ok = read_(sector, n * spc_, buffer_.data());
-                }
-                if (ok) return Hold(sector, n);
-                alonePast_ = sector + static_cast<std::int64_t>(n) * spc_;
-            }
-        }
-        Fit(1);
-        if (!read_(sector, spc_, buffer_.data())) return nullptr;
-        return Hold(sector, 1);
-    }
-
-private:
-    static constexpr std::uint32_t kBatchBytes = 256 * 1024;
-    void Fit(std::uint32_t clusters) {
-        const std::size_t bytes = static_cast<std::size_t>(clusters) * clusterBytes_;
-        if (buffer_.size() < bytes) buffer_.resize(bytes);
-    }
-    const std::uint8_t* Hold(std::int64_t sector, std::uint32_t clusters) {
-        start_ = sector;
-        count_ = clusters;
-        return buffer_.data();
-    }
-
-    std::uint32_t spc_, clusterBytes_;
-    Read read_;
-    std::uint32_t maxClusters_ = 1;
-    platform::PageBuffer buffer_;
-    std::int64_t start_ = 0;
-    std::uint32_t count_ = 0;    // clusters held from start_
-    std::int64_t alonePast_ = 0;  // before this sector a request of many failed: one by one
-};
-
 std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
     if (type == vt::fsFat32) return (static_cast<std::uint32_t>(e.DirEntry.FstClusHI.get()) << 16) | e.DirEntry.FstClusLO.get();
     return e.DirEntry.FstClusLO.get();
@@ -111,7 +51,33 @@ void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recov
     if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, name + ":  恢复失败", kError);
 }
 
+const std::string kShortWriteLine = ":  无法写入目标驱动器";
+
+// A file read whole goes to the write-behind, when there is one and its
+// bytes have not gone out yet; its short write is logged there.
+bool HandOver(vt::TWriteBehind* behind, vt::TFileStream& out, const std::string& name) {
+    return behind && behind->Submit(out, name + kShortWriteLine, kError);
+}
+
 }  // namespace
+
+// A folder's tree is recovered with its small files written behind the
+// reading (see WriteBehind.h); when the call returns each of them is written
+// or named in the log.
+template <typename Recover>
+bool TUndelete::RecoverBehind(platform::IEventLog* LogView, Recover recover) {
+    if (writeBehind_) return recover(LogView);
+    vt::TWriteBehind behind(LogView, std::move(spareBuffers_));
+    writeBehind_ = &behind;
+    struct Reset {
+        vt::TWriteBehind*& slot;
+        ~Reset() { slot = nullptr; }
+    } reset{writeBehind_};
+    const bool result = recover(behind.Log());
+    behind.Wait();
+    spareBuffers_ = behind.TakeSpares();
+    return result;
+}
 
 void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
@@ -175,7 +141,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             return first + i;
         };
 
-        vt::TFileStream out(Target, Name);
+        vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) {
             AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
             return false;
@@ -183,10 +149,10 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
         auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
-        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+        vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(n), b);
         });
         for (std::uint32_t i = 0; i < clusters; ++i) {
@@ -222,6 +188,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
                 return shortWrite();
             }
         }
+        if (HandOver(writeBehind_, out, Name)) return true;
         if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
@@ -232,7 +199,9 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
-        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+        return RecoverBehind(LogView, [&](platform::IEventLog* log) {
+            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+        });
     } catch (...) {
         return true;
     }
@@ -296,7 +265,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         const TDataLookup lookup = FindNtfsData(Entry, data, runs);
         if (lookup == TDataLookup::Failed) return false;
         if (lookup == TDataLookup::NoData || data.Resident) {
-            vt::TFileStream out(Target, Name);
+            vt::TFileStream out(Target, Name, writeBehind_);
             if (!out.Valid()) {
                 AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
                 return false;
@@ -304,9 +273,11 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             // A record without $DATA leaves an empty file behind.
             if (lookup == TDataLookup::NoData) return false;
             const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-            if (out.Write(data.Data.data(), n) != n || !out.Close()) {
+            const bool put = out.Write(data.Data.data(), n) == n;
+            if (put && HandOver(writeBehind_, out, Name)) return true;
+            if (!put || !out.Close()) {
                 out.Close();
-                AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+                AddLogEvent(LogView, Name + kShortWriteLine, kError);
                 return false;
             }
             return true;
@@ -316,7 +287,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
         const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
-        vt::TFileStream out(Target, Name);
+        vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) return false;
 
         if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
@@ -328,10 +299,10 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
         auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + ":  无法写入目标驱动器", kError);
+            AddLogEvent(LogView, Name + kShortWriteLine, kError);
             return false;
         };
-        ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
+        vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadVolumeSectors(s, n, b);
         });
         std::uint64_t written = 0;  // clusters
@@ -373,6 +344,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             }
             if (written == clusters) break;
         }
+        if (HandOver(writeBehind_, out, Name)) return true;
         if (!out.Close()) return shortWrite();
         return true;
     } catch (...) {
@@ -383,7 +355,9 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
-        return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+        return RecoverBehind(LogView, [&](platform::IEventLog* log) {
+            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+        });
     } catch (...) {
         return true;
     }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "WriteBehind.h"
+
 namespace vt {
 
 namespace {
@@ -29,17 +31,35 @@ TFileStream::TFileStream(const TargetFolder& folder, const std::string& name) : 
     createError_ = c.error;
 }
 
+TFileStream::TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind)
+    : TFileStream(folder, name) {
+    if (!behind) return;
+    behind_ = behind;
+    buffer_ = behind->SpareBuffer();
+}
+
 TFileStream::~TFileStream() { Close(); }
 
 bool TFileStream::Close() {
     if (fd_ < 0) return true;
-    const bool flushed = Flush();
-    ::close(fd_);
+    bool flushed = Flush();
+    // Some file systems (network ones) report a failed write only here.
+    if (::close(fd_) != 0) {
+        flushed = false;
+        shortWrite_ = true;
+    }
     fd_ = -1;
     return flushed;
 }
 
+void TFileStream::WaitBehind() {
+    if (!behind_) return;
+    TWriteBehind* behind = std::exchange(behind_, nullptr);
+    behind->Wait();
+}
+
 std::size_t TFileStream::WriteOut(const std::uint8_t* data, std::size_t n) {
+    WaitBehind();
     std::size_t done = 0;
     while (done < n) {
         ssize_t r = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(written_ + static_cast<std::int64_t>(done)));
@@ -111,6 +131,7 @@ bool TFileStream::WriteZeros(std::uint64_t length) {
 bool TFileStream::SetSize(std::int64_t size) {
     if (fd_ < 0 || size < 0) return false;
     if (!Flush()) return false;
+    WaitBehind();
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         shortWrite_ = true;
         return false;

@@ -4,7 +4,9 @@
 // in a buffer and go to the file in large writes (recoveries write one
 // cluster at a time). A write that falls short (a full target drive) is
 // remembered, so that the recovery can log it; the owner flushes before it
-// calls the file complete.
+// calls the file complete. A stream made for a write-behind (see
+// WriteBehind.h) lets the files handed over before it be written first,
+// before any byte of its own goes to its file.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +18,17 @@
 
 namespace vt {
 
+class TWriteBehind;
+
 class TFileStream {
 public:
     // Creates a new file in the folder under Name or the next free name of
     // MakeUniqueFileName's rule; Valid() tells whether that worked, Path()
     // is the file's path and CreateError() the system's reason when not.
     TFileStream(const TargetFolder& folder, const std::string& name);
+    // The same, for a file that may be handed over to Behind when it is
+    // done (null: an ordinary stream).
+    TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind);
     // Takes over a descriptor open for writing.
     explicit TFileStream(int fd);
     ~TFileStream();
@@ -48,6 +55,11 @@ public:
     bool Close();
 
 private:
+    friend class TWriteBehind;
+    // Before the first byte goes to the file: the files handed over before
+    // this one are written first, so that the target receives every file in
+    // the order of the recovery.
+    void WaitBehind();
     // Writes n bytes at the end of what the file holds; the bytes written.
     std::size_t WriteOut(const std::uint8_t* data, std::size_t n);
 
@@ -59,6 +71,7 @@ private:
     platform::PageBuffer buffer_;
     std::size_t buffered_ = 0;
     bool shortWrite_ = false;
+    TWriteBehind* behind_ = nullptr;
 };
 
 }  // namespace vt

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <span>
+#include <utility>
 
 namespace platform {
 
@@ -26,6 +27,15 @@ public:
         : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
         other.data_ = nullptr;
         other.size_ = other.capacity_ = 0;
+    }
+    PageBuffer& operator=(PageBuffer&& other) noexcept {
+        if (this != &other) {
+            std::free(data_);
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            capacity_ = std::exchange(other.capacity_, 0);
+        }
+        return *this;
     }
 
     // size bytes, all zero; the memory is kept when it is large enough.

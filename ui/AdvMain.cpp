@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "DiskParam.h"
 #include "FileList.h"
@@ -931,6 +932,10 @@ void TfrmAdvMain::RecoverExecute() {
     if (!SelectTarget || !SelectTarget(target)) return;
     SetPanel0(" 正在恢复 ...");
     Log("正在恢复 ...");
+    // A FAT row whose recovery raises (a folder that cannot be made in the
+    // target) is named as failed and the rows after it are still tried; the
+    // first error is shown when the batch has ended.
+    std::exception_ptr fatError;
     for (const void* record : records) {
         int result = 0;
         if (!fat) {
@@ -951,11 +956,17 @@ void TfrmAdvMain::RecoverExecute() {
             }
         } else {
             const auto* e = static_cast<const TPhysMidEntry*>(record);
-            if (IsFatFile(e->DirEntry)) {
-                result = drive->RecoverFile(e, kind, target, &progress_, &panel0_);
-            } else {
-                result = drive->RecoverFolder(e, kind, target, &progress_, &panel0_);
-                MarkFolderRecovered(*e);
+            try {
+                if (IsFatFile(e->DirEntry)) {
+                    result = drive->RecoverFile(e, kind, target, &progress_, &panel0_);
+                } else {
+                    result = drive->RecoverFolder(e, kind, target, &progress_, &panel0_);
+                    MarkFolderRecovered(*e);
+                }
+            } catch (const std::exception&) {
+                DataStruc::AddLogEvent(EventLogView, PhysEntryDisplayName(*e) + " - 恢复失败", kLogError);
+                if (!fatError) fatError = std::current_exception();
+                continue;
             }
         }
         if (result == 1) break;
@@ -963,6 +974,7 @@ void TfrmAdvMain::RecoverExecute() {
     Log("恢复完成。");
     TabSet1->setCurrentIndex(3);
     TabSet1Click();
+    if (fatError) std::rethrow_exception(fatError);
     if (QTreeWidgetItem* node = TreeView1->currentItem(); node && node->text(0) != QLatin1String("Find Results") &&
                                                           node != ScanRootNode && !Marked(node))
         node->setText(0, node->text(0) + QStringLiteral(" - P"));

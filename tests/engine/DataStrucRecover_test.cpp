@@ -2,6 +2,7 @@
 // volumes and disks that real tools built; recovered files are compared
 // byte for byte with what the fixture scripts wrote.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -303,6 +304,25 @@ TEST_P(NtfsVolume, DataThatCannotBeReadFailsTheFile) {
     EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kFailed, 1}, {"text.txt" + kFailed, 1}}));
     EXPECT_EQ(Written("multi.bin").size(), 0u);
     EXPECT_EQ(bar.Position(), 0);
+}
+
+// A cluster in the middle of a plain file that no longer reads: the
+// clusters of its run are read in batches, and after the batch that fails
+// one by one, so the file keeps exactly the clusters before that one.
+TEST_P(NtfsVolume, AnUnreadableClusterInTheMiddleKeepsTheClustersBeforeIt) {
+    const Bytes content = Content("/multi.bin");
+    const std::size_t cs = static_cast<std::size_t>(GetParam());
+    ASSERT_GT(content.size(), 3 * cs);
+    // Where the file's third cluster lies: its bytes are found in the image.
+    const Bytes image = vt::test::ReadWholeFile(image_);
+    const auto at = std::search(image.begin(), image.end(), content.begin() + 2 * cs, content.begin() + 3 * cs);
+    ASSERT_NE(at, image.end());
+    const std::size_t bad = static_cast<std::size_t>(at - image.begin()) / 512;
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(bad) + "-" +
+                             std::to_string(bad + cs / 512 - 1) + "\n");
+    EXPECT_EQ(Recover("/multi.bin"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kFailed, 1}}));
+    EXPECT_EQ(Written("multi.bin"), Bytes(content.begin(), content.begin() + 2 * static_cast<std::ptrdiff_t>(cs)));
 }
 
 TEST_P(NtfsVolume, TargetThatCannotBeCreatedIsLogged) {

@@ -232,6 +232,39 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
     }
 }
 
+// A folder's small files are written while the next ones are read: a
+// write that fails there (a file-size limit in a child process) still names
+// its file, before the line of a later file whose cluster does not read,
+// and the file that fits is whole. The folder's order: Projects (with
+// Deep/leaf.dat and plan.txt), old-draft.doc, report.doc.
+TEST_P(NtfsRecovery, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextFile) {
+    tntfsfilerecord* folder = Record(Entry("/Documents").record);
+    ASSERT_NE(folder, nullptr);
+    const auto unread = vt::test::NtfsContent(Entry("/Documents/report.doc").content);
+    const std::uint32_t spc = drive_->BootSector[0x0D];
+    const auto image = vt::test::ReadWholeFile(image_);
+    const auto at = std::search(image.begin(), image.end(), unread.begin(), unread.begin() + spc * 512u);
+    ASSERT_NE(at, image.end());
+    const std::size_t bad = static_cast<std::size_t>(at - image.begin()) / 512;
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string(bad) + "-" +
+                             std::to_string(bad + spc - 1) + "\n");
+    // leaf.dat and old-draft.doc do not fit under the limit; plan.txt does.
+    for (const char* path : {"/Documents/Projects/Deep/leaf.dat", "/Documents/old-draft.doc"})
+        ASSERT_GT(Entry(path).size, 1000) << path;
+    ASSERT_LT(Entry("/Documents/Projects/plan.txt").size, 1000);
+    const std::string report = vt::test::InChildWithFileLimit(1000, [&] {
+        platform::MessageBoxRecorder boxes;
+        const bool ok = engine_->RecoverFolder(folder, "Documents", dir_.Path(), &status_, &log_);
+        std::string out = std::to_string(ok) + "\n";
+        for (const auto& row : log_.rows) out += row.caption + "|" + std::to_string(row.imageIndex) + "\n";
+        return out;
+    });
+    EXPECT_EQ(report,
+              "1\nleaf.dat:  无法写入目标驱动器|2\nold-draft.doc:  无法写入目标驱动器|2\nreport.doc:  恢复失败|2\n");
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/Documents/Projects/plan.txt"),
+              vt::test::NtfsContent(Entry("/Documents/Projects/plan.txt").content));
+}
+
 // A file whose record can no longer be read (the sector failed after the
 // scan): RecoverFile gives up without a line of its own, the reported
 // recovery names the file as failed, and so does its folder's recovery.

@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "AdvMain.h"
 #include "DiskParam.h"
 #include "FileList.h"
@@ -16,6 +19,7 @@
 #include "QtPlatform.h"
 #include "Recorders.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "TestSupport.h"
 #include "Program.h"
 #include "UiTestSupport.h"
@@ -637,6 +641,32 @@ private slots:
         const auto lines = LogLines(w->ListView3);
         QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
                  (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
+    }
+
+    // A folder that cannot be made in the target (a link took its place the
+    // moment it was made) fails alone: it is named as failed, the row checked
+    // after it still comes back, and the error box tells why at the end.
+    void AFolderThatCannotBeMadeIsNamedAndTheRowsAfterItComeBack() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        Check({"inner", "a.txt"});
+        vt::SetCreateHookForTests([](int dirFd, const std::string& name, vt::CreateStep step) {
+            if (step != vt::CreateStep::FolderMade || name != "inner") return;
+            QVERIFY(unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
+            QVERIFY(symlinkat("/nonexistent-vantrel-target", dirFd, name.c_str()) == 0);
+        });
+        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+        vt::SetCreateHookForTests(nullptr);
+        QVERIFY(clicked);
+        QCOMPARE(vt::test::ReadWholeFile(TargetPath("a.txt")), Repeat(600, 'a'));
+        QVERIFY(fs::is_symlink(TargetPath("inner")));
+        QCOMPARE(std::distance(fs::directory_iterator(TargetPath()), fs::directory_iterator()), 2);
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
+                 (std::vector<std::string>{"正在恢复 ...", "inner - 恢复失败", "恢复完成。"}));
+        QCOMPARE(BoxTexts().size(), std::size_t(1));
+        QVERIFY2(BoxTexts().front().find("inner") != std::string::npos, BoxTexts().front().c_str());
     }
 
     // The file-system selector shows the other view's found folders, other

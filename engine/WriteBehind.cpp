@@ -1,0 +1,165 @@
+#include "WriteBehind.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "DiskParam.h"
+#include "FileStream.h"
+
+namespace vt {
+
+namespace {
+
+// How long a wait for the writer goes before the window's messages run:
+// a target that takes its time (a slow stick) must not freeze the window.
+constexpr auto kPumpEvery = std::chrono::milliseconds(5);
+
+// Length bytes at the file's start; false when they did not all go in.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t r = ::pwrite(fd, data + done, length - done, static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        done += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+void TWriteBehind::OrderedLog::AddRow(const std::string& caption, int imageIndex, const std::string& subItem) {
+    owner_.Wait();
+    if (owner_.log_) owner_.log_->AddRow(caption, imageIndex, subItem);
+}
+
+TWriteBehind::TWriteBehind(platform::IEventLog* log, std::vector<platform::PageBuffer> spare)
+    : log_(log), spare_(std::move(spare)) {}
+
+std::vector<platform::PageBuffer> TWriteBehind::TakeSpares() {
+    std::lock_guard lock(mutex_);
+    return std::move(spare_);
+}
+
+TWriteBehind::~TWriteBehind() {
+    try {
+        Wait();
+    } catch (...) {
+        // A log that throws loses the lines; the writer still ends below.
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    work_.notify_one();
+    // The writer takes every file that is left before it ends.
+    if (writer_.joinable()) writer_.join();
+}
+
+platform::PageBuffer TWriteBehind::SpareBuffer() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return {};
+    platform::PageBuffer b(std::move(spare_.back()));
+    spare_.pop_back();
+    return b;
+}
+
+bool TWriteBehind::Submit(TFileStream& stream, std::string failureLine, std::uint8_t image) {
+    // Only a file none of whose bytes went out yet: the writer puts them at
+    // its start, in one piece.
+    if (stream.fd_ < 0 || stream.written_ != 0 || stream.shortWrite_) return false;
+    // The files that are done first: their failures are logged now; when
+    // kMaxPending wait, the oldest one must be done first.
+    Collect(kMaxPending - 1);
+    std::unique_lock lock(mutex_);
+    if (!writer_.joinable()) {
+        // Without a thread the file is written as any other.
+        try {
+            writer_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    Job& job = jobs_.emplace_back();
+    job.fd = std::exchange(stream.fd_, -1);
+    job.length = std::exchange(stream.buffered_, 0);
+    job.bytes = std::move(stream.buffer_);
+    job.line = std::move(failureLine);
+    job.image = image;
+    stream.behind_ = nullptr;
+    // The writer is woken for a few files at a time, not for each.
+    const bool wake = jobs_.size() - taken_ == kWakeAfter;
+    lock.unlock();
+    if (wake) work_.notify_one();
+    return true;
+}
+
+void TWriteBehind::Wait() { Collect(0); }
+
+void TWriteBehind::Collect(std::size_t keep) {
+    for (;;) {
+        std::vector<std::pair<std::string, std::uint8_t>> failures;
+        bool more = false;
+        {
+            std::unique_lock lock(mutex_);
+            if (jobs_.size() > keep && !jobs_.front().done) {
+                hurry_ = true;
+                lock.unlock();
+                work_.notify_one();
+                lock.lock();
+                if (!finished_.wait_for(lock, kPumpEvery, [&] { return jobs_.front().done; })) {
+                    lock.unlock();
+                    platform::ProcessMessages();
+                    continue;
+                }
+            }
+            while (!jobs_.empty() && jobs_.front().done) {
+                Job& job = jobs_.front();
+                if (job.failed) failures.emplace_back(std::move(job.line), job.image);
+                spare_.push_back(std::move(job.bytes));
+                jobs_.pop_front();
+                --taken_;
+            }
+            more = jobs_.size() > keep;
+        }
+        for (const auto& [line, image] : failures) AddLogEvent(log_, line, image);
+        if (!more) return;
+    }
+}
+
+void TWriteBehind::Run() {
+    std::array<Job*, kMaxPending> batch{};
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [&] { return stop_ || hurry_ || jobs_.size() - taken_ >= kWakeAfter; });
+        while (taken_ < jobs_.size()) {
+            // What waits now is taken at once. The jobs stay where they
+            // are while others are added at the back of the deque; the
+            // front ones are removed only once they are done.
+            std::size_t n = 0;
+            while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
+            lock.unlock();
+            for (std::size_t i = 0; i < n; ++i) {
+                Job& job = *batch[i];
+                bool ok = WriteAll(job.fd, job.bytes.data(), job.length);
+                // Some file systems (network ones) report a failed write
+                // only here.
+                if (::close(job.fd) != 0) ok = false;
+                job.fd = -1;
+                job.failed = !ok;
+            }
+            lock.lock();
+            for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
+            finished_.notify_one();
+        }
+        hurry_ = false;
+        if (stop_) return;
+    }
+}
+
+}  // namespace vt

@@ -1,0 +1,111 @@
+// The writes of small recovered files, done by a thread of their own while
+// the recovery reads the next files.
+//
+// A folder of many small files costs the recovery more in the target's file
+// system than in reading: creating a file, writing its few clusters and
+// closing it each take a call into the kernel. The file is still created on
+// the recovering thread, in the order of the folder, so that its name (the
+// "_N" a taken name gets) is the one it always gets; only its bytes, when
+// they all fit in the stream's buffer, and its close are handed to the
+// writer. The writer takes the files in the order they were handed over. A
+// larger file is written by the recovering thread as before, once the files
+// handed over before it are written, so the target still receives the bytes
+// file after file.
+//
+// Nothing that fails goes unnamed: a file whose write or close fails gets
+// its line in the log, and every line the recovery logs waits first for the
+// files handed over before it and logs their failures, so the log reads as
+// if each file had been written at once. Wait() does the same at the end of
+// a batch. At most kMaxPending files (and their buffers) wait at a time;
+// a recovery that hands over more waits for the oldest, running the
+// window's messages meanwhile.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PageBuffer.h"
+#include "Reporting.h"
+
+namespace vt {
+
+class TFileStream;
+
+class TWriteBehind {
+public:
+    // Files that may wait for the writer at once: with the stream's buffer
+    // of 64 KiB each, at most 4 MiB of bytes.
+    static constexpr std::size_t kMaxPending = 64;
+    // Files that gather before the writer is woken: waking it costs the
+    // recovery a call into the kernel.
+    static constexpr std::size_t kWakeAfter = 8;
+
+    // Failures go into Log (none when it is null). Spare: buffers of an
+    // earlier write-behind, to be used again (see TakeSpares).
+    explicit TWriteBehind(platform::IEventLog* log, std::vector<platform::PageBuffer> spare = {});
+    // Waits for every file handed over and logs their failures.
+    ~TWriteBehind();
+    TWriteBehind(const TWriteBehind&) = delete;
+    TWriteBehind& operator=(const TWriteBehind&) = delete;
+
+    // The log the recovery writes its lines into while files are pending:
+    // each line comes after the failures of the files handed over before it.
+    platform::IEventLog* Log() { return &ordered_; }
+
+    // Hands the stream's file over when none of its bytes has gone to the
+    // file yet; the stream is closed then. FailureLine (with its picture)
+    // is logged when the write or the close fails. False leaves the stream
+    // as it was, for its owner to close.
+    bool Submit(TFileStream& stream, std::string failureLine, std::uint8_t image);
+    // A buffer for a new stream: one of a finished file, or an empty one.
+    platform::PageBuffer SpareBuffer();
+    // Waits for every file handed over and logs the failures, in order.
+    void Wait();
+    // After Wait: the buffers of the files written, for the next
+    // write-behind, so that a recovery of many folders does not take fresh
+    // memory for each.
+    std::vector<platform::PageBuffer> TakeSpares();
+
+private:
+    struct Job {
+        int fd = -1;
+        platform::PageBuffer bytes;
+        std::size_t length = 0;
+        std::string line;
+        std::uint8_t image = 0;
+        bool done = false;
+        bool failed = false;
+    };
+    class OrderedLog : public platform::IEventLog {
+    public:
+        explicit OrderedLog(TWriteBehind& owner) : owner_(owner) {}
+        void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override;
+
+    private:
+        TWriteBehind& owner_;
+    };
+
+    void Run();
+    // Logs the failures of the finished files at the front, in order,
+    // waiting until no more than Keep files are pending.
+    void Collect(std::size_t keep);
+
+    platform::IEventLog* log_;
+    OrderedLog ordered_{*this};
+    std::mutex mutex_;
+    std::condition_variable work_, finished_;
+    std::deque<Job> jobs_;      // handed over and not yet collected, oldest first
+    std::size_t taken_ = 0;     // of jobs_, those the writer has taken (the first ones)
+    bool stop_ = false;
+    bool hurry_ = false;        // the recovery waits for the writer
+    std::vector<platform::PageBuffer> spare_;
+    std::thread writer_;        // started with the first file
+};
+
+}  // namespace vt
