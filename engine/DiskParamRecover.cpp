@@ -291,8 +291,12 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (!out.Valid()) return false;
 
         if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
-            if (!WriteNtfsRuns(out, runs, Entry->DataSize, LogView))
-                AddLogEvent(LogView, Name + (out.ShortWrite() ? ":  无法写入目标驱动器" : ":  恢复失败"), kError);
+            const bool written = WriteNtfsRuns(out, runs, Entry->DataSize, LogView);
+            // Closed here, not by the stream's end: a close that fails (some
+            // network file systems report a failed write only then) is named.
+            const bool closed = out.Close();
+            if (!written || !closed)
+                AddLogEvent(LogView, Name + (out.ShortWrite() || !closed ? kShortWriteLine : ":  恢复失败"), kError);
             return true;
         }
 
