@@ -137,10 +137,11 @@ struct TFatVolume {
     TFsType FsType = vt::fsFat16;
     std::int32_t SectorsPerCluster = 0;  // 0: not known
     std::int64_t DataStart = -1;         // sector of cluster 2; below 0: not known
-    bool FromBoot = false;               // from the volume's boot sector, not estimated
-    // The layout the volume's boot sector gave (FromBoot): where its FAT
-    // lies, along which a present file's clusters are read.
+    // The layout the volume's boot sector gave, when the above are from it
+    // and not estimated: where its FAT lies, along which a present file's
+    // clusters are read.
     std::optional<DataStruc::FatBootLayout> Boot;
+    bool FromBoot() const { return Boot.has_value(); }
 };
 
 // Node kinds by RawEntry.SysType.
@@ -342,6 +343,9 @@ private:
     struct FatPlace {
         std::int64_t Sector = 0;
         std::int64_t Limit = 0;
+        // The layout the entry's volume's boot sector gave, when it did:
+        // where its FAT lies (null: estimated).
+        const DataStruc::FatBootLayout* Boot = nullptr;
     };
     std::optional<FatPlace> PlaceFatEntry(const TPhysMidEntry& entry, TFsType kind) const;
     // The first sector of an NTFS cluster of the volume that holds the

@@ -119,6 +119,23 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, :
     return walk;
 }
 
+std::vector<std::pair<std::int64_t, std::uint64_t>> DataStruc::detail::ChainExtents(
+    const DataStruc::FatBootLayout& boot, std::span<const std::uint32_t> clusters, std::uint64_t sectors) {
+    std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
+    const auto spc = static_cast<std::uint64_t>(boot.SectorsPerCluster);
+    for (std::uint32_t c : clusters) {
+        if (sectors == 0) break;
+        const std::int64_t s = boot.DataStart + static_cast<std::int64_t>(c - 2) * boot.SectorsPerCluster;
+        const std::uint64_t n = std::min(spc, sectors);
+        sectors -= n;
+        if (!extents.empty() && extents.back().first + static_cast<std::int64_t>(extents.back().second) == s)
+            extents.back().second += n;
+        else
+            extents.emplace_back(s, n);
+    }
+    return extents;
+}
+
 bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
                                FatBootLayout& layout) {
     const TFsType fs = DetectFileSystem(sector);
@@ -292,7 +309,6 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
             TFatVolume& fv = node->FatVolumes.back();
             fv.SectorsPerCluster = v.Boot->SectorsPerCluster;
             fv.DataStart = v.Boot->DataStart;
-            fv.FromBoot = true;
             fv.Boot = v.Boot;
         }
         FatGroup& g = groups[static_cast<std::size_t>(bootGroup[k])];
@@ -436,8 +452,7 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
                                          const DataStruc::FatBootLayout& boot, std::uint32_t sectors,
                                          TFsType variant, std::int32_t volume) {
     const std::int64_t spc = boot.SectorsPerCluster;
-    auto clusterSector = [&](std::uint32_t c) { return boot.DataStart + static_cast<std::int64_t>(c - 2) * spc; };
-    const std::int64_t first = clusterSector(cluster);
+    const std::int64_t first = boot.DataStart + static_cast<std::int64_t>(cluster - 2) * spc;
     // A directory holds at most 2 MiB: a chain that runs on is damaged. A
     // root is read up to there all the same, as it is the volume's top.
     const FatChainWalk walk = WalkFatChain(h, Geometry.DriveNo, boot, cluster,
@@ -446,21 +461,19 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
         ParseDirectorySectors(isRoot, first, sectors, variant, volume);
         return;
     }
-    // The clusters in runs of consecutive ones, each run one request; a
-    // run that does not read ends the directory there.
-    platform::PageBuffer bytes(walk.Clusters.size() * static_cast<std::size_t>(spc) * 512);
+    // The clusters in runs of consecutive ones, each run one request (at
+    // most the 2 MiB above); a run that does not read ends the directory
+    // there.
+    const std::uint64_t total = walk.Clusters.size() * static_cast<std::uint64_t>(spc);
+    platform::PageBuffer bytes(static_cast<std::size_t>(total) * 512);
     std::size_t filled = 0;
-    for (std::size_t k = 0; k < walk.Clusters.size();) {
-        std::size_t n = 1;
-        while (k + n < walk.Clusters.size() && walk.Clusters[k + n] == walk.Clusters[k] + n) ++n;
-        const auto count = static_cast<std::uint16_t>(static_cast<std::int64_t>(n) * spc);
+    for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
+        const auto count = static_cast<std::uint16_t>(n);
         std::uint32_t bytesRead = 0;
-        if (!ReadDiskSectors(h, count, bytes.data() + filled, clusterSector(walk.Clusters[k]), bytesRead,
-                             Geometry.DriveNo) ||
+        if (!ReadDiskSectors(h, count, bytes.data() + filled, sector, bytesRead, Geometry.DriveNo) ||
             bytesRead < count * 512u)
             break;
         filled += count * 512u;
-        k += n;
     }
     try {
         ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);

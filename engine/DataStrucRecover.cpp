@@ -255,14 +255,8 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     // volume's boot sector places the FAT and the entry is not deleted,
     // else consecutive sectors from its first cluster.
     std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
-    const DataStruc::FatBootLayout* boot = nullptr;
-    if (entry.Volume < 0) {
-        if (CurPartition->FatBoot) boot = &*CurPartition->FatBoot;
-    } else if (static_cast<std::size_t>(entry.Volume) < CurPartition->FatVolumes.size()) {
-        const auto& v = CurPartition->FatVolumes[static_cast<std::size_t>(entry.Volume)];
-        if (v.Boot) boot = &*v.Boot;
-    }
-    if (boot && place && sectors > 0 && entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
+    const DataStruc::FatBootLayout* boot = place ? place->Boot : nullptr;
+    if (boot && sectors > 0 && entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
         // The chain must end after exactly the clusters the size needs: one
         // that breaks, ends early or runs on (a cleared or damaged FAT, a
         // deleted file's) leaves consecutive clusters from the first, the
@@ -272,18 +266,8 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
         const auto chain = WalkFatChain(disk.Handle(), disk.Drive(), *boot,
                                         PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32),
                                         static_cast<std::size_t>(count));
-        if (chain.End == ChainEnd::EndMark && chain.Clusters.size() == count) {
-            std::uint64_t left = sectors;
-            for (std::uint32_t c : chain.Clusters) {
-                const std::int64_t s = boot->DataStart + static_cast<std::int64_t>(c - 2) * boot->SectorsPerCluster;
-                const std::uint64_t n = std::min(spc, left);
-                left -= n;
-                if (!extents.empty() && extents.back().first + static_cast<std::int64_t>(extents.back().second) == s)
-                    extents.back().second += n;
-                else
-                    extents.emplace_back(s, n);
-            }
-        }
+        if (chain.End == ChainEnd::EndMark && chain.Clusters.size() == count)
+            extents = ChainExtents(*boot, chain.Clusters, sectors);
     }
     // A file with data needs a place for its first cluster: without a
     // cluster size or a cluster 2 the listing cannot tell where it lies,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DataStruc.h"
@@ -88,6 +89,12 @@ struct FatChainWalk {
 // one's clusters are free, and its chain breaks at its first.
 FatChainWalk WalkFatChain(win::HANDLE h, DriveNo drive, const DataStruc::FatBootLayout& boot, std::uint32_t first,
                           std::size_t maxClusters);
+// The sectors of a chain's clusters in the volume, as runs of sectors that
+// follow each other on the disk (first sector, count), holding the first
+// `sectors` of them: each run can be one request.
+std::vector<std::pair<std::int64_t, std::uint64_t>> ChainExtents(const DataStruc::FatBootLayout& boot,
+                                                                 std::span<const std::uint32_t> clusters,
+                                                                 std::uint64_t sectors);
 
 }  // namespace DataStruc::detail
 

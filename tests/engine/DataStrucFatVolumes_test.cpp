@@ -453,7 +453,7 @@ TEST_F(FatVolumesTest, DamagedBootSectorInsideTheNodeKeepsItsNeighboursRight) {
     ASSERT_NE(fb, nullptr);
     ASSERT_GE(fb->Volume, 0);
     const TFatVolume& v = whole->FatVolumes[static_cast<std::size_t>(fb->Volume)];
-    EXPECT_FALSE(v.FromBoot);
+    EXPECT_FALSE(v.FromBoot());
     EXPECT_EQ(v.First, 43008);
     EXPECT_EQ(Failures(), std::vector<std::string>{});
     vt::test::TempDir out;
