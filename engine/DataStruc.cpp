@@ -21,26 +21,29 @@ using namespace DataStruc::detail;
 
 namespace DataStruc::detail {
 
-std::uint32_t ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count,
-                                   std::uint32_t wanted, std::uint8_t* buffer, std::uint64_t& unreadable) {
-    std::uint32_t bytesRead = 0;
-    if (ReadDiskSectors(h, static_cast<std::uint16_t>(count), buffer, lba, bytesRead, drive))
-        return std::min<std::uint32_t>(bytesRead, count * 512u);
-    wanted = std::min(wanted, count);
-    std::uint32_t placed = 0;
-    for (std::uint32_t j = 0; j < wanted; ++j) {
+bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
+                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable) {
+    bytesRead = 0;
+    if (ReadDiskSectors(h, static_cast<std::uint16_t>(count), buffer, lba, bytesRead, drive)) {
+        bytesRead = std::min<std::uint32_t>(bytesRead, count * 512u);
+        return true;
+    }
+    bytesRead = 0;
+    bool any = false;
+    for (std::uint32_t j = 0; j < std::min(wanted, count); ++j) {
         std::uint8_t* sector = buffer + j * 512u;
         std::uint32_t got = 0;
         if (ReadDiskSectors(h, 1, sector, lba + j, got, drive)) {
+            any = true;
             // A read that succeeds without a sector is the end of the device.
             if (got < 512) break;
         } else {
             std::memset(sector, 0, 512);
             ++unreadable;
         }
-        placed = (j + 1) * 512u;
+        bytesRead = (j + 1) * 512u;
     }
-    return placed;
+    return any;
 }
 
 void LogUnreadableSectors(std::uint64_t unreadable) {

@@ -471,8 +471,10 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
     for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
         const auto count = static_cast<std::uint32_t>(n);
         std::uint64_t unreadable = 0;
-        const std::uint32_t bytesRead =
-            ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, unreadable);
+        std::uint32_t bytesRead = 0;
+        if (!ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead,
+                                  unreadable))
+            break;
         filled += bytesRead / 512 * 512;
         if (bytesRead < count * 512u || unreadable > 0) break;
     }

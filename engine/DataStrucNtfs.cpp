@@ -81,9 +81,9 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // A batch that does not read is read again sector by sector: a bad
     // sector loses only the record it lies in (its zeros decode to none).
     std::uint64_t unreadable = 0;
-    const std::uint32_t bytesRead =
-        ReadSectorsSalvaging(h, Geometry.DriveNo, first, kChunkSectors, kChunkSectors, buffer.data(), unreadable);
-    if (bytesRead == 0) {
+    std::uint32_t bytesRead = 0;
+    if (!ReadSectorsSalvaging(h, Geometry.DriveNo, first, kChunkSectors, kChunkSectors, buffer.data(), bytesRead,
+                              unreadable)) {
         ++index;
         return;
     }

@@ -298,10 +298,9 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
         // A bad sector in the read-ahead after a small directory (a file's
         // data) costs only itself; one inside the directory ends its parse.
         std::uint64_t unreadable = 0;
-        const std::uint32_t bytesRead =
-            sectors == 0 ? 0
-                         : ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), unreadable);
-        if (bytesRead == 0) {
+        std::uint32_t bytesRead = 0;
+        if (sectors == 0 ||
+            !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead, unreadable)) {
             win::CloseHandle(h);
             return false;
         }

@@ -45,10 +45,11 @@ inline void SetProgress(platform::IProgressBar* bar, double position) {
 // again one by one, so that a bad sector costs only itself: a sector that
 // still does not read is left as zeros (no signature of the scans matches
 // them, and they end a directory's parse) and is added to `unreadable`.
-// The result is the bytes placed, zeros included: less than asked at the
-// end of the device, 0 when nothing could be placed.
-std::uint32_t ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count,
-                                   std::uint32_t wanted, std::uint8_t* buffer, std::uint64_t& unreadable);
+// bytesRead: the bytes placed, zeros included (less than asked at the end
+// of the device). False when neither the request nor any of its sectors
+// read.
+bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
+                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable);
 
 // The warning line that ends a scan that met sectors it could not read.
 void LogUnreadableSectors(std::uint64_t unreadable);
@@ -71,9 +72,8 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
         // Only the node's own sectors are read again one by one: the last
         // chunk reaches past its end.
         const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, sectorCount - k * kChunkSectors));
-        const std::uint32_t bytesRead =
-            ReadSectorsSalvaging(h, drive, lba, kChunkSectors, wanted, buffer.data(), unreadable);
-        if (bytesRead > 0) {
+        std::uint32_t bytesRead = 0;
+        if (ReadSectorsSalvaging(h, drive, lba, kChunkSectors, wanted, buffer.data(), bytesRead, unreadable)) {
             SetProgress(progressBar, static_cast<double>(k) / static_cast<double>(chunks) * 100.0);
             const std::uint32_t sectors = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
             for (std::uint32_t j = 0; j < sectors; ++j) {
