@@ -78,8 +78,12 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // One buffer for every batch: only the bytes a read placed are looked at.
     static thread_local platform::PageBuffer buffer;
     buffer.resize(kChunkSectors * 512);
+    // A batch that does not read is read again sector by sector: a bad
+    // sector loses only the record it lies in (its zeros decode to none).
+    std::uint64_t unreadable = 0;
     std::uint32_t bytesRead = 0;
-    if (!ReadDiskSectors(h, kChunkSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
+    if (!ReadSectorsSalvaging(h, Geometry.DriveNo, first, kChunkSectors, kChunkSectors, buffer.data(), bytesRead,
+                              unreadable)) {
         ++index;
         return;
     }
