@@ -359,8 +359,13 @@ private:
     // another present file of its volume (cross-linked chains), by the
     // volume's FAT. Worked out once per volume of a listing.
     bool CrossLinked(const TPhysMidEntry& entry, DataStruc::detail::FatTable& fat);
-    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
-                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // One folder of a folder recovery. With Skipped set nothing is made or
+    // written: the walk only counts, into Skipped, the files and folders
+    // that the recovery of the folder would have written (the contents of a
+    // folder that could not be made).
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder* target,
+                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel,
+                           TFolderContents* skipped = nullptr);
     // The first sector of a FAT cluster by the node's own layout; none when
     // the layout is unknown or the sector does not exist.
     std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;
