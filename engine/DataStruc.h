@@ -352,6 +352,27 @@ private:
     // record at recordSector: the latest found volume start at or before
     // the record, else the node's first sector.
     std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const;
+    // NTFS keeps copies of file records outside its table ($MFTMirr holds
+    // records 0 to 3, $LogFile older states of any record), and the scan
+    // finds them all. What the listing keeps of every record it decoded to
+    // tell a copy from the record itself: the record number of the header
+    // (NTFS 3.1; -1 without one) and its $LSN, by record sector; and the
+    // run lists of the $MFT records found, which place the table.
+    struct RecordStamp {
+        std::int64_t Sector = 0;
+        std::int64_t Number = -1;
+        std::uint64_t Lsn = 0;
+    };
+    std::vector<RecordStamp> recordStamps_;  // in the order decoded
+    std::vector<std::pair<std::int64_t, trunlist>> mftRuns_;
+    void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
+    // Records with the same number in one volume are one file. Where the
+    // volume's table was placed by its own record 0, the record at the
+    // number's place in it stays and every copy outside it is dropped;
+    // elsewhere the records of one number, folder and name are one file and
+    // the one with the highest $LSN stays. A record whose number is
+    // unknown, or found only once, stays.
+    void DropRecordCopies();
 
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.

@@ -462,18 +462,21 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
         return;
     }
     // The clusters in runs of consecutive ones, each run one request (at
-    // most the 2 MiB above); a run that does not read ends the directory
+    // most the 2 MiB above), read again sector by sector when it fails; a
+    // sector that does not read, or a run cut short, ends the directory
     // there.
     const std::uint64_t total = walk.Clusters.size() * static_cast<std::uint64_t>(spc);
     platform::PageBuffer bytes(static_cast<std::size_t>(total) * 512);
     std::size_t filled = 0;
     for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
-        const auto count = static_cast<std::uint16_t>(n);
+        const auto count = static_cast<std::uint32_t>(n);
+        std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (!ReadDiskSectors(h, count, bytes.data() + filled, sector, bytesRead, Geometry.DriveNo) ||
-            bytesRead < count * 512u)
+        if (!ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead,
+                                  unreadable))
             break;
-        filled += count * 512u;
+        filled += bytesRead / 512 * 512;
+        if (bytesRead < count * 512u || unreadable > 0) break;
     }
     try {
         ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);

@@ -128,8 +128,10 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     try {
         DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
         DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
+        std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            unreadable,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 if (lba >= nodeEnd) return;
                 if (IsDirectoryStart(sector)) {
@@ -146,6 +148,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
             });
         DataStruc::AddLogEvent(EventLogView, stopped ? "驱动器扫描被用户中止" : "驱动器扫描完成",
                                stopped ? kLogWarning : kLogInfo);
+        LogUnreadableSectors(unreadable);
     } catch (const std::exception& e) {
         DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
     }
@@ -290,11 +293,14 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     // One buffer for every directory: only the bytes a read placed are looked at.
     static thread_local platform::PageBuffer buffer;
     buffer.resize(static_cast<std::size_t>(sectors) * 512);
-    std::uint32_t bytesRead = 0;
     bool result = true;
     try {
+        // A bad sector in the read-ahead after a small directory (a file's
+        // data) costs only itself; one inside the directory ends its parse.
+        std::uint64_t unreadable = 0;
+        std::uint32_t bytesRead = 0;
         if (sectors == 0 ||
-            !ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
+            !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead, unreadable)) {
             win::CloseHandle(h);
             return false;
         }
