@@ -168,6 +168,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     node.FatEntries.clear();
     node.FatVolumes.clear();
     node.FatBoot.reset();
+    if (crossNode_ == &node) crossNode_ = nullptr;
 }
 
 void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
@@ -190,6 +191,8 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     // A small logical drive without a boot sector to go by is a diskette.
     const bool diskette =
         !groups[0].Boot && node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
+    // The FAT of each volume, read once for all of its directories.
+    FatTables tables;
     for (std::size_t i = 0; i < n; ++i) {
         SetProgress(progressBar, static_cast<double>(i) / n * 100.0);
         platform::ProcessMessages();
@@ -205,8 +208,9 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         // after other files were written is in pieces.
         const std::int64_t at = g.Boot ? d - g.Boot->DataStart : -1;
         if (at >= 0 && at % g.Boot->SectorsPerCluster == 0 && at / g.Boot->SectorsPerCluster < g.Boot->Clusters)
-            ParseDirectoryChain(h, false, static_cast<std::uint32_t>(at / g.Boot->SectorsPerCluster + 2), *g.Boot,
-                                sectors, g.Variant, g.Volume);
+            ParseDirectoryChain(h, false, static_cast<std::uint32_t>(at / g.Boot->SectorsPerCluster + 2),
+                                tables.Of(h, Geometry.DriveNo, *g.Boot, static_cast<std::size_t>(dirGroup[i])), sectors,
+                                g.Variant, g.Volume);
         else
             ParseDirectorySectors(false, d, sectors, g.Variant, g.Volume);
     }
@@ -228,7 +232,7 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
                                   groups[0].End - 19, 0, kDirectoryReadSectors)),
                               vt::fsFat12, -1);
     } else if (h != win::INVALID_HANDLE_VALUE) {
-        ListFatRoots(h, groups);
+        ListFatRoots(h, groups, tables);
     }
     if (h != win::INVALID_HANDLE_VALUE) win::CloseHandle(h);
     std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),

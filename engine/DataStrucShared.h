@@ -91,19 +91,61 @@ bool WalkSectorChunks(win::HANDLE h, DriveNo drive, std::int64_t first, std::uin
 enum class ChainEnd {
     EndMark,  // the last cluster walked carries an end mark
     Cap,      // the walk stopped at its cap, neither ended nor broken so far
+    Loop,     // the chain leads back to a cluster it named before: the
+              // clusters walked are those before the first repeat
     Broken,   // a free, bad or reserved entry, a cluster outside the volume,
-              // a FAT that does not read, or a loop
+              // or a FAT that does not read
 };
 struct FatChainWalk {
     std::vector<std::uint32_t> Clusters;  // from the first one, as walked
     ChainEnd End = ChainEnd::Broken;
 };
+
+// The first FAT that a boot sector places, read through a window of a few
+// dozen sectors that later lookups reuse: walking the chains of a whole
+// volume's files reads each FAT sector about once.
+class FatTable {
+public:
+    FatTable(win::HANDLE h, DriveNo drive, const DataStruc::FatBootLayout& boot) : h_(h), drive_(drive), boot_(boot) {}
+    const DataStruc::FatBootLayout& Boot() const { return boot_; }
+    // Cluster c's entry, its reserved top bits cleared; none when c has no
+    // entry in the FAT, or its sector lies outside the volume or does not
+    // read.
+    std::optional<std::uint32_t> Entry(std::uint32_t c);
+    // The entry's meaning: a bad cluster, or (above it) an end mark.
+    std::uint32_t BadMark() const;
+    // Cluster c is one of the volume's and lies wholly inside its extent.
+    bool Inside(std::uint32_t c) const;
+
+private:
+    win::HANDLE h_;
+    DriveNo drive_;
+    DataStruc::FatBootLayout boot_;
+    std::vector<std::uint8_t> window_;
+    std::int64_t loaded_ = -1;  // the FAT sector the window begins with
+};
+
+// One FatTable per volume of a listing, made when it is first needed.
+class FatTables {
+public:
+    FatTable& Of(win::HANDLE h, DriveNo drive, const DataStruc::FatBootLayout& boot, std::size_t volume) {
+        if (tables_.size() <= volume) tables_.resize(volume + 1);
+        if (!tables_[volume]) tables_[volume].emplace(h, drive, boot);
+        return *tables_[volume];
+    }
+
+private:
+    std::vector<std::optional<FatTable>> tables_;
+};
+
 // The chain from First through the first FAT that the boot sector places,
 // at most maxClusters long (and never longer than the volume's cluster
 // count). Every cluster walked lies wholly inside the volume's extent
 // (boot.End, which stops at the node's end), and every FAT sector read lies
 // inside the FAT. A present file or directory is read along it; a deleted
-// one's clusters are free, and its chain breaks at its first.
+// one's clusters are free, and its chain breaks at its first. A long walk
+// processes pending window messages as it goes.
+FatChainWalk WalkFatChain(FatTable& fat, std::uint32_t first, std::size_t maxClusters);
 FatChainWalk WalkFatChain(win::HANDLE h, DriveNo drive, const DataStruc::FatBootLayout& boot, std::uint32_t first,
                           std::size_t maxClusters);
 // The sectors of a chain's clusters in the volume, as runs of sectors that
