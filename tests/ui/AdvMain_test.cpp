@@ -200,6 +200,20 @@ private slots:
         platform::DeviceTrace::Clear();
     }
 
+    // A disk of 2^32 + 264192 sectors (tests/fixtures/make-bigdisk.sh):
+    // the drive's node is its whole length, its partition and gaps stand
+    // where they are, past 2^32 too.
+    void DriveTreeShowsADiskPast2TiBWhole() {
+        Open("[physical.0]\nimage=beyond2t.img\n");
+        QStringList dump;
+        Dump(w->MyComputerNode, 0, dump);
+        QCOMPARE(dump.join(QLatin1Char('\n')), QString::fromUtf8(R"(My Computer [0]
+  物理驱动器 00H (2048.13 GB) [1]
+    未使用 (2048.00 GB) [8]
+    BEYOND2TIB (128.00 MB) [7]
+    未使用 (2.00 MB) [8])"));
+    }
+
     void DriveTreeShowsEveryNodeKind() {
         Open("[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n[physical.1]\nimage=disk2.img\n");
         QCOMPARE(w->windowTitle(), QStringLiteral("Vantrel - Advanced Recovery"));
