@@ -126,7 +126,7 @@ extern platform::IEventLog* EventLogView;
 struct TPhysMidEntry {
     TFatDirEntry DirEntry{};
     std::string LongName;
-    std::uint32_t DirSector = 0;   // first sector of the found directory it was read from
+    std::int64_t DirSector = 0;    // first sector of the found directory it was read from
     std::uint32_t DirCluster = 0;  // that directory's own cluster (2 for a root)
     // The layout its clusters are read with: an index into the node's
     // FatVolumes, or -1 for the node's own SectorsPerCluster and DataStart.
@@ -184,7 +184,7 @@ struct TPartiEntry {
     std::vector<TFatVolume> FatVolumes;
     std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
     std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
-    std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
+    std::int64_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
     // The node's own volume's layout when its boot sector gave it (then
     // SectorsPerCluster and DataStart are its): where its FAT lies.
     std::optional<DataStruc::FatBootLayout> FatBoot;
@@ -258,7 +258,7 @@ public:
     std::vector<std::unique_ptr<TPartiEntry>> Partitions;      // item 0: the whole drive
     std::vector<std::unique_ptr<TPartiEntry>> LostPartitions;  // deep-scan finds
     bool Aborted = false;
-    std::vector<std::uint32_t> MftSectors;
+    std::vector<std::int64_t> MftSectors;
 
     bool ReadPartitionTable(PPartiEntry node);
     void ReadVolumeLabel(win::HANDLE h, PPartiEntry node);
@@ -290,7 +290,7 @@ public:
     // (NTFS), else a TPhysMidEntry of FatEntries; in the recoveries Kind 2
     // also means FAT32 cluster numbers.
     bool ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer);
-    bool FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last);
+    bool FindFatChildRange(std::int64_t dirSector, std::int32_t& first, std::int32_t& last);
     bool FindNtfsChildRange(const std::vector<std::unique_ptr<tntfsfilerecord>>& list, std::int64_t parentNo,
                             std::int32_t& first, std::int32_t& last);
     bool SearchEntries(TFsType kind, const std::string& masks, bool caseSensitive, std::uint8_t dateKind,
@@ -360,8 +360,13 @@ private:
     // another present file of its volume (cross-linked chains), by the
     // volume's FAT. Worked out once per volume of a listing.
     bool CrossLinked(const TPhysMidEntry& entry, DataStruc::detail::FatTable& fat);
-    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
-                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // One folder of a folder recovery. With Skipped set nothing is made or
+    // written: the walk only counts, into Skipped, the files and folders
+    // that the recovery of the folder would have written (the contents of a
+    // folder that could not be made).
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder* target,
+                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel,
+                           TFolderContents* skipped = nullptr);
     // The first sector of a FAT cluster by the node's own layout; none when
     // the layout is unknown or the sector does not exist.
     std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;
@@ -404,8 +409,8 @@ private:
 
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.
-    std::vector<std::uint32_t> recoverPath_;
-    std::unordered_map<std::uint32_t, std::uint32_t> recoverVisits_;
+    std::vector<std::int64_t> recoverPath_;
+    std::unordered_map<std::int64_t, std::uint32_t> recoverVisits_;
     // The found directories of sortedDirsNode_, ascending; made again when
     // a scan or a listing changed them.
     std::vector<std::int64_t> sortedDirs_;

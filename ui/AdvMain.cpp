@@ -14,6 +14,7 @@
 #include "LowerPages.h"
 #include "NtfsRecord.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "WinApi.h"
 #include "filetime.h"
 #include "seldir.h"
@@ -540,7 +541,7 @@ void TfrmAdvMain::FillFat(const Records& list, int Index, bool WholeList) {
         const TPartiEntry* e = CurrentDrive ? CurrentDrive->CurPartition : nullptr;
         std::int32_t f = 0, l = -1;
         if (!e || Index < 0 || static_cast<std::size_t>(Index) >= e->DirSectors.size() ||
-            !CurrentDrive->FindFatChildRange(static_cast<std::uint32_t>(e->DirSectors[static_cast<std::size_t>(Index)]),
+            !CurrentDrive->FindFatChildRange(e->DirSectors[static_cast<std::size_t>(Index)],
                                              f, l)) {
             first = 0, last = -1;  // an empty list with its counts
         } else {
@@ -780,11 +781,11 @@ void TfrmAdvMain::ShowFileHead(int row) {
     }
 }
 
-std::uint32_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
+std::int64_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
     // By the layout of the volume that holds the entry (a node may hold
     // several); a folder that cannot be placed names no found directory.
     const auto sector = CurrentDrive->FatEntrySector(entry, CurrentDrive->CurPartition->FatType);
-    return sector && *sector <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(*sector) : 0xFFFFFFFFu;
+    return sector ? *sector : -1;
 }
 
 void TfrmAdvMain::ListView1DblClick() {
@@ -798,10 +799,10 @@ void TfrmAdvMain::ListView1DblClick() {
     const TPhysMidEntry* e = ListView1->PhysMidEntry(row);
     if (!e) return;
     const TPartiEntry* part = CurrentDrive->CurPartition;
-    const std::uint32_t key = FolderSectorKey(*e);
+    const std::int64_t key = FolderSectorKey(*e);
     const int count = std::min<int>(ScanRootNode->childCount(), static_cast<int>(part->DirSectors.size()));
     for (int k = 0; k < count; ++k) {
-        if (static_cast<std::uint32_t>(part->DirSectors[static_cast<std::size_t>(k)]) != key) continue;
+        if (part->DirSectors[static_cast<std::size_t>(k)] != key) continue;
         SelectFoundFolder(k);
         History->Add(AbsoluteIndex(ScanRootNode->child(k)));
         UpdateNavButtons();
@@ -822,7 +823,7 @@ void TfrmAdvMain::acToParentExecute(QObject* Sender) {
     const TPartiEntry* part = CurrentDrive->CurPartition;
     int k = -1;
     if (const TPhysMidEntry* e = ListView1->PhysMidEntry(row)) {
-        const auto it = std::find(part->DirSectors.begin(), part->DirSectors.end(), static_cast<std::int64_t>(e->DirSector));
+        const auto it = std::find(part->DirSectors.begin(), part->DirSectors.end(), e->DirSector);
         if (it != part->DirSectors.end()) k = static_cast<int>(it - part->DirSectors.begin());
     } else if (const tntfsfilerecord* r = ListView1->NtfsRecord(row)) {
         const std::int64_t parent = FileRefToInt64(r->FileName.ParentRef);
@@ -936,6 +937,7 @@ void TfrmAdvMain::RecoverExecute() {
     // target) is named as failed and the rows after it are still tried; the
     // first error is shown when the batch has ended.
     std::exception_ptr fatError;
+    bool stopped = false;
     for (const void* record : records) {
         int result = 0;
         if (!fat) {
@@ -969,9 +971,25 @@ void TfrmAdvMain::RecoverExecute() {
                 continue;
             }
         }
-        if (result == 1) break;
+        if (result == 1) {
+            stopped = true;
+            break;
+        }
     }
-    Log("恢复完成。");
+    // Nothing is called complete before the target's file system has the
+    // bytes: a full or failing stick, a network share may report a failed
+    // write only when it writes back.
+    if (const int unsynced = vt::TargetFolder::Open(target).Sync(); unsynced != 0)
+        DataStruc::AddLogEvent(EventLogView, target + " - 无法写入目录驱动器，恢复失败。" + std::strerror(unsynced),
+                               kLogError);
+    // A stopped batch ends with its stop line: the engine's, naming the
+    // file it was in, or the window's own for a stop that no copy looked at
+    // (it came during the last files, which do not look).
+    if (!stopped && drive->Aborted) {
+        DataStruc::AddLogEvent(EventLogView, "恢复进程被用户中止", kLogWarning);
+        stopped = true;
+    }
+    if (!stopped) Log("恢复完成。");
     TabSet1->setCurrentIndex(3);
     TabSet1Click();
     if (fatError) std::rethrow_exception(fatError);
@@ -984,10 +1002,10 @@ void TfrmAdvMain::RecoverExecute() {
 QTreeWidgetItem* TfrmAdvMain::FindFolderNode(const TPhysMidEntry& Entry) const {
     const TPartiEntry* part = CurrentDrive ? CurrentDrive->CurPartition : nullptr;
     if (!part) return nullptr;
-    const std::uint32_t key = FolderSectorKey(Entry);
+    const std::int64_t key = FolderSectorKey(Entry);
     const int count = std::min<int>(ScanRootNode->childCount(), static_cast<int>(part->DirSectors.size()));
     for (int k = 0; k < count; ++k)
-        if (static_cast<std::uint32_t>(part->DirSectors[static_cast<std::size_t>(k)]) == key) return ScanRootNode->child(k);
+        if (part->DirSectors[static_cast<std::size_t>(k)] == key) return ScanRootNode->child(k);
     return nullptr;
 }
 
