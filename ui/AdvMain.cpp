@@ -611,6 +611,10 @@ void TfrmAdvMain::FillNtfsFileList(const std::vector<PNtfsFileRecord>& List, int
 // Deep scan
 
 void TfrmAdvMain::PartiScanExecute() {
+    // While a scan or a recovery runs SmartScan is refused, before any box:
+    // the running loop would wait under a box (a Stop clicked meanwhile
+    // would be lost), and the engine would refuse the deep scan anyway.
+    if (AnyBusy() || scanning_) return;
     QTreeWidgetItem* node = TreeView2->currentItem();
     if (!node) return;
     TPartiEntry* entry = NodeEntry(node);
@@ -620,8 +624,6 @@ void TfrmAdvMain::PartiScanExecute() {
     }
     TPhysicalDrive* drive = DriveOfNode(node);
     if (!drive) return;
-    // A scan or recovery is running: the engine would refuse anyway.
-    if (AnyBusy() || scanning_) return;
     // The deep scan reads this drive, but the view stays with the drive and
     // entry it was read from (CurrentDrive): a deep scan only adds nodes to
     // the drive tree, and the rows shown are still recovered, previewed and
