@@ -250,7 +250,7 @@ public:
     // The record decoder and attribute extractor of this engine: a resident
     // $DATA is given one cluster of the FAT listing's estimate.
     bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,
-                        std::int64_t& realSize, std::int64_t& allocatedSize, TLongFileName& longName);
+                        std::int64_t& realSize, std::int64_t& allocatedSize);
     bool GetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
 
     // Votes of the NTFS listing for 16, 8, 4, 2 and 1 sectors per cluster.
@@ -357,6 +357,8 @@ private:
     // recovery in progress, and how often each was entered during it.
     std::vector<std::uint32_t> recoverPath_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> recoverVisits_;
+    // Records of the NTFS listing in hand that were left out as torn.
+    std::uint32_t damagedRecords_ = 0;
 };
 
 // The name a found FAT entry is shown, searched and recovered under: its

@@ -141,7 +141,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // nothing to write.
     std::array<std::uint8_t, kMftRecordSize> record{};
     TAttribute data;
-    if (!disk.Read(rec.RecordSector, 2, record.data())) {
+    if (!disk.Read(rec.RecordSector, 2, record.data()) || !ApplyRecordFixup(record)) {
         LogError(name + kFailed);
         return 0;
     }

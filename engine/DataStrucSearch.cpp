@@ -102,7 +102,8 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
         const auto* rec = static_cast<const tntfsfilerecord*>(entry);
         if (rec->DataLcn < 0) {
             std::array<std::uint8_t, kMftRecordSize> record{};
-            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size())
+            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size() ||
+                !ApplyRecordFixup(record))
                 return false;
             buffer.fill(0);
             TAttribute data;
