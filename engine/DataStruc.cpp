@@ -19,6 +19,40 @@ using namespace DataStruc::detail;
 
 }  // namespace
 
+namespace DataStruc::detail {
+
+bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
+                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable) {
+    bytesRead = 0;
+    if (ReadDiskSectors(h, static_cast<std::uint16_t>(count), buffer, lba, bytesRead, drive)) {
+        bytesRead = std::min<std::uint32_t>(bytesRead, count * 512u);
+        return true;
+    }
+    bytesRead = 0;
+    bool any = false;
+    for (std::uint32_t j = 0; j < std::min(wanted, count); ++j) {
+        std::uint8_t* sector = buffer + j * 512u;
+        std::uint32_t got = 0;
+        if (ReadDiskSectors(h, 1, sector, lba + j, got, drive)) {
+            any = true;
+            // A read that succeeds without a sector is the end of the device.
+            if (got < 512) break;
+        } else {
+            std::memset(sector, 0, 512);
+            ++unreadable;
+        }
+        bytesRead = (j + 1) * 512u;
+    }
+    return any;
+}
+
+void LogUnreadableSectors(std::uint64_t unreadable) {
+    if (unreadable == 0) return;
+    DataStruc::AddLogEvent(EventLogView, std::to_string(unreadable) + " 个扇区无法读取，已跳过", kLogWarning);
+}
+
+}  // namespace DataStruc::detail
+
 namespace DataStruc {
 
 bool IsWinNT() { return DiskUtils::IsWinNT(); }
@@ -313,8 +347,10 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
         bool haveLast = false;
         std::int64_t lastStart = 0, lastEnd = 0;  // lastEnd: past the backup place
         std::uint32_t lastSerial = 0;
+        std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            unreadable,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 DataStruc::BootSectorInfo info;
                 if (!DataStruc::ExamineBootSector(sector, info)) return;
@@ -335,6 +371,7 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
             });
         DataStruc::AddLogEvent(EventLogView, stopped ? "深度扫描进程被用户中止" : "深度扫描已经完成",
                                stopped ? kLogWarning : kLogInfo);
+        LogUnreadableSectors(unreadable);
     } catch (const std::exception& e) {
         DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
     }

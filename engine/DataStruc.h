@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -104,6 +105,11 @@ bool ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, st
                     FatBootLayout& layout);
 
 }  // namespace DataStruc
+
+namespace DataStruc::detail {
+class FatTable;
+class FatTables;
+}  // namespace DataStruc::detail
 
 // Picture indexes of the advanced window's event log.
 constexpr std::uint8_t kLogInfo = 0;
@@ -304,7 +310,7 @@ private:
     // The FAT volumes of the node: which found directory belongs to which,
     // and the layout each is read with (DataStrucFatVolumes.cpp).
     std::vector<FatGroup> SplitFatVolumes(win::HANDLE h, std::vector<std::int32_t>& dirGroup);
-    void ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups);
+    void ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups, DataStruc::detail::FatTables& tables);
     // A root guessed before the estimated cluster 2 of a layout without a
     // boot sector to trust.
     void GuessFatRoot(const FatGroup& group);
@@ -316,11 +322,12 @@ private:
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
                               std::int32_t volume);
     // A directory of a volume whose boot sector places its FAT, from its
-    // first cluster: along its chain in that FAT when the chain ends, else
+    // first cluster: along its chain in that FAT when the chain ends (or
+    // leads back into itself: the clusters before the repeat), else
     // (a deleted folder's clusters are free; a damaged FAT) as `sectors`
     // consecutive sectors from that cluster on, as a found directory of a
     // volume without a FAT to go by is read.
-    void ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster, const DataStruc::FatBootLayout& boot,
+    void ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster, DataStruc::detail::FatTable& fat,
                              std::uint32_t sectors, TFsType variant, std::int32_t volume);
     std::int64_t NodeEnd(const TPartiEntry& node) const;
     void Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs);
@@ -332,6 +339,10 @@ private:
                         platform::IProgressBar* progressBar);
     int RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                        platform::IProgressBar* progressBar);
+    // A present file of the listing shares a cluster its size needs with
+    // another present file of its volume (cross-linked chains), by the
+    // volume's FAT. Worked out once per volume of a listing.
+    bool CrossLinked(const TPhysMidEntry& entry, DataStruc::detail::FatTable& fat);
     int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                            platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
     // The first sector of a FAT cluster by the node's own layout; none when
@@ -352,6 +363,27 @@ private:
     // record at recordSector: the latest found volume start at or before
     // the record, else the node's first sector.
     std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const;
+    // NTFS keeps copies of file records outside its table ($MFTMirr holds
+    // records 0 to 3, $LogFile older states of any record), and the scan
+    // finds them all. What the listing keeps of every record it decoded to
+    // tell a copy from the record itself: the record number of the header
+    // (NTFS 3.1; -1 without one) and its $LSN, by record sector; and the
+    // run lists of the $MFT records found, which place the table.
+    struct RecordStamp {
+        std::int64_t Sector = 0;
+        std::int64_t Number = -1;
+        std::uint64_t Lsn = 0;
+    };
+    std::vector<RecordStamp> recordStamps_;  // in the order decoded
+    std::vector<std::pair<std::int64_t, trunlist>> mftRuns_;
+    void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
+    // Records with the same number in one volume are one file. Where the
+    // volume's table was placed by its own record 0, the record at the
+    // number's place in it stays and every copy outside it is dropped;
+    // elsewhere the records of one number, folder and name are one file and
+    // the one with the highest $LSN stays. A record whose number is
+    // unknown, or found only once, stays.
+    void DropRecordCopies();
 
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.
@@ -359,6 +391,11 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint32_t>> recoverVisits_;
     // Records of the NTFS listing in hand that were left out as torn.
     std::uint32_t damagedRecords_ = 0;
+    // The cross-linked files of the listing of crossNode_, for the volumes
+    // in crossBuilt_; emptied with the listing.
+    const TPartiEntry* crossNode_ = nullptr;
+    std::set<std::int32_t> crossBuilt_;
+    std::set<const TPhysMidEntry*> crossLinked_;
 };
 
 // The name a found FAT entry is shown, searched and recovered under: its

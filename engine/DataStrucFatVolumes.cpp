@@ -22,6 +22,11 @@ constexpr std::uint32_t kMaxDirectorySectors = 4096;
 constexpr std::size_t kMaxBootSectors = 512;
 // A FAT32 entry holds 28 bits.
 constexpr std::uint32_t kFat32Mask = 0x0FFFFFFF;
+// FAT sectors read at once by a chain walk (32 KiB).
+constexpr std::int64_t kFatWindowSectors = 64;
+// A chain walk processes pending window messages once per this many
+// clusters (a power of two).
+constexpr std::size_t kPumpClusters = 16384;
 
 bool IsFat(TFsType fs) { return fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32; }
 
@@ -65,57 +70,92 @@ constexpr std::array<ChainVariant, 3> kChainVariants = {{
 
 }  // namespace
 
+std::uint32_t DataStruc::detail::FatTable::BadMark() const {
+    return IsFat(boot_.FsType) ? kChainVariants[boot_.FsType].Bad : 0;
+}
+
+bool DataStruc::detail::FatTable::Inside(std::uint32_t c) const {
+    return boot_.SectorsPerCluster > 0 && c >= 2 && c - 2 < boot_.Clusters &&
+           boot_.DataStart + (static_cast<std::int64_t>(c) - 1) * boot_.SectorsPerCluster <= boot_.End;
+}
+
+std::optional<std::uint32_t> DataStruc::detail::FatTable::Entry(std::uint32_t c) {
+    if (!IsFat(boot_.FsType)) return std::nullopt;
+    const ChainVariant& v = kChainVariants[boot_.FsType];
+    const std::uint64_t offset = std::uint64_t{c} * v.Num / v.Den;
+    const auto sector = static_cast<std::int64_t>(offset / 512);
+    if (sector >= boot_.FatSectors || boot_.FatStart + sector >= boot_.End) return std::nullopt;
+    const std::size_t at = offset % 512;
+    // One more sector than the entry's, so that a FAT12 entry across a
+    // sector bound is whole.
+    const std::int64_t need = at + v.Bytes > 512 ? 2 : 1;
+    if (loaded_ < 0 || sector < loaded_ ||
+        sector + need > loaded_ + static_cast<std::int64_t>(window_.size() / 512)) {
+        // The FAT's sectors that lie in the volume's extent.
+        const auto n = static_cast<std::uint16_t>(std::min<std::int64_t>(
+            {kFatWindowSectors, boot_.FatSectors - sector, boot_.End - boot_.FatStart - sector}));
+        window_.resize(n * 512u);
+        std::uint32_t bytesRead = 0;
+        loaded_ = -1;
+        if (!ReadDiskSectors(h_, n, window_.data(), boot_.FatStart + sector, bytesRead, drive_) ||
+            bytesRead < n * 512u) {
+            window_.clear();
+            return std::nullopt;
+        }
+        loaded_ = sector;
+    }
+    const std::size_t pos = static_cast<std::size_t>(sector - loaded_) * 512 + at;
+    if (pos + v.Bytes > window_.size()) return std::nullopt;
+    std::uint32_t next = v.Bytes == 4 ? vt::LoadLe32(window_.data() + pos) : vt::LoadLe16(window_.data() + pos);
+    if (boot_.FsType == vt::fsFat12 && (c & 1)) next >>= 4;
+    return next & v.Mask;
+}
+
 DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, ::DriveNo drive,
                                                                 const DataStruc::FatBootLayout& boot,
                                                                 std::uint32_t first, std::size_t maxClusters) {
+    FatTable fat(h, drive, boot);
+    return WalkFatChain(fat, first, maxClusters);
+}
+
+DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(FatTable& fat, std::uint32_t first,
+                                                                std::size_t maxClusters) {
     FatChainWalk walk;
+    const DataStruc::FatBootLayout& boot = fat.Boot();
     if (!IsFat(boot.FsType) || boot.SectorsPerCluster <= 0) return walk;
-    const ChainVariant& v = kChainVariants[boot.FsType];
     // A chain names each cluster once: it is never longer than the volume.
     maxClusters = std::min<std::size_t>(maxClusters, boot.Clusters);
-    const std::int64_t spc = boot.SectorsPerCluster;
-    auto inside = [&](std::uint32_t c) {
-        return c >= 2 && c - 2 < boot.Clusters &&
-               boot.DataStart + (static_cast<std::int64_t>(c) - 1) * spc <= boot.End;
-    };
-    // Two sectors, so that a FAT12 entry across a sector bound is whole.
-    std::array<std::uint8_t, 1024> window{};
-    std::int64_t loaded = -1;
-    std::size_t loadedBytes = 0;
+    const std::uint32_t bad = fat.BadMark();
     for (std::uint32_t c = first; walk.Clusters.size() < maxClusters;) {
-        if (!inside(c)) return walk;
+        if (!fat.Inside(c)) return walk;
         walk.Clusters.push_back(c);
-        const std::uint64_t offset = std::uint64_t{c} * v.Num / v.Den;
-        const auto sector = static_cast<std::int64_t>(offset / 512);
-        if (sector >= boot.FatSectors || boot.FatStart + sector >= boot.End) return walk;
-        if (sector != loaded) {
-            // The FAT's sectors that lie in the volume's extent.
-            const auto n = static_cast<std::uint16_t>(
-                std::min<std::int64_t>({2, boot.FatSectors - sector, boot.End - boot.FatStart - sector}));
-            std::uint32_t bytesRead = 0;
-            if (!ReadDiskSectors(h, n, window.data(), boot.FatStart + sector, bytesRead, drive) ||
-                bytesRead < n * 512u)
-                return walk;
-            loaded = sector;
-            loadedBytes = n * 512u;
-        }
-        const std::size_t at = offset % 512;
-        if (at + v.Bytes > loadedBytes) return walk;
-        std::uint32_t next = v.Bytes == 4 ? vt::LoadLe32(window.data() + at) : vt::LoadLe16(window.data() + at);
-        if (boot.FsType == vt::fsFat12 && (c & 1)) next >>= 4;
-        next &= v.Mask;
-        if (next == v.Bad) return walk;
-        if (next > v.Bad) {
+        // A file of gigabytes has a chain of millions of clusters.
+        if ((walk.Clusters.size() & (kPumpClusters - 1)) == 0) platform::ProcessMessages();
+        const auto next = fat.Entry(c);
+        if (!next || *next == bad) return walk;
+        if (*next > bad) {
             walk.End = ChainEnd::EndMark;
             return walk;
         }
-        c = next;
+        c = *next;
     }
     if (walk.Clusters.empty()) return walk;
-    // At the cap: a cluster met twice means the chain loops.
-    std::vector<std::uint32_t> sorted = walk.Clusters;
-    std::sort(sorted.begin(), sorted.end());
-    walk.End = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() ? ChainEnd::Cap : ChainEnd::Broken;
+    // At the cap: a cluster met twice means the chain loops, and from its
+    // first repeat on the walk only went round again. Each cluster has one
+    // successor, so a chain that loops never ends or breaks: only a walk
+    // that reached its cap can hold a repeat.
+    std::vector<std::pair<std::uint32_t, std::size_t>> order(walk.Clusters.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = {walk.Clusters[i], i};
+    std::sort(order.begin(), order.end());
+    std::size_t repeat = order.size();
+    for (std::size_t i = 1; i < order.size(); ++i)
+        if (order[i].first == order[i - 1].first) repeat = std::min(repeat, order[i].second);
+    if (repeat == order.size()) {
+        walk.End = ChainEnd::Cap;
+    } else {
+        walk.Clusters.resize(repeat);
+        walk.End = ChainEnd::Loop;
+    }
     return walk;
 }
 
@@ -407,7 +447,7 @@ void TPhysicalDrive::EstimateFatVolume(const FatGroup& group) {
     if (start >= v.First && start < v.End) v.DataStart = start;
 }
 
-void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) {
+void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups, FatTables& tables) {
     PPartiEntry node = CurPartition;
     const std::int64_t nodeFirst = node->FirstSector(), nodeEnd = NodeEnd(*node);
     // Last volume first: each root goes in front, so the roots stand in
@@ -429,10 +469,11 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) 
                    std::find(node->DirSectors.begin(), node->DirSectors.end(), s) == node->DirSectors.end();
         };
         if (boot.FsType != vt::fsFat32) {
-            // The fixed region before cluster 2.
+            // The fixed region before cluster 2, whole: a root may hold
+            // 65535 entries.
             if (!fresh(boot.RootStart)) continue;
             const auto sectors = static_cast<std::uint32_t>(
-                std::min<std::int64_t>({boot.RootSectors, kDirectoryReadSectors, limit - boot.RootStart}));
+                std::min<std::int64_t>(boot.RootSectors, limit - boot.RootStart));
             node->DirSectors.insert(node->DirSectors.begin(), boot.RootStart);
             ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume);
             continue;
@@ -442,38 +483,43 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups) 
             boot.DataStart + static_cast<std::int64_t>(boot.RootCluster - 2) * boot.SectorsPerCluster;
         if (!fresh(rootSector)) continue;
         node->DirSectors.insert(node->DirSectors.begin(), rootSector);
-        ParseDirectoryChain(h, true, boot.RootCluster, boot,
+        ParseDirectoryChain(h, true, boot.RootCluster, tables.Of(h, Geometry.DriveNo, boot, k),
                             static_cast<std::uint32_t>(std::min<std::int64_t>(kDirectoryReadSectors, limit - rootSector)),
                             g.Variant, g.Volume);
     }
 }
 
-void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster,
-                                         const DataStruc::FatBootLayout& boot, std::uint32_t sectors,
-                                         TFsType variant, std::int32_t volume) {
+void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32_t cluster, FatTable& fat,
+                                         std::uint32_t sectors, TFsType variant, std::int32_t volume) {
+    const DataStruc::FatBootLayout& boot = fat.Boot();
     const std::int64_t spc = boot.SectorsPerCluster;
     const std::int64_t first = boot.DataStart + static_cast<std::int64_t>(cluster - 2) * spc;
     // A directory holds at most 2 MiB: a chain that runs on is damaged. A
-    // root is read up to there all the same, as it is the volume's top.
-    const FatChainWalk walk = WalkFatChain(h, Geometry.DriveNo, boot, cluster,
-                                           std::max<std::size_t>(1, kMaxDirectorySectors / static_cast<std::size_t>(spc)));
-    if (walk.End != ChainEnd::EndMark && !(isRoot && walk.End == ChainEnd::Cap)) {
+    // root is read up to there all the same, as it is the volume's top. A
+    // chain that leads back into itself holds the directory in the
+    // clusters before its first repeat.
+    const FatChainWalk walk =
+        WalkFatChain(fat, cluster, std::max<std::size_t>(1, kMaxDirectorySectors / static_cast<std::size_t>(spc)));
+    if (walk.End != ChainEnd::EndMark && walk.End != ChainEnd::Loop && !(isRoot && walk.End == ChainEnd::Cap)) {
         ParseDirectorySectors(isRoot, first, sectors, variant, volume);
         return;
     }
     // The clusters in runs of consecutive ones, each run one request (at
-    // most the 2 MiB above); a run that does not read ends the directory
+    // most the 2 MiB above), read again sector by sector when it fails; a
+    // sector that does not read, or a run cut short, ends the directory
     // there.
     const std::uint64_t total = walk.Clusters.size() * static_cast<std::uint64_t>(spc);
     platform::PageBuffer bytes(static_cast<std::size_t>(total) * 512);
     std::size_t filled = 0;
     for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
-        const auto count = static_cast<std::uint16_t>(n);
+        const auto count = static_cast<std::uint32_t>(n);
+        std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (!ReadDiskSectors(h, count, bytes.data() + filled, sector, bytesRead, Geometry.DriveNo) ||
-            bytesRead < count * 512u)
+        if (!ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead,
+                                  unreadable))
             break;
-        filled += count * 512u;
+        filled += bytesRead / 512 * 512;
+        if (bytesRead < count * 512u || unreadable > 0) break;
     }
     try {
         ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <tuple>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
@@ -36,6 +37,8 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     node->NtfsFound.clear();
     node->NtfsEntries.clear();
     node->NtfsVolumeStarts.clear();
+    recordStamps_.clear();
+    mftRuns_.clear();
     if (MftSectors.empty()) return;
     Busy = true;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -64,6 +67,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     if (damagedRecords_ > 0)
         DataStruc::AddLogEvent(EventLogView, std::to_string(damagedRecords_) + " 个文件记录已损坏，未列出", kLogWarning);
     FindNtfsVolumeStarts(h);
+    DropRecordCopies();
     vt::PumpedStableSort(node->NtfsEntries,
                          [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();
@@ -80,8 +84,12 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // One buffer for every batch: only the bytes a read placed are looked at.
     static thread_local platform::PageBuffer buffer;
     buffer.resize(kChunkSectors * 512);
+    // A batch that does not read is read again sector by sector: a bad
+    // sector loses only the record it lies in (its zeros decode to none).
+    std::uint64_t unreadable = 0;
     std::uint32_t bytesRead = 0;
-    if (!ReadDiskSectors(h, kChunkSectors, buffer.data(), first, bytesRead, Geometry.DriveNo)) {
+    if (!ReadSectorsSalvaging(h, Geometry.DriveNo, first, kChunkSectors, kChunkSectors, buffer.data(), bytesRead,
+                              unreadable)) {
         ++index;
         return;
     }
@@ -104,6 +112,7 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
                 ++damagedRecords_;
                 continue;
             }
+            NoteRecordStamp(s, rec);
             std::uint16_t nameOffset = 0, flags = 0;
             std::int64_t realSize = 0, allocated = 0;
             if (!ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) continue;
@@ -121,6 +130,8 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
                 !runs.empty()) {
                 found->DataLcn = runs.front().Lcn;
                 Vote(found->DataSize, found->AllocatedSize, runs);
+                if (found->Name == "$MFT" && FileRefToInt64(found->FileName.ParentRef) == 5)
+                    mftRuns_.emplace_back(s, runs);
             }
             node->NtfsEntries.push_back(std::move(found));
         } catch (const std::exception& e) {
@@ -169,6 +180,107 @@ void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
     auto& starts = node->NtfsVolumeStarts;
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+}
+
+void TPhysicalDrive::NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record) {
+    vt::ByteReader r(record);
+    if (!r.Has(0, 4) || std::memcmp(record.data(), "FILE", 4) != 0) return;
+    RecordStamp stamp;
+    stamp.Sector = sector;
+    stamp.Lsn = r.U64Or(0x08);
+    // NTFS 3.1 moved the update sequence to 0x30 to make room for the
+    // record's own number at 0x2C; NTFS 3.0 headers end before it.
+    if (r.U16Or(0x04) >= 0x30 && r.Has(0x2C, 4)) stamp.Number = r.U32Or(0x2C);
+    recordStamps_.push_back(stamp);
+}
+
+void TPhysicalDrive::DropRecordCopies() {
+    PPartiEntry node = CurPartition;
+    const std::int64_t spc = node->NtfsSectorsPerCluster;
+    if (spc <= 0 || recordStamps_.empty()) return;
+    // The table of each volume: its $MFT record lies where its own first
+    // run puts record 0 (the copy in $MFTMirr or $LogFile lies elsewhere).
+    // Each run holds records of two sectors, numbered on from the last.
+    struct Extent {
+        std::int64_t Volume, First, End, FirstNumber;
+    };
+    std::vector<Extent> tables;
+    std::vector<std::int64_t> placed;  // volumes whose table is known
+    for (const auto& [sector, runs] : mftRuns_) {
+        const auto volume = NtfsClusterSector(0, sector);
+        if (!volume || std::find(placed.begin(), placed.end(), *volume) != placed.end() || runs.empty() ||
+            runs.front().Sparse || NtfsClusterSector(runs.front().Lcn, sector) != sector)
+            continue;
+        placed.push_back(*volume);
+        std::int64_t number = 0;
+        for (const TDataRun& run : runs) {
+            const auto first = NtfsClusterSector(run.Lcn, sector);
+            const auto length = vt::CheckedMul<std::int64_t>(run.Length, spc);
+            if (!first || !length || *length <= 0) break;
+            if (!run.Sparse) tables.push_back({*volume, *first, *first + *length, number});
+            number += *length / 2;
+        }
+    }
+    // A record in the table has the number of its place there.
+    auto place = [&](std::int64_t volume, std::int64_t sector) -> std::int64_t {
+        for (const Extent& e : tables)
+            if (e.Volume == volume && sector >= e.First && sector < e.End && (sector - e.First) % 2 == 0)
+                return e.FirstNumber + (sector - e.First) / 2;
+        return -1;
+    };
+    auto volumeOf = [&](std::int64_t sector) { return NtfsClusterSector(0, sector).value_or(node->FirstSector()); };
+    std::sort(recordStamps_.begin(), recordStamps_.end(),
+              [](const RecordStamp& a, const RecordStamp& b) { return a.Sector < b.Sector; });
+    // The numbers that the tables hold, whether their records made an entry
+    // or not: any other record with one of them is a copy.
+    std::vector<std::pair<std::int64_t, std::int64_t>> held;
+    if (!tables.empty())
+        for (const RecordStamp& stamp : recordStamps_) {
+            const std::int64_t volume = volumeOf(stamp.Sector);
+            if (const std::int64_t at = place(volume, stamp.Sector); at >= 0) held.emplace_back(volume, at);
+        }
+    std::sort(held.begin(), held.end());
+    // Outside a table a header's number alone does not make two records one
+    // file (a lost table's records need not be numbered alike): records of
+    // the same number, folder and name are, and the one with the highest
+    // $LSN (then the first on the disk) stays. The number 0 is the $MFT's
+    // alone; mkntfs leaves it in the headers of its unused records, where
+    // it says nothing.
+    struct Loose {
+        std::int64_t Volume, Number, Parent;
+        const std::string* Name;
+        std::uint64_t Lsn;
+        std::int64_t Sector;
+    };
+    std::vector<Loose> loose;
+    std::vector<std::int64_t> copies;
+    for (const auto& rec : node->NtfsEntries) {
+        const auto stamp = std::lower_bound(
+            recordStamps_.begin(), recordStamps_.end(), rec->RecordSector,
+            [](const RecordStamp& a, std::int64_t sector) { return a.Sector < sector; });
+        if (stamp == recordStamps_.end() || stamp->Sector != rec->RecordSector) continue;
+        const std::int64_t volume = volumeOf(stamp->Sector);
+        const std::int64_t parent = FileRefToInt64(rec->FileName.ParentRef);
+        if (place(volume, stamp->Sector) >= 0 || stamp->Number < 0 ||
+            (stamp->Number == 0 && !(rec->Name == "$MFT" && parent == 5)))
+            continue;
+        if (std::binary_search(held.begin(), held.end(), std::pair{volume, stamp->Number}))
+            copies.push_back(stamp->Sector);
+        else
+            loose.push_back({volume, stamp->Number, parent, &rec->Name, stamp->Lsn, stamp->Sector});
+    }
+    auto same = [](const Loose& l) { return std::tie(l.Volume, l.Number, l.Parent, *l.Name); };
+    std::sort(loose.begin(), loose.end(), [&](const Loose& a, const Loose& b) {
+        return std::tuple_cat(same(a), std::tuple(~a.Lsn, a.Sector)) <
+               std::tuple_cat(same(b), std::tuple(~b.Lsn, b.Sector));
+    });
+    for (std::size_t i = 1; i < loose.size(); ++i)
+        if (same(loose[i]) == same(loose[i - 1])) copies.push_back(loose[i].Sector);
+    if (copies.empty()) return;
+    std::sort(copies.begin(), copies.end());
+    std::erase_if(node->NtfsEntries, [&](const std::unique_ptr<tntfsfilerecord>& rec) {
+        return std::binary_search(copies.begin(), copies.end(), rec->RecordSector);
+    });
 }
 
 void TPhysicalDrive::Vote(std::int64_t dataSize, std::int64_t allocatedSize, const trunlist& runs) {

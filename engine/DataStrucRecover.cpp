@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <system_error>
+#include <tuple>
 
 #include "ClusterBatch.h"
 #include "DataStruc.h"
@@ -242,6 +244,60 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     return 0;
 }
 
+bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
+    PPartiEntry node = CurPartition;
+    if (crossNode_ != node) {
+        crossNode_ = node;
+        crossBuilt_.clear();
+        crossLinked_.clear();
+    }
+    if (crossBuilt_.insert(entry.Volume).second) {
+        // The clusters every present file of the volume needs, along its
+        // chain, as runs of consecutive clusters: two files whose runs
+        // overlap share a cluster. The same directory entry listed twice is
+        // one file.
+        struct Run {
+            std::uint32_t First, End;  // clusters [First, End)
+            std::size_t Owner;         // the file, by its first listing
+            const TPhysMidEntry* Entry;
+        };
+        std::vector<Run> runs;
+        std::map<std::tuple<std::uint32_t, std::uint32_t, std::string>, std::size_t> owners;
+        const DataStruc::FatBootLayout& boot = fat.Boot();
+        const bool fat32 = boot.FsType == vt::fsFat32;
+        const auto clusterBytes = static_cast<std::uint64_t>(boot.SectorsPerCluster) * 512;
+        for (const auto& e : node->FatEntries) {
+            if (e->Volume != entry.Volume || !IsFatFile(e->DirEntry) || e->DirEntry.Name[0] == vt::fat::kDeletedMark)
+                continue;
+            const std::uint64_t size = e->DirEntry.FileSize.get();
+            if (size == 0) continue;
+            const std::uint32_t first = PhysEntryFirstCluster(*e, fat32);
+            const std::string name(e->DirEntry.Name.begin(), e->DirEntry.Name.end());
+            const std::size_t owner =
+                owners.emplace(std::make_tuple(first, e->DirCluster, name + std::string(e->DirEntry.Ext.begin(), e->DirEntry.Ext.end())),
+                               owners.size())
+                    .first->second;
+            const auto walk = WalkFatChain(fat, first, static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes));
+            for (std::uint32_t c : walk.Clusters) {
+                if (!runs.empty() && runs.back().Entry == e.get() && runs.back().End == c) ++runs.back().End;
+                else runs.push_back({c, c + 1, owner, e.get()});
+            }
+        }
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.First < b.First; });
+        // The run that reaches farthest so far holds the start of any later
+        // run that overlaps an earlier one.
+        const Run* reach = nullptr;
+        for (const Run& r : runs) {
+            if (reach && r.First < reach->End && r.Owner != reach->Owner) {
+                crossLinked_.insert(r.Entry);
+                crossLinked_.insert(reach->Entry);
+            }
+            if (!reach || r.End > reach->End) reach = &r;
+        }
+    }
+    return crossLinked_.contains(&entry);
+}
+
 int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
                                    platform::IProgressBar* progressBar) {
     const std::string name = PhysEntryDisplayName(entry);
@@ -251,34 +307,69 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
     const auto place = PlaceFatEntry(entry, kind);
-    // The sector runs the file is read from: along its chain where the
-    // volume's boot sector places the FAT and the entry is not deleted,
-    // else consecutive sectors from its first cluster.
-    std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
-    const DataStruc::FatBootLayout* boot = place ? place->Boot : nullptr;
-    if (boot && sectors > 0 && entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
-        // The chain must end after exactly the clusters the size needs: one
-        // that breaks, ends early or runs on (a cleared or damaged FAT, a
-        // deleted file's) leaves consecutive clusters from the first, the
-        // only guess left.
-        const std::uint64_t spc = static_cast<std::uint64_t>(boot->SectorsPerCluster);
-        const std::uint64_t count = (sectors + spc - 1) / spc;
-        const auto chain = WalkFatChain(disk.Handle(), disk.Drive(), *boot,
-                                        PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32),
-                                        static_cast<std::size_t>(count));
-        if (chain.End == ChainEnd::EndMark && chain.Clusters.size() == count)
-            extents = ChainExtents(*boot, chain.Clusters, sectors);
-    }
     // A file with data needs a place for its first cluster: without a
-    // cluster size or a cluster 2 the listing cannot tell where it lies,
-    // and a file that would reach past its volume is not the file.
-    const bool pastVolume = extents.empty() && place && place->Limit > 0 &&
-                            static_cast<std::uint64_t>(place->Limit - place->Sector) < sectors;
-    if (sectors > 0 && (!place || pastVolume)) {
+    // cluster size or a cluster 2 the listing cannot tell where it lies.
+    if (sectors > 0 && !place) {
         LogError(name + kFailed);
         return 0;
     }
-    if (extents.empty() && sectors > 0) extents.emplace_back(place->Sector, sectors);
+    // The sector runs the file is read from. Where the volume's boot sector
+    // places the FAT, a present file is read along its chain for the
+    // clusters its size needs; where the chain breaks, ends early or leads
+    // back into itself, the clusters after the last one it gave follow on
+    // the disk, the only guess left. A deleted file's chain is gone: it is
+    // read as consecutive clusters from its first. Without a FAT to go by,
+    // so is every file. A file read in part by a guess (a broken chain, a
+    // cluster it shares with another file, a cluster of a deleted file that
+    // the FAT now gives to one) is written as read and named as failed.
+    std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
+    bool guessed = false;
+    std::uint64_t fromChain = 0;  // sectors the chain gave
+    std::size_t chainClusters = 0;
+    const DataStruc::FatBootLayout* boot = place ? place->Boot : nullptr;
+    if (boot && sectors > 0) {
+        FatTable fat(disk.Handle(), disk.Drive(), *boot);
+        const std::uint64_t spc = static_cast<std::uint64_t>(boot->SectorsPerCluster);
+        const std::uint64_t count = (sectors + spc - 1) / spc;
+        const std::uint32_t first = PhysEntryFirstCluster(entry, boot->FsType == vt::fsFat32);
+        if (entry.DirEntry.Name[0] != vt::fat::kDeletedMark) {
+            const auto chain = WalkFatChain(fat, first, static_cast<std::size_t>(count));
+            extents = ChainExtents(*boot, chain.Clusters, sectors);
+            fromChain = std::min<std::uint64_t>(chain.Clusters.size() * spc, sectors);
+            chainClusters = chain.Clusters.size();
+            guessed = chain.Clusters.size() < count || CrossLinked(entry, fat);
+        } else {
+            for (std::uint64_t k = 0; k < count && !guessed; ++k) {
+                if (((k + 1) & 0x3FFF) == 0) platform::ProcessMessages();
+                const auto value = k <= 0xFFFFFFFFu - first ? fat.Entry(first + static_cast<std::uint32_t>(k))
+                                                             : std::nullopt;
+                guessed = !value || *value != 0;
+            }
+        }
+    }
+    if (fromChain < sectors) {
+        // Consecutive sectors from the first one the chain did not give; a
+        // file whose clusters would reach past its volume is not the file.
+        const std::int64_t from = extents.empty()
+                                      ? place->Sector
+                                      : extents.back().first + static_cast<std::int64_t>(extents.back().second);
+        const std::uint64_t rest = sectors - fromChain;
+        if (place->Limit > 0 && (from >= place->Limit || static_cast<std::uint64_t>(place->Limit - from) < rest)) {
+            // A chain that gave no more than the entry's own first cluster
+            // tells nothing the entry does not.
+            if (chainClusters <= 1) {
+                LogError(name + kFailed);
+                return 0;
+            }
+            // What the chain gave stays; the rest is not the file's.
+            guessed = true;
+            if (from < place->Limit) extents.emplace_back(from, static_cast<std::uint64_t>(place->Limit - from));
+        } else {
+            extents.emplace_back(from, rest);
+        }
+    }
+    std::uint64_t toRead = 0;
+    for (const auto& x : extents) toRead += x.second;
     int result = 0;
     try {
         vt::TFileStream out(target, name);
@@ -287,11 +378,11 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             return 0;
         }
         platform::PageBuffer buffer(kFatChunkSectors * 512);
-        std::uint64_t remaining = sectors;
+        std::uint64_t remaining = toRead;
         for (auto [start, left] : extents) {
             while (left > 0 && result == 0) {
                 platform::ProcessMessages();
-                SetProgress(progressBar, 100.0 * static_cast<double>(sectors - remaining) / static_cast<double>(sectors));
+                SetProgress(progressBar, 100.0 * static_cast<double>(toRead - remaining) / static_cast<double>(toRead));
                 const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, left));
                 if (!disk.Read(start, n, buffer.data())) {
                     // Bytes still in the stream's buffer may not fit either.
@@ -316,6 +407,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
         // Cuts the surplus of the last sector; after a stop the file gets
         // its full size all the same.
         if (!out.SetSize(size)) LogError(name + kShortWrite);
+        else if (guessed && result == 0) LogError(name + kFailed);
     } catch (const std::exception& e) {
         LogError(e.what());
     }

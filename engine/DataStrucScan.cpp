@@ -128,8 +128,10 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     try {
         DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
         DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
+        std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            unreadable,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 if (lba >= nodeEnd) return;
                 if (IsDirectoryStart(sector)) {
@@ -146,6 +148,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
             });
         DataStruc::AddLogEvent(EventLogView, stopped ? "驱动器扫描被用户中止" : "驱动器扫描完成",
                                stopped ? kLogWarning : kLogInfo);
+        LogUnreadableSectors(unreadable);
     } catch (const std::exception& e) {
         DataStruc::AddLogEvent(EventLogView, e.what(), kLogError);
     }
@@ -165,6 +168,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     node.FatEntries.clear();
     node.FatVolumes.clear();
     node.FatBoot.reset();
+    if (crossNode_ == &node) crossNode_ = nullptr;
 }
 
 void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
@@ -187,6 +191,8 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     // A small logical drive without a boot sector to go by is a diskette.
     const bool diskette =
         !groups[0].Boot && node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
+    // The FAT of each volume, read once for all of its directories.
+    FatTables tables;
     for (std::size_t i = 0; i < n; ++i) {
         SetProgress(progressBar, static_cast<double>(i) / n * 100.0);
         platform::ProcessMessages();
@@ -202,8 +208,9 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         // after other files were written is in pieces.
         const std::int64_t at = g.Boot ? d - g.Boot->DataStart : -1;
         if (at >= 0 && at % g.Boot->SectorsPerCluster == 0 && at / g.Boot->SectorsPerCluster < g.Boot->Clusters)
-            ParseDirectoryChain(h, false, static_cast<std::uint32_t>(at / g.Boot->SectorsPerCluster + 2), *g.Boot,
-                                sectors, g.Variant, g.Volume);
+            ParseDirectoryChain(h, false, static_cast<std::uint32_t>(at / g.Boot->SectorsPerCluster + 2),
+                                tables.Of(h, Geometry.DriveNo, *g.Boot, static_cast<std::size_t>(dirGroup[i])), sectors,
+                                g.Variant, g.Volume);
         else
             ParseDirectorySectors(false, d, sectors, g.Variant, g.Volume);
     }
@@ -225,7 +232,7 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
                                   groups[0].End - 19, 0, kDirectoryReadSectors)),
                               vt::fsFat12, -1);
     } else if (h != win::INVALID_HANDLE_VALUE) {
-        ListFatRoots(h, groups);
+        ListFatRoots(h, groups, tables);
     }
     if (h != win::INVALID_HANDLE_VALUE) win::CloseHandle(h);
     std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),
@@ -290,11 +297,14 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     // One buffer for every directory: only the bytes a read placed are looked at.
     static thread_local platform::PageBuffer buffer;
     buffer.resize(static_cast<std::size_t>(sectors) * 512);
-    std::uint32_t bytesRead = 0;
     bool result = true;
     try {
+        // A bad sector in the read-ahead after a small directory (a file's
+        // data) costs only itself; one inside the directory ends its parse.
+        std::uint64_t unreadable = 0;
+        std::uint32_t bytesRead = 0;
         if (sectors == 0 ||
-            !ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), lba, bytesRead, Geometry.DriveNo)) {
+            !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead, unreadable)) {
             win::CloseHandle(h);
             return false;
         }

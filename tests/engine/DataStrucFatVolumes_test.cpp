@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -576,9 +577,91 @@ INSTANTIATE_TEST_SUITE_P(
                       MultiCase{"Fat16WithoutBootSector", "fat4knb.img", Pick::WholeDrive, 0, {}, {"KFILE.BIN"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---------------------------------------------------------------------------
+// Damaged chains (tests/fixtures/make-fatdamage.sh, chains.img)
+
+// A file of the CHAINS volume whose FAT entries were patched: what comes
+// back, and whether the log names it as failed.
+struct ChainCase {
+    const char* name;
+    const char* file;
+    std::size_t size;
+    std::size_t exact;  // leading bytes equal to the original's (size: all)
+    bool failed;
+};
+void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
+
+class DamagedChain : public FatVolumesTest, public ::testing::WithParamInterface<ChainCase> {};
+
+TEST_P(DamagedChain, IsReadAlongItAndNamedAsFailedWhereItBreaks) {
+    const ChainCase& c = GetParam();
+    vt::test::InstallProfile("[physical.0]\nimage=chains.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, 2048);
+    List(d, node);
+    const std::string file = Lower(c.file);
+    const auto tree = Recover(d, *node, {file});
+    ASSERT_EQ(tree.count(file), 1u);
+    const Bytes& got = tree.at(file);
+    const Bytes want = vt::test::YesContent(c.file, c.size);
+    ASSERT_EQ(got.size(), c.size);
+    EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(c.exact), got.begin()));
+    if (c.exact == c.size) EXPECT_EQ(got, want);
+    const std::string shown = PhysEntryDisplayName(*Entry(*node, file));
+    EXPECT_EQ(Failures(), c.failed ? std::vector<std::string>{shown + kFailed} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FatDamage, DamagedChain,
+    ::testing::Values(ChainCase{"Undamaged", "PLAIN.TXT", 700, 700, false},
+                      ChainCase{"RunsOnIntoAnotherFile", "RUNON.BIN", 1500, 1500, false},
+                      ChainCase{"RunsOnBackIntoItself", "SELF.BIN", 1200, 1200, false},
+                      // The chain gives two clusters; the rest follows on.
+                      ChainCase{"FreeEntryInTheMiddle", "BROKEN.BIN", 2000, 1024, true},
+                      ChainCase{"BadClusterMark", "BADMARK.BIN", 2000, 1024, true},
+                      ChainCase{"EntryPastTheVolume", "OUTSIDE.BIN", 1500, 1024, true},
+                      ChainCase{"LoopInsideTheFile", "LOOPF.BIN", 2000, 1024, true},
+                      // CROSSA's third cluster is CROSSB's second: both are
+                      // read along their chains, both named.
+                      ChainCase{"CrossLinkedIntoAnother", "CROSSA.BIN", 1500, 1024, true},
+                      ChainCase{"CrossLinkedFromAnother", "CROSSB.BIN", 1500, 1500, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Forty files in n.txt form: F01.TXT..F40.TXT or R01.TXT..R40.TXT.
+std::map<std::string, Bytes> FortyFiles(const std::string& folder, char letter) {
+    std::map<std::string, Bytes> out;
+    if (!folder.empty()) out[folder + "/"] = {};
+    for (int n = 1; n <= 40; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%c%02d.TXT", letter, n);
+        out[(folder.empty() ? "" : folder + "/") + Lower(name)] = vt::test::YesContent(name, 100);
+    }
+    return out;
+}
+
+// A folder whose chain leads back to its first cluster, and a FAT32 root
+// whose chain does: every cluster walked before the repeat is read.
+TEST_F(FatVolumesTest, DirectoryWhoseChainLoopsIsReadWhole) {
+    vt::test::InstallProfile("[physical.0]\nimage=chains.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, 2048);
+    List(d, node);
+    EXPECT_EQ(Recover(d, *node, {"loopdir"}), FortyFiles("loopdir", 'F'));
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+
+    log.rows.clear();
+    TPartiEntry* fat32 = Node(d, Pick::NodeAt, 34816);
+    List(d, fat32);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : FortyFiles("", 'R')) names.push_back(name);
+    EXPECT_EQ(Names(*fat32).size(), 40u);
+    EXPECT_EQ(Recover(d, *fat32, names), FortyFiles("", 'R'));
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
      "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
-     "fat4k32nb.img"});
+     "fat4k32nb.img", "chains.img"});
 
 }  // namespace

@@ -441,6 +441,75 @@ TEST_F(ForeignDiskTest, NtfsFileShorterThanItsRecordIsLoggedAsFailed) {
     EXPECT_EQ(log.rows[0].imageIndex, 1);
 }
 
+// ---------------------------------------------------------------------------
+// Sectors that cannot be read
+
+// disk1.img (tests/fixtures/make-disks.sh) with one sector that fails to
+// read, as on a dying disk. PRIMARY16 (sector 2048) holds README.TXT at
+// its sector 98 right before the folders docs (99) and docs/inner (100);
+// NTFSVOL (92160) holds its master file table at its sectors 32 to 167 and
+// nothing at 178, which its table's read of 1000 sectors reaches.
+struct BadSectorCase {
+    const char* name;
+    std::string drive;         // the profile's section
+    std::uint64_t offset = 0;  // of the logical drive's volume, bytes
+    std::uint64_t size = 0;
+    std::int64_t first = 0;    // the node, on the physical drive
+    std::uint8_t type = 0;
+    std::uint64_t bad = 0;     // counted from the drive's (or volume's) start
+};
+
+void PrintTo(const BadSectorCase& c, std::ostream* os) { *os << c.name; }
+
+class UnreadableSector : public ForeignDiskTest, public ::testing::WithParamInterface<BadSectorCase> {
+protected:
+    // What the scan of the node lists, FAT and NTFS, by found directory
+    // (counted from the node's first sector) and name; and the log's lines.
+    std::multiset<std::string> Listing(const std::string& unreadable) {
+        const BadSectorCase& c = GetParam();
+        std::string profile = "[" + c.drive + "]\nimage=disk1.img\n";
+        if (c.size) profile += "offset=" + std::to_string(c.offset) + "\nsize=" + std::to_string(c.size) + "\n";
+        if (!unreadable.empty()) profile += "unreadable=" + unreadable + "\n";
+        vt::test::InstallProfile(profile);
+        TDriveGeometry g{};
+        if (c.drive == "physical.0") g = Drive0();
+        else g.DriveNo = static_cast<DriveNo>(-'E');
+        TPhysicalDrive d(g);
+        TPartiEntry* node = c.drive == "physical.0" ? NodeAt(d, c.first, c.type) : d.Partitions[0].get();
+        log.rows.clear();
+        std::multiset<std::string> out;
+        List(d, node);
+        if (!node) return out;
+        for (auto& e : node->FatEntries)
+            out.insert(std::to_string(e->DirSector - node->FirstSector()) + " " + PhysEntryDisplayName(*e));
+        for (auto& r : node->NtfsEntries) out.insert(std::to_string(FileRefToInt64(r->FileName.ParentRef)) + " " + r->Name);
+        return out;
+    }
+};
+
+TEST_P(UnreadableSector, CostsOnlyItselfAndIsCounted) {
+    const BadSectorCase& c = GetParam();
+    const std::multiset<std::string> clean = Listing("");
+    ASSERT_GE(clean.size(), 6u);
+    ASSERT_EQ(log.rows.size(), 3u);
+    EXPECT_EQ(log.rows.back().caption, "驱动器扫描完成");
+
+    EXPECT_EQ(Listing(std::to_string(c.bad)), clean);
+    ASSERT_EQ(log.rows.size(), 4u);
+    EXPECT_EQ(log.rows[2].caption, "驱动器扫描完成");
+    EXPECT_EQ(log.rows[3].caption, "1 个扇区无法读取，已跳过");
+    EXPECT_EQ(log.rows[3].imageIndex, kLogWarning);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disk1, UnreadableSector,
+    ::testing::Values(
+        BadSectorCase{"FatPartitionNode", "physical.0", 0, 0, 2048, 0x06, 2048 + 98},
+        BadSectorCase{"FatLogicalDrive", "logical.E", 2048 * 512ull, 8192 * 512ull, 0, 0, 98},
+        BadSectorCase{"NtfsPartitionNode", "physical.0", 0, 0, 92160, 0x07, 92160 + 178},
+        BadSectorCase{"NtfsLogicalDrive", "logical.E", 92160 * 512ull, 8192 * 512ull, 0, 0, 178}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Nothing here writes to an image.
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged({"foreign.img", "foreign2.img", "clone.img"});
 

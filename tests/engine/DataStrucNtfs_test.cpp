@@ -1,0 +1,83 @@
+// The advanced engine's NTFS listing on volumes that real tools built: the
+// copies of file records that NTFS keeps outside its table.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "DataStruc.h"
+#include "Recorders.h"
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ntfslog.img (tests/fixtures/make-ntfslog.sh): its table at sectors 32
+// on (record 0, $MFT, at 32 and 33), the copies of records 0 to 3 in
+// $MFTMirr, and in $LogFile a copy of record 64, real.txt, from when it
+// was empty, with a lower $LSN than the record in the table.
+struct LogCopyCase {
+    const char* name;
+    const char* unreadable;  // sectors of the volume that fail to read
+};
+
+void PrintTo(const LogCopyCase& c, std::ostream* os) { *os << c.name; }
+
+class RecordCopies : public ::testing::TestWithParam<LogCopyCase> {
+protected:
+    void SetUp() override { EventLogView = &log; }
+    void TearDown() override { EventLogView = nullptr; }
+
+    platform::RecordingEventLog log;
+    platform::RecordingProgressBar bar;
+    platform::MessageBoxRecorder boxes;
+    vt::test::TempDir dir;
+};
+
+TEST_P(RecordCopies, AreNotListedAndTheFileComesBackUnderItsName) {
+    std::string profile = "[logical.E]\nimage=ntfslog.img\n";
+    if (*GetParam().unreadable) profile += std::string("unreadable=") + GetParam().unreadable + "\n";
+    vt::test::InstallProfile(profile);
+    TDriveGeometry g{};
+    g.DriveNo = static_cast<DriveNo>(-'E');
+    TPhysicalDrive d(g);
+    TPartiEntry* node = d.Partitions[0].get();
+    ASSERT_TRUE(d.ScanPartition(node, &bar));
+    d.BuildFatList(&bar);
+    d.BuildNtfsList(&bar);
+
+    std::multiset<std::string> root;
+    for (auto& r : node->NtfsEntries)
+        if (FileRefToInt64(r->FileName.ParentRef) == 5) root.insert(r->Name);
+    for (const char* name : {"$MFT", "$MFTMirr", "$LogFile", "$Volume", ".", "real.txt", "vote.bin"})
+        EXPECT_EQ(root.count(name), 1u) << name;
+
+    // The root's files, as the window recovers a folder's rows.
+    std::int32_t first = -1, last = -1;
+    ASSERT_TRUE(d.FindNtfsChildRange(node->NtfsEntries, 5, first, last));
+    for (std::int32_t i = first; i <= last; ++i) {
+        const tntfsfilerecord& r = *node->NtfsEntries[static_cast<std::size_t>(i)];
+        if (r.Name[0] == '$' || (r.FileName.FileAttributes.get() & kFileAttrDirectory) != 0) continue;
+        EXPECT_EQ(d.RecoverFile(&r, vt::fsNtfs, dir.Path(), &bar, nullptr), 0) << r.Name;
+    }
+    std::set<std::string> written;
+    for (const auto& e : fs::directory_iterator(dir.Path())) written.insert(e.path().filename().string());
+    EXPECT_EQ(written, (std::set<std::string>{"real.txt", "vote.bin"}));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/real.txt"), vt::test::YesContent("real.txt", 3801));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/vote.bin"), vt::test::YesContent("vote.bin", 20000));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NtfsLog, RecordCopies,
+    ::testing::Values(
+        // The table's own record 0 places it: the record in it is the file.
+        LogCopyCase{"TableFound", ""},
+        // Without record 0 nothing places the table: the highest $LSN wins.
+        LogCopyCase{"TableRecordUnreadable", "32"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+[[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged({"ntfslog.img"});
+
+}  // namespace
