@@ -14,8 +14,9 @@ namespace {
 
 using namespace DataStruc::detail;
 
-// The cluster sizes that can vote, in the order of the counters.
-constexpr std::array<std::int32_t, 5> kVoteSizes = {16, 8, 4, 2, 1};
+// The cluster sizes that can vote, in the order of the counters: every
+// size NTFS allows, up to 2 MiB (4096 sectors).
+constexpr std::array<std::int32_t, 13> kVoteSizes = {4096, 2048, 1024, 512, 256, 128, 64, 32, 16, 8, 4, 2, 1};
 
 }  // namespace
 
