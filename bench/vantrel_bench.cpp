@@ -389,7 +389,7 @@ RunResult PartitionScan(const std::string& image, int partitions = 2) {
         drive.BuildFatList(&h.progress);
         drive.BuildNtfsList(&h.progress);
         r.entries += static_cast<double>(node->FatEntries.size() + node->NtfsEntries.size());
-        r.bytes += static_cast<double>(node->RawEntry.SectorCount.get()) * 512;
+        r.bytes += static_cast<double>(node->SectorTotal()) * 512;
         ++scanned;
     }
     r.seconds = Since(start);
@@ -552,7 +552,7 @@ RunResult AdvWindowPartitionScan(const std::string& image) {
         seconds += Since(start);
         const TPartiEntry* e = ui::TfrmAdvMain::NodeEntry(n);
         r.entries += static_cast<double>(e->FatEntries.size() + e->NtfsEntries.size());
-        r.bytes += static_cast<double>(e->RawEntry.SectorCount.get()) * 512;
+        r.bytes += static_cast<double>(e->SectorTotal()) * 512;
     }
     r.seconds = seconds;
     r.peakKiB = VmHwmKiB();
@@ -575,7 +575,7 @@ RunResult AdvWindowDeepScan(const std::string& image) {
     r.peakKiB = VmHwmKiB();
     TPhysicalDrive* drive = ui::AdvMain::CurrentDrive;
     r.entries = static_cast<double>(drive->LostPartitions.size());
-    r.bytes = static_cast<double>(drive->Partitions[0]->RawEntry.SectorCount.get()) * 512;
+    r.bytes = static_cast<double>(drive->Partitions[0]->SectorTotal()) * 512;
     r.ok = w.headless->boxes.calls.size() == 1;
     return r;
 }

@@ -79,13 +79,14 @@ bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& inf
             if (info.SectorCount == 0) info.SectorCount = r.U32Or(0x20);
             break;
         case vt::fsFat32: info.SectorCount = r.U32Or(0x20); break;
-        default: info.SectorCount = static_cast<std::uint32_t>(r.U64Or(0x28)); break;
+        default: info.SectorCount = r.U64Or(0x28); break;
     }
     // The volume's sectors in this drive's: a lost partition of a 4Kn drive
-    // covers its whole volume. A count past 32 bits is cut, as the table
-    // entry that holds it is.
-    if (const std::uint64_t k = SectorScale(sector); k > 1)
-        info.SectorCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(info.SectorCount * k, 0xFFFFFFFFu));
+    // covers its whole volume. A count that no drive holds (2^48 sectors
+    // are 128 PiB) is cut there, so that sums with it cannot overflow.
+    constexpr std::uint64_t kMostSectors = 1ull << 48;
+    const std::uint64_t k = std::max<std::uint32_t>(SectorScale(sector), 1);
+    info.SectorCount = std::min(info.SectorCount, kMostSectors / k) * k;
     return true;
 }
 
@@ -143,11 +144,11 @@ bool GetPhysicalDriveGeometry(int number, TDriveGeometry& geometry) {
     return true;
 }
 
-bool IsNewPartitionStart(std::uint32_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list) {
+bool IsNewPartitionStart(std::int64_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list) {
     for (const auto& node : list) {
         const std::uint8_t t = node->RawEntry.SysType;
         if (t == kSysGap || t == kSysExtended || t == kSysExtendedLba) continue;
-        if (node->FirstSector() == static_cast<std::int64_t>(lba)) return false;
+        if (node->FirstSector() == lba) return false;
     }
     return true;
 }
@@ -169,7 +170,7 @@ TPhysicalDrive::TPhysicalDrive(const TDriveGeometry& geometry) : Geometry(geomet
     auto root = std::make_unique<TPartiEntry>();
     root->DriveNo = Geometry.DriveNo;
     root->RawEntry.SysType = kSysExtended;
-    root->RawEntry.SectorCount.set(static_cast<std::uint32_t>(Geometry.TotalSectors));
+    root->SetSectorTotal(std::max<std::int64_t>(Geometry.TotalSectors, 0));
     PPartiEntry node = AddNode(std::move(root));
     if (Geometry.DriveNo >= 0) {
         ReadPartitionTable(node);
@@ -227,14 +228,13 @@ bool TPhysicalDrive::WalkTable(PPartiEntry node, TableWalk& walk, std::int64_t e
 
     node->Children.clear();
     std::int64_t next = t + Geometry.Geometry.SectorsPerTrack;
-    const std::int64_t nodeEnd = t + node->RawEntry.SectorCount.get();
+    const std::int64_t nodeEnd = t + node->SectorTotal();
 
     auto makeGap = [&](std::int64_t from, std::int64_t count) {
         auto gap = std::make_unique<TPartiEntry>();
         gap->DriveNo = node->DriveNo;
-        gap->Base = t;
-        gap->RawEntry.StartLba.set(static_cast<std::uint32_t>(from - t));
-        gap->RawEntry.SectorCount.set(static_cast<std::uint32_t>(count));
+        gap->SetFirstSector(t, from);
+        gap->SetSectorTotal(count);
         PPartiEntry g = AddNode(std::move(gap));
         ReadVolumeLabel(h, g);
         node->Children.push_back(g);
@@ -349,7 +349,7 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
         std::uint32_t lastSerial = 0;
         std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
-            h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            h, entry->DriveNo, entry->FirstSector(), static_cast<std::uint64_t>(entry->SectorTotal()), progressBar, Aborted,
             unreadable,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 DataStruc::BootSectorInfo info;
@@ -358,14 +358,13 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
                 haveLast = true;
                 lastSerial = info.Serial;
                 lastStart = lba;
-                lastEnd = lba + info.SectorCount + (info.FsType == vt::fsNtfs ? 1 : 0);
-                const auto start = static_cast<std::uint32_t>(lba);
-                if (!IsNewPartitionStart(start, Partitions)) return;
+                lastEnd = lba + static_cast<std::int64_t>(info.SectorCount) + (info.FsType == vt::fsNtfs ? 1 : 0);
+                if (!IsNewPartitionStart(lba, Partitions)) return;
                 auto lost = std::make_unique<TPartiEntry>();
                 lost->DriveNo = entry->DriveNo;
                 lost->RawEntry.SysType = kSysLost;
-                lost->RawEntry.StartLba.set(start);
-                lost->RawEntry.SectorCount.set(info.SectorCount);
+                lost->SetFirstSector(0, lba);
+                lost->SetSectorTotal(static_cast<std::int64_t>(info.SectorCount));
                 ReadVolumeLabel(h, lost.get());
                 LostPartitions.push_back(std::move(lost));
             });

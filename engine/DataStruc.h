@@ -70,7 +70,7 @@ std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& lo
 struct BootSectorInfo {
     TFsType FsType = vt::fsUnknown;
     std::uint32_t Serial = 0;
-    std::uint32_t SectorCount = 0;
+    std::uint64_t SectorCount = 0;  // NTFS counts in 64 bits
 };
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info);
 
@@ -190,7 +190,25 @@ struct TPartiEntry {
     std::string VolumeLabel;
     bool Scanned = false;
 
+    // The node's length in sectors. A table entry's is its entry's 32-bit
+    // count; the nodes this engine makes itself (the whole drive from the
+    // disk's length, a gap, a lost partition, a logical drive's volume) may
+    // pass 2^32 sectors, and their RawEntry.SectorCount holds the low 32
+    // bits. -1: the entry's count.
+    std::int64_t Length = -1;
+
     std::int64_t FirstSector() const { return Base + RawEntry.StartLba.get(); }
+    std::int64_t SectorTotal() const { return Length >= 0 ? Length : RawEntry.SectorCount.get(); }
+    void SetSectorTotal(std::int64_t sectors) {
+        Length = sectors;
+        RawEntry.SectorCount.set(static_cast<std::uint32_t>(sectors));
+    }
+    // A node the engine makes at an absolute sector: its start counts from
+    // origin when the distance fits the entry's 32 bits, else from itself.
+    void SetFirstSector(std::int64_t origin, std::int64_t first) {
+        Base = first - origin <= 0xFFFFFFFF ? origin : first;
+        RawEntry.StartLba.set(static_cast<std::uint32_t>(first - Base));
+    }
     bool IsExtended() const { return RawEntry.SysType == kSysExtended || RawEntry.SysType == kSysExtendedLba; }
 };
 using PPartiEntry = TPartiEntry*;
@@ -202,7 +220,7 @@ std::string GetLocalDriveLetters();
 bool GetPhysicalDriveGeometry(int number, TDriveGeometry& geometry);
 // No partition node of the list (a node that is not a gap, a whole drive
 // or an extended entry) starts at Lba.
-bool IsNewPartitionStart(std::uint32_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list);
+bool IsNewPartitionStart(std::int64_t lba, const std::vector<std::unique_ptr<TPartiEntry>>& list);
 // The volume serial of a FAT12/16, FAT32 or NTFS boot sector.
 std::uint32_t GetVolumeSerial(std::span<const std::uint8_t> boot, TFsType fsType);
 

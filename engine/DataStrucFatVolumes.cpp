@@ -237,11 +237,7 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
 }
 
 std::int64_t TPhysicalDrive::NodeEnd(const TPartiEntry& node) const {
-    std::int64_t end = node.FirstSector() + node.RawEntry.SectorCount.get();
-    // The whole drive's count holds the low 32 bits of the drive's total.
-    if (!Partitions.empty() && &node == Partitions.front().get() && node.DriveNo >= 0)
-        end = std::max(end, Geometry.TotalSectors);
-    return end;
+    return node.FirstSector() + node.SectorTotal();
 }
 
 std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDLE h,
@@ -309,7 +305,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
             v.Boot = layout;
             v.End = layout.End;
         } else if (info.SectorCount > 0) {
-            v.End = std::min<std::int64_t>(lba + info.SectorCount, end);
+            v.End = std::min<std::int64_t>(lba + static_cast<std::int64_t>(info.SectorCount), end);
         }
         volumes.push_back(v);
     }

@@ -111,7 +111,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
         const char root[] = {letter, ':', '\0'};
         win::ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
         if (!win::GetDiskFreeSpaceExA(root, &freeToCaller, &total, &totalFree)) return false;
-        entry->RawEntry.SectorCount.set(static_cast<std::uint32_t>(total.QuadPart / 512));
+        entry->SetSectorTotal(static_cast<std::int64_t>(total.QuadPart / 512));
     }
     win::HANDLE h = OpenDiskHandle(entry->DriveNo);
     if (h == win::INVALID_HANDLE_VALUE) return false;
@@ -124,13 +124,13 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     std::uint32_t fat32Votes = 0;
     // The last chunk may reach past the node into the next partition; what
     // lies there belongs to that partition, not to this node's listings.
-    const std::int64_t nodeEnd = entry->FirstSector() + entry->RawEntry.SectorCount.get();
+    const std::int64_t nodeEnd = entry->FirstSector() + entry->SectorTotal();
     try {
         DataStruc::AddLogEvent(EventLogView, "驱动器扫描已启动", kLogInfo);
         DataStruc::AddLogEvent(EventLogView, "正在扫描 ...", kLogInfo);
         std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
-            h, entry->DriveNo, entry->FirstSector(), entry->RawEntry.SectorCount.get(), progressBar, Aborted,
+            h, entry->DriveNo, entry->FirstSector(), static_cast<std::uint64_t>(entry->SectorTotal()), progressBar, Aborted,
             unreadable,
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 if (lba >= nodeEnd) return;
@@ -190,7 +190,7 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     if (h != win::INVALID_HANDLE_VALUE) groups = SplitFatVolumes(h, dirGroup);
     // A small logical drive without a boot sector to go by is a diskette.
     const bool diskette =
-        !groups[0].Boot && node->DriveNo < 0 && node->RawEntry.SectorCount.get() <= kDisketteSectors;
+        !groups[0].Boot && node->DriveNo < 0 && node->SectorTotal() <= kDisketteSectors;
     // The FAT of each volume, read once for all of its directories.
     FatTables tables;
     for (std::size_t i = 0; i < n; ++i) {
@@ -250,7 +250,7 @@ void TPhysicalDrive::GuessFatRoot(const FatGroup& group) {
         own ? (node->DataStart != kUnknownDataStart ? node->DataStart : -1) : volume->DataStart;
     const std::int64_t first = std::max(group.First, node->FirstSector());
     const std::int64_t end = std::min(group.End, NodeEnd(*node));
-    const std::int64_t nodeEnd = own ? node->FirstSector() + node->RawEntry.SectorCount.get() : end;
+    const std::int64_t nodeEnd = own ? node->FirstSector() + node->SectorTotal() : end;
     // A root is read only from the node's own sectors, and never twice.
     // Listed: it was added; the result says whether it held entries.
     bool listed = false;
@@ -407,7 +407,8 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
         }
     }
     node->SectorsPerCluster =
-        LookupSectorsPerCluster(node->FatType == vt::fsFat32, node->RawEntry.SectorCount.get() >> 11);
+        LookupSectorsPerCluster(node->FatType == vt::fsFat32,
+                                static_cast<std::uint32_t>(std::min<std::int64_t>(node->SectorTotal() >> 11, 0xFFFFFFFF)));
     if (node->DriveNo < 0) node->SectorsPerCluster = 1;
     // The size tables give the cluster a format chose for a partition of
     // the node's size. A whole drive, a gap or an extended partition is no

@@ -65,7 +65,7 @@ std::optional<TPhysicalDrive::FatPlace> TPhysicalDrive::PlaceFatEntry(const TPhy
     if (!s) return std::nullopt;
     // The node's own layout: its clusters lie inside the node, when its
     // size is known.
-    const std::int64_t limit = node->RawEntry.SectorCount.get() > 0 ? NodeEnd(*node) : 0;
+    const std::int64_t limit = node->SectorTotal() > 0 ? NodeEnd(*node) : 0;
     if (limit > 0 && *s >= limit) return std::nullopt;
     return FatPlace{*s, limit, node->FatBoot ? &*node->FatBoot : nullptr};
 }

@@ -289,7 +289,7 @@ TPhysicalDrive* TfrmAdvMain::DriveOfNode(const QTreeWidgetItem* node) const {
 }
 
 QString TfrmAdvMain::PartitionNodeText(const TPartiEntry& entry, int level) {
-    const QString capacity = AdvMain::FormatCapacity(entry.RawEntry.SectorCount.get());
+    const QString capacity = AdvMain::FormatCapacity(entry.SectorTotal());
     if (level == 1) {
         if (entry.DriveNo >= 0)
             return QStringLiteral("物理驱动器 %1H (%2)")
@@ -642,7 +642,7 @@ void TfrmAdvMain::AddLostPartitionNodes(QTreeWidgetItem* driveNode) {
     for (const auto& lost : drive->LostPartitions) {
         const bool seen = std::any_of(unique.begin(), unique.end(), [&](const TPartiEntry* u) {
             return u->FirstSector() == lost->FirstSector() &&
-                   u->RawEntry.SectorCount.get() == lost->RawEntry.SectorCount.get();
+                   u->SectorTotal() == lost->SectorTotal();
         });
         if (!seen) unique.push_back(lost.get());
     }

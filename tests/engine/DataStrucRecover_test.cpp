@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "DataStruc.h"
 #include "LinkTraps.h"
@@ -1127,6 +1128,31 @@ TEST_F(AdvRecoverTest, FolderNestingIsBounded) {
     std::size_t depth = 0;
     for (std::string p = dir.Path() + "/d"; fs::is_directory(p); p += "/d") ++depth;
     EXPECT_EQ(depth, TPhysicalDrive::kMaxFolderDepth + 1);
+}
+
+// ---------------------------------------------------------------------------
+// A disk past 2 TiB (tests/fixtures/make-bigdisk.sh): a sparse image of
+// 2^32 + 264192 sectors whose FAT32 partition starts 2048 sectors below
+// sector 2^32; its folders and files lie above it. Only the partition is
+// read: a scan of the whole drive would read 2 TiB of zeros.
+
+constexpr std::int64_t kBigDiskSectors = (1LL << 32) + 264192;
+constexpr std::int64_t kBigPartition = (1LL << 32) - 2048;
+
+TEST_F(AdvRecoverTest, DiskPast2TiBShowsTheWholeDriveAndEveryNodeInPlace) {
+    vt::test::InstallProfile("[physical.0]\nimage=beyond2t.img\n");
+    TDriveGeometry g;
+    ASSERT_TRUE(GetPhysicalDriveGeometry(0, g));
+    TPhysicalDrive d(g);
+    const TPartiEntry& root = *d.Partitions[0];
+    EXPECT_EQ(root.SectorTotal(), kBigDiskSectors);
+    std::vector<std::tuple<int, std::int64_t, std::int64_t>> children;
+    for (const TPartiEntry* c : root.Children) children.emplace_back(c->RawEntry.SysType, c->FirstSector(), c->SectorTotal());
+    EXPECT_EQ(children, (std::vector<std::tuple<int, std::int64_t, std::int64_t>>{
+                            {0x00, 63, kBigPartition - 63},
+                            {0x0C, kBigPartition, 262144},
+                            {0x00, kBigPartition + 262144, kBigDiskSectors - kBigPartition - 262144}}));
+    EXPECT_EQ(root.Children[1]->VolumeLabel, "BEYOND2TIB");
 }
 
 }  // namespace

@@ -330,6 +330,44 @@ TEST_F(DataStrucTest, DeepScanAddsVolumeAtStartOfGap) {
     EXPECT_EQ(drive.LostPartitions[0]->VolumeLabel, "ORPHAN");
 }
 
+// An NTFS boot sector counts its volume's sectors in 64 bits: a lost
+// volume of 5,000,000,000 sectors (2.3 TiB) keeps its length, and the
+// low 32 bits in its entry.
+TEST_F(DataStrucTest, DeepScanKeepsA64BitNtfsCount) {
+    MemDisk disk(kSmall);
+    std::uint8_t* b = disk.Sector(100);
+    std::memcpy(b + 3, "NTFS    ", 8);
+    b[0x0B] = 0x00, b[0x0C] = 0x02, b[0x0D] = 8;
+    constexpr std::uint64_t kSectors = 5000000000ull;
+    for (int i = 0; i < 8; ++i) b[0x28 + i] = static_cast<std::uint8_t>(kSectors >> (8 * i));
+    b[510] = 0x55, b[511] = 0xAA;
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
+    ASSERT_EQ(drive.LostPartitions.size(), 1u);
+    EXPECT_EQ(drive.LostPartitions[0]->FirstSector(), 100);
+    EXPECT_EQ(drive.LostPartitions[0]->SectorTotal(), static_cast<std::int64_t>(kSectors));
+    EXPECT_EQ(drive.LostPartitions[0]->RawEntry.SectorCount.get(), static_cast<std::uint32_t>(kSectors));
+}
+
+// Nodes the engine makes itself at sectors past 2^32 keep their place.
+TEST(PartitionNode, PlacedPast32BitsKeepsItsFirstSectorAndLength) {
+    TPartiEntry gap;
+    gap.SetFirstSector(2048, 2048 + 100);
+    EXPECT_EQ(gap.Base, 2048);
+    EXPECT_EQ(gap.RawEntry.StartLba.get(), 100u);
+    const std::int64_t far = (1LL << 32) + 260096;
+    gap.SetFirstSector(0, far);
+    gap.SetSectorTotal((1LL << 32) + 5);
+    EXPECT_EQ(gap.FirstSector(), far);
+    EXPECT_EQ(gap.SectorTotal(), (1LL << 32) + 5);
+    EXPECT_EQ(gap.RawEntry.SectorCount.get(), 5u);
+    // A table entry's node counts with its entry.
+    TPartiEntry entry;
+    entry.RawEntry.SectorCount.set(0xFFFFFFFFu);
+    EXPECT_EQ(entry.SectorTotal(), 0xFFFFFFFFLL);
+}
+
 TEST_F(DataStrucTest, DeepScanPassesOverRepeatedSerials) {
     MemDisk disk(kSmall);
     disk.Fat16Boot(100, 0x1F1F, 50);   // any serial counts for the first volume
