@@ -81,10 +81,11 @@ std::uint32_t SectorScale(std::span<const std::uint8_t> sector);
 
 // What a FAT boot sector at sector `first` says of its volume, when its
 // fields make one: sectors of 512 to 4096 bytes (counted here in 512-byte
-// sectors), a power-of-two cluster, FATs large
-// enough for the clusters, a root (a fixed region on FAT12/16, a cluster
-// on FAT32) and at least one cluster, and a data area that begins before
-// nodeEnd, the end of the node that holds it. Absolute sectors.
+// sectors), a power-of-two cluster, a FAT, a root (a fixed region on
+// FAT12/16, a cluster on FAT32), and a data area that begins before
+// nodeEnd, the end of the node that holds it. The volume's clusters are
+// those its FAT maps (its total sectors field may lie either way), cut at
+// nodeEnd. Absolute sectors.
 struct FatBootLayout {
     TFsType FsType = vt::fsFat16;
     std::int64_t First = 0;
@@ -333,9 +334,6 @@ private:
     // A root guessed before the estimated cluster 2 of a layout without a
     // boot sector to trust.
     void GuessFatRoot(const FatGroup& group);
-    // The layout of a volume without a sane boot sector, from the entries
-    // its directories gave.
-    void EstimateFatVolume(const FatGroup& group);
     bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
                                std::int32_t volume);
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
@@ -362,8 +360,13 @@ private:
     // another present file of its volume (cross-linked chains), by the
     // volume's FAT. Worked out once per volume of a listing.
     bool CrossLinked(const TPhysMidEntry& entry, DataStruc::detail::FatTable& fat);
-    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
-                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // One folder of a folder recovery. With Skipped set nothing is made or
+    // written: the walk only counts, into Skipped, the files and folders
+    // that the recovery of the folder would have written (the contents of a
+    // folder that could not be made).
+    int RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder* target,
+                           platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel,
+                           TFolderContents* skipped = nullptr);
     // The first sector of a FAT cluster by the node's own layout; none when
     // the layout is unknown or the sector does not exist.
     std::optional<std::int64_t> FatClusterSector(std::uint32_t cluster) const;

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <string>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
@@ -188,9 +190,6 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
     const std::uint32_t clusterSectors = r.U8Or(0x0D), fats = r.U8Or(0x10);
     const std::int64_t reserved = r.U16Or(0x0E) * k;
     const std::uint32_t rootEntries = r.U16Or(0x11);
-    std::int64_t total = r.U16Or(0x13);
-    if (total == 0) total = r.U32Or(0x20);
-    total *= k;
     const bool fat32 = fs == vt::fsFat32;
     const std::int64_t fatSectors = (fat32 ? r.U32Or(0x24) : r.U16Or(0x16)) * k;
     if (k == 0 || clusterSectors == 0 || (clusterSectors & (clusterSectors - 1)) != 0 || reserved == 0 ||
@@ -203,19 +202,25 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
         fat32 ? 0 : (rootEntries * 32 + volumeSector - 1) / volumeSector * k);
     const std::int64_t rootOffset = reserved + fats * fatSectors;
     const std::int64_t dataOffset = rootOffset + rootSectors;
-    // At least one cluster after the data area's start, which lies in the
-    // node: nothing outside the node is read for the volume.
-    if (dataOffset + spc > total || first + dataOffset >= nodeEnd) return false;
-    const std::int64_t clusterCount = (total - dataOffset) / spc;
-    if (clusterCount > kFat32Mask) return false;
-    const auto clusters = static_cast<std::uint32_t>(clusterCount);
-    // The FAT names every cluster: 12, 16 or 32 bits per entry, clusters 0
-    // and 1 reserved.
+    // The data area begins in the node: nothing outside the node is read
+    // for the volume.
+    if (first + dataOffset >= nodeEnd) return false;
+    // The clusters are those the FAT names: 12, 16 or 32 bits per entry,
+    // clusters 0 and 1 reserved. The total sectors field is not believed
+    // over the FAT: a tool that wrote it wrong, or a volume resized after,
+    // makes it larger than the FAT can map or smaller than where the files
+    // lie, while the FAT's size, placed by the fields the FATs and the root
+    // are found by, is what the format gave the volume. The extent is what
+    // the FAT maps, cut at the node's end.
     const std::uint64_t bits = fs == vt::fsFat12 ? 12 : fs == vt::fsFat16 ? 16 : 32;
-    if (static_cast<std::uint64_t>(fatSectors) * 512 * 8 / bits < static_cast<std::uint64_t>(clusters) + 2) return false;
+    const std::uint64_t entries = static_cast<std::uint64_t>(fatSectors) * 512 * 8 / bits;
+    if (entries < 3) return false;
+    const auto clusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(entries - 2, kFat32Mask - 1));
+    // A volume that the FAT's clusters put past the node ends with the node.
+    const std::int64_t mapped = dataOffset + static_cast<std::int64_t>(clusters) * spc;
     layout.FsType = fs;
     layout.First = first;
-    layout.End = std::min<std::int64_t>(first + total, nodeEnd);
+    layout.End = std::min<std::int64_t>(first + mapped, nodeEnd);
     layout.SectorsPerCluster = static_cast<std::int32_t>(spc);
     layout.FatStart = first + reserved;
     layout.FatSectors = static_cast<std::uint32_t>(fatSectors);
@@ -240,6 +245,75 @@ std::int64_t TPhysicalDrive::NodeEnd(const TPartiEntry& node) const {
     return node.FirstSector() + node.SectorTotal();
 }
 
+namespace {
+
+// A found directory's own cluster, as its "." entry names it.
+struct DotEntry {
+    bool Read = false;
+    std::uint32_t Low = 0, High = 0;
+    std::uint32_t Cluster(TFsType variant) const { return variant == vt::fsFat32 ? (High << 16) + Low : Low; }
+};
+
+// The directories of a volume without a boot sector to go by agree on its
+// layout: the "." entry of each says which cluster it is, and a layout
+// (sectors per cluster, sector of cluster 2) puts that cluster where the
+// directory was found, or is not its volume's. The directories are split
+// into groups that one layout fits, the largest group first; a layout is
+// taken only when at least two directories agree on it, its cluster is a
+// power of two of at most 1024 sectors (128 of a 4096-byte sector) and its
+// cluster 2 lies in [first, end). The directories that no layout fits are
+// left out.
+struct LayoutGroup {
+    std::int32_t SectorsPerCluster = 0;
+    std::int64_t DataStart = 0;
+    std::vector<std::size_t> Dirs;  // indexes into the input
+};
+std::vector<LayoutGroup> SplitByLayout(const std::vector<std::pair<std::int64_t, std::uint32_t>>& dirs,
+                                       std::int64_t first, std::int64_t end) {
+    std::vector<LayoutGroup> out;
+    if (dirs.size() < 2) return out;
+    constexpr std::int32_t kMaxClusterSectors = 1024;
+    std::map<std::pair<std::int64_t, std::int32_t>, std::vector<std::size_t>> fits;  // (cluster 2, spc)
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const auto [sector, cluster] = dirs[i];
+        if (cluster < 2) continue;
+        for (std::int32_t spc = 1; spc <= kMaxClusterSectors; spc *= 2) {
+            const std::int64_t start = sector - (static_cast<std::int64_t>(cluster) - 2) * spc;
+            if (start < first) break;  // larger clusters put it further back
+            if (start < end) fits[{start, spc}].push_back(i);
+        }
+    }
+    // The layout that most of the directories not yet taken agree on, again
+    // and again; ties go to the earlier cluster 2, then the smaller cluster.
+    using Key = std::pair<std::int64_t, std::int32_t>;
+    auto worse = [](const std::pair<std::size_t, Key>& a, const std::pair<std::size_t, Key>& b) {
+        return a.first != b.first ? a.first < b.first : a.second > b.second;
+    };
+    std::vector<std::pair<std::size_t, Key>> heap;
+    for (const auto& [key, list] : fits)
+        if (list.size() >= 2) heap.emplace_back(list.size(), key);
+    std::make_heap(heap.begin(), heap.end(), worse);
+    std::vector<bool> taken(dirs.size(), false);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), worse);
+        const auto [count, key] = heap.back();
+        heap.pop_back();
+        std::vector<std::size_t>& list = fits[key];
+        std::erase_if(list, [&](std::size_t i) { return taken[i]; });
+        if (list.size() < 2) continue;
+        if (list.size() < count) {
+            heap.emplace_back(list.size(), key);
+            std::push_heap(heap.begin(), heap.end(), worse);
+            continue;
+        }
+        for (std::size_t i : list) taken[i] = true;
+        out.push_back({key.second, key.first, list});
+    }
+    return out;
+}
+
+}  // namespace
+
 std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDLE h,
                                                                       std::vector<std::int32_t>& dirGroup) {
     PPartiEntry node = CurPartition;
@@ -254,6 +328,26 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
     groups[0].Dirs = n;
     dirGroup.assign(n, 0);
 
+    std::vector<DotEntry> dots(n);
+    {
+        std::array<std::uint8_t, 512> sector{};
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!ReadSector(h, drive, node->DirSectors[i], sector)) continue;
+            const vt::ByteReader dotEntry(sector);
+            dots[i] = {true, dotEntry.U16Or(26), dotEntry.U16Or(20)};
+        }
+    }
+    // How many of the directories in a volume's extent its layout places.
+    auto placed = [&](const DataStruc::FatBootLayout& boot, std::int64_t from, std::int64_t to) {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int64_t d = node->DirSectors[i];
+            if (d >= from && d < to && dots[i].Read && LiesWhereTheBootSays(boot, d, dots[i].Low, dots[i].High))
+                ++count;
+        }
+        return count;
+    };
+
     // The volumes: the boot sectors the scan found, and the node's first
     // sector, whose boot sector counts by its fields as a partition's does.
     struct Found {
@@ -265,8 +359,17 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
     // An empty node holds no volume, not even at its first sector.
     std::vector<std::int64_t> starts;
     if (first < end) starts.push_back(first);
-    for (std::int64_t s : node->FatBootSectors)
-        if (s > first && s < end && starts.size() < kMaxBootSectors) starts.push_back(s);
+    std::size_t dropped = 0;
+    for (std::int64_t s : node->FatBootSectors) {
+        if (s <= first || s >= end) continue;
+        if (starts.size() < kMaxBootSectors) starts.push_back(s);
+        else ++dropped;
+    }
+    if (dropped > 0)
+        DataStruc::AddLogEvent(EventLogView,
+                               "引导扇区过多：只读取了前 " + std::to_string(kMaxBootSectors) + " 个，其余 " +
+                                   std::to_string(dropped) + " 个未读取",
+                               kLogWarning);
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     for (std::int64_t lba : starts) {
@@ -282,11 +385,26 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         // node's own volume without one.
         if (!sane && (!marked || lba == first)) continue;
         const std::uint32_t serial = GetVolumeSerial(sector, fs);
-        // A copy of a volume's boot sector inside it: FAT32 keeps one at +6.
-        if (std::any_of(volumes.begin(), volumes.end(), [&](const Found& v) {
-                return v.Boot && v.First < lba && lba < v.End && v.Serial == serial;
-            }))
+        // The copy of a FAT32 volume's boot sector, where the volume's own
+        // says it keeps it. Any other boot sector inside a volume, with its
+        // serial or another, begins a volume of its own: an image of a
+        // volume stored on it carries its serial too. Where the two differ,
+        // the one whose layout puts more of the found directories where
+        // their "." entries say is the volume's.
+        if (auto host = std::find_if(volumes.begin(), volumes.end(),
+                                     [&](const Found& v) {
+                                         return v.Boot && v.Boot->FsType == vt::fsFat32 && v.Boot->BackupSector > 0 &&
+                                                lba == v.First + v.Boot->BackupSector && v.Serial == serial;
+                                     });
+            host != volumes.end()) {
+            DataStruc::FatBootLayout moved;
+            if (sane && DataStruc::ExamineFatBoot(sector, host->First, end, moved) &&
+                placed(moved, host->First, moved.End) > placed(*host->Boot, host->First, host->End)) {
+                host->Boot = moved;
+                host->End = moved.End;
+            }
             continue;
+        }
         // A FAT32 copy whose volume's own boot sector is damaged or gone:
         // the volume begins where the copy says it lies, if its FAT does.
         if (sane && layout.BackupSector > 0 && lba - layout.BackupSector >= first) {
@@ -310,7 +428,6 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         volumes.push_back(v);
     }
     std::sort(volumes.begin(), volumes.end(), [](const Found& a, const Found& b) { return a.First < b.First; });
-    if (volumes.empty()) return groups;
 
     // Each found volume's groups: the directories its boot sector places
     // (the node's own volume: group 0), and the others in its extent.
@@ -357,23 +474,15 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
     // Each directory belongs to the innermost volume that places it, or,
     // when none does, to the innermost volume whose extent holds it.
     std::int32_t outside = own ? -1 : 0;
-    std::array<std::uint8_t, 512> sector{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::int64_t d = node->DirSectors[i];
-        std::uint32_t low = 0, high = 0;
-        const bool dot = ReadSector(h, drive, d, sector);
-        if (dot) {
-            const vt::ByteReader dotEntry(sector);
-            low = dotEntry.U16Or(26);
-            high = dotEntry.U16Or(20);
-        }
         std::int32_t holder = -1;
         std::int32_t group = -1;
         for (std::size_t k = volumes.size(); k-- > 0;) {
             const Found& v = volumes[k];
             if (d < v.First || d >= v.End) continue;
             if (holder < 0) holder = static_cast<std::int32_t>(k);
-            if (v.Boot && dot && LiesWhereTheBootSays(*v.Boot, d, low, high)) {
+            if (v.Boot && dots[i].Read && LiesWhereTheBootSays(*v.Boot, d, dots[i].Low, dots[i].High)) {
                 group = bootGroup[k];
                 break;
             }
@@ -391,7 +500,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         dirGroup[i] = group;
         FatGroup& g = groups[static_cast<std::size_t>(group)];
         ++g.Dirs;
-        if (high != 0) ++g.Fat32Votes;
+        if (dots[i].High != 0) ++g.Fat32Votes;
     }
     // The groups without a boot sector vote as the scan does over the node.
     for (std::size_t k = 0; k < groups.size(); ++k) {
@@ -401,46 +510,61 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         if (g.Volume >= 0) node->FatVolumes[static_cast<std::size_t>(g.Volume)].FsType = g.Variant;
         else if (g.Dirs > 0) node->FatType = g.Variant;
     }
-    return groups;
-}
 
-void TPhysicalDrive::EstimateFatVolume(const FatGroup& group) {
-    PPartiEntry node = CurPartition;
-    TFatVolume& v = node->FatVolumes[static_cast<std::size_t>(group.Volume)];
-    // As the node's estimate: two directories whose cluster and sector
-    // orders agree; the first directory places cluster 2. The size tables
-    // that the node falls back on only guess, and a volume inside a node is
-    // no partition they were made for: without two directories its layout
-    // stays unknown, and its files are logged as failed, not written from
-    // a guess.
-    const TPhysMidEntry* f = nullptr;
-    const TPhysMidEntry* g = nullptr;
-    for (const auto& e : node->FatEntries) {
-        if (e->Volume != group.Volume) continue;
-        if (!f) {
-            f = e.get();
+    // The groups without a boot sector: one layout for the largest set of
+    // its directories that agree on one, a group of its own for each
+    // further set (an old volume beside another, under a new table), and
+    // none for the directories no layout fits, whose files are then named
+    // as failed rather than read with another volume's clusters. A group
+    // in which no two directories agree keeps what it had: the node's own
+    // volume then falls back on the estimate from its entries.
+    const std::size_t bootless = groups.size();
+    for (std::size_t k = 0; k < bootless; ++k) {
+        if (groups[k].Boot || groups[k].Dirs < 2) continue;
+        std::vector<std::size_t> members;
+        std::vector<std::pair<std::int64_t, std::uint32_t>> dirs;
+        for (std::size_t i = 0; i < n; ++i)
+            if (dirGroup[i] == static_cast<std::int32_t>(k) && dots[i].Read) {
+                members.push_back(i);
+                dirs.emplace_back(node->DirSectors[i], dots[i].Cluster(groups[k].Variant));
+            }
+        const std::vector<LayoutGroup> layouts = SplitByLayout(dirs, groups[k].First, groups[k].End);
+        if (layouts.empty()) continue;
+        // The node's own fields hold a cluster 2 of 31 bits.
+        const bool keep = groups[k].Volume >= 0 || layouts[0].DataStart < 0x7FFFFFFF;
+        std::vector<bool> fitted(members.size(), false);
+        for (std::size_t j = 0; j < layouts.size(); ++j) {
+            const LayoutGroup& l = layouts[j];
+            std::int32_t target = static_cast<std::int32_t>(k);
+            if (j > 0 || !keep) {
+                const FatGroup& parent = groups[k];
+                target = addGroup(parent.First, parent.End, parent.GuessRoot);
+                groups[static_cast<std::size_t>(target)].Variant = parent.Variant;
+                node->FatVolumes.back().FsType = parent.Variant;
+            }
+            FatGroup& g = groups[static_cast<std::size_t>(target)];
+            g.Estimate = std::make_pair(l.SectorsPerCluster, l.DataStart);
+            for (std::size_t m : l.Dirs) {
+                fitted[m] = true;
+                dirGroup[members[m]] = target;
+            }
+            g.Dirs = l.Dirs.size();
+        }
+        if (!keep) {
+            groups[k].Dirs -= std::count(fitted.begin(), fitted.end(), true);
             continue;
         }
-        const std::int64_t dc = static_cast<std::int64_t>(f->DirCluster) - e->DirCluster;
-        const std::int64_t ds = static_cast<std::int64_t>(f->DirSector) - e->DirSector;
-        if (dc != 0 && dc * ds > 0) {
-            g = e.get();
-            break;
+        // The directories no layout fits: no group of their own when there
+        // are none.
+        std::int32_t none = -1;
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (fitted[m]) continue;
+            if (none < 0) none = addGroup(groups[k].First, groups[k].End, false);
+            dirGroup[members[m]] = none;
+            ++groups[static_cast<std::size_t>(none)].Dirs;
         }
     }
-    v.SectorsPerCluster = 0;
-    v.DataStart = -1;
-    if (!f || !g) return;
-    const TPhysMidEntry* hi = f->DirCluster > g->DirCluster ? f : g;
-    const TPhysMidEntry* lo = hi == f ? g : f;
-    v.SectorsPerCluster = static_cast<std::int32_t>((hi->DirSector - lo->DirSector) / (hi->DirCluster - lo->DirCluster));
-    if (v.SectorsPerCluster <= 0) {
-        v.SectorsPerCluster = 0;
-        return;
-    }
-    const std::int64_t start =
-        static_cast<std::int64_t>(f->DirSector) - (static_cast<std::int64_t>(f->DirCluster) - 2) * v.SectorsPerCluster;
-    if (start >= v.First && start < v.End) v.DataStart = start;
+    return groups;
 }
 
 void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups, FatTables& tables) {

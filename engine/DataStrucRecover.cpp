@@ -16,9 +16,12 @@ namespace {
 
 using namespace DataStruc::detail;
 
+// Lines name a file or folder by its path below the folder the user chose,
+// as it stands there ("name_1.ext" when the name was taken).
 const std::string kFailed = " - 恢复失败";
 const std::string kShortWrite = " - 无法写入目录驱动器，恢复失败。";
-const std::string kStopped = "恢复进程被用户中止";
+const std::string kRefused = " - 无法创建目标文件";
+const std::string kStopped = " - 恢复进程被用户中止";
 
 // FAT files are read in requests of 100 sectors into one buffer.
 constexpr std::uint32_t kFatChunkSectors = 100;
@@ -76,6 +79,23 @@ std::string CreateFailure(const vt::TFileStream& out) {
     return "Cannot create file \"" + out.Path() + "\". " + std::strerror(out.CreateError());
 }
 
+// Closes the file, which gives it its name, and logs how it ended when that
+// is a failure: the target's refusal when it could not be named, a write
+// that fell short, or else Failure (none: the file is whole).
+void Finish(vt::TFileStream& out, const std::string* failure = nullptr) {
+    const bool closed = out.Close();
+    if (out.NameFailed()) LogError(CreateFailure(out));
+    else if (!closed || out.ShortWrite()) LogError(out.Below() + kShortWrite);
+    else if (failure) LogError(out.Below() + *failure);
+}
+
+// A stop seen in the middle of a file: the part written gets no name, and
+// the line names the file.
+void Stopped(vt::TFileStream& out) {
+    out.Discard();
+    DataStruc::AddLogEvent(EventLogView, out.Below() + kStopped, kLogWarning);
+}
+
 }  // namespace
 
 bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs, std::int64_t fileSize,
@@ -123,15 +143,17 @@ int TPhysicalDrive::RecoverFileIn(const void* entry, TFsType kind, const vt::Tar
 int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::TargetFolder& target,
                                     platform::IProgressBar* progressBar) {
     const std::string& name = rec.Name;
+    const std::string shown = target.FirstBelow(name);
     if (rec.DataSize == 0) {
         vt::TFileStream out(target, name);
         if (!out.Valid()) LogError(CreateFailure(out));
+        else Finish(out);
         return 0;
     }
     // A negative size comes from a damaged record: there is nothing to
     // count clusters or progress against.
     if (rec.DataSize < 0) {
-        LogError(name + kFailed);
+        LogError(shown + kFailed);
         return 0;
     }
     DiskHandle disk(CurPartition->DriveNo);
@@ -144,12 +166,12 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     std::array<std::uint8_t, kMftRecordSize> record{};
     TAttribute data;
     if (!disk.Read(rec.RecordSector, 2, record.data()) || !ApplyRecordFixup(record)) {
-        LogError(name + kFailed);
+        LogError(shown + kFailed);
         return 0;
     }
     TAttribute list;
     if (GetRecordAttribute(record, kAttrAttributeList, list) || !GetRecordAttribute(record, kAttrData, data)) {
-        LogError(name + kFailed);
+        LogError(shown + kFailed);
         return 0;
     }
 
@@ -160,7 +182,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
             return 0;
         }
         const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-        if (out.Write(data.Data.data(), n) != n || !out.Close()) LogError(name + kShortWrite);
+        out.Write(data.Data.data(), n);
+        Finish(out);
         return 0;
     }
 
@@ -169,7 +192,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
     if (spc <= 0) {
         // No cluster size: the listing has not voted on this node.
-        LogError(name + kFailed);
+        LogError(shown + kFailed);
         return 0;
     }
     const std::int64_t cb = spc * 512;
@@ -189,8 +212,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // say; only units of 16 clusters are known here.
     if (IsCompressedData(data)) {
         const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
-        if (!known || !WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) || cut)
-            LogError(name + (out.ShortWrite() ? kShortWrite : kFailed));
+        const bool written = known && WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) && !cut;
+        Finish(out, written ? nullptr : &kFailed);
         return 0;
     }
     // Bytes past the initialized size hold whatever the clusters held
@@ -212,12 +235,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
         for (std::uint32_t k = 0; k < length && written < clusters; ++k) {
             platform::ProcessMessages();
             if (Aborted) {
-                if (!out.Close()) {
-                    LogError(name + kShortWrite);
-                    return 0;
-                }
                 ClearAbort();
-                DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
+                Stopped(out);
                 return 1;
             }
             std::int64_t bytes = cb;
@@ -237,7 +256,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
                 };
                 const std::uint8_t* cluster = sector ? batch.Get(*sector, ahead) : nullptr;
                 if (!cluster) {
-                    LogError(name + (out.Close() ? kFailed : kShortWrite));
+                    Finish(out, &kFailed);
                     return 0;
                 }
                 // The part of a cluster past the initialized size: zeros.
@@ -247,8 +266,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
                     put = out.WriteZeros(static_cast<std::uint64_t>(bytes) - valid) ? static_cast<std::size_t>(bytes) : 0;
             }
             if (put != static_cast<std::size_t>(bytes)) {
-                out.Close();
-                LogError(name + kShortWrite);
+                Finish(out);
                 return 0;
             }
             ++written;
@@ -257,8 +275,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     // Runs that end before the file does leave it short: the bytes that
     // could be read stay, and the file counts as failed.
-    if (!out.Close()) LogError(name + kShortWrite);
-    else if (written < clusters || cut) LogError(name + kFailed);
+    Finish(out, written < clusters || cut ? &kFailed : nullptr);
     return 0;
 }
 
@@ -328,7 +345,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     // A file with data needs a place for its first cluster: without a
     // cluster size or a cluster 2 the listing cannot tell where it lies.
     if (sectors > 0 && !place) {
-        LogError(name + kFailed);
+        LogError(target.FirstBelow(name) + kFailed);
         return 0;
     }
     // The sector runs the file is read from. Where the volume's boot sector
@@ -376,7 +393,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             // A chain that gave no more than the entry's own first cluster
             // tells nothing the entry does not.
             if (chainClusters <= 1) {
-                LogError(name + kFailed);
+                LogError(target.FirstBelow(name) + kFailed);
                 return 0;
             }
             // What the chain gave stays; the rest is not the file's.
@@ -388,7 +405,6 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     }
     std::uint64_t toRead = 0;
     for (const auto& x : extents) toRead += x.second;
-    int result = 0;
     try {
         vt::TFileStream out(target, name);
         if (!out.Valid()) {
@@ -398,38 +414,41 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
         platform::PageBuffer buffer(kFatChunkSectors * 512);
         std::uint64_t remaining = toRead;
         for (auto [start, left] : extents) {
-            while (left > 0 && result == 0) {
+            while (left > 0) {
                 platform::ProcessMessages();
                 SetProgress(progressBar, 100.0 * static_cast<double>(toRead - remaining) / static_cast<double>(toRead));
                 const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, left));
                 if (!disk.Read(start, n, buffer.data())) {
                     // Bytes still in the stream's buffer may not fit either.
-                    LogError(name + (out.Close() ? kFailed : kShortWrite));
+                    Finish(out, &kFailed);
                     return 0;
                 }
                 if (out.Write(buffer.data(), n * 512u) != n * 512u) {
-                    LogError(name + kShortWrite);
+                    Finish(out);
                     return 0;
                 }
                 start += n;
                 left -= n;
                 remaining -= n;
                 if (Aborted) {
+                    // The file is not sized to look whole: the part copied
+                    // gets no name at all.
                     ClearAbort();
-                    DataStruc::AddLogEvent(EventLogView, kStopped, kLogWarning);
-                    result = 1;
+                    Stopped(out);
+                    return 1;
                 }
             }
         }
         SetProgress(progressBar, 100);
-        // Cuts the surplus of the last sector; after a stop the file gets
-        // its full size all the same.
-        if (!out.SetSize(size)) LogError(name + kShortWrite);
-        else if (guessed && result == 0) LogError(name + kFailed);
+        // Cuts the surplus of the last sector; a file read in part by a
+        // guess is named as failed.
+        out.SetSize(size);
+        Finish(out, guessed ? &kFailed : nullptr);
     } catch (const std::exception& e) {
-        LogError(e.what());
+        // The part written gets no name.
+        LogError(target.FirstBelow(name) + " - " + e.what());
     }
-    return result;
+    return 0;
 }
 
 int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
@@ -447,11 +466,13 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
             }
         }
     } reset{this, outermost};
-    return RecoverFolderLevel(*entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+    const vt::TargetFolder target = vt::TargetFolder::Open(targetDir);
+    return RecoverFolderLevel(*entry, kind, &target, progressBar, statusPanel);
 }
 
-int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder& target,
-                                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind, const vt::TargetFolder* target,
+                                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel,
+                                       TFolderContents* skipped) {
     const std::string name = PhysEntryDisplayName(entry);
     std::int32_t first = -1, last = -1;
     const auto sector = FatEntrySector(entry, kind);
@@ -459,15 +480,23 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
     if (placed) FindFatChildRange(dirSector, first, last);
 
-    const vt::TargetFolder newDir = target.CreateFolder(name);
-    if (!newDir.Valid())
-        throw std::system_error(newDir.Error(), std::generic_category(), "I/O error: \"" + newDir.Path() + "\"");
+    vt::TargetFolder newDir;
+    if (!skipped) {
+        newDir = target->CreateFolder(name);
+        if (!newDir.Valid()) {
+            // Named with what it holds, and the rest of the tree goes on.
+            TFolderContents contents;
+            RecoverFolderLevel(entry, kind, nullptr, nullptr, nullptr, &contents);
+            LogError(newDir.Below() + kRefused + NotWrittenText(contents));
+            return 0;
+        }
+    }
     // A folder whose directory the scan did not find (its cluster lies
     // where no found directory begins: overwritten, or a FAT32 high word
     // that was cleared) has nothing to write: it is named as failed.
     const auto& found = CurPartition->DirSectors;
     if (!placed || std::find(found.begin(), found.end(), static_cast<std::int64_t>(dirSector)) == found.end()) {
-        LogError(name + kFailed);
+        if (!skipped) LogError(newDir.Below() + kFailed);
         return 0;
     }
     if (first == -1 || last == -1) return 0;
@@ -495,10 +524,16 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     int result = 0;
     for (std::int32_t i = first; i <= last; ++i) {
         const TPhysMidEntry* child = CurPartition->FatEntries[static_cast<std::size_t>(i)].get();
-        if (IsFatFile(child->DirEntry))
+        const bool file = IsFatFile(child->DirEntry);
+        if (skipped) {
+            ++(file ? skipped->files : skipped->folders);
+            if (!file) RecoverFolderLevel(*child, kind, nullptr, nullptr, nullptr, skipped);
+            continue;
+        }
+        if (file)
             result = RecoverFileIn(child, kind, newDir, progressBar, statusPanel);
         else
-            result = RecoverFolderLevel(*child, kind, newDir, progressBar, statusPanel);
+            result = RecoverFolderLevel(*child, kind, &newDir, progressBar, statusPanel);
         if (result == 1) break;
     }
     return result;

@@ -214,12 +214,23 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
         else
             ParseDirectorySectors(false, d, sectors, g.Variant, g.Volume);
     }
-    for (const FatGroup& g : groups)
-        if (g.Volume >= 0 && !g.Boot) EstimateFatVolume(g);
+    // A volume without a boot sector to trust takes the layout its
+    // directories agree on; without one its files are named as failed, not
+    // read from a guess. The node's own volume falls back on its entries'
+    // estimate and the size tables.
+    for (const FatGroup& g : groups) {
+        if (g.Volume < 0 || g.Boot) continue;
+        TFatVolume& v = node->FatVolumes[static_cast<std::size_t>(g.Volume)];
+        v.SectorsPerCluster = g.Estimate ? g.Estimate->first : 0;
+        v.DataStart = g.Estimate ? g.Estimate->second : -1;
+    }
     if (groups[0].Boot) {
         node->FatBoot = groups[0].Boot;
         node->SectorsPerCluster = groups[0].Boot->SectorsPerCluster;
         node->DataStart = static_cast<std::int32_t>(groups[0].Boot->DataStart);
+    } else if (groups[0].Estimate) {
+        node->SectorsPerCluster = groups[0].Estimate->first;
+        node->DataStart = static_cast<std::int32_t>(groups[0].Estimate->second);
     } else {
         EstimateFatLayout(nullptr, nullptr);
     }
@@ -271,16 +282,16 @@ void TPhysicalDrive::GuessFatRoot(const FatGroup& group) {
     // ordinary cluster chain, often cluster 2, whose first sector has no
     // "." entry to be found by; small FAT32 volumes vote FAT16 too, so an
     // empty region before cluster 2 falls back to it. Cluster 2 that is a
-    // found folder holds no root.
-    if (dataStart < 0 || group.Dirs == 0 ||
-        std::find(node->DirSectors.begin(), node->DirSectors.end(), dataStart) != node->DirSectors.end())
-        return;
+    // found folder holds no root (a FAT12/16 one's first folder often is).
+    if (dataStart < 0 || group.Dirs == 0) return;
+    const bool folderAtTwo =
+        std::find(node->DirSectors.begin(), node->DirSectors.end(), dataStart) != node->DirSectors.end();
     const std::int64_t region = dataStart - kUsualRootSectors;
     if (group.Variant != vt::fsFat32 && region >= first && dataStart <= nodeEnd) {
         if (listRoot(region, kUsualRootSectors)) return;
         if (listed) node->DirSectors.erase(node->DirSectors.begin());
     }
-    listRoot(dataStart, kDirectoryReadSectors);
+    if (!folderAtTwo) listRoot(dataStart, kDirectoryReadSectors);
 }
 
 bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {

@@ -172,6 +172,9 @@ struct TPhysicalDrive::FatGroup {
     std::optional<DataStruc::FatBootLayout> Boot;
     // Without a boot sector: its root is guessed before its cluster 2.
     bool GuessRoot = false;
+    // Without a boot sector: the layout (sectors per cluster, sector of
+    // cluster 2) its directories agree on; none when no two do.
+    std::optional<std::pair<std::int32_t, std::int64_t>> Estimate;
     std::size_t Dirs = 0;
     std::size_t Fat32Votes = 0;
 };

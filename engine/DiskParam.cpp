@@ -350,6 +350,11 @@ std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir) 
     return candidate;
 }
 
+std::string NotWrittenText(const TFolderContents& Contents) {
+    return "，其中 " + std::to_string(Contents.files) + " 个文件、" + std::to_string(Contents.folders) +
+           " 个文件夹未写入";
+}
+
 double DosDateTimeToDateTime(std::uint16_t Date, std::uint16_t Time) {
     const DosFields f = SplitDos(Date, Time);
     if (!f.InRange() || !f.RealDateTime()) return 0;

@@ -140,6 +140,9 @@ public:
     TLogiDrive* Current = nullptr;                    // drive opened last
     bool Busy = false;
     bool Aborted = false;
+    // Set when a recovery has logged the line of a stop; the window resets
+    // it with Aborted and logs a stop that no recovery saw itself.
+    bool StopLogged = false;
     // Results of the last search: PMidEntry (FAT) or PNtfsFileRecord (NTFS)
     // into Current's lists; not owned.
     std::vector<void*> Found;
@@ -285,6 +288,9 @@ private:
                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     void RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
                                platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // Logs the stop line of the file or folder at Shown (its path below the
+    // chosen folder), the first time a stop is seen.
+    void LogStop(platform::IEventLog* LogView, const std::string& Shown);
     void CreateFolderTemplate();
     // The standard record decoder's settings for the current drive.
     TRecordDecoderVariant NtfsDecoderVariant();
@@ -346,6 +352,13 @@ std::string FatShortName(const TFatDirEntry& Entry, char deletionMark);
 // with "_1", "_2" ... before the extension while that path exists. Names
 // that could leave Dir ("/" or NUL inside, "." or "..") are made safe first.
 std::string MakeUniqueFileName(const std::string& Name, const std::string& Dir);
+// What a folder that could not be made held below it, for its log line:
+// every file the user checked is accounted for.
+struct TFolderContents {
+    std::uint64_t files = 0, folders = 0;
+};
+// "，其中 N 个文件、M 个文件夹未写入": appended to the line of such a folder.
+std::string NotWrittenText(const TFolderContents& Contents);
 // The names that MakeUniqueFileName tries for Name, in its order: [0] the
 // name made safe, [N] with "_N" before its extension; each cut at a
 // character bound to fit names of NameMax bytes. The exclusive creation of

@@ -44,19 +44,74 @@ std::uint32_t RecordedCluster(const TMidEntry& e, TFsType type) {
 
 // A file that was not written whole and whose recovery said nothing about
 // it is named as failed, so that no file goes missing unnoticed.
-// recover(log) recovers the file, logging into log.
+// recover(log) recovers the file, logging into log; Shown is the file's
+// path below the chosen folder.
 template <typename Recover>
-void ReportUnlogged(const std::string& name, platform::IEventLog* logView, Recover recover) {
+void ReportUnlogged(const std::string& shown, platform::IEventLog* logView, Recover recover) {
     platform::TCountingEventLog counted(logView);
-    if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, name + ":  恢复失败", kError);
+    if (!recover(&counted) && counted.Rows() == 0) AddLogEvent(logView, shown + ":  恢复失败", kError);
 }
 
+// Log lines name a file or folder by its path below the folder the user
+// chose, as it stands there: "name_1.ext" when the name was taken, and the
+// folders it lies in, so that a user acting on the log finds that file.
 const std::string kShortWriteLine = ":  无法写入目标驱动器";
+const std::string kRefusedLine = ":  无法创建目标文件";
+const std::string kFailedLine = ":  恢复失败";
+const std::string kStoppedLine = ":  恢复被用户中止";
 
 // A file read whole goes to the write-behind, when there is one and its
-// bytes have not gone out yet; its short write is logged there.
-bool HandOver(vt::TWriteBehind* behind, vt::TFileStream& out, const std::string& name) {
-    return behind && behind->Submit(out, name + kShortWriteLine, kError);
+// bytes have not gone out yet; its failures are logged there.
+bool HandOver(vt::TWriteBehind* behind, vt::TFileStream& out) {
+    return behind && behind->Submit(out, kShortWriteLine, kRefusedLine, kError);
+}
+
+// Closes the file, which gives it its name, and logs how it ended when that
+// is a failure: the target's refusal when it could not be named, a write
+// that fell short, or else Failure (none: the file is whole). True for a
+// whole file.
+bool Finish(vt::TFileStream& out, platform::IEventLog* log, const std::string* failure = nullptr) {
+    const bool closed = out.Close();
+    const std::string* line = failure;
+    if (out.NameFailed()) line = &kRefusedLine;
+    else if (!closed || out.ShortWrite()) line = &kShortWriteLine;
+    if (!line) return true;
+    AddLogEvent(log, out.Below() + *line, kError);
+    return false;
+}
+
+// The files and folders below a found folder that its recovery would walk.
+void CountFatContents(TUndelete& u, const TMidEntry* folder, TFolderContents& c) {
+    if (folder->Status == 2) return;
+    std::int32_t first = -1, last = -1;
+    if (!u.FindChildRange(RecordedCluster(*folder, u.Current->FsType), first, last)) return;
+    for (std::int32_t i = first; i <= last; ++i) {
+        const TMidEntry* child = u.Current->Entries[static_cast<std::size_t>(i)].get();
+        if (child->Parent != folder) continue;
+        if (IsFatFile(child->DirEntry)) {
+            ++c.files;
+        } else {
+            ++c.folders;
+            CountFatContents(u, child, c);
+        }
+    }
+}
+
+void CountNtfsContents(TUndelete& u, const tntfsfilerecord* folder, std::vector<std::int64_t>& path,
+                       TFolderContents& c) {
+    std::int32_t first = -1, last = -1;
+    if (!u.FindChildRange(static_cast<std::uint32_t>(folder->RecordNo), first, last)) return;
+    path.push_back(folder->RecordNo);
+    for (std::int32_t i = first; i <= last; ++i) {
+        const tntfsfilerecord* child = u.Current->NtfsEntries[static_cast<std::size_t>(i)].get();
+        if (IsNtfsFile(child)) {
+            ++c.files;
+        } else if (std::find(path.begin(), path.end(), child->RecordNo) == path.end()) {
+            ++c.folders;
+            CountNtfsContents(u, child, path, c);
+        }
+    }
+    path.pop_back();
 }
 
 }  // namespace
@@ -91,14 +146,14 @@ void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& N
 
 void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
                                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
-    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+    ReportUnlogged(Target.FirstBelow(Name), LogView, [&](platform::IEventLog* log) {
         return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
     });
 }
 
 void TUndelete::RecoverFileInReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
                                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
-    ReportUnlogged(Name, LogView, [&](platform::IEventLog* log) {
+    ReportUnlogged(Target.FirstBelow(Name), LogView, [&](platform::IEventLog* log) {
         return RecoverFileIn(Entry, Name, Target, StatusPanel, log);
     });
 }
@@ -143,23 +198,20 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
 
         vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) {
-            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            AddLogEvent(LogView, out.Below() + kRefusedLine, kError);
             return false;
         }
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
-        auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + kShortWriteLine, kError);
-            return false;
-        };
         vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(n), b);
         });
         for (std::uint32_t i = 0; i < clusters; ++i) {
             platform::ProcessMessages();
             if (Aborted) {
-                if (!out.Close()) return shortWrite();
-                AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
+                // The part written so far is not the file: it gets no name.
+                out.Discard();
+                LogStop(LogView, out.Below());
                 return false;
             }
             const auto sector = FatClusterSector(clusterAt(i));
@@ -177,23 +229,24 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             if (!data) {
                 // What was read so far stays; the file is named as failed,
                 // so that a short copy is never taken for the original.
-                if (!out.Close()) return shortWrite();
-                AddLogEvent(LogView, Name + ":  恢复失败", kError);
+                Finish(out, LogView, &kFailedLine);
                 return false;
             }
             std::size_t bytes = g.clusterBytes;
             if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
-            if (out.Write(data, bytes) != bytes) {
-                out.Close();
-                return shortWrite();
-            }
+            if (out.Write(data, bytes) != bytes) return Finish(out, LogView);
         }
-        if (HandOver(writeBehind_, out, Name)) return true;
-        if (!out.Close()) return shortWrite();
-        return true;
+        if (HandOver(writeBehind_, out)) return true;
+        return Finish(out, LogView);
     } catch (...) {
         return false;
     }
+}
+
+void TUndelete::LogStop(platform::IEventLog* LogView, const std::string& Shown) {
+    if (StopLogged) return;
+    StopLogged = true;
+    AddLogEvent(LogView, Shown + kStoppedLine, kWarning);
 }
 
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
@@ -212,23 +265,32 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
     try {
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
+        // Names are taken in the order of the folder: the files handed to
+        // the writer before this folder get theirs first.
+        if (writeBehind_) writeBehind_->Wait();
         const vt::TargetFolder target = Target.CreateFolder(Name);
         if (!target.Valid()) {
-            // Nothing of the folder can be written: it is named as failed.
-            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            // Nothing of the folder can be written: it is named as failed,
+            // with what it holds.
+            TFolderContents contents;
+            CountFatContents(*this, Entry, contents);
+            AddLogEvent(LogView, target.Below() + kRefusedLine + NotWrittenText(contents), kError);
             return true;
         }
         // A folder whose first cluster holds no directory any more lost its
         // contents: nothing of them can be written, and the folder is named
         // as failed (on FAT32, Scan32 may find them).
         if (Entry->Status == 2) {
-            AddLogEvent(LogView, Name + ":  恢复失败", kError);
+            AddLogEvent(LogView, target.Below() + kFailedLine, kError);
             return true;
         }
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
-            if (Aborted) return false;
+            if (Aborted) {
+                LogStop(LogView, target.Below());
+                return false;
+            }
             TMidEntry* child = Current->Entries[static_cast<std::size_t>(i)].get();
             // The range can also hold entries of another found folder with
             // the same first cluster.
@@ -267,20 +329,19 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (lookup == TDataLookup::NoData || data.Resident) {
             vt::TFileStream out(Target, Name, writeBehind_);
             if (!out.Valid()) {
-                AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+                AddLogEvent(LogView, out.Below() + kRefusedLine, kError);
                 return false;
             }
-            // A record without $DATA leaves an empty file behind.
-            if (lookup == TDataLookup::NoData) return false;
+            // A record without $DATA leaves an empty file behind, named as
+            // failed.
+            if (lookup == TDataLookup::NoData) {
+                Finish(out, LogView, &kFailedLine);
+                return false;
+            }
             const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
-            const bool put = out.Write(data.Data.data(), n) == n;
-            if (put && HandOver(writeBehind_, out, Name)) return true;
-            if (!put || !out.Close()) {
-                out.Close();
-                AddLogEvent(LogView, Name + kShortWriteLine, kError);
-                return false;
-            }
-            return true;
+            if (out.Write(data.Data.data(), n) != n) return Finish(out, LogView);
+            if (HandOver(writeBehind_, out)) return true;
+            return Finish(out, LogView);
         }
 
         const FatRecoveryGeometry g = GeometryOf(*Current);
@@ -296,17 +357,24 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         // What was read is kept; a file that is not whole is named.
         const bool incomplete = cut || lookup == TDataLookup::Partial;
         vt::TFileStream out(Target, Name, writeBehind_);
-        if (!out.Valid()) return false;
+        if (!out.Valid()) {
+            // The target refused the file; the data may well be there.
+            AddLogEvent(LogView, out.Below() + kRefusedLine, kError);
+            return false;
+        }
 
         if (IsCompressedData(data)) {
             // Only units of 16 clusters are known here.
             const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
             const bool written = known && WriteNtfsRuns(out, runs, Entry->DataSize, LogView);
+            // A stop has been logged; the part written gets no name.
+            if (!written && Aborted) {
+                out.Discard();
+                return false;
+            }
             // Closed here, not by the stream's end: a close that fails (some
             // network file systems report a failed write only then) is named.
-            const bool closed = out.Close();
-            if (!written || !closed || incomplete)
-                AddLogEvent(LogView, Name + (out.ShortWrite() || !closed ? kShortWriteLine : ":  恢复失败"), kError);
+            Finish(out, LogView, written && !incomplete ? nullptr : &kFailedLine);
             return true;
         }
         // Bytes past the initialized size hold whatever the clusters held
@@ -316,10 +384,6 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
 
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
-        auto shortWrite = [&] {
-            AddLogEvent(LogView, Name + kShortWriteLine, kError);
-            return false;
-        };
         vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadVolumeSectors(s, n, b);
         });
@@ -328,8 +392,8 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             for (std::int64_t k = 0; k < run.Length && written < clusters; ++k) {
                 platform::ProcessMessages();
                 if (Aborted) {
-                    if (!out.Close()) return shortWrite();
-                    AddLogEvent(LogView, Name + ":  恢复被用户中止", kWarning);
+                    out.Discard();
+                    LogStop(LogView, out.Below());
                     return false;
                 }
                 const std::uint64_t at = written * g.clusterBytes;  // of the cluster in the file
@@ -351,8 +415,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
                     };
                     const std::uint8_t* cluster = sector ? batch.Get(*sector, ahead) : nullptr;
                     if (!cluster) {
-                        if (!out.Close()) return shortWrite();
-                        AddLogEvent(LogView, Name + ":  恢复失败", kError);
+                        Finish(out, LogView, &kFailedLine);
                         return false;
                     }
                     // The part of a cluster past the initialized size: zeros.
@@ -360,10 +423,7 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
                     put = out.Write(cluster, valid);
                     if (put == valid && valid < bytes) put = out.WriteZeros(bytes - valid) ? bytes : 0;
                 }
-                if (put != bytes) {
-                    out.Close();
-                    return shortWrite();
-                }
+                if (put != bytes) return Finish(out, LogView);
             }
             if (written == clusters) break;
         }
@@ -371,13 +431,11 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         // beyond the allocation) leave it short: what was read stays, and
         // the file is named as failed.
         if (written < clusters || incomplete) {
-            if (!out.Close()) return shortWrite();
-            AddLogEvent(LogView, Name + ":  恢复失败", kError);
+            Finish(out, LogView, &kFailedLine);
             return false;
         }
-        if (HandOver(writeBehind_, out, Name)) return true;
-        if (!out.Close()) return shortWrite();
-        return true;
+        if (HandOver(writeBehind_, out)) return true;
+        return Finish(out, LogView);
     } catch (...) {
         return false;
     }
@@ -407,9 +465,13 @@ bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name,
             const bool none = label.find_first_not_of(' ') == std::string::npos || label == "无卷标";
             folderName = none ? "root" : label;
         }
+        if (writeBehind_) writeBehind_->Wait();
         const vt::TargetFolder target = Target.CreateFolder(folderName);
         if (!target.Valid()) {
-            AddLogEvent(LogView, Name + ":  无法创建目标文件", kError);
+            TFolderContents contents;
+            std::vector<std::int64_t> path = recoverPath_;
+            CountNtfsContents(*this, Entry, path, contents);
+            AddLogEvent(LogView, target.Below() + kRefusedLine + NotWrittenText(contents), kError);
             return true;
         }
         // Parent links are the volume's word only: the root names itself as
@@ -423,7 +485,10 @@ bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name,
         std::int32_t first = -1, last = -1;
         if (!FindChildRange(static_cast<std::uint32_t>(Entry->RecordNo), first, last)) return false;
         for (std::int32_t i = first; i <= last; ++i) {
-            if (Aborted) return false;
+            if (Aborted) {
+                LogStop(LogView, target.Below());
+                return false;
+            }
             tntfsfilerecord* child = Current->NtfsEntries[static_cast<std::size_t>(i)].get();
             if (IsNtfsFile(child)) {
                 if (StatusPanel) StatusPanel->SetText(" " + child->Name);
@@ -461,7 +526,7 @@ bool TUndelete::WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std
         source.beforeRun = [&] {
             platform::ProcessMessages();
             if (!Aborted) return true;
-            AddLogEvent(LogView, "恢复被用户中止", kError);
+            LogStop(LogView, Stream.Below());
             return false;
         };
         return vt::WriteCompressedRuns(Stream, Runs, FileSize, source) == vt::RunWalkResult::Done;

@@ -24,32 +24,61 @@ TFileStream::TFileStream(int fd) : fd_(fd) {
     (void)ignored;
 }
 
-TFileStream::TFileStream(const TargetFolder& folder, const std::string& name) : TFileStream(-1) {
-    TargetFolder::Created c = folder.CreateFile(name);
-    fd_ = c.fd;
-    path_ = std::move(c.path);
-    createError_ = c.error;
-}
+TFileStream::TFileStream(const TargetFolder& folder, const std::string& name) : TFileStream(folder, name, nullptr) {}
 
 TFileStream::TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind)
-    : TFileStream(folder, name) {
+    : TFileStream(-1) {
+    file_ = folder.CreateFile(name);
+    if (!file_.Valid() && file_.Error() == EMFILE && behind) {
+        // The files waiting for the writer hold descriptors: once they are
+        // written theirs are free again.
+        behind->Wait();
+        file_ = folder.CreateFile(name);
+    }
+    fd_ = file_.Descriptor();
+    createError_ = file_.Error();
     if (!behind) return;
     behind_ = behind;
     buffer_ = behind->SpareBuffer();
 }
 
-TFileStream::~TFileStream() { Close(); }
+TFileStream::~TFileStream() {
+    if (file_.Valid()) Discard();
+    else Close();
+}
 
 bool TFileStream::Close() {
     if (fd_ < 0) return true;
-    bool flushed = Flush();
-    // Some file systems (network ones) report a failed write only here.
-    if (::close(fd_) != 0) {
-        flushed = false;
-        shortWrite_ = true;
+    bool ok = Flush();
+    int closeError = 0;
+    if (file_.Valid()) {
+        // Names are given in the order of the recovery: the files handed
+        // over before this one get theirs first.
+        WaitBehind();
+        if (file_.Name() != 0) {
+            nameFailed_ = true;
+            createError_ = file_.Error();
+            ok = false;
+        }
+        closeError = file_.Close();
+    } else if (::close(fd_) != 0) {
+        closeError = errno;
     }
     fd_ = -1;
-    return flushed;
+    // Some file systems (network ones) report a failed write only here.
+    if (closeError != 0) {
+        ok = false;
+        shortWrite_ = true;
+    }
+    return ok;
+}
+
+void TFileStream::Discard() {
+    buffered_ = 0;
+    behind_ = nullptr;
+    if (file_.Valid()) file_.Close();
+    else if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void TFileStream::WaitBehind() {

@@ -1,6 +1,8 @@
 // The target file of a recovery: a new file made in its target folder
 // (never one that existed, never through a link; see TargetFolder.h),
-// written in order from its start, with the size set at the end. The bytes gather
+// written in order from its start, with the size set at the end; it gets
+// its name when it is closed, and a stream that is not closed (a stop, an
+// exception) leaves nothing behind. The bytes gather
 // in a buffer and go to the file in large writes (recoveries write one
 // cluster at a time). A write that falls short (a full target drive) is
 // remembered, so that the recovery can log it; the owner flushes before it
@@ -22,22 +24,33 @@ class TWriteBehind;
 
 class TFileStream {
 public:
-    // Creates a new file in the folder under Name or the next free name of
-    // MakeUniqueFileName's rule; Valid() tells whether that worked, Path()
-    // is the file's path and CreateError() the system's reason when not.
+    // Creates a new file in the folder, to be named Name or the next free
+    // name of MakeUniqueFileName's rule when it is closed; Valid() tells
+    // whether that worked and CreateError() the system's reason when not.
     TFileStream(const TargetFolder& folder, const std::string& name);
     // The same, for a file that may be handed over to Behind when it is
-    // done (null: an ordinary stream).
+    // done (null: an ordinary stream). A process out of descriptors (the
+    // files waiting for the writer hold theirs) waits for the writer and
+    // tries once more.
     TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind);
-    // Takes over a descriptor open for writing.
+    // Takes over a descriptor open for writing; closing it names nothing.
     explicit TFileStream(int fd);
+    // A file of a folder that was not closed is removed: it never gets its
+    // name. The window's messages do not run here.
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
     bool Valid() const { return fd_ >= 0; }
-    const std::string& Path() const { return path_; }
+    // The file's path and its path below the folder the user chose, for
+    // log lines: once closed the name it got, before that the first name
+    // it will be tried under.
+    const std::string& Path() const { return file_.Path(); }
+    const std::string& Below() const { return file_.Below(); }
+    // The system's reason when the file could not be made or named.
     int CreateError() const { return createError_; }
+    // Closing could not give the file a name: it is not in the folder.
+    bool NameFailed() const { return nameFailed_; }
     // Bytes taken; fewer than asked when a write to the file fell short.
     std::size_t Write(const void* data, std::size_t length);
     // Writes length zero bytes; false on a short write.
@@ -50,9 +63,13 @@ public:
     // Flushes, then sets the file's size.
     bool SetSize(std::int64_t size);
     bool ShortWrite() const { return shortWrite_; }
-    // Flushes and closes the file; false when the flush fell short (which
-    // is remembered too).
+    // Flushes, gives the file its name (once the files handed over before
+    // it have theirs) and closes it; false when the flush fell short or the
+    // close failed (both remembered as a short write) or the name could not
+    // be given (NameFailed).
     bool Close();
+    // Closes the file without a name: nothing of it stays.
+    void Discard();
 
 private:
     friend class TWriteBehind;
@@ -63,9 +80,10 @@ private:
     // Writes n bytes at the end of what the file holds; the bytes written.
     std::size_t WriteOut(const std::uint8_t* data, std::size_t n);
 
+    TargetFolder::NewFile file_;  // the file of a folder; none for a descriptor taken over
     int fd_ = -1;
-    std::string path_;
     int createError_ = 0;
+    bool nameFailed_ = false;
     std::int64_t size_ = 0;     // bytes taken
     std::int64_t written_ = 0;  // of those, the bytes in the file
     platform::PageBuffer buffer_;

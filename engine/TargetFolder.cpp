@@ -4,19 +4,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "DiskParam.h"
 
 namespace vt {
 
+struct TargetFolder::Dir {
+    int fd = -1;
+    explicit Dir(int f) : fd(f) {}
+    ~Dir() {
+        if (fd >= 0) ::close(fd);
+    }
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+};
+
 namespace {
 
-// O_PATH: the descriptor serves as the base of openat and mkdirat only, so
-// that a folder the user may write into but not list still works.
+// O_PATH: the descriptor serves as the base of the *at calls only, so that
+// a folder the user may write into but not list still works.
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
 CreateHook& Hook() {
     static CreateHook hook;
@@ -27,43 +39,141 @@ void RunHook(int dirFd, const std::string& name, CreateStep step) {
     if (Hook()) Hook()(dirFd, name, step);
 }
 
+std::atomic<bool> g_unnamedAllowed{true};
+
+std::function<int(int)>& SyncHook() {
+    static std::function<int(int)> hook;
+    return hook;
+}
+
 std::string Join(const std::string& folder, const std::string& leaf) {
     return folder.empty() || folder.back() != '/' ? folder + "/" + leaf : folder + leaf;
+}
+std::string JoinBelow(const std::string& folder, const std::string& leaf) {
+    return folder.empty() ? leaf : folder + "/" + leaf;
+}
+
+// An unnamed file is linked in through its descriptor: AT_EMPTY_PATH where
+// the process may (it needs CAP_DAC_READ_SEARCH on most kernels), else its
+// /proc link, which any owner of the descriptor may follow.
+int LinkUnnamed(int fd, int dirFd, const std::string& leaf) {
+    static std::atomic<bool> emptyPathWorks{true};
+    if (emptyPathWorks.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dirFd, leaf.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) return errno;
+        emptyPathWorks.store(false, std::memory_order_relaxed);
+    }
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, proc.c_str(), dirFd, leaf.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
 void SetCreateHookForTests(CreateHook hook) { Hook() = std::move(hook); }
+void SetUnnamedFilesForTests(bool allowed) { g_unnamedAllowed = allowed; }
+void SetSyncHookForTests(std::function<int(int)> hook) { SyncHook() = std::move(hook); }
 
-TargetFolder::~TargetFolder() {
-    if (fd_ >= 0) ::close(fd_);
-}
+// ---------------------------------------------------------------------------
 
-TargetFolder::TargetFolder(TargetFolder&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+TargetFolder::NewFile::~NewFile() { Close(); }
+
+TargetFolder::NewFile::NewFile(NewFile&& other) noexcept
+    : dir_(std::move(other.dir_)),
+      fd_(std::exchange(other.fd_, -1)),
+      temp_(std::move(other.temp_)),
+      name_(std::move(other.name_)),
       path_(std::move(other.path_)),
+      below_(std::move(other.below_)),
+      folderPath_(std::move(other.folderPath_)),
+      folderBelow_(std::move(other.folderBelow_)),
       nameMax_(other.nameMax_),
-      error_(other.error_) {}
+      error_(other.error_),
+      named_(other.named_) {}
 
-TargetFolder& TargetFolder::operator=(TargetFolder&& other) noexcept {
+TargetFolder::NewFile& TargetFolder::NewFile::operator=(NewFile&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        Close();
+        dir_ = std::move(other.dir_);
         fd_ = std::exchange(other.fd_, -1);
+        temp_ = std::move(other.temp_);
+        name_ = std::move(other.name_);
         path_ = std::move(other.path_);
+        below_ = std::move(other.below_);
+        folderPath_ = std::move(other.folderPath_);
+        folderBelow_ = std::move(other.folderBelow_);
         nameMax_ = other.nameMax_;
         error_ = other.error_;
+        named_ = other.named_;
     }
     return *this;
 }
 
+int TargetFolder::NewFile::Place(const std::string& leaf) {
+    const int dirFd = dir_->fd;
+    if (temp_.empty()) return LinkUnnamed(fd_, dirFd, leaf);
+    if (::renameat2(dirFd, temp_.c_str(), dirFd, leaf.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without rename flags: a second link, which never
+    // replaces a name either, and the temporary one removed.
+    if (::linkat(dirFd, temp_.c_str(), dirFd, leaf.c_str(), 0) != 0) return errno;
+    ::unlinkat(dirFd, temp_.c_str(), 0);
+    return 0;
+}
+
+int TargetFolder::NewFile::Name() {
+    if (named_) return 0;
+    if (fd_ < 0 || !dir_) return error_ ? error_ : EBADF;
+    const TUniqueNames names(name_, nameMax_);
+    for (unsigned n = 0; n < kMaxNameTries; ++n) {
+        const std::string leaf = names[n];
+        RunHook(dir_->fd, leaf, CreateStep::File);
+        // Neither a link nor a rename with RENAME_NOREPLACE gives a name that
+        // exists, a link (dangling or not) included.
+        const int error = Place(leaf);
+        if (error == 0) {
+            named_ = true;
+            temp_.clear();
+            path_ = Join(folderPath_, leaf);
+            below_ = JoinBelow(folderBelow_, leaf);
+            error_ = 0;
+            return 0;
+        }
+        if (error != EEXIST) return error_ = error;
+    }
+    return error_ = EEXIST;
+}
+
+void TargetFolder::NewFile::Remove() {
+    if (!temp_.empty() && dir_) ::unlinkat(dir_->fd, temp_.c_str(), 0);
+    temp_.clear();
+}
+
+int TargetFolder::NewFile::Close() {
+    if (fd_ < 0) return 0;
+    if (!named_) Remove();
+    const int r = ::close(std::exchange(fd_, -1));
+    return r == 0 ? 0 : errno;
+}
+
+// ---------------------------------------------------------------------------
+
+TargetFolder::TargetFolder(std::shared_ptr<const Dir> dir, std::string path, std::string below, std::size_t nameMax,
+                           int error)
+    : dir_(std::move(dir)),
+      fd_(dir_ ? dir_->fd : -1),
+      path_(std::move(path)),
+      below_(std::move(below)),
+      nameMax_(nameMax),
+      error_(error) {}
+
 TargetFolder TargetFolder::Open(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
-    if (p.empty()) return TargetFolder(-1, path, 255, ENOENT);
+    if (p.empty()) return TargetFolder(nullptr, path, "", 255, ENOENT);
     const int fd = ::open(p.c_str(), kFolderFlags);
-    if (fd < 0) return TargetFolder(-1, p, 255, errno);
+    if (fd < 0) return TargetFolder(nullptr, p, "", 255, errno);
     const long max = ::fpathconf(fd, _PC_NAME_MAX);
-    return TargetFolder(fd, p, max > 0 ? static_cast<std::size_t>(max) : 255, 0);
+    return TargetFolder(std::make_shared<const Dir>(fd), p, "", max > 0 ? static_cast<std::size_t>(max) : 255, 0);
 }
 
 int TargetFolder::CreateChosen(const std::string& path) {
@@ -83,37 +193,61 @@ std::string TargetFolder::FirstPath(const std::string& name) const {
     return Join(path_, TUniqueNames(name, nameMax_)[0]);
 }
 
-TargetFolder::Created TargetFolder::CreateFile(const std::string& name) const {
-    Created c;
-    const TUniqueNames names(name, nameMax_);
+std::string TargetFolder::FirstBelow(const std::string& name) const {
+    return JoinBelow(below_, TUniqueNames(name, nameMax_)[0]);
+}
+
+TargetFolder::NewFile TargetFolder::CreateFile(const std::string& name) const {
+    NewFile f;
+    f.name_ = name;
+    f.folderPath_ = path_;
+    f.folderBelow_ = below_;
+    f.nameMax_ = nameMax_;
+    f.path_ = FirstPath(name);
+    f.below_ = FirstBelow(name);
     if (fd_ < 0) {
-        c.path = Join(path_, names[0]);
-        c.error = error_ ? error_ : EBADF;
-        return c;
+        f.error_ = error_ ? error_ : EBADF;
+        return f;
     }
-    for (unsigned n = 0;; ++n) {
-        const std::string leaf = names[n];
-        RunHook(fd_, leaf, CreateStep::File);
-        // O_EXCL fails on any name that exists, a link (dangling or not)
-        // included; O_NOFOLLOW says the same once more.
-        c.fd = ::openat(fd_, leaf.c_str(), kFileFlags, 0644);
-        if (c.fd >= 0 || errno != EEXIST || n == ~0u) {
-            c.error = c.fd >= 0 ? 0 : errno;
-            c.path = Join(path_, leaf);
-            return c;
+    f.dir_ = dir_;
+    if (g_unnamedAllowed.load(std::memory_order_relaxed)) {
+        f.fd_ = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (f.fd_ >= 0) return f;
+        // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP: a file system
+        // without unnamed files. Anything else is the folder's refusal.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            f.error_ = errno;
+            return f;
         }
     }
+    // A temporary name that no recovered file can have: it begins with a
+    // dot and ends in ".part", and it is made exclusively, never through a
+    // link.
+    static std::atomic<unsigned> serial{0};
+    for (unsigned n = 0; n < kMaxNameTries; ++n) {
+        const std::string temp = ".vantrel-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
+        f.fd_ = ::openat(fd_, temp.c_str(), kTempFlags, 0644);
+        if (f.fd_ >= 0) {
+            f.temp_ = temp;
+            return f;
+        }
+        if (errno != EEXIST) break;
+    }
+    f.error_ = errno;
+    return f;
 }
 
 TargetFolder TargetFolder::CreateFolder(const std::string& name) const {
     const TUniqueNames names(name, nameMax_);
-    if (fd_ < 0) return TargetFolder(-1, Join(path_, names[0]), nameMax_, error_ ? error_ : EBADF);
+    if (fd_ < 0)
+        return TargetFolder(nullptr, Join(path_, names[0]), JoinBelow(below_, names[0]), nameMax_,
+                            error_ ? error_ : EBADF);
     for (unsigned n = 0;; ++n) {
         const std::string leaf = names[n];
         RunHook(fd_, leaf, CreateStep::Folder);
         if (::mkdirat(fd_, leaf.c_str(), 0755) != 0) {
-            if (errno == EEXIST && n != ~0u) continue;
-            return TargetFolder(-1, Join(path_, leaf), nameMax_, errno);
+            if (errno == EEXIST && n + 1 < kMaxNameTries) continue;
+            return TargetFolder(nullptr, Join(path_, names[0]), JoinBelow(below_, names[0]), nameMax_, errno);
         }
         // Between its creation and this open the new folder may have been
         // swapped for a link: then it does not open, and the folder counts
@@ -121,8 +255,25 @@ TargetFolder TargetFolder::CreateFolder(const std::string& name) const {
         // point, so it takes the names its parent takes.
         RunHook(fd_, leaf, CreateStep::FolderMade);
         const int fd = ::openat(fd_, leaf.c_str(), kFolderFlags);
-        return TargetFolder(fd, Join(path_, leaf), nameMax_, fd >= 0 ? 0 : errno);
+        const int error = fd >= 0 ? 0 : errno;
+        return TargetFolder(fd >= 0 ? std::make_shared<const Dir>(fd) : nullptr, Join(path_, leaf),
+                            JoinBelow(below_, leaf), nameMax_, error);
     }
+}
+
+int TargetFolder::Sync() const {
+    if (fd_ < 0) return error_ ? error_ : EBADF;
+    if (SyncHook()) {
+        const int answer = SyncHook()(fd_);
+        if (answer >= 0) return answer;
+    }
+    // syncfs takes any descriptor of the file system, an O_PATH one not:
+    // the folder is opened for reading for it.
+    const int fd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int error = ::syncfs(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
 }
 
 }  // namespace vt

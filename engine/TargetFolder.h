@@ -4,36 +4,86 @@
 // well (a USB stick, a shared folder). A name that was free when it was
 // looked up can be a symbolic link a moment later, and a file opened by its
 // path would then be written wherever the link points. So every recovered
-// file is created exclusively (O_CREAT | O_EXCL | O_NOFOLLOW) and every
-// folder with mkdirat, each relative to the descriptor of its parent folder;
-// a folder tree is walked through those descriptors and never through a path
-// put together again from strings. A name that is taken at the moment of
-// creation, by anything including a link, gets the next "_N" name of
-// MakeUniqueFileName's rule. Paths are kept beside the descriptors for the
-// log lines only.
+// file and folder is made relative to the descriptor of its parent folder
+// and never through a link; a folder tree is walked through those
+// descriptors and never through a path put together again from strings. A
+// name that is taken at the moment it is given, by anything including a
+// link, gets the next "_N" name of MakeUniqueFileName's rule. Paths are kept
+// beside the descriptors for the log lines only.
+//
+// A file gets its name only when all of its bytes are written: it is made
+// without one (O_TMPFILE) and linked in under its name when complete, or,
+// where the target's file system has no unnamed files, made under a
+// temporary name and renamed without replacing anything. A recovery that is
+// stopped, killed or crashes in the middle of a file so leaves nothing that
+// carries a recovered file's name and is not whole.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace vt {
 
 class TargetFolder {
+    struct Dir;
+
 public:
-    // A new file made in the folder: its descriptor (open for writing, -1
-    // when it could not be made), the path it has (for log lines) and the
-    // system's reason of a failure.
-    struct Created {
-        int fd = -1;
-        std::string path;
-        int error = 0;
+    // Names tried for one file or folder before it counts as one that
+    // cannot be made: a target that shortens names (an 8.3-only file
+    // system) turns every "_N" name into one that exists.
+    static constexpr unsigned kMaxNameTries = 1000;
+
+    // A new file in the folder, still without its name (see above).
+    class NewFile {
+    public:
+        NewFile() = default;
+        // A file that got no name is removed.
+        ~NewFile();
+        NewFile(NewFile&& other) noexcept;
+        NewFile& operator=(NewFile&& other) noexcept;
+        NewFile(const NewFile&) = delete;
+        NewFile& operator=(const NewFile&) = delete;
+
+        // Open for writing; -1 when the file could not be made.
+        int Descriptor() const { return fd_; }
+        bool Valid() const { return fd_ >= 0; }
+        // The system's reason when the file could not be made or named.
+        int Error() const { return error_; }
+        // Gives the file its name, or the first free name of
+        // MakeUniqueFileName's rule, replacing nothing. 0 or the system's
+        // reason (EEXIST when no name of kMaxNameTries was free). The
+        // descriptor stays open.
+        int Name();
+        bool Named() const { return named_; }
+        // Closes the descriptor; a file without a name is removed. 0, or the
+        // system's reason when the close failed.
+        int Close();
+        // The file's path, for log lines: the name it got, or before that
+        // the first name it will be tried under.
+        const std::string& Path() const { return path_; }
+        // The same path below the folder the user chose.
+        const std::string& Below() const { return below_; }
+
+    private:
+        friend class TargetFolder;
+        int Place(const std::string& leaf);
+        void Remove();
+
+        std::shared_ptr<const Dir> dir_;
+        int fd_ = -1;
+        std::string temp_;  // temporary name, where the file system has no unnamed files
+        std::string name_, path_, below_;
+        std::string folderPath_, folderBelow_;
+        std::size_t nameMax_ = 255;
+        int error_ = 0;
+        bool named_ = false;
     };
 
     TargetFolder() = default;
-    ~TargetFolder();
-    TargetFolder(TargetFolder&& other) noexcept;
-    TargetFolder& operator=(TargetFolder&& other) noexcept;
+    TargetFolder(TargetFolder&& other) noexcept = default;
+    TargetFolder& operator=(TargetFolder&& other) noexcept = default;
     TargetFolder(const TargetFolder&) = delete;
     TargetFolder& operator=(const TargetFolder&) = delete;
 
@@ -52,35 +102,52 @@ public:
     int Descriptor() const { return fd_; }
     // The folder's path, for log lines; never opened again.
     const std::string& Path() const { return path_; }
+    // Its path below the folder the user chose ("" for that one).
+    const std::string& Below() const { return below_; }
     // The system's reason when the folder did not open.
     int Error() const { return error_; }
 
-    // Creates a new empty file for writing under Name, or the first free
-    // name of MakeUniqueFileName's rule.
-    Created CreateFile(const std::string& name) const;
-    // Creates a new sub-folder the same way and opens it; an invalid folder
-    // (with Path() and Error() set) when that fails.
+    // Makes a new empty file for writing that is to be named Name (or the
+    // first free name of MakeUniqueFileName's rule) once it is complete.
+    NewFile CreateFile(const std::string& name) const;
+    // Creates a new sub-folder under Name or the first free name and opens
+    // it; an invalid folder (with Path(), Below() and Error() set) when that
+    // fails.
     TargetFolder CreateFolder(const std::string& name) const;
     // The path under which Name would be tried first, for a log line about
-    // a folder that did not open.
+    // a file or folder that was not made; FirstBelow the same below the
+    // chosen folder.
     std::string FirstPath(const std::string& name) const;
+    std::string FirstBelow(const std::string& name) const;
+
+    // The file system holding the folder writes back what it was given:
+    // 0, or the system's reason of a write that failed (syncfs). A target
+    // that takes bytes it cannot keep (a full or failing stick, a network
+    // share) may say so only here.
+    int Sync() const;
 
 private:
-    TargetFolder(int fd, std::string path, std::size_t nameMax, int error)
-        : fd_(fd), path_(std::move(path)), nameMax_(nameMax), error_(error) {}
+    TargetFolder(std::shared_ptr<const Dir> dir, std::string path, std::string below, std::size_t nameMax, int error);
 
+    std::shared_ptr<const Dir> dir_;  // shared with the files made in it, which are named later
     int fd_ = -1;
-    std::string path_;
+    std::string path_, below_;
     std::size_t nameMax_ = 255;  // longest name the folder's file system takes
     int error_ = 0;
 };
 
-// For tests only: called between choosing a name and making it (step File
+// For tests only: called between choosing a name and giving it (step File
 // or Folder), and between making a folder and opening it (FolderMade), with
 // the parent folder's descriptor and the name. A test plants a link there
 // to show that nothing is written through it.
 enum class CreateStep { File, Folder, FolderMade };
 using CreateHook = std::function<void(int dirFd, const std::string& name, CreateStep step)>;
 void SetCreateHookForTests(CreateHook hook);
+// For tests only: false makes files as if the target's file system had no
+// unnamed files (a temporary name, renamed when complete).
+void SetUnnamedFilesForTests(bool allowed);
+// For tests only: what Sync() answers instead of asking the system (a
+// hook that returns -1 lets the system answer).
+void SetSyncHookForTests(std::function<int(int dirFd)> hook);
 
 }  // namespace vt

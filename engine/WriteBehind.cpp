@@ -69,10 +69,10 @@ platform::PageBuffer TWriteBehind::SpareBuffer() {
     return b;
 }
 
-bool TWriteBehind::Submit(TFileStream& stream, std::string failureLine, std::uint8_t image) {
+bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::string refused, std::uint8_t image) {
     // Only a file none of whose bytes went out yet: the writer puts them at
     // its start, in one piece.
-    if (stream.fd_ < 0 || stream.written_ != 0 || stream.shortWrite_) return false;
+    if (stream.fd_ < 0 || !stream.file_.Valid() || stream.written_ != 0 || stream.shortWrite_) return false;
     // The files that are done first: their failures are logged now; when
     // kMaxPending wait, the oldest one must be done first.
     Collect(kMaxPending - 1);
@@ -86,10 +86,12 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string failureLine, std::uin
         }
     }
     Job& job = jobs_.emplace_back();
-    job.fd = std::exchange(stream.fd_, -1);
+    job.file = std::move(stream.file_);
+    stream.fd_ = -1;
     job.length = std::exchange(stream.buffered_, 0);
     job.bytes = std::move(stream.buffer_);
-    job.line = std::move(failureLine);
+    job.shortWrite = std::move(shortWrite);
+    job.refused = std::move(refused);
     job.image = image;
     stream.behind_ = nullptr;
     // The writer is woken for a few files at a time, not for each.
@@ -114,13 +116,14 @@ void TWriteBehind::Collect(std::size_t keep) {
                 lock.lock();
                 if (!finished_.wait_for(lock, kPumpEvery, [&] { return jobs_.front().done; })) {
                     lock.unlock();
-                    platform::ProcessMessages();
+                    platform::ProcessMessagesAfterWait();
                     continue;
                 }
             }
             while (!jobs_.empty() && jobs_.front().done) {
                 Job& job = jobs_.front();
-                if (job.failed) failures.emplace_back(std::move(job.line), job.image);
+                if (job.failed)
+                    failures.emplace_back(job.file.Below() + (job.named ? job.shortWrite : job.refused), job.image);
                 spare_.push_back(std::move(job.bytes));
                 jobs_.pop_front();
                 --taken_;
@@ -146,12 +149,14 @@ void TWriteBehind::Run() {
             lock.unlock();
             for (std::size_t i = 0; i < n; ++i) {
                 Job& job = *batch[i];
-                bool ok = WriteAll(job.fd, job.bytes.data(), job.length);
+                bool ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+                // Named when all of its bytes are in, also after a short
+                // write: the log names it as failed.
+                job.named = job.file.Name() == 0;
                 // Some file systems (network ones) report a failed write
                 // only here.
-                if (::close(job.fd) != 0) ok = false;
-                job.fd = -1;
-                job.failed = !ok;
+                if (job.file.Close() != 0) ok = false;
+                job.failed = !ok || !job.named;
             }
             lock.lock();
             for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;

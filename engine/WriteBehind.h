@@ -6,8 +6,11 @@
 // closing it each take a call into the kernel. The file is still created on
 // the recovering thread, in the order of the folder, so that its name (the
 // "_N" a taken name gets) is the one it always gets; only its bytes, when
-// they all fit in the stream's buffer, and its close are handed to the
-// writer. The writer takes the files in the order they were handed over. A
+// they all fit in the stream's buffer, its name and its close are handed to
+// the writer. The writer takes the files in the order they were handed
+// over, and every name the recovery gives meanwhile (a larger file's, a
+// folder's) waits for the files before it, so that names are taken in the
+// order of the folder as if each file had been written at once. A
 // larger file is written by the recovering thread as before, once the files
 // handed over before it are written, so the target still receives the bytes
 // file after file.
@@ -32,6 +35,7 @@
 
 #include "PageBuffer.h"
 #include "Reporting.h"
+#include "TargetFolder.h"
 
 namespace vt {
 
@@ -59,10 +63,12 @@ public:
     platform::IEventLog* Log() { return &ordered_; }
 
     // Hands the stream's file over when none of its bytes has gone to the
-    // file yet; the stream is closed then. FailureLine (with its picture)
-    // is logged when the write or the close fails. False leaves the stream
-    // as it was, for its owner to close.
-    bool Submit(TFileStream& stream, std::string failureLine, std::uint8_t image);
+    // file yet; the stream is closed then. When the write or the close
+    // fails, the file's path below the chosen folder followed by
+    // ShortWrite is logged (with Image); when it cannot be named, the path
+    // it was to have followed by Refused. False leaves the stream as it
+    // was, for its owner to close.
+    bool Submit(TFileStream& stream, std::string shortWrite, std::string refused, std::uint8_t image);
     // A buffer for a new stream: one of a finished file, or an empty one.
     platform::PageBuffer SpareBuffer();
     // Waits for every file handed over and logs the failures, in order.
@@ -74,11 +80,12 @@ public:
 
 private:
     struct Job {
-        int fd = -1;
+        TargetFolder::NewFile file;
         platform::PageBuffer bytes;
         std::size_t length = 0;
-        std::string line;
+        std::string shortWrite, refused;
         std::uint8_t image = 0;
+        bool named = false;
         bool done = false;
         bool failed = false;
     };

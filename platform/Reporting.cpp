@@ -67,6 +67,11 @@ void NoteDeviceRead() {
     g_countdown = 1;
 }
 
+void ProcessMessagesAfterWait() {
+    g_countdown = 1;
+    ProcessMessages();
+}
+
 void SetMessagePump(std::function<void()> pump, std::chrono::milliseconds interval) {
     g_pump = std::move(pump);
     g_interval = interval;

@@ -57,6 +57,10 @@ void ProcessMessages();
 // Called by the device layer after every read of a drive, so that the
 // pump's stride between clock reads never spans a device read.
 void NoteDeviceRead();
+// For a loop that waits (for a writer, a device) between its calls: the
+// clock is looked at now, whatever stride a fast loop before it left, so
+// the pump runs as soon as its interval has passed.
+void ProcessMessagesAfterWait();
 // Installs the pump (the window toolkit's event processing) and the least
 // time between two runs of it. An empty function removes it.
 void SetMessagePump(std::function<void()> pump,

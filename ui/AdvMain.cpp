@@ -14,6 +14,7 @@
 #include "LowerPages.h"
 #include "NtfsRecord.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "WinApi.h"
 #include "filetime.h"
 #include "seldir.h"
@@ -936,6 +937,7 @@ void TfrmAdvMain::RecoverExecute() {
     // target) is named as failed and the rows after it are still tried; the
     // first error is shown when the batch has ended.
     std::exception_ptr fatError;
+    bool stopped = false;
     for (const void* record : records) {
         int result = 0;
         if (!fat) {
@@ -969,9 +971,25 @@ void TfrmAdvMain::RecoverExecute() {
                 continue;
             }
         }
-        if (result == 1) break;
+        if (result == 1) {
+            stopped = true;
+            break;
+        }
     }
-    Log("恢复完成。");
+    // Nothing is called complete before the target's file system has the
+    // bytes: a full or failing stick, a network share may report a failed
+    // write only when it writes back.
+    if (const int unsynced = vt::TargetFolder::Open(target).Sync(); unsynced != 0)
+        DataStruc::AddLogEvent(EventLogView, target + " - 无法写入目录驱动器，恢复失败。" + std::strerror(unsynced),
+                               kLogError);
+    // A stopped batch ends with its stop line: the engine's, naming the
+    // file it was in, or the window's own for a stop that no copy looked at
+    // (it came during the last files, which do not look).
+    if (!stopped && drive->Aborted) {
+        DataStruc::AddLogEvent(EventLogView, "恢复进程被用户中止", kLogWarning);
+        stopped = true;
+    }
+    if (!stopped) Log("恢复完成。");
     TabSet1->setCurrentIndex(3);
     TabSet1Click();
     if (fatError) std::rethrow_exception(fatError);

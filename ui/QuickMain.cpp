@@ -17,6 +17,7 @@
 #include "DiskUtils.h"
 #include "QtReporting.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "WinApi.h"
 #include "filetime.h"
 #include "seldir.h"
@@ -942,6 +943,7 @@ void TfrmQuickMain::RecoverExecute() {
     Undelete->Busy = true;
     SetWaitCursor(true);
     Undelete->Aborted = false;
+    Undelete->StopLogged = false;
     // The batch works on the rows checked now, by their records: the engine
     // runs the window's messages while it copies, and what the list shows
     // meanwhile is not what it walks.
@@ -959,6 +961,7 @@ void TfrmQuickMain::RecoverExecute() {
     SetPanel(0, QStringLiteral(" 正在恢复 ..."));
     Log("正在恢复 ...", kLogInfo);
     std::string failure;
+    int unsynced = 0;
     try {
         for (const TItem& item : items) {
             if (Undelete->Aborted) break;
@@ -976,11 +979,20 @@ void TfrmQuickMain::RecoverExecute() {
                 Log(item.name + ":  恢复失败", kLogError);
             }
         }
+        // Nothing is called complete before the target's file system has
+        // the bytes: a full or failing stick, a network share may report a
+        // failed write only when it writes back.
+        unsynced = vt::TargetFolder::Open(target).Sync();
         if (OpenDestDir() && OpenFolder) OpenFolder(target);
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    Log("恢复完成。", kLogInfo);
+    if (unsynced != 0) Log(target + ":  无法写入目标驱动器，" + std::strerror(unsynced), kLogError);
+    // A stopped batch ends with its stop line: the engine's, naming the
+    // file or folder it was in, or, for a stop that came between them (or
+    // while the last files were written), the window's own.
+    if (!Undelete->Aborted) Log("恢复完成。", kLogInfo);
+    else if (!Undelete->StopLogged) Log("恢复被用户中止", kLogWarning);
     SetPanel(0, QString::fromUtf8(kDirectoryPanel));
     SetPanel(1, QStringLiteral(" ") + GetNodePath(TreeView1->currentItem()));
     TabSet1->setCurrentIndex(3);

@@ -151,14 +151,16 @@ const auto kVolC = Volume("fc", "filec.bin", "rootc.txt");
 // The boot sector's fields
 
 // A field of a boot sector that mkfs.fat wrote, changed: the sector still
-// passes the deep scan's test, but its fields no longer make a volume.
+// passes the deep scan's test, but its fields may no longer make a volume.
+// The total sectors field is not believed over the FAT: the volume is what
+// its FAT maps, inside the node.
 struct BootCase {
     const char* name;
     std::int64_t first;  // the volume in multi.img
     std::size_t offset;
     Bytes bytes;                // written at offset; empty: as made
     std::int64_t nodeSectors;   // of the node that holds it, from first
-    bool sane;
+    std::int64_t extent;        // the volume's sectors from first; 0: no volume
 };
 void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }
 
@@ -170,26 +172,34 @@ TEST_P(FatBootFields, MakeAVolumeOnlyWhenTheyAgree) {
     Bytes sector(image.begin() + c.first * 512, image.begin() + c.first * 512 + 512);
     std::copy(c.bytes.begin(), c.bytes.end(), sector.begin() + static_cast<std::ptrdiff_t>(c.offset));
     DataStruc::FatBootLayout layout;
-    EXPECT_EQ(DataStruc::ExamineFatBoot(sector, c.first, c.first + c.nodeSectors, layout), c.sane);
-    if (!c.sane) return;
-    EXPECT_EQ(layout.End, c.first + std::min<std::int64_t>(c.nodeSectors, c.first == 2048 ? 40950 : 73710));
+    EXPECT_EQ(DataStruc::ExamineFatBoot(sector, c.first, c.first + c.nodeSectors, layout), c.extent > 0);
+    if (c.extent > 0) EXPECT_EQ(layout.End, c.first + c.extent);
 }
 
+// The FAT16 volume's FAT of 40 sectors maps 10238 clusters of 4 sectors
+// from 116 on (41068 sectors); the FAT32 one's 567 sectors map 72574 of
+// one sector from 1166 on (73740). Both FATs reach a little past the
+// partition, as formats round their FATs up.
 INSTANTIATE_TEST_SUITE_P(
     FatVolumes, FatBootFields,
-    ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, true},
-                      BootCase{"Fat32AsMade", 83968, 0, {}, 73728, true},
-                      BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, true},
-                      BootCase{"SectorsOf1000Bytes", 2048, 0x0B, {0xE8, 0x03}, 40960, false},
-                      BootCase{"SectorsOf256Bytes", 2048, 0x0B, {0x00, 0x01}, 40960, false},
-                      BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, false},
-                      BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, false},
-                      BootCase{"NoFat", 2048, 0x10, {0}, 40960, false},
-                      BootCase{"FatTooSmallForItsClusters", 2048, 0x16, {10, 0}, 40960, false},
-                      BootCase{"Fat16WithoutRootEntries", 2048, 0x11, {0, 0}, 40960, false},
-                      BootCase{"Fat32WithRootEntries", 83968, 0x11, {0x00, 0x02}, 73728, false},
-                      BootCase{"Fat32RootClusterPastTheEnd", 83968, 0x2C, {0x00, 0x00, 0x10, 0x00}, 73728, false},
-                      BootCase{"DataAreaPastTheNode", 2048, 0, {}, 100, false}),
+    ::testing::Values(BootCase{"Fat16AsMade", 2048, 0, {}, 40960, 40960},
+                      BootCase{"Fat32AsMade", 83968, 0, {}, 73728, 73728},
+                      BootCase{"VolumeReachingPastTheNodeIsCut", 2048, 0, {}, 20000, 20000},
+                      BootCase{"TotalLargerThanTheFatMaps", 2048, 0x13, {0xFF, 0xFF}, 40960, 40960},
+                      BootCase{"TotalSmallerThanTheFatMaps", 2048, 0x13, {0x10, 0x27}, 40960, 40960},
+                      // Ten sectors map 2558 clusters; the root and the data
+                      // area move with the FAT's size.
+                      BootCase{"SmallerFatMapsFewerClusters", 2048, 0x16, {10, 0}, 40960, 56 + 2558 * 4},
+                      BootCase{"SectorsOf1000Bytes", 2048, 0x0B, {0xE8, 0x03}, 40960, 0},
+                      BootCase{"SectorsOf256Bytes", 2048, 0x0B, {0x00, 0x01}, 40960, 0},
+                      BootCase{"ClusterOf3Sectors", 2048, 0x0D, {3}, 40960, 0},
+                      BootCase{"NoReservedSector", 83968, 0x0E, {0, 0}, 73728, 0},
+                      BootCase{"NoFat", 2048, 0x10, {0}, 40960, 0},
+                      BootCase{"FatOfNoSectors", 2048, 0x16, {0, 0}, 40960, 0},
+                      BootCase{"Fat16WithoutRootEntries", 2048, 0x11, {0, 0}, 40960, 0},
+                      BootCase{"Fat32WithRootEntries", 83968, 0x11, {0x00, 0x02}, 73728, 0},
+                      BootCase{"Fat32RootClusterPastTheEnd", 83968, 0x2C, {0x00, 0x00, 0x10, 0x00}, 73728, 0},
+                      BootCase{"DataAreaPastTheNode", 2048, 0, {}, 100, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FatBootLayout, OfTheVolumesMkfsMade) {
@@ -197,14 +207,15 @@ TEST(FatBootLayout, OfTheVolumesMkfsMade) {
     DataStruc::FatBootLayout a, c;
     ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(2048 * 512, 512), 2048, 43008, a));
     ASSERT_TRUE(DataStruc::ExamineFatBoot(std::span(image).subspan(83968 * 512, 512), 83968, 157696, c));
-    // As The Sleuth Kit's fsstat shows them.
+    // As The Sleuth Kit's fsstat shows them, but for the clusters: all that
+    // the FAT maps.
     EXPECT_EQ(a.FsType, vt::fsFat16);
     EXPECT_EQ(std::make_tuple(a.FatStart, a.RootStart, a.RootSectors, a.DataStart, a.SectorsPerCluster, a.Clusters),
-              std::make_tuple(2048 + 4, 2048 + 84, 32u, 2048 + 116, 4, 10208u));
+              std::make_tuple(2048 + 4, 2048 + 84, 32u, 2048 + 116, 4, 10238u));
     EXPECT_EQ(c.FsType, vt::fsFat32);
     EXPECT_EQ(std::make_tuple(c.FatStart, c.FatSectors, c.DataStart, c.SectorsPerCluster, c.Clusters, c.RootCluster,
                               c.BackupSector),
-              std::make_tuple(83968 + 32, 567u, 83968 + 1166, 1, 72544u, 2u, 6u));
+              std::make_tuple(83968 + 32, 567u, 83968 + 1166, 1, 72574u, 2u, 6u));
     EXPECT_EQ(c.Serial, 0xC32C0003u);
 }
 
@@ -542,7 +553,7 @@ TEST(FatBootLayout, Of4096ByteSectorsCountsOurSectors) {
     EXPECT_EQ(w.FsType, vt::fsFat32);
     EXPECT_EQ(std::make_tuple(w.FatStart, w.FatSectors, w.DataStart, w.SectorsPerCluster, w.RootCluster,
                               w.BackupSector, w.Clusters, w.End),
-              std::make_tuple(2048 + 256, 528u, 2048 + 1312, 8, 2u, 48u, 66908u, 2048 + 536576));
+              std::make_tuple(2048 + 256, 528u, 2048 + 1312, 8, 2u, 48u, 67582u, 540672));
 }
 
 const auto kFourK = Volume("kd", "kfile.bin", "kroot.txt");
@@ -659,9 +670,76 @@ TEST_F(FatVolumesTest, DirectoryWhoseChainLoopsIsReadWhole) {
     EXPECT_EQ(Failures(), std::vector<std::string>{});
 }
 
+// A FAT volume's image stored as a file on a volume with the same serial:
+// a volume of its own, listed and read with its own layout; the image file
+// itself comes back too.
+TEST_F(FatVolumesTest, VolumeImageWithTheHostsSerialIsAVolumeOfItsOwn) {
+    vt::test::InstallProfile("[physical.0]\nimage=chains.img\n");
+    TPhysicalDrive d(Drive0());
+    const std::map<std::string, Bytes> want = {
+        {"host.txt", vt::test::YesContent("HOST.TXT", 1234)},
+        {"hdir/", {}},
+        {"hdir/hfile.bin", vt::test::YesContent("HFILE.BIN", 9000)},
+        {"inner.img", vt::test::ReadWholeFile(vt::test::ImagePath("inner-diskette.img"))},
+        {"iroot.txt", vt::test::YesContent("IROOT.TXT", 700)},
+        {"idir/", {}},
+        {"idir/ifile.bin", vt::test::YesContent("IFILE.BIN", 5000)}};
+    ASSERT_EQ(want.at("inner.img").size(), 1474560u);
+    for (TPartiEntry* node : {Node(d, Pick::NodeAt, 108544), d.Partitions[0].get()}) {
+        SCOPED_TRACE(node->FirstSector());
+        log.rows.clear();
+        List(d, node);
+        EXPECT_EQ(Recover(d, *node, TopNames(want)), want);
+        EXPECT_EQ(Failures(), std::vector<std::string>{});
+    }
+}
+
+const std::map<std::string, Bytes> kOldVolumes = {
+    {"oa1/", {}},      {"oa1/a1.bin", vt::test::YesContent("a1.bin", 9000)},
+    {"oa2/", {}},      {"oa2/a2.bin", vt::test::YesContent("a2.bin", 7000)},
+    {"aroot.txt", vt::test::YesContent("aroot.txt", 1234)},
+    {"oc1/", {}},      {"oc1/c1.bin", vt::test::YesContent("c1.bin", 9000)},
+    {"oc2/", {}},      {"oc2/c2.bin", vt::test::YesContent("c2.bin", 7000)},
+    {"croot.txt", vt::test::YesContent("croot.txt", 1234)},
+    {"ok1/", {}},      {"ok1/k1.bin", vt::test::YesContent("k1.bin", 9000)},
+    {"ok2/", {}},      {"ok2/k2.bin", vt::test::YesContent("k2.bin", 7000)},
+    {"kroot.txt", vt::test::YesContent("kroot.txt", 1234)}};
+
+// Damaged volumes (tests/fixtures/make-fatdamage.sh): old volumes without
+// boot sectors side by side, a boot sector that lies about its cluster
+// size, total sectors that disagree with the FAT.
+INSTANTIATE_TEST_SUITE_P(
+    FatDamage, SeveralVolumes,
+    ::testing::Values(MultiCase{"OldVolumesInAGapEachWithItsOwnLayout", "oldvols.img", Pick::FirstChild, 0, kOldVolumes},
+                      MultiCase{"OldVolumesInTheWholeDrive", "oldvols.img", Pick::WholeDrive, 0, kOldVolumes},
+                      MultiCase{"Fat32BootSectorThatLiesLosesToItsCopy",
+                                "bootpick.img",
+                                Pick::NodeAt,
+                                2048,
+                                {{"p1.txt", vt::test::YesContent("P1.TXT", 3000)},
+                                 {"p2.bin", vt::test::YesContent("P2.BIN", 9000)},
+                                 {"pdir/", {}},
+                                 {"pdir/pfile.bin", vt::test::YesContent("pfile.bin", 5000)}}},
+                      MultiCase{"TotalLargerThanTheFatMaps",
+                                "totals.img",
+                                Pick::NodeAt,
+                                2048,
+                                {{"t1.txt", vt::test::YesContent("T1.TXT", 3000)},
+                                 {"t2.bin", vt::test::YesContent("T2.BIN", 9000)},
+                                 {"tdir/", {}},
+                                 {"tdir/tfile.bin", vt::test::YesContent("tfile.bin", 5000)}}},
+                      MultiCase{"TotalSmallerThanWhereTheFilesLie",
+                                "totals.img",
+                                Pick::NodeAt,
+                                43008,
+                                {{"late.bin", vt::test::YesContent("LATE.BIN", 9000)},
+                                 {"ldir/", {}},
+                                 {"ldir/lfile.bin", vt::test::YesContent("lfile.bin", 5000)}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
      "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
-     "fat4k32nb.img", "chains.img"});
+     "fat4k32nb.img", "chains.img", "oldvols.img", "bootpick.img", "totals.img"});
 
 }  // namespace

@@ -22,7 +22,7 @@ using vt::test::NtfsManifestEntry;
 
 const std::string kFailed = " - 恢复失败";
 const std::string kShortWrite = " - 无法写入目录驱动器，恢复失败。";
-const std::string kStopped = "恢复进程被用户中止";
+const std::string kStopped = " - 恢复进程被用户中止";
 
 // The fixture's file contents.
 Bytes Original(const std::string& name, std::size_t size) { return vt::test::YesContent(name, size); }
@@ -347,12 +347,13 @@ TEST_P(NtfsVolume, EmptyFileWithoutOpeningTheDrive) {
     EXPECT_TRUE(log.rows.empty());
 }
 
-TEST_P(NtfsVolume, StopDuringACopyKeepsWhatWasWritten) {
+// The file in hand is named in the stop line and not left under its name.
+TEST_P(NtfsVolume, StopDuringACopyNamesTheFileAndLeavesNothingUnderItsName) {
     StopAtFirstMessage(*vol_->drive);
     EXPECT_EQ(Recover("/multi.bin"), 1);
     EXPECT_FALSE(vol_->drive->Aborted);
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
-    EXPECT_EQ(Written("multi.bin").size(), 0u);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"multi.bin" + kStopped, 2}}));
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 TEST_P(NtfsVolume, StopDuringACompressedFileWaitsForTheNextCopy) {
@@ -363,7 +364,8 @@ TEST_P(NtfsVolume, StopDuringACompressedFileWaitsForTheNextCopy) {
     EXPECT_TRUE(log.rows.empty());
     platform::SetMessagePump({});
     EXPECT_EQ(Recover("/frag.bin"), 1);
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"frag.bin" + kStopped, 2}}));
+    EXPECT_FALSE(fs::exists(dir.Path() + "/frag.bin"));
 }
 
 TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
@@ -745,7 +747,9 @@ TEST_P(FatVolume, FoundNamesStayInsideTheTarget) {
     EXPECT_TRUE(tree.count("_../"));
 }
 
-TEST_P(FatVolume, StopInTheMiddleOfACopyStillGivesTheFullSize) {
+// A stop after the first request of a large file: the file is not sized to
+// look whole, it is not left at all, and the stop line names it.
+TEST_P(FatVolume, StopInTheMiddleOfACopyLeavesNoFileThatLooksWhole) {
     TPhysMidEntry big = *Entry("Deleted file.txt");
     // 118 sectors: requests of 100 and 18.
     big.DirEntry.FileSize.set(60000);
@@ -753,9 +757,9 @@ TEST_P(FatVolume, StopInTheMiddleOfACopyStillGivesTheFullSize) {
     StopAtFirstMessage(*vol_->drive);
     EXPECT_EQ(RecoverFile(&big, dir.Path()), 1);
     EXPECT_FALSE(vol_->drive->Aborted);
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
-    EXPECT_EQ(fs::file_size(dir.Path() + "/big.bin"), 60000u);
-    EXPECT_EQ(bar.positions, (std::vector<int>{0, 100, 0}));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"big.bin" + kStopped, 2}}));
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 0}));
 }
 
 TEST_P(FatVolume, StopBetweenTheChildrenOfAFolder) {
@@ -765,9 +769,11 @@ TEST_P(FatVolume, StopBetweenTheChildrenOfAFolder) {
     StopAtFirstMessage(*vol_->drive);
     EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 1);
     const auto tree = LowerNames(Tree(dir.Path()));
-    EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](const auto& kv) { return kv.first.back() != '/'; }), 1);
+    // The file in hand is dropped and named in the stop line.
+    EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [](const auto& kv) { return kv.first.back() != '/'; }), 0);
     EXPECT_FALSE(tree.count("gone/deleted file.txt"));
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{kStopped, 2}}));
+    ASSERT_EQ(log.rows.size(), 1u);
+    EXPECT_EQ(LowerNames({{log.rows[0].caption, {}}}).begin()->first, "gone/sub/@nner.txt" + kStopped);
 }
 
 TEST_P(FatVolume, DirectoryThatLeadsBackIsNotWrittenAgain) {
@@ -869,20 +875,26 @@ TEST_P(FatVolume, LinksUnderTheChosenNamesAreNeverFollowed) {
 }
 
 // A sub-folder swapped for a link between its creation and its files is a
-// folder that cannot be created: the input/output error ends the recovery,
-// and nothing goes through the link.
-TEST_P(FatVolume, ASubFolderSwappedForALinkRaisesAndGetsNothing) {
+// folder that cannot be created: nothing goes through the link, it is named
+// with what it held, and the rest of the tree is written.
+TEST_P(FatVolume, ASubFolderSwappedForALinkIsNamedWithItsContentsAndTheRestGoesOn) {
     const TPhysMidEntry gone = Gone();
     vt::test::LinkTrap trap;
     trap.SwapFolderForLink(dir.Path() + "/Gone", "Sub");
-    EXPECT_THROW(RecoverFolder(&gone, dir.Path()), std::exception);
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path()), 0);
     EXPECT_TRUE(trap.AllPlanted());
     EXPECT_TRUE(trap.Untouched());
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
+                          {"Gone/Sub - 无法创建目标文件，其中 2 个文件、0 个文件夹未写入", 1}}));
+    const auto tree = LowerNames(Tree(dir.Path()));
+    EXPECT_EQ(tree.at("gone/deleted file.txt"), GoneTree().at("gone/deleted file.txt"));
 }
 
-TEST_P(FatVolume, FolderThatCannotBeCreatedRaises) {
+TEST_P(FatVolume, FolderThatCannotBeCreatedIsNamedWithEverythingBelowIt) {
     const TPhysMidEntry gone = Gone();
-    EXPECT_THROW(RecoverFolder(&gone, dir.Path() + "/missing/deeper"), std::exception);
+    EXPECT_EQ(RecoverFolder(&gone, dir.Path() + "/missing/deeper"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
+                          {"Gone - 无法创建目标文件，其中 3 个文件、1 个文件夹未写入", 1}}));
 }
 
 TEST_P(FatVolume, LayoutWithoutClusterSizeWritesNothing) {

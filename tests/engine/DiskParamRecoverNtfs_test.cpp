@@ -136,7 +136,7 @@ TEST_P(NtfsRecovery, ASubFolderSwappedForALinkGetsNothing) {
     EXPECT_TRUE(trap.Untouched());
     EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/OldTree/a.txt"), vt::test::NtfsContent(Entry("/OldTree/a.txt").content));
     ASSERT_EQ(log_.rows.size(), 1u);
-    EXPECT_EQ(log_.rows[0].caption, "Sub:  无法创建目标文件");
+    EXPECT_EQ(log_.rows[0].caption, "OldTree/Sub:  无法创建目标文件，其中 2 个文件、0 个文件夹未写入");
 }
 
 TEST_P(NtfsRecovery, RecoveringTheRootDoesNotEnterItselfAgain) {
@@ -148,7 +148,9 @@ TEST_P(NtfsRecovery, RecoveringTheRootDoesNotEnterItselfAgain) {
     EXPECT_FALSE(fs::exists(dir_.Path() + "/root/" + root->Name));
 }
 
-TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
+// A stop in a plain or a compressed copy: one stop line naming the file,
+// and nothing left under its name.
+TEST_P(NtfsRecovery, StopsNameTheFileAndLeaveNothingUnderItsName) {
     int calls = 0;
     platform::SetMessagePump([&] { if (++calls == 2) engine_->Stop(); }, std::chrono::milliseconds(0));
     tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
@@ -158,17 +160,17 @@ TEST_P(NtfsRecovery, StopsAreLoggedAsThePlainAndTheCompressedCopyEach) {
     EXPECT_EQ(log_.rows[0].caption, "multi.bin:  恢复被用户中止");
     EXPECT_EQ(log_.rows[0].imageIndex, 1);
 
-    // The compressed copy logs the stop itself, then the file's failure.
+    // The next batch, as the window starts it, with the stop still asked.
     log_.rows.clear();
+    engine_->StopLogged = false;
     tntfsfilerecord* packed = Record(Entry("/Compressed/mixed.bin").record);
     ASSERT_NE(packed, nullptr);
     ASSERT_TRUE(packed->FileName.FileAttributes.get() & kFileAttrCompressed);
-    EXPECT_TRUE(engine_->RecoverFile(packed, "mixed.bin", dir_.Path(), &status_, &log_));
-    ASSERT_EQ(log_.rows.size(), 2u);
-    EXPECT_EQ(log_.rows[0].caption, "恢复被用户中止");
-    EXPECT_EQ(log_.rows[0].imageIndex, 2);
-    EXPECT_EQ(log_.rows[1].caption, "mixed.bin:  恢复失败");
-    EXPECT_EQ(log_.rows[1].imageIndex, 2);
+    EXPECT_FALSE(engine_->RecoverFile(packed, "mixed.bin", dir_.Path(), &status_, &log_));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "mixed.bin:  恢复被用户中止");
+    EXPECT_EQ(log_.rows[0].imageIndex, 1);
+    EXPECT_TRUE(fs::is_empty(dir_.Path()));
 }
 
 // A cluster in the middle of a plain file that no longer reads: the
@@ -200,9 +202,10 @@ TEST_P(NtfsRecovery, AnUnreadableClusterEndsTheFileAfterTheClustersBeforeIt) {
         << boxes.calls[0].text;
 }
 
-// The target fills up before a stop: the short write is what is logged,
-// also while the bytes that did not fit still waited in the file's buffer.
-TEST_P(NtfsRecovery, AShortWriteBeforeAStopIsLoggedAsTheShortWrite) {
+// The target fills up before a stop, while the bytes that did not fit
+// still wait in the file's buffer: the file is dropped at the stop, so its
+// stop line is what is logged, and nothing stands under its name.
+TEST_P(NtfsRecovery, AStopBeforeAShortWriteWasSeenIsLoggedAsTheStop) {
     tntfsfilerecord* plain = Record(Entry("/multi.bin").record);
     ASSERT_NE(plain, nullptr);
     const std::string report = vt::test::InChildWithFileLimit(100, [&] {
@@ -213,13 +216,16 @@ TEST_P(NtfsRecovery, AShortWriteBeforeAStopIsLoggedAsTheShortWrite) {
         for (const auto& row : log_.rows) out += row.caption + "|" + std::to_string(row.imageIndex) + "\n";
         return out;
     });
-    EXPECT_EQ(report, "0\nmulti.bin:  无法写入目标驱动器|2\n");
+    EXPECT_EQ(report, "0\nmulti.bin:  恢复被用户中止|1\n");
+    EXPECT_TRUE(fs::is_empty(dir_.Path()));
 }
 
-// A full target, plain and compressed: the short-write line. The target
-// fills up at half the file, or only with its last bytes, the ones that
-// wait in the file's buffer until it is closed.
+// A full target, plain and compressed: the short-write line, naming the
+// file as it stands in the target ("out_N.bin" once "out.bin" is taken).
+// The target fills up at half the file, or only with its last bytes, the
+// ones that wait in the file's buffer until it is closed.
 TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
+    int taken = 0;
     for (const char* path : {"/multi.bin", "/Compressed/text.txt"}) {
         tntfsfilerecord* r = Record(Entry(path).record);
         ASSERT_NE(r, nullptr);
@@ -232,7 +238,9 @@ TEST_P(NtfsRecovery, AShortWriteIsLoggedForPlainAndCompressedFiles) {
                 for (const auto& row : log_.rows) out += row.caption + "|" + std::to_string(row.imageIndex) + "\n";
                 return out;
             });
-            EXPECT_EQ(report, "out.bin:  无法写入目标驱动器|2\n") << path << " limit " << limit;
+            const std::string shown = taken == 0 ? "out.bin" : "out_" + std::to_string(taken) + ".bin";
+            ++taken;
+            EXPECT_EQ(report, shown + ":  无法写入目标驱动器|2\n") << path << " limit " << limit;
         }
     }
 }
@@ -265,14 +273,15 @@ TEST_P(NtfsRecovery, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextFile) {
         return out;
     });
     EXPECT_EQ(report,
-              "1\nleaf.dat:  无法写入目标驱动器|2\nold-draft.doc:  无法写入目标驱动器|2\nreport.doc:  恢复失败|2\n");
+              "1\nDocuments/Projects/Deep/leaf.dat:  无法写入目标驱动器|2\nDocuments/old-draft.doc:  无法写入目标驱动器|2\n"
+              "Documents/report.doc:  恢复失败|2\n");
     EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/Documents/Projects/plan.txt"),
               vt::test::NtfsContent(Entry("/Documents/Projects/plan.txt").content));
 }
 
 // A file whose record can no longer be read (the sector failed after the
-// scan): RecoverFile gives up without a line of its own, the reported
-// recovery names the file as failed, and so does its folder's recovery.
+// scan): the file (empty) is named as failed by its path, once, whether it
+// is recovered alone, reported or in its folder.
 TEST_P(NtfsRecovery, AFileWhoseRecordCannotBeReadIsNamedAsFailed) {
     tntfsfilerecord* file = Record(Entry("/one.bin").record);
     ASSERT_NE(file, nullptr);
@@ -280,18 +289,19 @@ TEST_P(NtfsRecovery, AFileWhoseRecordCannotBeReadIsNamedAsFailed) {
                              "\n");
     platform::MessageBoxRecorder boxes;  // the read-error box of each failed read
     EXPECT_FALSE(engine_->RecoverFile(file, "one.bin", dir_.Path(), &status_, &log_));
-    EXPECT_TRUE(log_.rows.empty());
-    engine_->RecoverFileReported(file, "one.bin", dir_.Path(), &status_, &log_);
     ASSERT_EQ(log_.rows.size(), 1u);
     EXPECT_EQ(log_.rows[0].caption, "one.bin:  恢复失败");
     EXPECT_EQ(log_.rows[0].imageIndex, 2);
+    engine_->RecoverFileReported(file, "one.bin", dir_.Path(), &status_, &log_);
+    ASSERT_EQ(log_.rows.size(), 2u);
+    EXPECT_EQ(log_.rows[1].caption, "one_1.bin:  恢复失败");
     EXPECT_FALSE(boxes.calls.empty());
     tntfsfilerecord* parent = file->Parent;
     ASSERT_NE(parent, nullptr);
     log_.rows.clear();
     engine_->RecoverFolder(parent, "root", dir_.Path() + "/", &status_, &log_);
     EXPECT_EQ(std::count_if(log_.rows.begin(), log_.rows.end(),
-                            [](const auto& r) { return r.caption == "one.bin:  恢复失败"; }),
+                            [](const auto& r) { return r.caption == "root/one.bin:  恢复失败"; }),
               1);
 }
 

@@ -115,7 +115,9 @@ TEST_P(FatRecovery, NamesThatExistGetNumberedSuffixes) {
     for (const char* n : {"ONE.BIN", "ONE_1.BIN", "ONE_2.BIN"}) EXPECT_EQ(Written(n), Original("ONE.BIN", ClusterBytes())) << n;
 }
 
-TEST_P(FatRecovery, AStopDuringACopyIsLoggedAndKeepsThePart) {
+// The file in hand when the stop comes is named in the stop line and is
+// not left under its name: what was copied of it is not the file.
+TEST_P(FatRecovery, AStopDuringACopyIsLoggedAndLeavesNoFileUnderTheName) {
     const bool fat32 = drive_->FsType == vt::fsFat32;
     int calls = 0;
     platform::SetMessagePump([&] { if (++calls == 3) engine_->Stop(); }, std::chrono::milliseconds(0));
@@ -123,16 +125,19 @@ TEST_P(FatRecovery, AStopDuringACopyIsLoggedAndKeepsThePart) {
     ASSERT_EQ(log_.rows.size(), 1u);
     EXPECT_EQ(log_.rows[0].caption, "SEVERAL.BIN:  恢复被用户中止");
     EXPECT_EQ(log_.rows[0].imageIndex, 1);
-    EXPECT_EQ(Written("SEVERAL.BIN").size(), 2u * ClusterBytes());
+    EXPECT_TRUE(engine_->StopLogged);
+    EXPECT_TRUE(fs::is_empty(dir_.Path()));
 }
 
-TEST_P(FatRecovery, AStopBetweenChildrenEndsTheFolder) {
+TEST_P(FatRecovery, AStopBetweenChildrenEndsTheFolderWithItsLine) {
     TMidEntry* gone = Find("Gone");
     ASSERT_NE(gone, nullptr);
     engine_->Stop();
     EXPECT_FALSE(engine_->RecoverFolder(gone, "Gone", dir_.Path(), &status_, &log_));
     EXPECT_TRUE(fs::is_directory(dir_.Path() + "/Gone"));
     EXPECT_TRUE(fs::is_empty(dir_.Path() + "/Gone"));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "Gone:  恢复被用户中止");
 }
 
 TEST_P(FatRecovery, ATargetThatCannotBeCreatedIsLogged) {
@@ -194,8 +199,9 @@ TEST_P(FatRecovery, ASubFolderSwappedForALinkGetsNothing) {
     EXPECT_TRUE(trap.AllPlanted());
     EXPECT_TRUE(trap.Untouched());
     EXPECT_EQ(Written("Gone/Deleted file.txt"), Original("Deleted file.txt", 2 * ClusterBytes() + 300));
+    // Named by its path below the target, with what it held.
     ASSERT_EQ(log_.rows.size(), 1u);
-    EXPECT_EQ(log_.rows[0].caption, "Sub:  无法创建目标文件");
+    EXPECT_EQ(log_.rows[0].caption, "Gone/Sub:  无法创建目标文件，其中 2 个文件、0 个文件夹未写入");
 }
 
 // A cluster in the middle of a file that no longer reads: the clusters
@@ -328,7 +334,7 @@ TEST_P(TruncatedFatVolume, FilesPastTheEndAreNamedAsFailed) {
     EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/DIR/" + GetEntryFileName(*byPath.at("DIR/EARLY.TXT"))),
               Original("EARLY.TXT", 3000));
     ASSERT_EQ(log.rows.size(), rows + 1);
-    EXPECT_EQ(log.rows.back().caption, GetEntryFileName(*byPath.at("DIR/LATE.TXT")) + ":  恢复失败");
+    EXPECT_EQ(log.rows.back().caption, "DIR/" + GetEntryFileName(*byPath.at("DIR/LATE.TXT")) + ":  恢复失败");
 }
 
 // A folder's small files are written while the next ones are read: a
@@ -351,7 +357,8 @@ TEST_P(TruncatedFatVolume, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextF
         for (const auto& r : log.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
         return out;
     });
-    EXPECT_EQ(report, "1\n" + early + ":  无法写入目标驱动器|2\n" + late + ":  恢复失败|2\n");
+    const std::string in = GetEntryFileName(*folder) + "/";
+    EXPECT_EQ(report, "1\n" + in + early + ":  无法写入目标驱动器|2\n" + in + late + ":  恢复失败|2\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "DiskParam.h"
 #include "TestSupport.h"
@@ -33,7 +36,7 @@ TEST(TargetFolder, TheChosenFolderIsNotTakenThroughALinkButItsWayMayBe) {
         if (!c.opens) {
             EXPECT_NE(f.Error(), 0) << c.path;
             // Nothing is made where the folder did not open.
-            EXPECT_LT(f.CreateFile("x").fd, 0);
+            EXPECT_FALSE(f.CreateFile("x").Valid());
             EXPECT_FALSE(f.CreateFolder("y").Valid());
         }
     }
@@ -78,16 +81,112 @@ TEST(TargetFolder, NamesTakenByAnythingGetTheNextNumberOfTheUniqueNameRule) {
                 EXPECT_EQ(made.Path(), expected);
                 EXPECT_TRUE(fs::is_directory(fs::symlink_status(expected)));
             } else {
-                const vt::TargetFolder::Created made = folder.CreateFile(name);
-                ASSERT_GE(made.fd, 0);
-                ::close(made.fd);
-                EXPECT_EQ(made.path, expected);
+                vt::TargetFolder::NewFile made = folder.CreateFile(name);
+                ASSERT_TRUE(made.Valid());
+                ASSERT_EQ(made.Name(), 0);
+                EXPECT_EQ(made.Close(), 0);
+                EXPECT_EQ(made.Path(), expected);
                 EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(expected)));
             }
         }
     }
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_FALSE(fs::exists(tmp.Path() + "/none"));
+}
+
+// A file carries its name only once it is complete: while its bytes are
+// written nothing in the folder has that name, and a file that is dropped
+// (a stop) or never closed (a crash) leaves no name behind. Where the
+// target's file system has no unnamed files, a temporary name stands in,
+// which no recovered file can have.
+class NewFileNaming : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { vt::SetUnnamedFilesForTests(GetParam()); }
+    void TearDown() override { vt::SetUnnamedFilesForTests(true); }
+    // The names in Dir that are no temporary ones.
+    static std::vector<std::string> Names(const std::string& dir) {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir)) {
+            const std::string n = e.path().filename().string();
+            if (!(n.rfind(".vantrel-", 0) == 0 && n.size() > 5 && n.substr(n.size() - 5) == ".part")) out.push_back(n);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_P(NewFileNaming, TheNameComesWhenTheFileIsCompleteAndADroppedFileLeavesNothing) {
+    vt::test::TempDir tmp;
+    const vt::TargetFolder folder = vt::TargetFolder::Open(tmp.Path());
+    ASSERT_TRUE(folder.Valid());
+    {
+        vt::TargetFolder::NewFile f = folder.CreateFile("whole.txt");
+        ASSERT_TRUE(f.Valid());
+        ASSERT_EQ(::write(f.Descriptor(), "bytes", 5), 5);
+        EXPECT_TRUE(Names(tmp.Path()).empty()) << "named before it was complete";
+        EXPECT_EQ(f.Name(), 0);
+        EXPECT_EQ(f.Path(), tmp.Path() + "/whole.txt");
+        EXPECT_EQ(f.Below(), "whole.txt");
+        EXPECT_EQ(f.Close(), 0);
+    }
+    {
+        vt::TargetFolder::NewFile dropped = folder.CreateFile("dropped.txt");
+        ASSERT_TRUE(dropped.Valid());
+        ASSERT_EQ(::write(dropped.Descriptor(), "part", 4), 4);
+        EXPECT_EQ(dropped.Close(), 0);
+        vt::TargetFolder::NewFile abandoned = folder.CreateFile("abandoned.txt");
+        ASSERT_TRUE(abandoned.Valid());
+    }
+    EXPECT_EQ(Names(tmp.Path()), std::vector<std::string>{"whole.txt"});
+    EXPECT_EQ(vt::test::ReadTextFile(tmp.Path() + "/whole.txt"), "bytes");
+    // Nothing is left over, not even a temporary name.
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), fs::directory_iterator()), 1);
+}
+
+// The name is given without replacing anything: a name taken meanwhile,
+// by a file or a link, gets the next "_N" name, and a sub-folder's file is
+// named below the chosen folder for the log.
+TEST_P(NewFileNaming, ANameTakenWhileTheFileWasWrittenIsNotReplaced) {
+    vt::test::TempDir tmp;
+    const vt::TargetFolder folder = vt::TargetFolder::Open(tmp.Path());
+    const vt::TargetFolder sub = folder.CreateFolder("sub");
+    ASSERT_TRUE(sub.Valid());
+    EXPECT_EQ(sub.Below(), "sub");
+    vt::TargetFolder::NewFile f = sub.CreateFile("a.txt");
+    ASSERT_TRUE(f.Valid());
+    EXPECT_EQ(f.Below(), "sub/a.txt");
+    std::ofstream(tmp.Path() + "/sub/a.txt") << "older";
+    fs::create_symlink(tmp.Path() + "/none", tmp.Path() + "/sub/a_1.txt");
+    ASSERT_EQ(::write(f.Descriptor(), "new", 3), 3);
+    ASSERT_EQ(f.Name(), 0);
+    EXPECT_EQ(f.Below(), "sub/a_2.txt");
+    f.Close();
+    EXPECT_EQ(vt::test::ReadTextFile(tmp.Path() + "/sub/a.txt"), "older");
+    EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/sub/a_1.txt"));
+    EXPECT_FALSE(fs::exists(tmp.Path() + "/none"));
+    EXPECT_EQ(vt::test::ReadTextFile(tmp.Path() + "/sub/a_2.txt"), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NewFileNaming, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Unnamed" : "TemporaryName"); });
+
+// A target that shortens names (an 8.3-only file system) makes every "_N"
+// name one that exists; the search ends, and the file or folder counts as
+// one that cannot be made. Here every name the search may try is taken.
+TEST(TargetFolder, TheSearchForAFreeNameIsBounded) {
+    vt::test::TempDir tmp;
+    const vt::TargetFolder folder = vt::TargetFolder::Open(tmp.Path());
+    const TUniqueNames names("x.txt", 255);
+    for (unsigned n = 0; n < vt::TargetFolder::kMaxNameTries; ++n) std::ofstream(tmp.Path() + "/" + names[n]);
+    vt::TargetFolder::NewFile f = folder.CreateFile("x.txt");
+    ASSERT_TRUE(f.Valid());
+    EXPECT_EQ(f.Name(), EEXIST);
+    f.Close();
+    const vt::TargetFolder d = folder.CreateFolder("x.txt");
+    EXPECT_FALSE(d.Valid());
+    EXPECT_EQ(d.Error(), EEXIST);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), fs::directory_iterator()),
+              static_cast<std::ptrdiff_t>(vt::TargetFolder::kMaxNameTries));
 }
 
 }  // namespace
