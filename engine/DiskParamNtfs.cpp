@@ -156,9 +156,9 @@ bool TUndelete::RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t At
 TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs) {
     // Both attributes come from one read of the record (a recovery of many
     // small files reads little else). A record that does not read, or whose
-    // sectors are not of one write, holds nothing to believe.
+    // sectors are not of one write, holds no data to believe.
     std::array<std::uint8_t, kMftRecordSize> record{};
-    if (ReadMftRecord(Entry->RecordNo, Entry->RecordSector, record) != TRecordRead::Whole) return TDataLookup::Failed;
+    if (ReadMftRecord(Entry->RecordNo, Entry->RecordSector, record) != TRecordRead::Whole) return TDataLookup::NoData;
     if (RecordAttribute(record, kAttrAttributeList, Data)) {
         bool whole = true;
         if (!ReadAttributeListRuns(Data.Data, Runs, true, Data, Entry->RecordNo, &whole)) return TDataLookup::Failed;
