@@ -468,8 +468,9 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         const ByteReader boot(drive.BootSector);
         // The volume's sectors bound every extent: a run list that reaches
         // past the volume cannot hold records there.
+        // (No volume has 2^62 sectors: the count cannot overflow.)
         const std::int64_t volumeSectors =
-            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) + 1;
+            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x3FFFFFFFFFFFFFFFull) + 1;
 
         // The table's runs, through its attribute list when it has one.
         trunlist runs;
