@@ -15,6 +15,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Bytes.h"
@@ -281,6 +282,8 @@ public:
     // Votes of the NTFS listing for 4096, 2048, ... 2 and 1 sectors per
     // cluster.
     std::array<std::uint32_t, 13> NtfsSpcVotes{};
+    // Records of the last NTFS listing that were left out as torn.
+    std::uint32_t NtfsDamagedRecords = 0;
 
     void Stop();
     void ClearAbort();
@@ -414,9 +417,11 @@ private:
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.
     std::vector<std::int64_t> recoverPath_;
-    std::vector<std::pair<std::int64_t, std::uint32_t>> recoverVisits_;
-    // Records of the NTFS listing in hand that were left out as torn.
-    std::uint32_t damagedRecords_ = 0;
+    std::unordered_map<std::int64_t, std::uint32_t> recoverVisits_;
+    // The found directories of sortedDirsNode_, ascending; made again when
+    // a scan or a listing changed them.
+    std::vector<std::int64_t> sortedDirs_;
+    const TPartiEntry* sortedDirsNode_ = nullptr;
     // The cross-linked files of the listing of crossNode_, for the volumes
     // in crossBuilt_; emptied with the listing.
     const TPartiEntry* crossNode_ = nullptr;

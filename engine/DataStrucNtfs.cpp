@@ -49,7 +49,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     }
     std::int32_t index = 0;
     NtfsSpcVotes.fill(0);
-    damagedRecords_ = 0;
+    NtfsDamagedRecords = 0;
     while (static_cast<std::size_t>(index) < MftSectors.size()) {
         if (Aborted) break;
         ReadMftBatch(h, index, progressBar);
@@ -65,10 +65,13 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
             break;
         }
     }
-    if (damagedRecords_ > 0)
-        DataStruc::AddLogEvent(EventLogView, std::to_string(damagedRecords_) + " 个文件记录已损坏，未列出", kLogWarning);
+    if (NtfsDamagedRecords > 0)
+        DataStruc::AddLogEvent(EventLogView, std::to_string(NtfsDamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
     FindNtfsVolumeStarts(h);
     DropRecordCopies();
+    // Only the listing needs them: a table of a million records holds 24 MB.
+    std::vector<RecordStamp>().swap(recordStamps_);
+    mftRuns_.clear();
     vt::PumpedStableSort(node->NtfsEntries,
                          [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();
@@ -110,7 +113,7 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
             // counted: a torn write, or (with one-sector clusters) a record
             // whose second half lies elsewhere in its table.
             if (!ApplyRecordFixup(rec)) {
-                ++damagedRecords_;
+                ++NtfsDamagedRecords;
                 continue;
             }
             NoteRecordStamp(s, rec);
