@@ -125,7 +125,7 @@ extern platform::IEventLog* EventLogView;
 struct TPhysMidEntry {
     TFatDirEntry DirEntry{};
     std::string LongName;
-    std::uint32_t DirSector = 0;   // first sector of the found directory it was read from
+    std::int64_t DirSector = 0;    // first sector of the found directory it was read from
     std::uint32_t DirCluster = 0;  // that directory's own cluster (2 for a root)
     // The layout its clusters are read with: an index into the node's
     // FatVolumes, or -1 for the node's own SectorsPerCluster and DataStart.
@@ -183,7 +183,7 @@ struct TPartiEntry {
     std::vector<TFatVolume> FatVolumes;
     std::vector<PPhysMidEntry> FatFound;      // points into FatEntries; emptied with it
     std::vector<PNtfsFileRecord> NtfsFound;   // points into NtfsEntries; emptied with it
-    std::int32_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
+    std::int64_t DataStart = 0x7FFFFFFF;  // sector of cluster 2; 0x7FFFFFFF while not found
     // The node's own volume's layout when its boot sector gave it (then
     // SectorsPerCluster and DataStart are its): where its FAT lies.
     std::optional<DataStruc::FatBootLayout> FatBoot;
@@ -257,7 +257,7 @@ public:
     std::vector<std::unique_ptr<TPartiEntry>> Partitions;      // item 0: the whole drive
     std::vector<std::unique_ptr<TPartiEntry>> LostPartitions;  // deep-scan finds
     bool Aborted = false;
-    std::vector<std::uint32_t> MftSectors;
+    std::vector<std::int64_t> MftSectors;
 
     bool ReadPartitionTable(PPartiEntry node);
     void ReadVolumeLabel(win::HANDLE h, PPartiEntry node);
@@ -289,7 +289,7 @@ public:
     // (NTFS), else a TPhysMidEntry of FatEntries; in the recoveries Kind 2
     // also means FAT32 cluster numbers.
     bool ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer);
-    bool FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last);
+    bool FindFatChildRange(std::int64_t dirSector, std::int32_t& first, std::int32_t& last);
     bool FindNtfsChildRange(const std::vector<std::unique_ptr<tntfsfilerecord>>& list, std::int64_t parentNo,
                             std::int32_t& first, std::int32_t& last);
     bool SearchEntries(TFsType kind, const std::string& masks, bool caseSensitive, std::uint8_t dateKind,
@@ -408,8 +408,8 @@ private:
 
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.
-    std::vector<std::uint32_t> recoverPath_;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> recoverVisits_;
+    std::vector<std::int64_t> recoverPath_;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> recoverVisits_;
     // The cross-linked files of the listing of crossNode_, for the volumes
     // in crossBuilt_; emptied with the listing.
     const TPartiEntry* crossNode_ = nullptr;

@@ -66,6 +66,9 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     }
     FindNtfsVolumeStarts(h);
     DropRecordCopies();
+    // Only the listing needs them: a table of a million records holds 24 MB.
+    std::vector<RecordStamp>().swap(recordStamps_);
+    mftRuns_.clear();
     vt::PumpedStableSort(node->NtfsEntries,
                          [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();

@@ -459,8 +459,8 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     const std::string name = PhysEntryDisplayName(entry);
     std::int32_t first = -1, last = -1;
     const auto sector = FatEntrySector(entry, kind);
-    const bool placed = sector && *sector <= 0xFFFFFFFFll;
-    const auto dirSector = placed ? static_cast<std::uint32_t>(*sector) : 0u;
+    const bool placed = sector.has_value();
+    const std::int64_t dirSector = placed ? *sector : 0;
     if (placed) FindFatChildRange(dirSector, first, last);
 
     vt::TargetFolder newDir;
@@ -501,7 +501,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
 
     recoverPath_.push_back(dirSector);
     struct Pop {
-        std::vector<std::uint32_t>& path;
+        std::vector<std::int64_t>& path;
         ~Pop() { path.pop_back(); }
     } pop{recoverPath_};
     int result = 0;

@@ -12,7 +12,7 @@ namespace {
 
 using namespace DataStruc::detail;
 
-constexpr std::int32_t kUnknownDataStart = 0x7FFFFFFF;
+constexpr std::int64_t kUnknownDataStart = 0x7FFFFFFF;
 // A logical drive of at most 2.88 MB is a diskette: its root lies at
 // sector 19 and cluster 2 at sector 33 (the 1.44 MB layout).
 constexpr std::uint32_t kDisketteSectors = 5760;
@@ -138,7 +138,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
                     entry->DirSectors.push_back(lba);
                     if (IsFat32DotEntry(sector.first(32))) ++fat32Votes;
                 } else if (IsFileRecordStart(sector)) {
-                    MftSectors.push_back(static_cast<std::uint32_t>(lba));
+                    MftSectors.push_back(lba);
                 } else if (DataStruc::BootSectorInfo boot; DataStruc::ExamineBootSector(sector, boot) &&
                                                            boot.FsType != vt::fsNtfs) {
                     // The FAT volumes inside the node begin here; the FAT
@@ -227,10 +227,10 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     if (groups[0].Boot) {
         node->FatBoot = groups[0].Boot;
         node->SectorsPerCluster = groups[0].Boot->SectorsPerCluster;
-        node->DataStart = static_cast<std::int32_t>(groups[0].Boot->DataStart);
+        node->DataStart = groups[0].Boot->DataStart;
     } else if (groups[0].Estimate) {
         node->SectorsPerCluster = groups[0].Estimate->first;
-        node->DataStart = static_cast<std::int32_t>(groups[0].Estimate->second);
+        node->DataStart = groups[0].Estimate->second;
     } else {
         EstimateFatLayout(nullptr, nullptr);
     }
@@ -376,7 +376,7 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
                 ApplyCaseRule(rec->DirEntry, fat32);
             }
             rec->DirCluster = cluster;
-            rec->DirSector = static_cast<std::uint32_t>(lba);
+            rec->DirSector = lba;
             rec->Volume = volume;
             node->FatEntries.push_back(std::move(rec));
         } catch (const std::exception& ex) {
@@ -391,12 +391,11 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     if (a && b && a->DirCluster != b->DirCluster) {
         const TPhysMidEntry* hi = a->DirCluster > b->DirCluster ? a : b;
         const TPhysMidEntry* lo = hi == a ? b : a;
-        // 32-bit arithmetic throughout, as the fields are 32-bit.
-        const auto sectors = static_cast<std::int32_t>(hi->DirSector - lo->DirSector);
-        const auto clusters = static_cast<std::int32_t>(hi->DirCluster - lo->DirCluster);
-        node->SectorsPerCluster = clusters != 0 ? sectors / clusters : 0;
-        node->DataStart = static_cast<std::int32_t>(
-            a->DirSector - (a->DirCluster - 2u) * static_cast<std::uint32_t>(node->SectorsPerCluster));
+        // Sectors in 64 bits: a disk past 2 TiB puts folders past 2^32.
+        const std::int64_t sectors = hi->DirSector - lo->DirSector;
+        const std::int64_t clusters = static_cast<std::int64_t>(hi->DirCluster) - lo->DirCluster;
+        node->SectorsPerCluster = clusters != 0 ? static_cast<std::int32_t>(sectors / clusters) : 0;
+        node->DataStart = a->DirSector - (static_cast<std::int64_t>(a->DirCluster) - 2) * node->SectorsPerCluster;
         return;
     }
     // Entries of the other volumes inside the node have layouts of their own.
@@ -428,7 +427,7 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     // directory places no cluster 2, and its files are logged as failed
     // rather than written from a guess.
     const bool partition = node->DriveNo < 0 || (node->RawEntry.SysType != kSysGap && !node->IsExtended());
-    node->DataStart = f && partition ? static_cast<std::int32_t>(f->DirSector - (f->DirCluster - 2u) *
-                                                                       static_cast<std::uint32_t>(node->SectorsPerCluster))
-                        : kUnknownDataStart;
+    node->DataStart = f && partition
+                          ? f->DirSector - (static_cast<std::int64_t>(f->DirCluster) - 2) * node->SectorsPerCluster
+                          : kUnknownDataStart;
 }

@@ -128,7 +128,7 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
     return ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), buffer.data(), place->Sector, bytesRead, drive);
 }
 
-bool TPhysicalDrive::FindFatChildRange(std::uint32_t dirSector, std::int32_t& first, std::int32_t& last) {
+bool TPhysicalDrive::FindFatChildRange(std::int64_t dirSector, std::int32_t& first, std::int32_t& last) {
     try {
         first = last = -1;
         if (!CurPartition) return false;
@@ -174,7 +174,7 @@ bool TPhysicalDrive::SearchEntries(TFsType kind, const std::string& masks, bool 
         std::int32_t last = static_cast<std::int32_t>(ntfs ? node->NtfsEntries.size() : node->FatEntries.size()) - 1;
         if (folderKey != -1) {
             const bool any = ntfs ? FindNtfsChildRange(node->NtfsEntries, folderKey, first, last)
-                                  : FindFatChildRange(static_cast<std::uint32_t>(folderKey), first, last);
+                                  : FindFatChildRange(folderKey, first, last);
             if (!any) return true;
         }
 

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 
 #include <iconv.h>
 
@@ -250,6 +251,29 @@ TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector) {
     return vt::fsUnknown;
 }
 
+namespace {
+
+// The characters of one long-name piece (13 UTF-16 units at bytes 1-10,
+// 14-25 and 28-31) up to the name's end: a 0x0000 unit, or the 0xFFFF
+// padding after it. The 16-bit unit is compared: U+4EFF or U+00FF are
+// characters like any other. ends tells whether the name ends in it.
+std::string LongNamePiece(std::span<const std::uint8_t, 32> entry, bool& ends) {
+    static constexpr std::size_t kUnits[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    std::vector<std::uint16_t> units;
+    ends = false;
+    for (std::size_t at : kUnits) {
+        const std::uint16_t u = vt::LoadLe16(entry.data() + at);
+        if (u == 0x0000 || u == 0xFFFF) {
+            ends = true;
+            break;
+        }
+        units.push_back(u);
+    }
+    return Utf16ToUtf8(units);
+}
+
+}  // namespace
+
 std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, std::string& LongName,
                                        std::int32_t& Checksum) {
     if (Entry[11] != vt::fat::kAttrLongName) {
@@ -263,27 +287,100 @@ std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, 
         result = 1;
     }
     Checksum = sum;
-    // Pieces from the last characters to the first, each put in front.
-    struct Piece {
-        std::size_t offset, chars;
-    };
-    static constexpr Piece kPieces[] = {{28, 2}, {14, 6}, {1, 5}};
-    for (const Piece& p : kPieces) {
-        if (Entry[p.offset] == 0xFF) continue;
-        std::vector<std::uint16_t> units;
-        for (std::size_t i = 0; i < p.chars; ++i) {
-            const std::uint16_t u = vt::LoadLe16(Entry.data() + p.offset + 2 * i);
-            if (u == 0) break;
-            units.push_back(u);
-        }
-        LongName = JoinUtf8(Utf16ToUtf8(units), LongName);
-    }
+    // Pieces stand from the last characters to the first: each goes in front.
+    bool ends = false;
+    LongName = JoinUtf8(LongNamePiece(Entry, ends), LongName);
     return result;
 }
 
+std::uint8_t vt::fat::ShortNameChecksum(std::span<const std::uint8_t, 11> Name) {
+    std::uint8_t sum = 0;
+    for (std::uint8_t c : Name) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + c);
+    return sum;
+}
+
+bool vt::fat::TLongNameRun::Add(std::span<const std::uint8_t, 32> Entry) {
+    if (Entry[11] != kAttrLongName) return false;
+    const std::uint8_t ord = Entry[0];
+    const std::int32_t sum = Entry[13];
+    bool ends = false;
+    const std::string piece = LongNamePiece(Entry, ends);
+    const bool deleted = ord == kDeletedMark;
+    const unsigned seq = ord & 0x1F;
+    // A piece that begins a name: flagged last (present), or any deleted
+    // piece that does not continue the deleted run before it.
+    bool continues = false;
+    if (active_ && valid_ && sum == checksum_ && deleted == deleted_ && pieces_ < kMaxLongNamePieces) {
+        // A piece in front of others holds 13 characters: only the first
+        // piece of the run (the name's last characters) may end the name.
+        if (deleted)
+            continues = !ends;
+        else
+            continues = (ord & 0xE0) == 0 && seq == expect_ && seq >= 1 && !ends;
+    }
+    if (continues) {
+        name_ = JoinUtf8(piece, name_);
+        ++pieces_;
+        if (!deleted) expect_ = seq - 1;
+        return true;
+    }
+    // A deleted piece with the run's checksum that ends the name stands
+    // where it cannot: the pieces are out of order.
+    if (deleted && active_ && deleted_ && sum == checksum_) {
+        valid_ = false;
+        return true;
+    }
+    active_ = true;
+    name_ = piece;
+    checksum_ = sum;
+    pieces_ = 1;
+    deleted_ = deleted;
+    if (deleted) {
+        valid_ = true;
+        expect_ = 0;
+    } else {
+        // Only the piece flagged last can begin a present name; anything
+        // else here is a piece out of order or one whose first piece is gone.
+        valid_ = (ord & 0xA0) == 0 && (ord & 0x40) != 0 && seq >= 1 && seq <= kMaxLongNamePieces;
+        expect_ = seq - 1;
+    }
+    return true;
+}
+
+std::string vt::fat::TLongNameRun::Take(std::span<const std::uint8_t, 32> ShortEntry) {
+    const bool gathered = active_ && valid_;
+    active_ = false;
+    valid_ = false;
+    std::string name;
+    name.swap(name_);
+    if (!gathered) return {};
+    std::array<std::uint8_t, 11> shortName;
+    std::copy(ShortEntry.begin(), ShortEntry.begin() + 11, shortName.begin());
+    const bool shortDeleted = shortName[0] == kDeletedMark;
+    // A slot never used (first byte 0) carries no name.
+    if (shortName[0] == 0 || shortDeleted != deleted_) return {};
+    if (!deleted_) return expect_ == 0 && ShortNameChecksum(shortName) == checksum_ ? name : std::string();
+    // The deletion mark took the first byte: some byte that may begin a
+    // short name (0x05 standing for 0xE5) must give the checksum.
+    static constexpr std::string_view kNotInShortNames = "\"*+,./:;<=>?[\\]|";
+    for (unsigned b = 0x05; b <= 0xFF; ++b) {
+        if (b != 0x05 && (b <= 0x20 || b == 0x7F || b == kDeletedMark ||
+                          kNotInShortNames.find(static_cast<char>(b)) != std::string_view::npos))
+            continue;
+        shortName[0] = static_cast<std::uint8_t>(b);
+        if (ShortNameChecksum(shortName) == checksum_) return name;
+    }
+    return {};
+}
+
 std::string FatShortName(const TFatDirEntry& Entry, char deletionMark) {
-    std::string raw = RawShortName(Entry);
-    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == vt::fat::kDeletedMark) raw[0] = deletionMark;
+    TFatDirEntry e = Entry;
+    const bool deleted = e.Name[0] == vt::fat::kDeletedMark;
+    // A name whose first byte is 0xE5 (a lead byte of GBK and Shift-JIS)
+    // is stored with 0x05 there, so as not to read as deleted.
+    if (e.Name[0] == 0x05) e.Name[0] = vt::fat::kDeletedMark;
+    std::string raw = RawShortName(e);
+    if (deleted && !raw.empty() && static_cast<unsigned char>(raw[0]) == vt::fat::kDeletedMark) raw[0] = deletionMark;
     return OemToUtf8(raw);
 }
 
@@ -300,8 +397,10 @@ TUniqueNames::TUniqueNames(const std::string& Name, std::size_t NameMax) : limit
         name[0] = '@';
     // A found name is only a name: "/" and NUL would lead into other folders
     // or cut the path, "." and ".." name the folder itself or its parent.
+    // Control characters (ESC, tab ...) would be obeyed by a terminal that
+    // lists the folder: they are replaced the same way.
     for (char& c : name)
-        if (c == '/' || c == '\0') c = '_';
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     if (name == "." || name == "..") name = "_" + name;
 
     const std::size_t sep = name.find_last_of("/:");

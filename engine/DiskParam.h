@@ -54,6 +54,41 @@ constexpr std::uint8_t kAttrLongName = 0x0F;
 constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::size_t kMaxChain = 512;       // clusters of one directory chain
 constexpr std::uint32_t kFatWindowSectors = 9;
+// A long name holds at most 255 UTF-16 characters: 20 pieces of 13.
+constexpr unsigned kMaxLongNamePieces = 20;
+
+// The checksum of an 11-byte short name (name and extension as stored)
+// that each piece of its long name carries.
+std::uint8_t ShortNameChecksum(std::span<const std::uint8_t, 11> Name);
+
+// The long-name pieces in front of one short entry, gathered as the FAT
+// directory defines them: the piece flagged last (0x40) comes first and
+// the sequence runs down to 1, every piece with the checksum of the short
+// name that follows. A name that breaks any of this (a stale name another
+// system left when it renamed or reused the short entry, pieces out of
+// order, a run missing its first piece) is not used: the short name is the
+// name. Deleted pieces lost their sequence number to the deletion mark and
+// the short entry its first byte: such a name is joined by its one
+// checksum, its pieces must end the name only in front, and the checksum
+// must be one that some first byte of a short name gives.
+class TLongNameRun {
+public:
+    // Takes one directory entry: true when it is a long-name piece, which
+    // is then gathered (or begins a run of its own) and done with.
+    bool Add(std::span<const std::uint8_t, 32> Entry);
+    // The long name of the short entry that follows the pieces, or empty
+    // when they do not make one for it. The run is over afterwards.
+    std::string Take(std::span<const std::uint8_t, 32> ShortEntry);
+
+private:
+    std::string name_;
+    std::int32_t checksum_ = -1;
+    unsigned expect_ = 0;  // present names: the sequence number of the next piece
+    unsigned pieces_ = 0;
+    bool deleted_ = false;
+    bool active_ = false;  // pieces were gathered since the last short entry
+    bool valid_ = false;   // and they still make one name
+};
 }  // namespace vt::fat
 
 namespace vt {

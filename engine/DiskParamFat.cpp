@@ -113,17 +113,20 @@ std::string ShortBase(const TFatDirEntry& e) {
         s += static_cast<char>(c);
     }
     std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    // A first byte 0x05 stands for 0xE5: a character, not a blank.
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ' && !(a == 0 && s[a] == 0x05)) ++a;
     while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
     return s.substr(a, b - a);
 }
 
-std::string ShortExt(const TFatDirEntry& e) {
-    std::string s(e.Ext.begin(), e.Ext.end());
-    std::size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
+// A folder's own entries "." and "..": the whole 11-byte name, so that a
+// file ".TXT" or a folder ".DIR" is an entry like any other.
+bool IsDotEntry(const TFatDirEntry& e) {
+    static constexpr char kDot[] = ".          ", kDotDot[] = "..         ";
+    const auto is = [&](const char* name) {
+        return std::equal(e.Name.begin(), e.Name.end(), name) && std::equal(e.Ext.begin(), e.Ext.end(), name + 8);
+    };
+    return is(kDot) || is(kDotDot);
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -132,6 +135,8 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c
 // The case of names without a long name, from NTRes: FAT12/16 volumes of
 // this program's systems show an 8.3 name capitalised unless NTRes asks for
 // lower case; FAT32 shows it as stored unless the base-name bit alone is set.
+// Letters change case where they stand: every byte keeps its place (a first
+// byte 0x05, the stored form of 0xE5, is a character like any other).
 void ApplyCaseRule(TFatDirEntry& e, TFsType type) {
     enum Rule { Keep, Lowercase, Capitalise } rule = Keep;
     if (type == vt::fsFat32) {
@@ -142,12 +147,15 @@ void ApplyCaseRule(TFatDirEntry& e, TFsType type) {
         rule = Lowercase;
     }
     if (rule == Keep) return;
-    std::string base = ShortBase(e), ext = ShortExt(e);
-    for (char& c : base) c = Lower(c);
-    for (char& c : ext) c = Lower(c);
-    if (rule == Capitalise && !base.empty()) base[0] = Upper(base[0]);
-    std::copy(base.begin(), base.end(), e.Name.begin());
-    std::copy(ext.begin(), ext.end(), e.Ext.begin());
+    const auto end = std::find(e.Name.begin(), e.Name.end(), std::uint8_t{0});
+    bool first = true;
+    for (auto c = e.Name.begin(); c != end; ++c) {
+        const bool blank = *c == ' ' || (*c < ' ' && !(c == e.Name.begin() && *c == 0x05));
+        *c = static_cast<std::uint8_t>(rule == Capitalise && first && !blank ? Upper(static_cast<char>(*c))
+                                                                          : Lower(static_cast<char>(*c)));
+        if (!blank) first = false;
+    }
+    for (std::uint8_t& c : e.Ext) c = static_cast<std::uint8_t>(Lower(static_cast<char>(c)));
 }
 
 void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
@@ -377,8 +385,7 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
             for (int i = 0; i < count; ++i) reads.push_back({g.ClusterSector((*chain)[i]), g.sectorsPerCluster});
         }
 
-        std::string longName;
-        std::int32_t checksum = -1;
+        vt::fat::TLongNameRun longNames;
         platform::PageBuffer buffer;
         for (std::size_t r = 0; r < reads.size(); ++r) {
             // A cluster of 0 sectors (a damaged boot sector) or one outside
@@ -396,7 +403,7 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
                 // here: the root is always on the path.)
                 const TFatDirEntry dot = *bytes.Struct<TFatDirEntry>(0);
                 const TFatDirEntry dotdot = *bytes.Struct<TFatDirEntry>(32);
-                if (ShortBase(dot) != "." && ShortBase(dotdot) != "..") {
+                if (!IsDotEntry(dot) && !IsDotEntry(dotdot)) {
                     Folder->Status = 2;
                     return true;
                 }
@@ -404,14 +411,14 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
             for (std::size_t off = 0; bytes.Has(off, 32); off += 32) {
                 platform::ProcessMessages();
                 TFatDirEntry e = *bytes.Struct<TFatDirEntry>(off);
-                const std::string base = ShortBase(e);
-                // Rule 1: the folder's own entries.
-                if (base == "." || base == "..") continue;
-                // Rule 2: long-name pieces gather in front of each other.
+                // Long-name pieces first, by their attribute: a piece whose
+                // first character is "." is no "." entry.
                 std::span<const std::uint8_t, 32> raw(buffer.data() + off, 32);
-                if (DecodeLfnEntry(raw, longName, checksum) != 0) continue;
-                std::string entryLongName;
-                entryLongName.swap(longName);
+                if (longNames.Add(raw)) continue;
+                std::string entryLongName = longNames.Take(raw);
+                // The folder's own entries.
+                if (IsDotEntry(e)) continue;
+                const std::string base = ShortBase(e);
                 if (e.FileSize.get() == 0xFFFFFFFFu) continue;
                 if (e.Attr & vt::fat::kAttrVolumeLabel) continue;
                 const bool deleted = e.Name[0] == vt::fat::kDeletedMark;

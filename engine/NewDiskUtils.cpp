@@ -36,6 +36,12 @@ bool ReadDiskSectors(win::HANDLE h, std::uint16_t count, void* buffer, std::int6
         bytesRead = read;
         return ok;
     }
+    // The driver's request and the volume read name a sector in 32 bits: a
+    // read that reaches sector 2^32 would come back from the drive's start.
+    if (lba < 0 || static_cast<std::uint64_t>(lba) + count > 0x100000000ull) {
+        bytesRead = 0;
+        return false;
+    }
     if (drive > 0) {
         // The driver reads at most 6 sectors (3072 bytes) per request.
         bytesRead = 0;

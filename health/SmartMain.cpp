@@ -104,27 +104,6 @@ Status StatusOf(std::uint8_t value, std::uint8_t threshold) {
     return {"值正常", ImgNormal, 0};
 }
 
-// The list's rows on their own backgrounds: the window decides the colour
-// of each row, the selected one included, and the rest is drawn as usual.
-// The selected row shows only its colour: no selection tint and no focus
-// frame over it.
-class TSmartRowDelegate : public QStyledItemDelegate {
-public:
-    TSmartRowDelegate(const TfrmSmart* form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const bool selected = option->state & QStyle::State_Selected;
-        option->backgroundBrush = form_->ListView1CustomDrawItem(index.row(), selected);
-        option->state &= ~QStyle::State_Selected;
-        if (selected) option->state &= ~QStyle::State_HasFocus;
-    }
-
-private:
-    const TfrmSmart* form_;
-};
-
 QIcon DrawImage(int kind) {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
@@ -171,6 +150,33 @@ TSmartHelpOpener& HelpOpener() {
 void ErrorBox(const char* text) { win::MessageBoxA(nullptr, text, "Error", win::MB_OK | win::MB_ICONERROR); }
 
 }  // namespace
+
+// The list's rows on their own backgrounds: the window decides the colour
+// of each row, the selected one included, and the rest is drawn as usual.
+// The selected row shows only its colour: no selection tint and no focus
+// frame over it.
+// The list view outlives the window's own part while QWidget's destructor
+// closes the window and its children, and may still draw or measure rows
+// then: the window detaches itself first, and rows drawn after that are
+// drawn as usual.
+class TSmartRowDelegate : public QStyledItemDelegate {
+public:
+    TSmartRowDelegate(const TfrmSmart* form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}
+    void Detach() { form_ = nullptr; }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!form_) return;
+        const bool selected = option->state & QStyle::State_Selected;
+        option->backgroundBrush = form_->ListView1CustomDrawItem(index.row(), selected);
+        option->state &= ~QStyle::State_Selected;
+        if (selected) option->state &= ~QStyle::State_HasFocus;
+    }
+
+private:
+    const TfrmSmart* form_;
+};
 
 const QList<QIcon>& SmartRowImages() {
     static const QList<QIcon> images = {DrawImage(ImgNormal), DrawImage(ImgOutline), DrawImage(ImgWarning),
@@ -259,6 +265,11 @@ TfrmSmart::TfrmSmart(QWidget* parent) : QMainWindow(parent), AppDirectory(::AppD
     StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
     StatusBar1->addWidget(StatusPanel, 1);
     setStatusBar(StatusBar1);
+}
+
+TfrmSmart::~TfrmSmart() {
+    // Before QWidget's destructor closes the list: see TSmartRowDelegate.
+    rowDelegate_->Detach();
 }
 
 void TfrmSmart::BuildMenus() {
@@ -363,7 +374,8 @@ void TfrmSmart::BuildTable(QWidget* parent) {
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setIconSize(QSize(16, 16));
-    ListView1->setItemDelegate(new TSmartRowDelegate(this, ListView1));
+    rowDelegate_ = new TSmartRowDelegate(this, ListView1);
+    ListView1->setItemDelegate(rowDelegate_);
     ListView1->setHeaderLabels({QStringLiteral("Attrubute Name"), QStringLiteral("ID"), QStringLiteral("Worst"),
                                 QStringLiteral("Value"), QStringLiteral("Threshold"), QStringLiteral("Raw Data"),
                                 QStringLiteral("Meaning"), QStringLiteral("Status")});

@@ -48,10 +48,13 @@ int FillSmartTable(std::uint8_t Drive, QTreeWidget* ListView);
 using TSmartHelpOpener = std::function<void(QWidget* owner, const std::string& chmPath, const std::string& topic)>;
 void SetSmartHelpOpener(TSmartHelpOpener opener);
 
+class TSmartRowDelegate;
+
 class TfrmSmart : public QMainWindow {
     Q_OBJECT
 public:
     explicit TfrmSmart(QWidget* parent = nullptr);
+    ~TfrmSmart() override;
 
     // Menu and tool bar: "Drive " and "Help" as buttons that drop the menus.
     QToolBar* ToolBar1;
@@ -103,6 +106,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Asks the window for each row's colour while the window lives.
+    TSmartRowDelegate* rowDelegate_ = nullptr;
+
     void BuildMenus();
     void BuildDrivePanel(QWidget* parent);
     void BuildTable(QWidget* parent);

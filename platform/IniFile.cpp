@@ -5,9 +5,15 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Text.h"
 
@@ -22,14 +28,85 @@ std::string Lower(std::string s) {
 
 std::string Trim(const std::string& s) { return platform::TrimControls(s); }
 
+// A descriptor closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now, for the error a close may report.
+    int Close() {
+        const int r = ::close(fd_);
+        fd_ = -1;
+        return r;
+    }
+
+private:
+    int fd_;
+};
+
+// The folder of a settings file, opened by its path (the program folder: the
+// links on the way to it are the user's), though not itself through a link,
+// and the file's name in it. An invalid descriptor when it does not open or
+// the path names no file.
+struct Place {
+    std::string leaf;
+    int folder = -1;
+};
+Place OpenPlace(const std::string& path) {
+    Place place;
+    const std::size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    place.leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (place.leaf.empty() || place.leaf == "." || place.leaf == "..") return place;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty()) folder = "/";
+    place.folder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return place;
+}
+
+[[noreturn]] void Fail(const std::string& fileName, const std::string& why) {
+    throw std::runtime_error("Unable to write to " + fileName + ": " + why);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
+// The program may run as root in a folder that belongs to a user, who may put
+// a link at the settings' name: reading and writing go relative to the
+// folder's descriptor and never through a link, and anything at that name
+// that is not a plain file is left alone (its settings are the defaults).
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
-    std::ifstream in(fileName_, std::ios::binary);
-    if (!in) return;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    Parse(ss.str());
+    const Place place = OpenPlace(fileName_);
+    if (place.folder < 0) return;
+    const Fd folder(place.folder);
+    // Not blocking on a pipe planted there; a plain file never blocks.
+    const Fd file(::openat(folder.get(), place.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    Parse(text);
 }
 
 TIniFile TIniFile::FromText(const std::string& text) {
@@ -157,12 +234,75 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
     WriteString(section, key, value ? "1" : "0");
 }
 
+// The whole text goes into a new file beside the old one, which is renamed
+// over it only when it is complete and on the disk: a crash or a full disk
+// mid-write leaves the old settings as they were, never half a file. A link
+// (or anything else that is not a plain file) at the settings' name is
+// neither followed nor replaced: then nothing is saved.
 void TIniFile::UpdateFile() const {
-    std::ofstream out(fileName_, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Unable to write to " + fileName_);
-    for (const Line& line : lines_) out << line.text << "\r\n";
-    out.flush();
-    if (!out) throw std::runtime_error("Unable to write to " + fileName_);
+    const Place place = OpenPlace(fileName_);
+    if (place.folder < 0) Fail(fileName_, std::strerror(errno ? errno : ENOENT));
+    const Fd folder(place.folder);
+    const char* leaf = place.leaf.c_str();
+    struct stat old {};
+    const bool hadOld = ::fstatat(folder.get(), leaf, &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!hadOld && errno != ENOENT) Fail(fileName_, std::strerror(errno));
+    if (hadOld && !S_ISREG(old.st_mode)) Fail(fileName_, "not a plain file");
+
+    std::string text;
+    for (const Line& line : lines_) text += line.text + "\r\n";
+
+    // A name nobody uses, made exclusively: a link or file someone put at
+    // one name makes the next one be tried.
+    std::random_device random;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+        temp = "." + place.leaf + suffix;
+        fd = ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      hadOld ? (old.st_mode & 0777) : 0666);
+        if (fd < 0 && errno != EEXIST) Fail(fileName_, std::strerror(errno));
+    }
+    if (fd < 0) Fail(fileName_, "no free name for the new file");
+    Fd file(fd);
+    auto discard = [&](int error) {
+        ::unlinkat(folder.get(), temp.c_str(), 0);
+        Fail(fileName_, std::strerror(error));
+    };
+    if (hadOld) {
+        // The file stays its owner's (root writing a user's settings) with
+        // its permissions; where that is not allowed it becomes ours.
+        if (::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
+            // Not ours to give (we are not root): the file is ours then.
+        }
+        ::fchmod(file.get(), old.st_mode & 0777);
+    }
+    if (!WriteAll(file.get(), text) || ::fsync(file.get()) != 0) discard(errno);
+    if (file.Close() != 0) discard(errno);
+
+    int moved;
+    if (hadOld) {
+        // Checked once more: a rename replaces whatever stands at the name
+        // and never writes through it, but a link put there meanwhile is
+        // still not to be replaced.
+        struct stat now {};
+        if (::fstatat(folder.get(), leaf, &now, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(now.st_mode))
+            discard(EEXIST);
+        moved = ::renameat(folder.get(), temp.c_str(), folder.get(), leaf);
+    } else {
+        // Nothing was there: nothing may be replaced.
+        moved = ::renameat2(folder.get(), temp.c_str(), folder.get(), leaf, RENAME_NOREPLACE);
+        if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without that flag (a network share): a hard
+            // link cannot replace anything either.
+            moved = ::linkat(folder.get(), temp.c_str(), folder.get(), leaf, 0);
+            if (moved == 0) ::unlinkat(folder.get(), temp.c_str(), 0);
+        }
+    }
+    if (moved != 0) discard(errno);
+    ::fsync(folder.get());  // the rename itself on the disk; a failure here loses nothing written
 }
 
 }  // namespace platform

@@ -11,7 +11,9 @@ namespace platform {
 
 class TIniFile {
 public:
-    explicit TIniFile(std::string fileName);  // reads the file if it exists
+    // Reads the file if it is there as a plain file; a link at its name is
+    // not followed (the settings are then the defaults).
+    explicit TIniFile(std::string fileName);
     const std::string& FileName() const { return fileName_; }
 
     std::string ReadString(const std::string& section, const std::string& key,
@@ -27,7 +29,11 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, int value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
-    // Writes the file; throws std::runtime_error when it cannot be written.
+    // Writes the file: a new file, relative to its folder's descriptor and
+    // never through a link, renamed over the old one once it is complete.
+    // Throws std::runtime_error when it cannot be written, and when a link
+    // or anything else than a plain file stands at its name (which is then
+    // left as it was).
     void UpdateFile() const;
 
     // Parses text instead of a file (used for the machine profile).

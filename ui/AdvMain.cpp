@@ -541,7 +541,7 @@ void TfrmAdvMain::FillFat(const Records& list, int Index, bool WholeList) {
         const TPartiEntry* e = CurrentDrive ? CurrentDrive->CurPartition : nullptr;
         std::int32_t f = 0, l = -1;
         if (!e || Index < 0 || static_cast<std::size_t>(Index) >= e->DirSectors.size() ||
-            !CurrentDrive->FindFatChildRange(static_cast<std::uint32_t>(e->DirSectors[static_cast<std::size_t>(Index)]),
+            !CurrentDrive->FindFatChildRange(e->DirSectors[static_cast<std::size_t>(Index)],
                                              f, l)) {
             first = 0, last = -1;  // an empty list with its counts
         } else {
@@ -611,6 +611,10 @@ void TfrmAdvMain::FillNtfsFileList(const std::vector<PNtfsFileRecord>& List, int
 // Deep scan
 
 void TfrmAdvMain::PartiScanExecute() {
+    // While a scan or a recovery runs SmartScan is refused, before any box:
+    // the running loop would wait under a box (a Stop clicked meanwhile
+    // would be lost), and the engine would refuse the deep scan anyway.
+    if (AnyBusy() || scanning_) return;
     QTreeWidgetItem* node = TreeView2->currentItem();
     if (!node) return;
     TPartiEntry* entry = NodeEntry(node);
@@ -620,8 +624,6 @@ void TfrmAdvMain::PartiScanExecute() {
     }
     TPhysicalDrive* drive = DriveOfNode(node);
     if (!drive) return;
-    // A scan or recovery is running: the engine would refuse anyway.
-    if (AnyBusy() || scanning_) return;
     // The deep scan reads this drive, but the view stays with the drive and
     // entry it was read from (CurrentDrive): a deep scan only adds nodes to
     // the drive tree, and the rows shown are still recovered, previewed and
@@ -781,11 +783,11 @@ void TfrmAdvMain::ShowFileHead(int row) {
     }
 }
 
-std::uint32_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
+std::int64_t TfrmAdvMain::FolderSectorKey(const TPhysMidEntry& entry) const {
     // By the layout of the volume that holds the entry (a node may hold
     // several); a folder that cannot be placed names no found directory.
     const auto sector = CurrentDrive->FatEntrySector(entry, CurrentDrive->CurPartition->FatType);
-    return sector && *sector <= 0xFFFFFFFFll ? static_cast<std::uint32_t>(*sector) : 0xFFFFFFFFu;
+    return sector ? *sector : -1;
 }
 
 void TfrmAdvMain::ListView1DblClick() {
@@ -799,10 +801,10 @@ void TfrmAdvMain::ListView1DblClick() {
     const TPhysMidEntry* e = ListView1->PhysMidEntry(row);
     if (!e) return;
     const TPartiEntry* part = CurrentDrive->CurPartition;
-    const std::uint32_t key = FolderSectorKey(*e);
+    const std::int64_t key = FolderSectorKey(*e);
     const int count = std::min<int>(ScanRootNode->childCount(), static_cast<int>(part->DirSectors.size()));
     for (int k = 0; k < count; ++k) {
-        if (static_cast<std::uint32_t>(part->DirSectors[static_cast<std::size_t>(k)]) != key) continue;
+        if (part->DirSectors[static_cast<std::size_t>(k)] != key) continue;
         SelectFoundFolder(k);
         History->Add(AbsoluteIndex(ScanRootNode->child(k)));
         UpdateNavButtons();
@@ -823,7 +825,7 @@ void TfrmAdvMain::acToParentExecute(QObject* Sender) {
     const TPartiEntry* part = CurrentDrive->CurPartition;
     int k = -1;
     if (const TPhysMidEntry* e = ListView1->PhysMidEntry(row)) {
-        const auto it = std::find(part->DirSectors.begin(), part->DirSectors.end(), static_cast<std::int64_t>(e->DirSector));
+        const auto it = std::find(part->DirSectors.begin(), part->DirSectors.end(), e->DirSector);
         if (it != part->DirSectors.end()) k = static_cast<int>(it - part->DirSectors.begin());
     } else if (const tntfsfilerecord* r = ListView1->NtfsRecord(row)) {
         const std::int64_t parent = FileRefToInt64(r->FileName.ParentRef);
@@ -1002,10 +1004,10 @@ void TfrmAdvMain::RecoverExecute() {
 QTreeWidgetItem* TfrmAdvMain::FindFolderNode(const TPhysMidEntry& Entry) const {
     const TPartiEntry* part = CurrentDrive ? CurrentDrive->CurPartition : nullptr;
     if (!part) return nullptr;
-    const std::uint32_t key = FolderSectorKey(Entry);
+    const std::int64_t key = FolderSectorKey(Entry);
     const int count = std::min<int>(ScanRootNode->childCount(), static_cast<int>(part->DirSectors.size()));
     for (int k = 0; k < count; ++k)
-        if (static_cast<std::uint32_t>(part->DirSectors[static_cast<std::size_t>(k)]) == key) return ScanRootNode->child(k);
+        if (part->DirSectors[static_cast<std::size_t>(k)] == key) return ScanRootNode->child(k);
     return nullptr;
 }
 

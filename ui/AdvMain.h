@@ -110,8 +110,9 @@ public:
     static int PartitionNodeImage(const TPartiEntry& entry, int level);
     // The name a found FAT entry is listed under.
     static QString FatEntryCaption(const TPhysMidEntry& entry);
-    // A found FAT folder's first sector, as the found directories are keyed.
-    std::uint32_t FolderSectorKey(const TPhysMidEntry& entry) const;
+    // A found FAT folder's first sector, as the found directories are
+    // keyed; -1 for a folder that cannot be placed.
+    std::int64_t FolderSectorKey(const TPhysMidEntry& entry) const;
 
 protected:
     void ShowContent() override;

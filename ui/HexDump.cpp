@@ -246,11 +246,19 @@ void THexDump::paintEvent(QPaintEvent*) {
             p.setPen(Colors[2]);
             // One cell per byte keeps the column aligned: a UTF-8 character
             // (the greeting's Chinese text) is drawn in the cell of its first
-            // byte, over the empty cells of the others.
+            // byte, over the empty cells of the others. Each is clipped to
+            // its bytes' cells and its row: a glyph the fixed font lacks
+            // comes from a fallback font, which may draw it wider or taller
+            // than those, and it must not cover its neighbours.
             const std::vector<QString> cells = CharColumnCells(GetCharText(line), n);
-            for (int k = 0; k < n; ++k)
-                if (!cells[static_cast<std::size_t>(k)].isEmpty())
-                    p.drawText(charX + k * CharWidth, y + ascent, cells[static_cast<std::size_t>(k)]);
+            for (int k = 0; k < n;) {
+                int len = 1;
+                while (k + len < n && cells[static_cast<std::size_t>(k + len)].isEmpty()) ++len;
+                p.setClipRect(QRect(charX + k * CharWidth, y, len * CharWidth, lh));
+                p.drawText(charX + k * CharWidth, y + ascent, cells[static_cast<std::size_t>(k)]);
+                k += len;
+            }
+            p.setClipping(false);
         }
     }
 

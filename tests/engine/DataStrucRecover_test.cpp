@@ -1057,4 +1057,40 @@ TEST_F(AdvRecoverTest, DiskPast2TiBShowsTheWholeDriveAndEveryNodeInPlace) {
     EXPECT_EQ(root.Children[1]->VolumeLabel, "BEYOND2TIB");
 }
 
+TEST_F(AdvRecoverTest, DiskPast2TiBPartitionRecoversItsFoldersAndFiles) {
+    vt::test::InstallProfile("[physical.0]\nimage=beyond2t.img\n");
+    TDriveGeometry g;
+    ASSERT_TRUE(GetPhysicalDriveGeometry(0, g));
+    TPhysicalDrive d(g);
+    TPartiEntry* part = d.Partitions[0]->Children.at(1);
+    ASSERT_EQ(part->FirstSector(), kBigPartition);
+    platform::RecordingProgressBar bar;
+    ASSERT_TRUE(d.ScanPartition(part, &bar));
+    d.BuildFatList(&bar);
+    d.BuildNtfsList(&bar);
+    // The found folders stand where they are, past 2^32: the root (cluster
+    // 2 at the partition's sector 4066), deep and deep/er.
+    ASSERT_EQ(part->DirSectors.size(), 3u);
+    EXPECT_EQ(part->DirSectors[0], kBigPartition + 4066);
+    for (std::int64_t s : part->DirSectors) EXPECT_GT(s, 1LL << 32);
+
+    // The root's rows, as the window recovers them.
+    std::int32_t first = -1, last = -1;
+    ASSERT_TRUE(d.FindFatChildRange(part->DirSectors[0], first, last));
+    for (std::int32_t i = first; i <= last; ++i) {
+        const TPhysMidEntry& e = *part->FatEntries[static_cast<std::size_t>(i)];
+        if (e.DirEntry.Attr & 0x10) EXPECT_EQ(d.RecoverFolder(&e, part->FatType, dir.Path(), &bar, nullptr), 0);
+        else EXPECT_EQ(d.RecoverFile(&e, part->FatType, dir.Path(), &bar, nullptr), 0);
+    }
+    // mtools gives the files' 8.3 names NT's lower-case bits for name and
+    // extension (0x18), which a FAT32 listing leaves as stored.
+    EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, Bytes>{{"TOP.TXT", Original("top.txt", 1000)},
+                                                              {"deep/", {}},
+                                                              {"deep/MID.BIN", Original("mid.bin", 70000)},
+                                                              {"deep/er/", {}},
+                                                              {"deep/er/LOW.TXT", Original("low.txt", 5000)}}));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
+                          {"驱动器扫描已启动", 0}, {"正在扫描 ...", 0}, {"驱动器扫描完成", 0}}));
+}
+
 }  // namespace

@@ -1053,7 +1053,7 @@ TEST_F(DataStrucTest, RecordBatchesFollowTheReads) {
     TPartiEntry* root = drive.Partitions[0].get();
     ASSERT_TRUE(drive.ScanPartition(root, &bar));
     drive.BuildFatList(&bar);
-    EXPECT_EQ(drive.MftSectors, (std::vector<std::uint32_t>{100, 102, 5000}));
+    EXPECT_EQ(drive.MftSectors, (std::vector<std::int64_t>{100, 102, 5000}));
     platform::DeviceTrace::Clear();
     platform::DeviceTrace::Enable(true);
     drive.BuildNtfsList(&bar);
@@ -1095,7 +1095,7 @@ TEST_F(DataStrucTest, RecordAtDriveEndEndsTheListing) {
     TPartiEntry node;
     node.RawEntry.SectorCount.set(kSmall);
     ASSERT_TRUE(drive.ScanPartition(&node, &bar));
-    EXPECT_EQ(drive.MftSectors, (std::vector<std::uint32_t>{100, kSmall - 1}));
+    EXPECT_EQ(drive.MftSectors, (std::vector<std::int64_t>{100, kSmall - 1}));
     drive.BuildNtfsList(&bar);
     ASSERT_EQ(node.NtfsEntries.size(), 1u);
     EXPECT_FALSE(drive.Busy);

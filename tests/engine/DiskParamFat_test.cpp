@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -383,6 +384,11 @@ std::array<std::uint8_t, 32> Lfn(std::uint8_t seq, std::uint8_t sum, const std::
     return e;
 }
 
+// The checksum a long name carries for the short name it belongs to.
+std::uint8_t Sum(const char* name11) {
+    return vt::fat::ShortNameChecksum(std::span<const std::uint8_t, 11>(reinterpret_cast<const std::uint8_t*>(name11), 11));
+}
+
 struct Scanned {
     std::unique_ptr<TUndelete> engine;
     std::vector<std::string> lines;
@@ -416,7 +422,7 @@ TEST(FatEntryRules, SkipsAndKeepsTable) {
     put(MemFat::Entry("BIGDIR     ", 0x10, 5, 512));               // present folder with a size: skipped
     put(MemFat::Entry("README  TXT", 0x20, 6, 1, 0x08));           // NTRes 0x08: readme.txt
     put(MemFat::Entry("MIXED   TXT", 0x20, 7, 1, 0x10));           // NTRes 0x10 on FAT16: unchanged
-    put(Lfn(0x41, 0x22, u"  Spaced long  "));                      // trimmed long name
+    put(Lfn(0x41, Sum("SPACED~1TXT"), u"  Spaced long  "));         // trimmed long name
     put(MemFat::Entry("SPACED~1TXT", 0x20, 8, 2));
     put(MemFat::Entry("           ", 0x20, 9, 3));                 // blank name: skipped
     const Scanned r = Scan(v);
@@ -584,3 +590,86 @@ TEST(FatDamage, ZeroSectorsPerClusterAndTruncatedImages) {
         }
     }
 }
+
+// ------------------------------------------------------------ names that mcopy writes
+
+namespace {
+
+struct NamedFile {
+    std::string shown;     // the name the scan lists (long name, or short name by the case rule)
+    std::string target;    // the name it is recovered under
+    std::string original;  // the name its contents were made from
+    std::size_t size;
+};
+
+// What make-fatnames.sh put on each of its volumes; short names that stand
+// in for a long name that cannot be used follow the volume's case rule.
+std::vector<NamedFile> NamedFiles(TFsType type) {
+    const bool fat32 = type == vt::fsFat32;
+    auto shortName = [&](const std::string& fat32Name, const std::string& fat16Name) {
+        return fat32 ? fat32Name : fat16Name;
+    };
+    auto same = [](const std::string& n, std::size_t size) { return NamedFile{n, n, n, size}; };
+    return {
+        same("._Quarterly Report.docx", 1300),
+        same(".gitignore_global_backup", 700),
+        same(".Spotlight-V100", 90),
+        same("._Report A final.docx", 2100),
+        same("._Report B final.docx", 2200),
+        same("仿宋字体.ttf", 1500),
+        same("会议记录-忿.txt", 800),
+        same("ÿabcdefgh.txt", 600),
+        // A long name whose checksum is not its short entry's, pieces out
+        // of order, a run without its first piece: the short name.
+        {shortName("RENAMED.TXT", "Renamed.txt"), shortName("RENAMED.TXT", "Renamed.txt"), "stale name.txt", 1100},
+        {shortName("OUTOFO~1.TXT", "Outofo~1.txt"), shortName("OUTOFO~1.TXT", "Outofo~1.txt"),
+         "Out of order pieces name.txt", 1200},
+        {shortName("MISSIN~1.TXT", "Missin~1.txt"), shortName("MISSIN~1.TXT", "Missin~1.txt"),
+         "Missing first piece of it.txt", 1250},
+        // 0x05 stands for a first byte 0xE5 (GBK 逍遥 is E5 D0 D2 A3).
+        {shortName("逍遥.TXT", "逍遥.txt"), shortName("逍遥.TXT", "逍遥.txt"), "XYZW.TXT", 1400},
+        // Control characters stay in the shown name; a target name holds none.
+        {"esc\x1bred.txt", "esc_red.txt", "escXred.txt", 300},
+        {"tab\there.txt", "tab_here.txt", "tabXhere.txt", 310},
+        {"one\x01x.txt", "one_x.txt", "oneXx.txt", 320},
+    };
+}
+
+class FatNames : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+TEST_P(FatNames, EveryNameAsTheVolumeHoldsItAndRecoveredByteForByte) {
+    const std::string image = vt::test::ImagePath(GetParam());
+    vt::test::InstallProfile("[logical.E]\nimage=" + image + "\n");
+    platform::MessageBoxRecorder boxes;
+    TUndelete u;
+    TLogiDrive* d = u.Drives.front().get();
+    ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+    EXPECT_TRUE(boxes.calls.empty());
+    const std::vector<NamedFile> files = NamedFiles(d->FsType);
+    std::multiset<std::string> listed, expected;
+    for (const auto& e : d->Entries) listed.insert(GetEntryDisplayName(*e));
+    for (const NamedFile& f : files) expected.insert(f.shown);
+    EXPECT_EQ(listed, expected);
+
+    vt::test::TempDir dir;
+    platform::RecordingEventLog log;
+    for (const NamedFile& f : files) {
+        const TMidEntry* e = FindByPath(*d, f.shown);
+        ASSERT_NE(e, nullptr) << f.shown;
+        EXPECT_EQ(e->DirEntry.FileSize.get(), f.size) << f.shown;
+        u.RecoverFileReported(const_cast<TMidEntry*>(e), GetEntryFileName(*e), dir.Path(), nullptr, &log);
+        EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/" + f.target), vt::test::YesContent(f.original, f.size))
+            << f.shown;
+    }
+    std::set<std::string> written, targets;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        written.insert(entry.path().filename().string());
+    for (const NamedFile& f : files) targets.insert(f.target);
+    EXPECT_EQ(written, targets) << "no name collided";
+    EXPECT_TRUE(log.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, FatNames, ::testing::Values("names12.img", "names16.img", "names32.img"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 7); });

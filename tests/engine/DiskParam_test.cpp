@@ -172,19 +172,78 @@ TEST(DecodeLfnEntry, DeletedPieceDecodesLikePresentOne) {
     EXPECT_EQ(name, "中文文件名.txt");
 }
 
-TEST(DecodeLfnEntry, PieceStartingWithLowByteFFIsSkipped) {
+TEST(DecodeLfnEntry, CharactersWithLowByteFFAreCharacters) {
     struct Case {
         const char* name;
-        char16_t first;
+        std::u16string chars;
+        const char* expected;
     };
-    for (const Case& c : {Case{"U+00FF", u'\u00FF'}, Case{"U+4EFF", u'\u4EFF'}}) {
+    const Case cases[] = {
+        {"U+00FF first", u"\u00FF" u"bcdefgh.txt", "ÿbcdefgh.txt"},
+        {"U+4EFF first", u"\u4EFF" u"宋字体.ttf", "仿宋字体.ttf"},
+        {"U+5FFF last", u"会议记录-\u5FFF.txt", "会议记录-忿.txt"},
+    };
+    for (const Case& c : cases) {
         std::string name;
         std::int32_t sum = -1;
-        std::u16string chars = std::u16string(1, c.first) + u"bcdefghijklm";
-        TUndelete::DecodeLfnEntry(LfnEntry(0x41, 1, chars), name, sum);
-        // Characters 1 to 5 are skipped, 6 to 13 remain.
-        EXPECT_EQ(name, "fghijklm") << c.name;
+        TUndelete::DecodeLfnEntry(LfnEntry(0x41, 1, c.chars), name, sum);
+        EXPECT_EQ(name, c.expected) << c.name;
     }
+}
+
+// ------------------------------------------------------------ long-name runs
+
+namespace {
+
+std::uint8_t Sum(const char* name11) {
+    return vt::fat::ShortNameChecksum(std::span<const std::uint8_t, 11>(reinterpret_cast<const std::uint8_t*>(name11), 11));
+}
+
+// The name a run of entries gives the short entry that ends it.
+std::string RunName(const std::vector<std::array<std::uint8_t, 32>>& entries) {
+    vt::fat::TLongNameRun run;
+    for (std::size_t i = 0; i + 1 < entries.size(); ++i) EXPECT_TRUE(run.Add(entries[i])) << "piece " << i;
+    EXPECT_FALSE(run.Add(entries.back()));
+    return run.Take(entries.back());
+}
+
+}  // namespace
+
+TEST(LongNameRun, UsedOnlyInSequenceWithTheShortNamesChecksum) {
+    const char* shortName = "QUARTE~1DOC";
+    const std::uint8_t sum = Sum(shortName);
+    const std::u16string full = u"._Quarterly Report.docx";  // 23 characters: two pieces
+    const auto last = LfnEntry(0x42, sum, full.substr(13));
+    const auto first = LfnEntry(0x01, sum, full.substr(0, 13));
+    auto deleted = [](std::array<std::uint8_t, 32> e) {
+        e[0] = 0xE5;
+        return e;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::array<std::uint8_t, 32>> entries;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"in sequence", {last, first, ShortEntry(shortName)}, "._Quarterly Report.docx"},
+        {"a piece that begins with a dot is a piece", {LfnEntry(0x41, Sum("GITIGN~1   "), u".gitignore"),
+                                                       ShortEntry("GITIGN~1   ")}, ".gitignore"},
+        {"checksum of another short name", {last, first, ShortEntry("RENAMED DOC")}, ""},
+        {"pieces out of order", {first, last, ShortEntry(shortName)}, ""},
+        {"first piece of the run missing", {first, ShortEntry(shortName)}, ""},
+        {"last piece missing", {last, ShortEntry(shortName)}, ""},
+        {"sequence 0", {LfnEntry(0x40, sum, u"x"), ShortEntry(shortName)}, ""},
+        {"more than 20 pieces", {LfnEntry(0x55, sum, u"x"), ShortEntry(shortName)}, ""},
+        {"a new run after a broken one",
+         {first, LfnEntry(0x41, Sum("OTHER   TXT"), u"other.txt"), ShortEntry("OTHER   TXT")}, "other.txt"},
+        {"slot never used", {LfnEntry(0x41, 0, u"ghost"), ShortEntry("\0\0\0\0\0\0\0\0\0\0\0")}, ""},
+        {"deleted, one checksum", {deleted(last), deleted(first), ShortEntry("\xE5UARTE~1DOC")},
+         "._Quarterly Report.docx"},
+        {"deleted pieces before a present entry", {deleted(last), deleted(first), ShortEntry(shortName)}, ""},
+        {"present pieces before a deleted entry", {last, first, ShortEntry("\xE5UARTE~1DOC")}, ""},
+        {"deleted, the name's end not in front", {deleted(first), deleted(last), ShortEntry("\xE5UARTE~1DOC")}, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RunName(c.entries), c.expected) << c.name;
 }
 
 TEST(DecodeLfnEntry, CharacterSplitOverTwoEntriesIsKept) {
@@ -276,6 +335,9 @@ TEST(MakeUniqueFileName, FoundNameNeverLeavesTargetFolder) {
         {"path upward", "../../etc/passwd", ".._.._etc_passwd"},
         {"absolute", "/etc/passwd", "_etc_passwd"},
         {"NUL inside", std::string("a\0b.txt", 7), "a_b.txt"},
+        // A terminal that lists the folder would obey them.
+        {"escape and tab", "a\x1b[31mb\tc.txt", "a_[31mb_c.txt"},
+        {"0x01 and DEL", "one\x01x\x7f.txt", "one_x_.txt"},
     };
     for (const Case& c : cases) {
         const std::string path = MakeUniqueFileName(c.name, tmp.Path());

@@ -242,6 +242,36 @@ TEST_F(SectorAccess, Win9xLogicalDriveNumberReadsThroughTheVolume) {
     EXPECT_EQ(StampAt(buf, 1), 12u);
 }
 
+// The driver's request and the volume read carry a 32-bit sector: on
+// Windows 9x a read that reaches sector 2^32 is refused, not wrapped to
+// the sectors at the drive's start.
+struct WrapCase {
+    const char* name;
+    DriveNo drive;
+    std::int64_t lba;
+    std::uint16_t count;
+};
+void PrintTo(const WrapCase& c, std::ostream* os) { *os << c.name; }
+class Win9xSectorPast32Bits : public SectorAccess, public ::testing::WithParamInterface<WrapCase> {};
+
+TEST_P(Win9xSectorPast32Bits, IsRefusedRatherThanWrapped) {
+    const WrapCase& c = GetParam();
+    Install("9x");
+    ASSERT_TRUE(int13ext::Initialize());
+    std::vector<std::uint8_t> buf(c.count * 512u, 0xEE);
+    std::uint32_t got = 0;
+    EXPECT_FALSE(ReadDiskSectors(nullptr, c.count, buf.data(), c.lba, got, c.drive));
+    EXPECT_EQ(got, 0u);
+    int13ext::Int13ExitProc();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SectorAccess, Win9xSectorPast32Bits,
+    ::testing::Values(WrapCase{"PhysicalAt2To32", 0x80, (1LL << 32) + 10, 1},
+                      WrapCase{"PhysicalAcross2To32", 0x80, (1LL << 32) - 1, 2},
+                      WrapCase{"LogicalAt2To32", static_cast<DriveNo>(-'E'), (1LL << 32) + 10, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(SectorAccess, DriverParametersDescribeTheDrive) {
     Install("9x");
     ASSERT_TRUE(int13ext::Initialize());

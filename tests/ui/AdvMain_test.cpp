@@ -200,6 +200,20 @@ private slots:
         platform::DeviceTrace::Clear();
     }
 
+    // A disk of 2^32 + 264192 sectors (tests/fixtures/make-bigdisk.sh):
+    // the drive's node is its whole length, its partition and gaps stand
+    // where they are, past 2^32 too.
+    void DriveTreeShowsADiskPast2TiBWhole() {
+        Open("[physical.0]\nimage=beyond2t.img\n");
+        QStringList dump;
+        Dump(w->MyComputerNode, 0, dump);
+        QCOMPARE(dump.join(QLatin1Char('\n')), QString::fromUtf8(R"(My Computer [0]
+  物理驱动器 00H (2048.13 GB) [1]
+    未使用 (2048.00 GB) [8]
+    BEYOND2TIB (128.00 MB) [7]
+    未使用 (2.00 MB) [8])"));
+    }
+
     void DriveTreeShowsEveryNodeKind() {
         Open("[logical.E]\nimage=fat16.img\n[physical.0]\nimage=disk1.img\n[physical.1]\nimage=disk2.img\n");
         QCOMPARE(w->windowTitle(), QStringLiteral("Vantrel - Advanced Recovery"));
@@ -918,6 +932,65 @@ private slots:
         QCOMPARE(CountLine(w->ListView3, "恢复完成。"), 0);
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QVERIFY(!ui::AdvMain::CurrentDrive->Aborted);
+    }
+
+    // While a batch runs, SmartScan from the toolbar or the drive tree's
+    // popup is refused without a box, whatever node is selected, and a Stop
+    // clicked then still ends the batch; afterwards SmartScan asks again.
+    void SmartScanIsRefusedDuringABatch_data() {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("boxAfter");
+        QTest::newRow("a partition") << QStringLiteral("PHOTOS") << QStringLiteral("你应该指定一个物理驱动器进行扫描。");
+        QTest::newRow("the physical drive") << QStringLiteral("物理驱动器 00H") << QStringLiteral("'深度扫描' 是一个漫长的扫描");
+    }
+    void SmartScanIsRefusedDuringABatch() {
+        QFETCH(QString, node);
+        QFETCH(QString, boxAfter);
+        Open(kSmall);
+        QTreeWidgetItem* selected = DriveNode(node.toUtf8().constData());
+        Click(w->TreeView2, selected);
+        QCOMPARE(w->TreeView2->currentItem(), selected);
+        w->SearchPage->CheckBox4->setChecked(true);
+        w->SearchPage->SpinEdit1->setValue(0);
+        w->SearchPage->SpinEdit2->setValue(100);
+        w->SearchPage->SetRadioGroupIndex(1);
+        w->SearchPage->Button1->click();
+        int files = 0;
+        for (int i = 0; i < w->ListView1->Count(); ++i)
+            if (w->ListView1->ImageIndex(i) == 1) w->ListView1->SetChecked(i, true), ++files;
+        QVERIFY(files >= 2);
+        boxes->answers = {win::IDNO};  // should a box come up after all
+        bool tried = false;
+        w->SelectTarget = [&](std::string& dir) {
+            dir = target->path().toStdString();
+            Soon([&] {
+                tried = true;
+                QVERIFY(ui::AdvMain::CurrentDrive->Busy);
+                QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("PartiScan"))));
+                vt::uitest::ClickNode(w->TreeView2, selected, Qt::RightButton);
+                QCOMPARE(QApplication::activePopupWidget(), w->DriveTreePopup);
+                QVERIFY(vt::uitest::ChoosePopupItem(w->Action(QStringLiteral("PartiScan"))));
+                QVERIFY(BoxTexts().empty());
+                QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Stop"))));
+            });
+            return true;
+        };
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QVERIFY(tried);
+        QVERIFY(BoxTexts().empty());
+        // The batch ends with its stop line (naming the file in hand).
+        const std::string stop = "恢复进程被用户中止";
+        const auto lines = LogLines(w->ListView3);
+        QVERIFY2(lines.back().size() >= stop.size() && lines.back().substr(lines.back().size() - stop.size()) == stop,
+                 lines.back().c_str());
+        QCOMPARE(CountLine(w->ListView3, "恢复完成。"), 0);
+        QCOMPARE(CountLine(w->ListView3, "开始深度扫描..."), 0);
+        QVERIFY(static_cast<int>(Tree(TargetPath()).size()) < files);
+        QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
+        // The batch is over: SmartScan is the command it was.
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("PartiScan"))));
+        QCOMPARE(static_cast<int>(BoxTexts().size()), 1);
+        QVERIFY2(QString::fromStdString(BoxTexts().front()).startsWith(boxAfter), BoxTexts().front().c_str());
     }
 
     void DeepScanAsksFirstAndFindsTheLostPartition() {

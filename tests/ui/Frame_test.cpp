@@ -1,5 +1,7 @@
 // The recovery windows' frame: both variants' parts, the settings read on
 // showing and written on closing, the splitters, the prompt blink and help.
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QSplitterHandle>
 #include <QTemporaryDir>
@@ -319,6 +321,35 @@ private slots:
         // A folder that cannot be written: the window closes all the same.
         Shown bad(TFrameKind::Advanced, QStringLiteral("/proc/no-such-folder"), 1024);
         QVERIFY(bad.frame->close());
+    }
+
+    // Run as root in a user's checkout, the window finds a link at its
+    // settings' name: it closes, saves nothing that run, and the link and
+    // the file it names are as they were.
+    void ALinkAtTheSettingsNameIsLeftAsItWas_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("advanced") << int(TFrameKind::Advanced) << "advrec.ini";
+        QTest::newRow("standard") << int(TFrameKind::Standard) << "Vantrel.ini";
+    }
+    void ALinkAtTheSettingsNameIsLeftAsItWas() {
+        QFETCH(int, kind);
+        QFETCH(QString, file);
+        QTemporaryDir dir, outside;
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        WriteFile(victim, "not settings\n");
+        QVERIFY(QFile::link(victim, dir.filePath(file)));
+        {
+            Shown s(static_cast<TFrameKind>(kind), dir.path(), 1024);
+            s.frame->ListView1->setColumnWidth(0, 222);
+            QVERIFY(s.frame->close());
+        }
+        QCOMPARE(QFileInfo(dir.filePath(file)).symLinkTarget(), victim);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{file});
+        QFile in(victim);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(in.readAll(), QByteArray("not settings\n"));
     }
 
     void EitherSplitterKeepsBothLowerPanesEquallyHigh() {
