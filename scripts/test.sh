@@ -62,7 +62,7 @@ if [ "$mode" != plain ]; then
     flavour=thread
     what="the tests of the write-behind and of the windows' recoveries, built with ThreadSanitizer"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
-    programs="engine_DiskParamRecover_test engine_DiskParamRecoverNtfs_test ui_QuickMain_test ui_AdvMain_test"
+    programs="engine_WriteBehind_test engine_DiskParamRecover_test engine_DiskParamRecoverNtfs_test ui_QuickMain_test ui_AdvMain_test"
     targets="$programs"
     # Each test carries the name of its program as its label.
     select=(-L "^($(echo "$programs" | tr ' ' '|'))\$")
