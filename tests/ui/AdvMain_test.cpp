@@ -178,6 +178,26 @@ class AdvMain : public QObject {
                                [](const std::string& l) { return l.find("恢复失败") != std::string::npos; }),
                  0);
     }
+    // Finds the files of 0 to 100 KB on the node shown and checks each of
+    // them; how many there are.
+    int CheckFoundFiles() {
+        w->SearchPage->CheckBox4->setChecked(true);
+        w->SearchPage->SpinEdit1->setValue(0);
+        w->SearchPage->SpinEdit2->setValue(100);
+        w->SearchPage->SetRadioGroupIndex(1);
+        w->SearchPage->Button1->click();
+        int files = 0;
+        for (int i = 0; i < w->ListView1->Count(); ++i)
+            if (w->ListView1->ImageIndex(i) == 1) w->ListView1->SetChecked(i, true), ++files;
+        return files;
+    }
+    // The log ends with a stop line that names a file.
+    bool EndsWithStopLine() const {
+        const auto lines = LogLines(w->ListView3);
+        const std::string stop = " - 恢复进程被用户中止";
+        return !lines.empty() && lines.back().size() > stop.size() &&
+               lines.back().compare(lines.back().size() - stop.size(), stop.size(), stop) == 0;
+    }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> out;
         for (const auto& c : boxes->calls) out.push_back(c.text);
@@ -973,14 +993,7 @@ private slots:
     void StopEndsARecoveryBatch() {
         Open(kSmall);
         Click(w->TreeView2, DriveNode("PHOTOS"));
-        w->SearchPage->CheckBox4->setChecked(true);
-        w->SearchPage->SpinEdit1->setValue(0);
-        w->SearchPage->SpinEdit2->setValue(100);
-        w->SearchPage->SetRadioGroupIndex(1);
-        w->SearchPage->Button1->click();
-        int files = 0;
-        for (int i = 0; i < w->ListView1->Count(); ++i)
-            if (w->ListView1->ImageIndex(i) == 1) w->ListView1->SetChecked(i, true), ++files;
+        const int files = CheckFoundFiles();
         QVERIFY(files >= 2);
         w->SelectTarget = [this](std::string& dir) {
             dir = target->path().toStdString();
@@ -991,10 +1004,7 @@ private slots:
         // The file in hand is not left, and the batch ends with the stop
         // line, which names it.
         QCOMPARE(static_cast<int>(Tree(TargetPath()).size()), 0);
-        const auto lines = LogLines(w->ListView3);
-        const std::string stop = " - 恢复进程被用户中止";
-        QVERIFY2(lines.back().size() > stop.size() && lines.back().substr(lines.back().size() - stop.size()) == stop,
-                 lines.back().c_str());
+        QVERIFY2(EndsWithStopLine(), LogLines(w->ListView3).back().c_str());
         QCOMPARE(CountLine(w->ListView3, "恢复完成。"), 0);
         QVERIFY(!ui::AdvMain::CurrentDrive->Busy);
         QVERIFY(!ui::AdvMain::CurrentDrive->Aborted);
@@ -1016,14 +1026,7 @@ private slots:
         QTreeWidgetItem* selected = DriveNode(node.toUtf8().constData());
         Click(w->TreeView2, selected);
         QCOMPARE(w->TreeView2->currentItem(), selected);
-        w->SearchPage->CheckBox4->setChecked(true);
-        w->SearchPage->SpinEdit1->setValue(0);
-        w->SearchPage->SpinEdit2->setValue(100);
-        w->SearchPage->SetRadioGroupIndex(1);
-        w->SearchPage->Button1->click();
-        int files = 0;
-        for (int i = 0; i < w->ListView1->Count(); ++i)
-            if (w->ListView1->ImageIndex(i) == 1) w->ListView1->SetChecked(i, true), ++files;
+        const int files = CheckFoundFiles();
         QVERIFY(files >= 2);
         boxes->answers = {win::IDNO};  // should a box come up after all
         bool tried = false;
@@ -1044,11 +1047,7 @@ private slots:
         QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
         QVERIFY(tried);
         QVERIFY(BoxTexts().empty());
-        // The batch ends with its stop line (naming the file in hand).
-        const std::string stop = "恢复进程被用户中止";
-        const auto lines = LogLines(w->ListView3);
-        QVERIFY2(lines.back().size() >= stop.size() && lines.back().substr(lines.back().size() - stop.size()) == stop,
-                 lines.back().c_str());
+        QVERIFY2(EndsWithStopLine(), LogLines(w->ListView3).back().c_str());  // naming the file in hand
         QCOMPARE(CountLine(w->ListView3, "恢复完成。"), 0);
         QCOMPARE(CountLine(w->ListView3, "开始深度扫描..."), 0);
         QVERIFY(static_cast<int>(Tree(TargetPath()).size()) < files);
