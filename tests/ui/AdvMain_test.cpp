@@ -198,6 +198,15 @@ class AdvMain : public QObject {
         return !lines.empty() && lines.back().size() > stop.size() &&
                lines.back().compare(lines.back().size() - stop.size(), stop.size(), stop) == 0;
     }
+    // The target dialog chooses the target folder, and `during` runs at the
+    // first message pump of the batch.
+    void DuringTheBatch(std::function<void()> during) {
+        w->SelectTarget = [this, during](std::string& dir) {
+            dir = target->path().toStdString();
+            Soon(during);
+            return true;
+        };
+    }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> out;
         for (const auto& c : boxes->calls) out.push_back(c.text);
@@ -1030,20 +1039,16 @@ private slots:
         QVERIFY(files >= 2);
         boxes->answers = {win::IDNO};  // should a box come up after all
         bool tried = false;
-        w->SelectTarget = [&](std::string& dir) {
-            dir = target->path().toStdString();
-            Soon([&] {
-                tried = true;
-                QVERIFY(ui::AdvMain::CurrentDrive->Busy);
-                QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("PartiScan"))));
-                vt::uitest::ClickNode(w->TreeView2, selected, Qt::RightButton);
-                QCOMPARE(QApplication::activePopupWidget(), w->DriveTreePopup);
-                QVERIFY(vt::uitest::ChoosePopupItem(w->Action(QStringLiteral("PartiScan"))));
-                QVERIFY(BoxTexts().empty());
-                QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Stop"))));
-            });
-            return true;
-        };
+        DuringTheBatch([&] {
+            tried = true;
+            QVERIFY(ui::AdvMain::CurrentDrive->Busy);
+            QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("PartiScan"))));
+            vt::uitest::ClickNode(w->TreeView2, selected, Qt::RightButton);
+            QCOMPARE(QApplication::activePopupWidget(), w->DriveTreePopup);
+            QVERIFY(vt::uitest::ChoosePopupItem(w->Action(QStringLiteral("PartiScan"))));
+            QVERIFY(BoxTexts().empty());
+            QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Stop"))));
+        });
         QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
         QVERIFY(tried);
         QVERIFY(BoxTexts().empty());
@@ -1225,24 +1230,20 @@ private slots:
         QVERIFY(vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Check1"))));
         const QStringList rows = Captions(w->ListView1);
         bool tried = false;
-        w->SelectTarget = [&](std::string& dir) {
-            dir = target->path().toStdString();
-            Soon([&] {
-                tried = true;
-                QVERIFY(ui::AdvMain::CurrentDrive->Busy);
-                vt::uitest::ClickHeader(w->ListView1, 0);
-                Click(w->TreeView1, w->ScanRootNode->child(album));
-                vt::uitest::RightClick(w->ListView1->viewport(), w->ListView1->visualRect(w->ListView1->Model()->index(0, 0)).center());
-                vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Uncheckall1")));
-                QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
-                w->SearchPage->Button1->click();
-                w->Action(QStringLiteral("Backward"))->trigger();
-                QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(root));
-                QCOMPARE(Captions(w->ListView1), rows);
-                QVERIFY(w->RadioButton1->isChecked());
-            });
-            return true;
-        };
+        DuringTheBatch([&] {
+            tried = true;
+            QVERIFY(ui::AdvMain::CurrentDrive->Busy);
+            vt::uitest::ClickHeader(w->ListView1, 0);
+            Click(w->TreeView1, w->ScanRootNode->child(album));
+            vt::uitest::RightClick(w->ListView1->viewport(), w->ListView1->visualRect(w->ListView1->Model()->index(0, 0)).center());
+            vt::uitest::ChoosePopupItem(w->PopupItem(QStringLiteral("Uncheckall1")));
+            QTest::mouseClick(w->RadioButton2, Qt::LeftButton);
+            w->SearchPage->Button1->click();
+            w->Action(QStringLiteral("Backward"))->trigger();
+            QCOMPARE(w->TreeView1->currentItem(), w->ScanRootNode->child(root));
+            QCOMPARE(Captions(w->ListView1), rows);
+            QVERIFY(w->RadioButton1->isChecked());
+        });
         w->Action(QStringLiteral("Recover"))->trigger();
         QVERIFY(tried);
         QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{{"Photo.jpg", PhotoJpg()}, {"Readme", Text("read me\n")}}));
