@@ -527,7 +527,9 @@ TEST_F(UnusualNtfsVolume, BaseRecordsWhoseNamesMovedOutAreListed) {
         if (!r) continue;
         ++listed;
         EXPECT_EQ(IsNtfsFile(r), !m.folder) << m.path;
-        if (!m.folder) EXPECT_EQ(r->DataSize, m.size) << m.path;
+        if (!m.folder) {
+            EXPECT_EQ(r->DataSize, m.size) << m.path;
+        }
         EXPECT_EQ(r->FileName.ModificationTime.get(), m.mtime) << m.path;
     }
     EXPECT_GE(listed, 600);
@@ -554,7 +556,9 @@ TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
     for (const char* stem : {"ntfs-wide", "ntfs-holes"}) {
         SCOPED_TRACE(stem);
         Open(stem);
-        if (std::string(stem) == "ntfs-wide") EXPECT_EQ(vol_->node->NtfsSectorsPerCluster, 128);
+        if (std::string(stem) == "ntfs-wide") {
+            EXPECT_EQ(vol_->node->NtfsSectorsPerCluster, 128);
+        }
         int listed = 0;
         for (const auto& m : manifest_) {
             if (m.folder) continue;
