@@ -165,7 +165,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // nothing to write.
     std::array<std::uint8_t, kMftRecordSize> record{};
     TAttribute data;
-    if (!disk.Read(rec.RecordSector, 2, record.data())) {
+    if (!disk.Read(rec.RecordSector, 2, record.data()) || !ApplyRecordFixup(record)) {
         LogError(shown + kFailed);
         return 0;
     }
@@ -197,17 +197,29 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     const std::int64_t cb = spc * 512;
     const std::int64_t clusters = rec.DataSize / cb + (rec.DataSize % cb != 0 ? 1 : 0);
+    // Clusters past the end of the record's volume are no clusters of its
+    // files: the file is written up to the run that leaves the volume, and
+    // fails.
+    const auto volumeClusters = NtfsVolumeClusters(disk.Handle(), rec.RecordSector);
+    const bool cut = volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters);
     vt::TFileStream out(target, name);
     if (!out.Valid()) {
         LogError(CreateFailure(out));
         return 0;
     }
 
-    if ((rec.FileName.FileAttributes.get() & kFileAttrCompressed) != 0) {
-        const bool written = WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector);
+    // Compressed by the attribute's own header, whatever the file's flags
+    // say; only units of 16 clusters are known here.
+    if (IsCompressedData(data)) {
+        const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
+        const bool written = known && WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) && !cut;
         Finish(out, written ? nullptr : &kFailed);
         return 0;
     }
+    // Bytes past the initialized size hold whatever the clusters held
+    // before: NTFS reads them as zeros, and so are they written.
+    const std::int64_t initialized = std::min<std::int64_t>(
+        static_cast<std::int64_t>(data.NonResident->InitializedSize.get() & 0x7FFFFFFFFFFFFFFFull), rec.DataSize);
 
     // The stream writes in large pieces: where it closes, a write that fell
     // short is logged as if it had been seen at once. The clusters of a run
@@ -230,7 +242,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
             std::int64_t bytes = cb;
             if (written + 1 == clusters && rec.DataSize % cb != 0) bytes = rec.DataSize % cb;
             std::size_t put = 0;
-            if (run.Sparse) {
+            const std::int64_t at = written * cb;  // of the cluster in the file
+            if (run.Sparse || at >= initialized) {
                 put = out.WriteZeros(static_cast<std::uint64_t>(bytes)) ? static_cast<std::size_t>(bytes) : 0;
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
@@ -241,12 +254,16 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
                     const std::int64_t left = std::min<std::int64_t>(length - k, clusters - written);
                     return static_cast<std::uint32_t>(std::min<std::int64_t>(most, left));
                 };
-                const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
-                if (!data) {
+                const std::uint8_t* cluster = sector ? batch.Get(*sector, ahead) : nullptr;
+                if (!cluster) {
                     Finish(out, &kFailed);
                     return 0;
                 }
-                put = out.Write(data, static_cast<std::size_t>(bytes));
+                // The part of a cluster past the initialized size: zeros.
+                const auto valid = static_cast<std::size_t>(std::min<std::int64_t>(bytes, initialized - at));
+                put = out.Write(cluster, valid);
+                if (put == valid && valid < static_cast<std::size_t>(bytes))
+                    put = out.WriteZeros(static_cast<std::uint64_t>(bytes) - valid) ? static_cast<std::size_t>(bytes) : 0;
             }
             if (put != static_cast<std::size_t>(bytes)) {
                 Finish(out);
@@ -258,7 +275,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     // Runs that end before the file does leave it short: the bytes that
     // could be read stay, and the file counts as failed.
-    Finish(out, written < clusters ? &kFailed : nullptr);
+    Finish(out, written < clusters || cut ? &kFailed : nullptr);
     return 0;
 }
 
@@ -438,7 +455,18 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
                                   platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
     const bool outermost = recoverPath_.empty();
-    if (outermost) recoverVisits_.clear();
+    if (outermost) {
+        recoverVisits_.clear();
+        // The found directories, sorted once for the whole tree (and kept
+        // for the next folder of a batch): a tree of 100,000 folders looks
+        // each up by bisection.
+        const auto& found = CurPartition->DirSectors;
+        if (sortedDirsNode_ != CurPartition || sortedDirs_.size() != found.size()) {
+            sortedDirs_ = found;
+            std::sort(sortedDirs_.begin(), sortedDirs_.end());
+            sortedDirsNode_ = CurPartition;
+        }
+    }
     struct PathReset {
         TPhysicalDrive* d;
         bool outermost;
@@ -477,8 +505,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     // A folder whose directory the scan did not find (its cluster lies
     // where no found directory begins: overwritten, or a FAT32 high word
     // that was cleared) has nothing to write: it is named as failed.
-    const auto& found = CurPartition->DirSectors;
-    if (!placed || std::find(found.begin(), found.end(), static_cast<std::int64_t>(dirSector)) == found.end()) {
+    if (!placed || !std::binary_search(sortedDirs_.begin(), sortedDirs_.end(), dirSector)) {
         if (!skipped) LogError(newDir.Below() + kFailed);
         return 0;
     }
@@ -491,13 +518,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     if (std::find(recoverPath_.begin(), recoverPath_.end(), dirSector) != recoverPath_.end() ||
         recoverPath_.size() >= kMaxFolderDepth)
         return 0;
-    auto visit = std::find_if(recoverVisits_.begin(), recoverVisits_.end(),
-                              [&](const auto& v) { return v.first == dirSector; });
-    if (visit == recoverVisits_.end()) {
-        recoverVisits_.emplace_back(dirSector, 0);
-        visit = recoverVisits_.end() - 1;
-    }
-    if (++visit->second > kMaxDirectoryVisits) return 0;
+    if (++recoverVisits_[dirSector] > kMaxDirectoryVisits) return 0;
 
     recoverPath_.push_back(dirSector);
     struct Pop {

@@ -369,6 +369,11 @@ bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::v
     return true;
 }
 
+std::optional<std::uint32_t> TUndelete::FatEntryOf(std::uint32_t Cluster) {
+    if (!Current || Cluster >= FatGeometry(*Current).fatEntries) return std::nullopt;
+    return ReadFatEntry(Cluster, 0);
+}
+
 std::optional<std::uint32_t> TUndelete::FatClusterSector(std::uint32_t Cluster) const {
     if (!Current) return std::nullopt;
     const FatGeometry g(*Current);

@@ -824,6 +824,31 @@ TEST_F(DataStrucTest, LayoutFromTwoDirectories) {
     EXPECT_EQ(node.DataStart, 236);
 }
 
+TEST_F(DataStrucTest, LayoutTakesOnlyAPowerOfTwoAndFarApartEntriesDoNotOverflow) {
+    MemDisk disk(kSmall);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    drive.CurPartition = &node;
+    node.FatEntries.push_back(Found(300, 10));
+    node.FatEntries.push_back(Found(303, 11));  // 3 sectors per cluster: no cluster size
+    node.FatEntries.push_back(Found(700, 60));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 8);
+    EXPECT_EQ(node.DataStart, 236);
+    drive.EstimateFatLayout(node.FatEntries[0].get(), node.FatEntries[1].get());
+    EXPECT_EQ(node.SectorsPerCluster, 0);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+    // "." entries that put two directories nearly 2^32 apart in both
+    // clusters and sectors: their orders agree, whatever their product.
+    node.FatEntries.clear();
+    node.FatEntries.push_back(Found(0xFFFFFFF0u, 0xFFFFFFF0u));
+    node.FatEntries.push_back(Found(2, 4));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 1);
+    EXPECT_EQ(node.DataStart, 2);
+}
+
 struct TableCase {
     const char* name;
     TFsType fat;
@@ -1129,6 +1154,10 @@ INSTANTIATE_TEST_SUITE_P(
     DataStruc, NtfsClusterVote,
     ::testing::Values(VoteSpec{"ThreeEachOf8And4", {Voter(8), Voter(8), Voter(8), Voter(4), Voter(4), Voter(4)}, 4},
                       VoteSpec{"MajorityOf16", {Voter(16), Voter(16), Voter(2)}, 16},
+                      // Clusters of 64 KiB and of 2 MiB, the largest NTFS has.
+                      VoteSpec{"MajorityOf128", {Voter(128), Voter(128), Voter(8)}, 128},
+                      VoteSpec{"TieOf128And64", {Voter(128), Voter(64)}, 64},
+                      VoteSpec{"Of4096", {Voter(4096)}, 4096},
                       VoteSpec{"NoVoter", {RecordSpec{u"r.txt"}}, 1},
                       VoteSpec{"OddSizeVotesNothing", {Voter(3)}, 1},
                       VoteSpec{"Exactly4096DoesNotVote", {Voter(8, 4096)}, 1},
