@@ -5,7 +5,9 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -657,6 +659,31 @@ private slots:
                  (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
     }
 
+    // The target's file system reports a failed write only when it writes
+    // back (a full or failing stick): the batch names it before it calls
+    // anything complete.
+    void AFailedWriteBackIsNamedBeforeTheBatchIsComplete() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        Check({"a.txt"});
+        int synced = 0;
+        vt::SetSyncHookForTests([&](int) {
+            ++synced;
+            return EIO;
+        });
+        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+        vt::SetSyncHookForTests(nullptr);
+        QVERIFY(clicked);
+        QCOMPARE(synced, 1);
+        QCOMPARE(vt::test::ReadWholeFile(TargetPath("a.txt")), Repeat(600, 'a'));
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 2, lines.end()),
+                 (std::vector<std::string>{target->path().toStdString() + " - 无法写入目录驱动器，恢复失败。" +
+                                               std::strerror(EIO),
+                                           "恢复完成。"}));
+    }
+
     // A folder that cannot be made in the target (a link took its place the
     // moment it was made) fails alone: it is named with what it held, and
     // the row checked after it still comes back.
@@ -847,6 +874,45 @@ private slots:
         QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
         QCOMPARE(Tree(TargetPath()), want);
         ExpectCompletedWithoutFailures();
+    }
+
+    // chains.img (tests/fixtures/make-fatdamage.sh): RUNON.BIN's chain runs
+    // on into another file's and BROKEN.BIN's breaks after two clusters; the
+    // HOST partition holds the image of a diskette made with its serial. A
+    // file comes back byte for byte, or its line names it as failed.
+    void DamagedChainsAndANestedVolumeComeBackOrAreNamed() {
+        Open("[physical.0]\nimage=chains.img\n");
+        Click(w->TreeView2, DriveNode("CHAINS"));
+        SelectFolder(FolderWith(QStringLiteral("Runon.bin")));
+        Check({QStringLiteral("Runon.bin"), QStringLiteral("Broken.bin")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        const auto got = Tree(TargetPath());
+        QCOMPARE(got.size(), std::size_t(2));
+        QCOMPARE(got.at("Runon.bin"), vt::test::YesContent("RUNON.BIN", 1500));
+        // What the chain gave is the file's; the rest followed on, a guess.
+        const Bytes broken = vt::test::YesContent("BROKEN.BIN", 2000);
+        QCOMPARE(got.at("Broken.bin").size(), broken.size());
+        QVERIFY(std::equal(broken.begin(), broken.begin() + 1024, got.at("Broken.bin").begin()));
+        auto failures = [&] {
+            std::vector<std::string> f;
+            for (const std::string& l : LogLines(w->ListView3))
+                if (l.find("恢复失败") != std::string::npos) f.push_back(l);
+            return f;
+        };
+        QCOMPARE(failures(), std::vector<std::string>{"Broken.bin - 恢复失败"});
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+
+        target = std::make_unique<QTemporaryDir>();
+        Click(w->TreeView2, DriveNode("HOST"));
+        SelectFolder(FolderWith(QStringLiteral("Iroot.txt")));
+        Check({QStringLiteral("Iroot.txt"), QStringLiteral("Idir")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{
+                                         {"Iroot.txt", vt::test::YesContent("IROOT.TXT", 700)},
+                                         {"Idir/", {}},
+                                         {"Idir/Ifile.bin", vt::test::YesContent("IFILE.BIN", 5000)}}));
+        QCOMPARE(failures(), std::vector<std::string>{"Broken.bin - 恢复失败"});
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
     }
 
     void NodeScannedBeforeIsShownWithoutReading() {
