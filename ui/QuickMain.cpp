@@ -461,6 +461,8 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
                 Log(std::to_string(Undelete->DamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
             if (cur.FsType == vt::fsNtfs && Undelete->UnreadableRecords > 0)
                 Log(std::to_string(Undelete->UnreadableRecords) + " 个文件记录无法读取，未列出", kLogWarning);
+            // The root has no row that could say it is damaged.
+            if (cur.FsType <= vt::fsFat32 && cur.RootReadInPart) Log("根目录未能完整读出，只列出了一部分", kLogWarning);
         } catch (const std::exception&) {
             changingByCode_ = false;
         }
@@ -653,6 +655,9 @@ void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>&
         r.image = E->Status == 2 ? rowLostFolder : E->Status == 1 ? rowDeletedFolder : rowFolder;
         r.type = FolderTypeName;
         r.status = E->Status == 1 ? kDeletedText : E->Status == 2 ? kLostText : "";
+        // A folder read in part keeps its picture (Scan32 is for folders
+        // whose contents are lost) and says it is damaged.
+        if (E->ReadInPart) r.status = kLostText;
     } else {
         r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
         r.image = E->Status == 0 ? rowFile : rowDeletedFile;
