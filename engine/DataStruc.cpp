@@ -286,14 +286,17 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
         const TFsType fs = DetectFileSystem(boot);
         if (fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32) {
             const bool fat32 = fs == vt::fsFat32;
-            const std::int64_t fatSectors = fat32 ? br.U32Or(0x24) : br.U16Or(0x16);
-            std::int64_t d = s + br.U16Or(0x0E) + static_cast<std::int64_t>(br.U8Or(0x10)) * fatSectors;
+            // A volume of 4096-byte sectors (a 4Kn drive) counts eight of
+            // this drive's sectors in each of its own.
+            const std::int64_t k = std::max<std::uint32_t>(DataStruc::SectorScale(boot), 1);
+            const std::int64_t fatSectors = (fat32 ? br.U32Or(0x24) : br.U16Or(0x16)) * k;
+            std::int64_t d = s + br.U16Or(0x0E) * k + static_cast<std::int64_t>(br.U8Or(0x10)) * fatSectors;
             // The root directory: the fixed region of FAT12/16, the first
             // cluster of a FAT32 root. Its label entry need not be the
             // first entry (a label given after files were copied), and a
             // long-name piece is no label: the volume shows the label that
             // Windows shows for the drive.
-            const std::uint32_t spc = std::max<std::uint32_t>(br.U8Or(0x0D), 1);
+            const auto spc = static_cast<std::uint32_t>(std::max<std::uint32_t>(br.U8Or(0x0D), 1) * k);
             std::uint32_t sectors = (br.U16Or(0x11) * 32u + 511) / 512;
             if (fat32) {
                 const std::uint32_t rootCluster = br.U32Or(0x2C);

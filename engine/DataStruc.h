@@ -15,6 +15,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Bytes.h"
@@ -417,7 +418,11 @@ private:
     // Found directories (by first sector) on the path of the folder
     // recovery in progress, and how often each was entered during it.
     std::vector<std::int64_t> recoverPath_;
-    std::vector<std::pair<std::int64_t, std::uint32_t>> recoverVisits_;
+    std::unordered_map<std::int64_t, std::uint32_t> recoverVisits_;
+    // The found directories of sortedDirsNode_, ascending; made again when
+    // a scan or a listing changed them.
+    std::vector<std::int64_t> sortedDirs_;
+    const TPartiEntry* sortedDirsNode_ = nullptr;
     // The cross-linked files of the listing of crossNode_, for the volumes
     // in crossBuilt_; emptied with the listing.
     const TPartiEntry* crossNode_ = nullptr;

@@ -37,13 +37,15 @@ bool ReadSector(win::HANDLE h, ::DriveNo drive, std::int64_t lba, std::array<std
     return ReadDiskSectors(h, 1, sector.data(), lba, bytesRead, drive) && bytesRead >= sector.size();
 }
 
-// The first FAT begins with the media byte in cluster 0's entry and an end
-// mark in the rest of it: where a FAT32 volume whose boot sector is lost
-// really begins.
+// The first FAT begins with the media byte in cluster 0's entry and ones
+// in the rest of it (FAT32: 28 bits of them): where a FAT32 volume whose
+// boot sector is lost really begins, and what tells a volume inside a node
+// from a boot sector stored without its volume.
 bool FatBeginsAt(win::HANDLE h, ::DriveNo drive, const DataStruc::FatBootLayout& layout) {
     std::array<std::uint8_t, 512> s{};
     if (!ReadSector(h, drive, layout.FatStart, s)) return false;
-    return s[0] == layout.Media && s[1] == 0xFF && s[2] == 0xFF && (s[3] & 0x0F) == 0x0F;
+    if (s[0] != layout.Media || s[1] != 0xFF) return false;
+    return layout.FsType != vt::fsFat32 || (s[2] == 0xFF && (s[3] & 0x0F) == 0x0F);
 }
 
 // The "." entry of a found directory names the directory's own cluster;
@@ -380,7 +382,10 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         DataStruc::BootSectorInfo info;
         const bool marked = DataStruc::ExamineBootSector(sector, info);
         DataStruc::FatBootLayout layout;
-        const bool sane = DataStruc::ExamineFatBoot(sector, lba, end, layout);
+        // Inside the node a boot sector makes a volume only where its FAT
+        // follows it (a file of stored boot sectors holds none).
+        const bool examined = DataStruc::ExamineFatBoot(sector, lba, end, layout);
+        const bool sane = examined && (lba == first || FatBeginsAt(h, drive, layout));
         // A node that begins with a damaged boot sector is read as the
         // node's own volume without one.
         if (!sane && (!marked || lba == first)) continue;
@@ -398,7 +403,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
                                      });
             host != volumes.end()) {
             DataStruc::FatBootLayout moved;
-            if (sane && DataStruc::ExamineFatBoot(sector, host->First, end, moved) &&
+            if (examined && DataStruc::ExamineFatBoot(sector, host->First, end, moved) &&
                 placed(moved, host->First, moved.End) > placed(*host->Boot, host->First, host->End)) {
                 host->Boot = moved;
                 host->End = moved.End;
@@ -407,7 +412,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         }
         // A FAT32 copy whose volume's own boot sector is damaged or gone:
         // the volume begins where the copy says it lies, if its FAT does.
-        if (sane && layout.BackupSector > 0 && lba - layout.BackupSector >= first) {
+        if (examined && layout.BackupSector > 0 && lba - layout.BackupSector >= first) {
             const std::int64_t start = lba - layout.BackupSector;
             auto at = std::find_if(volumes.begin(), volumes.end(), [&](const Found& v) { return v.First == start; });
             DataStruc::FatBootLayout moved;

@@ -438,7 +438,18 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
                                   platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
     const bool outermost = recoverPath_.empty();
-    if (outermost) recoverVisits_.clear();
+    if (outermost) {
+        recoverVisits_.clear();
+        // The found directories, sorted once for the whole tree (and kept
+        // for the next folder of a batch): a tree of 100,000 folders looks
+        // each up by bisection.
+        const auto& found = CurPartition->DirSectors;
+        if (sortedDirsNode_ != CurPartition || sortedDirs_.size() != found.size()) {
+            sortedDirs_ = found;
+            std::sort(sortedDirs_.begin(), sortedDirs_.end());
+            sortedDirsNode_ = CurPartition;
+        }
+    }
     struct PathReset {
         TPhysicalDrive* d;
         bool outermost;
@@ -477,8 +488,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     // A folder whose directory the scan did not find (its cluster lies
     // where no found directory begins: overwritten, or a FAT32 high word
     // that was cleared) has nothing to write: it is named as failed.
-    const auto& found = CurPartition->DirSectors;
-    if (!placed || std::find(found.begin(), found.end(), static_cast<std::int64_t>(dirSector)) == found.end()) {
+    if (!placed || !std::binary_search(sortedDirs_.begin(), sortedDirs_.end(), dirSector)) {
         if (!skipped) LogError(newDir.Below() + kFailed);
         return 0;
     }
@@ -491,13 +501,7 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
     if (std::find(recoverPath_.begin(), recoverPath_.end(), dirSector) != recoverPath_.end() ||
         recoverPath_.size() >= kMaxFolderDepth)
         return 0;
-    auto visit = std::find_if(recoverVisits_.begin(), recoverVisits_.end(),
-                              [&](const auto& v) { return v.first == dirSector; });
-    if (visit == recoverVisits_.end()) {
-        recoverVisits_.emplace_back(dirSector, 0);
-        visit = recoverVisits_.end() - 1;
-    }
-    if (++visit->second > kMaxDirectoryVisits) return 0;
+    if (++recoverVisits_[dirSector] > kMaxDirectoryVisits) return 0;
 
     recoverPath_.push_back(dirSector);
     struct Pop {

@@ -119,6 +119,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     Busy = true;
     CurPartition = entry;
     entry->DirSectors.clear();
+    if (sortedDirsNode_ == entry) sortedDirsNode_ = nullptr;
     entry->FatBootSectors.clear();
     MftSectors.clear();
     std::uint32_t fat32Votes = 0;
@@ -169,6 +170,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     node.FatVolumes.clear();
     node.FatBoot.reset();
     if (crossNode_ == &node) crossNode_ = nullptr;
+    if (sortedDirsNode_ == &node) sortedDirsNode_ = nullptr;
 }
 
 void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
@@ -248,6 +250,8 @@ void TPhysicalDrive::BuildFatList(platform::IProgressBar* progressBar) {
     if (h != win::INVALID_HANDLE_VALUE) win::CloseHandle(h);
     std::stable_sort(node->FatEntries.begin(), node->FatEntries.end(),
                      [](const auto& a, const auto& b) { return CompareByDirSector(a.get(), b.get()) < 0; });
+    // The roots added to DirSectors are found directories too.
+    sortedDirsNode_ = nullptr;
     Busy = false;
     Aborted = false;
     SetProgress(progressBar, 0);
@@ -391,10 +395,21 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     if (a && b && a->DirCluster != b->DirCluster) {
         const TPhysMidEntry* hi = a->DirCluster > b->DirCluster ? a : b;
         const TPhysMidEntry* lo = hi == a ? b : a;
-        // Sectors in 64 bits: a disk past 2 TiB puts folders past 2^32.
+        // Sectors in 64 bits: a disk past 2 TiB puts folders past 2^32; and
+        // a "." entry may name any cluster.
         const std::int64_t sectors = hi->DirSector - lo->DirSector;
         const std::int64_t clusters = static_cast<std::int64_t>(hi->DirCluster) - lo->DirCluster;
-        node->SectorsPerCluster = clusters != 0 ? static_cast<std::int32_t>(sectors / clusters) : 0;
+        const std::int64_t quotient = sectors / clusters;
+        node->SectorsPerCluster = quotient > 0 && quotient <= 0x7FFFFFFF ? static_cast<std::int32_t>(quotient) : 0;
+        // A cluster is a power of two of sectors: any other quotient comes
+        // from two directories of different volumes (or a "." entry that
+        // lies), and places nothing.
+        const std::int32_t spc = node->SectorsPerCluster;
+        if (spc <= 0 || (spc & (spc - 1)) != 0) {
+            node->SectorsPerCluster = 0;
+            node->DataStart = kUnknownDataStart;
+            return;
+        }
         node->DataStart = a->DirSector - (static_cast<std::int64_t>(a->DirCluster) - 2) * node->SectorsPerCluster;
         return;
     }
@@ -408,11 +423,13 @@ void TPhysicalDrive::EstimateFatLayout(const TPhysMidEntry* a, const TPhysMidEnt
     if (f) {
         for (const auto& g : node->FatEntries) {
             if (g->Volume >= 0 || g->DirCluster == f->DirCluster) continue;
+            // Cluster order and sector order agree: the differences have
+            // one sign (their product could pass 63 bits).
             const std::int64_t dc = static_cast<std::int64_t>(f->DirCluster) - g->DirCluster;
             const std::int64_t ds = static_cast<std::int64_t>(f->DirSector) - g->DirSector;
-            if (dc * ds > 0) {
+            if ((dc > 0 && ds > 0) || (dc < 0 && ds < 0)) {
                 EstimateFatLayout(f, g.get());
-                return;
+                if (node->SectorsPerCluster > 0) return;
             }
         }
     }

@@ -225,6 +225,9 @@ public:
     // as Count; False when the chain ends or breaks before (Clusters then
     // holds the part that was found).
     bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters);
+    // A cluster's entry in the first FAT, as stored; none when the cluster
+    // has no entry or its FAT sectors do not read.
+    std::optional<std::uint32_t> FatEntryOf(std::uint32_t Cluster);
     // First volume sector of a FAT cluster, when it is a 32-bit sector.
     std::optional<std::uint32_t> FatClusterSector(std::uint32_t Cluster) const;
 

@@ -263,17 +263,26 @@ bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::v
     // further: that bounds it even when a damaged FAT makes it loop.
     std::uint32_t c = First;
     while (Clusters.size() < Count) {
-        if (!fatWindowValid_ || !ClusterInFatWindow(c, fatWindowSector_)) {
-            if (!ReadFatWindow(FatSectorOfCluster(c)) || !ClusterInFatWindow(c, fatWindowSector_)) return false;
-        }
-        const std::uint64_t offset =
-            static_cast<std::uint64_t>(c) * v.num / v.den - static_cast<std::uint64_t>(fatWindowSector_) * 512;
-        const std::uint32_t next = v.read(fatWindow_.data() + offset, c);
-        if (next < 2 || v.isEnd(next) || next >= g.fatEntries) return false;
-        Clusters.push_back(next);
-        c = next;
+        const auto next = FatEntryOf(c);
+        if (!next || *next < 2 || v.isEnd(*next) || *next >= g.fatEntries) return false;
+        Clusters.push_back(*next);
+        c = *next;
     }
     return true;
+}
+
+std::optional<std::uint32_t> TUndelete::FatEntryOf(std::uint32_t Cluster) {
+    if (!Current) return std::nullopt;
+    const FatGeometry g(*Current);
+    const FatVariant& v = g.Variant();
+    if (g.bytesPerSector != 512 || Cluster >= g.fatEntries) return std::nullopt;
+    if (!fatWindowValid_ || !ClusterInFatWindow(Cluster, fatWindowSector_)) {
+        if (!ReadFatWindow(FatSectorOfCluster(Cluster)) || !ClusterInFatWindow(Cluster, fatWindowSector_))
+            return std::nullopt;
+    }
+    const std::uint64_t offset =
+        static_cast<std::uint64_t>(Cluster) * v.num / v.den - static_cast<std::uint64_t>(fatWindowSector_) * 512;
+    return v.read(fatWindow_.data() + offset, Cluster);
 }
 
 std::optional<std::uint32_t> TUndelete::FatClusterSector(std::uint32_t Cluster) const {

@@ -189,6 +189,14 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
                     Entry->DirEntry.FstClusLO.get();
         std::vector<std::uint32_t> chain;
         if (present && clusters > 0) GetFileClusters(first, clusters, chain);
+        // A deleted file's clusters that the FAT gives to a file now (or
+        // marks bad) hold that file's bytes, not this one's: they are
+        // written as read and the file is named as failed.
+        bool reused = false;
+        for (std::uint32_t i = 0; !present && i < clusters && !reused; ++i) {
+            const auto value = FatEntryOf(first + i);
+            reused = !value || (*value & (Current->FsType == vt::fsFat32 ? 0x0FFFFFFFu : 0xFFFFFFFFu)) != 0;
+        }
         // Where the chain ends early the rest is taken as following on.
         auto clusterAt = [&](std::uint32_t i) -> std::uint32_t {
             if (i < chain.size()) return chain[i];
@@ -236,6 +244,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
             if (out.Write(data, bytes) != bytes) return Finish(out, LogView);
         }
+        if (reused) return Finish(out, LogView, &kFailedLine);
         if (HandOver(writeBehind_, out)) return true;
         return Finish(out, LogView);
     } catch (...) {

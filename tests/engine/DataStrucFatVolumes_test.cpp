@@ -564,13 +564,19 @@ const auto kFourK32 = Join({Volume("kf", "kfile32.bin", "kroot32.txt"),
 // 512-byte ones: the deep scan finds the volume by its boot sector, at its
 // own place and size.
 TEST_F(FatVolumesTest, Sectors4096LostPartitionCoversItsVolume) {
-    for (const auto& [image, sectors] : {std::pair{"fat4k.img", 49152u}, {"fat4k32.img", 536576u}}) {
-        SCOPED_TRACE(image);
-        vt::test::InstallProfile(std::string("[physical.0]\nimage=") + image + "\n");
+    struct Case {
+        const char* image;
+        std::uint32_t sectors;
+        const char* label;  // in the root, counted in the volume's own sectors
+    };
+    for (const Case& c : {Case{"fat4k.img", 49152u, "FOURK16"}, Case{"fat4k32.img", 536576u, "FOURK32"}}) {
+        SCOPED_TRACE(c.image);
+        vt::test::InstallProfile(std::string("[physical.0]\nimage=") + c.image + "\n");
         TPhysicalDrive d(Drive0());
         TPartiEntry* lost = Node(d, Pick::LostAt, 2048);
         ASSERT_NE(lost, nullptr);
-        EXPECT_EQ(lost->RawEntry.SectorCount.get(), sectors);
+        EXPECT_EQ(lost->RawEntry.SectorCount.get(), c.sectors);
+        EXPECT_EQ(lost->VolumeLabel, c.label);
     }
 }
 
@@ -737,9 +743,42 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"ldir/lfile.bin", vt::test::YesContent("lfile.bin", 5000)}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A FAT16 root of 16384 entries (1024 sectors) whose last file's entry
+// lies past its 500th sector: the root is read whole, as its boot sector
+// gives it.
+TEST_F(FatVolumesTest, RootLargerThan500SectorsIsReadWhole) {
+    vt::test::InstallProfile("[logical.E]\nimage=bigroot16.img\n");
+    TDriveGeometry g;
+    g.DriveNo = -'E';
+    TPhysicalDrive d(g);
+    TPartiEntry* node = d.Partitions[0].get();
+    List(d, node);
+    EXPECT_EQ(Names(*node).size(), 451u);
+    EXPECT_EQ(Recover(d, *node, {"lastone.txt"}),
+              (std::map<std::string, Bytes>{{"lastone.txt", vt::test::YesContent("LASTONE.TXT", 900)}}));
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+// A file of 600 stored boot sectors: the listing reads the first 512 and
+// says how many it left.
+TEST_F(FatVolumesTest, BootSectorsPastTheLimitAreCountedInTheLog) {
+    vt::test::InstallProfile("[physical.0]\nimage=manyboots.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, 2048);
+    List(d, node);
+    std::vector<std::string> warnings;
+    for (const auto& r : log.rows)
+        if (r.imageIndex == kLogWarning) warnings.push_back(r.caption);
+    EXPECT_EQ(warnings, std::vector<std::string>{"引导扇区过多：只读取了前 512 个，其余 89 个未读取"});
+    EXPECT_EQ(Recover(d, *node, {"folder"}),
+              (std::map<std::string, Bytes>{{"folder/", {}}, {"folder/file.txt", vt::test::YesContent("FILE.TXT", 2000)}}));
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
      "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
-     "fat4k32nb.img", "chains.img", "oldvols.img", "bootpick.img", "totals.img"});
+     "fat4k32nb.img", "chains.img", "oldvols.img", "bootpick.img", "totals.img",
+     "bigroot16.img", "manyboots.img"});
 
 }  // namespace

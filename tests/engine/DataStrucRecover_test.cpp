@@ -969,6 +969,29 @@ INSTANTIATE_TEST_SUITE_P(Images, FragmentedFolder,
                                            FragmentedCase{"fragdir16-noboot.img", 20, 20}),
                          FragmentedName);
 
+// reused16.img (tests/fixtures/make-fatdamage.sh): the deleted GONE.BIN's
+// clusters went to SUB/NEW.BIN, the deleted FREE.BIN's stayed free. A
+// deleted file is read as consecutive clusters; where its volume's FAT
+// gives one of them to a file, what was read is that file's.
+TEST_F(AdvRecoverTest, DeletedFileWhoseClustersAnotherFileTookIsNamedAsFailed) {
+    ScannedVolume v("reused16.img");
+    log.rows.clear();
+    auto find = [&](const std::string& name) -> const TPhysMidEntry* {
+        for (const auto& e : v.node->FatEntries)
+            if (PhysEntryDisplayName(*e) == name) return e.get();
+        ADD_FAILURE() << "not listed: " << name;
+        return nullptr;
+    };
+    const TPhysMidEntry* gone = find("?one.bin");
+    const TPhysMidEntry* free = find("?ree.bin");
+    ASSERT_TRUE(gone && free);
+    EXPECT_EQ(v.drive->RecoverFile(gone, v.node->FatType, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(v.drive->RecoverFile(free, v.node->FatType, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, Bytes>{{"@one.bin", Original("NEW.BIN", 6000)},
+                                                              {"@ree.bin", Original("FREE.BIN", 3000)}}));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"@one.bin" + kFailed, 1}}));
+}
+
 TEST_F(AdvRecoverTest, SearchMaskRulesAndSwitchedOffTests) {
     vt::test::InstallProfile("");
     TDriveGeometry g;

@@ -836,6 +836,31 @@ TEST_F(DataStrucTest, LayoutFromTwoDirectories) {
     EXPECT_EQ(node.DataStart, 236);
 }
 
+TEST_F(DataStrucTest, LayoutTakesOnlyAPowerOfTwoAndFarApartEntriesDoNotOverflow) {
+    MemDisk disk(kSmall);
+    InstallMemory(disk);
+    TPhysicalDrive drive(Geometry0());
+    TPartiEntry node;
+    drive.CurPartition = &node;
+    node.FatEntries.push_back(Found(300, 10));
+    node.FatEntries.push_back(Found(303, 11));  // 3 sectors per cluster: no cluster size
+    node.FatEntries.push_back(Found(700, 60));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 8);
+    EXPECT_EQ(node.DataStart, 236);
+    drive.EstimateFatLayout(node.FatEntries[0].get(), node.FatEntries[1].get());
+    EXPECT_EQ(node.SectorsPerCluster, 0);
+    EXPECT_EQ(node.DataStart, 0x7FFFFFFF);
+    // "." entries that put two directories nearly 2^32 apart in both
+    // clusters and sectors: their orders agree, whatever their product.
+    node.FatEntries.clear();
+    node.FatEntries.push_back(Found(0xFFFFFFF0u, 0xFFFFFFF0u));
+    node.FatEntries.push_back(Found(2, 4));
+    drive.EstimateFatLayout(nullptr, nullptr);
+    EXPECT_EQ(node.SectorsPerCluster, 1);
+    EXPECT_EQ(node.DataStart, 2);
+}
+
 struct TableCase {
     const char* name;
     TFsType fat;

@@ -367,4 +367,30 @@ INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),
 INSTANTIATE_TEST_SUITE_P(Volumes, FatRecovery, ::testing::Values("recover12.img", "recover16.img", "recover32.img"),
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });
 
+// reused16.img (tests/fixtures/make-fatdamage.sh): GONE.BIN was deleted and
+// its clusters went to SUB/NEW.BIN; FREE.BIN was deleted and its clusters
+// stayed free.
+class ReusedClusters : public FatRecovery {};
+
+TEST_P(ReusedClusters, ADeletedFileWhoseClustersAnotherFileTookIsNamedAsFailed) {
+    TMidEntry* gone = Find("?one.bin");
+    ASSERT_NE(gone, nullptr);
+    EXPECT_FALSE(engine_->RecoverFile(gone, GetEntryFileName(*gone), dir_.Path(), &status_, &log_));
+    // The bytes are written as the clusters hold them: NEW.BIN's.
+    EXPECT_EQ(Written("@one.bin"), Original("NEW.BIN", 6000));
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "@one.bin:  恢复失败");
+    EXPECT_EQ(log_.rows[0].imageIndex, 2);
+
+    log_.rows.clear();
+    TMidEntry* free = Find("?ree.bin");
+    ASSERT_NE(free, nullptr);
+    EXPECT_TRUE(engine_->RecoverFile(free, GetEntryFileName(*free), dir_.Path(), &status_, &log_));
+    EXPECT_EQ(Written("@ree.bin"), Original("FREE.BIN", 3000));
+    EXPECT_TRUE(log_.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, ReusedClusters, ::testing::Values("reused16.img"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 8); });
+
 }  // namespace
