@@ -315,7 +315,9 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
             const std::int64_t rs = s + static_cast<std::int64_t>(br.U8Or(0x0D)) *
                                             static_cast<std::int64_t>(static_cast<std::uint32_t>(br.U64Or(0x30))) + 6;
             std::vector<std::uint8_t> rec(kMftRecordSize);
-            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < kMftRecordSize) return;
+            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < kMftRecordSize ||
+                !ApplyRecordFixup(rec))
+                return;
             TAttribute name;
             if (GetRecordAttribute(rec, kAttrVolumeName, name) && !name.Data.empty())
                 node->VolumeLabel = Utf16LeToAnsi(name.Data);

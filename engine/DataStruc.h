@@ -276,11 +276,14 @@ public:
     // The record decoder and attribute extractor of this engine: a resident
     // $DATA is given one cluster of the FAT listing's estimate.
     bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,
-                        std::int64_t& realSize, std::int64_t& allocatedSize, TLongFileName& longName);
+                        std::int64_t& realSize, std::int64_t& allocatedSize);
     bool GetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
 
-    // Votes of the NTFS listing for 16, 8, 4, 2 and 1 sectors per cluster.
-    std::array<std::uint32_t, 5> NtfsSpcVotes{};
+    // Votes of the NTFS listing for 4096, 2048, ... 2 and 1 sectors per
+    // cluster.
+    std::array<std::uint32_t, 13> NtfsSpcVotes{};
+    // Records of the last NTFS listing that were left out as torn.
+    std::uint32_t NtfsDamagedRecords = 0;
 
     void Stop();
     void ClearAbort();
@@ -385,6 +388,10 @@ private:
     // record at recordSector: the latest found volume start at or before
     // the record, else the node's first sector.
     std::optional<std::int64_t> NtfsClusterSector(std::int64_t lcn, std::int64_t recordSector) const;
+    // That volume's first sector, and its clusters: by its boot sector,
+    // else the rest of the node from it; none when neither tells.
+    std::int64_t NtfsVolumeStart(std::int64_t recordSector) const;
+    std::optional<std::int64_t> NtfsVolumeClusters(win::HANDLE h, std::int64_t recordSector) const;
     // NTFS keeps copies of file records outside its table ($MFTMirr holds
     // records 0 to 3, $LogFile older states of any record), and the scan
     // finds them all. What the listing keeps of every record it decoded to

@@ -14,8 +14,9 @@ namespace {
 
 using namespace DataStruc::detail;
 
-// The cluster sizes that can vote, in the order of the counters.
-constexpr std::array<std::int32_t, 5> kVoteSizes = {16, 8, 4, 2, 1};
+// The cluster sizes that can vote, in the order of the counters: every
+// size NTFS allows, up to 2 MiB (4096 sectors).
+constexpr std::array<std::int32_t, 13> kVoteSizes = {4096, 2048, 1024, 512, 256, 128, 64, 32, 16, 8, 4, 2, 1};
 
 }  // namespace
 
@@ -24,11 +25,10 @@ bool TPhysicalDrive::GetRecordAttribute(std::span<std::uint8_t> record, std::uin
 }
 
 bool TPhysicalDrive::ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset,
-                                    std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
-                                    TLongFileName& longName) {
+                                    std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize) {
     const std::uint32_t spc =
         CurPartition && CurPartition->SectorsPerCluster > 0 ? static_cast<std::uint32_t>(CurPartition->SectorsPerCluster) : 0;
-    return PhysParseMftRecord(record, spc, fileNameOffset, recordFlags, realSize, allocatedSize, longName);
+    return PhysParseMftRecord(record, spc, fileNameOffset, recordFlags, realSize, allocatedSize);
 }
 
 void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
@@ -49,6 +49,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     }
     std::int32_t index = 0;
     NtfsSpcVotes.fill(0);
+    NtfsDamagedRecords = 0;
     while (static_cast<std::size_t>(index) < MftSectors.size()) {
         if (Aborted) break;
         ReadMftBatch(h, index, progressBar);
@@ -64,6 +65,8 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
             break;
         }
     }
+    if (NtfsDamagedRecords > 0)
+        DataStruc::AddLogEvent(EventLogView, std::to_string(NtfsDamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
     FindNtfsVolumeStarts(h);
     DropRecordCopies();
     // Only the listing needs them: a table of a million records holds 24 MB.
@@ -106,14 +109,19 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
             ++index;
             platform::ProcessMessages();
             std::memcpy(rec.data(), buffer.data() + (s - first) * 512, rec.size());
-            ApplyRecordFixup(rec);
+            // A record whose sectors are not of one write is left out and
+            // counted: a torn write, or (with one-sector clusters) a record
+            // whose second half lies elsewhere in its table.
+            if (!ApplyRecordFixup(rec)) {
+                ++NtfsDamagedRecords;
+                continue;
+            }
             NoteRecordStamp(s, rec);
             std::uint16_t nameOffset = 0, flags = 0;
             std::int64_t realSize = 0, allocated = 0;
-            TLongFileName longName;
-            if (!ParseMftRecord(rec, nameOffset, flags, realSize, allocated, longName)) continue;
+            if (!ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) continue;
             auto found = std::make_unique<tntfsfilerecord>();
-            if (BuildFoundRecord(rec, nameOffset, longName, *found) != TFoundRecordResult::Accepted) continue;
+            if (BuildFoundRecord(rec, nameOffset, *found) != TFoundRecordResult::Accepted) continue;
             found->DataSize = realSize;
             found->AllocatedSize = allocated;
             found->RecordFlags = flags;

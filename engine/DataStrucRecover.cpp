@@ -165,7 +165,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // nothing to write.
     std::array<std::uint8_t, kMftRecordSize> record{};
     TAttribute data;
-    if (!disk.Read(rec.RecordSector, 2, record.data())) {
+    if (!disk.Read(rec.RecordSector, 2, record.data()) || !ApplyRecordFixup(record)) {
         LogError(shown + kFailed);
         return 0;
     }
@@ -197,17 +197,29 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     const std::int64_t cb = spc * 512;
     const std::int64_t clusters = rec.DataSize / cb + (rec.DataSize % cb != 0 ? 1 : 0);
+    // Clusters past the end of the record's volume are no clusters of its
+    // files: the file is written up to the run that leaves the volume, and
+    // fails.
+    const auto volumeClusters = NtfsVolumeClusters(disk.Handle(), rec.RecordSector);
+    const bool cut = volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters);
     vt::TFileStream out(target, name);
     if (!out.Valid()) {
         LogError(CreateFailure(out));
         return 0;
     }
 
-    if ((rec.FileName.FileAttributes.get() & kFileAttrCompressed) != 0) {
-        const bool written = WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector);
+    // Compressed by the attribute's own header, whatever the file's flags
+    // say; only units of 16 clusters are known here.
+    if (IsCompressedData(data)) {
+        const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
+        const bool written = known && WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) && !cut;
         Finish(out, written ? nullptr : &kFailed);
         return 0;
     }
+    // Bytes past the initialized size hold whatever the clusters held
+    // before: NTFS reads them as zeros, and so are they written.
+    const std::int64_t initialized = std::min<std::int64_t>(
+        static_cast<std::int64_t>(data.NonResident->InitializedSize.get() & 0x7FFFFFFFFFFFFFFFull), rec.DataSize);
 
     // The stream writes in large pieces: where it closes, a write that fell
     // short is logged as if it had been seen at once. The clusters of a run
@@ -230,7 +242,8 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
             std::int64_t bytes = cb;
             if (written + 1 == clusters && rec.DataSize % cb != 0) bytes = rec.DataSize % cb;
             std::size_t put = 0;
-            if (run.Sparse) {
+            const std::int64_t at = written * cb;  // of the cluster in the file
+            if (run.Sparse || at >= initialized) {
                 put = out.WriteZeros(static_cast<std::uint64_t>(bytes)) ? static_cast<std::size_t>(bytes) : 0;
             } else {
                 const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
@@ -241,12 +254,16 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
                     const std::int64_t left = std::min<std::int64_t>(length - k, clusters - written);
                     return static_cast<std::uint32_t>(std::min<std::int64_t>(most, left));
                 };
-                const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
-                if (!data) {
+                const std::uint8_t* cluster = sector ? batch.Get(*sector, ahead) : nullptr;
+                if (!cluster) {
                     Finish(out, &kFailed);
                     return 0;
                 }
-                put = out.Write(data, static_cast<std::size_t>(bytes));
+                // The part of a cluster past the initialized size: zeros.
+                const auto valid = static_cast<std::size_t>(std::min<std::int64_t>(bytes, initialized - at));
+                put = out.Write(cluster, valid);
+                if (put == valid && valid < static_cast<std::size_t>(bytes))
+                    put = out.WriteZeros(static_cast<std::uint64_t>(bytes) - valid) ? static_cast<std::size_t>(bytes) : 0;
             }
             if (put != static_cast<std::size_t>(bytes)) {
                 Finish(out);
@@ -258,7 +275,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     // Runs that end before the file does leave it short: the bytes that
     // could be read stay, and the file counts as failed.
-    Finish(out, written < clusters ? &kFailed : nullptr);
+    Finish(out, written < clusters || cut ? &kFailed : nullptr);
     return 0;
 }
 

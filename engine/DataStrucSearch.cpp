@@ -2,6 +2,7 @@
 // for the hex view, the entries of one found folder, and the search over
 // the found entries.
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <iterator>
 
@@ -79,13 +80,37 @@ std::optional<std::int64_t> TPhysicalDrive::NtfsClusterSector(std::int64_t lcn, 
     if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0 || lcn < 0) return std::nullopt;
     const auto s = vt::CheckedMul<std::int64_t>(lcn, CurPartition->NtfsSectorsPerCluster);
     if (!s) return std::nullopt;
+    return vt::CheckedAdd<std::int64_t>(*s, NtfsVolumeStart(recordSector));
+}
+
+std::optional<std::int64_t> TPhysicalDrive::NtfsVolumeClusters(win::HANDLE h, std::int64_t recordSector) const {
+    if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0) return std::nullopt;
+    const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
+    const std::int64_t start = NtfsVolumeStart(recordSector);
+    // The volume's size from its boot sector, in this drive's sectors.
+    std::array<std::uint8_t, 512> boot{};
+    std::uint32_t bytesRead = 0;
+    if (ReadDiskSectors(h, 1, boot.data(), start, bytesRead, CurPartition->DriveNo) && bytesRead >= boot.size() &&
+        std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0) {
+        const vt::ByteReader b(boot);
+        const std::int64_t total = static_cast<std::int64_t>(b.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull);
+        const auto sectors = vt::CheckedMul<std::int64_t>(total, DataStruc::SectorScale(boot));
+        if (sectors && *sectors > 0) return *sectors / spc;
+    }
+    // Without a boot sector: the node, from the volume's start on.
+    const std::int64_t end = CurPartition->FirstSector() + static_cast<std::int64_t>(CurPartition->RawEntry.SectorCount.get());
+    if (CurPartition->RawEntry.SectorCount.get() == 0 || end <= start) return std::nullopt;
+    return (end - start) / spc;
+}
+
+std::int64_t TPhysicalDrive::NtfsVolumeStart(std::int64_t recordSector) const {
     // A record's master file table lies inside its own volume: the volume
     // is the one that begins last at or before the record.
     std::int64_t start = CurPartition->FirstSector();
     const auto& starts = CurPartition->NtfsVolumeStarts;
     const auto after = std::upper_bound(starts.begin(), starts.end(), recordSector);
     if (after != starts.begin()) start = *std::prev(after);
-    return vt::CheckedAdd<std::int64_t>(*s, start);
+    return start;
 }
 
 bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<std::uint8_t, 2048>& buffer) {
@@ -102,7 +127,8 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
         const auto* rec = static_cast<const tntfsfilerecord*>(entry);
         if (rec->DataLcn < 0) {
             std::array<std::uint8_t, kMftRecordSize> record{};
-            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size())
+            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size() ||
+                !ApplyRecordFixup(record))
                 return false;
             buffer.fill(0);
             TAttribute data;

@@ -184,7 +184,11 @@ public:
     TNtfsRecordOwner FolderTemplate{nullptr, nullptr};  // placeholder folder of an NTFS scan
     std::vector<std::uint32_t> OrphanParents;           // parent numbers missing from an NTFS scan
     std::vector<TARunTable> MftRunCache;                // table runs by drive letter
-    TRunTable MftRuns;                                  // table runs of the current drive
+    TRunTable MftRuns;                                  // table extents (sectors) of the current drive
+    // Records of the last NTFS scan that could not be listed: torn ones
+    // (their sectors not of one write) and unreadable ones.
+    std::uint32_t DamagedRecords = 0;
+    std::uint32_t UnreadableRecords = 0;
     bool GuessFat32HighWords = false;                   // set while a FAT32 folder is rescanned
 
     TUndelete();
@@ -268,13 +272,20 @@ public:
     // The same from a record already read.
     bool RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
     bool GetRecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr);
+    // The runs of the unnamed $DATA through an attribute list, extent
+    // after extent by first cluster, each read from the record the entry
+    // names (through the table's extents, or by number from its first
+    // cluster), which must be a record of file Owner; Attr gets the first
+    // extent. *Whole (when given) is false when the runs stop early: an
+    // extent whose record is not the file's, that does not read, or that
+    // does not begin where the one before ended.
     bool ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
-                               TAttribute& Attr);
+                               TAttribute& Attr, std::int64_t Owner, bool* Whole = nullptr);
     // The volume sector of a record through the table of the current
     // drive; -1 when it cannot be placed.
     std::int64_t MftPosToSector(std::int64_t RecordNo);
     bool ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset, std::uint16_t& RecordFlags,
-                        std::int64_t& RealSize, std::int64_t& AllocatedSize, TLongFileName& LongName);
+                        std::int64_t& RealSize, std::int64_t& AllocatedSize);
 
     // Search and preview (DiskParamSearch.cpp). Entry is a PMidEntry on FAT
     // volumes and a PNtfsFileRecord on NTFS volumes.
@@ -285,9 +296,21 @@ public:
                        bool DeletedOnly);
 
 private:
+    // One record, read through the table's extents (by number) or at the
+    // sector given, and fixed up.
+    enum class TRecordRead { Whole, Unreadable, Torn };
+    // Count sectors of the table from Sector into Buffer; Good[i] is 0 for
+    // each sector that does not read (its bytes are zeros).
+    void ReadTableBatch(std::int64_t Sector, std::uint32_t Count, std::uint8_t* Buffer, std::uint8_t* Good);
+    TRecordRead ReadMftRecord(std::int64_t RecordNo, std::int64_t Sector, std::span<std::uint8_t, kMftRecordSize> Record);
+    // A whole record by number: through the table's extents, or as if the
+    // table were one extent from its first cluster.
+    bool ReadRecordByNumber(std::int64_t RecordNo, bool UseTableRuns, std::span<std::uint8_t, kMftRecordSize> Record);
     // Where a record keeps its data: the $DATA attribute and its runs,
     // through the $ATTRIBUTE_LIST when the record has one.
-    enum class TDataLookup { Found, Failed, NoData };
+    // Partial: found, but the runs through the attribute list stop before
+    // the file's end.
+    enum class TDataLookup { Found, Partial, Failed, NoData };
     TDataLookup FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs);
     // The recoveries into a target folder that is open: a folder's tree is
     // written through the descriptors of the folders made for it.

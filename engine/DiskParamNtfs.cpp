@@ -20,6 +20,8 @@ using vt::ByteReader;
 
 // Sectors per batch of the table scan (500 records).
 constexpr std::uint32_t kBatchSectors = 1000;
+// A batch that fails is read again in pieces of this many sectors.
+constexpr std::uint32_t kRetrySectors = 32;
 // An attribute list names a few entries per extent of an attribute; a
 // value beyond this many bytes is no list of a real file.
 constexpr std::int64_t kMaxAttributeList = 256 * 1024;
@@ -115,26 +117,29 @@ bool TUndelete::ReadMftAttribute(std::uint32_t RecordNo, std::uint16_t AttrType,
                                  TAttribute& Attr) {
     try {
         if (!Current) return false;
-        std::int64_t sector = Sector;
-        if (sector == 0) {
-            // By number from the table's first cluster, as if the table were
-            // one extent: record 0 and the table's own extension records,
-            // read before the table's runs are known.
-            const ByteReader boot(Current->BootSector);
-            const auto first = vt::CheckedMul<std::int64_t>(
-                static_cast<std::int64_t>(boot.U64Or(0x30) & 0x7FFFFFFFFFFFFFFFull), SectorsPerCluster(*Current));
-            if (!first) return false;
-            const auto at = vt::CheckedAdd<std::int64_t>(*first, 2 * static_cast<std::int64_t>(RecordNo));
-            if (!at) return false;
-            sector = *at;
-        }
         std::array<std::uint8_t, kMftRecordSize> record{};
-        if (!ReadVolumeSectors(sector, 2, record.data())) return false;
-        return RecordAttribute(record, AttrType, Attr);
+        const bool read = Sector == 0 ? ReadRecordByNumber(RecordNo, false, record)
+                                      : ReadMftRecord(RecordNo, Sector, record) == TRecordRead::Whole;
+        return read && RecordAttribute(record, AttrType, Attr);
     } catch (const std::exception& e) {
         ShowExceptionBox(e.what());
         return false;
     }
+}
+
+TUndelete::TRecordRead TUndelete::ReadMftRecord(std::int64_t RecordNo, std::int64_t Sector,
+                                                std::span<std::uint8_t, kMftRecordSize> Record) {
+    // Through the table's extents when they place the record: its halves
+    // may lie in two of them. Else the two sectors at Sector.
+    const auto halves = MftRecordSectors(CurrentMftRuns(), RecordNo);
+    bool read = false;
+    if (halves && (*halves)[1] != (*halves)[0] + 1)
+        read = ReadVolumeSectors((*halves)[0], 1, Record.data()) &&
+               ReadVolumeSectors((*halves)[1], 1, Record.data() + vt::kSectorSize);
+    else
+        read = ReadVolumeSectors(halves ? (*halves)[0] : Sector, 2, Record.data());
+    if (!read) return TRecordRead::Unreadable;
+    return ApplyRecordFixup(Record) ? TRecordRead::Whole : TRecordRead::Torn;
 }
 
 bool TUndelete::RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t AttrType, TAttribute& Attr) {
@@ -149,61 +154,93 @@ bool TUndelete::RecordAttribute(std::span<std::uint8_t> Record, std::uint16_t At
 }
 
 TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs) {
-    const auto recordNo = static_cast<std::uint32_t>(Entry->RecordNo);
     // Both attributes come from one read of the record (a recovery of many
-    // small files reads little else). A record that does not read so is
-    // looked at attribute by attribute, each read with its own box.
+    // small files reads little else). A record that does not read, or whose
+    // sectors are not of one write, holds no data to believe.
     std::array<std::uint8_t, kMftRecordSize> record{};
-    bool read = false;
-    if (Entry->RecordSector != 0) {
-        DiskUtils::TQuietReads quiet;
-        read = ReadVolumeSectors(Entry->RecordSector, 2, record.data());
-    }
-    auto attribute = [&](std::uint16_t type) {
-        return read ? RecordAttribute(record, type, Data) : ReadMftAttribute(recordNo, type, Entry->RecordSector, Data);
-    };
-    if (attribute(kAttrAttributeList)) {
-        if (!ReadAttributeListRuns(Data.Data, Runs, true, Data)) return TDataLookup::Failed;
+    if (ReadMftRecord(Entry->RecordNo, Entry->RecordSector, record) != TRecordRead::Whole) return TDataLookup::NoData;
+    if (RecordAttribute(record, kAttrAttributeList, Data)) {
+        bool whole = true;
+        if (!ReadAttributeListRuns(Data.Data, Runs, true, Data, Entry->RecordNo, &whole)) return TDataLookup::Failed;
         // A list that names no readable $DATA leaves the list itself in
         // Data: the record has no data.
-        return Data.Header.Type.get() == kAttrData ? TDataLookup::Found : TDataLookup::NoData;
+        if (Data.Header.Type.get() != kAttrData) return TDataLookup::NoData;
+        return whole ? TDataLookup::Found : TDataLookup::Partial;
     }
-    if (!attribute(kAttrData)) return TDataLookup::NoData;
+    if (!RecordAttribute(record, kAttrData, Data)) return TDataLookup::NoData;
     return DecodeRunList(Data.Data, Runs) ? TDataLookup::Found : TDataLookup::Failed;
 }
 
 bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
-                                      TAttribute& Attr) {
+                                      TAttribute& Attr, std::int64_t Owner, bool* Whole) {
     try {
-        // Callers may pass the list out of Attr itself, which each $DATA
-        // extent read below overwrites: walk a copy.
+        // Callers may pass the list out of Attr itself, which the first
+        // extent read below replaces: walk a copy.
         const std::vector<std::uint8_t> list(List.begin(), List.end());
         const ByteReader r(list);
         if (r.Size() < kAttrListEntrySize) return false;
-        // Every entry advances by its non-zero length, so the walk ends
-        // within the list.
+        if (Whole) *Whole = true;
+        // The entries of the unnamed $DATA (a named one is another stream
+        // of the file). Every entry advances by its non-zero length, so the
+        // walk ends within the list.
+        std::vector<TAttrListEntry> extents;
         for (std::size_t pos = 0; pos <= r.Size() - kAttrListEntrySize;) {
             const TAttrListEntry entry = *r.Struct<TAttrListEntry>(pos);
-            if (entry.Type.get() == kAttrData) {
-                const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
-                if (!UseTableRuns) {
-                    TAttribute own;
-                    if (ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, 0, own))
-                        DecodeRunList(own.Data, Runs);
-                } else {
-                    const std::int64_t sector = MftPosToSector(recordNo);
-                    if (sector != -1 && ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, sector, Attr))
-                        DecodeRunList(Attr.Data, Runs);
-                }
-            }
+            if (entry.Type.get() == kAttrData && entry.NameLength == 0) extents.push_back(entry);
             if (entry.Length.get() == 0) break;
             pos += entry.Length.get();
+        }
+        // In the order of the clusters they map: Windows keeps the list so,
+        // but an extent moved into another record may be listed late.
+        std::stable_sort(extents.begin(), extents.end(), [](const TAttrListEntry& x, const TAttrListEntry& y) {
+            return x.StartingVcn.get() < y.StartingVcn.get();
+        });
+        // Each extent must lie in a record of this file and begin where the
+        // one before it ended; a record taken by another file since, or an
+        // extent that does not follow on, ends the runs there.
+        std::uint64_t next = 0;
+        for (const TAttrListEntry& entry : extents) {
+            const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
+            std::array<std::uint8_t, kMftRecordSize> record{};
+            TAttribute extent;
+            const bool ours = entry.StartingVcn.get() == next && ReadRecordByNumber(recordNo, UseTableRuns, record) &&
+                              std::memcmp(record.data(), "FILE", 4) == 0 &&
+                              RecordBaseNumber(record) == (recordNo == Owner ? 0 : Owner) &&
+                              ExtractListedAttribute(record, entry, extent);
+            if (!ours || (extent.Resident && next != 0)) {
+                if (Whole) *Whole = false;
+                break;
+            }
+            if (extent.NonResident) {
+                DecodeRunList(extent.Data, Runs);
+                next = extent.NonResident->LastVcn.get() + 1;
+            }
+            // The sizes, flags and compression unit are those of the first
+            // extent's header.
+            if (entry.StartingVcn.get() == 0) Attr = std::move(extent);
+            if (Attr.Resident) break;
         }
         return true;
     } catch (const std::exception& e) {
         ShowExceptionBox(e.what());
         return false;
     }
+}
+
+bool TUndelete::ReadRecordByNumber(std::int64_t RecordNo, bool UseTableRuns,
+                                   std::span<std::uint8_t, kMftRecordSize> Record) {
+    if (UseTableRuns) {
+        const std::int64_t sector = MftPosToSector(RecordNo);
+        return sector != -1 && ReadMftRecord(RecordNo, sector, Record) == TRecordRead::Whole;
+    }
+    // By number from the table's first cluster, as if the table were one
+    // extent: record 0 and the table's own extension records, read before
+    // the table's runs are known.
+    const ByteReader boot(Current->BootSector);
+    const auto first = vt::CheckedMul<std::int64_t>(
+        static_cast<std::int64_t>(boot.U64Or(0x30) & 0x7FFFFFFFFFFFFFFFull), SectorsPerCluster(*Current));
+    const auto at = first ? vt::CheckedAdd<std::int64_t>(*first, 2 * RecordNo) : std::nullopt;
+    return at && RecordNo >= 0 && ReadVolumeSectors(*at, 2, Record.data()) && ApplyRecordFixup(Record);
 }
 
 TRecordDecoderVariant TUndelete::NtfsDecoderVariant() {
@@ -218,34 +255,31 @@ TRecordDecoderVariant TUndelete::NtfsDecoderVariant() {
         value = std::move(list.Data);
         return true;
     };
-    // The first $DATA of the record that the entry references.
+    // The $DATA extent that the entry names, in the record it references.
     variant.FetchListData = [this](std::span<std::uint8_t>, const TAttrListEntry& entry, TAttribute& data) {
-        const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
-        const std::int64_t sector = MftPosToSector(recordNo);
-        return sector != -1 && ReadMftAttribute(static_cast<std::uint32_t>(recordNo), kAttrData, sector, data);
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        return ReadRecordByNumber(FileRefToInt64(entry.FileRef), true, record) &&
+               ExtractListedAttribute(record, entry, data);
     };
     variant.BoxOnException = false;
     return variant;
 }
 
 bool TUndelete::ParseMftRecord(std::span<std::uint8_t> Record, std::uint16_t& FileNameOffset,
-                               std::uint16_t& RecordFlags, std::int64_t& RealSize, std::int64_t& AllocatedSize,
-                               TLongFileName& LongName) {
+                               std::uint16_t& RecordFlags, std::int64_t& RealSize, std::int64_t& AllocatedSize) {
     TMftRecordInfo info;
     const bool ok = DecodeMftRecord(Record, NtfsDecoderVariant(), info);
     FileNameOffset = info.FileNameOffset;
     RecordFlags = info.RecordFlags;
     RealSize = info.RealSize;
     AllocatedSize = info.AllocatedSize;
-    LongName = std::move(info.LongName);
     return ok;
 }
 
 bool TUndelete::TakeBaseRecord(tntfsfilerecord& Found, std::int64_t BaseNo) {
     const std::int64_t sector = MftPosToSector(BaseNo);
     std::array<std::uint8_t, kMftRecordSize> base{};
-    if (sector == -1 || !ReadVolumeSectors(sector, 2, base.data())) return false;
-    ApplyRecordFixup(base);
+    if (sector == -1 || ReadMftRecord(BaseNo, sector, base) != TRecordRead::Whole) return false;
     if (std::memcmp(base.data(), "FILE", 4) != 0) return false;
     // The base must still list this record in its $ATTRIBUTE_LIST: a base
     // record that a new file took over tells nothing of the old name.
@@ -403,6 +437,26 @@ void TUndelete::LinkNtfsParents(tntfsfilerecord* Parent) {
     }
 }
 
+void TUndelete::ReadTableBatch(std::int64_t Sector, std::uint32_t Count, std::uint8_t* Buffer, std::uint8_t* Good) {
+    std::fill(Good, Good + Count, 1);
+    if (ReadVolumeSectors(Sector, Count, Buffer)) return;
+    // A batch that fails costs only the sectors that fail: it is read again
+    // in pieces, and a piece that fails sector by sector, without another
+    // box (the batch's read has shown one).
+    DiskUtils::TQuietReads quiet;
+    for (std::uint32_t p = 0; p < Count; p += kRetrySectors) {
+        const std::uint32_t n = std::min(kRetrySectors, Count - p);
+        std::uint8_t* piece = Buffer + static_cast<std::size_t>(p) * vt::kSectorSize;
+        if (ReadVolumeSectors(Sector + p, n, piece)) continue;
+        for (std::uint32_t i = p; i < p + n; ++i) {
+            std::uint8_t* one = Buffer + static_cast<std::size_t>(i) * vt::kSectorSize;
+            if (ReadVolumeSectors(Sector + i, 1, one)) continue;
+            std::memset(one, 0, vt::kSectorSize);
+            Good[i] = 0;
+        }
+    }
+}
+
 bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
     Aborted = false;
     if (!Current) return false;
@@ -414,14 +468,15 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         const ByteReader boot(drive.BootSector);
         // The volume's sectors bound every extent: a run list that reaches
         // past the volume cannot hold records there.
+        // (No volume has 2^62 sectors: the count cannot overflow.)
         const std::int64_t volumeSectors =
-            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) + 1;
+            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x3FFFFFFFFFFFFFFFull) + 1;
 
         // The table's runs, through its attribute list when it has one.
         trunlist runs;
         TAttribute attr;
         if (ReadMftAttribute(0, kAttrAttributeList, 0, attr)) {
-            if (!ReadAttributeListRuns(attr.Data, runs, false, attr)) return false;
+            if (!ReadAttributeListRuns(attr.Data, runs, false, attr, 0)) return false;
         } else if (ReadMftAttribute(0, kAttrData, 0, attr)) {
             if (!DecodeRunList(attr.Data, runs)) return false;
         }
@@ -432,39 +487,81 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         }
 
         std::int64_t batchesTotal = 0;
-        for (const TDataRun& run : runs) batchesTotal += (run.Length * spc + kBatchSectors - 1) / kBatchSectors;
+        for (const TDataRun& run : runs)
+            if (!run.Sparse) batchesTotal += (run.Length * spc + kBatchSectors - 1) / kBatchSectors;
 
-        MftRuns.assign(runs.size(), TDataRun{});
         if (ProgressBar) ProgressBar->SetVisible(true);
         started = true;
         ClearEntryList(drive.NtfsEntries);
         // The search results point into the list just freed.
         Found.clear();
+        DamagedRecords = 0;
+        UnreadableRecords = 0;
         if (ProgressBar) ProgressBar->SetPosition(0);
 
-        // Extents: with one-sector clusters a record may straddle two runs;
-        // it is read whole from the first, and the next run starts after it.
-        std::array<std::uint8_t, kMftRecordSize> probe{};
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            platform::ProcessMessages();
-            std::int64_t f = runs[i].Lcn * spc;
-            std::int64_t c = runs[i].Length * spc;
-            if (c > 0 && ReadVolumeSectors(f + c - 1, 2, probe.data()) && IsRecordStart(probe.data())) c += 1;
-            if (ReadVolumeSectors(f, 2, probe.data()) && !IsRecordStart(probe.data())) {
-                f += 1;
-                c = std::max<std::int64_t>(c - 1, 0);
-            }
-            MftRuns[i] = {f, c / 2};
-        }
+        // The table's extents in sectors, as its runs give them: with
+        // one-sector clusters a record may begin in the last sector of one
+        // extent and end in the first of another, far away.
+        MftRuns.clear();
+        for (const TDataRun& run : runs) MftRuns.push_back({run.Lcn * spc, run.Length * spc, run.Sparse});
         CacheMftRuns(MftRuns);
 
-        // Records, numbered across all extents.
+        // Records, numbered across all extents: the table is read as one
+        // stream of sectors, a record from every two.
         platform::PageBuffer buffer(kBatchSectors * vt::kSectorSize);
-        std::int64_t counter = -1;
+        std::vector<std::uint8_t> good(kBatchSectors);
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        std::int64_t streamSector = 0;  // of the next sector read
+        std::int64_t firstHalfAt = -1;  // volume sector of a pending first half
+        bool firstHalfGood = false;
         std::int64_t done = 0;
+        auto handleRecord = [&](std::int64_t number, std::int64_t sector, bool readable) {
+            if (number <= 15) return;  // the table's own files
+            if (!readable) {
+                ++UnreadableRecords;
+                return;
+            }
+            if (!ApplyRecordFixup(record)) {
+                // A torn record: sectors of two writes. Formatted slots that
+                // were never used are not records and are not counted.
+                if (IsRecordStart(record.data())) ++DamagedRecords;
+                return;
+            }
+            std::uint16_t fnOffset = 0, flags = 0;
+            std::int64_t realSize = 0, allocatedSize = 0;
+            if (!ParseMftRecord(record, fnOffset, flags, realSize, allocatedSize)) {
+                platform::ProcessMessages();
+                return;
+            }
+            TNtfsRecordOwner found = NewNtfsRecord();
+            const TFoundRecordResult r = BuildFoundRecord(record, fnOffset, *found);
+            if (r == TFoundRecordResult::NoName) return;
+            if (r == TFoundRecordResult::Accepted) {
+                found->RecordSector = sector;
+                found->RecordNo = number;
+                found->DataSize = realSize;
+                found->AllocatedSize = allocatedSize;
+                found->RecordFlags = flags;
+                // A name in an extension record belongs to its base record,
+                // whose number the children name as parent.
+                const std::int64_t base = RecordBaseNumber(record);
+                const bool forBase = base != 0 && base != number && TakeBaseRecord(*found, base);
+                // The table's own files stay out, also by way of an extension.
+                if (!forBase || base > 15) AddScannedRecord(drive.NtfsEntries, std::move(found), forBase);
+            }
+            platform::ProcessMessages();
+        };
         for (std::size_t e = 0; e < MftRuns.size() && !Aborted; ++e) {
             const std::int64_t first = MftRuns[e].Lcn;
-            const std::int64_t sectors = 2 * MftRuns[e].Length;
+            const std::int64_t sectors = MftRuns[e].Length;
+            if (MftRuns[e].Sparse) {
+                // A hole: its records are not there; one begun before it is
+                // not whole.
+                if (firstHalfAt >= 0 && sectors > 0) ++UnreadableRecords;
+                firstHalfAt = -1;
+                streamSector += sectors;
+                continue;
+            }
             const std::int64_t batches = (sectors + kBatchSectors - 1) / kBatchSectors;
             for (std::int64_t b = 0; b < batches && !Aborted; ++b) {
                 ++done;
@@ -473,41 +570,21 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
                         std::nearbyint(static_cast<double>(done) / static_cast<double>(batchesTotal + 1) * 100.0)));
                 const std::int64_t n = b == batches - 1 ? sectors - kBatchSectors * b : kBatchSectors;
                 const std::int64_t at = first + kBatchSectors * b;
-                if (!ReadVolumeSectors(at, static_cast<std::uint32_t>(n), buffer.data())) {
-                    counter += n / 2;
-                    continue;
-                }
-                for (std::int64_t j = 0; j < n / 2; ++j) {
-                    ++counter;
-                    if (counter <= 15) continue;  // the table's own files
-                    std::array<std::uint8_t, kMftRecordSize> record;
-                    std::memcpy(record.data(), buffer.data() + j * kMftRecordSize, kMftRecordSize);
-                    ApplyRecordFixup(record);
-                    std::uint16_t fnOffset = 0, flags = 0;
-                    std::int64_t realSize = 0, allocatedSize = 0;
-                    TLongFileName longName;
-                    if (!ParseMftRecord(record, fnOffset, flags, realSize, allocatedSize, longName)) {
-                        platform::ProcessMessages();
-                        continue;
+                ReadTableBatch(at, static_cast<std::uint32_t>(n), buffer.data(), good.data());
+                for (std::int64_t i = 0; i < n; ++i) {
+                    const std::uint8_t* sector = buffer.data() + i * vt::kSectorSize;
+                    if ((streamSector + i) % 2 == 0) {
+                        std::memcpy(record.data(), sector, vt::kSectorSize);
+                        firstHalfAt = at + i;
+                        firstHalfGood = good[static_cast<std::size_t>(i)] != 0;
+                    } else if (firstHalfAt >= 0) {
+                        std::memcpy(record.data() + vt::kSectorSize, sector, vt::kSectorSize);
+                        handleRecord((streamSector + i) / 2, firstHalfAt,
+                                     firstHalfGood && good[static_cast<std::size_t>(i)] != 0);
+                        firstHalfAt = -1;
                     }
-                    TNtfsRecordOwner found = NewNtfsRecord();
-                    const TFoundRecordResult r = BuildFoundRecord(record, fnOffset, longName, *found);
-                    if (r == TFoundRecordResult::NoName) continue;
-                    if (r == TFoundRecordResult::Accepted) {
-                        found->RecordSector = at + 2 * j;
-                        found->RecordNo = counter;
-                        found->DataSize = realSize;
-                        found->AllocatedSize = allocatedSize;
-                        found->RecordFlags = flags;
-                        // A name in an extension record belongs to its base
-                        // record, whose number the children name as parent.
-                        const std::int64_t base = RecordBaseNumber(record);
-                        const bool forBase = base != 0 && base != counter && TakeBaseRecord(*found, base);
-                        // The table's own files stay out, also by way of an extension.
-                        if (!forBase || base > 15) AddScannedRecord(drive.NtfsEntries, std::move(found), forBase);
-                    }
-                    platform::ProcessMessages();
                 }
+                streamSector += n;
             }
         }
 

@@ -357,6 +357,14 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (g.clusterBytes == 0 || Entry->DataSize < 0) return false;
         const std::uint64_t size = static_cast<std::uint64_t>(Entry->DataSize);
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
+        // Clusters past the volume's end are no clusters of its files: the
+        // file is written up to the run that leaves the volume, and fails.
+        const vt::ByteReader boot(Current->BootSector);
+        const std::int64_t volumeClusters =
+            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) / g.sectorsPerCluster;
+        const bool cut = CutRunsAtVolumeEnd(runs, volumeClusters);
+        // What was read is kept; a file that is not whole is named.
+        const bool incomplete = cut || lookup == TDataLookup::Partial;
         vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) {
             // The target refused the file; the data may well be there.
@@ -364,8 +372,10 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             return false;
         }
 
-        if (Entry->FileName.FileAttributes.get() & kFileAttrCompressed) {
-            const bool written = WriteNtfsRuns(out, runs, Entry->DataSize, LogView);
+        if (IsCompressedData(data)) {
+            // Only units of 16 clusters are known here.
+            const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
+            const bool written = known && WriteNtfsRuns(out, runs, Entry->DataSize, LogView);
             // A stop has been logged; the part written gets no name.
             if (!written && Aborted) {
                 out.Discard();
@@ -373,9 +383,13 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             }
             // Closed here, not by the stream's end: a close that fails (some
             // network file systems report a failed write only then) is named.
-            Finish(out, LogView, written ? nullptr : &kFailedLine);
+            Finish(out, LogView, written && !incomplete ? nullptr : &kFailedLine);
             return true;
         }
+        // Bytes past the initialized size hold whatever the clusters held
+        // before: NTFS reads them as zeros, and so are they written.
+        const std::uint64_t initialized =
+            std::min<std::uint64_t>(data.NonResident->InitializedSize.get(), size);
 
         // The stream writes in large pieces: where it closes, a write that
         // fell short is logged as if it had been seen at once.
@@ -391,12 +405,14 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
                     LogStop(LogView, out.Below());
                     return false;
                 }
+                const std::uint64_t at = written * g.clusterBytes;  // of the cluster in the file
                 ++written;
                 std::size_t bytes = g.clusterBytes;
                 if (written == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
                 std::size_t put = 0;
-                if (run.Sparse) {
-                    // A sparse run: zeros.
+                if (run.Sparse || at >= initialized) {
+                    // A sparse run, or clusters past the initialized size:
+                    // zeros.
                     put = out.WriteZeros(bytes) ? bytes : 0;
                 } else {
                     const auto sector = vt::CheckedMul<std::int64_t>(run.Lcn + k, g.sectorsPerCluster);
@@ -406,16 +422,26 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
                                                                            clusters - written + 1);
                         return static_cast<std::uint32_t>(std::min<std::uint64_t>(most, left));
                     };
-                    const std::uint8_t* data = sector ? batch.Get(*sector, ahead) : nullptr;
-                    if (!data) {
+                    const std::uint8_t* cluster = sector ? batch.Get(*sector, ahead) : nullptr;
+                    if (!cluster) {
                         Finish(out, LogView, &kFailedLine);
                         return false;
                     }
-                    put = out.Write(data, bytes);
+                    // The part of a cluster past the initialized size: zeros.
+                    const std::size_t valid = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, initialized - at));
+                    put = out.Write(cluster, valid);
+                    if (put == valid && valid < bytes) put = out.WriteZeros(bytes - valid) ? bytes : 0;
                 }
                 if (put != bytes) return Finish(out, LogView);
             }
             if (written == clusters) break;
+        }
+        // Runs that end before the file does (a cut or damaged list, a size
+        // beyond the allocation) leave it short: what was read stays, and
+        // the file is named as failed.
+        if (written < clusters || incomplete) {
+            Finish(out, LogView, &kFailedLine);
+            return false;
         }
         if (HandOver(writeBehind_, out)) return true;
         return Finish(out, LogView);

@@ -88,7 +88,8 @@ bool TUndelete::ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::u
         if (!Current || !Entry) return false;
         trunlist runs;
         TAttribute attr;
-        if (FindNtfsData(Entry, attr, runs) != TDataLookup::Found) return false;
+        const TDataLookup lookup = FindNtfsData(Entry, attr, runs);
+        if (lookup != TDataLookup::Found && lookup != TDataLookup::Partial) return false;
         if (attr.Resident) {
             Buffer.fill(0);
             const std::size_t n =

@@ -257,6 +257,16 @@ RunWalkResult WalkCompressedExtents(TFileStream& stream, std::span<const RunExte
             }
         }
         if (!flush(false)) return RunWalkResult::WriteFailed;
+        // Runs that map less than the file (a list cut short, a size beyond
+        // the allocation) leave it as far as they reach: it is not padded
+        // out to look whole.
+        std::uint64_t mapped = 0;
+        for (const RunExtent& run : runs)
+            if (run.length > 0) mapped += static_cast<std::uint64_t>(run.length) * clusterBytes;
+        if (mapped < static_cast<std::uint64_t>(std::max<std::int64_t>(fileSize, 0))) {
+            if (stream.Size() > fileSize && !stream.SetSize(fileSize)) return RunWalkResult::WriteFailed;
+            return RunWalkResult::RunsEndEarly;
+        }
         if (!stream.SetSize(fileSize)) return RunWalkResult::WriteFailed;
         return RunWalkResult::Done;
     } catch (const std::exception&) {
@@ -271,7 +281,9 @@ RunWalkResult WriteCompressedExtents(TFileStream& stream, std::span<const RunExt
     const RunWalkResult result = WalkCompressedExtents(stream, runs, fileSize, source);
     // The stream holds the last pieces in its buffer: a write of them that
     // falls short counts as it would have counted when they were written.
-    if ((result == RunWalkResult::ReadFailed || result == RunWalkResult::Stopped) && !stream.Flush())
+    if ((result == RunWalkResult::ReadFailed || result == RunWalkResult::Stopped ||
+         result == RunWalkResult::RunsEndEarly) &&
+        !stream.Flush())
         return RunWalkResult::WriteFailed;
     return result;
 }

@@ -43,7 +43,9 @@ struct CompressedRunSource {
     std::function<bool()> beforeRun;
 };
 
-enum class RunWalkResult { Done, ReadFailed, Stopped, WriteFailed };
+// RunsEndEarly: the runs map fewer bytes than the file has; the stream
+// holds what they gave.
+enum class RunWalkResult { Done, ReadFailed, Stopped, WriteFailed, RunsEndEarly };
 
 // Writes the run list of a compressed file (runs of {Lcn, Length}; Lcn 0
 // is sparse) as the file's plain contents, unit by unit of 16 clusters. A

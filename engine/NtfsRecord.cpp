@@ -15,10 +15,26 @@ constexpr std::size_t kResidentValueOffset = kHeaderSize + sizeof(TResidentPart)
 constexpr std::size_t kNonResidentDataOffset = kHeaderSize + sizeof(TNonResidentPart);  // 64
 constexpr std::size_t kFileNameHeadSize = sizeof(TFileNameHead);                        // 66
 // Offset of the name-length byte of a $FILE_NAME attribute whose value
-// starts at attribute offset 24.
+// starts at attribute offset 24; the namespace byte follows it.
 constexpr std::size_t kFileNameLengthAt = kResidentValueOffset + 0x40;
+constexpr std::uint8_t kNameSpaceDos = 2;
+// $FILE_NAME attributes looked at after the first: a record of 1024 bytes
+// holds fewer than a dozen.
+constexpr std::size_t kMaxFileNames = 16;
 
 constexpr std::uint64_t kLow48 = 0x0000FFFFFFFFFFFFull;
+
+// The name of the $FILE_NAME attribute at `at`, UTF-8, without the
+// characters up to the blank at both ends. A name that would run past the
+// record is cut at its end.
+std::string FileNameText(const ByteReader& r, std::size_t at) {
+    const std::size_t valueAt = at + kResidentValueOffset;
+    std::string s = Utf16LeToAnsi(r.SubClamped(valueAt + kFileNameHeadSize, 2u * r.U8Or(valueAt + 0x40)));
+    std::size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
 
 }  // namespace
 
@@ -44,19 +60,30 @@ bool IsNtfsFile(const tntfsfilerecord* record) {
     return record->FileName.FileAttributes.get() < kFileAttrDirectory;
 }
 
-void ApplyRecordFixup(std::span<std::uint8_t> record) {
-    if (record.size() < kMftRecordSize) return;
+bool ApplyRecordFixup(std::span<std::uint8_t> record) {
+    if (record.size() < kMftRecordSize) return false;
     // Only the low byte of the update-sequence offset counts, so the array
     // lies within the first 260 bytes and its words are always inside.
     const std::size_t u = record[4];
+    // Each sector of a record written whole ends with the update sequence
+    // number. One that does not was left by a write that did not finish
+    // (a crash or a failing disk between its sectors): the record is no
+    // record of one moment, and nothing in it can be believed.
+    for (const std::size_t end : {std::size_t{510}, std::size_t{1022}})
+        if (record[end] != record[u] || record[end + 1] != record[u + 1]) return false;
     std::memmove(&record[510], &record[u + 2], 2);
     std::memmove(&record[1022], &record[u + 4], 2);
+    return true;
 }
 
-bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr) {
+namespace {
+
+// Copies the first attribute of the record for which `wanted` holds (given
+// the reader and the attribute's offset). False when there is none.
+template <typename Wanted>
+bool ExtractAttribute(std::span<std::uint8_t> record, TAttribute& attr, Wanted wanted) {
     if (record.size() < kMftRecordSize) return false;
     record = record.first(kMftRecordSize);
-    ApplyRecordFixup(record);
     const ByteReader r(record);
     std::size_t off = r.U16Or(0x14);
     // Each step moves forward by at least one byte, so the walk ends within
@@ -65,7 +92,7 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
         if (!r.Has(off, kHeaderSize)) return false;
         const std::uint32_t t = *r.U32(off);
         if (t == kAttrEnd) return false;
-        if (t == type) break;
+        if (wanted(r, off)) break;
         const std::uint16_t len = *r.U16(off + 4);
         if (len == 0) return false;
         off += len;
@@ -122,6 +149,24 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
     return true;
 }
 
+}  // namespace
+
+bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr) {
+    return ExtractAttribute(record, attr, [type](const ByteReader& r, std::size_t off) { return *r.U32(off) == type; });
+}
+
+bool ExtractListedAttribute(std::span<std::uint8_t> record, const TAttrListEntry& entry, TAttribute& attr) {
+    // The entry names its attribute by type, instance and (for a stream in
+    // extents) the first cluster it maps; a record may hold several
+    // attributes of one type, extents of one stream among them.
+    if (!ExtractAttribute(record, attr, [&](const ByteReader& r, std::size_t off) {
+            return *r.U32(off) == entry.Type.get() && r.U16Or(off + 0x0E) == entry.AttributeId.get() &&
+                   r.U8Or(off + 9) == entry.NameLength;
+        }))
+        return false;
+    return !attr.NonResident || attr.NonResident->StartingVcn.get() == entry.StartingVcn.get();
+}
+
 bool DecodeRunList(std::span<const std::uint8_t> data, trunlist& runs) {
     try {
         std::int64_t previous = 0;
@@ -164,20 +209,52 @@ bool DecodeRunList(std::span<const std::uint8_t> data, trunlist& runs) {
     }
 }
 
-std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo) {
-    if (recordNo < 0) return -1;
+bool CutRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters) {
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const TDataRun& run = runs[i];
+        if (run.Sparse || run.Length <= 0) continue;
+        const auto end = vt::CheckedAdd<std::int64_t>(run.Lcn, run.Length);
+        if (!end || *end > clusters) {
+            runs.resize(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsCompressedData(const TAttribute& data) {
+    return data.NonResident && (data.Header.Flags.get() & kAttrFlagCompressed) != 0;
+}
+
+std::int64_t MftStreamSector(const TRunTable& extents, std::int64_t index) {
+    if (index < 0) return -1;
     std::int64_t before = 0;
     for (const TDataRun& run : extents) {
-        const std::int64_t count = static_cast<std::uint32_t>(run.Length);
-        if (recordNo - before < count) {
+        const std::int64_t count = run.Length;
+        if (count > 0 && index - before < count) {
+            // A hole in the table holds no record.
+            if (run.Sparse) return -1;
             // Extents come from the volume: an extent placed near the end of
-            // the 64-bit range cannot hold the record.
-            const auto sector = vt::CheckedAdd<std::int64_t>(run.Lcn, 2 * (recordNo - before));
+            // the 64-bit range cannot hold the sector.
+            const auto sector = vt::CheckedAdd<std::int64_t>(run.Lcn, index - before);
             return sector && *sector >= 0 ? *sector : -1;
         }
-        before += count;
+        if (count > 0) before += count;
     }
     return -1;
+}
+
+std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo) {
+    if (recordNo < 0 || recordNo > INT64_MAX / 2) return -1;
+    return MftStreamSector(extents, 2 * recordNo);
+}
+
+std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo) {
+    const std::int64_t first = MftRecordToSector(extents, recordNo);
+    if (first < 0) return std::nullopt;
+    const std::int64_t second = MftStreamSector(extents, 2 * recordNo + 1);
+    if (second < 0) return std::nullopt;
+    return std::array<std::int64_t, 2>{first, second};
 }
 
 std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes) {
@@ -235,7 +312,8 @@ bool DecodeRecordData(std::span<std::uint8_t> record, std::size_t from, const TR
         if (lr.Size() < kAttrListEntrySize) return false;
         for (std::size_t pos = 0; pos <= lr.Size() - kAttrListEntrySize;) {
             const auto entry = *lr.Struct<TAttrListEntry>(pos);
-            if (entry.Type.get() == kAttrData) {
+            // The sizes are in the header of the stream's first extent.
+            if (entry.Type.get() == kAttrData && entry.NameLength == 0 && entry.StartingVcn.get() == 0) {
                 TAttribute data;
                 if (variant.FetchListData && variant.FetchListData(record, entry, data)) {
                     if (data.NonResident) {
@@ -281,16 +359,23 @@ bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant
         if (!r.Has(off + kResidentValueOffset, kFileNameHeadSize)) return false;
         info.FileNameOffset = static_cast<std::uint16_t>(off);
 
-        // A longer name in the attribute that directly follows.
-        const std::size_t next = off + r.U16Or(off + 4);
-        if (r.U8(next) == kAttrFileName && r.U8Or(next + kFileNameLengthAt) > *r.U8(off + kFileNameLengthAt)) {
-            const std::size_t n = 2u * *r.U8(next + kFileNameLengthAt);
-            if (auto name = r.Sub(next + kResidentValueOffset + kFileNameHeadSize, n)) {
-                info.LongName.assign(name->begin(), name->end());
-                info.LongName.push_back(0);
-                info.LongName.push_back(0);
-            }
+        // The names that directly follow: a file has one per hard link and
+        // namespace. A DOS-only 8.3 name gives way to any other; between
+        // names of one kind the longer wins (the 8.3 name of a record that
+        // does not say its namespace is the shorter one).
+        auto dosOnly = [&](std::size_t at) { return r.U8Or(at + kFileNameLengthAt + 1) == kNameSpaceDos; };
+        for (std::size_t next = off + r.U16Or(off + 4), steps = 0;
+             steps < kMaxFileNames && next > off && r.U8(next) == kAttrFileName &&
+             r.Has(next + kResidentValueOffset, kFileNameHeadSize);
+             next += r.U16Or(next + 4), ++steps) {
+            // A name of blanks only is no name to list the file under.
+            const bool better = FileNameText(r, next).empty()                       ? false
+                                : dosOnly(info.FileNameOffset) != dosOnly(next) ? dosOnly(info.FileNameOffset)
+                                : *r.U8(next + kFileNameLengthAt) > *r.U8(info.FileNameOffset + kFileNameLengthAt);
+            if (better) info.FileNameOffset = static_cast<std::uint16_t>(next);
+            if (r.U16Or(next + 4) == 0) break;
         }
+        off = info.FileNameOffset;
 
         // The times and the low half of the file attributes from the first
         // attribute (taken as $STANDARD_INFORMATION), in the buffer.
@@ -316,8 +401,7 @@ bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
 }
 
 bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
-                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
-                        TLongFileName& longName) {
+                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize) {
     TRecordDecoderVariant variant;
     variant.DataStopsAtOrAbove = true;
     variant.ResidentAllocated = static_cast<std::int64_t>(sectorsPerCluster) * vt::kSectorSize;
@@ -342,12 +426,11 @@ bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPer
     recordFlags = info.RecordFlags;
     realSize = info.RealSize;
     allocatedSize = info.AllocatedSize;
-    longName = std::move(info.LongName);
     return ok;
 }
 
 TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
-                                    const TLongFileName& longName, tntfsfilerecord& out) {
+                                    tntfsfilerecord& out) {
     const ByteReader r(record);
     const std::size_t valueAt = static_cast<std::size_t>(fileNameOffset) + kResidentValueOffset;
     const auto head = r.Struct<TFileNameHead>(valueAt);
@@ -355,21 +438,9 @@ TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::u
     out.FileName = *head;
     const std::size_t n = 2u * head->NameLength;
     if (n == 0) return TFoundRecordResult::NoName;
-    auto trim = [](std::string s) {
-        std::size_t a = 0, b = s.size();
-        while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-        while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-        return s.substr(a, b - a);
-    };
     // Every length is listed: on volumes without 8.3 names a file's only
-    // name is often longer than twelve characters. A name that would run
-    // past the record is cut at its end.
-    out.Name = trim(Utf16LeToAnsi(r.SubClamped(valueAt + kFileNameHeadSize, n)));
+    // name is often longer than twelve characters.
+    out.Name = FileNameText(r, fileNameOffset);
     if (out.Name.empty()) return TFoundRecordResult::EmptyName;
-    // The longer second name wins; one that is blank keeps the first.
-    if (!longName.empty()) {
-        std::string second = trim(Utf16LeToAnsi(longName));
-        if (!second.empty()) out.Name = std::move(second);
-    }
     return TFoundRecordResult::Accepted;
 }

@@ -7,6 +7,7 @@
 // record is cut at its end or taken as absent, never read past it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -31,6 +32,12 @@ constexpr std::uint32_t kAttrEnd = 0xFFFFFFFFu;
 // and the compressed flag.
 constexpr std::uint32_t kFileAttrDirectory = 0x10000000u;
 constexpr std::uint32_t kFileAttrCompressed = 0x800u;
+
+// Attribute header flag: the attribute's value is stored compressed.
+constexpr std::uint16_t kAttrFlagCompressed = 0x0001;
+// The compression unit of the compressed streams Windows writes: 2^4
+// clusters.
+constexpr std::uint16_t kCompressionUnitLog2 = 4;
 
 // Record header flag: the record is in use (clear: deleted).
 constexpr std::uint16_t kRecordInUse = 0x0001;
@@ -113,7 +120,7 @@ struct TAttribute {
 
 // One run: absolute first cluster and length in clusters, or a sparse run
 // (a hole, Lcn 0). A TRunTable uses the same element for a master-file-table
-// extent: its first volume sector and its number of 1024-byte records.
+// extent: its first volume sector and its number of sectors.
 struct TDataRun {
     std::int64_t Lcn = 0;
     std::int64_t Length = 0;
@@ -124,10 +131,6 @@ struct TDataRun {
 };
 using trunlist = std::vector<TDataRun>;
 using TRunTable = std::vector<TDataRun>;
-
-// A second, longer $FILE_NAME's name out of the record decoder: its UTF-16
-// bytes followed by two zero bytes; empty when there is none.
-using TLongFileName = std::vector<std::uint8_t>;
 
 // One $ATTRIBUTE_LIST entry (the 26 bytes read of each).
 struct TAttrListEntry {
@@ -154,15 +157,23 @@ int CompareNtfsRecords(const tntfsfilerecord* a, const tntfsfilerecord* b);
 // A file rather than a folder: FileName.FileAttributes below 0x10000000.
 bool IsNtfsFile(const tntfsfilerecord* record);
 
-// The update-sequence fix-up: puts the two saved end-of-sector words back
-// at bytes 510 and 1022. The sequence number is not compared. A record
-// shorter than 1024 bytes is left alone.
-void ApplyRecordFixup(std::span<std::uint8_t> record);
+// The update-sequence fix-up of a record as read: when both sectors end
+// with the update sequence number, puts the two saved end-of-sector words
+// back at bytes 510 and 1022 and gives true. A record whose sector ends do
+// not match (torn by a write that did not finish), or that is shorter than
+// 1024 bytes, is left as it is and gives false: it is damaged.
+[[nodiscard]] bool ApplyRecordFixup(std::span<std::uint8_t> record);
 
-// The attribute extractor both engines share: fixes the record up, walks
-// its attributes from the first-attribute offset and copies the first one
+// The attribute extractor both engines share: walks the attributes of a
+// fixed-up record from the first-attribute offset and copies the first one
 // of the given type. False when there is none.
 bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
+
+// The attribute that an $ATTRIBUTE_LIST entry stands for, in the fixed-up
+// record that the entry names: the one of the entry's type, instance and
+// name length, and (non-resident) of the entry's first cluster. False
+// when the record holds no such attribute.
+bool ExtractListedAttribute(std::span<std::uint8_t> record, const TAttrListEntry& entry, TAttribute& attr);
 
 // Decodes mapping pairs and appends the runs to the list, so that the
 // extents of a fragmented stream decode one after another into one list.
@@ -170,9 +181,25 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
 // when an exception ended it (after an error box).
 bool DecodeRunList(std::span<const std::uint8_t> mappingPairs, trunlist& runs);
 
-// The volume sector of a master-file-table record from the table's extents
-// {first sector, number of records}; -1 when the table cannot place it.
+// The table's stream through its extents {first volume sector, number of
+// sectors}: the volume sector of the stream's sector `index`, -1 when the
+// table does not reach it.
+std::int64_t MftStreamSector(const TRunTable& extents, std::int64_t index);
+// Cuts the run list before the first run that does not lie inside a volume
+// of `clusters` clusters (one that starts in it and runs past its end, too:
+// the bytes there are the disk's, not the file's). True when it cut.
+bool CutRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters);
+
+// Whether a non-resident $DATA is stored compressed: its own header says
+// so (flags bit 0), whatever the file's attributes say.
+bool IsCompressedData(const TAttribute& data);
+
+// The volume sector of a master-file-table record's first half; -1 when
+// the table cannot place it.
 std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo);
+// The volume sectors of both halves of a record: with one-sector clusters
+// a record may straddle two extents, its halves far apart.
+std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo);
 
 // UTF-16LE bytes, up to the first zero character, as UTF-8.
 std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes);
@@ -183,7 +210,6 @@ struct TMftRecordInfo {
     std::uint16_t RecordFlags = 0;
     std::int64_t RealSize = 0;
     std::int64_t AllocatedSize = 0;
-    TLongFileName LongName;
 };
 
 // How the two engines' record decoders differ.
@@ -207,8 +233,10 @@ struct TRecordDecoderVariant {
 };
 
 // The record decoder both engines share, on a fixed-up record: the chosen
-// $FILE_NAME (among the first three attributes), a longer second name, the
-// four times and the low attribute bits of $STANDARD_INFORMATION copied
+// $FILE_NAME (the first among the first three attributes, or one of those
+// that directly follow it: a name of the POSIX, Win32 or Win32-and-DOS
+// namespace before a DOS-only 8.3 name, else the longer name), the four
+// times and the low attribute bits of $STANDARD_INFORMATION copied
 // into the $FILE_NAME value in the buffer, and the $DATA sizes.
 bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant& variant, TMftRecordInfo& info);
 
@@ -227,8 +255,7 @@ std::int64_t RecordBaseNumber(std::span<const std::uint8_t> record);
 // (the size given to a resident $DATA).
 bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, TAttribute& attr);
 bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
-                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize,
-                        TLongFileName& longName);
+                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize);
 
 // The outcome of turning a decoded record into a found record.
 enum class TFoundRecordResult {
@@ -238,11 +265,11 @@ enum class TFoundRecordResult {
 };
 
 // Fills FileName (the 66-byte head at the chosen $FILE_NAME's value) and
-// Name (the first name, or the longer second one when the decoder found
-// it; UTF-8, trimmed of characters up to the blank). Other fields are the
-// caller's.
+// Name (that attribute's name, UTF-8, trimmed of characters up to the
+// blank): a file's name and its folder come from the same attribute, also
+// when hard links give it several. Other fields are the caller's.
 TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
-                                    const TLongFileName& longName, tntfsfilerecord& out);
+                                    tntfsfilerecord& out);
 
 // An error box with an exception's message (error icon, OK button).
 void ShowExceptionBox(const char* message);

@@ -455,6 +455,12 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
             Log(Undelete->Aborted ? "驱动器扫描被用户中止" : "驱动器扫描完成", Undelete->Aborted ? kLogWarning : kLogInfo);
             const std::size_t count = cur.FsType <= vt::fsFat32 ? cur.Entries.size() : cur.NtfsEntries.size();
             Log("发现 " + std::to_string(count) + " 个项目", kLogInfo);
+            // Records the scan could not list are counted, so that no file
+            // goes missing unnoticed.
+            if (cur.FsType == vt::fsNtfs && Undelete->DamagedRecords > 0)
+                Log(std::to_string(Undelete->DamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
+            if (cur.FsType == vt::fsNtfs && Undelete->UnreadableRecords > 0)
+                Log(std::to_string(Undelete->UnreadableRecords) + " 个文件记录无法读取，未列出", kLogWarning);
         } catch (const std::exception&) {
             changingByCode_ = false;
         }

@@ -436,6 +436,116 @@ TEST_P(NtfsVolume, SearchByMasksDatesSizesAndFolder) {
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, NtfsVolume, ::testing::Values(512, 1024, 2048, 4096));
 
+// Volumes of unusual layouts and of damage (tests/fixtures/ntfs-builder.c,
+// modes damaged, holes and wide): each file is written as far as its
+// clusters can be read, and named as failed when that is not the whole
+// file.
+class UnusualNtfsVolume : public AdvRecoverTest {
+protected:
+    void Open(const std::string& stem) {
+        image_ = vt::test::ImagePath(stem + ".img");
+        manifest_ = vt::test::ReadNtfsManifest(stem + ".manifest");
+        vol_ = std::make_unique<ScannedVolume>(image_);
+        scanRows_ = log.rows;
+        log.rows.clear();
+    }
+    void TearDown() override {
+        vol_.reset();
+        AdvRecoverTest::TearDown();
+    }
+    const NtfsManifestEntry& Manifest(const std::string& path) {
+        for (const auto& m : manifest_)
+            if (m.path == path) return m;
+        throw std::runtime_error("not in the manifest: " + path);
+    }
+    tntfsfilerecord* Listed(const NtfsManifestEntry& m) {
+        for (auto& r : vol_->node->NtfsEntries)
+            if (r->Name == m.Name() && FileRefToInt64(r->FileName.ParentRef) == m.parent) return r.get();
+        return nullptr;
+    }
+    Bytes Written(const std::string& name) { return vt::test::ReadWholeFile(dir.Path() + "/" + name); }
+    std::vector<platform::LogRow> scanRows_;
+    std::string image_;
+    std::vector<NtfsManifestEntry> manifest_;
+    std::unique_ptr<ScannedVolume> vol_;
+};
+
+struct AdvDamagedCase {
+    const char* label;
+    const char* path;
+    std::size_t keep;  // bytes of the contents written; 0: all of them
+    std::size_t size;  // the file's size when it differs from the contents'
+    bool failed;
+};
+void PrintTo(const AdvDamagedCase& c, std::ostream* os) { *os << c.label; }
+
+class AdvDamagedFile : public UnusualNtfsVolume, public ::testing::WithParamInterface<AdvDamagedCase> {};
+
+TEST_P(AdvDamagedFile, IsWrittenAsFarAsItReadsAndNamedWhenShort) {
+    const AdvDamagedCase& c = GetParam();
+    Open("ntfs-damaged");
+    const NtfsManifestEntry& m = Manifest(c.path);
+    tntfsfilerecord* r = Listed(m);
+    ASSERT_NE(r, nullptr) << c.path;
+    EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    Bytes want = vt::test::NtfsContent(m.content);
+    if (c.keep) want.resize(c.keep);
+    if (c.size) want.resize(c.size, 0);
+    EXPECT_EQ(Written(m.Name()), want);
+    EXPECT_EQ(Rows(), c.failed ? (std::vector<std::pair<std::string, int>>{{m.Name() + kFailed, 1}})
+                               : (std::vector<std::pair<std::string, int>>{}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AdvDamagedFile,
+    ::testing::Values(
+        // Its second run starts in the volume's last two clusters and runs
+        // past its end: the first run's 8 clusters, then the line.
+        AdvDamagedCase{"RunPastTheVolume", "/pastend.bin", 8 * 1024, 0, true},
+        // The real size says 5000 bytes more than its 4 clusters hold.
+        AdvDamagedCase{"RealSizeBeyondTheRuns", "/short.bin", 0, 4 * 1024, true},
+        AdvDamagedCase{"CutRunList", "/cut-list.bin", 8 * 1024, 0, true},
+        // Zeros past the initialized size.
+        AdvDamagedCase{"InitializedSizeInsideTheFile", "/uninit.bin", 2 * 1024 + 300, 5 * 1024, false},
+        AdvDamagedCase{"CompressedWithoutTheFlag", "/Packed/noflag.txt", 0, 0, false},
+        AdvDamagedCase{"NameWithALongerDosName", "/a b.txt", 0, 0, false},
+        AdvDamagedCase{"FileAfterTheDamage", "/taker.txt", 0, 0, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(UnusualNtfsVolume, TornRecordIsLeftOutAndCounted) {
+    Open("ntfs-damaged");
+    EXPECT_EQ(Listed(Manifest("/torn.txt")), nullptr);
+    const auto& rows = scanRows_;
+    EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                           [](const auto& r) { return r.caption == "1 个文件记录已损坏，未列出" && r.imageIndex == 2; }),
+              rows.end());
+}
+
+// 64 KiB clusters: the vote finds them and every file comes back whole. A
+// table grown into holes of one-sector clusters: the records whose halves
+// lie apart are counted as damaged, never taken whole; every file listed
+// comes back whole.
+TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
+    for (const char* stem : {"ntfs-wide", "ntfs-holes"}) {
+        SCOPED_TRACE(stem);
+        Open(stem);
+        if (std::string(stem) == "ntfs-wide") EXPECT_EQ(vol_->node->NtfsSectorsPerCluster, 128);
+        int listed = 0;
+        for (const auto& m : manifest_) {
+            if (m.folder) continue;
+            tntfsfilerecord* r = Listed(m);
+            if (!r) continue;
+            vt::test::TempDir out;
+            EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, out.Path(), &bar, &status), 0) << m.path;
+            EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + m.Name()), vt::test::NtfsContent(m.content)) << m.path;
+            ++listed;
+        }
+        EXPECT_GE(listed, 4);
+        EXPECT_TRUE(log.rows.empty());
+        log.rows.clear();
+    }
+}
+
 // The NTFS partition of a disk: cluster sectors count from the partition's
 // first sector on the drive.
 TEST_F(AdvRecoverTest, NtfsPartitionOfAPhysicalDisk) {

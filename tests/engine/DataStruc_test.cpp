@@ -1166,6 +1166,10 @@ INSTANTIATE_TEST_SUITE_P(
     DataStruc, NtfsClusterVote,
     ::testing::Values(VoteSpec{"ThreeEachOf8And4", {Voter(8), Voter(8), Voter(8), Voter(4), Voter(4), Voter(4)}, 4},
                       VoteSpec{"MajorityOf16", {Voter(16), Voter(16), Voter(2)}, 16},
+                      // Clusters of 64 KiB and of 2 MiB, the largest NTFS has.
+                      VoteSpec{"MajorityOf128", {Voter(128), Voter(128), Voter(8)}, 128},
+                      VoteSpec{"TieOf128And64", {Voter(128), Voter(64)}, 64},
+                      VoteSpec{"Of4096", {Voter(4096)}, 4096},
                       VoteSpec{"NoVoter", {RecordSpec{u"r.txt"}}, 1},
                       VoteSpec{"OddSizeVotesNothing", {Voter(3)}, 1},
                       VoteSpec{"Exactly4096DoesNotVote", {Voter(8, 4096)}, 1},

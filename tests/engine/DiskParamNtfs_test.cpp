@@ -301,9 +301,12 @@ TEST_F(SyntheticVolume, StopEndsBetweenBatches) {
 TEST_F(SyntheticVolume, UnreadableBatchKeepsLaterNumbers) {
     NtfsTestVolume v(Image("big.img"), 8, 4, 32 + 20000 + 64);
     TenThousandRecords(v, {{100, SimpleRecord(u"a.txt", 5)},
-                           {600, SimpleRecord(u"lost.txt", 5)},
+                           {533, SimpleRecord(u"before.txt", 5)},
+                           {535, SimpleRecord(u"lost.txt", 5)},
+                           {537, SimpleRecord(u"after.txt", 5)},
                            {1100, SimpleRecord(u"later.txt", 5)}});
-    // The second batch: sectors 32 + 1000 to 32 + 1999.
+    // In the second batch (sectors 32 + 1000 to 32 + 1999) the sectors of
+    // records 534 to 536.
     Install("big.img", "unreadable=1100-1105\n");
     platform::MessageBoxRecorder boxes;
     ASSERT_TRUE(u_->OpenDrive(drive_, false, nullptr, nullptr));
@@ -312,16 +315,23 @@ TEST_F(SyntheticVolume, UnreadableBatchKeepsLaterNumbers) {
     EXPECT_EQ(ByName(*drive_, "later.txt")->RecordNo, 1100);
     EXPECT_EQ(ByName(*drive_, "later.txt")->RecordSector, 32 + 2200);
     EXPECT_EQ(ByName(*drive_, "a.txt")->RecordNo, 100);
-    // The read-error box of the NT family, for the failed batch.
+    // The batch was read again in pieces: the records around the damage
+    // are kept, the three that do not read are counted.
+    ASSERT_NE(ByName(*drive_, "before.txt"), nullptr);
+    EXPECT_EQ(ByName(*drive_, "before.txt")->RecordNo, 533);
+    ASSERT_NE(ByName(*drive_, "after.txt"), nullptr);
+    EXPECT_EQ(ByName(*drive_, "after.txt")->RecordNo, 537);
+    EXPECT_EQ(u_->UnreadableRecords, 3u);
+    EXPECT_EQ(u_->DamagedRecords, 0u);
+    // One read-error box of the NT family, for the failed batch.
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_NE(boxes.calls[0].text.find("Error when reading data:"), std::string::npos);
 }
 
 TEST_F(SyntheticVolume, RecordAcrossTwoOneSectorExtents) {
     // One-sector clusters: the first extent has 33 sectors, so record 16
-    // starts in its last sector and is read across its end; the second
-    // extent begins with that record's second half and is used from its
-    // second sector on.
+    // starts in its last sector and ends in the first sector of the second
+    // extent, whose next sector starts record 17.
     NtfsTestVolume v(Image("odd.img"), 1, 100, 400);
     v.TableRuns({{100, 33}, {200, 31}});
     const auto straddling = SimpleRecord(u"straddle.txt", 5);
@@ -330,9 +340,7 @@ TEST_F(SyntheticVolume, RecordAcrossTwoOneSectorExtents) {
     v.Record(201, SimpleRecord(u"next.txt", 5));
     Install("odd.img");
     ASSERT_TRUE(u_->OpenDrive(drive_, false, nullptr, nullptr));
-    ASSERT_EQ(u_->MftRuns.size(), 2u);
-    EXPECT_EQ(u_->MftRuns[0], (TDataRun{100, 17}));
-    EXPECT_EQ(u_->MftRuns[1], (TDataRun{201, 15}));
+    EXPECT_EQ(u_->MftRuns, (TRunTable{{100, 33}, {200, 31}}));
     ASSERT_NE(ByName(*drive_, "straddle.txt"), nullptr);
     EXPECT_EQ(ByName(*drive_, "straddle.txt")->RecordNo, 16);
     ASSERT_NE(ByName(*drive_, "next.txt"), nullptr);
@@ -433,12 +441,15 @@ TEST_F(SyntheticVolume, TableBeyond32BitSectors) {
 
 namespace {
 
-std::vector<std::uint8_t> ListEntry(std::uint32_t type, std::uint64_t ref, std::uint64_t vcn = 0) {
+// An entry for the attribute of a type, with its instance, in record ref.
+std::vector<std::uint8_t> ListEntry(std::uint32_t type, std::uint64_t ref, std::uint64_t vcn = 0,
+                                    std::uint16_t id = 0) {
     std::vector<std::uint8_t> e(32, 0);
     vt::test::PutLe(e, 0, type, 4);
     vt::test::PutLe(e, 4, 32, 2);
     vt::test::PutLe(e, 8, vcn, 8);
     vt::test::PutLe(e, 0x10, ref, 8);
+    vt::test::PutLe(e, 0x18, id, 2);
     return e;
 }
 
@@ -448,9 +459,11 @@ std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>
     return out;
 }
 
-// An extension record holding one $DATA extent.
-std::vector<std::uint8_t> DataExtent(const std::vector<vt::test::Run>& runs, std::uint64_t vcn, std::uint64_t real) {
+// An extension record of record base holding one $DATA extent (instance 0).
+std::vector<std::uint8_t> DataExtent(const std::vector<vt::test::Run>& runs, std::uint64_t vcn, std::uint64_t real,
+                                     std::uint64_t base) {
     vt::test::RecordBuilder rb;
+    vt::test::PutLe(rb.Bytes(), 0x20, base, 8);
     rb.NonResident(0x80, vt::test::EncodeRuns(runs), 8192, real, u"", 0, vcn);
     return rb.Finish();
 }
@@ -464,11 +477,11 @@ TEST_F(SyntheticVolume, AttributeListsOfTheTableAndOfAFile) {
     NtfsTestVolume v(Image("list.img"), 8, 4, 4096);
     vt::test::RecordBuilder mft;
     mft.Resident(0x10, vt::test::StdInfoValue(0, 0, 0, 0, 6));
-    mft.Resident(0x20, Concat({ListEntry(0x10, 0), ListEntry(0x30, 0), ListEntry(0x80, 0), ListEntry(0x80, 17, 6)}));
+    mft.Resident(0x20, Concat({ListEntry(0x10, 0), ListEntry(0x30, 0, 0, 2), ListEntry(0x80, 0, 0, 3), ListEntry(0x80, 17, 6)}));
     mft.Resident(0x30, vt::test::FileNameValue(5, u"$MFT", 6));
     mft.NonResident(0x80, vt::test::EncodeRuns({{4, 6}}), 40 * 1024, 40 * 1024);
     v.Record(32, mft.Finish());
-    v.Record(32 + 2 * 17, DataExtent({{100, 4}}, 6, 0));
+    v.Record(32 + 2 * 17, DataExtent({{100, 4}}, 6, 0, 0));
     v.Record(32 + 2 * 20, SimpleRecord(u"first-extent.txt", 5));
     // Every record of a table is formatted; the extent correction looks
     // for the first one's "FILE".
@@ -479,12 +492,12 @@ TEST_F(SyntheticVolume, AttributeListsOfTheTableAndOfAFile) {
     file.Resident(0x20, Concat({ListEntry(0x10, 25), ListEntry(0x30, 25), ListEntry(0x80, 26), ListEntry(0x80, 27, 1)}));
     file.Resident(0x30, vt::test::FileNameValue(5, u"listed.bin"));
     v.Record(800 + 2 * (25 - 24), file.Finish());
-    v.Record(800 + 2 * (26 - 24), DataExtent({{200, 1}}, 0, 5000));
-    v.Record(800 + 2 * (27 - 24), DataExtent({{300, 1}}, 1, 0));
+    v.Record(800 + 2 * (26 - 24), DataExtent({{200, 1}}, 0, 5000, 25));
+    v.Record(800 + 2 * (27 - 24), DataExtent({{300, 1}}, 1, 0, 25));
     v.Bytes(200 * 8 * 512, {'H', 'E', 'L', 'L', 'O'});
     Install("list.img");
     ASSERT_TRUE(u_->OpenDrive(drive_, false, nullptr, nullptr));
-    EXPECT_EQ(u_->MftRuns, (TRunTable{{32, 24}, {800, 16}}));
+    EXPECT_EQ(u_->MftRuns, (TRunTable{{32, 48}, {800, 32}}));
     ASSERT_NE(ByName(*drive_, "first-extent.txt"), nullptr);
     EXPECT_EQ(ByName(*drive_, "first-extent.txt")->RecordNo, 20);
     ASSERT_NE(ByName(*drive_, "second-extent.txt"), nullptr);
@@ -499,13 +512,13 @@ TEST_F(SyntheticVolume, AttributeListsOfTheTableAndOfAFile) {
     TAttribute attr;
     ASSERT_TRUE(u_->ReadMftAttribute(25, 0x20, listed->RecordSector, attr));
     trunlist runs;
-    ASSERT_TRUE(u_->ReadAttributeListRuns(attr.Data, runs, true, attr));
+    ASSERT_TRUE(u_->ReadAttributeListRuns(attr.Data, runs, true, attr, 25));
     EXPECT_EQ(runs, (trunlist{{200, 1}, {300, 1}}));
     std::array<std::uint8_t, 2048> head{};
     ASSERT_TRUE(u_->ReadFileHead(listed, head));
     EXPECT_EQ(std::string(head.begin(), head.begin() + 5), "HELLO");
     // A list shorter than one entry gives False.
-    EXPECT_FALSE(u_->ReadAttributeListRuns(std::vector<std::uint8_t>(25, 0), runs, true, attr));
+    EXPECT_FALSE(u_->ReadAttributeListRuns(std::vector<std::uint8_t>(25, 0), runs, true, attr, 25));
 }
 
 // ---- lookups and linking on lists made by hand ----

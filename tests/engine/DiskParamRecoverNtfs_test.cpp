@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -336,6 +337,169 @@ TEST_P(NtfsRecoveryNamesMovedOut, FolderAndFileComeBackWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecoveryNamesMovedOut, ::testing::Values("ntfs-bigdir"),
+                         [](const auto& info) { return std::string(info.param).substr(5); });
+
+// Volumes of unusual layouts and of damage (tests/fixtures/ntfs-builder.c,
+// modes holes, damaged and wide). What each damaged file must give: its
+// bytes as far as they can be read, and a line when that is not the whole
+// file.
+struct DamagedFileCase {
+    const char* label;
+    const char* path;
+    // The bytes the file must hold, from the manifest's contents.
+    std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> expect;
+    bool failed;
+};
+
+void PrintTo(const DamagedFileCase& c, std::ostream* os) { *os << c.label; }
+
+std::vector<std::uint8_t> Whole(const std::vector<std::uint8_t>& c) { return c; }
+std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> FirstBytes(std::size_t n) {
+    return [n](const std::vector<std::uint8_t>& c) { return std::vector<std::uint8_t>(c.begin(), c.begin() + n); };
+}
+
+const DamagedFileCase kDamagedFiles[] = {
+    // Two extents of $DATA in one extension record: each list entry names
+    // its own by instance and first cluster.
+    {"ExtentsSharingARecord", "/two-extents.bin", Whole, false},
+    // The record of its second extent names another file as its base now:
+    // the first extent's bytes, then the line.
+    {"ExtensionRecordTakenByAnotherFile", "/reused-ext.bin", FirstBytes(888 * 1024), true},
+    // Its second run starts in the volume's last two clusters and runs
+    // past its end: the first run's bytes, then the line.
+    {"RunPastTheVolume", "/pastend.bin", FirstBytes(8 * 1024), true},
+    // A real size 5000 bytes beyond what the runs hold: their four
+    // clusters (the last one's slack is zeros), then the line.
+    {"RealSizeBeyondTheRuns", "/short.bin",
+     [](const std::vector<std::uint8_t>& c) {
+         std::vector<std::uint8_t> out = c;
+         out.resize(4 * 1024, 0);
+         return out;
+     },
+     true},
+    // The run list ends after its first run.
+    {"CutRunList", "/cut-list.bin", FirstBytes(8 * 1024), true},
+    // Bytes past the initialized size read as zeros.
+    {"InitializedSizeInsideTheFile", "/uninit.bin",
+     [](const std::vector<std::uint8_t>& c) {
+         std::vector<std::uint8_t> out(c.begin(), c.begin() + 2 * 1024 + 300);
+         out.resize(c.size(), 0);
+         return out;
+     },
+     false},
+    // Compressed by its attribute's header; the file's flags say nothing.
+    {"CompressedWithoutTheFlag", "/Packed/noflag.txt", Whole, false},
+    {"NameWithALongerDosName", "/a b.txt", Whole, false},
+    {"FileAfterTheDamage", "/taker.txt", Whole, false},
+};
+
+class NtfsDamagedFile : public ::testing::TestWithParam<DamagedFileCase> {
+protected:
+    void SetUp() override {
+        image_ = vt::test::ImagePath("ntfs-damaged.img");
+        vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
+        DiskUtils::Initialize();
+        engine_ = std::make_unique<TUndelete>();
+        drive_ = engine_->Drives.at(0).get();
+        ASSERT_TRUE(engine_->OpenDrive(drive_, false, nullptr, nullptr));
+        manifest_ = vt::test::ReadNtfsManifest("ntfs-damaged.manifest");
+    }
+    void TearDown() override { engine_.reset(); }
+    const NtfsManifestEntry& Entry(const std::string& path) {
+        for (const auto& e : manifest_)
+            if (e.path == path) return e;
+        throw std::runtime_error("not in the manifest: " + path);
+    }
+    tntfsfilerecord* Record(std::int64_t number) {
+        for (auto& r : drive_->NtfsEntries)
+            if (r->RecordNo == number && r->Name.rfind("[", 0) != 0) return r.get();
+        return nullptr;
+    }
+    std::string image_;
+    std::unique_ptr<TUndelete> engine_;
+    TLogiDrive* drive_ = nullptr;
+    std::vector<NtfsManifestEntry> manifest_;
+    vt::test::TempDir dir_;
+    platform::RecordingStatusPanel status_;
+    platform::RecordingEventLog log_;
+};
+
+TEST_P(NtfsDamagedFile, IsWrittenAsFarAsItReadsAndNamedWhenShort) {
+    const DamagedFileCase& c = GetParam();
+    const NtfsManifestEntry& e = Entry(c.path);
+    tntfsfilerecord* r = Record(e.record);
+    ASSERT_NE(r, nullptr) << c.path;
+    EXPECT_EQ(r->Name, e.Name());
+    engine_->RecoverFileReported(r, "out.bin", dir_.Path(), &status_, &log_);
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/out.bin"), c.expect(vt::test::NtfsContent(e.content)));
+    std::vector<std::string> rows;
+    for (const auto& row : log_.rows) rows.push_back(row.caption);
+    EXPECT_EQ(rows, c.failed ? std::vector<std::string>{"out.bin:  恢复失败"} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, NtfsDamagedFile, ::testing::ValuesIn(kDamagedFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+using NtfsDamagedVolume = NtfsDamagedFile;
+
+// A torn record is left out of the listing and counted; a hard-linked
+// file is listed under one of its names, in that name's folder.
+TEST_F(NtfsDamagedVolume, TornRecordIsCountedAndLinksKeepNameAndFolderTogether) {
+    EXPECT_EQ(Record(Entry("/torn.txt").record), nullptr);
+    EXPECT_EQ(engine_->DamagedRecords, 1u);
+    EXPECT_EQ(engine_->UnreadableRecords, 0u);
+    tntfsfilerecord* linked = Record(Entry("/Left/linked.txt").record);
+    ASSERT_NE(linked, nullptr);
+    EXPECT_TRUE(engine_->RecoverFile(linked, linked->Name, dir_.Path(), &status_, &log_));
+    EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/" + linked->Name),
+              vt::test::NtfsContent(Entry("/Left/linked.txt").content));
+    EXPECT_TRUE(log_.rows.empty());
+    const std::int64_t parent = FileRefToInt64(linked->FileName.ParentRef);
+    if (linked->Name == "linked.txt") EXPECT_EQ(parent, Entry("/Left").record);
+    else if (linked->Name == "other name.txt") EXPECT_EQ(parent, Entry("/Right").record);
+    else ADD_FAILURE() << linked->Name;
+    const tntfsfilerecord* dos = Record(Entry("/a b.txt").record);
+    ASSERT_NE(dos, nullptr);
+    EXPECT_EQ(dos->Name, "a b.txt");
+}
+
+// A record torn after the scan: the file is named as failed, nothing of it
+// is taken for its bytes.
+TEST_F(NtfsDamagedVolume, RecordTornAfterTheScanFailsTheFile) {
+    tntfsfilerecord* r = Record(Entry("/taker.txt").record);
+    ASSERT_NE(r, nullptr);
+    tntfsfilerecord torn = *r;
+    // The torn record of torn.txt, under taker.txt's entry.
+    torn.RecordNo = Entry("/torn.txt").record;
+    torn.RecordSector = engine_->MftPosToSector(torn.RecordNo);
+    engine_->RecoverFileReported(&torn, "torn.txt", dir_.Path(), &status_, &log_);
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "torn.txt:  恢复失败");
+}
+
+// Whole volumes whose every file must come back: a table grown into holes
+// of one-sector clusters (most records straddle two of its runs), and
+// clusters of 64 KiB.
+class NtfsUnusualVolume : public NtfsRecovery {};
+
+TEST_P(NtfsUnusualVolume, EveryFileComesBackByteForByte) {
+    int checked = 0;
+    for (const auto& e : manifest_) {
+        if (e.folder) continue;
+        tntfsfilerecord* r = Record(e.record);
+        ASSERT_NE(r, nullptr) << e.path;
+        EXPECT_EQ(r->Name, e.Name());
+        const std::string name = "r" + std::to_string(e.record);
+        EXPECT_TRUE(engine_->RecoverFile(r, name, dir_.Path(), &status_, &log_)) << e.path;
+        EXPECT_EQ(vt::test::ReadWholeFile(dir_.Path() + "/" + name), vt::test::NtfsContent(e.content)) << e.path;
+        ++checked;
+    }
+    EXPECT_GE(checked, 4);
+    EXPECT_TRUE(log_.rows.empty());
+    EXPECT_EQ(engine_->DamagedRecords, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NtfsUnusualVolume, ::testing::Values("ntfs-holes", "ntfs-wide"),
                          [](const auto& info) { return std::string(info.param).substr(5); });
 
 }  // namespace

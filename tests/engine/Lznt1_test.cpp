@@ -219,9 +219,20 @@ TEST_F(RunWalk, ListsWithoutSparseEndAndEmptyLists) {
         EXPECT_EQ(m.Contents(), Clusters(70, 5));
     }
     {
+        // Runs that map less than the file leave it as far as they reach:
+        // an empty list writes nothing and says so.
         MemoryStream m;
-        ASSERT_EQ(vt::WriteCompressedExtents(m.Stream(), {}, 1234, source_), RunWalkResult::Done);
-        EXPECT_EQ(m.Contents(), Bytes(1234, 0));
+        ASSERT_EQ(vt::WriteCompressedExtents(m.Stream(), {}, 1234, source_), RunWalkResult::RunsEndEarly);
+        EXPECT_EQ(m.Contents(), Bytes());
+        MemoryStream n;
+        const std::vector<RunExtent> runs = {{70, 5}};
+        ASSERT_EQ(vt::WriteCompressedExtents(n.Stream(), runs, 5 * kCluster + 1, source_), RunWalkResult::RunsEndEarly);
+        EXPECT_EQ(n.Contents(), Clusters(70, 5));
+    }
+    {
+        MemoryStream m;
+        ASSERT_EQ(vt::WriteCompressedExtents(m.Stream(), {}, 0, source_), RunWalkResult::Done);
+        EXPECT_EQ(m.Contents(), Bytes());
     }
 }
 

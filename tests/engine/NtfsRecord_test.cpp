@@ -73,7 +73,7 @@ TEST(DecodeRunList, OverflowingClusterEndsTheList) {
 // ---- record numbers, references, order ----
 
 TEST(MftRecordToSector, MapsThroughExtents) {
-    const TRunTable table{{1000, 16}, {5000, 8}};
+    const TRunTable table{{1000, 32}, {5000, 16}};
     EXPECT_EQ(MftRecordToSector(table, 0), 1000);
     EXPECT_EQ(MftRecordToSector(table, 15), 1030);
     EXPECT_EQ(MftRecordToSector(table, 16), 5000);
@@ -84,7 +84,7 @@ TEST(MftRecordToSector, MapsThroughExtents) {
 }
 
 TEST(MftRecordToSector, SectorsBeyond32Bits) {
-    const TRunTable table{{0x100000000LL, 4}, {0x300000000LL, 4}};
+    const TRunTable table{{0x100000000LL, 8}, {0x300000000LL, 8}};
     EXPECT_EQ(MftRecordToSector(table, 3), 0x100000006LL);
     EXPECT_EQ(MftRecordToSector(table, 5), 0x300000002LL);
 }
@@ -134,15 +134,42 @@ TEST(RecordFixup, PutsTheSectorEndsBack) {
     rb.Bytes()[1023] = 0x34;
     Bytes rec = rb.Finish();
     ASSERT_EQ(rec[510], 0x07);
-    ApplyRecordFixup(rec);
+    EXPECT_TRUE(ApplyRecordFixup(rec));
     EXPECT_EQ(rec[510], 0xAB);
     EXPECT_EQ(rec[511], 0xCD);
     EXPECT_EQ(rec[1022], 0x12);
     EXPECT_EQ(rec[1023], 0x34);
-    // Applying it again changes nothing.
-    ApplyRecordFixup(rec);
+    // Applied again it is refused (the ends no longer hold the number) and
+    // changes nothing.
+    EXPECT_FALSE(ApplyRecordFixup(rec));
     EXPECT_EQ(rec[511], 0xCD);
 }
+
+// A sector whose last word is not the update sequence number was written
+// at another time than the rest of its record: the record is refused and
+// left as read.
+struct TornCase {
+    const char* name;
+    std::size_t at;
+};
+class TornRecord : public ::testing::TestWithParam<TornCase> {};
+
+TEST_P(TornRecord, IsRefusedAndLeftAsRead) {
+    RecordBuilder rb;
+    rb.Resident(0x10, StdInfoValue(1, 2, 3, 4));
+    Bytes rec = rb.Finish();
+    rec[GetParam().at] ^= 0x5A;
+    const Bytes read = rec;
+    EXPECT_FALSE(ApplyRecordFixup(rec));
+    EXPECT_EQ(rec, read);
+    Bytes shortRecord(512, 0);
+    EXPECT_FALSE(ApplyRecordFixup(shortRecord));
+}
+
+INSTANTIATE_TEST_SUITE_P(RecordFixup, TornRecord,
+                         ::testing::Values(TornCase{"FirstSectorEnd", 510}, TornCase{"FirstSectorEndHighByte", 511},
+                                           TornCase{"SecondSectorEnd", 1022}, TornCase{"SecondSectorEndHighByte", 1023}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordFixup, UsesOnlyTheLowByteOfTheArrayOffset) {
     Bytes rec(1024, 0);
@@ -152,7 +179,7 @@ TEST(RecordFixup, UsesOnlyTheLowByteOfTheArrayOffset) {
     rec[0x33] = 0x22;
     rec[0x34] = 0x33;
     rec[0x35] = 0x44;
-    ApplyRecordFixup(rec);
+    EXPECT_TRUE(ApplyRecordFixup(rec));
     EXPECT_EQ(rec[510], 0x11);
     EXPECT_EQ(rec[1023], 0x44);
 }
@@ -286,16 +313,15 @@ struct Decoded {
     bool ok = false;
     std::uint16_t fnOffset = 0, flags = 0;
     std::int64_t real = 0, allocated = 0;
-    TLongFileName longName;
     TFoundRecordResult found = TFoundRecordResult::NoName;
     tntfsfilerecord rec;
 };
 
 Decoded DecodeAdvanced(Bytes rec, std::uint32_t spc = 8) {
     Decoded d;
-    ApplyRecordFixup(rec);
-    d.ok = PhysParseMftRecord(rec, spc, d.fnOffset, d.flags, d.real, d.allocated, d.longName);
-    if (d.ok) d.found = BuildFoundRecord(rec, d.fnOffset, d.longName, d.rec);
+    EXPECT_TRUE(ApplyRecordFixup(rec));
+    d.ok = PhysParseMftRecord(rec, spc, d.fnOffset, d.flags, d.real, d.allocated);
+    if (d.ok) d.found = BuildFoundRecord(rec, d.fnOffset, d.rec);
     return d;
 }
 
@@ -414,6 +440,47 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"EmptyName", u"", u"", TFoundRecordResult::NoName, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Names by namespace: an 8.3 name (DOS only) gives way to the file's own
+// name, longer or not; the name and the folder come from one attribute.
+struct NameSpaceCase {
+    const char* name;
+    std::u16string first, second;
+    std::uint8_t firstSpace, secondSpace;
+    std::string listed;
+    std::uint64_t parent;
+};
+class RecordNameSpaces : public ::testing::TestWithParam<NameSpaceCase> {};
+
+TEST_P(RecordNameSpaces, ListedNameAndFolder) {
+    const NameSpaceCase& c = GetParam();
+    RecordBuilder rb(1);
+    rb.Resident(0x10, StdInfoValue(1, 2, 3, 4));
+    Bytes first = FileNameValue(40, c.first), second = FileNameValue(41, c.second);
+    first[0x41] = c.firstSpace;
+    second[0x41] = c.secondSpace;
+    rb.Resident(0x30, first);
+    rb.Resident(0x30, second);
+    Decoded d = DecodeAdvanced(rb.Finish());
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.found, TFoundRecordResult::Accepted);
+    EXPECT_EQ(d.rec.Name, c.listed);
+    EXPECT_EQ(FileRefToInt64(d.rec.FileName.ParentRef), c.parent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BuildFoundRecord, RecordNameSpaces,
+    ::testing::Values(
+        // Win32 0x01, DOS 0x02, Win32 and DOS 0x03, POSIX 0x00.
+        NameSpaceCase{"Win32BeforeALongerDosName", u"a b.txt", u"AB~1.TXT", 1, 2, "a b.txt", 40},
+        NameSpaceCase{"DosFirstGivesWayToWin32", u"AB~1.TXT", u"a b.txt", 2, 1, "a b.txt", 41},
+        NameSpaceCase{"PosixBeforeDos", u"LONGER~1.TXT", u"x.txt", 2, 0, "x.txt", 41},
+        NameSpaceCase{"Win32AndDosKeptBeforeDos", u"AB.TXT", u"ABCDEFGH.TXT", 3, 2, "AB.TXT", 40},
+        // Two links of one namespace: the longer name, with its own folder.
+        NameSpaceCase{"HardLinksTakeTheLongerWithItsFolder", u"linked.txt", u"other name.txt", 1, 1,
+                      "other name.txt", 41},
+        NameSpaceCase{"HardLinksOfOneLengthKeepTheFirst", u"one.txt", u"two.txt", 1, 1, "one.txt", 40}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(BuildFoundRecord, NamePastTheRecordIsCut) {
     RecordBuilder rb;
     rb.Resident(0x10, StdInfoValue(1, 2, 3, 4));
@@ -452,7 +519,7 @@ TEST(ParseMftRecord, AdvancedStopsAtTypesAbove80) {
     TRecordDecoderVariant standard;
     standard.ResidentAllocated = 4096;
     TMftRecordInfo info;
-    ApplyRecordFixup(rec);
+    EXPECT_TRUE(ApplyRecordFixup(rec));
     ASSERT_TRUE(DecodeMftRecord(rec, standard, info));
     EXPECT_EQ(info.RealSize, 100);
     EXPECT_EQ(info.AllocatedSize, 4096);
@@ -479,7 +546,7 @@ TEST(ParseMftRecord, SizesThroughTheAttributeList) {
     rb.Resident(0x20, list);
     rb.Resident(0x30, FileNameValue(5, u"big.bin"));
     Bytes rec = rb.Finish();
-    ApplyRecordFixup(rec);
+    EXPECT_TRUE(ApplyRecordFixup(rec));
 
     std::vector<std::int64_t> asked;
     TRecordDecoderVariant v;

@@ -8,14 +8,22 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> rec(data, data + std::min(size, kMftRecordSize));
     rec.resize(kMftRecordSize, 0);
-    ApplyRecordFixup(rec);
+    // The fix-up rule: a record is used whole only when both its sectors
+    // end with the update sequence number, and then they end with the
+    // words the array saved.
+    const std::vector<std::uint8_t> raw = rec;
+    const std::size_t u = raw[4];
+    const bool whole = raw[510] == raw[u] && raw[511] == raw[u + 1] && raw[1022] == raw[u] && raw[1023] == raw[u + 1];
+    if (ApplyRecordFixup(rec) != whole) __builtin_trap();
+    if (!whole && rec != raw) __builtin_trap();
+    if (whole && (rec[510] != raw[u + 2] || rec[511] != raw[u + 3] || rec[1022] != raw[u + 4] || rec[1023] != raw[u + 5]))
+        __builtin_trap();
     std::uint16_t fnOffset = 0, flags = 0;
     std::int64_t real = 0, allocated = 0;
-    TLongFileName longName;
     std::vector<std::uint8_t> advanced = rec;
-    if (PhysParseMftRecord(advanced, 8, fnOffset, flags, real, allocated, longName)) {
+    if (PhysParseMftRecord(advanced, 8, fnOffset, flags, real, allocated)) {
         tntfsfilerecord out;
-        BuildFoundRecord(advanced, fnOffset, longName, out);
+        BuildFoundRecord(advanced, fnOffset, out);
     }
     // The standard decoder's walk, with the list's $DATA taken from the
     // same record.
@@ -34,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TMftRecordInfo info;
     if (DecodeMftRecord(rec, standard, info)) {
         tntfsfilerecord out;
-        BuildFoundRecord(rec, info.FileNameOffset, info.LongName, out);
+        BuildFoundRecord(rec, info.FileNameOffset, out);
     }
     return 0;
 }

@@ -91,6 +91,16 @@ public:
         const std::size_t len = Align8(64 + nameBytes + pairs.size());
         Header(type, len, 1, name, 64, flags);
         PutLe(rec_, at + 0x10, startVcn, 8);
+        // The last cluster the extent maps: its runs' lengths added up.
+        std::uint64_t clusters = 0;
+        for (std::size_t p = 0; p < pairs.size() && pairs[p] != 0;) {
+            const unsigned l = pairs[p] & 15, o = pairs[p] >> 4;
+            std::uint64_t n = 0;
+            for (unsigned i = l; i-- > 0;) n = (n << 8) | (p + 1 + i < pairs.size() ? pairs[p + 1 + i] : 0);
+            clusters += n;
+            p += 1 + l + o;
+        }
+        PutLe(rec_, at + 0x18, startVcn + clusters - (clusters ? 1 : 0), 8);
         PutLe(rec_, at + 0x20, 64 + nameBytes, 2);
         PutLe(rec_, at + 0x28, allocated, 8);
         PutLe(rec_, at + 0x30, real, 8);

@@ -328,6 +328,28 @@ private slots:
         }
     }
 
+    // Records the scan could not list are counted in the log: a torn one,
+    // and (a sector of the table that no longer reads) one that is lost.
+    void NtfsScanCountsTheRecordsItCouldNotList() {
+        std::int64_t sector = -1;
+        {
+            vt::test::InstallProfile("[logical.E]\nimage=ntfs-damaged.img\n");
+            DiskUtils::Initialize();
+            TUndelete u;
+            QVERIFY(u.OpenDrive(u.Drives.at(0).get(), false, nullptr, nullptr));
+            for (const auto& e : vt::test::ReadNtfsManifest("ntfs-damaged.manifest"))
+                if (e.path == "/taker.txt") sector = u.MftPosToSector(e.record);
+        }
+        QVERIFY(sector > 0);
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-damaged.img\nunreadable=" + std::to_string(sector) + "\n");
+        platform::MessageBoxRecorder boxes;
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        QCOMPARE(t.Log().at(3), QStringLiteral("驱动器扫描完成"));
+        QCOMPARE(t.Log().mid(5), (QStringList{QStringLiteral("1 个文件记录已损坏，未列出"),
+                                              QStringLiteral("1 个文件记录无法读取，未列出")}));
+    }
+
     void NtfsScanBrowseAndRecover() {
         vt::test::InstallProfile("[logical.E]\nimage=ntfs-4096.img\n");
         TWindow t;
