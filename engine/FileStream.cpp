@@ -28,33 +28,46 @@ TFileStream::TFileStream(const TargetFolder& folder, const std::string& name) : 
 
 TFileStream::TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind)
     : TFileStream(-1) {
-    file_ = folder.CreateFile(name);
-    if (!file_.Valid() && file_.Error() == EMFILE && behind) {
-        // The files waiting for the writer hold descriptors: once they are
-        // written theirs are free again.
-        behind->Wait();
+    if (!behind) {
         file_ = folder.CreateFile(name);
+        fd_ = file_.Descriptor();
+        createError_ = file_.Error();
+        return;
     }
-    fd_ = file_.Descriptor();
+    file_ = folder.Prepare(name);
+    lazy_ = folder.Valid();
     createError_ = file_.Error();
-    if (!behind) return;
     behind_ = behind;
     buffer_ = behind->SpareBuffer();
 }
 
 TFileStream::~TFileStream() {
-    if (file_.Valid()) Discard();
+    if (lazy_ || file_.Valid()) Discard();
     else Close();
 }
 
+bool TFileStream::EnsureOpen() {
+    if (fd_ >= 0) return true;
+    if (!lazy_) return false;
+    lazy_ = false;
+    if (const int error = file_.Open(); error != 0) {
+        createError_ = error;
+        nameFailed_ = true;
+        return false;
+    }
+    fd_ = file_.Descriptor();
+    return true;
+}
+
 bool TFileStream::Close() {
-    if (fd_ < 0) return true;
+    if (!Valid()) return !nameFailed_;
     bool ok = Flush();
+    // Names are given in the order of the recovery: the files handed over
+    // before this one get theirs first.
+    WaitBehind();
+    if (!EnsureOpen()) return false;
     int closeError = 0;
     if (file_.Valid()) {
-        // Names are given in the order of the recovery: the files handed
-        // over before this one get theirs first.
-        WaitBehind();
         if (file_.Name() != 0) {
             nameFailed_ = true;
             createError_ = file_.Error();
@@ -76,6 +89,7 @@ bool TFileStream::Close() {
 void TFileStream::Discard() {
     buffered_ = 0;
     behind_ = nullptr;
+    lazy_ = false;
     if (file_.Valid()) file_.Close();
     else if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -89,6 +103,7 @@ void TFileStream::WaitBehind() {
 
 std::size_t TFileStream::WriteOut(const std::uint8_t* data, std::size_t n) {
     WaitBehind();
+    if (!EnsureOpen()) return 0;
     std::size_t done = 0;
     while (done < n) {
         ssize_t r = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(written_ + static_cast<std::int64_t>(done)));
@@ -104,7 +119,7 @@ std::size_t TFileStream::WriteOut(const std::uint8_t* data, std::size_t n) {
 }
 
 bool TFileStream::Flush() {
-    if (fd_ < 0 || buffered_ == 0) return true;
+    if (!Valid() || buffered_ == 0) return true;
     const std::size_t n = buffered_;
     buffered_ = 0;
     if (WriteOut(buffer_.data(), n) == n) return true;
@@ -115,7 +130,7 @@ bool TFileStream::Flush() {
 }
 
 std::size_t TFileStream::Write(const void* data, std::size_t length) {
-    if (fd_ < 0) {
+    if (!Valid()) {
         shortWrite_ = shortWrite_ || length > 0;
         return 0;
     }
@@ -158,9 +173,10 @@ bool TFileStream::WriteZeros(std::uint64_t length) {
 }
 
 bool TFileStream::SetSize(std::int64_t size) {
-    if (fd_ < 0 || size < 0) return false;
+    if (!Valid() || size < 0) return false;
     if (!Flush()) return false;
     WaitBehind();
+    if (!EnsureOpen()) return false;
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
         shortWrite_ = true;
         return false;

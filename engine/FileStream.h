@@ -29,9 +29,10 @@ public:
     // whether that worked and CreateError() the system's reason when not.
     TFileStream(const TargetFolder& folder, const std::string& name);
     // The same, for a file that may be handed over to Behind when it is
-    // done (null: an ordinary stream). A process out of descriptors (the
-    // files waiting for the writer hold theirs) waits for the writer and
-    // tries once more.
+    // done (null: an ordinary stream). The file is made only when its first
+    // bytes go out, or by the writer: the files that wait for the writer
+    // hold no descriptors. A file that cannot be made then counts as one
+    // that could not be named (NameFailed).
     TFileStream(const TargetFolder& folder, const std::string& name, TWriteBehind* behind);
     // Takes over a descriptor open for writing; closing it names nothing.
     explicit TFileStream(int fd);
@@ -41,7 +42,7 @@ public:
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
-    bool Valid() const { return fd_ >= 0; }
+    bool Valid() const { return fd_ >= 0 || lazy_; }
     // The file's path and its path below the folder the user chose, for
     // log lines: once closed the name it got, before that the first name
     // it will be tried under.
@@ -79,11 +80,14 @@ private:
     void WaitBehind();
     // Writes n bytes at the end of what the file holds; the bytes written.
     std::size_t WriteOut(const std::uint8_t* data, std::size_t n);
+    // Makes the file of a stream for a write-behind; false when it cannot.
+    bool EnsureOpen();
 
     TargetFolder::NewFile file_;  // the file of a folder; none for a descriptor taken over
     int fd_ = -1;
     int createError_ = 0;
     bool nameFailed_ = false;
+    bool lazy_ = false;  // a write-behind's stream whose file is not made yet
     std::int64_t size_ = 0;     // bytes taken
     std::int64_t written_ = 0;  // of those, the bytes in the file
     platform::PageBuffer buffer_;

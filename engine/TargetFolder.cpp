@@ -197,7 +197,7 @@ std::string TargetFolder::FirstBelow(const std::string& name) const {
     return JoinBelow(below_, TUniqueNames(name, nameMax_)[0]);
 }
 
-TargetFolder::NewFile TargetFolder::CreateFile(const std::string& name) const {
+TargetFolder::NewFile TargetFolder::Prepare(const std::string& name) const {
     NewFile f;
     f.name_ = name;
     f.folderPath_ = path_;
@@ -205,20 +205,27 @@ TargetFolder::NewFile TargetFolder::CreateFile(const std::string& name) const {
     f.nameMax_ = nameMax_;
     f.path_ = FirstPath(name);
     f.below_ = FirstBelow(name);
-    if (fd_ < 0) {
-        f.error_ = error_ ? error_ : EBADF;
-        return f;
-    }
     f.dir_ = dir_;
+    if (!dir_) f.error_ = error_ ? error_ : EBADF;
+    return f;
+}
+
+TargetFolder::NewFile TargetFolder::CreateFile(const std::string& name) const {
+    NewFile f = Prepare(name);
+    f.Open();
+    return f;
+}
+
+int TargetFolder::NewFile::Open() {
+    if (fd_ >= 0) return 0;
+    if (!dir_) return error_ ? error_ : EBADF;
+    const int dirFd = dir_->fd;
     if (g_unnamedAllowed.load(std::memory_order_relaxed)) {
-        f.fd_ = ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-        if (f.fd_ >= 0) return f;
+        fd_ = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd_ >= 0) return error_ = 0;
         // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP: a file system
         // without unnamed files. Anything else is the folder's refusal.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            f.error_ = errno;
-            return f;
-        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return error_ = errno;
     }
     // A temporary name that no recovered file can have: it begins with a
     // dot and ends in ".part", and it is made exclusively, never through a
@@ -226,15 +233,14 @@ TargetFolder::NewFile TargetFolder::CreateFile(const std::string& name) const {
     static std::atomic<unsigned> serial{0};
     for (unsigned n = 0; n < kMaxNameTries; ++n) {
         const std::string temp = ".vantrel-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
-        f.fd_ = ::openat(fd_, temp.c_str(), kTempFlags, 0644);
-        if (f.fd_ >= 0) {
-            f.temp_ = temp;
-            return f;
+        fd_ = ::openat(dirFd, temp.c_str(), kTempFlags, 0644);
+        if (fd_ >= 0) {
+            temp_ = temp;
+            return error_ = 0;
         }
         if (errno != EEXIST) break;
     }
-    f.error_ = errno;
-    return f;
+    return error_ = errno;
 }
 
 TargetFolder TargetFolder::CreateFolder(const std::string& name) const {

@@ -46,7 +46,11 @@ public:
         NewFile(const NewFile&) = delete;
         NewFile& operator=(const NewFile&) = delete;
 
-        // Open for writing; -1 when the file could not be made.
+        // Makes the file of a NewFile that Prepare gave; 0 or the system's
+        // reason.
+        int Open();
+        // Open for writing; -1 when the file could not be made (or is not
+        // made yet).
         int Descriptor() const { return fd_; }
         bool Valid() const { return fd_ >= 0; }
         // The system's reason when the file could not be made or named.
@@ -110,6 +114,9 @@ public:
     // Makes a new empty file for writing that is to be named Name (or the
     // first free name of MakeUniqueFileName's rule) once it is complete.
     NewFile CreateFile(const std::string& name) const;
+    // The same file, not made yet: NewFile::Open makes it, when and on
+    // whichever thread its bytes are written.
+    NewFile Prepare(const std::string& name) const;
     // Creates a new sub-folder under Name or the first free name and opens
     // it; an invalid folder (with Path(), Below() and Error() set) when that
     // fails.

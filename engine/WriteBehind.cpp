@@ -19,6 +19,14 @@ namespace {
 // a target that takes its time (a slow stick) must not freeze the window.
 constexpr auto kPumpEvery = std::chrono::milliseconds(5);
 
+std::function<void()>& WriterHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+void RunWriterHook() {
+    if (WriterHook()) WriterHook()();
+}
+
 // Length bytes at the file's start; false when they did not all go in.
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
     std::size_t done = 0;
@@ -32,6 +40,8 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
 }
 
 }  // namespace
+
+void SetWriterHookForTests(std::function<void()> hook) { WriterHook() = std::move(hook); }
 
 void TWriteBehind::OrderedLog::AddRow(const std::string& caption, int imageIndex, const std::string& subItem) {
     owner_.Wait();
@@ -72,7 +82,7 @@ platform::PageBuffer TWriteBehind::SpareBuffer() {
 bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::string refused, std::uint8_t image) {
     // Only a file none of whose bytes went out yet: the writer puts them at
     // its start, in one piece.
-    if (stream.fd_ < 0 || !stream.file_.Valid() || stream.written_ != 0 || stream.shortWrite_) return false;
+    if (!stream.lazy_ || stream.written_ != 0 || stream.shortWrite_) return false;
     // The files that are done first: their failures are logged now; when
     // kMaxPending wait, the oldest one must be done first.
     Collect(kMaxPending - 1);
@@ -87,7 +97,7 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     }
     Job& job = jobs_.emplace_back();
     job.file = std::move(stream.file_);
-    stream.fd_ = -1;
+    stream.lazy_ = false;
     job.length = std::exchange(stream.buffered_, 0);
     job.bytes = std::move(stream.buffer_);
     job.shortWrite = std::move(shortWrite);
@@ -149,13 +159,17 @@ void TWriteBehind::Run() {
             lock.unlock();
             for (std::size_t i = 0; i < n; ++i) {
                 Job& job = *batch[i];
-                bool ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
-                // Named when all of its bytes are in, also after a short
-                // write: the log names it as failed.
-                job.named = job.file.Name() == 0;
-                // Some file systems (network ones) report a failed write
-                // only here.
-                if (job.file.Close() != 0) ok = false;
+                RunWriterHook();
+                bool ok = false;
+                if (job.file.Open() == 0) {
+                    ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+                    // Named when all of its bytes are in, also after a short
+                    // write: the log names it as failed.
+                    job.named = job.file.Name() == 0;
+                    // Some file systems (network ones) report a failed
+                    // write only here.
+                    if (job.file.Close() != 0) ok = false;
+                }
                 job.failed = !ok || !job.named;
             }
             lock.lock();

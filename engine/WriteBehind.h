@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -114,5 +115,9 @@ private:
     std::vector<platform::PageBuffer> spare_;
     std::thread writer_;        // started with the first file
 };
+
+// For tests only: run by the writer before each file it writes, on its
+// thread (a test holds the writer there).
+void SetWriterHookForTests(std::function<void()> hook);
 
 }  // namespace vt

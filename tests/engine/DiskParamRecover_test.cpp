@@ -2,6 +2,12 @@
 // for byte with the files the fixture script put on the volumes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 
@@ -9,6 +15,7 @@
 #include "DiskUtils.h"
 #include "LinkTraps.h"
 #include "Recorders.h"
+#include "TargetFolder.h"
 #include "TestSupport.h"
 
 namespace {
@@ -360,6 +367,114 @@ TEST_P(TruncatedFatVolume, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextF
     const std::string in = GetEntryFileName(*folder) + "/";
     EXPECT_EQ(report, "1\n" + in + early + ":  无法写入目标驱动器|2\n" + in + late + ":  恢复失败|2\n");
 }
+
+// A folder whose directory lies in pieces: Grown holds 30 small files with
+// long names and, after the 25th, the folder Inner with INSIDE.TXT.
+class GrownFolder : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
+        DiskUtils::Initialize();
+        engine_ = std::make_unique<TUndelete>();
+        TLogiDrive* drive = engine_->Drives.at(0).get();
+        ASSERT_TRUE(engine_->OpenDrive(drive, false, nullptr, nullptr));
+        for (auto& e : drive->Entries)
+            if (PathOf(*e) == "Grown") grown_ = e.get();
+        ASSERT_NE(grown_, nullptr);
+        for (int i = 1; i <= 30; ++i) {
+            const std::string name = "grown file number " + std::to_string(i) + ".txt";
+            originals_[name] = Original(name, static_cast<std::size_t>(i) * 37);
+        }
+        originals_["inside.txt"] = Original("INSIDE.TXT", 900);
+        vt::SetUnnamedFilesForTests(GetParam());
+    }
+    void TearDown() override {
+        vt::SetUnnamedFilesForTests(true);
+        engine_.reset();
+        platform::SetMessagePump(nullptr);
+    }
+    // The regular files below the target, by lower-case name; temporary
+    // names (which no recovered file has) apart.
+    std::map<std::string, Bytes> Named(std::vector<std::string>* temporary = nullptr) const {
+        std::map<std::string, Bytes> out;
+        for (const auto& e : fs::recursive_directory_iterator(dir_.Path())) {
+            if (!fs::is_regular_file(fs::symlink_status(e.path()))) continue;
+            const std::string leaf = e.path().filename().string();
+            if (leaf.rfind(".vantrel-", 0) == 0 && leaf.size() > 5 && leaf.substr(leaf.size() - 5) == ".part") {
+                if (temporary) temporary->push_back(leaf);
+                continue;
+            }
+            std::string lower = leaf;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            out[lower] = vt::test::ReadWholeFile(e.path().string());
+        }
+        return out;
+    }
+
+    const std::string image_ = vt::test::ImagePath("fragdir16.img");
+    std::unique_ptr<TUndelete> engine_;
+    TMidEntry* grown_ = nullptr;
+    std::map<std::string, Bytes> originals_;
+    vt::test::TempDir dir_;
+};
+
+// kill -9 in the middle of the folder, at a known point (the message pump
+// of the 28th file copied, after Inner was made): every file that carries
+// a recovered file's name is the whole original; what was in hand or still
+// waited for the writer has no name.
+TEST_P(GrownFolder, AKilledRecoveryLeavesNoFileUnderAFinalNameThatIsNotWhole) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int calls = 0;
+        platform::SetMessagePump([&] { if (++calls == 28) ::kill(::getpid(), SIGKILL); }, std::chrono::milliseconds(0));
+        platform::RecordingStatusPanel status;
+        platform::RecordingEventLog log;
+        engine_->RecoverFolder(grown_, "Grown", dir_.Path(), &status, &log);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the recovery was not killed";
+    std::vector<std::string> temporary;
+    const auto named = Named(&temporary);
+    for (const auto& [name, bytes] : named) {
+        ASSERT_EQ(originals_.count(name), 1u) << name;
+        EXPECT_EQ(bytes, originals_.at(name)) << name << " carries its name but is not whole";
+    }
+    EXPECT_LT(named.size(), originals_.size());
+    if (GetParam()) EXPECT_TRUE(temporary.empty());
+}
+
+// The files that wait for the writer hold no descriptors: under a limit
+// that leaves room for a few open files only, a folder of 31 small files
+// still comes back whole, without a failure.
+TEST_P(GrownFolder, ManySmallFilesFitUnderATightDescriptorLimit) {
+    const std::string report = vt::test::InChildWithFileLimit(RLIM_INFINITY, [&] {
+        // Room for seven more descriptors: new ones take the lowest free
+        // numbers, and the limit bounds the numbers.
+        int fd = 0;
+        for (int free = 0; free < 7; ++fd)
+            if (::fcntl(fd, F_GETFD) == -1) ++free;
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(fd);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        platform::RecordingStatusPanel status;
+        platform::RecordingEventLog log;
+        engine_->RecoverFolder(grown_, "Grown", dir_.Path(), &status, &log);
+        std::string out;
+        for (const auto& r : log.rows) out += r.caption + "|" + std::to_string(r.imageIndex) + "\n";
+        return out;
+    });
+    EXPECT_EQ(report, "");
+    const auto named = Named();
+    EXPECT_EQ(named.size(), originals_.size());
+    for (const auto& [name, bytes] : originals_) EXPECT_TRUE(named.count(name) && named.at(name) == bytes) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Naming, GrownFolder, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "UnnamedFiles" : "TemporaryNames"); });
 
 INSTANTIATE_TEST_SUITE_P(Families, TruncatedFatVolume, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "NT" : "Win9x"); });

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,6 +112,18 @@ std::string InChildWithFileLimit(std::uint64_t limitBytes, const std::function<s
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return "<child failed>";
     return text;
+}
+
+SmallTmpfs::SmallTmpfs(const std::string& options) {
+    mounted_ = ::mount("vantrel-test", dir_.Path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallTmpfs::~SmallTmpfs() {
+    if (mounted_) ::umount2(dir_.Path().c_str(), MNT_DETACH);
+}
+
+bool SmallTmpfs::MakeReadOnly() {
+    return mounted_ && ::mount("vantrel-test", dir_.Path().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 std::uint64_t FileChecksum(const std::string& path) {

@@ -54,6 +54,26 @@ private:
     std::string path_;
 };
 
+// A small tmpfs mounted over a fresh folder, for targets that refuse or
+// fill up (options as mount(8) takes them: "size=64k", "ro"); unmounted at
+// the end. Mounted() is false where the process may not mount (no root):
+// the test then skips with a message.
+class SmallTmpfs {
+public:
+    explicit SmallTmpfs(const std::string& options);
+    ~SmallTmpfs();
+    SmallTmpfs(const SmallTmpfs&) = delete;
+    SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::string& Path() const { return dir_.Path(); }
+    // Mounts it again read-only, what was written staying.
+    bool MakeReadOnly();
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
 // The block devices of a Linux machine as the kernel shows them, in a
 // folder of our own: <root>/sys/block/<name>/ with its size, removable, ro
 // and hidden attributes, a folder per partition and, for a bound loop
