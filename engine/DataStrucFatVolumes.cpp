@@ -135,8 +135,11 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(FatTable& fat, s
         walk.Clusters.push_back(c);
         // A file of gigabytes has a chain of millions of clusters.
         if ((walk.Clusters.size() & (kPumpClusters - 1)) == 0) platform::ProcessMessages();
+        // A free entry (or the reserved 1) under a cluster that the chain
+        // reached says the cluster is no file's: the chain breaks there,
+        // even at the last cluster a walk asked for.
         const auto next = fat.Entry(c);
-        if (!next || *next == bad) return walk;
+        if (!next || *next < 2 || *next == bad) return walk;
         if (*next > bad) {
             walk.End = ChainEnd::EndMark;
             return walk;

@@ -372,7 +372,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             extents = ChainExtents(*boot, chain.Clusters, sectors);
             fromChain = std::min<std::uint64_t>(chain.Clusters.size() * spc, sectors);
             chainClusters = chain.Clusters.size();
-            guessed = chain.Clusters.size() < count || CrossLinked(entry, fat);
+            guessed = chain.Clusters.size() < count || chain.End == ChainEnd::Broken || CrossLinked(entry, fat);
         } else {
             for (std::uint64_t k = 0; k < count && !guessed; ++k) {
                 if (((k + 1) & 0x3FFF) == 0) platform::ProcessMessages();

@@ -8,8 +8,13 @@
 // them ends inside it and the node, and every entry read with a volume's
 // layout places its clusters inside that volume or nowhere. A directory
 // of a volume whose boot sector places its FAT is read along its chain
-// there; no read of the listing leaves the node.
+// there; no read of the listing leaves the node, and no read of a found
+// file's recovery leaves its volume.
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "DataStruc.h"
@@ -49,6 +54,33 @@ void ListNodeFromSectorOne(std::uint32_t sectors) {
                 r.offset + r.length > static_cast<std::uint64_t>(v.End) * 512)
                 __builtin_trap();
         if (const auto s = drive.FatEntrySector(*e, node.FatType); s && (*s < v.First || *s >= v.End)) __builtin_trap();
+    }
+    // Recovering a found file reads inside its volume (or the node), along
+    // a chain that ends, whatever the FAT and the entry hold.
+    static const std::string scratch = [] {
+        std::string t = (std::filesystem::temp_directory_path() / "vt-fat-directory-XXXXXX").string();
+        return std::string(mkdtemp(t.data()));
+    }();
+    std::size_t recovered = 0;
+    for (const auto& e : node.FatEntries) {
+        if (!IsFatFile(e->DirEntry) || ++recovered > 8) continue;
+        std::int64_t from = node.FirstSector(), to = end;
+        if (e->Volume >= 0) {
+            from = node.FatVolumes[static_cast<std::size_t>(e->Volume)].First;
+            to = node.FatVolumes[static_cast<std::size_t>(e->Volume)].End;
+        }
+        const std::string out = scratch + "/out";
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        platform::DeviceTrace::Clear();
+        platform::DeviceTrace::Enable(true);
+        drive.RecoverFile(e.get(), node.FatType, out, nullptr, nullptr);
+        platform::DeviceTrace::Enable(false);
+        for (const auto& r : platform::DeviceTrace::Requests())
+            if (r.code == 0 && (r.offset < static_cast<std::uint64_t>(from) * 512 ||
+                                r.offset + r.length > static_cast<std::uint64_t>(to) * 512))
+                __builtin_trap();
+        std::filesystem::remove_all(out);
     }
     if (node.DirSectors.size() == found) return;
     const std::int64_t root = node.DirSectors[0];

@@ -849,6 +849,45 @@ private slots:
         ExpectCompletedWithoutFailures();
     }
 
+    // chains.img (tests/fixtures/make-fatdamage.sh): RUNON.BIN's chain runs
+    // on into another file's and BROKEN.BIN's breaks after two clusters; the
+    // HOST partition holds the image of a diskette made with its serial. A
+    // file comes back byte for byte, or its line names it as failed.
+    void DamagedChainsAndANestedVolumeComeBackOrAreNamed() {
+        Open("[physical.0]\nimage=chains.img\n");
+        Click(w->TreeView2, DriveNode("CHAINS"));
+        SelectFolder(FolderWith(QStringLiteral("Runon.bin")));
+        Check({QStringLiteral("Runon.bin"), QStringLiteral("Broken.bin")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        const auto got = Tree(TargetPath());
+        QCOMPARE(got.size(), std::size_t(2));
+        QCOMPARE(got.at("Runon.bin"), vt::test::YesContent("RUNON.BIN", 1500));
+        // What the chain gave is the file's; the rest followed on, a guess.
+        const Bytes broken = vt::test::YesContent("BROKEN.BIN", 2000);
+        QCOMPARE(got.at("Broken.bin").size(), broken.size());
+        QVERIFY(std::equal(broken.begin(), broken.begin() + 1024, got.at("Broken.bin").begin()));
+        auto failures = [&] {
+            std::vector<std::string> f;
+            for (const std::string& l : LogLines(w->ListView3))
+                if (l.find("恢复失败") != std::string::npos) f.push_back(l);
+            return f;
+        };
+        QCOMPARE(failures(), std::vector<std::string>{"Broken.bin - 恢复失败"});
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+
+        target = std::make_unique<QTemporaryDir>();
+        Click(w->TreeView2, DriveNode("HOST"));
+        SelectFolder(FolderWith(QStringLiteral("Iroot.txt")));
+        Check({QStringLiteral("Iroot.txt"), QStringLiteral("Idir")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        QCOMPARE(Tree(TargetPath()), (std::map<std::string, Bytes>{
+                                         {"Iroot.txt", vt::test::YesContent("IROOT.TXT", 700)},
+                                         {"Idir/", {}},
+                                         {"Idir/Ifile.bin", vt::test::YesContent("IFILE.BIN", 5000)}}));
+        QCOMPARE(failures(), std::vector<std::string>{"Broken.bin - 恢复失败"});
+        QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
+    }
+
     void NodeScannedBeforeIsShownWithoutReading() {
         Open(kSmall);
         Click(w->TreeView2, DriveNode("PHOTOS"));
