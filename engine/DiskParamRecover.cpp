@@ -275,8 +275,9 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
         if (!Current || !Entry) return false;
         if (!IsFat(Current->FsType)) return true;
         // Names are taken in the order of the folder: the files handed to
-        // the writer before this folder get theirs first.
-        if (writeBehind_) writeBehind_->Wait();
+        // the writer before this folder, to be named beside it, get theirs
+        // first.
+        if (writeBehind_) writeBehind_->WaitForFolder(Target.Identity());
         const vt::TargetFolder target = Target.CreateFolder(Name);
         if (!target.Valid()) {
             // Nothing of the folder can be written: it is named as failed,
@@ -474,7 +475,7 @@ bool TUndelete::RecoverFolderIn(tntfsfilerecord* Entry, const std::string& Name,
             const bool none = label.find_first_not_of(' ') == std::string::npos || label == "无卷标";
             folderName = none ? "root" : label;
         }
-        if (writeBehind_) writeBehind_->Wait();
+        if (writeBehind_) writeBehind_->WaitForFolder(Target.Identity());
         const vt::TargetFolder target = Target.CreateFolder(folderName);
         if (!target.Valid()) {
             TFolderContents contents;

@@ -61,6 +61,8 @@ public:
         // descriptor stays open.
         int Name();
         bool Named() const { return named_; }
+        // The folder it is made in (TargetFolder::Identity).
+        const void* Folder() const { return dir_.get(); }
         // Closes the descriptor; a file without a name is removed. 0, or the
         // system's reason when the close failed.
         int Close();
@@ -110,6 +112,8 @@ public:
     const std::string& Below() const { return below_; }
     // The system's reason when the folder did not open.
     int Error() const { return error_; }
+    // Tells the folder from others: the same for the files made in it.
+    const void* Identity() const { return dir_.get(); }
 
     // Makes a new empty file for writing that is to be named Name (or the
     // first free name of MakeUniqueFileName's rule) once it is complete.

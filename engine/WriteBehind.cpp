@@ -97,6 +97,7 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     }
     Job& job = jobs_.emplace_back();
     job.file = std::move(stream.file_);
+    job.folder = job.file.Folder();
     stream.lazy_ = false;
     job.length = std::exchange(stream.buffered_, 0);
     job.bytes = std::move(stream.buffer_);
@@ -112,6 +113,23 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
 }
 
 void TWriteBehind::Wait() { Collect(0); }
+
+void TWriteBehind::WaitForFolder(const void* folder) {
+    std::size_t keep = 0;
+    {
+        std::lock_guard lock(mutex_);
+        std::size_t last = jobs_.size();
+        for (std::size_t i = jobs_.size(); i-- > 0;) {
+            if (jobs_[i].folder == folder && !jobs_[i].done) {
+                last = i;
+                break;
+            }
+        }
+        if (last == jobs_.size()) return;
+        keep = jobs_.size() - last - 1;
+    }
+    Collect(keep);
+}
 
 void TWriteBehind::Collect(std::size_t keep) {
     for (;;) {

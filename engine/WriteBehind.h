@@ -74,6 +74,10 @@ public:
     platform::PageBuffer SpareBuffer();
     // Waits for every file handed over and logs the failures, in order.
     void Wait();
+    // Waits for the files handed over that are to be named in Folder (a
+    // TargetFolder's Identity), and for those before them: a name the
+    // recovery gives there now comes after theirs.
+    void WaitForFolder(const void* folder);
     // After Wait: the buffers of the files written, for the next
     // write-behind, so that a recovery of many folders does not take fresh
     // memory for each.
@@ -86,6 +90,7 @@ private:
         std::size_t length = 0;
         std::string shortWrite, refused;
         std::uint8_t image = 0;
+        const void* folder = nullptr;
         bool named = false;
         bool done = false;
         bool failed = false;

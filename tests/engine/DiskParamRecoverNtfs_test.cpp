@@ -305,6 +305,30 @@ TEST_P(NtfsRecovery, AFileWhoseRecordCannotBeReadIsNamedAsFailed) {
               1);
 }
 
+// A target that refuses new files (a read-only file system): a resident, a
+// plain and a compressed file each get the target's line, not a lost
+// source's, and so does the folder, with what it held.
+TEST_P(NtfsRecovery, ATargetThatRefusesFilesGetsTheTargetsLine) {
+    vt::test::SmallTmpfs target("size=1m");
+    if (!target.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here (root is needed)";
+    ASSERT_TRUE(target.MakeReadOnly());
+    for (const char* path : {"/readme.txt", "/multi.bin", "/Compressed/text.txt"}) {
+        tntfsfilerecord* r = Record(Entry(path).record);
+        ASSERT_NE(r, nullptr) << path;
+        log_.rows.clear();
+        engine_->RecoverFileReported(r, r->Name, target.Path(), &status_, &log_);
+        ASSERT_EQ(log_.rows.size(), 1u) << path;
+        EXPECT_EQ(log_.rows[0].caption, r->Name + ":  无法创建目标文件") << path;
+        EXPECT_EQ(log_.rows[0].imageIndex, 2) << path;
+    }
+    tntfsfilerecord* folder = Record(Entry("/Documents").record);
+    ASSERT_NE(folder, nullptr);
+    log_.rows.clear();
+    engine_->RecoverFolder(folder, "Documents", target.Path(), &status_, &log_);
+    ASSERT_EQ(log_.rows.size(), 1u);
+    EXPECT_EQ(log_.rows[0].caption, "Documents:  无法创建目标文件，其中 4 个文件、2 个文件夹未写入");
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery, ::testing::Values("ntfs-512", "ntfs-1024", "ntfs-2048", "ntfs-4096"),
                          [](const auto& info) { return std::string(info.param).substr(5); });
 

@@ -5,7 +5,9 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -655,6 +657,31 @@ private slots:
         const auto lines = LogLines(w->ListView3);
         QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
                  (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
+    }
+
+    // The target's file system reports a failed write only when it writes
+    // back (a full or failing stick): the batch names it before it calls
+    // anything complete.
+    void AFailedWriteBackIsNamedBeforeTheBatchIsComplete() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("a.txt")));
+        Check({"a.txt"});
+        int synced = 0;
+        vt::SetSyncHookForTests([&](int) {
+            ++synced;
+            return EIO;
+        });
+        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+        vt::SetSyncHookForTests(nullptr);
+        QVERIFY(clicked);
+        QCOMPARE(synced, 1);
+        QCOMPARE(vt::test::ReadWholeFile(TargetPath("a.txt")), Repeat(600, 'a'));
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 2, lines.end()),
+                 (std::vector<std::string>{target->path().toStdString() + " - 无法写入目录驱动器，恢复失败。" +
+                                               std::strerror(EIO),
+                                           "恢复完成。"}));
     }
 
     // A folder that cannot be made in the target (a link took its place the

@@ -6,8 +6,13 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
@@ -18,8 +23,10 @@
 #include "Recorders.h"
 #include "Reporting.h"
 #include "System.h"
+#include "TargetFolder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
+#include "WriteBehind.h"
 #include "Program.h"
 #include "main.h"
 #include "seldir.h"
@@ -436,6 +443,67 @@ private slots:
         QCOMPARE(FilesBelow(target.Path()), std::set<std::string>{});
         QCOMPARE(t.w->TabSet1->currentIndex(), 3);
         QCOMPARE(t.opened.size(), std::size_t(1));
+    }
+
+    // "Stop" pressed while the batch waits for the files it handed to the
+    // writer (the last one held there until the Stop comes): every file was
+    // whole and is written, and the batch ends with a stop line of the
+    // window's own, not as complete.
+    void StopWhileTheWriterFinishesEndsTheBatchWithItsLine() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("Gone"));
+        // Gone holds three files; the writer takes the third once the
+        // batch waits for it.
+        std::atomic<int> taken{0};
+        std::atomic<bool> held{false}, pressed{false};
+        vt::SetWriterHookForTests([&] {
+            if (++taken != 3) return;
+            held = true;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!pressed && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        PumpEveryCall([&] {
+            if (!held || pressed) return;
+            t.w->Action(QStringLiteral("Stop"))->trigger();
+            pressed = true;
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        vt::SetWriterHookForTests(nullptr);
+        QVERIFY(pressed);
+        const QStringList log = t.Log();
+        QCOMPARE(log.last(), QStringLiteral("恢复被用户中止"));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
+        QVERIFY(!log.contains(QStringLiteral("恢复完成。")));
+        const auto files = FilesBelow(target.Path());
+        QCOMPARE(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.back() != '/'; }), 3);
+    }
+
+    // The target's file system reports a failed write only when it writes
+    // back (a full or failing stick): the batch names it before it calls
+    // anything complete.
+    void AFailedWriteBackIsNamedBeforeTheBatchIsComplete() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("One.bin"));
+        int synced = 0;
+        vt::SetSyncHookForTests([&](int) {
+            ++synced;
+            return EIO;
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        vt::SetSyncHookForTests(nullptr);
+        QCOMPARE(synced, 1);
+        const QStringList log = t.Log();
+        QCOMPARE(log.at(log.size() - 2),
+                 QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
+        QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
     }
 
     // While the scan runs the window refuses drive changes, re-scans,
