@@ -274,6 +274,44 @@ std::string LongNamePiece(std::span<const std::uint8_t, 32> entry, bool& ends) {
 
 }  // namespace
 
+TFsType DetectFatType(std::span<const std::uint8_t> bootSector) {
+    if (bootSector.size() < 512) return vt::fsUnknown;
+    const TFsType byString = DetectFileSystem(bootSector);
+    if (byString == vt::fsNtfs) return vt::fsUnknown;
+    const bool saysFat = byString != vt::fsUnknown || TypeField(bootSector, 0x36) == "fat" ||
+                         TypeField(bootSector, 0x52) == "fat";
+    const vt::ByteReader b(bootSector);
+    const std::uint32_t bytesPerSector = b.U16Or(0x0B), sectorsPerCluster = b.U8Or(0x0D);
+    const std::uint32_t reserved = b.U16Or(0x0E), fats = b.U8Or(0x10), rootEntries = b.U16Or(0x11);
+    const std::uint32_t media = b.U8Or(0x15);
+    const std::uint64_t total = b.U16Or(0x13) ? b.U16Or(0x13) : b.U32Or(0x20);
+    const std::uint64_t fatSize = b.U16Or(0x16) ? b.U16Or(0x16) : b.U32Or(0x24);
+    const auto powerOfTwo = [](std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+    const bool looksFat = (bootSector[0] == 0xEB || bootSector[0] == 0xE9) && bytesPerSector >= 512 &&
+                          bytesPerSector <= 4096 && powerOfTwo(bytesPerSector) && powerOfTwo(sectorsPerCluster) &&
+                          reserved >= 1 && fats >= 1 && fatSize >= 1 && (media == 0xF0 || media >= 0xF8);
+    if (!saysFat && !looksFat) return vt::fsUnknown;
+    // The FAT32 layout gives its FAT size at 0x24 only: a FAT12/16 volume
+    // has none there. Such a volume is FAT32 whatever its count (as Linux
+    // reads it; mkfs.fat makes small ones).
+    if (b.U16Or(0x16) == 0 && b.U32Or(0x24) != 0) return vt::fsFat32;
+    // The count: data sectors (after the reserved sectors, the FATs and the
+    // root's whole sectors) in whole clusters.
+    if (bytesPerSector >= 32 && sectorsPerCluster && fats && fatSize) {
+        const std::uint64_t rootSectors = (std::uint64_t{rootEntries} * 32 + bytesPerSector - 1) / bytesPerSector;
+        const std::uint64_t meta = reserved + fats * fatSize + rootSectors;
+        if (total > meta) {
+            const std::uint64_t clusters = (total - meta) / sectorsPerCluster;
+            if (clusters < 4085) return vt::fsFat12;
+            if (clusters < 65525) return vt::fsFat16;
+            // More clusters than FAT16 holds, but without the FAT32 fields:
+            // only the string can tell.
+            return byString;
+        }
+    }
+    return byString;
+}
+
 std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, std::string& LongName,
                                        std::int32_t& Checksum) {
     if (Entry[11] != vt::fat::kAttrLongName) {
@@ -633,6 +671,9 @@ bool TUndelete::OpenDrive(TLogiDrive* Drive, bool Rescan, platform::IProgressBar
                           platform::IStatusPanel* StatusPanel) {
     Current = Drive;
     Aborted = false;
+    // The FAT windows hold sectors of the drive they were read from.
+    fatWindowValid_ = copyWindowValid_ = false;
+    badFatSectors_.clear();
     FlagGuard busy(Busy);
     if (!Drive) return false;
     if (Drive->Scanned && !Rescan) {
@@ -644,7 +685,10 @@ bool TUndelete::OpenDrive(TLogiDrive* Drive, bool Rescan, platform::IProgressBar
     if (!ReadLogicalSectors(Drive->Name, 0, 1, sector.data())) return false;
     Drive->Scanned = true;
     Drive->FsType = vt::fsUnknown;
-    const TFsType type = DetectFileSystem(sector);
+    // The type string is informational: a FAT volume's type is its cluster
+    // count's (a FAT16 volume whose string says FAT12 is read as FAT16).
+    TFsType type = DetectFileSystem(sector);
+    if (type != vt::fsNtfs) type = DetectFatType(sector);
     const vt::ByteReader boot(sector);
     const std::uint16_t bytesPerSector = boot.U16Or(0x0B);
     if (type == vt::fsFat12 || type == vt::fsFat16 || type == vt::fsFat32) {

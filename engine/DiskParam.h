@@ -134,6 +134,10 @@ struct TMidEntry {
     std::uint32_t ParentCluster = 0;  // first cluster of the folder it lies in (0: FAT12/16 root)
     std::uint8_t Status = 0;        // 0 present, 1 deleted / inside a deleted folder, 2 contents lost
     TMidEntry* Parent = nullptr;    // the folder's record; nullptr in the root
+    // A folder whose directory could not be read whole (an unreadable
+    // sector, a chain that breaks in every FAT copy): what it lists is only
+    // a part, and its recovery says so.
+    bool ReadInPart = false;
 };
 using TMidEntry32 = TMidEntry;
 using PMidEntry = TMidEntry*;
@@ -164,6 +168,7 @@ struct TLogiDrive {
     TFsType FsType = vt::fsUnknown;   // of the last opening; 255 until then or when refused
     std::array<std::uint8_t, 512> BootSector{};
     bool Scanned = false;             // opened (sector 0 read) once
+    bool RootReadInPart = false;      // FAT: the root directory could not be read whole
 };
 using PLogiDrive = TLogiDrive*;
 
@@ -226,13 +231,18 @@ public:
     std::uint16_t GuessHighClusterWord(const std::string& FileName, std::uint16_t LowWord);
 
     // The clusters of a present file by its allocation-table chain, as many
-    // as Count; False when the chain ends or breaks before (Clusters then
-    // holds the part that was found).
-    bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters);
-    // A cluster's entry in the first FAT, as stored; none when the cluster
-    // has no entry or its FAT sectors do not read.
+    // as Count; where the first FAT's chain breaks or ends too early another
+    // FAT copy that goes on is followed. False when no copy holds them all
+    // (Clusters then holds the part that was found); *EndsEarly then tells
+    // an end mark before Count clusters from a chain that broke (a free or
+    // bad cluster, a link out of the volume, an unreadable FAT sector).
+    bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters,
+                         bool* EndsEarly = nullptr);
+    // A cluster's entry in the first FAT (FAT32: its 28 bits); none when the
+    // cluster has no entry or its FAT sectors do not read.
     std::optional<std::uint32_t> FatEntryOf(std::uint32_t Cluster);
-    // First volume sector of a FAT cluster, when it is a 32-bit sector.
+    // First volume sector of a FAT cluster, when it is a data cluster of
+    // the volume (2 up to its last) and a 32-bit sector.
     std::optional<std::uint32_t> FatClusterSector(std::uint32_t Cluster) const;
 
     // Recovery into a target folder: the file or folder is created there
@@ -348,11 +358,28 @@ private:
     struct TSearchArgs;
     bool SearchRange(const TSearchArgs& Args, std::int64_t ParentKey, std::vector<std::int64_t>& Descended);
     bool ReadFatWindow(std::uint32_t fatSector);
+    // The entry of a cluster in FAT copy Copy (0 the first); nothing when
+    // its sectors cannot be read.
+    std::optional<std::uint32_t> ReadFatEntry(std::uint32_t Cluster, unsigned Copy);
+    // The link after Cluster: the first FAT's, or where that one breaks (or
+    // ends while MoreNeeded) the first other copy's that goes on.
+    enum class TFatLink { Next, End, Broken };
+    TFatLink NextCluster(std::uint32_t Cluster, bool MoreNeeded, std::uint32_t& Next);
 
-    // The FAT window: 9 sectors of the first FAT from FAT sector fatWindowSector_.
+    // The FAT window: 9 sectors of the first FAT from FAT sector
+    // fatWindowSector_ (fewer where a sector of the 9 could not be read).
     std::vector<std::uint8_t> fatWindow_;
     std::uint32_t fatWindowSector_ = 0;
+    std::uint32_t fatWindowCount_ = 0;
     bool fatWindowValid_ = false;
+    // The same for the other FAT copies, read only where the first breaks.
+    std::vector<std::uint8_t> copyWindow_;
+    unsigned copyWindowCopy_ = 0;
+    std::uint32_t copyWindowSector_ = 0, copyWindowCount_ = 0;
+    bool copyWindowValid_ = false;
+    // FAT sectors (of the volume) found unreadable: not asked for again, so
+    // that one bad sector shows one read-error box, not one per cluster.
+    std::vector<std::uint64_t> badFatSectors_;
     // First sectors of the folders on the path being scanned: a folder whose
     // cluster leads back to one of them is listed but not entered again.
     std::vector<std::uint32_t> folderPath_;
@@ -377,6 +404,14 @@ private:
 // Recognises FAT12, FAT16, FAT32 and NTFS by the type fields of a boot
 // sector (512 bytes); nothing else of the sector is examined.
 TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector);
+
+// The FAT type of a boot sector as the FAT definition decides it, by the
+// count of its data clusters: fewer than 4085 FAT12, fewer than 65525
+// FAT16, else FAT32. The sector is a FAT boot sector when its type string
+// says FAT (or FAT12/16/32) or, whatever the string, when it begins with a
+// jump and holds a BPB a FAT volume can have; the string's type decides
+// only where the count cannot be computed. fsUnknown for anything else.
+TFsType DetectFatType(std::span<const std::uint8_t> bootSector);
 
 // Names of found FAT entries: shown (deletion mark as "?") and recovered
 // (deletion mark as "@"); the long name when there is one.

@@ -16,12 +16,15 @@ namespace {
 using vt::fat::kMaxChain;
 
 // One FAT variant: where a cluster's entry lies (byte offset c * num / den),
-// how many bytes of the window it needs, how it is read, and its end marks.
+// how many bytes of the window it needs, how it is read, and its marks.
 struct FatVariant {
     std::uint32_t num, den;
     std::uint32_t entryBytes;
     std::uint32_t (*read)(const std::uint8_t* p, std::uint32_t cluster);
-    bool (*isEnd)(std::uint32_t value);
+    std::uint32_t bad;  // the bad-cluster mark; every value above it ends a chain
+
+    bool IsEnd(std::uint32_t value) const { return value > bad; }
+    bool IsBad(std::uint32_t value) const { return value == bad; }
 };
 
 const FatVariant kFatVariants[] = {
@@ -31,13 +34,12 @@ const FatVariant kFatVariants[] = {
          const std::uint16_t w = vt::LoadLe16(p);
          return (c & 1) ? w >> 4 : w & 0x0FFF;
      },
-     [](std::uint32_t v) { return v == 0xFFF; }},
+     0xFF7},
     // FAT16
-    {2, 1, 2, [](const std::uint8_t* p, std::uint32_t) -> std::uint32_t { return vt::LoadLe16(p); },
-     [](std::uint32_t v) { return v == 0xFFFF; }},
-    // FAT32: the entry is taken as all 32 bits.
-    {4, 1, 4, [](const std::uint8_t* p, std::uint32_t) -> std::uint32_t { return vt::LoadLe32(p); },
-     [](std::uint32_t v) { return v == 0x0FFFFFF8 || v == 0x0FFFFFFF || v == 0xFFFFFFFF; }},
+    {2, 1, 2, [](const std::uint8_t* p, std::uint32_t) -> std::uint32_t { return vt::LoadLe16(p); }, 0xFFF7},
+    // FAT32: 28 bits; the top 4 are reserved, and systems leave them set.
+    {4, 1, 4, [](const std::uint8_t* p, std::uint32_t) -> std::uint32_t { return vt::LoadLe32(p) & 0x0FFFFFFF; },
+     0x0FFFFFF7},
 };
 
 // The BPB fields the scan uses, from the drive's copy of its boot sector.
@@ -53,7 +55,8 @@ struct FatGeometry {
     std::uint32_t rootStart = 0;    // FAT12/16: first sector of the root directory
     std::uint32_t rootSectors = 0;  // FAT12/16
     std::uint64_t dataStart = 0;    // sector of cluster 2
-    std::uint64_t fatEntries = 0;   // entries one FAT holds: the clusters a chain can name
+    std::uint64_t fatEntries = 0;   // entries one FAT holds
+    std::uint64_t clusterLimit = 0;  // the clusters a chain can name are 2 .. clusterLimit - 1
 
     const FatVariant& Variant() const { return kFatVariants[type <= vt::fsFat32 ? type : vt::fsFat32]; }
 
@@ -74,11 +77,22 @@ struct FatGeometry {
             fatSize = b.U16Or(0x16);
             // At most 65535 + 255 x 65535: fits 32 bits.
             rootStart = reserved + fats * fatSize;
-            rootSectors = rootEntries / (bytesPerSector / 32 ? bytesPerSector / 32 : 16);
+            // The root takes whole sectors: a count of entries that does not
+            // fill its last sector (other systems write 500 or 210) still
+            // takes that sector.
+            const std::uint32_t perSector = bytesPerSector / 32 ? bytesPerSector / 32 : 16;
+            rootSectors = (rootEntries + perSector - 1) / perSector;
             dataStart = static_cast<std::uint64_t>(rootStart) + rootSectors;
         }
         const FatVariant& v = Variant();
         fatEntries = static_cast<std::uint64_t>(fatSize) * bytesPerSector * v.den / v.num;
+        // Data clusters are 2 .. count + 1; a link past them leaves the
+        // volume. Where the total does not tell (a damaged boot sector) the
+        // FAT's own size bounds them.
+        const std::uint64_t total = b.U16Or(0x13) ? b.U16Or(0x13) : b.U32Or(0x20);
+        clusterLimit = fatEntries;
+        if (sectorsPerCluster && total > dataStart)
+            clusterLimit = std::min<std::uint64_t>(fatEntries, (total - dataStart) / sectorsPerCluster + 2);
     }
 
     // First sector of cluster c, when it is a 32-bit sector number. Cluster
@@ -170,6 +184,16 @@ constexpr std::uint32_t kMaxFolderVisits = 32;
 // walk must not run out of stack on a volume built to be that deep.
 constexpr std::size_t kMaxFolderDepth = 2048;
 
+// Whether the FAT entry of a cluster lies wholly in the count FAT sectors
+// from sector (both bytes of a FAT12 entry).
+bool EntryInSectors(const FatGeometry& g, std::uint32_t cluster, std::uint32_t sector, std::uint32_t count) {
+    const FatVariant& v = g.Variant();
+    const std::uint64_t offset = static_cast<std::uint64_t>(cluster) * v.num / v.den;
+    const std::uint64_t start = static_cast<std::uint64_t>(sector) * g.bytesPerSector;
+    const std::uint64_t end = start + static_cast<std::uint64_t>(count) * g.bytesPerSector;
+    return offset >= start && offset + v.entryBytes <= end;
+}
+
 class BusyGuard {
 public:
     explicit BusyGuard(bool& flag) : flag_(flag) { flag_ = true; }
@@ -193,12 +217,7 @@ std::uint32_t TUndelete::FatSectorOfCluster(std::uint32_t Cluster) const {
 }
 
 bool TUndelete::ClusterInFatWindow(std::uint32_t Cluster, std::uint32_t WindowSector) const {
-    const FatGeometry g(*Current);
-    const FatVariant& v = g.Variant();
-    const std::uint64_t offset = static_cast<std::uint64_t>(Cluster) * v.num / v.den;
-    const std::uint64_t start = static_cast<std::uint64_t>(WindowSector) * g.bytesPerSector;
-    const std::uint64_t end = start + static_cast<std::uint64_t>(vt::fat::kFatWindowSectors) * g.bytesPerSector;
-    return offset >= start && offset + v.entryBytes <= end;
+    return EntryInSectors(FatGeometry(*Current), Cluster, WindowSector, vt::fat::kFatWindowSectors);
 }
 
 bool TUndelete::ReadFatWindow(std::uint32_t fatSector) {
@@ -209,8 +228,89 @@ bool TUndelete::ReadFatWindow(std::uint32_t fatSector) {
     if (!sector) return false;
     if (!ReadLogicalSectors(Current->Name, *sector, vt::fat::kFatWindowSectors, fatWindow_.data())) return false;
     fatWindowSector_ = fatSector;
+    fatWindowCount_ = vt::fat::kFatWindowSectors;
     fatWindowValid_ = true;
     return true;
+}
+
+std::optional<std::uint32_t> TUndelete::ReadFatEntry(std::uint32_t Cluster, unsigned Copy) {
+    const FatGeometry g(*Current);
+    const FatVariant& v = g.Variant();
+    if (g.bytesPerSector != 512 || Copy >= g.fats) return std::nullopt;
+    const std::uint64_t offset = static_cast<std::uint64_t>(Cluster) * v.num / v.den;
+    const auto holds = [&](std::uint32_t sector, std::uint32_t count) {
+        return EntryInSectors(g, Cluster, sector, count);
+    };
+    std::vector<std::uint8_t>* bytes = &fatWindow_;
+    std::uint32_t* windowSector = &fatWindowSector_;
+    std::uint32_t* windowCount = &fatWindowCount_;
+    bool* valid = &fatWindowValid_;
+    if (Copy != 0) {
+        bytes = &copyWindow_;
+        windowSector = &copyWindowSector_;
+        windowCount = &copyWindowCount_;
+        valid = &copyWindowValid_;
+        if (copyWindowCopy_ != Copy) copyWindowValid_ = false;
+        copyWindowCopy_ = Copy;
+    }
+    if (!*valid || !holds(*windowSector, *windowCount)) {
+        *valid = false;
+        const std::uint32_t fatSector = FatSectorOfCluster(Cluster);
+        const std::uint64_t first = g.reserved + std::uint64_t{Copy} * g.fatSize;
+        const auto read = [&](std::uint32_t from, std::uint32_t count, bool quiet) {
+            const std::uint64_t s = first + from;
+            if (s + count > UINT32_MAX) return false;
+            bytes->assign(static_cast<std::size_t>(count) * 512, 0);
+            std::optional<DiskUtils::TQuietReads> hush;
+            if (quiet) hush.emplace();
+            if (!ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(count),
+                                    bytes->data()))
+                return false;
+            *windowSector = from;
+            *windowCount = count;
+            *valid = true;
+            return true;
+        };
+        const auto firstHolding = static_cast<std::uint32_t>(offset / 512);
+        const auto lastHolding = static_cast<std::uint32_t>((offset + v.entryBytes - 1) / 512);
+        const auto known = [&](std::uint32_t sector) {
+            return std::find(badFatSectors_.begin(), badFatSectors_.end(), first + sector) != badFatSectors_.end();
+        };
+        if (known(firstHolding) || known(lastHolding)) return std::nullopt;
+        // Nine sectors at once; where one of them fails, only the sectors
+        // that hold this entry (two where a FAT12 entry straddles them).
+        if (!read(fatSector, vt::fat::kFatWindowSectors, true) || !holds(*windowSector, *windowCount)) {
+            if (!read(firstHolding, lastHolding - firstHolding + 1, false)) {
+                for (std::uint32_t k = firstHolding; k <= lastHolding; ++k) badFatSectors_.push_back(first + k);
+                return std::nullopt;
+            }
+        }
+    }
+    return v.read(bytes->data() + (offset - std::uint64_t{*windowSector} * 512), Cluster);
+}
+
+TUndelete::TFatLink TUndelete::NextCluster(std::uint32_t Cluster, bool MoreNeeded, std::uint32_t& Next) {
+    const FatGeometry g(*Current);
+    const FatVariant& v = g.Variant();
+    const auto link = [&](std::optional<std::uint32_t> value) {
+        if (!value) return TFatLink::Broken;
+        if (v.IsEnd(*value)) return TFatLink::End;
+        // Free, bad, cluster 1 or past the volume: no link to follow.
+        if (*value < 2 || v.IsBad(*value) || *value >= g.clusterLimit) return TFatLink::Broken;
+        Next = *value;
+        return TFatLink::Next;
+    };
+    const TFatLink first = link(ReadFatEntry(Cluster, 0));
+    if (first == TFatLink::Next || (first == TFatLink::End && !MoreNeeded)) return first;
+    // The copies are read only here: a clean volume never costs a read of
+    // its second FAT.
+    bool ends = first == TFatLink::End;
+    for (unsigned copy = 1; copy < g.fats; ++copy) {
+        const TFatLink other = link(ReadFatEntry(Cluster, copy));
+        if (other == TFatLink::Next || (other == TFatLink::End && !MoreNeeded)) return other;
+        ends = ends || other == TFatLink::End;
+    }
+    return ends ? TFatLink::End : TFatLink::Broken;
 }
 
 bool TUndelete::GetClusterChain(std::uint32_t First, std::array<std::uint32_t, kMaxChain>& Chain, int& Count) {
@@ -221,28 +321,21 @@ bool TUndelete::GetClusterChain(std::uint32_t First, std::array<std::uint32_t, k
         if (!Current) return false;
         const FatGeometry g(*Current);
         const FatVariant& v = g.Variant();
-        if (First == 0 || v.isEnd(First)) return true;
+        if (First == 0 || v.IsEnd(First)) return true;
         // The window only ever holds 512-byte sectors (OpenDrive refuses
-        // other sizes); a cluster past the FAT has no entry to follow.
-        if (g.bytesPerSector != 512 || First >= g.fatEntries) return false;
+        // other sizes); a cluster past the volume has no entry to follow.
+        if (g.bytesPerSector != 512 || First < 2 || First >= g.clusterLimit) return false;
         std::uint32_t c = First;
         for (;;) {
-            if (!fatWindowValid_ || !ClusterInFatWindow(c, fatWindowSector_)) {
-                if (!ReadFatWindow(FatSectorOfCluster(c))) return false;
-                if (!ClusterInFatWindow(c, fatWindowSector_)) return false;
-            }
-            const std::uint64_t offset =
-                static_cast<std::uint64_t>(c) * v.num / v.den - static_cast<std::uint64_t>(fatWindowSector_) * 512;
-            const std::uint32_t next = v.read(fatWindow_.data() + offset, c);
-            if (next == 0 || v.isEnd(next)) return true;
-            // Cluster 1 does not exist, and an entry past the FAT's own
-            // entries points outside the volume: the chain is broken there.
-            if (next == 1 || next >= g.fatEntries) return false;
+            std::uint32_t next = 0;
+            const TFatLink link = NextCluster(c, false, next);
+            if (link != TFatLink::Next) return link == TFatLink::End;
+            // The chain is cut here: whole only if it ends right after.
+            if (Count == static_cast<int>(kMaxChain)) return false;
             // A cluster met again means the chain loops: everything after it
             // would repeat the clusters already gathered.
             if (std::find(Chain.begin(), Chain.begin() + Count, next) != Chain.begin() + Count) return false;
             Chain[Count++] = next;
-            if (Count == static_cast<int>(kMaxChain)) return false;
             c = next;
         }
     } catch (const std::exception& e) {
@@ -251,43 +344,43 @@ bool TUndelete::GetClusterChain(std::uint32_t First, std::array<std::uint32_t, k
     }
 }
 
-bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters) {
+bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters,
+                                bool* EndsEarly) {
     Clusters.clear();
+    if (EndsEarly) *EndsEarly = false;
     if (!Current || Count == 0) return true;
     const FatGeometry g(*Current);
-    const FatVariant& v = g.Variant();
-    if (g.bytesPerSector != 512 || First < 2 || First >= g.fatEntries) return false;
+    if (g.bytesPerSector != 512 || First < 2 || First >= g.clusterLimit) return false;
     Clusters.reserve(Count);
     Clusters.push_back(First);
     // The chain is followed for as many clusters as the file needs, no
     // further: that bounds it even when a damaged FAT makes it loop.
     std::uint32_t c = First;
     while (Clusters.size() < Count) {
-        const auto next = FatEntryOf(c);
-        if (!next || *next < 2 || v.isEnd(*next) || *next >= g.fatEntries) return false;
-        Clusters.push_back(*next);
-        c = *next;
+        std::uint32_t next = 0;
+        const TFatLink link = NextCluster(c, true, next);
+        if (link != TFatLink::Next) {
+            if (EndsEarly) *EndsEarly = link == TFatLink::End;
+            return false;
+        }
+        Clusters.push_back(next);
+        c = next;
     }
     return true;
 }
 
 std::optional<std::uint32_t> TUndelete::FatEntryOf(std::uint32_t Cluster) {
-    if (!Current) return std::nullopt;
-    const FatGeometry g(*Current);
-    const FatVariant& v = g.Variant();
-    if (g.bytesPerSector != 512 || Cluster >= g.fatEntries) return std::nullopt;
-    if (!fatWindowValid_ || !ClusterInFatWindow(Cluster, fatWindowSector_)) {
-        if (!ReadFatWindow(FatSectorOfCluster(Cluster)) || !ClusterInFatWindow(Cluster, fatWindowSector_))
-            return std::nullopt;
-    }
-    const std::uint64_t offset =
-        static_cast<std::uint64_t>(Cluster) * v.num / v.den - static_cast<std::uint64_t>(fatWindowSector_) * 512;
-    return v.read(fatWindow_.data() + offset, Cluster);
+    if (!Current || Cluster >= FatGeometry(*Current).fatEntries) return std::nullopt;
+    return ReadFatEntry(Cluster, 0);
 }
 
 std::optional<std::uint32_t> TUndelete::FatClusterSector(std::uint32_t Cluster) const {
     if (!Current) return std::nullopt;
-    return FatGeometry(*Current).ClusterSector(Cluster);
+    const FatGeometry g(*Current);
+    // Clusters 0 and 1 name no data (the plain formula would reach back
+    // into the root or the FAT), nor do clusters past the volume's last.
+    if (Cluster < 2 || Cluster >= g.clusterLimit) return std::nullopt;
+    return g.ClusterSector(Cluster);
 }
 
 std::uint32_t TUndelete::GetTotalClusters() const {
@@ -339,7 +432,9 @@ bool TUndelete::ScanFatVolume(platform::IStatusPanel* StatusPanel) {
     // The search results point into the list about to be freed.
     Found.clear();
     ClearEntryList(Current->Entries);
-    fatWindowValid_ = false;
+    Current->RootReadInPart = false;
+    fatWindowValid_ = copyWindowValid_ = false;
+    badFatSectors_.clear();
     folderPath_.clear();
     folderVisits_.clear();
     ScanFatDirectory(nullptr, StatusPanel);
@@ -385,27 +480,51 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
             std::uint32_t count;
         };
         std::vector<Read> reads;
+        // Set where the directory cannot be read whole: the folder is then
+        // marked, so that its listing and its recovery say so.
+        bool partial = false;
         if (!Folder && !fat32) {
             reads.push_back({g.rootStart, g.rootSectors});
         } else {
             auto chain = std::make_unique<std::array<std::uint32_t, kMaxChain>>();
             int count = 0;
-            GetClusterChain(folderCluster, *chain, count);
+            // A present folder's chain that breaks in every FAT copy (or is
+            // cut at 512 clusters) loses what lies beyond. A deleted
+            // folder's chain was freed: its first cluster is all that is
+            // known of it, and a chain that stops there is no damage.
+            if (!GetClusterChain(folderCluster, *chain, count) && (!Folder || Folder->Status == 0)) partial = true;
             for (int i = 0; i < count; ++i) reads.push_back({g.ClusterSector((*chain)[i]), g.sectorsPerCluster});
         }
 
         vt::fat::TLongNameRun longNames;
         platform::PageBuffer buffer;
+        std::vector<bool> unreadable;  // by sector of the read
         for (std::size_t r = 0; r < reads.size(); ++r) {
             // A cluster of 0 sectors (a damaged boot sector) or one outside
             // 32-bit sector numbers reads nothing: the folder ends there.
-            if (!reads[r].sector || reads[r].count == 0 || reads[r].count > 0xFFFF) break;
-            buffer.assign(static_cast<std::size_t>(reads[r].count) * 512);
-            if (!ReadLogicalSectors(Current->Name, *reads[r].sector, static_cast<std::uint16_t>(reads[r].count),
-                                    buffer.data()))
+            if (!reads[r].sector || reads[r].count == 0 || reads[r].count > 0xFFFF) {
+                partial = true;
                 break;
+            }
+            buffer.assign(static_cast<std::size_t>(reads[r].count) * 512);
+            unreadable.assign(reads[r].count, false);
+            bool whole;
+            {
+                DiskUtils::TQuietReads quiet;
+                whole = ReadLogicalSectors(Current->Name, *reads[r].sector, static_cast<std::uint16_t>(reads[r].count),
+                                           buffer.data());
+            }
+            if (!whole) {
+                // Sector by sector: only the sectors that fail are lost (and
+                // each of them is named in its own read-error box).
+                partial = true;
+                for (std::uint32_t k = 0; k < reads[r].count; ++k) {
+                    std::uint8_t* at = buffer.data() + static_cast<std::size_t>(k) * 512;
+                    if (!ReadLogicalSectors(Current->Name, *reads[r].sector + k, 1, at)) unreadable[k] = true;
+                }
+            }
             const vt::ByteReader bytes(buffer);
-            if (r == 0 && Folder) {
+            if (r == 0 && Folder && !unreadable[0]) {
                 // A folder's first cluster begins with its "." and ".."
                 // entries; otherwise the cluster holds other data now.
                 // (The FAT12/16 root sectors are never read as a folder
@@ -419,6 +538,11 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
             }
             for (std::size_t off = 0; bytes.Has(off, 32); off += 32) {
                 platform::ProcessMessages();
+                if (unreadable[off / 512]) {
+                    // No long name reaches over a sector that was not read.
+                    longNames = vt::fat::TLongNameRun();
+                    continue;
+                }
                 TFatDirEntry e = *bytes.Struct<TFatDirEntry>(off);
                 // Long-name pieces first, by their attribute: a piece whose
                 // first character is "." is no "." entry.
@@ -427,8 +551,6 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
                 std::string entryLongName = longNames.Take(raw);
                 // The folder's own entries.
                 if (IsDotEntry(e)) continue;
-                const std::string base = ShortBase(e);
-                if (e.FileSize.get() == 0xFFFFFFFFu) continue;
                 if (e.Attr & vt::fat::kAttrVolumeLabel) continue;
                 const bool deleted = e.Name[0] == vt::fat::kDeletedMark;
                 const bool isFolder = (e.Attr & vt::fat::kAttrDirectory) != 0;
@@ -436,12 +558,6 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
                     e.FstClusHI.get() == 0)
                     e.FstClusHI.set(GuessHighClusterWord("a.#$%", e.FstClusLO.get()));
                 if (fat32 && g.EntryCluster(e) == g.rootCluster) continue;
-                if (base.empty()) continue;
-                if (isFolder && !deleted && e.FileSize.get() != 0) continue;
-                if (!isFolder && g.EntryCluster(e) == 0 && e.FileSize.get() != 0) continue;
-
-                auto record = std::make_unique<TMidEntry>();
-                record->DirEntry = e;
                 // Trimmed like every name here: blanks and control characters.
                 {
                     std::size_t a = 0, b = entryLongName.size();
@@ -449,6 +565,16 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
                     while (b > a && static_cast<unsigned char>(entryLongName[b - 1]) <= ' ') --b;
                     entryLongName = entryLongName.substr(a, b - a);
                 }
+                // A slot without a name is no entry, unless its long name
+                // (which matched its checksum) names it. Everything else is
+                // listed as the directory holds it, fields that cannot be
+                // true included (a size of 0xFFFFFFFF, data without a
+                // cluster, a folder with a size): the recovery names what it
+                // cannot write.
+                if (ShortBase(e).empty() && entryLongName.empty()) continue;
+
+                auto record = std::make_unique<TMidEntry>();
+                record->DirEntry = e;
                 if (!entryLongName.empty())
                     record->LongName = entryLongName;
                 else
@@ -460,6 +586,12 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
                 Current->Entries.push_back(std::move(record));
                 if (isFolder) ScanFatDirectory(added, StatusPanel);
             }
+        }
+        if (partial) {
+            if (Folder)
+                Folder->ReadInPart = true;
+            else
+                Current->RootReadInPart = true;
         }
         return true;
     } catch (const std::exception& e) {
@@ -484,7 +616,8 @@ bool TUndelete::RescanFat32Directory(TMidEntry* Entry, platform::IStatusPanel* S
     const FatGeometry g(*Current);
     folderPath_.clear();
     folderVisits_.clear();
-    fatWindowValid_ = false;
+    fatWindowValid_ = copyWindowValid_ = false;
+    badFatSectors_.clear();
     std::vector<std::uint32_t> ancestors;
     for (const TMidEntry* p = Entry->Parent; p; p = p->Parent)
         if (auto s = g.FolderSector(p)) ancestors.push_back(*s);

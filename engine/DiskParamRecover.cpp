@@ -188,16 +188,27 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             first = (static_cast<std::uint32_t>(GuessHighClusterWord(Name, Entry->DirEntry.FstClusLO.get())) << 16) |
                     Entry->DirEntry.FstClusLO.get();
         std::vector<std::uint32_t> chain;
-        if (present && clusters > 0) GetFileClusters(first, clusters, chain);
+        // A present file whose chain no FAT copy holds whole is named as
+        // failed: where the chain broke, the rest is read as following on
+        // (a guess); where an end mark came before the size, the size is
+        // more than the volume holds of the file, and only the chain's
+        // clusters are written.
+        bool guessed = false;
+        std::uint32_t readable = clusters;
+        if (present && clusters > 0) {
+            bool endsEarly = false;
+            if (!GetFileClusters(first, clusters, chain, &endsEarly)) {
+                guessed = true;
+                if (endsEarly) readable = static_cast<std::uint32_t>(chain.size());
+            }
+        }
         // A deleted file's clusters that the FAT gives to a file now (or
         // marks bad) hold that file's bytes, not this one's: they are
         // written as read and the file is named as failed.
-        bool reused = false;
-        for (std::uint32_t i = 0; !present && i < clusters && !reused; ++i) {
+        for (std::uint32_t i = 0; !present && i < clusters && !guessed; ++i) {
             const auto value = FatEntryOf(first + i);
-            reused = !value || (*value & (Current->FsType == vt::fsFat32 ? 0x0FFFFFFFu : 0xFFFFFFFFu)) != 0;
+            guessed = !value || *value != 0;
         }
-        // Where the chain ends early the rest is taken as following on.
         auto clusterAt = [&](std::uint32_t i) -> std::uint32_t {
             if (i < chain.size()) return chain[i];
             if (!chain.empty()) return chain.back() + (i - static_cast<std::uint32_t>(chain.size()) + 1);
@@ -214,7 +225,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
         vt::ClusterBatch batch(g.sectorsPerCluster, g.clusterBytes, [&](std::int64_t s, std::uint32_t n, void* b) {
             return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(s), static_cast<std::uint16_t>(n), b);
         });
-        for (std::uint32_t i = 0; i < clusters; ++i) {
+        for (std::uint32_t i = 0; i < readable; ++i) {
             platform::ProcessMessages();
             if (Aborted) {
                 // The part written so far is not the file: it gets no name.
@@ -226,7 +237,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             // The clusters that follow this one on the disk, along the chain.
             auto ahead = [&](std::uint32_t most) {
                 std::uint32_t n = 1;
-                while (n < most && n < clusters - i) {
+                while (n < most && n < readable - i) {
                     const auto next = FatClusterSector(clusterAt(i + n));
                     if (!next || *next != *sector + static_cast<std::uint64_t>(n) * g.sectorsPerCluster) break;
                     ++n;
@@ -244,7 +255,12 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
             if (i + 1 == clusters && size % g.clusterBytes != 0) bytes = size % g.clusterBytes;
             if (out.Write(data, bytes) != bytes) return Finish(out, LogView);
         }
-        if (reused) return Finish(out, LogView, &kFailedLine);
+        // A file read by a guess is kept under its name as read, and named
+        // as failed.
+        if (guessed) {
+            Finish(out, LogView, &kFailedLine);
+            return false;
+        }
         if (HandOver(writeBehind_, out)) return true;
         return Finish(out, LogView);
     } catch (...) {
@@ -294,8 +310,17 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
             AddLogEvent(LogView, target.Below() + kFailedLine, kError);
             return true;
         }
+        // A folder whose directory could not be read whole held more than
+        // was listed: what was listed is written, then the folder is named
+        // as failed.
+        const auto readInPart = [&] {
+            if (Entry->ReadInPart) AddLogEvent(LogView, target.Below() + kFailedLine, kError);
+        };
         std::int32_t first = -1, last = -1;
-        if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) return false;
+        if (!FindChildRange(RecordedCluster(*Entry, Current->FsType), first, last)) {
+            readInPart();
+            return false;
+        }
         for (std::int32_t i = first; i <= last; ++i) {
             if (Aborted) {
                 LogStop(LogView, target.Below());
@@ -313,6 +338,7 @@ bool TUndelete::RecoverFolderIn(TMidEntry* Entry, const std::string& Name, const
                 RecoverFolderIn(child, childName, target, StatusPanel, LogView);
             }
         }
+        readInPart();
         return true;
     } catch (...) {
         return true;

@@ -62,21 +62,11 @@ bool TUndelete::ReadFileHead(const void* Entry, std::array<std::uint8_t, 2048>& 
         // buffer keeps what it held, and that must not pass for this file.
         if (type > vt::fsFat32) return false;
         const auto& e = *static_cast<const TMidEntry*>(Entry);
-        const ByteReader boot(Current->BootSector);
-        const std::int64_t reserved = boot.U16Or(0x0E);
-        const std::int64_t fats = boot.U8Or(0x10);
-        const std::int64_t spc = boot.U8Or(0x0D);
-        std::int64_t dataStart;
-        if (type == vt::fsFat32) {
-            dataStart = reserved + fats * boot.U32Or(0x24);
-        } else {
-            dataStart = reserved + fats * boot.U16Or(0x16) + boot.U16Or(0x11) / 16;
-        }
         // As recorded: a FAT32 entry whose high word was cleared reads the
-        // cluster its low word alone names.
-        const std::int64_t cluster = FatFolderKey(e, type);
-        const std::int64_t sector = dataStart + (cluster - 2) * spc;
-        return ReadLogicalSectors(Current->Name, static_cast<std::uint32_t>(sector), 4, Buffer.data());
+        // cluster its low word alone names. A cluster that names no data
+        // (0, 1, past the volume) has no head to show.
+        const auto sector = FatClusterSector(FatFolderKey(e, type));
+        return sector && ReadLogicalSectors(Current->Name, *sector, 4, Buffer.data());
     } catch (const std::exception& e) {
         ShowExceptionBox(e.what());
         return false;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, then configures and builds
-# Vantrel into build/ (or $VANTREL_BUILD_DIR).
+# Vantrel into build/ (or $VANTREL_BUILD_DIR). Arguments go to CMake's
+# configure step; $VANTREL_JOBS sets the build's parallel jobs (default: one
+# per core) and $VANTREL_TARGETS builds only those targets.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VANTREL_BUILD_DIR:-$root/build}
@@ -20,4 +22,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
+targets=()
+for t in ${VANTREL_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build" --parallel "${VANTREL_JOBS:-$(nproc)}" "${targets[@]}"

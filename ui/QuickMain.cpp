@@ -653,6 +653,9 @@ void TfrmQuickMain::AddFatRow(TMidEntry* E, bool findResults, std::vector<TRow>&
         r.image = E->Status == 2 ? rowLostFolder : E->Status == 1 ? rowDeletedFolder : rowFolder;
         r.type = FolderTypeName;
         r.status = E->Status == 1 ? kDeletedText : E->Status == 2 ? kLostText : "";
+        // A folder read in part keeps its picture (Scan32 is for folders
+        // whose contents are lost) and says it is damaged.
+        if (E->ReadInPart) r.status = kLostText;
     } else {
         r.icon = GetShellTypeInfo(r.caption, 0x80, r.type);  // looked up once per extension
         r.image = E->Status == 0 ? rowFile : rowDeletedFile;

@@ -406,7 +406,7 @@ Scanned Scan(const MemFat& v) {
 
 }  // namespace
 
-TEST(FatEntryRules, SkipsAndKeepsTable) {
+TEST(FatEntryRules, ListsWhatTheDirectoryHoldsTable) {
     MemFat v(vt::fsFat16, 200, 1);
     std::size_t o = v.RootOffset();
     const auto put = [&](const std::array<std::uint8_t, 32>& e) {
@@ -414,22 +414,30 @@ TEST(FatEntryRules, SkipsAndKeepsTable) {
         o += 32;
     };
     put(MemFat::Entry("VOLUME     ", 0x08, 0, 0));                 // label: skipped
-    put(Lfn(0x41, 0x11, u"Long orphan"));                          // followed by a skipped entry:
-    put(MemFat::Entry("HUGE    BIN", 0x20, 3, 0xFFFFFFFF));        //   size 0xFFFFFFFF, skipped
+    put(Lfn(0x41, 0x11, u"Long orphan"));                          // belongs to no entry:
+    put(MemFat::Entry("HUGE    BIN", 0x20, 3, 0xFFFFFFFF));        //   a size no chain holds: listed
     put(MemFat::Entry("NEXT    TXT", 0x20, 4, 10));                // no trace of "Long orphan"
     put(MemFat::Entry("\xE5" "ERO    TXT", 0x20, 0, 0));           // deleted, size 0, cluster 0: kept
-    put(MemFat::Entry("NOCLUS  TXT", 0x20, 0, 1000));              // present, size 1000, cluster 0: skipped
-    put(MemFat::Entry("BIGDIR     ", 0x10, 5, 512));               // present folder with a size: skipped
+    put(MemFat::Entry("NOCLUS  TXT", 0x20, 0, 1000));              // present, size 1000, cluster 0: listed
+    put(MemFat::Entry("BIGDIR     ", 0x10, 5, 512));               // present folder with a size: listed
     put(MemFat::Entry("README  TXT", 0x20, 6, 1, 0x08));           // NTRes 0x08: readme.txt
     put(MemFat::Entry("MIXED   TXT", 0x20, 7, 1, 0x10));           // NTRes 0x10 on FAT16: unchanged
     put(Lfn(0x41, Sum("SPACED~1TXT"), u"  Spaced long  "));         // trimmed long name
     put(MemFat::Entry("SPACED~1TXT", 0x20, 8, 2));
-    put(MemFat::Entry("           ", 0x20, 9, 3));                 // blank name: skipped
+    put(MemFat::Entry("           ", 0x20, 9, 3));                 // blank name, no long name: skipped
+    put(Lfn(0x41, Sum("           "), u"by long name"));
+    put(MemFat::Entry("           ", 0x20, 10, 4));                // blank name carried by a long name
+    put(MemFat::Entry(".       TXT", 0x20, 11, 5));                // a base of "." is a name
+    put(MemFat::Entry(".DIR       ", 0x10, 12, 0));                //   of a folder too, with its files
+    v.Write(v.Folder(12, 0), MemFat::Entry("INSIDE  TXT", 0x20, 13, 6));
     const Scanned r = Scan(v);
     const auto& lines = r.lines;
     const std::multiset<std::string> got(lines.begin(), lines.end());
     EXPECT_EQ(got, (std::multiset<std::string>{"0\t10\tNext.txt", "1\t0\t?ero.txt", "0\t1\treadme.txt",
-                                               "0\t1\tMIXED.TXT", "0\t2\tSpaced long"}));
+                                               "0\t1\tMIXED.TXT", "0\t2\tSpaced long", "0\t4294967295\tHuge.bin",
+                                               "0\t1000\tNoclus.txt", "2\t512\tBigdir",
+                                               "0\t4\tby long name", "0\t5\t..txt", "0\t0\t.dir",
+                                               "0\t6\t.dir/Inside.txt"}));
 }
 
 TEST(FatEntryRules, Fat32CaseRuleAndRootClusterEntries) {
@@ -524,15 +532,24 @@ TEST(FatChain, EndsTable) {
     const Case cases[] = {
         {"fat32 end mark 0x0FFFFFF8", vt::fsFat32, {4, 5, 0x0FFFFFF8}, true, 3},
         {"fat32 end mark 0xFFFFFFFF", vt::fsFat32, {4, 0xFFFFFFFF}, true, 2},
-        {"fat32 free entry ends", vt::fsFat32, {4, 0}, true, 2},
+        {"fat32 free entry breaks the chain", vt::fsFat32, {4, 0}, false, 2},
+        {"fat32 reserved top bits of a link", vt::fsFat32, {0xF0000004, 0x0FFFFFFF}, true, 2},
+        {"fat32 end mark with reserved bits", vt::fsFat32, {4, 0xFFFFFFF8}, true, 2},
+        {"fat32 bad cluster", vt::fsFat32, {4, 0x0FFFFFF7}, false, 2},
         {"fat16 end mark", vt::fsFat16, {4, 0xFFFF}, true, 2},
+        {"fat16 end mark 0xFFF8", vt::fsFat16, {4, 0xFFF8}, true, 2},
+        {"fat16 bad cluster", vt::fsFat16, {4, 0xFFF7}, false, 2},
+        {"fat16 past the volume", vt::fsFat16, {4, 4400}, false, 2},
+        {"fat12 end mark 0xFF8", vt::fsFat12, {4, 0xFF8}, true, 2},
         {"fat16 past the FAT", vt::fsFat16, {4, 0xFFF0}, false, 2},
         {"fat16 loop back", vt::fsFat16, {4, 3}, false, 2},
         {"fat12 end mark", vt::fsFat12, {4, 0xFFF}, true, 2},
         {"fat12 cluster 1", vt::fsFat12, {1}, false, 1},
     };
     for (const Case& c : cases) {
-        MemFat v(c.type, c.type == vt::fsFat32 ? 600 : 200, c.type == vt::fsFat32 ? 8 : 1);
+        // FAT16 by its count: at least 4085 clusters.
+        const std::uint32_t total = c.type == vt::fsFat32 ? 600 : c.type == vt::fsFat16 ? 4300 : 200;
+        MemFat v(c.type, total, c.type == vt::fsFat32 ? 8 : c.type == vt::fsFat16 ? 17 : 1);
         for (std::size_t i = 0; i < c.links.size(); ++i) v.SetFat(3 + static_cast<std::uint32_t>(i), c.links[i]);
         const Scanned r = Scan(v);
         TUndelete* u = r.engine.get();

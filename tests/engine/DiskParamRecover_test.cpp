@@ -509,3 +509,270 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ReusedClusters, ::testing::Values("reused16.im
                          [](const auto& info) { return std::string(info.param).substr(0, 8); });
 
 }  // namespace
+
+// ------------------------------------------------------------ layouts and chains as FAT defines them
+
+namespace {
+
+// The entry whose stored 11 name bytes are these (the case rule may have
+// lower-cased its letters).
+TMidEntry* FindStored(TLogiDrive& d, const std::string& name11) {
+    for (auto& e : d.Entries) {
+        std::string stored(e->DirEntry.Name.begin(), e->DirEntry.Name.end());
+        stored.append(e->DirEntry.Ext.begin(), e->DirEntry.Ext.end());
+        for (char& c : stored) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (stored == name11) return e.get();
+    }
+    ADD_FAILURE() << "not listed: " << name11;
+    return nullptr;
+}
+
+// A volume of tests/fixtures/make-fatlayout.sh, opened as E: (with the
+// profile's extra lines) by a new engine.
+struct LayoutVolume {
+    std::string image;
+    std::uint64_t checksum;
+    platform::MessageBoxRecorder boxes;
+    std::unique_ptr<TUndelete> engine;
+    TLogiDrive* drive = nullptr;
+    vt::test::TempDir dir;
+    platform::RecordingEventLog log;
+
+    explicit LayoutVolume(const std::string& name, const std::string& extra = {})
+        : image(vt::test::ImagePath(name)), checksum(vt::test::FileChecksum(image)) {
+        vt::test::InstallProfile("[logical.E]\nimage=" + image + "\n" + extra);
+        DiskUtils::Initialize();
+        engine = std::make_unique<TUndelete>();
+        drive = engine->Drives.at(0).get();
+        EXPECT_TRUE(engine->OpenDrive(drive, false, nullptr, nullptr)) << name;
+    }
+    ~LayoutVolume() { EXPECT_EQ(vt::test::FileChecksum(image), checksum) << "the scanned image was written"; }
+    // Recovers the entry under its recovery name; the bytes written.
+    Bytes Recover(TMidEntry* e) {
+        const std::string name = GetEntryFileName(*e);
+        engine->RecoverFileReported(e, name, dir.Path(), nullptr, &log);
+        return vt::test::ReadWholeFile(dir.Path() + "/" + name);
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        for (const auto& r : log.rows) lines.push_back(r.caption);
+        return lines;
+    }
+};
+
+struct LayoutCase {
+    const char* image;
+    TFsType type;  // the type the cluster count gives
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.image; }
+
+class FatLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+}  // namespace
+
+TEST_P(FatLayout, FilesComeBackByteForByteWhateverTheRootCountAndTypeString) {
+    LayoutVolume v(GetParam().image);
+    ASSERT_NE(v.drive, nullptr);
+    EXPECT_EQ(v.drive->FsType, GetParam().type);
+    EXPECT_TRUE(v.boxes.calls.empty());
+    for (auto [stored, original, size] : {std::tuple{"FIRST   BIN", "FIRST.BIN", 3000}, {"SECOND  TXT", "SECOND.TXT", 1700}}) {
+        TMidEntry* e = FindStored(*v.drive, stored);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(v.Recover(e), Original(original, size)) << original;
+    }
+    EXPECT_TRUE(v.log.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, FatLayout,
+    ::testing::Values(LayoutCase{"root500-16.img", vt::fsFat16}, LayoutCase{"root210-12.img", vt::fsFat12},
+                      LayoutCase{"type16-as12.img", vt::fsFat16}, LayoutCase{"type16-plain.img", vt::fsFat16},
+                      LayoutCase{"type16-blank.img", vt::fsFat16}, LayoutCase{"type12-as16.img", vt::fsFat12},
+                      LayoutCase{"type32-blank.img", vt::fsFat32}),
+    [](const auto& info) {
+        std::string n = info.param.image;
+        n = n.substr(0, n.find('.'));
+        std::replace(n.begin(), n.end(), '-', '_');
+        return n;
+    });
+
+namespace {
+
+class FatChains : public ::testing::TestWithParam<const char*> {};
+
+std::string Failed(const std::string& name) { return name + ":  恢复失败"; }
+
+}  // namespace
+
+TEST_P(FatChains, FilesFollowEveryFatCopyAndWhatNoCopyHoldsIsNamedAsFailed) {
+    LayoutVolume v(GetParam());
+    ASSERT_NE(v.drive, nullptr);
+    const std::uint32_t cs = v.drive->BootSector[0x0D] * 512u;
+    const std::size_t size = 3 * cs + 77;
+    enum Outcome { Whole, FailedWhole, FailedPrefix, FailedEmpty };
+    struct Case {
+        const char* stored;
+        const char* original;
+        std::size_t size;
+        Outcome outcome;
+    };
+    std::vector<Case> cases = {
+        {"FRAG    BIN", "FRAG.BIN", 4 * cs + 100, Whole},
+        {"ENDMARK BIN", "ENDMARK.BIN", size, Whole},   // the lowest end mark ends the chain
+        {"FREE1   BIN", "FREE1.BIN", size, Whole},     // the second FAT goes on where the first is free,
+        {"BAD1    BIN", "BAD1.BIN", size, Whole},      //   marked bad,
+        {"EARLY1  BIN", "EARLY1.BIN", size, Whole},    //   or ends too early
+        {"BOTH    BIN", "BOTH.BIN", size, FailedWhole},  // no copy goes on: read as following on, named
+        {"SHORT   BIN", "SHORT.BIN", size, FailedPrefix},  // a size its chain cannot hold
+        {"HUGE    BIN", "HUGE.BIN", size, FailedPrefix},
+        {"ONE     BIN", "ONE.BIN", size, FailedEmpty},   // cluster 1 lies before the data area
+        {"PAST    BIN", "PAST.BIN", size, FailedEmpty},  // past the volume
+        {"NOCLUS  BIN", "NOCLUS.BIN", size, FailedEmpty},  // data without a cluster
+    };
+    if (v.drive->FsType == vt::fsFat32) cases.push_back({"TOPBITS BIN", "TOPBITS.BIN", size, Whole});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        TMidEntry* e = FindStored(*v.drive, c.stored);
+        ASSERT_NE(e, nullptr);
+        const std::string name = GetEntryFileName(*e);
+        v.log.rows.clear();
+        const Bytes written = v.Recover(e);
+        const Bytes original = Original(c.original, c.size);
+        if (c.outcome == Whole) {
+            EXPECT_EQ(written, original);
+            EXPECT_TRUE(v.log.rows.empty());
+            continue;
+        }
+        EXPECT_EQ(v.Lines(), std::vector<std::string>{Failed(name)});
+        if (c.outcome == FailedWhole) {
+            EXPECT_EQ(written, original);
+        }
+        if (c.outcome == FailedPrefix) {
+            ASSERT_GE(written.size(), original.size());
+            EXPECT_TRUE(std::equal(original.begin(), original.end(), written.begin())) << "the bytes the chain holds";
+        }
+        if (c.outcome == FailedEmpty) {
+            EXPECT_TRUE(written.empty());
+        }
+    }
+    EXPECT_TRUE(v.boxes.calls.empty());
+}
+
+TEST_P(FatChains, FoldersFollowEveryFatCopyAndOneCutInAllIsReadInPart) {
+    LayoutVolume v(GetParam());
+    ASSERT_NE(v.drive, nullptr);
+    const bool fat32 = v.drive->FsType == vt::fsFat32;
+    auto children = [&](const TMidEntry* folder) {
+        std::vector<const TMidEntry*> found;
+        for (const auto& e : v.drive->Entries)
+            if (e->Parent == folder) found.push_back(e.get());
+        return found;
+    };
+    TMidEntry* big = FindStored(*v.drive, "BIG        ");
+    TMidEntry* cut = FindStored(*v.drive, "CUT        ");
+    ASSERT_TRUE(big && cut);
+    EXPECT_EQ(children(big).size(), 40u) << "the second FAT holds the link the first lost";
+    EXPECT_FALSE(big->ReadInPart);
+    // 16 entries to a cluster: ".", ".." and the first 14 files.
+    EXPECT_EQ(children(cut).size(), 14u);
+    EXPECT_TRUE(cut->ReadInPart);
+    EXPECT_EQ(cut->Status, 0);
+
+    for (TMidEntry* folder : {big, cut}) {
+        const std::string name = GetEntryFileName(*folder);
+        v.log.rows.clear();
+        v.engine->RecoverFolder(folder, name, v.dir.Path(), nullptr, &v.log);
+        for (const TMidEntry* child : children(folder)) {
+            std::string original = FatShortName(child->DirEntry, '?');
+            for (char& c : original) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            EXPECT_EQ(vt::test::ReadWholeFile(v.dir.Path() + "/" + name + "/" + GetEntryFileName(*child)),
+                      Original(original, folder == big ? 60 : 61))
+                << original;
+        }
+        const std::vector<std::string> expected =
+            folder == cut ? std::vector<std::string>{Failed(name)} : std::vector<std::string>{};
+        EXPECT_EQ(v.Lines(), expected);
+    }
+
+    // Entries whose fields other systems write: all listed, and recovered.
+    struct Listed {
+        const char* path;
+        const char* original;
+        std::size_t size;
+    };
+    const Listed listed[] = {
+        {fat32 ? "SIZED/IN.TXT" : "Sized/In.txt", "IN.TXT", 500},
+        {fat32 ? "..TXT" : "..txt", "DOT.TXT", 400},
+        {fat32 ? "..DIR/IN2.TXT" : "..dir/In2.txt", "IN2.TXT", 450},
+        {"blank short.txt", "blank short.txt", 420},
+    };
+    for (const Listed& l : listed) {
+        TMidEntry* e = nullptr;
+        for (auto& x : v.drive->Entries)
+            if (PathOf(*x) == l.path) e = x.get();
+        ASSERT_NE(e, nullptr) << l.path;
+        v.log.rows.clear();
+        EXPECT_EQ(v.Recover(e), Original(l.original, l.size)) << l.path;
+        EXPECT_TRUE(v.log.rows.empty()) << l.path;
+    }
+}
+
+TEST_P(FatChains, AnUnreadableFirstFatIsReadFromTheSecondWithOneBoxPerSector) {
+    const std::string image = vt::test::ImagePath(GetParam());
+    const auto boot = vt::test::ReadWholeFile(image);
+    const std::uint32_t reserved = vt::LoadLe16(boot.data() + 0x0E);
+    std::uint32_t fatSize = vt::LoadLe16(boot.data() + 0x16);
+    if (fatSize == 0) fatSize = vt::LoadLe32(boot.data() + 0x24);
+    LayoutVolume v(GetParam(), "unreadable=" + std::to_string(reserved) + "-" + std::to_string(reserved + fatSize - 1) + "\n");
+    ASSERT_NE(v.drive, nullptr);
+    const std::uint32_t cs = v.drive->BootSector[0x0D] * 512u;
+    // The second FAT holds what the first lost of these, whole.
+    for (auto [stored, original] : {std::pair{"FREE1   BIN", "FREE1.BIN"}, {"BAD1    BIN", "BAD1.BIN"},
+                                    {"EARLY1  BIN", "EARLY1.BIN"}}) {
+        TMidEntry* e = FindStored(*v.drive, stored);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(v.Recover(e), Original(original, 3 * cs + 77)) << original;
+    }
+    TMidEntry* frag = FindStored(*v.drive, "FRAG    BIN");
+    ASSERT_NE(frag, nullptr);
+    EXPECT_EQ(v.Recover(frag), Original("FRAG.BIN", 4 * cs + 100));
+    EXPECT_TRUE(v.log.rows.empty());
+    EXPECT_FALSE(v.boxes.calls.empty()) << "the unreadable sectors are named";
+    EXPECT_LE(v.boxes.calls.size(), 4u) << "one box per unreadable sector, not per cluster";
+}
+
+TEST_P(FatChains, AFolderWithUnreadableDirectorySectorsIsReadInPartAndNamedAsFailed) {
+    // The second cluster of BIG's directory, where the clean volume has it.
+    std::uint32_t sector = 0;
+    {
+        LayoutVolume clean(GetParam());
+        TMidEntry* big = FindStored(*clean.drive, "BIG        ");
+        ASSERT_NE(big, nullptr);
+        std::array<std::uint32_t, vt::fat::kMaxChain> chain{};
+        int count = 0;
+        std::uint32_t first = big->DirEntry.FstClusLO.get();
+        if (clean.drive->FsType == vt::fsFat32) first |= std::uint32_t{big->DirEntry.FstClusHI.get()} << 16;
+        clean.engine->GetClusterChain(first, chain, count);
+        ASSERT_GE(count, 3);
+        sector = *clean.engine->FatClusterSector(chain[1]);
+    }
+    LayoutVolume v(GetParam(), "unreadable=" + std::to_string(sector) + "\n");
+    TMidEntry* big = FindStored(*v.drive, "BIG        ");
+    ASSERT_NE(big, nullptr);
+    EXPECT_TRUE(big->ReadInPart);
+    std::size_t files = 0;
+    for (const auto& e : v.drive->Entries) files += e->Parent == big;
+    // The first cluster holds ".", ".." and 14 files, the unreadable one 16.
+    EXPECT_EQ(files, 40u - 16u) << "the sectors after it are still read";
+    EXPECT_EQ(v.boxes.calls.size(), 1u) << "the unreadable sector is named once";
+    const std::string name = GetEntryFileName(*big);
+    v.engine->RecoverFolder(big, name, v.dir.Path(), nullptr, &v.log);
+    EXPECT_EQ(v.Lines(), std::vector<std::string>{Failed(name)});
+    std::size_t written = 0;
+    for ([[maybe_unused]] const auto& f : fs::directory_iterator(v.dir.Path() + "/" + name)) ++written;
+    EXPECT_EQ(written, files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, FatChains, ::testing::Values("chains12.img", "chains16.img", "chains32.img"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 8); });
