@@ -857,6 +857,98 @@ private slots:
         QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
     }
 
+    // A folder whose directory has an unreadable sector lists what the
+    // other sectors hold, shows as damaged, and its recovery writes those
+    // files and then names the folder as failed.
+    void AFolderReadInPartShowsDamagedAndIsNamedAsFailed() {
+        std::uint32_t sector = 0;
+        {
+            vt::test::InstallProfile("[logical.E]\nimage=chains16.img\n");
+            DiskUtils::Initialize();
+            platform::MessageBoxRecorder quiet;
+            TUndelete u;
+            QVERIFY(u.OpenDrive(u.Drives.at(0).get(), false, nullptr, nullptr));
+            for (const auto& e : u.Current->Entries)
+                if (GetEntryDisplayName(*e) == "Big") {
+                    std::array<std::uint32_t, vt::fat::kMaxChain> chain{};
+                    int count = 0;
+                    u.GetClusterChain(e->DirEntry.FstClusLO.get(), chain, count);
+                    QVERIFY(count >= 3);
+                    sector = *u.FatClusterSector(chain[1]);
+                }
+        }
+        QVERIFY(sector > 0);
+        vt::test::InstallProfile("[logical.E]\nimage=chains16.img\nunreadable=" + std::to_string(sector) + "\n");
+        platform::MessageBoxRecorder boxes;
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QCOMPARE(boxes.calls.size(), std::size_t{1});
+        const int big = t.Row(QStringLiteral("Big"));
+        QVERIFY(big >= 0);
+        QCOMPARE(t.w->RowText(big, 2), QStringLiteral("已损坏"));
+        vt::uitest::ClickRow(t.w->ListView1, big);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(big, 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        // The first cluster holds 14 files, the unreadable one 16, the rest 10.
+        const std::set<std::string> written = FilesBelow(target.Path() + "/Big");
+        QCOMPARE(written.size(), std::size_t{24});
+        for (const std::string& f : written) {
+            std::string original = f;
+            for (char& c : original) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            QCOMPARE(FileBytes(fs::path(target.Path()) / "Big" / f), vt::test::YesContent(original, 60));
+        }
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"正在恢复 ...", "Big:  恢复失败", "恢复完成。"}));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
+    }
+
+    // Names that mcopy writes, and names other systems leave, as a user
+    // sees and recovers them: every long name as the volume holds it, each
+    // file under its own name, byte for byte.
+    void NamesOfAVolumeShowAndRecoverAsItHoldsThem() {
+        vt::test::InstallProfile("[logical.E]\nimage=names16.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        struct Named {
+            QString shown;
+            std::string target, original;
+            std::size_t size;
+        };
+        const Named named[] = {
+            {QStringLiteral("._Quarterly Report.docx"), "._Quarterly Report.docx", "._Quarterly Report.docx", 1300},
+            {QStringLiteral(".gitignore_global_backup"), ".gitignore_global_backup", ".gitignore_global_backup", 700},
+            {QStringLiteral(".Spotlight-V100"), ".Spotlight-V100", ".Spotlight-V100", 90},
+            {QStringLiteral("._Report A final.docx"), "._Report A final.docx", "._Report A final.docx", 2100},
+            {QStringLiteral("._Report B final.docx"), "._Report B final.docx", "._Report B final.docx", 2200},
+            {QStringLiteral("仿宋字体.ttf"), "仿宋字体.ttf", "仿宋字体.ttf", 1500},
+            {QStringLiteral("会议记录-忿.txt"), "会议记录-忿.txt", "会议记录-忿.txt", 800},
+            {QStringLiteral("ÿabcdefgh.txt"), "ÿabcdefgh.txt", "ÿabcdefgh.txt", 600},
+            {QStringLiteral("Renamed.txt"), "Renamed.txt", "stale name.txt", 1100},
+            {QStringLiteral("逍遥.txt"), "逍遥.txt", "XYZW.TXT", 1400},
+            {QStringLiteral("esc\x1bred.txt"), "esc_red.txt", "escXred.txt", 300},
+        };
+        // Selected with clicks (Ctrl for the rest), checked from the popup.
+        int last = -1;
+        for (const Named& n : named) {
+            last = t.Row(n.shown);
+            QVERIFY2(last >= 0, qPrintable(n.shown));
+            vt::uitest::ClickRow(t.w->ListView1, last, &n == named ? Qt::NoModifier : Qt::ControlModifier);
+        }
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(last, 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        for (const Named& n : named)
+            QCOMPARE(FileBytes(fs::path(target.Path()) / n.target), vt::test::YesContent(n.original, n.size));
+        QCOMPARE(FilesBelow(target.Path()).size(), std::size(named));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"正在恢复 ...", "恢复完成。"}));
+    }
+
     // Scan32 lets queued clicks in before it starts: a click on another
     // drive meanwhile is refused, so the rescan reads the drive whose row
     // it was given, and its files come back byte for byte.
