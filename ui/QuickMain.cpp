@@ -461,6 +461,8 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
                 Log(std::to_string(Undelete->DamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
             if (cur.FsType == vt::fsNtfs && Undelete->UnreadableRecords > 0)
                 Log(std::to_string(Undelete->UnreadableRecords) + " 个文件记录无法读取，未列出", kLogWarning);
+            // The root has no row that could say it is damaged.
+            if (cur.FsType <= vt::fsFat32 && cur.RootReadInPart) Log("根目录未能完整读出，只列出了一部分", kLogWarning);
         } catch (const std::exception&) {
             changingByCode_ = false;
         }

@@ -905,6 +905,21 @@ private slots:
         QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
     }
 
+    // The root has no row of its own: a root directory read in part is
+    // said in the log, and the entries of its other sectors are listed.
+    void ARootReadInPartIsSaidInTheLog() {
+        const auto boot = vt::test::ReadWholeFile(vt::test::ImagePath("chains16.img"));
+        const std::uint32_t root = vt::LoadLe16(boot.data() + 0x0E) + 2u * vt::LoadLe16(boot.data() + 0x16);
+        vt::test::InstallProfile("[logical.E]\nimage=chains16.img\nunreadable=" + std::to_string(root + 1) + "\n");
+        platform::MessageBoxRecorder boxes;
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QVERIFY2(t.Row(QStringLiteral("One1.tmp")) >= 0, "the first sector is read");
+        const QStringList log = t.Log();
+        QCOMPARE(log.last(), QStringLiteral("根目录未能完整读出，只列出了一部分"));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
+    }
+
     // Names that mcopy writes, and names other systems leave, as a user
     // sees and recovers them: every long name as the volume holds it, each
     // file under its own name, byte for byte.
