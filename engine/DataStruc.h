@@ -273,6 +273,12 @@ public:
     void ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar);
     void CollectNtfsFolders();
     void FindNtfsVolumeStarts(win::HANDLE h);
+    // The name of a base record whose $FILE_NAME lies in an extension
+    // record, and its flags and sizes; `read` holds the sectors of the
+    // batch from readFirst on. False when no extension of it gives one.
+    bool NameFromExtension(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t> base,
+                           std::span<const std::uint8_t> read, std::int64_t readFirst, tntfsfilerecord& found,
+                           std::uint16_t& flags, std::int64_t& realSize, std::int64_t& allocated);
     // The record decoder and attribute extractor of this engine: a resident
     // $DATA is given one cluster of the FAT listing's estimate.
     bool ParseMftRecord(std::span<std::uint8_t> record, std::uint16_t& fileNameOffset, std::uint16_t& recordFlags,

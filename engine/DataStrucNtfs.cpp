@@ -119,9 +119,13 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
             NoteRecordStamp(s, rec);
             std::uint16_t nameOffset = 0, flags = 0;
             std::int64_t realSize = 0, allocated = 0;
-            if (!ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) continue;
             auto found = std::make_unique<tntfsfilerecord>();
-            if (BuildFoundRecord(rec, nameOffset, *found) != TFoundRecordResult::Accepted) continue;
+            if (ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) {
+                if (BuildFoundRecord(rec, nameOffset, *found) != TFoundRecordResult::Accepted) continue;
+            } else if (!NameFromExtension(h, s, rec, {buffer.data(), static_cast<std::size_t>(sectorsRead) * 512},
+                                          first, *found, flags, realSize, allocated)) {
+                continue;
+            }
             found->DataSize = realSize;
             found->AllocatedSize = allocated;
             found->RecordFlags = flags;
@@ -147,6 +151,47 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // A first record sector so near the end of the drive that no whole
     // record fits in any read would start every batch again: it is given up.
     if (index == start) ++index;
+}
+
+bool TPhysicalDrive::NameFromExtension(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t> base,
+                                       std::span<const std::uint8_t> read, std::int64_t readFirst,
+                                       tntfsfilerecord& found, std::uint16_t& flags, std::int64_t& realSize,
+                                       std::int64_t& allocated) {
+    // A base record whose $FILE_NAME moved to an extension record (a file
+    // of many fragments, a folder whose index grew): its attribute list
+    // names the record. That record is looked for by its number in the same
+    // stretch of the table, two sectors per record from the base's own
+    // number, and taken only when it names itself so and this base as its
+    // base record.
+    const std::int64_t own = RecordOwnNumber(base);
+    if (own < 0) return false;
+    for (const std::int64_t number : ListedNameRecords(base)) {
+        if (number == own) continue;
+        const auto at = vt::CheckedAdd<std::int64_t>(sector, 2 * (number - own));
+        if (!at || *at < 0) continue;
+        std::array<std::uint8_t, kMftRecordSize> ext{};
+        const std::int64_t inRead = *at - readFirst;
+        if (inRead >= 0 && static_cast<std::uint64_t>(inRead) * 512 + ext.size() <= read.size()) {
+            std::memcpy(ext.data(), read.data() + inRead * 512, ext.size());
+        } else {
+            std::uint32_t bytesRead = 0;
+            if (!ReadDiskSectors(h, 2, ext.data(), *at, bytesRead, Geometry.DriveNo) || bytesRead < ext.size()) continue;
+        }
+        if (!ApplyRecordFixup(ext) || std::memcmp(ext.data(), "FILE", 4) != 0 || RecordOwnNumber(ext) != number ||
+            RecordBaseNumber(ext) != own)
+            continue;
+        if (BuildFoundRecordFromExtension(base, ext, found) != TFoundRecordResult::Accepted) return false;
+        const std::uint32_t spc =
+            CurPartition && CurPartition->SectorsPerCluster > 0 ? static_cast<std::uint32_t>(CurPartition->SectorsPerCluster) : 0;
+        TMftRecordInfo sizes;
+        const vt::ByteReader r(base);
+        if (!DecodeRecordData(base, r.U16Or(0x14), PhysDecoderVariant(spc), sizes)) return false;
+        flags = r.U16Or(0x16);
+        realSize = sizes.RealSize;
+        allocated = sizes.AllocatedSize;
+        return true;
+    }
+    return false;
 }
 
 void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
@@ -192,9 +237,7 @@ void TPhysicalDrive::NoteRecordStamp(std::int64_t sector, std::span<const std::u
     RecordStamp stamp;
     stamp.Sector = sector;
     stamp.Lsn = r.U64Or(0x08);
-    // NTFS 3.1 moved the update sequence to 0x30 to make room for the
-    // record's own number at 0x2C; NTFS 3.0 headers end before it.
-    if (r.U16Or(0x04) >= 0x30 && r.Has(0x2C, 4)) stamp.Number = r.U32Or(0x2C);
+    stamp.Number = RecordOwnNumber(record);
     recordStamps_.push_back(stamp);
 }
 

@@ -36,6 +36,28 @@ std::string FileNameText(const ByteReader& r, std::size_t at) {
     return s.substr(a, b - a);
 }
 
+// Of the $FILE_NAME at `at` and those that directly follow it (a file has
+// one per hard link and namespace), the one to list the file under.
+std::size_t ChooseFileName(const ByteReader& r, std::size_t at) {
+    // A DOS-only 8.3 name gives way to any other; between names of one kind
+    // the longer wins (the 8.3 name of a record that does not say its
+    // namespace is the shorter one).
+    auto dosOnly = [&](std::size_t a) { return r.U8Or(a + kFileNameLengthAt + 1) == kNameSpaceDos; };
+    std::size_t chosen = at;
+    for (std::size_t next = at + r.U16Or(at + 4), steps = 0;
+         steps < kMaxFileNames && next > at && r.U8(next) == kAttrFileName &&
+         r.Has(next + kResidentValueOffset, kFileNameHeadSize);
+         next += r.U16Or(next + 4), ++steps) {
+        // A name of blanks only is no name to list the file under.
+        const bool better = FileNameText(r, next).empty()           ? false
+                            : dosOnly(chosen) != dosOnly(next) ? dosOnly(chosen)
+                            : *r.U8(next + kFileNameLengthAt) > *r.U8(chosen + kFileNameLengthAt);
+        if (better) chosen = next;
+        if (r.U16Or(next + 4) == 0) break;
+    }
+    return chosen;
+}
+
 }  // namespace
 
 void ShowExceptionBox(const char* message) {
@@ -359,22 +381,7 @@ bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant
         if (!r.Has(off + kResidentValueOffset, kFileNameHeadSize)) return false;
         info.FileNameOffset = static_cast<std::uint16_t>(off);
 
-        // The names that directly follow: a file has one per hard link and
-        // namespace. A DOS-only 8.3 name gives way to any other; between
-        // names of one kind the longer wins (the 8.3 name of a record that
-        // does not say its namespace is the shorter one).
-        auto dosOnly = [&](std::size_t at) { return r.U8Or(at + kFileNameLengthAt + 1) == kNameSpaceDos; };
-        for (std::size_t next = off + r.U16Or(off + 4), steps = 0;
-             steps < kMaxFileNames && next > off && r.U8(next) == kAttrFileName &&
-             r.Has(next + kResidentValueOffset, kFileNameHeadSize);
-             next += r.U16Or(next + 4), ++steps) {
-            // A name of blanks only is no name to list the file under.
-            const bool better = FileNameText(r, next).empty()                       ? false
-                                : dosOnly(info.FileNameOffset) != dosOnly(next) ? dosOnly(info.FileNameOffset)
-                                : *r.U8(next + kFileNameLengthAt) > *r.U8(info.FileNameOffset + kFileNameLengthAt);
-            if (better) info.FileNameOffset = static_cast<std::uint16_t>(next);
-            if (r.U16Or(next + 4) == 0) break;
-        }
+        info.FileNameOffset = static_cast<std::uint16_t>(ChooseFileName(r, off));
         off = info.FileNameOffset;
 
         // The times and the low half of the file attributes from the first
@@ -400,8 +407,7 @@ bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
     }
 }
 
-bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
-                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize) {
+TRecordDecoderVariant PhysDecoderVariant(std::uint32_t sectorsPerCluster) {
     TRecordDecoderVariant variant;
     variant.DataStopsAtOrAbove = true;
     variant.ResidentAllocated = static_cast<std::int64_t>(sectorsPerCluster) * vt::kSectorSize;
@@ -420,8 +426,13 @@ bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPer
         return PhysGetRecordAttribute(rec, kAttrData, data);
     };
     variant.BoxOnException = true;
+    return variant;
+}
+
+bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
+                        std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize) {
     TMftRecordInfo info;
-    const bool ok = DecodeMftRecord(record, variant, info);
+    const bool ok = DecodeMftRecord(record, PhysDecoderVariant(sectorsPerCluster), info);
     fileNameOffset = info.FileNameOffset;
     recordFlags = info.RecordFlags;
     realSize = info.RealSize;
@@ -443,4 +454,49 @@ TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::u
     out.Name = FileNameText(r, fileNameOffset);
     if (out.Name.empty()) return TFoundRecordResult::EmptyName;
     return TFoundRecordResult::Accepted;
+}
+
+std::int64_t RecordOwnNumber(std::span<const std::uint8_t> record) {
+    const ByteReader r(record);
+    // NTFS 3.1 moved the update sequence to 0x30 to make room for the
+    // record's own number at 0x2C; NTFS 3.0 headers end before it.
+    if (r.U16Or(0x04) < 0x30 || !r.Has(0x2C, 4)) return -1;
+    return *r.U32(0x2C);
+}
+
+std::vector<std::int64_t> ListedNameRecords(std::span<std::uint8_t> base) {
+    std::vector<std::int64_t> out;
+    TAttribute list;
+    if (!ExtractRecordAttribute(base, kAttrAttributeList, list) || !list.Resident) return out;
+    const ByteReader lr(list.Data);
+    for (std::size_t pos = 0; lr.Size() >= kAttrListEntrySize && pos <= lr.Size() - kAttrListEntrySize;) {
+        const TAttrListEntry entry = *lr.Struct<TAttrListEntry>(pos);
+        const std::int64_t no = FileRefToInt64(entry.FileRef);
+        if (entry.Type.get() == kAttrFileName && std::find(out.begin(), out.end(), no) == out.end()) out.push_back(no);
+        if (entry.Length.get() == 0) break;
+        pos += entry.Length.get();
+    }
+    return out;
+}
+
+TFoundRecordResult BuildFoundRecordFromExtension(std::span<std::uint8_t> base, std::span<const std::uint8_t> extension,
+                                                 tntfsfilerecord& out) {
+    const ByteReader r(extension);
+    // The names lead an extension record (it has no $STANDARD_INFORMATION).
+    std::size_t off = r.U16Or(0x14);
+    for (int steps = 0; steps < 2 && off < 512 && r.U8Or(off) != kAttrFileName; ++steps) off += r.U16Or(off + 4);
+    if (r.U8(off) != kAttrFileName || !r.Has(off + kResidentValueOffset, kFileNameHeadSize))
+        return TFoundRecordResult::NoName;
+    const TFoundRecordResult result = BuildFoundRecord(extension, ChooseFileName(r, off), out);
+    // The times and the low file attributes are the base record's.
+    TAttribute info;
+    if (ExtractRecordAttribute(base, kAttrStandardInformation, info) && info.Resident && info.Data.size() >= 0x22) {
+        const ByteReader si(info.Data);
+        out.FileName.CreationTime.set(si.U64Or(0x00));
+        out.FileName.ModificationTime.set(si.U64Or(0x08));
+        out.FileName.MftChangeTime.set(si.U64Or(0x10));
+        out.FileName.AccessTime.set(si.U64Or(0x18));
+        out.FileName.FileAttributes.set((out.FileName.FileAttributes.get() & 0xFFFF0000u) | si.U16Or(0x20));
+    }
+    return result;
 }

@@ -257,6 +257,16 @@ bool PhysGetRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
 bool PhysParseMftRecord(std::span<std::uint8_t> record, std::uint32_t sectorsPerCluster, std::uint16_t& fileNameOffset,
                         std::uint16_t& recordFlags, std::int64_t& realSize, std::int64_t& allocatedSize);
 
+// The advanced engine's decoder settings for a cluster size (sectors).
+TRecordDecoderVariant PhysDecoderVariant(std::uint32_t sectorsPerCluster);
+
+// A record's own number (header offset 0x2C, NTFS 3.1); -1 when its header
+// has none.
+std::int64_t RecordOwnNumber(std::span<const std::uint8_t> record);
+// The records that a fixed-up base record's resident attribute list names
+// for its $FILE_NAME attributes, in list order.
+std::vector<std::int64_t> ListedNameRecords(std::span<std::uint8_t> base);
+
 // The outcome of turning a decoded record into a found record.
 enum class TFoundRecordResult {
     NoName,     // the first $FILE_NAME has no characters: no entry
@@ -270,6 +280,12 @@ enum class TFoundRecordResult {
 // when hard links give it several. Other fields are the caller's.
 TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
                                     tntfsfilerecord& out);
+// The same for a base record whose names lie in an extension record (a
+// fixed-up record the caller has checked to be this base's): the name and
+// folder from the extension's names, the times and low file attributes
+// from the base's $STANDARD_INFORMATION.
+TFoundRecordResult BuildFoundRecordFromExtension(std::span<std::uint8_t> base, std::span<const std::uint8_t> extension,
+                                                 tntfsfilerecord& out);
 
 // An error box with an exception's message (error icon, OK button).
 void ShowExceptionBox(const char* message);
