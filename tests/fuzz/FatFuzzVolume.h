@@ -60,4 +60,33 @@ inline void QuietBoxes() {
     platform::SetMessageBoxHandler([](const char*, const char*, win::UINT) { return win::IDOK; });
 }
 
+// Whether the long-name pieces in front of a short entry (in directory
+// order) may name it, checked from the bytes alone: present pieces
+// flagged last first, their sequence down to 1, each with the short
+// name's checksum; or deleted pieces with one checksum before a deleted
+// short entry.
+inline bool MayName(const std::vector<const std::uint8_t*>& pieces, const std::uint8_t* shortEntry) {
+    if (pieces.empty() || pieces.size() > vt::fat::kMaxLongNamePieces || shortEntry[0] == 0) return false;
+    const bool deleted = pieces.front()[0] == vt::fat::kDeletedMark;
+    if (deleted != (shortEntry[0] == vt::fat::kDeletedMark)) return false;
+    for (const std::uint8_t* p : pieces)
+        if (p[13] != pieces.front()[13] || (p[0] == vt::fat::kDeletedMark) != deleted) return false;
+    if (deleted) return true;
+    if (pieces.front()[13] != vt::fat::ShortNameChecksum(std::span<const std::uint8_t, 11>(shortEntry, 11)))
+        return false;
+    const unsigned n = pieces.front()[0] & 0x1F;
+    if ((pieces.front()[0] & 0xE0) != 0x40 || n != pieces.size()) return false;
+    for (std::size_t i = 1; i < pieces.size(); ++i)
+        if (pieces[i][0] != n - i) return false;
+    return true;
+}
+
+// Whether some tail of the pieces may name the short entry: a run keeps
+// only the pieces from the last one that began a name.
+inline bool SomeTailMayName(const std::vector<const std::uint8_t*>& pieces, const std::uint8_t* shortEntry) {
+    for (std::size_t from = 0; from < pieces.size(); ++from)
+        if (MayName(std::vector<const std::uint8_t*>(pieces.begin() + from, pieces.end()), shortEntry)) return true;
+    return false;
+}
+
 }  // namespace fuzzvol

@@ -7,35 +7,7 @@
 #include <vector>
 
 #include "DiskParam.h"
-
-namespace {
-
-// Whether the pieces in front of a short entry may name it: present pieces
-// flagged last first, their sequence down to 1, each with the short name's
-// checksum; or deleted pieces, all with one checksum, before a deleted
-// short entry. Checked on its own, from the bytes, against what the run
-// gave.
-bool MayName(const std::vector<const std::uint8_t*>& pieces, const std::uint8_t* shortEntry) {
-    if (pieces.empty() || pieces.size() > vt::fat::kMaxLongNamePieces || shortEntry[0] == 0) return false;
-    const bool deleted = pieces.front()[0] == vt::fat::kDeletedMark;
-    if (deleted != (shortEntry[0] == vt::fat::kDeletedMark)) return false;
-    for (const std::uint8_t* p : pieces)
-        if (p[13] != pieces.front()[13]) return false;
-    if (deleted) {
-        for (const std::uint8_t* p : pieces)
-            if (p[0] != vt::fat::kDeletedMark) return false;
-        return true;
-    }
-    if (pieces.front()[13] != vt::fat::ShortNameChecksum(std::span<const std::uint8_t, 11>(shortEntry, 11)))
-        return false;
-    const unsigned n = pieces.front()[0] & 0x1F;
-    if ((pieces.front()[0] & 0xE0) != 0x40 || n != pieces.size()) return false;
-    for (std::size_t i = 1; i < pieces.size(); ++i)
-        if (pieces[i][0] != n - i) return false;
-    return true;
-}
-
-}  // namespace
+#include "FatFuzzVolume.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string kDir = "/nonexistent-vantrel-fuzz-target";
@@ -48,20 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool piece = run.Add(raw);
         if (TUndelete::DecodeLfnEntry(raw, longName, checksum) != 0) {
             if (!piece) std::abort();
-            // A piece that begins a run of its own drops the ones before it.
-            pieces.push_back(data + off);
+                pieces.push_back(data + off);
             continue;
         }
         if (piece) std::abort();
         const std::string gathered = run.Take(raw);
-        // The run may keep only its last pieces: the name comes from a
-        // tail of the pieces, which must make a name by itself.
-        if (!gathered.empty()) {
-            bool some = false;
-            for (std::size_t from = 0; from < pieces.size() && !some; ++from)
-                some = MayName(std::vector<const std::uint8_t*>(pieces.begin() + from, pieces.end()), raw.data());
-            if (!some) std::abort();
-        }
+        // A long name only with its checksum and sequence.
+        if (!gathered.empty() && !fuzzvol::SomeTailMayName(pieces, raw.data())) std::abort();
         pieces.clear();
         TMidEntry e;
         std::memcpy(&e.DirEntry, raw.data(), 32);
