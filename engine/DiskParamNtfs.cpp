@@ -303,16 +303,7 @@ bool TUndelete::TakeBaseRecord(tntfsfilerecord& Found, std::int64_t BaseNo) {
     Found.RecordFlags = r.U16Or(0x16);
     // An extension record carries no $STANDARD_INFORMATION: what the
     // decoder copied from its first attribute is no time of the file.
-    TAttribute info;
-    if (GetRecordAttribute(base, kAttrStandardInformation, info) && info.Resident && info.Data.size() >= 0x22) {
-        const ByteReader si(info.Data);
-        Found.FileName.CreationTime.set(si.U64Or(0x00));
-        Found.FileName.ModificationTime.set(si.U64Or(0x08));
-        Found.FileName.MftChangeTime.set(si.U64Or(0x10));
-        Found.FileName.AccessTime.set(si.U64Or(0x18));
-        const std::uint32_t attrs = Found.FileName.FileAttributes.get();
-        Found.FileName.FileAttributes.set((attrs & 0xFFFF0000u) | si.U16Or(0x20));
-    }
+    TakeStandardInformation(base, Found.FileName);
     try {
         TMftRecordInfo sizes;
         if (DecodeRecordData(base, r.U16Or(0x14), NtfsDecoderVariant(), sizes)) {

@@ -488,15 +488,18 @@ TFoundRecordResult BuildFoundRecordFromExtension(std::span<std::uint8_t> base, s
     if (r.U8(off) != kAttrFileName || !r.Has(off + kResidentValueOffset, kFileNameHeadSize))
         return TFoundRecordResult::NoName;
     const TFoundRecordResult result = BuildFoundRecord(extension, ChooseFileName(r, off), out);
-    // The times and the low file attributes are the base record's.
-    TAttribute info;
-    if (ExtractRecordAttribute(base, kAttrStandardInformation, info) && info.Resident && info.Data.size() >= 0x22) {
-        const ByteReader si(info.Data);
-        out.FileName.CreationTime.set(si.U64Or(0x00));
-        out.FileName.ModificationTime.set(si.U64Or(0x08));
-        out.FileName.MftChangeTime.set(si.U64Or(0x10));
-        out.FileName.AccessTime.set(si.U64Or(0x18));
-        out.FileName.FileAttributes.set((out.FileName.FileAttributes.get() & 0xFFFF0000u) | si.U16Or(0x20));
-    }
+    TakeStandardInformation(base, out.FileName);
     return result;
+}
+
+void TakeStandardInformation(std::span<std::uint8_t> base, TFileNameHead& head) {
+    TAttribute info;
+    if (!ExtractRecordAttribute(base, kAttrStandardInformation, info) || !info.Resident || info.Data.size() < 0x22)
+        return;
+    const ByteReader si(info.Data);
+    head.CreationTime.set(si.U64Or(0x00));
+    head.ModificationTime.set(si.U64Or(0x08));
+    head.MftChangeTime.set(si.U64Or(0x10));
+    head.AccessTime.set(si.U64Or(0x18));
+    head.FileAttributes.set((head.FileAttributes.get() & 0xFFFF0000u) | si.U16Or(0x20));
 }

@@ -280,6 +280,10 @@ enum class TFoundRecordResult {
 // when hard links give it several. Other fields are the caller's.
 TFoundRecordResult BuildFoundRecord(std::span<const std::uint8_t> record, std::uint16_t fileNameOffset,
                                     tntfsfilerecord& out);
+// The four times and the low half of the file attributes of a fixed-up
+// base record's $STANDARD_INFORMATION into a $FILE_NAME head (an extension
+// record has none of its own); nothing when the base has none.
+void TakeStandardInformation(std::span<std::uint8_t> base, TFileNameHead& head);
 // The same for a base record whose names lie in an extension record (a
 // fixed-up record the caller has checked to be this base's): the name and
 // folder from the extension's names, the times and low file attributes

@@ -21,10 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 using vt::test::NtfsManifestEntry;
 
-class NtfsRecovery : public ::testing::TestWithParam<const char*> {
+// A volume of the builder opened as drive E by the standard engine, with
+// its manifest.
+class NtfsVolumeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        stem_ = GetParam();
+    void Open(const std::string& stem) {
+        stem_ = stem;
         image_ = vt::test::ImagePath(stem_ + ".img");
         checksum_ = vt::test::FileChecksum(image_);
         vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
@@ -57,6 +59,11 @@ protected:
     vt::test::TempDir dir_;
     platform::RecordingStatusPanel status_;
     platform::RecordingEventLog log_;
+};
+
+class NtfsRecovery : public NtfsVolumeTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override { Open(GetParam()); }
 };
 
 TEST_P(NtfsRecovery, EveryFileComesBackByteForByte) {
@@ -417,35 +424,9 @@ const DamagedFileCase kDamagedFiles[] = {
     {"FileAfterTheDamage", "/taker.txt", Whole, false},
 };
 
-class NtfsDamagedFile : public ::testing::TestWithParam<DamagedFileCase> {
+class NtfsDamagedFile : public NtfsVolumeTest, public ::testing::WithParamInterface<DamagedFileCase> {
 protected:
-    void SetUp() override {
-        image_ = vt::test::ImagePath("ntfs-damaged.img");
-        vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\n");
-        DiskUtils::Initialize();
-        engine_ = std::make_unique<TUndelete>();
-        drive_ = engine_->Drives.at(0).get();
-        ASSERT_TRUE(engine_->OpenDrive(drive_, false, nullptr, nullptr));
-        manifest_ = vt::test::ReadNtfsManifest("ntfs-damaged.manifest");
-    }
-    void TearDown() override { engine_.reset(); }
-    const NtfsManifestEntry& Entry(const std::string& path) {
-        for (const auto& e : manifest_)
-            if (e.path == path) return e;
-        throw std::runtime_error("not in the manifest: " + path);
-    }
-    tntfsfilerecord* Record(std::int64_t number) {
-        for (auto& r : drive_->NtfsEntries)
-            if (r->RecordNo == number && r->Name.rfind("[", 0) != 0) return r.get();
-        return nullptr;
-    }
-    std::string image_;
-    std::unique_ptr<TUndelete> engine_;
-    TLogiDrive* drive_ = nullptr;
-    std::vector<NtfsManifestEntry> manifest_;
-    vt::test::TempDir dir_;
-    platform::RecordingStatusPanel status_;
-    platform::RecordingEventLog log_;
+    void SetUp() override { Open("ntfs-damaged"); }
 };
 
 TEST_P(NtfsDamagedFile, IsWrittenAsFarAsItReadsAndNamedWhenShort) {
@@ -464,7 +445,10 @@ TEST_P(NtfsDamagedFile, IsWrittenAsFarAsItReadsAndNamedWhenShort) {
 INSTANTIATE_TEST_SUITE_P(Files, NtfsDamagedFile, ::testing::ValuesIn(kDamagedFiles),
                          [](const auto& info) { return std::string(info.param.label); });
 
-using NtfsDamagedVolume = NtfsDamagedFile;
+class NtfsDamagedVolume : public NtfsVolumeTest {
+protected:
+    void SetUp() override { Open("ntfs-damaged"); }
+};
 
 // A torn record is left out of the listing and counted; a hard-linked
 // file is listed under one of its names, in that name's folder.
