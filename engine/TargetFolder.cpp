@@ -220,7 +220,10 @@ int TargetFolder::NewFile::Open() {
     if (fd_ >= 0) return 0;
     if (!dir_) return error_ ? error_ : EBADF;
     const int dirFd = dir_->fd;
-    if (g_unnamedAllowed.load(std::memory_order_relaxed)) {
+    // An unnamed file can be linked in through AT_EMPTY_PATH (root) or
+    // through /proc; without either it could never get its name.
+    static const bool linkable = ::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0;
+    if (linkable && g_unnamedAllowed.load(std::memory_order_relaxed)) {
         fd_ = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
         if (fd_ >= 0) return error_ = 0;
         // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP: a file system

@@ -659,6 +659,31 @@ private slots:
                  (std::vector<std::string>{"正在恢复 ...", "Lost - 恢复失败", "恢复完成。"}));
     }
 
+    // A sub-folder of a checked folder that cannot be made (a link took its
+    // place the moment it was made): it is named by its path with what it
+    // held, and the rest of the checked folder's tree is still written.
+    void ASubFolderThatCannotBeMadeLeavesTheRestOfTheTree() {
+        Open(kSmall);
+        Click(w->TreeView2, DriveNode("PHOTOS"));
+        SelectFolder(FolderWith(QStringLiteral("album")));
+        Check({"album"});
+        vt::SetCreateHookForTests([](int dirFd, const std::string& name, vt::CreateStep step) {
+            if (step != vt::CreateStep::FolderMade || name != "inner") return;
+            QVERIFY(unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
+            QVERIFY(symlinkat("/nonexistent-vantrel-target", dirFd, name.c_str()) == 0);
+        });
+        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+        vt::SetCreateHookForTests(nullptr);
+        QVERIFY(clicked);
+        QCOMPARE(vt::test::ReadWholeFile(TargetPath("album/a.txt")), Repeat(600, 'a'));
+        QVERIFY(fs::is_symlink(TargetPath("album/inner")));
+        const auto lines = LogLines(w->ListView3);
+        QCOMPARE(std::vector<std::string>(lines.end() - 3, lines.end()),
+                 (std::vector<std::string>{"正在恢复 ...", "album/inner - 无法创建目标文件，其中 1 个文件、0 个文件夹未写入",
+                                           "恢复完成。"}));
+        QVERIFY(BoxTexts().empty());
+    }
+
     // The target's file system reports a failed write only when it writes
     // back (a full or failing stick): the batch names it before it calls
     // anything complete.
