@@ -403,18 +403,26 @@ private:
     // finds them all. What the listing keeps of every record it decoded to
     // tell a copy from the record itself: the record number of the header
     // (NTFS 3.1; -1 without one) and its $LSN, by record sector; and the
-    // run lists of the $MFT records found, which place the table.
+    // run lists of the $MFT and $MFTMirr records found, which place the
+    // table and its mirror.
     struct RecordStamp {
         std::int64_t Sector = 0;
         std::int64_t Number = -1;
         std::uint64_t Lsn = 0;
     };
     std::vector<RecordStamp> recordStamps_;  // in the order decoded
-    std::vector<std::pair<std::int64_t, trunlist>> mftRuns_;
+    struct TableRuns {
+        std::int64_t Sector = 0;
+        bool Mirror = false;
+        trunlist Runs;
+    };
+    std::vector<TableRuns> mftRuns_;
     void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
     // Records with the same number in one volume are one file. Where the
     // volume's table was placed by its own record 0, the record at the
-    // number's place in it stays and every copy outside it is dropped;
+    // number's place in it stays and every copy outside it is dropped (a
+    // copy in $MFTMirr without a number in its header, as NTFS 3.0 writes
+    // them, has the number of its place in the mirror);
     // elsewhere the records of one number, folder and name are one file and
     // the one with the highest $LSN stays. A record whose number is
     // unknown, or found only once, stays.

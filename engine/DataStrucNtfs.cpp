@@ -138,8 +138,8 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
                 !runs.empty()) {
                 found->DataLcn = runs.front().Lcn;
                 Vote(found->DataSize, found->AllocatedSize, runs);
-                if (found->Name == "$MFT" && FileRefToInt64(found->FileName.ParentRef) == 5)
-                    mftRuns_.emplace_back(s, runs);
+                if ((found->Name == "$MFT" || found->Name == "$MFTMirr") && FileRefToInt64(found->FileName.ParentRef) == 5)
+                    mftRuns_.push_back({s, found->Name == "$MFTMirr", runs});
             }
             node->NtfsEntries.push_back(std::move(found));
         } catch (const std::exception& e) {
@@ -251,30 +251,43 @@ void TPhysicalDrive::DropRecordCopies() {
     struct Extent {
         std::int64_t Volume, First, End, FirstNumber;
     };
-    std::vector<Extent> tables;
-    std::vector<std::int64_t> placed;  // volumes whose table is known
-    for (const auto& [sector, runs] : mftRuns_) {
-        const auto volume = NtfsClusterSector(0, sector);
-        if (!volume || std::find(placed.begin(), placed.end(), *volume) != placed.end() || runs.empty() ||
-            runs.front().Sparse || NtfsClusterSector(runs.front().Lcn, sector) != sector)
-            continue;
-        placed.push_back(*volume);
+    auto addExtents = [&](std::vector<Extent>& to, std::int64_t volume, std::int64_t sector, const trunlist& runs) {
         std::int64_t number = 0;
         for (const TDataRun& run : runs) {
             const auto first = NtfsClusterSector(run.Lcn, sector);
             const auto length = vt::CheckedMul<std::int64_t>(run.Length, spc);
             if (!first || !length || *length <= 0) break;
-            if (!run.Sparse) tables.push_back({*volume, *first, *first + *length, number});
+            if (!run.Sparse) to.push_back({volume, *first, *first + *length, number});
             number += *length / 2;
         }
-    }
-    // A record in the table has the number of its place there.
-    auto place = [&](std::int64_t volume, std::int64_t sector) -> std::int64_t {
-        for (const Extent& e : tables)
+    };
+    // The number of a record at its place in one of the extents.
+    auto placeIn = [](const std::vector<Extent>& extents, std::int64_t volume, std::int64_t sector) -> std::int64_t {
+        for (const Extent& e : extents)
             if (e.Volume == volume && sector >= e.First && sector < e.End && (sector - e.First) % 2 == 0)
                 return e.FirstNumber + (sector - e.First) / 2;
         return -1;
     };
+    std::vector<Extent> tables;
+    std::vector<std::int64_t> placed;  // volumes whose table is known
+    for (const TableRuns& t : mftRuns_) {
+        const auto volume = NtfsClusterSector(0, t.Sector);
+        if (t.Mirror || !volume || std::find(placed.begin(), placed.end(), *volume) != placed.end() ||
+            t.Runs.empty() || t.Runs.front().Sparse || NtfsClusterSector(t.Runs.front().Lcn, t.Sector) != t.Sector)
+            continue;
+        placed.push_back(*volume);
+        addExtents(tables, *volume, t.Sector, t.Runs);
+    }
+    // A record in the table has the number of its place there.
+    auto place = [&](std::int64_t volume, std::int64_t sector) { return placeIn(tables, volume, sector); };
+    // The mirror of the first records, placed by the $MFTMirr record that
+    // stands in the table as record 1: an NTFS 3.0 header names no number,
+    // and a copy there has the number of its place in the mirror.
+    std::vector<Extent> mirrors;
+    for (const TableRuns& t : mftRuns_) {
+        const auto volume = NtfsClusterSector(0, t.Sector);
+        if (t.Mirror && volume && place(*volume, t.Sector) == 1) addExtents(mirrors, *volume, t.Sector, t.Runs);
+    }
     auto volumeOf = [&](std::int64_t sector) { return NtfsClusterSector(0, sector).value_or(node->FirstSector()); };
     std::sort(recordStamps_.begin(), recordStamps_.end(),
               [](const RecordStamp& a, const RecordStamp& b) { return a.Sector < b.Sector; });
@@ -308,13 +321,13 @@ void TPhysicalDrive::DropRecordCopies() {
         if (stamp == recordStamps_.end() || stamp->Sector != rec->RecordSector) continue;
         const std::int64_t volume = volumeOf(stamp->Sector);
         const std::int64_t parent = FileRefToInt64(rec->FileName.ParentRef);
-        if (place(volume, stamp->Sector) >= 0 || stamp->Number < 0 ||
-            (stamp->Number == 0 && !(rec->Name == "$MFT" && parent == 5)))
-            continue;
-        if (std::binary_search(held.begin(), held.end(), std::pair{volume, stamp->Number}))
+        if (place(volume, stamp->Sector) >= 0) continue;
+        const std::int64_t number = stamp->Number >= 0 ? stamp->Number : placeIn(mirrors, volume, stamp->Sector);
+        if (number < 0 || (number == 0 && !(rec->Name == "$MFT" && parent == 5))) continue;
+        if (std::binary_search(held.begin(), held.end(), std::pair{volume, number}))
             copies.push_back(stamp->Sector);
         else
-            loose.push_back({volume, stamp->Number, parent, &rec->Name, stamp->Lsn, stamp->Sector});
+            loose.push_back({volume, number, parent, &rec->Name, stamp->Lsn, stamp->Sector});
     }
     auto same = [](const Loose& l) { return std::tie(l.Volume, l.Number, l.Parent, *l.Name); };
     std::sort(loose.begin(), loose.end(), [&](const Loose& a, const Loose& b) {

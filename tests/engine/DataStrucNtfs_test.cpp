@@ -2,11 +2,13 @@
 // copies of file records that NTFS keeps outside its table.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "DataStruc.h"
+#include "MachineProfile.h"
 #include "Recorders.h"
 #include "TestSupport.h"
 
@@ -25,7 +27,7 @@ struct LogCopyCase {
 
 void PrintTo(const LogCopyCase& c, std::ostream* os) { *os << c.name; }
 
-class RecordCopies : public ::testing::TestWithParam<LogCopyCase> {
+class RecordCopies : public ::testing::Test {
 protected:
     void SetUp() override { EventLogView = &log; }
     void TearDown() override { EventLogView = nullptr; }
@@ -36,7 +38,9 @@ protected:
     vt::test::TempDir dir;
 };
 
-TEST_P(RecordCopies, AreNotListedAndTheFileComesBackUnderItsName) {
+class RecordCopiesOfLog : public RecordCopies, public ::testing::WithParamInterface<LogCopyCase> {};
+
+TEST_P(RecordCopiesOfLog, AreNotListedAndTheFileComesBackUnderItsName) {
     std::string profile = "[logical.E]\nimage=ntfslog.img\n";
     if (*GetParam().unreadable) profile += std::string("unreadable=") + GetParam().unreadable + "\n";
     vt::test::InstallProfile(profile);
@@ -70,13 +74,51 @@ TEST_P(RecordCopies, AreNotListedAndTheFileComesBackUnderItsName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    NtfsLog, RecordCopies,
+    NtfsLog, RecordCopiesOfLog,
     ::testing::Values(
         // The table's own record 0 places it: the record in it is the file.
         LogCopyCase{"TableFound", ""},
         // Without record 0 nothing places the table: the highest $LSN wins.
         LogCopyCase{"TableRecordUnreadable", "32"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The same volume with the record headers of NTFS 3.0 (Windows 2000 and
+// NT 4 wrote them): the update sequence at 0x2A, no record number. Every
+// record of the image is rewritten so in memory. The copies of records 0
+// to 3 in $MFTMirr then have the numbers of their places in the mirror,
+// which record 1 of the table places.
+TEST_F(RecordCopies, MirrorCopiesOfNtfs30RecordsAreNotListed) {
+    auto image = vt::test::ReadWholeFile(vt::test::ImagePath("ntfslog.img"));
+    std::size_t rewritten = 0;
+    for (std::size_t at = 0; at + 1024 <= image.size(); at += 1024) {
+        std::uint8_t* r = image.data() + at;
+        if (std::memcmp(r, "FILE", 4) != 0 || r[4] != 0x30 || r[5] != 0) continue;
+        std::memmove(r + 0x2A, r + 0x30, 6);  // the sequence number and the two saved words
+        std::memset(r + 0x30, 0, 6);
+        r[4] = 0x2A;
+        ++rewritten;
+    }
+    ASSERT_GT(rewritten, 16u);
+    platform::MachineConfig config;
+    platform::LogicalDriveConfig e;
+    e.letter = 'E';
+    e.store = platform::BackingStore::FromMemory(std::move(image));
+    e.source = "memory";
+    config.logical.push_back(e);
+    platform::Machine::Install(std::move(config));
+    TDriveGeometry g{};
+    g.DriveNo = static_cast<DriveNo>(-'E');
+    TPhysicalDrive d(g);
+    TPartiEntry* node = d.Partitions[0].get();
+    ASSERT_TRUE(d.ScanPartition(node, &bar));
+    d.BuildFatList(&bar);
+    d.BuildNtfsList(&bar);
+    std::multiset<std::string> root;
+    for (auto& r : node->NtfsEntries)
+        if (FileRefToInt64(r->FileName.ParentRef) == 5) root.insert(r->Name);
+    for (const char* name : {"$MFT", "$MFTMirr", "$LogFile", "$Volume", "vote.bin"})
+        EXPECT_EQ(root.count(name), 1u) << name;
+}
 
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged({"ntfslog.img"});
 

@@ -321,6 +321,18 @@ TEST_F(DataStrucTest, DeepScanFindsTheLostPartitionOnly) {
     EXPECT_EQ(vt::test::FileChecksum(image), before);
 }
 
+// A sector that cannot be read in the 1000 that hold LOSTVOL's boot sector
+// (106496) costs only itself, and the scan's last line counts it.
+TEST_F(DataStrucTest, DeepScanSkipsOnlyTheSectorThatCannotBeRead) {
+    vt::test::InstallProfile("[physical.0]\nimage=disk1.img\nunreadable=106500\n");
+    TPhysicalDrive drive(Geometry0());
+    ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
+    ASSERT_EQ(drive.LostPartitions.size(), 1u);
+    EXPECT_EQ(drive.LostPartitions[0]->FirstSector(), 106496);
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"开始深度扫描...", "深度扫描已经完成", "1 个扇区无法读取，已跳过"}));
+    EXPECT_EQ(log.rows.back().imageIndex, kLogWarning);
+}
+
 TEST_F(DataStrucTest, DeepScanAddsVolumeAtStartOfGap) {
     vt::test::InstallProfile("[physical.0]\nimage=disk2.img\n");
     TPhysicalDrive drive(Geometry0());
