@@ -32,6 +32,24 @@ protected:
     void SetUp() override { EventLogView = &log; }
     void TearDown() override { EventLogView = nullptr; }
 
+    // Logical drive E scanned and listed, as the window does; the names of
+    // the records listed in the root.
+    std::multiset<std::string> ListRoot(TPhysicalDrive& d) {
+        TPartiEntry* node = d.Partitions[0].get();
+        EXPECT_TRUE(d.ScanPartition(node, &bar));
+        d.BuildFatList(&bar);
+        d.BuildNtfsList(&bar);
+        std::multiset<std::string> root;
+        for (auto& r : node->NtfsEntries)
+            if (FileRefToInt64(r->FileName.ParentRef) == 5) root.insert(r->Name);
+        return root;
+    }
+    static TDriveGeometry DriveE() {
+        TDriveGeometry g{};
+        g.DriveNo = static_cast<DriveNo>(-'E');
+        return g;
+    }
+
     platform::RecordingEventLog log;
     platform::RecordingProgressBar bar;
     platform::MessageBoxRecorder boxes;
@@ -44,17 +62,9 @@ TEST_P(RecordCopiesOfLog, AreNotListedAndTheFileComesBackUnderItsName) {
     std::string profile = "[logical.E]\nimage=ntfslog.img\n";
     if (*GetParam().unreadable) profile += std::string("unreadable=") + GetParam().unreadable + "\n";
     vt::test::InstallProfile(profile);
-    TDriveGeometry g{};
-    g.DriveNo = static_cast<DriveNo>(-'E');
-    TPhysicalDrive d(g);
+    TPhysicalDrive d(DriveE());
     TPartiEntry* node = d.Partitions[0].get();
-    ASSERT_TRUE(d.ScanPartition(node, &bar));
-    d.BuildFatList(&bar);
-    d.BuildNtfsList(&bar);
-
-    std::multiset<std::string> root;
-    for (auto& r : node->NtfsEntries)
-        if (FileRefToInt64(r->FileName.ParentRef) == 5) root.insert(r->Name);
+    const std::multiset<std::string> root = ListRoot(d);
     for (const char* name : {"$MFT", "$MFTMirr", "$LogFile", "$Volume", ".", "real.txt", "vote.bin"})
         EXPECT_EQ(root.count(name), 1u) << name;
 
@@ -106,16 +116,8 @@ TEST_F(RecordCopies, MirrorCopiesOfNtfs30RecordsAreNotListed) {
     e.source = "memory";
     config.logical.push_back(e);
     platform::Machine::Install(std::move(config));
-    TDriveGeometry g{};
-    g.DriveNo = static_cast<DriveNo>(-'E');
-    TPhysicalDrive d(g);
-    TPartiEntry* node = d.Partitions[0].get();
-    ASSERT_TRUE(d.ScanPartition(node, &bar));
-    d.BuildFatList(&bar);
-    d.BuildNtfsList(&bar);
-    std::multiset<std::string> root;
-    for (auto& r : node->NtfsEntries)
-        if (FileRefToInt64(r->FileName.ParentRef) == 5) root.insert(r->Name);
+    TPhysicalDrive d(DriveE());
+    const std::multiset<std::string> root = ListRoot(d);
     for (const char* name : {"$MFT", "$MFTMirr", "$LogFile", "$Volume", "vote.bin"})
         EXPECT_EQ(root.count(name), 1u) << name;
 }
