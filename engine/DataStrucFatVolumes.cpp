@@ -545,7 +545,8 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
             const LayoutGroup& l = layouts[j];
             std::int32_t target = static_cast<std::int32_t>(k);
             if (j > 0 || !keep) {
-                const FatGroup& parent = groups[k];
+                // A copy: addGroup grows the vector the parent lives in.
+                const FatGroup parent = groups[k];
                 target = addGroup(parent.First, parent.End, parent.GuessRoot);
                 groups[static_cast<std::size_t>(target)].Variant = parent.Variant;
                 node->FatVolumes.back().FsType = parent.Variant;
