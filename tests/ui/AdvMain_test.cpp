@@ -22,6 +22,7 @@
 #include "Recorders.h"
 #include "System.h"
 #include "TargetFolder.h"
+#include "LinkTraps.h"
 #include "TestSupport.h"
 #include "Program.h"
 #include "UiTestSupport.h"
@@ -696,13 +697,13 @@ private slots:
         Click(w->TreeView2, DriveNode("PHOTOS"));
         SelectFolder(FolderWith(QStringLiteral("album")));
         Check({"album"});
-        vt::SetCreateHookForTests([](int dirFd, const std::string& name, vt::CreateStep step) {
-            if (step != vt::CreateStep::FolderMade || name != "inner") return;
-            QVERIFY(unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
-            QVERIFY(symlinkat("/nonexistent-vantrel-target", dirFd, name.c_str()) == 0);
-        });
-        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
-        vt::SetCreateHookForTests(nullptr);
+        bool clicked = false;
+        {
+            vt::test::LinkTrap trap;
+            trap.SwapFolderForLink(TargetPath("album"), "inner");
+            clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+            QVERIFY(trap.AllPlanted());
+        }
         QVERIFY(clicked);
         QCOMPARE(vt::test::ReadWholeFile(TargetPath("album/a.txt")), Repeat(600, 'a'));
         QVERIFY(fs::is_symlink(TargetPath("album/inner")));
@@ -746,13 +747,13 @@ private slots:
         Click(w->TreeView2, DriveNode("PHOTOS"));
         SelectFolder(FolderWith(QStringLiteral("a.txt")));
         Check({"inner", "a.txt"});
-        vt::SetCreateHookForTests([](int dirFd, const std::string& name, vt::CreateStep step) {
-            if (step != vt::CreateStep::FolderMade || name != "inner") return;
-            QVERIFY(unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) == 0);
-            QVERIFY(symlinkat("/nonexistent-vantrel-target", dirFd, name.c_str()) == 0);
-        });
-        const bool clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
-        vt::SetCreateHookForTests(nullptr);
+        bool clicked = false;
+        {
+            vt::test::LinkTrap trap;
+            trap.SwapFolderForLink(TargetPath(), "inner");
+            clicked = vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover")));
+            QVERIFY(trap.AllPlanted());
+        }
         QVERIFY(clicked);
         QCOMPARE(vt::test::ReadWholeFile(TargetPath("a.txt")), Repeat(600, 'a'));
         QVERIFY(fs::is_symlink(TargetPath("inner")));
