@@ -152,6 +152,15 @@ struct TFatVolume {
     bool FromBoot() const { return Boot.has_value(); }
 };
 
+// The master file table of one NTFS volume of a node, as the listing
+// placed it by the runs of the $MFT record that stands where those runs put
+// record 0: the volume's first sector and the table's extents, absolute
+// sectors (with one-sector clusters a record may lie in two of them).
+struct TNtfsTable {
+    std::int64_t Volume = 0;
+    TRunTable Extents;
+};
+
 // Node kinds by RawEntry.SysType.
 constexpr std::uint8_t kSysGap = 0x00;       // unallocated gap
 constexpr std::uint8_t kSysExtended = 0x05;  // extended entry; also the whole-drive root
@@ -176,6 +185,9 @@ struct TPartiEntry {
     // on the node, ascending: a node that holds volumes (the whole drive, an
     // extended partition, a gap) counts their clusters from these.
     std::vector<std::int64_t> NtfsVolumeStarts;
+    // The tables the listing placed, by volume; a record of one of them is
+    // read through its extents.
+    std::vector<TNtfsTable> NtfsTables;
     // FAT boot sectors the partition scan found on the node, in disk order,
     // and the layouts of the FAT volumes they and the found directories
     // make (the node's own volume, at its first sector, is not among them:
@@ -290,6 +302,42 @@ public:
     std::array<std::uint32_t, 13> NtfsSpcVotes{};
     // Records of the last NTFS listing that were left out as torn.
     std::uint32_t NtfsDamagedRecords = 0;
+
+    // How a found record read: whole, not at all, or with sectors of two
+    // writes (torn).
+    enum class RecordRead { Whole, Unreadable, Torn };
+    // The found record whose first half lies at `sector`, fixed up: through
+    // its table's extents where the listing placed the table (its halves
+    // may lie apart), else the two sectors from there.
+    RecordRead ReadFoundRecord(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record) const;
+    // The number of the found record at `sector`: its header's own, else
+    // its place in its table; -1 when neither tells.
+    std::int64_t FoundRecordNumber(std::span<const std::uint8_t> record, std::int64_t sector) const;
+    // Record `number` of the table that holds the found record at
+    // baseSector (whose number is baseNumber), fixed up and naming itself
+    // so where its header can: through the table's extents where they are
+    // known, else in the same stretch of the table, two sectors a record
+    // from the found one. False when it cannot be had whole.
+    bool ReadRecordNear(win::HANDLE h, std::int64_t baseSector, std::int64_t baseNumber, std::int64_t number,
+                        std::span<std::uint8_t, kMftRecordSize> record) const;
+    // The value of the $ATTRIBUTE_LIST of the found record at `sector` into
+    // list.Data: as it is when resident, else read from its clusters (which
+    // needs the listing's cluster size). False when it cannot be read.
+    bool ReadListValue(win::HANDLE h, std::int64_t sector, TAttribute& list) const;
+    // How a file's $DATA came out of its attribute list.
+    enum class ListedData { Found, Partial, Failed };
+    // The unnamed $DATA of the found record at `sector` (fixed up in base)
+    // through its attribute list: the first extent's attribute into data,
+    // the runs of every extent into runs. Partial: an extent could not be
+    // had, the runs end before it; Failed: the list or the file's first
+    // extent could not be had.
+    ListedData FollowAttributeList(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> base,
+                                   TAttribute& data, trunlist& runs) const;
+    // The $DATA of the found record at `sector` (fixed up in record), its
+    // own or through its attribute list. NoData: none to be had.
+    enum class FileData { Found, Partial, NoData, Failed };
+    FileData FindFileData(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record,
+                          TAttribute& data, trunlist& runs) const;
 
     void Stop();
     void ClearAbort();
@@ -418,6 +466,28 @@ private:
     };
     std::vector<TableRuns> mftRuns_;
     void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
+    // One decoded record of the listing at sector s, fixed up: its entry, or
+    // a wait for the placing of its volume (a list in clusters). Read holds
+    // the sectors of the batch from readFirst on (empty: none).
+    void TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMftRecordSize> rec,
+                         std::span<const std::uint8_t> read, std::int64_t readFirst);
+    // After the vote and the volume starts: the tables the $MFT records
+    // place, the records whose halves lay apart read again through them,
+    // and the records with lists in clusters resolved.
+    void PlaceNtfsTables(win::HANDLE h);
+    void RetryTornRecords(win::HANDLE h);
+    void ResolveListedRecords(win::HANDLE h);
+    // First sectors of the records whose sectors did not match.
+    std::vector<std::int64_t> tornSectors_;
+    // A record whose $ATTRIBUTE_LIST lies in clusters: one without a name of
+    // its own (Entry empty) waits for its names and sizes, a listed one
+    // (Entry) for the sizes and first cluster of its stream.
+    struct ListedRecord {
+        std::int64_t Sector = 0;
+        std::array<std::uint8_t, kMftRecordSize> Record{};
+        tntfsfilerecord* Entry = nullptr;
+    };
+    std::vector<ListedRecord> listedRecords_;
     // Records with the same number in one volume are one file. Where the
     // volume's table was placed by its own record 0, the record at the
     // number's place in it stays and every copy outside it is dropped (a

@@ -38,7 +38,10 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     node->NtfsFound.clear();
     node->NtfsEntries.clear();
     node->NtfsVolumeStarts.clear();
+    node->NtfsTables.clear();
     recordStamps_.clear();
+    tornSectors_.clear();
+    listedRecords_.clear();
     mftRuns_.clear();
     if (MftSectors.empty()) return;
     Busy = true;
@@ -54,6 +57,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
         if (Aborted) break;
         ReadMftBatch(h, index, progressBar);
     }
+    platform::ProcessMessages();
     // Ties go to the smaller cluster; no vote at all gives one sector.
     node->NtfsSectorsPerCluster = 1;
     for (std::size_t i = 0; i + 1 < kVoteSizes.size(); ++i) {
@@ -65,9 +69,12 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
             break;
         }
     }
+    FindNtfsVolumeStarts(h);
+    PlaceNtfsTables(h);
+    RetryTornRecords(h);
+    ResolveListedRecords(h);
     if (NtfsDamagedRecords > 0)
         DataStruc::AddLogEvent(EventLogView, std::to_string(NtfsDamagedRecords) + " 个文件记录已损坏，未列出", kLogWarning);
-    FindNtfsVolumeStarts(h);
     DropRecordCopies();
     // Only the listing needs them: a table of a million records holds 24 MB.
     std::vector<RecordStamp>().swap(recordStamps_);
@@ -82,7 +89,6 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
 }
 
 void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::IProgressBar* progressBar) {
-    PPartiEntry node = CurPartition;
     const std::size_t count = MftSectors.size();
     const std::int64_t first = MftSectors[static_cast<std::size_t>(index)];
     // One buffer for every batch: only the bytes a read placed are looked at.
@@ -109,39 +115,15 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
             ++index;
             platform::ProcessMessages();
             std::memcpy(rec.data(), buffer.data() + (s - first) * 512, rec.size());
-            // A record whose sectors are not of one write is left out and
-            // counted: a torn write, or (with one-sector clusters) a record
-            // whose second half lies elsewhere in its table.
+            // A record whose sectors are not of one write is left out: a
+            // torn write, or (with one-sector clusters) a record whose second
+            // half lies elsewhere in its table, which is read again from
+            // there once the table is placed.
             if (!ApplyRecordFixup(rec)) {
-                ++NtfsDamagedRecords;
+                tornSectors_.push_back(s);
                 continue;
             }
-            NoteRecordStamp(s, rec);
-            std::uint16_t nameOffset = 0, flags = 0;
-            std::int64_t realSize = 0, allocated = 0;
-            auto found = std::make_unique<tntfsfilerecord>();
-            if (ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) {
-                if (BuildFoundRecord(rec, nameOffset, *found) != TFoundRecordResult::Accepted) continue;
-            } else if (!NameFromExtension(h, s, rec, {buffer.data(), static_cast<std::size_t>(sectorsRead) * 512},
-                                          first, *found, flags, realSize, allocated)) {
-                continue;
-            }
-            found->DataSize = realSize;
-            found->AllocatedSize = allocated;
-            found->RecordFlags = flags;
-            found->RecordSector = s;
-            found->RecordNo = 0;
-            found->DataLcn = -s;
-            TAttribute data;
-            trunlist runs;
-            if (GetRecordAttribute(rec, kAttrData, data) && data.NonResident && DecodeRunList(data.Data, runs) &&
-                !runs.empty()) {
-                found->DataLcn = runs.front().Lcn;
-                Vote(found->DataSize, found->AllocatedSize, runs);
-                if ((found->Name == "$MFT" || found->Name == "$MFTMirr") && FileRefToInt64(found->FileName.ParentRef) == 5)
-                    mftRuns_.push_back({s, found->Name == "$MFTMirr", runs});
-            }
-            node->NtfsEntries.push_back(std::move(found));
+            TakeFoundRecord(h, s, rec, {buffer.data(), static_cast<std::size_t>(sectorsRead) * 512}, first);
         } catch (const std::exception& e) {
             // The batch ends; the next one starts after this record.
             ErrorBox(e.what());
@@ -151,6 +133,168 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     // A first record sector so near the end of the drive that no whole
     // record fits in any read would start every batch again: it is given up.
     if (index == start) ++index;
+}
+
+void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMftRecordSize> rec,
+                                     std::span<const std::uint8_t> read, std::int64_t readFirst) {
+    PPartiEntry node = CurPartition;
+    NoteRecordStamp(s, rec);
+    // A list that lies in clusters is read once the cluster size is voted
+    // and the volume placed: the record waits until then.
+    TAttribute list;
+    const bool listInClusters = GetRecordAttribute(rec, kAttrAttributeList, list) && list.NonResident;
+    std::uint16_t nameOffset = 0, flags = 0;
+    std::int64_t realSize = 0, allocated = 0;
+    auto found = std::make_unique<tntfsfilerecord>();
+    if (ParseMftRecord(rec, nameOffset, flags, realSize, allocated)) {
+        if (BuildFoundRecord(rec, nameOffset, *found) != TFoundRecordResult::Accepted) return;
+    } else if (listInClusters) {
+        // The $MFT of a table of many extents may have its name moved out
+        // as well: record 0 with its first extent in itself. Its runs place
+        // its volume and its table before its name is known.
+        TAttribute own;
+        trunlist runs;
+        if (RecordOwnNumber(rec) == 0 && GetRecordAttribute(rec, kAttrData, own) && own.NonResident &&
+            own.Header.NameLength == 0 && own.NonResident->StartingVcn.get() == 0 && DecodeRunList(own.Data, runs) &&
+            !runs.empty())
+            mftRuns_.push_back({s, false, runs});
+        ListedRecord later;
+        later.Sector = s;
+        std::copy(rec.begin(), rec.end(), later.Record.begin());
+        listedRecords_.push_back(std::move(later));
+        return;
+    } else if (!NameFromExtension(h, s, rec, read, readFirst, *found, flags, realSize, allocated)) {
+        return;
+    }
+    found->DataSize = realSize;
+    found->AllocatedSize = allocated;
+    found->RecordFlags = flags;
+    found->RecordSector = s;
+    found->RecordNo = 0;
+    found->DataLcn = -s;
+    TAttribute data;
+    trunlist runs;
+    const bool ownData = GetRecordAttribute(rec, kAttrData, data);
+    if (ownData && data.NonResident && DecodeRunList(data.Data, runs) && !runs.empty()) {
+        found->DataLcn = runs.front().Lcn;
+        Vote(found->DataSize, found->AllocatedSize, runs);
+        if ((found->Name == "$MFT" || found->Name == "$MFTMirr") && FileRefToInt64(found->FileName.ParentRef) == 5)
+            mftRuns_.push_back({s, found->Name == "$MFTMirr", runs});
+    }
+    // A named record whose stream begins in an extension record listed in
+    // clusters: its sizes and first cluster come from there, later.
+    if (listInClusters && !(ownData && (data.Resident || data.NonResident->StartingVcn.get() == 0))) {
+        ListedRecord later;
+        later.Sector = s;
+        std::copy(rec.begin(), rec.end(), later.Record.begin());
+        later.Entry = found.get();
+        listedRecords_.push_back(std::move(later));
+    }
+    node->NtfsEntries.push_back(std::move(found));
+}
+
+void TPhysicalDrive::PlaceNtfsTables(win::HANDLE h) {
+    PPartiEntry node = CurPartition;
+    const std::int64_t spc = node->NtfsSectorsPerCluster;
+    if (spc <= 0) return;
+    auto extentsOf = [&](const trunlist& runs, std::int64_t sector) {
+        TRunTable extents;
+        for (const TDataRun& run : runs) {
+            const auto first = run.Sparse ? std::optional<std::int64_t>(0) : NtfsClusterSector(run.Lcn, sector);
+            const auto length = vt::CheckedMul<std::int64_t>(run.Length, spc);
+            if (!first || !length || *length <= 0) break;
+            extents.push_back({*first, *length, run.Sparse});
+        }
+        return extents;
+    };
+    // The table of each volume: its $MFT record lies where its own first
+    // run puts record 0 (the copy in $MFTMirr or $LogFile lies elsewhere).
+    for (const TableRuns& t : mftRuns_) {
+        const auto volume = NtfsClusterSector(0, t.Sector);
+        if (t.Mirror || !volume || t.Runs.empty() || t.Runs.front().Sparse ||
+            NtfsClusterSector(t.Runs.front().Lcn, t.Sector) != t.Sector ||
+            std::any_of(node->NtfsTables.begin(), node->NtfsTables.end(),
+                        [&](const TNtfsTable& known) { return known.Volume == *volume; }))
+            continue;
+        node->NtfsTables.push_back({*volume, extentsOf(t.Runs, t.Sector)});
+        // A table of many extents keeps the rest of its runs in extension
+        // records that its attribute list names; they lie in the extents
+        // its own record maps, which place them.
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        TAttribute list, data;
+        trunlist runs;
+        if (ReadFoundRecord(h, t.Sector, record) == RecordRead::Whole &&
+            PhysGetRecordAttribute(record, kAttrAttributeList, list) &&
+            FollowAttributeList(h, t.Sector, record, data, runs) != ListedData::Failed && data.NonResident &&
+            runs.size() > t.Runs.size())
+            node->NtfsTables.back().Extents = extentsOf(runs, t.Sector);
+    }
+}
+
+void TPhysicalDrive::RetryTornRecords(win::HANDLE h) {
+    // A record that straddles two extents of a placed table is read from
+    // both; one that is still torn (or lies in no placed table) is damaged.
+    for (const std::int64_t s : tornSectors_) {
+        platform::ProcessMessages();
+        std::array<std::uint8_t, kMftRecordSize> rec{};
+        try {
+            if (ReadFoundRecord(h, s, rec) == RecordRead::Whole) TakeFoundRecord(h, s, rec, {}, 0);
+            else ++NtfsDamagedRecords;
+        } catch (const std::exception& e) {
+            ErrorBox(e.what());
+        }
+    }
+    tornSectors_.clear();
+}
+
+void TPhysicalDrive::ResolveListedRecords(win::HANDLE h) {
+    PPartiEntry node = CurPartition;
+    for (ListedRecord& later : listedRecords_) try {
+        platform::ProcessMessages();
+        const std::int64_t s = later.Sector;
+        std::span<std::uint8_t, kMftRecordSize> base(later.Record);
+        std::unique_ptr<tntfsfilerecord> found;
+        tntfsfilerecord* entry = later.Entry;
+        if (!entry) {
+            // Its names lie in the extension records its list names.
+            TAttribute list;
+            if (!GetRecordAttribute(base, kAttrAttributeList, list) || !ReadListValue(h, s, list)) continue;
+            const std::int64_t own = FoundRecordNumber(base, s);
+            if (own < 0) continue;
+            found = std::make_unique<tntfsfilerecord>();
+            bool named = false;
+            for (const std::int64_t number : ListedNameRecords(std::span<const std::uint8_t>(list.Data))) {
+                std::array<std::uint8_t, kMftRecordSize> ext{};
+                if (number == own || !ReadRecordNear(h, s, own, number, ext) || RecordBaseNumber(ext) != own) continue;
+                named = BuildFoundRecordFromExtension(base, ext, *found) == TFoundRecordResult::Accepted;
+                break;
+            }
+            if (!named) continue;
+            const vt::ByteReader r(base);
+            found->RecordFlags = r.U16Or(0x16);
+            found->RecordSector = s;
+            found->RecordNo = 0;
+            found->DataLcn = -s;
+            entry = found.get();
+        }
+        // The sizes and the first cluster of the stream's first extent.
+        TAttribute data;
+        trunlist runs;
+        if (FollowAttributeList(h, s, base, data, runs) != ListedData::Failed) {
+            if (data.NonResident) {
+                entry->DataSize = static_cast<std::int64_t>(data.NonResident->RealSize.get() & 0xFFFFFFFFFFFFull);
+                entry->AllocatedSize = static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & 0xFFFFFFFFFFFFull);
+                if (!runs.empty()) entry->DataLcn = runs.front().Lcn;
+            } else if (data.Resident) {
+                entry->DataSize = data.Resident->ValueLength.get();
+                entry->AllocatedSize = 0;
+            }
+        }
+        if (found) node->NtfsEntries.push_back(std::move(found));
+    } catch (const std::exception& e) {
+        ErrorBox(e.what());
+    }
+    listedRecords_.clear();
 }
 
 bool TPhysicalDrive::NameFromExtension(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t> base,
@@ -202,12 +346,13 @@ void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
     // many clusters is where its volume begins. The copy in $MFTMirr gives
     // the same cluster at another sector, so a start counts only where the
     // volume's boot sector stands and names the same table and cluster size.
-    for (const auto& rec : node->NtfsEntries) {
+    for (const TableRuns& t : mftRuns_) {
         platform::ProcessMessages();
-        if (rec->Name != "$MFT" || FileRefToInt64(rec->FileName.ParentRef) != 5 || rec->DataLcn <= 0) continue;
-        const auto offset = vt::CheckedMul<std::int64_t>(rec->DataLcn, spc);
-        if (!offset || *offset > rec->RecordSector) continue;
-        const std::int64_t start = rec->RecordSector - *offset;
+        if (t.Mirror || t.Runs.empty() || t.Runs.front().Sparse || t.Runs.front().Lcn <= 0) continue;
+        const std::int64_t dataLcn = t.Runs.front().Lcn;
+        const auto offset = vt::CheckedMul<std::int64_t>(dataLcn, spc);
+        if (!offset || *offset > t.Sector) continue;
+        const std::int64_t start = t.Sector - *offset;
         if (start < node->FirstSector()) continue;
         std::array<std::uint8_t, 512> boot{};
         std::uint32_t bytesRead = 0;
@@ -223,7 +368,7 @@ void TPhysicalDrive::FindNtfsVolumeStarts(win::HANDLE h) {
             bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 || bytesPerSector == 4096;
         const bool isBoot = std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0 && sectorSizeKnown &&
                             static_cast<std::int64_t>(bytesPerSector / 512) * boot[0x0D] == spc &&
-                            mftLcn == static_cast<std::uint64_t>(rec->DataLcn);
+                            mftLcn == static_cast<std::uint64_t>(dataLcn);
         if (isBoot) node->NtfsVolumeStarts.push_back(start);
     }
     auto& starts = node->NtfsVolumeStarts;
@@ -245,9 +390,7 @@ void TPhysicalDrive::DropRecordCopies() {
     PPartiEntry node = CurPartition;
     const std::int64_t spc = node->NtfsSectorsPerCluster;
     if (spc <= 0 || recordStamps_.empty()) return;
-    // The table of each volume: its $MFT record lies where its own first
-    // run puts record 0 (the copy in $MFTMirr or $LogFile lies elsewhere).
-    // Each run holds records of two sectors, numbered on from the last.
+    // The mirror holds records of two sectors, numbered on from the last.
     struct Extent {
         std::int64_t Volume, First, End, FirstNumber;
     };
@@ -268,18 +411,12 @@ void TPhysicalDrive::DropRecordCopies() {
                 return e.FirstNumber + (sector - e.First) / 2;
         return -1;
     };
-    std::vector<Extent> tables;
-    std::vector<std::int64_t> placed;  // volumes whose table is known
-    for (const TableRuns& t : mftRuns_) {
-        const auto volume = NtfsClusterSector(0, t.Sector);
-        if (t.Mirror || !volume || std::find(placed.begin(), placed.end(), *volume) != placed.end() ||
-            t.Runs.empty() || t.Runs.front().Sparse || NtfsClusterSector(t.Runs.front().Lcn, t.Sector) != t.Sector)
-            continue;
-        placed.push_back(*volume);
-        addExtents(tables, *volume, t.Sector, t.Runs);
-    }
     // A record in the table has the number of its place there.
-    auto place = [&](std::int64_t volume, std::int64_t sector) { return placeIn(tables, volume, sector); };
+    auto place = [&](std::int64_t volume, std::int64_t sector) -> std::int64_t {
+        for (const TNtfsTable& t : node->NtfsTables)
+            if (t.Volume == volume) return MftSectorToRecord(t.Extents, sector);
+        return -1;
+    };
     // The mirror of the first records, placed by the $MFTMirr record that
     // stands in the table as record 1: an NTFS 3.0 header names no number,
     // and a copy there has the number of its place in the mirror.
@@ -294,7 +431,7 @@ void TPhysicalDrive::DropRecordCopies() {
     // The numbers that the tables hold, whether their records made an entry
     // or not: any other record with one of them is a copy.
     std::vector<std::pair<std::int64_t, std::int64_t>> held;
-    if (!tables.empty())
+    if (!node->NtfsTables.empty())
         for (const RecordStamp& stamp : recordStamps_) {
             const std::int64_t volume = volumeOf(stamp.Sector);
             if (const std::int64_t at = place(volume, stamp.Sector); at >= 0) held.emplace_back(volume, at);
@@ -368,4 +505,137 @@ void TPhysicalDrive::CollectNtfsFolders() {
     } catch (const std::exception& e) {
         ErrorBox(e.what());
     }
+}
+
+namespace {
+
+// Reads count sectors at lba whole; false otherwise.
+bool ReadWhole(win::HANDLE h, ::DriveNo drive, std::int64_t lba, std::uint16_t count, std::uint8_t* buffer) {
+    std::uint32_t bytesRead = 0;
+    return lba >= 0 && ReadDiskSectors(h, count, buffer, lba, bytesRead, drive) && bytesRead >= count * 512u;
+}
+
+}  // namespace
+
+TPhysicalDrive::RecordRead TPhysicalDrive::ReadFoundRecord(win::HANDLE h, std::int64_t sector,
+                                                           std::span<std::uint8_t, kMftRecordSize> record) const {
+    const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
+    std::optional<std::array<std::int64_t, 2>> halves;
+    if (CurPartition) {
+        const auto volume = NtfsClusterSector(0, sector);
+        for (const TNtfsTable& table : CurPartition->NtfsTables) {
+            if (!volume || table.Volume != *volume) continue;
+            const std::int64_t number = MftSectorToRecord(table.Extents, sector);
+            if (number >= 0) halves = MftRecordSectors(table.Extents, number);
+            break;
+        }
+    }
+    bool read = false;
+    if (halves && (*halves)[1] != (*halves)[0] + 1)
+        read = ReadWhole(h, drive, (*halves)[0], 1, record.data()) &&
+               ReadWhole(h, drive, (*halves)[1], 1, record.data() + 512);
+    else
+        read = ReadWhole(h, drive, sector, 2, record.data());
+    if (!read) return RecordRead::Unreadable;
+    return ApplyRecordFixup(record) ? RecordRead::Whole : RecordRead::Torn;
+}
+
+std::int64_t TPhysicalDrive::FoundRecordNumber(std::span<const std::uint8_t> record, std::int64_t sector) const {
+    const std::int64_t own = RecordOwnNumber(record);
+    if (own >= 0 || !CurPartition) return own;
+    // An NTFS 3.0 header names no number: its place in a placed table does.
+    const auto volume = NtfsClusterSector(0, sector);
+    for (const TNtfsTable& table : CurPartition->NtfsTables)
+        if (volume && table.Volume == *volume) return MftSectorToRecord(table.Extents, sector);
+    return -1;
+}
+
+bool TPhysicalDrive::ReadRecordNear(win::HANDLE h, std::int64_t baseSector, std::int64_t baseNumber,
+                                    std::int64_t number, std::span<std::uint8_t, kMftRecordSize> record) const {
+    if (number < 0 || baseNumber < 0) return false;
+    const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
+    const TNtfsTable* table = nullptr;
+    if (CurPartition) {
+        const auto volume = NtfsClusterSector(0, baseSector);
+        for (const TNtfsTable& t : CurPartition->NtfsTables)
+            if (volume && t.Volume == *volume) table = &t;
+    }
+    bool read = false;
+    if (table) {
+        // The table's own runs place every record of it.
+        const auto halves = MftRecordSectors(table->Extents, number);
+        read = halves && ((*halves)[1] == (*halves)[0] + 1
+                              ? ReadWhole(h, drive, (*halves)[0], 2, record.data())
+                              : ReadWhole(h, drive, (*halves)[0], 1, record.data()) &&
+                                    ReadWhole(h, drive, (*halves)[1], 1, record.data() + 512));
+    } else {
+        // Without them, the records of a file are looked for where a table
+        // of one extent would hold them; the header must then say it is the
+        // record wanted.
+        const auto offset = vt::CheckedMul<std::int64_t>(number - baseNumber, 2);
+        const auto at = offset ? vt::CheckedAdd<std::int64_t>(baseSector, *offset) : std::nullopt;
+        read = at && ReadWhole(h, drive, *at, 2, record.data());
+    }
+    if (!read || !ApplyRecordFixup(record) || std::memcmp(record.data(), "FILE", 4) != 0) return false;
+    const std::int64_t own = RecordOwnNumber(record);
+    return own == number || (own < 0 && table);
+}
+
+bool TPhysicalDrive::ReadListValue(win::HANDLE h, std::int64_t sector, TAttribute& list) const {
+    if (!list.NonResident) return true;
+    if (!CurPartition || CurPartition->NtfsSectorsPerCluster <= 0) return false;
+    const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
+    const ::DriveNo drive = CurPartition->DriveNo;
+    std::vector<std::uint8_t> value;
+    if (!ReadNonResidentValue(list, kMaxAttributeList, static_cast<std::size_t>(spc) * 512,
+                              [&](std::int64_t lcn, std::uint8_t* cluster) {
+                                  const auto first = NtfsClusterSector(lcn, sector);
+                                  return first && ReadWhole(h, drive, *first, static_cast<std::uint16_t>(spc), cluster);
+                              },
+                              value))
+        return false;
+    list.Data = std::move(value);
+    return true;
+}
+
+TPhysicalDrive::ListedData TPhysicalDrive::FollowAttributeList(win::HANDLE h, std::int64_t sector,
+                                                               std::span<std::uint8_t, kMftRecordSize> base,
+                                                               TAttribute& data, trunlist& runs) const {
+    TAttribute list;
+    if (!PhysGetRecordAttribute(base, kAttrAttributeList, list) || !ReadListValue(h, sector, list))
+        return ListedData::Failed;
+    // The extents name their base by number: without the file's own number
+    // no extension record can be told to be this file's.
+    const std::int64_t owner = FoundRecordNumber(base, sector);
+    if (owner < 0) return ListedData::Failed;
+    data = TAttribute{};
+    bool whole = true;
+    const bool walked = GatherListedDataRuns(
+        list.Data, owner,
+        [&](std::int64_t number, std::span<std::uint8_t, kMftRecordSize> record) {
+            if (number == owner) {
+                std::copy(base.begin(), base.end(), record.begin());
+                return true;
+            }
+            return ReadRecordNear(h, sector, owner, number, record);
+        },
+        runs, data, &whole);
+    if (!walked || data.Header.Type.get() != kAttrData) return ListedData::Failed;
+    return whole ? ListedData::Found : ListedData::Partial;
+}
+
+TPhysicalDrive::FileData TPhysicalDrive::FindFileData(win::HANDLE h, std::int64_t sector,
+                                                      std::span<std::uint8_t, kMftRecordSize> record, TAttribute& data,
+                                                      trunlist& runs) const {
+    TAttribute list;
+    if (PhysGetRecordAttribute(record, kAttrAttributeList, list)) {
+        switch (FollowAttributeList(h, sector, record, data, runs)) {
+            case ListedData::Found: return FileData::Found;
+            case ListedData::Partial: return FileData::Partial;
+            case ListedData::Failed: return FileData::NoData;
+        }
+    }
+    if (!PhysGetRecordAttribute(record, kAttrData, data)) return FileData::NoData;
+    if (data.NonResident && !DecodeRunList(data.Data, runs)) return FileData::Failed;
+    return FileData::Found;
 }

@@ -160,20 +160,26 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     if (!disk.Valid()) return 0;
     FileDone barReset{progressBar, nullptr, true};
 
-    // The record is read again from the drive: a record that no longer
-    // reads, or that has no $DATA although the listing gave it a size, has
-    // nothing to write.
+    // The record is read again from the drive (through its table where the
+    // listing placed it): a record that no longer reads whole, or that has
+    // no $DATA although the listing gave it a size, has nothing to write.
+    // A file in extents follows its attribute list to each of them.
     std::array<std::uint8_t, kMftRecordSize> record{};
     TAttribute data;
-    if (!disk.Read(rec.RecordSector, 2, record.data()) || !ApplyRecordFixup(record)) {
+    trunlist runs;
+    if (ReadFoundRecord(disk.Handle(), rec.RecordSector, record) != RecordRead::Whole) {
         LogError(shown + kFailed);
         return 0;
     }
-    TAttribute list;
-    if (GetRecordAttribute(record, kAttrAttributeList, list) || !GetRecordAttribute(record, kAttrData, data)) {
+    const FileData found = FindFileData(disk.Handle(), rec.RecordSector, record, data, runs);
+    if (found == FileData::Failed) return 0;
+    if (found == FileData::NoData) {
         LogError(shown + kFailed);
         return 0;
     }
+    // An extent that could not be had (its record reused, unreadable or
+    // torn): the file is written as far as the extents before it reach.
+    const bool partial = found == FileData::Partial;
 
     if (data.Resident) {
         vt::TFileStream out(target, name);
@@ -183,12 +189,10 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
         }
         const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
         out.Write(data.Data.data(), n);
-        Finish(out);
+        Finish(out, partial ? &kFailed : nullptr);
         return 0;
     }
 
-    trunlist runs;
-    if (!DecodeRunList(data.Data, runs)) return 0;
     const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
     if (spc <= 0) {
         // No cluster size: the listing has not voted on this node.
@@ -201,7 +205,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // files: the file is written up to the run that leaves the volume, and
     // fails.
     const auto volumeClusters = NtfsVolumeClusters(disk.Handle(), rec.RecordSector);
-    const bool cut = volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters);
+    const bool cut = (volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters)) || partial;
     vt::TFileStream out(target, name);
     if (!out.Valid()) {
         LogError(CreateFailure(out));
@@ -212,14 +216,17 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // say; only units of 16 clusters are known here.
     if (IsCompressedData(data)) {
         const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
-        const bool written = known && WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) && !cut;
+        // Past the initialized size NTFS reads zeros: the file is cut there
+        // and lengthened again.
+        const std::int64_t initialized = InitializedBytes(data, rec.DataSize);
+        const bool written = known && WriteNtfsRuns(out, runs, rec.DataSize, rec.RecordSector) && !cut &&
+                             (initialized >= rec.DataSize || (out.SetSize(initialized) && out.SetSize(rec.DataSize)));
         Finish(out, written ? nullptr : &kFailed);
         return 0;
     }
     // Bytes past the initialized size hold whatever the clusters held
     // before: NTFS reads them as zeros, and so are they written.
-    const std::int64_t initialized = std::min<std::int64_t>(
-        static_cast<std::int64_t>(data.NonResident->InitializedSize.get() & 0x7FFFFFFFFFFFFFFFull), rec.DataSize);
+    const std::int64_t initialized = InitializedBytes(data, rec.DataSize);
 
     // The stream writes in large pieces: where it closes, a write that fell
     // short is logged as if it had been seen at once. The clusters of a run

@@ -125,22 +125,35 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
     std::uint32_t bytesRead = 0;
     if (kind == vt::fsNtfs) {
         const auto* rec = static_cast<const tntfsfilerecord*>(entry);
-        if (rec->DataLcn < 0) {
-            std::array<std::uint8_t, kMftRecordSize> record{};
-            if (!ReadDiskSectors(h, 2, record.data(), -rec->DataLcn, bytesRead, drive) || bytesRead < record.size() ||
-                !ApplyRecordFixup(record))
-                return false;
+        // The record tells where the head lies: its resident value, or the
+        // runs of its stream (through its attribute list when it has one),
+        // read as far as the head reaches: a first run shorter than the head
+        // is followed by the next, a hole gives zeros, and so do the bytes
+        // past the initialized size, as NTFS reads them.
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        if (ReadFoundRecord(h, rec->RecordSector, record) != RecordRead::Whole) return false;
+        TAttribute data;
+        trunlist runs;
+        const FileData found = FindFileData(h, rec->RecordSector, record, data, runs);
+        if (found == FileData::Failed) return false;
+        if (found == FileData::NoData || data.Resident || runs.empty()) {
             buffer.fill(0);
-            TAttribute data;
-            if (GetRecordAttribute(record, kAttrData, data) && data.Resident) {
+            if (found != FileData::NoData && data.Resident) {
                 const std::size_t n =
                     std::min<std::size_t>({data.Resident->ValueLength.get(), data.Data.size(), buffer.size()});
                 std::copy_n(data.Data.begin(), n, buffer.begin());
             }
             return true;
         }
-        const auto sector = NtfsClusterSector(rec->DataLcn, rec->RecordSector);
-        return sector && ReadDiskSectors(h, 4, buffer.data(), *sector, bytesRead, drive);
+        // A compressed stream is shown as it lies.
+        const std::int64_t initialized = IsCompressedData(data) ? INT64_MAX : InitializedBytes(data, rec->DataSize);
+        return ReadStreamHead(runs, CurPartition->NtfsSectorsPerCluster, initialized, buffer,
+                              [&](std::int64_t lcn, std::int64_t sectors, std::uint8_t* to) {
+                                  const auto sector = NtfsClusterSector(lcn, rec->RecordSector);
+                                  return sector && ReadDiskSectors(h, static_cast<std::uint16_t>(sectors), to, *sector,
+                                                                   bytesRead, drive) &&
+                                         bytesRead >= sectors * 512;
+                              });
     }
     const auto* e = static_cast<const TPhysMidEntry*>(entry);
     const auto place = PlaceFatEntry(*e, CurPartition->FatType);

@@ -22,9 +22,6 @@ using vt::ByteReader;
 constexpr std::uint32_t kBatchSectors = 1000;
 // A batch that fails is read again in pieces of this many sectors.
 constexpr std::uint32_t kRetrySectors = 32;
-// An attribute list names a few entries per extent of an attribute; a
-// value beyond this many bytes is no list of a real file.
-constexpr std::int64_t kMaxAttributeList = 256 * 1024;
 // The FILETIME of the placeholder folders: 4 January 2003, 11:58:38 UTC.
 constexpr std::uint64_t kFolderTemplateTime = 0x01C2B3E89E384F50ull;
 
@@ -86,29 +83,16 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
     if (!Attr.NonResident) return true;
     // A non-resident list: its mapping pairs lead to the clusters that hold
     // the entries.
-    const std::int64_t size = static_cast<std::int64_t>(Attr.NonResident->RealSize.get() & 0xFFFFFFFFFFFFull);
-    if (size > kMaxAttributeList) return false;
-    trunlist runs;
-    if (!DecodeRunList(Attr.Data, runs)) return false;
     const std::uint32_t spc = SectorsPerCluster(*Current);
     if (spc == 0) return false;
-    const std::int64_t clusterBytes = static_cast<std::int64_t>(spc) * vt::kSectorSize;
     std::vector<std::uint8_t> value;
-    platform::PageBuffer cluster(static_cast<std::size_t>(clusterBytes));
-    for (const TDataRun& run : runs) {
-        for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(value.size()) < size; ++i) {
-            if (run.Sparse) {
-                std::fill(cluster.begin(), cluster.end(), 0);
-            } else {
-                const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);
-                const auto sector = lcn ? vt::CheckedMul<std::int64_t>(*lcn, spc) : std::nullopt;
-                if (!sector || !ReadVolumeSectors(*sector, spc, cluster.data())) return false;
-            }
-            value.insert(value.end(), cluster.begin(), cluster.end());
-        }
-        if (static_cast<std::int64_t>(value.size()) >= size) break;
-    }
-    value.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(value.size()))));
+    if (!ReadNonResidentValue(Attr, kMaxAttributeList, static_cast<std::size_t>(spc) * vt::kSectorSize,
+                              [&](std::int64_t lcn, std::uint8_t* cluster) {
+                                  const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
+                                  return sector && ReadVolumeSectors(*sector, spc, cluster);
+                              },
+                              value))
+        return false;
     Attr.Data = std::move(value);
     return true;
 }
@@ -173,58 +157,12 @@ TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAt
 
 bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
                                       TAttribute& Attr, std::int64_t Owner, bool* Whole) {
-    try {
-        // Callers may pass the list out of Attr itself, which the first
-        // extent read below replaces: walk a copy.
-        const std::vector<std::uint8_t> list(List.begin(), List.end());
-        const ByteReader r(list);
-        if (r.Size() < kAttrListEntrySize) return false;
-        if (Whole) *Whole = true;
-        // The entries of the unnamed $DATA (a named one is another stream
-        // of the file). Every entry advances by its non-zero length, so the
-        // walk ends within the list.
-        std::vector<TAttrListEntry> extents;
-        for (std::size_t pos = 0; pos <= r.Size() - kAttrListEntrySize;) {
-            const TAttrListEntry entry = *r.Struct<TAttrListEntry>(pos);
-            if (entry.Type.get() == kAttrData && entry.NameLength == 0) extents.push_back(entry);
-            if (entry.Length.get() == 0) break;
-            pos += entry.Length.get();
-        }
-        // In the order of the clusters they map: Windows keeps the list so,
-        // but an extent moved into another record may be listed late.
-        std::stable_sort(extents.begin(), extents.end(), [](const TAttrListEntry& x, const TAttrListEntry& y) {
-            return x.StartingVcn.get() < y.StartingVcn.get();
-        });
-        // Each extent must lie in a record of this file and begin where the
-        // one before it ended; a record taken by another file since, or an
-        // extent that does not follow on, ends the runs there.
-        std::uint64_t next = 0;
-        for (const TAttrListEntry& entry : extents) {
-            const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
-            std::array<std::uint8_t, kMftRecordSize> record{};
-            TAttribute extent;
-            const bool ours = entry.StartingVcn.get() == next && ReadRecordByNumber(recordNo, UseTableRuns, record) &&
-                              std::memcmp(record.data(), "FILE", 4) == 0 &&
-                              RecordBaseNumber(record) == (recordNo == Owner ? 0 : Owner) &&
-                              ExtractListedAttribute(record, entry, extent);
-            if (!ours || (extent.Resident && next != 0)) {
-                if (Whole) *Whole = false;
-                break;
-            }
-            if (extent.NonResident) {
-                DecodeRunList(extent.Data, Runs);
-                next = extent.NonResident->LastVcn.get() + 1;
-            }
-            // The sizes, flags and compression unit are those of the first
-            // extent's header.
-            if (entry.StartingVcn.get() == 0) Attr = std::move(extent);
-            if (Attr.Resident) break;
-        }
-        return true;
-    } catch (const std::exception& e) {
-        ShowExceptionBox(e.what());
-        return false;
-    }
+    return GatherListedDataRuns(
+        List, Owner,
+        [&](std::int64_t recordNo, std::span<std::uint8_t, kMftRecordSize> record) {
+            return ReadRecordByNumber(recordNo, UseTableRuns, record);
+        },
+        Runs, Attr, Whole);
 }
 
 bool TUndelete::ReadRecordByNumber(std::int64_t RecordNo, bool UseTableRuns,

@@ -402,7 +402,12 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         if (IsCompressedData(data)) {
             // Only units of 16 clusters are known here.
             const bool known = data.NonResident->CompressionUnit.get() == kCompressionUnitLog2;
-            const bool written = known && WriteNtfsRuns(out, runs, Entry->DataSize, LogView);
+            // The bytes past the initialized size are zeros, as NTFS reads
+            // them: the file is cut there and lengthened again.
+            const std::int64_t initialized = InitializedBytes(data, Entry->DataSize);
+            const bool written = known && WriteNtfsRuns(out, runs, Entry->DataSize, LogView) &&
+                                 (initialized >= Entry->DataSize ||
+                                  (out.SetSize(initialized) && out.SetSize(Entry->DataSize)));
             // A stop has been logged; the part written gets no name.
             if (!written && Aborted) {
                 out.Discard();

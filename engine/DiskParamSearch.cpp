@@ -88,13 +88,16 @@ bool TUndelete::ReadNtfsFileHead(const tntfsfilerecord* Entry, std::array<std::u
             return true;
         }
         if (runs.empty()) return false;
-        // A file that begins with a hole begins with zeros.
-        if (runs.front().Sparse) {
-            Buffer.fill(0);
-            return true;
-        }
-        const auto sector = vt::CheckedMul<std::int64_t>(runs.front().Lcn, Current->BootSector[0x0D]);
-        return sector && ReadVolumeSectors(*sector, 4, Buffer.data());
+        // Through the runs, as far as the head reaches: a first run shorter
+        // than the head (one-sector clusters, a fragment) is followed by the
+        // next one, a hole gives zeros. Past the initialized size NTFS reads
+        // zeros too; a compressed stream is shown as it lies.
+        const std::int64_t spc = Current->BootSector[0x0D];
+        const std::int64_t initialized = IsCompressedData(attr) ? INT64_MAX : InitializedBytes(attr, Entry->DataSize);
+        return ReadStreamHead(runs, spc, initialized, Buffer, [&](std::int64_t lcn, std::int64_t sectors, std::uint8_t* to) {
+            const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
+            return sector && ReadVolumeSectors(*sector, static_cast<std::uint32_t>(sectors), to);
+        });
     } catch (...) {
         return false;
     }

@@ -465,10 +465,14 @@ std::int64_t RecordOwnNumber(std::span<const std::uint8_t> record) {
 }
 
 std::vector<std::int64_t> ListedNameRecords(std::span<std::uint8_t> base) {
-    std::vector<std::int64_t> out;
     TAttribute list;
-    if (!ExtractRecordAttribute(base, kAttrAttributeList, list) || !list.Resident) return out;
-    const ByteReader lr(list.Data);
+    if (!ExtractRecordAttribute(base, kAttrAttributeList, list) || !list.Resident) return {};
+    return ListedNameRecords(std::span<const std::uint8_t>(list.Data));
+}
+
+std::vector<std::int64_t> ListedNameRecords(std::span<const std::uint8_t> listValue) {
+    std::vector<std::int64_t> out;
+    const ByteReader lr(listValue);
     for (std::size_t pos = 0; lr.Size() >= kAttrListEntrySize && pos <= lr.Size() - kAttrListEntrySize;) {
         const TAttrListEntry entry = *lr.Struct<TAttrListEntry>(pos);
         const std::int64_t no = FileRefToInt64(entry.FileRef);
@@ -502,4 +506,132 @@ void TakeStandardInformation(std::span<std::uint8_t> base, TFileNameHead& head) 
     head.MftChangeTime.set(si.U64Or(0x10));
     head.AccessTime.set(si.U64Or(0x18));
     head.FileAttributes.set((head.FileAttributes.get() & 0xFFFF0000u) | si.U16Or(0x20));
+}
+
+std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector) {
+    std::int64_t before = 0;
+    for (const TDataRun& run : extents) {
+        if (run.Length <= 0) continue;
+        if (!run.Sparse && sector >= run.Lcn && sector - run.Lcn < run.Length) {
+            const std::int64_t index = before + (sector - run.Lcn);
+            return index % 2 == 0 ? index / 2 : -1;
+        }
+        const auto next = vt::CheckedAdd<std::int64_t>(before, run.Length);
+        if (!next) return -1;
+        before = *next;
+    }
+    return -1;
+}
+
+bool GatherListedDataRuns(std::span<const std::uint8_t> listBytes, std::int64_t owner,
+                          const TRecordByNumber& readRecord, trunlist& runs, TAttribute& attr, bool* whole) {
+    try {
+        // Callers may pass the list out of attr itself, which the first
+        // extent read below replaces: walk a copy.
+        const std::vector<std::uint8_t> list(listBytes.begin(), listBytes.end());
+        const ByteReader r(list);
+        if (r.Size() < kAttrListEntrySize) return false;
+        if (whole) *whole = true;
+        // The entries of the unnamed $DATA (a named one is another stream
+        // of the file). Every entry advances by its non-zero length, so the
+        // walk ends within the list.
+        std::vector<TAttrListEntry> extents;
+        for (std::size_t pos = 0; pos <= r.Size() - kAttrListEntrySize;) {
+            const TAttrListEntry entry = *r.Struct<TAttrListEntry>(pos);
+            if (entry.Type.get() == kAttrData && entry.NameLength == 0) extents.push_back(entry);
+            if (entry.Length.get() == 0) break;
+            pos += entry.Length.get();
+        }
+        // In the order of the clusters they map: Windows keeps the list so,
+        // but an extent moved into another record may be listed late.
+        std::stable_sort(extents.begin(), extents.end(), [](const TAttrListEntry& x, const TAttrListEntry& y) {
+            return x.StartingVcn.get() < y.StartingVcn.get();
+        });
+        // Each extent must lie in a record of this file and begin where the
+        // one before it ended; a record taken by another file since, or an
+        // extent that does not follow on, ends the runs there.
+        std::uint64_t next = 0;
+        for (const TAttrListEntry& entry : extents) {
+            const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
+            std::array<std::uint8_t, kMftRecordSize> record{};
+            TAttribute extent;
+            const bool ours = entry.StartingVcn.get() == next && readRecord(recordNo, record) &&
+                              std::memcmp(record.data(), "FILE", 4) == 0 &&
+                              RecordBaseNumber(record) == (recordNo == owner ? 0 : owner) &&
+                              ExtractListedAttribute(record, entry, extent);
+            if (!ours || (extent.Resident && next != 0)) {
+                if (whole) *whole = false;
+                break;
+            }
+            if (extent.NonResident) {
+                DecodeRunList(extent.Data, runs);
+                next = extent.NonResident->LastVcn.get() + 1;
+            }
+            // The sizes, flags and compression unit are those of the first
+            // extent's header.
+            if (entry.StartingVcn.get() == 0) attr = std::move(extent);
+            if (attr.Resident) break;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ShowExceptionBox(e.what());
+        return false;
+    }
+}
+
+bool ReadNonResidentValue(const TAttribute& attr, std::int64_t maxSize, std::size_t clusterBytes,
+                          const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster,
+                          std::vector<std::uint8_t>& value) {
+    if (!attr.NonResident || clusterBytes == 0) return false;
+    const std::int64_t size = static_cast<std::int64_t>(attr.NonResident->RealSize.get() & kLow48);
+    if (size > maxSize) return false;
+    trunlist runs;
+    if (!DecodeRunList(attr.Data, runs)) return false;
+    std::vector<std::uint8_t> out;
+    std::vector<std::uint8_t> cluster(clusterBytes);
+    for (const TDataRun& run : runs) {
+        for (std::int64_t i = 0; i < run.Length && static_cast<std::int64_t>(out.size()) < size; ++i) {
+            if (run.Sparse) {
+                std::fill(cluster.begin(), cluster.end(), 0);
+            } else {
+                const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, i);
+                if (!lcn || !readCluster(*lcn, cluster.data())) return false;
+            }
+            out.insert(out.end(), cluster.begin(), cluster.end());
+        }
+        if (static_cast<std::int64_t>(out.size()) >= size) break;
+    }
+    out.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(out.size()))));
+    value = std::move(out);
+    return true;
+}
+
+std::int64_t InitializedBytes(const TAttribute& data, std::int64_t size) {
+    if (!data.NonResident) return size;
+    const std::uint64_t init = data.NonResident->InitializedSize.get();
+    return init < static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0)) ? static_cast<std::int64_t>(init) : size;
+}
+
+bool ReadStreamHead(const trunlist& runs, std::int64_t sectorsPerCluster, std::int64_t initialized,
+                    std::span<std::uint8_t> out,
+                    const std::function<bool(std::int64_t lcn, std::int64_t sectors, std::uint8_t* buffer)>& readSectors) {
+    if (sectorsPerCluster <= 0) return false;
+    const std::int64_t want = static_cast<std::int64_t>(out.size());
+    const std::int64_t wantSectors = (want + 511) / 512;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(wantSectors) * 512);
+    std::int64_t at = 0;  // sectors of the stream placed
+    for (const TDataRun& run : runs) {
+        if (at >= wantSectors) break;
+        if (run.Length <= 0) continue;
+        // (A run shorter than the head's sectors cannot overflow the product.)
+        const std::int64_t runSectors = run.Length >= wantSectors ? wantSectors : run.Length * sectorsPerCluster;
+        const std::int64_t n = std::min(runSectors, wantSectors - at);
+        if (!run.Sparse && !readSectors(run.Lcn, n, buffer.data() + at * 512)) return false;
+        at += n;
+    }
+    // Out is written only once every read succeeded.
+    const std::int64_t valid = std::clamp<std::int64_t>(std::min(initialized, at * 512), 0, want);
+    std::fill(out.begin(), out.end(), 0);
+    std::copy_n(buffer.begin(), valid, out.begin());
+    return true;
 }

@@ -144,6 +144,9 @@ struct TAttrListEntry {
 };
 static_assert(sizeof(TAttrListEntry) == 26);
 constexpr std::size_t kAttrListEntrySize = sizeof(TAttrListEntry);
+// An attribute list names a few entries per extent of an attribute; a
+// value beyond this many bytes is no list of a real file.
+constexpr std::int64_t kMaxAttributeList = 256 * 1024;
 
 // The record number of an 8-byte file reference: its low six bytes (the
 // sequence number in the high two is dropped).
@@ -175,6 +178,43 @@ bool ExtractRecordAttribute(std::span<std::uint8_t> record, std::uint16_t type, 
 // when the record holds no such attribute.
 bool ExtractListedAttribute(std::span<std::uint8_t> record, const TAttrListEntry& entry, TAttribute& attr);
 
+// Reads the record of a number in the file's table, fixed up; false when
+// it cannot be had whole.
+using TRecordByNumber = std::function<bool(std::int64_t recordNo, std::span<std::uint8_t, kMftRecordSize> record)>;
+
+// The runs of the unnamed $DATA extents that an attribute list names,
+// appended in the order of the clusters they map, each taken from the
+// record the entry names by type, lowest VCN and instance: a record whose
+// base reference is this file (owner: the base record's number) and an
+// extent that begins where the one before it ended. Attr receives the
+// first extent's attribute (its sizes, flags and compression unit). An
+// extent that cannot be had (its record unreadable, torn, or taken by
+// another file since) ends the runs there and clears Whole. False for a
+// list shorter than one entry, or after an exception (with its box).
+bool GatherListedDataRuns(std::span<const std::uint8_t> list, std::int64_t owner, const TRecordByNumber& readRecord,
+                          trunlist& runs, TAttribute& attr, bool* whole);
+
+// The value of a non-resident attribute of at most maxSize bytes, read
+// through its runs cluster by cluster (holes as zeros): readCluster fills
+// one cluster of clusterBytes. False when the value is larger, a run list
+// does not decode or a cluster does not read.
+bool ReadNonResidentValue(const TAttribute& attr, std::int64_t maxSize, std::size_t clusterBytes,
+                          const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster,
+                          std::vector<std::uint8_t>& value);
+
+// The first out.size() bytes of a non-resident stream through its runs:
+// holes, and the bytes past the initialized size, as zeros (NTFS reads
+// them so); the rest of out is zeros when the runs end first. readSectors
+// reads `sectors` sectors from the first one of cluster lcn. False when a
+// read fails; out is then as it was.
+bool ReadStreamHead(const trunlist& runs, std::int64_t sectorsPerCluster, std::int64_t initialized,
+                    std::span<std::uint8_t> out,
+                    const std::function<bool(std::int64_t lcn, std::int64_t sectors, std::uint8_t* buffer)>& readSectors);
+
+// An attribute's initialized size: the bytes of its value that were
+// written, past which NTFS reads zeros; never more than size.
+std::int64_t InitializedBytes(const TAttribute& data, std::int64_t size);
+
 // Decodes mapping pairs and appends the runs to the list, so that the
 // extents of a fragmented stream decode one after another into one list.
 // Malformed pairs end the decoding early; the runs so far stay. False only
@@ -194,6 +234,10 @@ bool CutRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters);
 // so (flags bit 0), whatever the file's attributes say.
 bool IsCompressedData(const TAttribute& data);
 
+// The record whose first half lies at a sector of the table's extents
+// (absolute sectors, a record from every two sectors of the stream they
+// make); -1 when the sector is no record start of the table.
+std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector);
 // The volume sector of a master-file-table record's first half; -1 when
 // the table cannot place it.
 std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo);
@@ -266,6 +310,8 @@ std::int64_t RecordOwnNumber(std::span<const std::uint8_t> record);
 // The records that a fixed-up base record's resident attribute list names
 // for its $FILE_NAME attributes, in list order.
 std::vector<std::int64_t> ListedNameRecords(std::span<std::uint8_t> base);
+// The same from an attribute list's value.
+std::vector<std::int64_t> ListedNameRecords(std::span<const std::uint8_t> listValue);
 
 // The outcome of turning a decoded record into a found record.
 enum class TFoundRecordResult {

@@ -198,7 +198,7 @@ TEST_P(NtfsVolume, EveryFileComesBackByteForByte) {
     // (every kind of unit), present and deleted.
     int checked = 0;
     for (const auto& m : manifest_) {
-        if (m.folder || m.path == "/attrlist.bin") continue;
+        if (m.folder) continue;
         SCOPED_TRACE(m.path);
         tntfsfilerecord* r = Record(m.path);
         if (!r) continue;
@@ -267,10 +267,17 @@ TEST_P(NtfsVolume, LinksUnderTheChosenNamesAreNeverFollowed) {
     EXPECT_TRUE(log.rows.empty());
 }
 
-TEST_P(NtfsVolume, RecordWithAttributeListFailsWithoutAFile) {
+// A file of 300 fragments whose $ATTRIBUTE_LIST lies in clusters: its
+// extents are followed into its extension records, as icat does, and its
+// head is read through its runs.
+TEST_P(NtfsVolume, FileInExtentsFollowsItsAttributeList) {
     EXPECT_EQ(Recover("/attrlist.bin"), 0);
-    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"attrlist.bin" + kFailed, 1}}));
-    EXPECT_FALSE(fs::exists(dir.Path() + "/attrlist.bin"));
+    EXPECT_TRUE(log.rows.empty());
+    const Bytes want = Content("/attrlist.bin");
+    EXPECT_EQ(Written("attrlist.bin"), want);
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(vol_->drive->ReadFileHead(Record("/attrlist.bin"), vt::fsNtfs, head));
+    EXPECT_EQ(Bytes(head.begin(), head.end()), Bytes(want.begin(), want.begin() + 2048));
 }
 
 TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
@@ -505,8 +512,17 @@ INSTANTIATE_TEST_SUITE_P(
         // The real size says 5000 bytes more than its 4 clusters hold.
         AdvDamagedCase{"RealSizeBeyondTheRuns", "/short.bin", 0, 4 * 1024, true},
         AdvDamagedCase{"CutRunList", "/cut-list.bin", 8 * 1024, 0, true},
-        // Zeros past the initialized size.
+        // Two extents of $DATA in one extension record: each list entry
+        // names its own by instance and first cluster.
+        AdvDamagedCase{"ExtentsSharingARecord", "/two-extents.bin", 0, 0, false},
+        // The record of its second extent names another file as its base
+        // now: the first extent's bytes, then the line.
+        AdvDamagedCase{"ExtensionRecordTakenByAnotherFile", "/reused-ext.bin", 888 * 1024, 0, true},
+        // Zeros past the initialized size, in a plain and in a compressed
+        // file.
         AdvDamagedCase{"InitializedSizeInsideTheFile", "/uninit.bin", 2 * 1024 + 300, 5 * 1024, false},
+        AdvDamagedCase{"InitializedSizeInsideTheHead", "/uninit-head.bin", 700, 3 * 1024, false},
+        AdvDamagedCase{"CompressedWithInitializedSizeInside", "/Packed/uninit.txt", 40000, 70000, false},
         AdvDamagedCase{"CompressedWithoutTheFlag", "/Packed/noflag.txt", 0, 0, false},
         AdvDamagedCase{"NameWithALongerDosName", "/a b.txt", 0, 0, false},
         AdvDamagedCase{"FileAfterTheDamage", "/taker.txt", 0, 0, false}),
@@ -514,14 +530,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Names that libntfs-3g moved to extension records: a folder whose index
 // grew keeps its attribute list in its record, and is listed under the name
-// in its extension record, with its own times, above its 600 files. (The
-// fragmented file's list lies in clusters, which this listing does not
-// place before it has voted on the cluster size.)
+// in its extension record, with its own times, above its 600 files; a file
+// of 300 fragments keeps its list in clusters, read once the listing knows
+// the cluster size.
 TEST_F(UnusualNtfsVolume, BaseRecordsWhoseNamesMovedOutAreListed) {
     Open("ntfs-bigdir");
     int listed = 0;
     for (const auto& m : manifest_) {
-        if (m.path == "/scattered.bin") continue;
         const tntfsfilerecord* r = Listed(m);
         EXPECT_NE(r, nullptr) << m.path;
         if (!r) continue;
@@ -539,6 +554,38 @@ TEST_F(UnusualNtfsVolume, BaseRecordsWhoseNamesMovedOutAreListed) {
     EXPECT_EQ(std::count(vol_->node->NtfsFolders.begin(), vol_->node->NtfsFolders.end(), Manifest("/Big").record), 1);
 }
 
+// That file's name and its extents lie in extension records listed in
+// clusters: it comes back whole, its head read through its runs.
+TEST_F(UnusualNtfsVolume, FileWhoseNameAndExtentsMovedOutComesBackWhole) {
+    Open("ntfs-bigdir");
+    const NtfsManifestEntry& m = Manifest("/scattered.bin");
+    tntfsfilerecord* r = Listed(m);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->DataSize, m.size);
+    EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_TRUE(log.rows.empty());
+    const Bytes want = vt::test::NtfsContent(m.content);
+    EXPECT_EQ(Written(m.Name()), want);
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(vol_->drive->ReadFileHead(r, vt::fsNtfs, head));
+    EXPECT_EQ(Bytes(head.begin(), head.end()), Bytes(want.begin(), want.begin() + 2048));
+}
+
+// The head of a file whose initialized size ends inside it: its bytes up
+// to there, then zeros, as NTFS reads it.
+TEST_F(UnusualNtfsVolume, PreviewShowsZerosPastTheInitializedSize) {
+    Open("ntfs-damaged");
+    const NtfsManifestEntry& m = Manifest("/uninit-head.bin");
+    tntfsfilerecord* r = Listed(m);
+    ASSERT_NE(r, nullptr);
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(vol_->drive->ReadFileHead(r, vt::fsNtfs, head));
+    Bytes want = vt::test::NtfsContent(m.content);
+    want.resize(700);
+    want.resize(head.size(), 0);
+    EXPECT_EQ(Bytes(head.begin(), head.end()), want);
+}
+
 TEST_F(UnusualNtfsVolume, TornRecordIsLeftOutAndCounted) {
     Open("ntfs-damaged");
     EXPECT_EQ(Listed(Manifest("/torn.txt")), nullptr);
@@ -549,9 +596,10 @@ TEST_F(UnusualNtfsVolume, TornRecordIsLeftOutAndCounted) {
 }
 
 // 64 KiB clusters: the vote finds them and every file comes back whole. A
-// table grown into holes of one-sector clusters: the records whose halves
-// lie apart are counted as damaged, never taken whole; every file listed
-// comes back whole.
+// table grown into holes of one-sector clusters: a record whose halves lie
+// apart is read from both, as the $MFT's own runs place them, and is
+// listed; every file comes back whole, its head read through its runs of
+// three clusters.
 TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
     for (const char* stem : {"ntfs-wide", "ntfs-holes"}) {
         SCOPED_TRACE(stem);
@@ -559,11 +607,17 @@ TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
         if (std::string(stem) == "ntfs-wide") {
             EXPECT_EQ(vol_->node->NtfsSectorsPerCluster, 128);
         }
+        for (const auto& row : scanRows_) EXPECT_EQ(row.caption.find("已损坏"), std::string::npos) << row.caption;
         int listed = 0;
         for (const auto& m : manifest_) {
-            if (m.folder) continue;
             tntfsfilerecord* r = Listed(m);
-            if (!r) continue;
+            ASSERT_NE(r, nullptr) << m.path;
+            if (m.folder) continue;
+            std::array<std::uint8_t, 2048> head{};
+            ASSERT_TRUE(vol_->drive->ReadFileHead(r, vt::fsNtfs, head)) << m.path;
+            Bytes want = vt::test::NtfsContent(m.content);
+            want.resize(head.size(), 0);
+            EXPECT_EQ(Bytes(head.begin(), head.end()), want) << m.path;
             vt::test::TempDir out;
             EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, out.Path(), &bar, &status), 0) << m.path;
             EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + m.Name()), vt::test::NtfsContent(m.content)) << m.path;

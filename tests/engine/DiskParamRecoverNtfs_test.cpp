@@ -418,6 +418,22 @@ const DamagedFileCase kDamagedFiles[] = {
          return out;
      },
      false},
+    {"InitializedSizeInsideTheHead", "/uninit-head.bin",
+     [](const std::vector<std::uint8_t>& c) {
+         std::vector<std::uint8_t> out(c.begin(), c.begin() + 700);
+         out.resize(c.size(), 0);
+         return out;
+     },
+     false},
+    // The same in a compressed file: its units past the initialized size
+    // decode to text that NTFS does not show.
+    {"CompressedWithInitializedSizeInside", "/Packed/uninit.txt",
+     [](const std::vector<std::uint8_t>& c) {
+         std::vector<std::uint8_t> out(c.begin(), c.begin() + 40000);
+         out.resize(c.size(), 0);
+         return out;
+     },
+     false},
     // Compressed by its attribute's header; the file's flags say nothing.
     {"CompressedWithoutTheFlag", "/Packed/noflag.txt", Whole, false},
     {"NameWithALongerDosName", "/a b.txt", Whole, false},
@@ -449,6 +465,20 @@ class NtfsDamagedVolume : public NtfsVolumeTest {
 protected:
     void SetUp() override { Open("ntfs-damaged"); }
 };
+
+// The head of a file whose initialized size ends inside it: its bytes up
+// to there, then zeros, as NTFS reads it.
+TEST_F(NtfsDamagedVolume, PreviewShowsZerosPastTheInitializedSize) {
+    const NtfsManifestEntry& e = Entry("/uninit-head.bin");
+    tntfsfilerecord* r = Record(e.record);
+    ASSERT_NE(r, nullptr);
+    std::array<std::uint8_t, 2048> head{};
+    ASSERT_TRUE(engine_->ReadFileHead(r, head));
+    std::vector<std::uint8_t> want = vt::test::NtfsContent(e.content);
+    want.resize(700);
+    want.resize(head.size(), 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(head.begin(), head.end()), want);
+}
 
 // A torn record is left out of the listing and counted; a hard-linked
 // file is listed under one of its names, in that name's folder.
