@@ -89,6 +89,53 @@ TEST(MftRecordToSector, SectorsBeyond32Bits) {
     EXPECT_EQ(MftRecordToSector(table, 5), 0x300000002LL);
 }
 
+// Extents of three sectors, as a table of one-sector clusters grows into
+// holes: every other record begins in the last sector of one extent and
+// ends in the first of the next.
+TEST(MftSectorToRecord, CountsTheStreamAcrossOddExtents) {
+    const TRunTable table{{100, 3}, {200, 3}, {0, 2, true}, {300, 3}};
+    EXPECT_EQ(MftSectorToRecord(table, 100), 0);
+    EXPECT_EQ(MftSectorToRecord(table, 102), 1);
+    EXPECT_EQ(MftSectorToRecord(table, 201), 2);
+    EXPECT_EQ(MftSectorToRecord(table, 300), 4);  // after the hole
+    // Second halves, a hole's place and sectors outside the table.
+    for (std::int64_t sector : {101, 200, 202, 0, 1, 301, 303, 99})
+        EXPECT_EQ(MftSectorToRecord(table, sector), -1) << sector;
+    EXPECT_EQ(MftRecordSectors(table, 1), (std::array<std::int64_t, 2>{102, 200}));
+    EXPECT_EQ(MftRecordSectors(table, 3), std::nullopt);  // in the hole
+}
+
+// The head of a stream through its runs: a run shorter than the head is
+// followed by the next, a hole reads as zeros, and so does everything past
+// the initialized size or past the runs.
+TEST(ReadStreamHead, FollowsRunsAndZerosPastTheInitializedSize) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> reads;
+    auto read = [&](std::int64_t lcn, std::int64_t sectors, std::uint8_t* to) {
+        reads.emplace_back(lcn, sectors);
+        std::fill(to, to + sectors * 512, static_cast<std::uint8_t>(lcn));
+        return true;
+    };
+    std::array<std::uint8_t, 2048> head{};
+    // One-sector clusters: runs of one cluster at 7, a hole, then 9 on.
+    ASSERT_TRUE(ReadStreamHead({{7, 1}, {0, 1, true}, {9, 40}}, 1, 1800, head, read));
+    EXPECT_EQ(reads, (std::vector<std::pair<std::int64_t, std::int64_t>>{{7, 1}, {9, 2}}));
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const std::uint8_t want = i < 512 ? 7 : i < 1024 ? 0 : i < 1800 ? 9 : 0;
+        ASSERT_EQ(head[i], want) << i;
+    }
+    // Runs that end before the head does; a read that fails leaves the
+    // buffer as it was.
+    reads.clear();
+    ASSERT_TRUE(ReadStreamHead({{5, 1}}, 2, INT64_MAX, head, read));
+    EXPECT_EQ(reads, (std::vector<std::pair<std::int64_t, std::int64_t>>{{5, 2}}));
+    EXPECT_EQ(head[1023], 5);
+    EXPECT_EQ(head[1024], 0);
+    head.fill(0xCC);
+    EXPECT_FALSE(ReadStreamHead({{5, 4}}, 8, INT64_MAX, head,
+                                [](std::int64_t, std::int64_t, std::uint8_t*) { return false; }));
+    EXPECT_EQ(head[0], 0xCC);
+}
+
 TEST(FileRefToInt64, TakesTheLowSixBytes) {
     vt::le64 ref;
     ref.b = {0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00};

@@ -1,6 +1,6 @@
-// The attribute-list walk of the record decoders: the input is a list
-// value followed by a record that stands for every extension record the
-// list names.
+// The attribute-list walks of the record decoders and of the recoveries:
+// the input is a list value followed by a record that stands for every
+// extension record the list names.
 #include <cstdint>
 #include <vector>
 
@@ -35,5 +35,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     TMftRecordInfo info;
     DecodeMftRecord(base, v, info);
+    // The walk of the extents: every record the list names is the input's
+    // record (fixed up when its sector ends allow), of the file numbered by
+    // the first byte. The walk reads at most one record per entry (each
+    // at least a byte further on), and runs come only from records that
+    // were read whole.
+    std::vector<std::uint8_t> fixed = extension;
+    const bool whole = ApplyRecordFixup(fixed);
+    trunlist runs;
+    TAttribute attr;
+    bool all = true;
+    std::size_t reads = 0;
+    GatherListedDataRuns(
+        list, data[0] & 3,
+        [&](std::int64_t, std::span<std::uint8_t, kMftRecordSize> record) {
+            ++reads;
+            std::copy(fixed.begin(), fixed.end(), record.begin());
+            return whole;
+        },
+        runs, attr, &all);
+    if (reads > list.size()) __builtin_trap();
+    if (!whole && !runs.empty()) __builtin_trap();
     return 0;
 }
