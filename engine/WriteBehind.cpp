@@ -170,13 +170,13 @@ void TWriteBehind::Run() {
     for (;;) {
         work_.wait(lock, [&] {
             const std::size_t waiting = jobs_.size() - taken_;
-            return stop_ || (waiting > 0 && (hurry_ || waiting >= kWakeAfter));
+            return (stop_ && waiting == 0) || (waiting > 0 && Room() && (stop_ || hurry_ || waiting >= kWakeAfter));
         });
         // The next file that waits, one at a time: the other writer takes
         // the one after it meanwhile. A job stays where it is while others
         // are added at the back of the deque; the front ones are removed
         // only once they are done.
-        while (taken_ < jobs_.size()) {
+        while (taken_ < jobs_.size() && Room()) {
             Job& job = jobs_[taken_++];
             lock.unlock();
             RunWriterHook();
@@ -186,8 +186,11 @@ void TWriteBehind::Run() {
             job.written = true;
             NameWritten(lock);
         }
-        hurry_ = false;
-        if (stop_) return;
+        if (taken_ == jobs_.size()) {
+            hurry_ = false;
+            // The other writer names what it still has in hand.
+            if (stop_) return;
+        }
     }
 }
 
@@ -197,6 +200,7 @@ void TWriteBehind::NameWritten(std::unique_lock<std::mutex>& lock) {
     // them written with it held.
     if (naming_) return;
     naming_ = true;
+    const std::size_t before = done_;
     while (done_ < jobs_.size() && jobs_[done_].written) {
         Job& job = jobs_[done_];
         lock.unlock();
@@ -215,6 +219,8 @@ void TWriteBehind::NameWritten(std::unique_lock<std::mutex>& lock) {
         finished_.notify_one();
     }
     naming_ = false;
+    // A writer that waited for room takes the next file.
+    if (done_ != before && taken_ < jobs_.size()) work_.notify_one();
 }
 
 }  // namespace vt

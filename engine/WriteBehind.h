@@ -117,6 +117,10 @@ private:
     // Names and closes the written files that are next in line, in order,
     // unless another writer does that already. With the lock held.
     void NameWritten(std::unique_lock<std::mutex>& lock);
+    // A writer may make another file: each file holds a descriptor from
+    // its making to its name, and no more than kWriters of them do at once
+    // (a file written ahead waits for the one before it to be named).
+    bool Room() const { return taken_ - done_ < kWriters; }
     // Logs the failures of the finished files at the front, in order,
     // waiting until no more than Keep files are pending.
     void Collect(std::size_t keep);
