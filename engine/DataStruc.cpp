@@ -1,6 +1,7 @@
 #include "DataStruc.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <set>
@@ -342,14 +343,19 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
     try {
         DataStruc::AddLogEvent(EventLogView, "开始深度扫描...", kLogInfo);
         // The volume whose boot sector was taken last. NTFS and FAT32 keep a
-        // copy of their boot sector inside the volume (FAT32 at +6) or right
-        // after its counted sectors (NTFS): a boot sector with its serial
-        // there is that copy. A volume with the same serial further on (a
-        // cloned partition, volumes made by one script) is a volume of its
-        // own.
+        // copy of their boot sector inside the volume (FAT32 at its backup
+        // sector, +6 as a rule) or right after its counted sectors (NTFS): a
+        // boot sector with its serial inside the volume is that copy when it
+        // stands at the backup place or repeats the boot sector byte for
+        // byte. Any other boot sector there, whatever its serial, is a volume
+        // stored inside this one (an image of a card or a stick kept as a
+        // file), and one with the same serial further on (a cloned
+        // partition, volumes made by one script) is a volume of its own.
         bool haveLast = false;
         std::int64_t lastStart = 0, lastEnd = 0;  // lastEnd: past the backup place
+        std::int64_t lastBackup = -1;             // FAT32's backup sector
         std::uint32_t lastSerial = 0;
+        std::array<std::uint8_t, 512> lastBoot{};
         std::uint64_t unreadable = 0;
         const bool stopped = !WalkSectorChunks(
             h, entry->DriveNo, entry->FirstSector(), static_cast<std::uint64_t>(entry->SectorTotal()), progressBar, Aborted,
@@ -357,11 +363,17 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
             [&](std::int64_t lba, std::span<const std::uint8_t> sector) {
                 DataStruc::BootSectorInfo info;
                 if (!DataStruc::ExamineBootSector(sector, info)) return;
-                if (haveLast && info.Serial == lastSerial && lba > lastStart && lba < lastEnd) return;
+                if (haveLast && info.Serial == lastSerial && lba > lastStart && lba < lastEnd &&
+                    (lba == lastBackup || lba == lastEnd - 1 ||
+                     std::equal(lastBoot.begin(), lastBoot.end(), sector.begin(), sector.end())))
+                    return;
                 haveLast = true;
                 lastSerial = info.Serial;
                 lastStart = lba;
                 lastEnd = lba + static_cast<std::int64_t>(info.SectorCount) + (info.FsType == vt::fsNtfs ? 1 : 0);
+                const std::int64_t backup = vt::ByteReader(sector).U16Or(0x32) * DataStruc::SectorScale(sector);
+                lastBackup = info.FsType == vt::fsFat32 && backup > 0 ? lba + backup : -1;
+                std::copy_n(sector.begin(), std::min(sector.size(), lastBoot.size()), lastBoot.begin());
                 if (!IsNewPartitionStart(lba, Partitions)) return;
                 auto lost = std::make_unique<TPartiEntry>();
                 lost->DriveNo = entry->DriveNo;

@@ -698,6 +698,20 @@ TEST_F(FatVolumesTest, VolumeImageWithTheHostsSerialIsAVolumeOfItsOwn) {
         EXPECT_EQ(Recover(d, *node, TopNames(want)), want);
         EXPECT_EQ(Failures(), std::vector<std::string>{});
     }
+    // The deep scan finds the stored volume as a lost partition of its own,
+    // and takes the FAT32 volume's copy at +6 for the copy it is.
+    ASSERT_TRUE(d.DeepScan(d.Partitions[0].get(), &bar));
+    std::vector<std::pair<std::int64_t, std::int64_t>> lost;
+    for (const auto& n : d.LostPartitions) lost.emplace_back(n->FirstSector(), n->SectorTotal());
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_GT(lost[0].first, 108544);
+    EXPECT_LT(lost[0].first, 108544 + 20480);
+    EXPECT_EQ(lost[0].second, 2880);
+    TPartiEntry* inner = d.LostPartitions[0].get();
+    List(d, inner);
+    const std::map<std::string, Bytes> innerFiles = {
+        {"iroot.txt", want.at("iroot.txt")}, {"idir/", {}}, {"idir/ifile.bin", want.at("idir/ifile.bin")}};
+    EXPECT_EQ(Recover(d, *inner, TopNames(innerFiles)), innerFiles);
 }
 
 const std::map<std::string, Bytes> kOldVolumes = {

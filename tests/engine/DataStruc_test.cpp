@@ -385,6 +385,7 @@ TEST_F(DataStrucTest, DeepScanPassesOverRepeatedSerials) {
     disk.Fat16Boot(100, 0x1F1F, 50);   // any serial counts for the first volume
     disk.Fat16Boot(200, 0xAAAA0001, 60);
     disk.Fat16Boot(206, 0xAAAA0001, 60);  // a backup copy inside the volume, same serial
+    disk.Fat16Boot(230, 0xAAAA0001, 20);  // a volume stored inside it, made with its serial
     disk.Fat16Boot(260, 0xAAAA0001, 60);  // a clone at the volume's end: a volume of its own
     disk.Fat16Boot(300, 0xBBBB0002, 70);
     disk.Fat16Boot(301, 0xCCCC0003, 0);   // 16-bit total 0: the 32-bit one
@@ -394,7 +395,7 @@ TEST_F(DataStrucTest, DeepScanPassesOverRepeatedSerials) {
     TPhysicalDrive drive(Geometry0());
     ASSERT_TRUE(drive.DeepScan(drive.Partitions[0].get(), &bar));
     EXPECT_EQ(Shapes(drive.LostPartitions),
-              (std::vector<Shape>{{0xFF, 100, 50}, {0xFF, 200, 60}, {0xFF, 260, 60}, {0xFF, 301, 0x1234}}));
+              (std::vector<Shape>{{0xFF, 100, 50}, {0xFF, 200, 60}, {0xFF, 230, 20}, {0xFF, 260, 60}, {0xFF, 301, 0x1234}}));
     // A gap's start is not a partition start.
     ASSERT_TRUE(IsNewPartitionStart(63, drive.Partitions));
     EXPECT_FALSE(IsNewPartitionStart(300, drive.Partitions));
