@@ -17,6 +17,7 @@
 #include "DiskUtils.h"
 #include "System.h"
 #include "WinApi.h"
+#include "WriteBehind.h"
 
 std::string AppDir;
 std::string FolderTypeName;

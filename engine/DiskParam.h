@@ -402,9 +402,9 @@ private:
     template <typename Recover>
     bool RecoverBehind(platform::IEventLog* LogView, Recover recover);
     vt::TWriteBehind* writeBehind_ = nullptr;
-    // Its buffers, kept from one folder to the next (at most
-    // TWriteBehind::kMaxPending of 64 KiB).
-    std::vector<platform::PageBuffer> spareBuffers_;
+    // The writer, kept from one folder to the next with its threads and
+    // buffers (at most TWriteBehind::kMaxPending of 64 KiB).
+    std::unique_ptr<vt::TWriteBehind> writer_;
 };
 
 // Recognises FAT12, FAT16, FAT32 and NTFS by the type fields of a boot

@@ -122,15 +122,26 @@ void CountNtfsContents(TUndelete& u, const tntfsfilerecord* folder, std::vector<
 template <typename Recover>
 bool TUndelete::RecoverBehind(platform::IEventLog* LogView, Recover recover) {
     if (writeBehind_) return recover(LogView);
-    vt::TWriteBehind behind(LogView, std::move(spareBuffers_));
+    if (!writer_) writer_ = std::make_unique<vt::TWriteBehind>(nullptr);
+    vt::TWriteBehind& behind = *writer_;
+    behind.SetLog(LogView);
     writeBehind_ = &behind;
+    // Whichever way the folder ends, its files are written or named before
+    // the call returns.
     struct Reset {
         vt::TWriteBehind*& slot;
-        ~Reset() { slot = nullptr; }
+        ~Reset() {
+            try {
+                slot->Wait();
+            } catch (...) {
+                // A log that throws loses the lines.
+            }
+            slot->SetLog(nullptr);
+            slot = nullptr;
+        }
     } reset{writeBehind_};
     const bool result = recover(behind.Log());
     behind.Wait();
-    spareBuffers_ = behind.TakeSpares();
     return result;
 }
 

@@ -66,9 +66,9 @@ TWriteBehind::~TWriteBehind() {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    work_.notify_one();
-    // The writer takes every file that is left before it ends.
-    if (writer_.joinable()) writer_.join();
+    work_.notify_all();
+    // The writers take every file that is left before they end.
+    for (std::thread& w : writers_) w.join();
 }
 
 platform::PageBuffer TWriteBehind::SpareBuffer() {
@@ -87,12 +87,12 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     // kMaxPending wait, the oldest one must be done first.
     Collect(kMaxPending - 1);
     std::unique_lock lock(mutex_);
-    if (!writer_.joinable()) {
-        // Without a thread the file is written as any other.
+    if (writers_.empty()) {
         try {
-            writer_ = std::thread([this] { Run(); });
+            while (writers_.size() < kWriters) writers_.emplace_back([this] { Run(); });
         } catch (const std::system_error&) {
-            return false;
+            // Without a thread the file is written as any other.
+            if (writers_.empty()) return false;
         }
     }
     Job& job = jobs_.emplace_back();
@@ -105,8 +105,9 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     job.refused = std::move(refused);
     job.image = image;
     stream.behind_ = nullptr;
-    // The writer is woken for a few files at a time, not for each.
-    const bool wake = jobs_.size() - taken_ == kWakeAfter;
+    // A writer is woken for a few files at a time, not for each; while
+    // they gather faster than it writes them, the next writer too.
+    const bool wake = (jobs_.size() - taken_) % kWakeAfter == 0;
     lock.unlock();
     if (wake) work_.notify_one();
     return true;
@@ -140,7 +141,7 @@ void TWriteBehind::Collect(std::size_t keep) {
             if (jobs_.size() > keep && !jobs_.front().done) {
                 hurry_ = true;
                 lock.unlock();
-                work_.notify_one();
+                work_.notify_all();
                 lock.lock();
                 if (!finished_.wait_for(lock, kPumpEvery, [&] { return jobs_.front().done; })) {
                     lock.unlock();
@@ -155,6 +156,7 @@ void TWriteBehind::Collect(std::size_t keep) {
                 spare_.push_back(std::move(job.bytes));
                 jobs_.pop_front();
                 --taken_;
+                --done_;
             }
             more = jobs_.size() > keep;
         }
@@ -164,39 +166,61 @@ void TWriteBehind::Collect(std::size_t keep) {
 }
 
 void TWriteBehind::Run() {
-    std::array<Job*, kMaxPending> batch{};
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [&] { return stop_ || hurry_ || jobs_.size() - taken_ >= kWakeAfter; });
-        while (taken_ < jobs_.size()) {
-            // What waits now is taken at once. The jobs stay where they
-            // are while others are added at the back of the deque; the
-            // front ones are removed only once they are done.
-            std::size_t n = 0;
-            while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
+        work_.wait(lock, [&] {
+            const std::size_t waiting = jobs_.size() - taken_;
+            return (stop_ && waiting == 0) || (waiting > 0 && Room() && (stop_ || hurry_ || waiting >= kWakeAfter));
+        });
+        // The next file that waits, one at a time: the other writer takes
+        // the one after it meanwhile. A job stays where it is while others
+        // are added at the back of the deque; the front ones are removed
+        // only once they are done.
+        while (taken_ < jobs_.size() && Room()) {
+            Job& job = jobs_[taken_++];
             lock.unlock();
-            for (std::size_t i = 0; i < n; ++i) {
-                Job& job = *batch[i];
-                RunWriterHook();
-                bool ok = false;
-                if (job.file.Open() == 0) {
-                    ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
-                    // Named when all of its bytes are in, also after a short
-                    // write: the log names it as failed.
-                    job.named = job.file.Name() == 0;
-                    // Some file systems (network ones) report a failed
-                    // write only here.
-                    if (job.file.Close() != 0) ok = false;
-                }
-                job.failed = !ok || !job.named;
-            }
+            RunWriterHook();
+            job.opened = job.file.Open() == 0;
+            job.ok = job.opened && WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
             lock.lock();
-            for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
-            finished_.notify_one();
+            job.written = true;
+            NameWritten(lock);
         }
-        hurry_ = false;
-        if (stop_) return;
+        if (taken_ == jobs_.size()) {
+            hurry_ = false;
+            // The other writer names what it still has in hand.
+            if (stop_) return;
+        }
     }
+}
+
+void TWriteBehind::NameWritten(std::unique_lock<std::mutex>& lock) {
+    // Whoever names goes on with the files the other writer finishes
+    // meanwhile: it looks at them with the lock held, as that writer marks
+    // them written with it held.
+    if (naming_) return;
+    naming_ = true;
+    const std::size_t before = done_;
+    while (done_ < jobs_.size() && jobs_[done_].written) {
+        Job& job = jobs_[done_];
+        lock.unlock();
+        if (job.opened) {
+            // Named when all of its bytes are in, also after a short write:
+            // the log names it as failed.
+            job.named = job.file.Name() == 0;
+            // Some file systems (network ones) report a failed write only
+            // here.
+            if (job.file.Close() != 0) job.ok = false;
+        }
+        job.failed = !job.ok || !job.named;
+        lock.lock();
+        job.done = true;
+        ++done_;
+        finished_.notify_one();
+    }
+    naming_ = false;
+    // A writer that waited for room takes the next file.
+    if (done_ != before && taken_ < jobs_.size()) work_.notify_one();
 }
 
 }  // namespace vt
