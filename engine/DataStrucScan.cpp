@@ -36,32 +36,6 @@ std::string TrimmedField(const std::uint8_t* p, std::size_t n) {
     return std::string(reinterpret_cast<const char*>(p) + a, b - a);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// The trimmed field, re-cased, written over the start of the field; the
-// bytes after it keep what they held. An empty text writes nothing.
-template <std::size_t N>
-void RewriteField(std::array<std::uint8_t, N>& field, bool capitalise) {
-    std::string s = TrimmedField(field.data(), N);
-    for (char& c : s) c = Lower(c);
-    if (capitalise && !s.empty()) s[0] = Upper(s[0]);
-    std::memcpy(field.data(), s.data(), s.size());
-}
-
-// Short names without a long name: Windows 9x stored FAT12/16 names in
-// capitals, which the listing shows capitalised; the NTRes case bits of
-// Windows NT ask for lower case.
-void ApplyCaseRule(TFatDirEntry& e, bool fat32) {
-    if (!fat32 && e.NTRes == 0) {
-        RewriteField(e.Name, true);
-        RewriteField(e.Ext, false);
-    } else if ((!fat32 && (e.NTRes == 0x08 || e.NTRes == 0x18)) || (fat32 && e.NTRes == 0x08)) {
-        RewriteField(e.Name, false);
-        RewriteField(e.Ext, false);
-    }
-}
-
 }  // namespace
 
 const std::array<TFatSpcRow, 9> FatSpcTable16 = {{
@@ -346,19 +320,19 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
         cluster = r.U16Or(26);
         if (fat32) cluster += static_cast<std::uint32_t>(r.U16Or(20)) << 16;
     }
-    std::string pending, accumulator;
-    std::int32_t checksum = -1;
+    vt::fat::TLongNameRun longNames;
     for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
-        const auto raw = bytes.subspan(i * 32, 32);
+        const auto raw = bytes.subspan(i * 32).first<32>();
+        // Long-name pieces first, by their attribute: the name field of a
+        // piece whose first character is "." reads "." once its sequence
+        // byte (a control character) is trimmed, and it is no "." entry.
+        if (longNames.Add(raw)) continue;
+        // A long name only with its checksum and its pieces in sequence;
+        // otherwise the short name is the name.
+        std::string pending = longNames.Take(raw);
         const std::string name = TrimmedField(raw.data(), 8);
         // The next directory's "." entry: this one has ended.
         if (name == "." || name == "..") break;
-        if (DataStruc::DecodeLfnEntry(raw, accumulator, checksum) != 0) {
-            pending.clear();
-            continue;
-        }
-        pending = accumulator;
-        accumulator.clear();
         if (raw[0] != 0xE5 && name.empty()) break;
         const auto e = r.Struct<TFatDirEntry>(i * 32).value();
         double v = 0;
@@ -373,12 +347,10 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
             auto rec = std::make_unique<TPhysMidEntry>();
             rec->DirEntry = e;
             const std::string longName = TrimControls(pending);
-            if (!longName.empty()) {
+            if (!longName.empty())
                 rec->LongName = longName;
-                pending.clear();
-            } else {
-                ApplyCaseRule(rec->DirEntry, fat32);
-            }
+            else
+                vt::fat::ApplyCaseRule(rec->DirEntry, variant);
             rec->DirCluster = cluster;
             rec->DirSector = lba;
             rec->Volume = volume;

@@ -412,6 +412,37 @@ std::string vt::fat::TLongNameRun::Take(std::span<const std::uint8_t, 32> ShortE
     return {};
 }
 
+namespace {
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+}  // namespace
+
+// The case of names without a long name, from NTRes: FAT12/16 volumes of
+// this program's systems show an 8.3 name capitalised unless NTRes asks for
+// lower case; FAT32 shows it as stored unless the base-name bit alone is set.
+// Letters change case where they stand: every byte keeps its place (a first
+// byte 0x05, the stored form of 0xE5, is a character like any other).
+void vt::fat::ApplyCaseRule(TFatDirEntry& e, TFsType type) {
+    enum Rule { Keep, Lowercase, Capitalise } rule = Keep;
+    if (type == vt::fsFat32) {
+        if (e.NTRes == 0x08) rule = Lowercase;
+    } else if (e.NTRes == 0) {
+        rule = Capitalise;
+    } else if (e.NTRes == 0x08 || e.NTRes == 0x18) {
+        rule = Lowercase;
+    }
+    if (rule == Keep) return;
+    const auto end = std::find(e.Name.begin(), e.Name.end(), std::uint8_t{0});
+    bool first = true;
+    for (auto c = e.Name.begin(); c != end; ++c) {
+        const bool blank = *c == ' ' || (*c < ' ' && !(c == e.Name.begin() && *c == 0x05));
+        *c = static_cast<std::uint8_t>(rule == Capitalise && first && !blank ? AsciiUpper(static_cast<char>(*c))
+                                                                          : AsciiLower(static_cast<char>(*c)));
+        if (!blank) first = false;
+    }
+    for (std::uint8_t& c : e.Ext) c = static_cast<std::uint8_t>(AsciiLower(static_cast<char>(c)));
+}
+
 std::string FatShortName(const TFatDirEntry& Entry, char deletionMark) {
     TFatDirEntry e = Entry;
     const bool deleted = e.Name[0] == vt::fat::kDeletedMark;

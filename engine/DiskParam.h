@@ -61,6 +61,12 @@ constexpr unsigned kMaxLongNamePieces = 20;
 // that each piece of its long name carries.
 std::uint8_t ShortNameChecksum(std::span<const std::uint8_t, 11> Name);
 
+// The case rule of a short name without a long name, from NTRes: FAT12/16
+// names are shown capitalised unless NTRes asks for lower case (0x08,
+// 0x18); FAT32 names as stored unless it is 0x08. Letters A to Z change
+// where they stand; every other byte keeps its place.
+void ApplyCaseRule(TFatDirEntry& e, TFsType type);
+
 // The long-name pieces in front of one short entry, gathered as the FAT
 // directory defines them: the piece flagged last (0x40) comes first and
 // the sequence runs down to 1, every piece with the checksum of the short

@@ -513,26 +513,10 @@ void TfrmAdvMain::FillRows(int first, int last, const std::function<void(int)>& 
     ListView1->CustomSort(AdvMain::CompareListItems, 10);
 }
 
-QString TfrmAdvMain::FatEntryCaption(const TPhysMidEntry& entry) {
-    if (!entry.LongName.empty()) return U(entry.LongName);
-    const auto& d = entry.DirEntry;
-    std::string name(d.Name.begin(), d.Name.end());
-    std::string ext(d.Ext.begin(), d.Ext.end());
-    auto trim = [](std::string s) {
-        std::size_t a = 0, b = s.size();
-        while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-        while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-        return s.substr(a, b - a);
-    };
-    const bool deleted = !name.empty() && static_cast<unsigned char>(name[0]) == vt::fat::kDeletedMark;
-    name = trim(name);
-    ext = trim(ext);
-    // Short names are OEM bytes; those above ASCII are shown one to one.
-    QString text = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
-    if (deleted && !text.isEmpty()) text[0] = QLatin1Char('?');
-    if (!ext.empty()) text += QLatin1Char('.') + QString::fromLatin1(ext.data(), static_cast<qsizetype>(ext.size()));
-    return text;
-}
+// The name the engine lists and recovers the entry under: short names are
+// OEM bytes (a first byte 0x05 standing for 0xE5), shown as the recovery
+// writes them.
+QString TfrmAdvMain::FatEntryCaption(const TPhysMidEntry& entry) { return U(PhysEntryDisplayName(entry)); }
 
 template <typename Records>
 void TfrmAdvMain::FillFat(const Records& list, int Index, bool WholeList) {

@@ -756,7 +756,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"LongNameKept",
                   [](DirBuilder& b) {
                       std::uint8_t* l = b.Add("\x41L\0o\0n\0g\0\0\0", 0x0F);
-                      l[13] = 0x77;
+                      l[13] = 0xB1;  // the checksum of LONG~1  TXT
                       for (int i = 14; i < 32; ++i) l[i] = 0xFF;
                       l[26] = l[27] = 0;
                       b.Add("LONG~1  TXT");

@@ -9,21 +9,79 @@
 // layout places its clusters inside that volume or nowhere. A directory
 // of a volume whose boot sector places its FAT is read along its chain
 // there; no read of the listing leaves the node, and no read of a found
-// file's recovery leaves its volume.
+// file's recovery leaves its volume. Either way, every long name listed is
+// one that the disk gives the entry: its pieces stand right before the
+// short entry in the directory read, in sequence down to 1, with the
+// checksum of that short entry.
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "DataStruc.h"
+#include "FatFuzzVolume.h"
 #include "FuzzDisk.h"
 #include "System.h"
 
 namespace {
 
-void ListNodeFromSectorOne(std::uint32_t sectors) {
+// The disk's bytes and the reads of a listing, to walk back from an entry
+// to the one before it in the directory read: the entry before it on the
+// disk, not before the first byte of the read it lies in; from the first
+// byte of a read, the last entry of the read before it (a directory read
+// along its chain comes in one read per run of clusters).
+struct DirectoryBytes {
+    const std::vector<std::uint8_t>& disk;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // offset, end
+
+    void Trace() {
+        reads.clear();
+        for (const auto& r : platform::DeviceTrace::Requests())
+            if (r.code == 0) reads.emplace_back(r.offset, r.offset + r.length);
+    }
+    // Whether pieces before the entry at `at` (nearest first) may name the
+    // short entry; `floor` is the first byte of the read it lies in.
+    bool Names(std::uint64_t at, std::uint64_t floor, std::vector<const std::uint8_t*>& nearest,
+               const std::uint8_t* shortEntry) const {
+        if (nearest.size() >= vt::fat::kMaxLongNamePieces) return false;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> before;  // entry, its read's first byte
+        if (at >= floor + 32) before.emplace_back(at - 32, floor);
+        for (std::size_t i = 1; i < reads.size(); ++i)
+            if (reads[i].first == at && reads[i - 1].second >= reads[i - 1].first + 32)
+                before.emplace_back((reads[i - 1].second - 32) / 32 * 32, reads[i - 1].first);
+        for (const auto& [b, bFloor] : before) {
+            if (b + 32 > disk.size() || disk[b + 11] != vt::fat::kAttrLongName) continue;
+            nearest.push_back(&disk[b]);
+            const std::vector<const std::uint8_t*> pieces(nearest.rbegin(), nearest.rend());
+            const bool named = fuzzvol::MayName(pieces, shortEntry) || Names(b, bFloor, nearest, shortEntry);
+            nearest.pop_back();
+            if (named) return true;
+        }
+        return false;
+    }
+    // Whether some copy of the listed entry's 32 bytes in or after the
+    // directory it was read from carries its long name.
+    bool LongNameHeld(const TPhysMidEntry& e) const {
+        if (e.DirSector < 0) return false;
+        const std::uint64_t floor = static_cast<std::uint64_t>(e.DirSector) * 512;
+        for (std::uint64_t at = floor; at + 32 <= disk.size(); at += 32) {
+            if (std::memcmp(&disk[at], &e.DirEntry, 32) != 0) continue;
+            std::vector<const std::uint8_t*> nearest;
+            if (Names(at, floor, nearest, &disk[at])) return true;
+        }
+        return false;
+    }
+};
+
+void CheckLongNames(const TPartiEntry& node, const DirectoryBytes& bytes) {
+    for (const auto& e : node.FatEntries)
+        if (!e->LongName.empty() && !bytes.LongNameHeld(*e)) __builtin_trap();
+}
+
+void ListNodeFromSectorOne(std::uint32_t sectors, DirectoryBytes& bytes) {
     TPhysicalDrive drive(fuzzdisk::Geometry(sectors));
     TPartiEntry node;
     node.RawEntry.StartLba.set(1);
@@ -34,6 +92,8 @@ void ListNodeFromSectorOne(std::uint32_t sectors) {
     platform::DeviceTrace::Enable(true);
     drive.BuildFatList(nullptr);
     platform::DeviceTrace::Enable(false);
+    bytes.Trace();
+    CheckLongNames(node, bytes);
     const std::int64_t end = node.FirstSector() + node.RawEntry.SectorCount.get();
     // Boot sectors, directories, FAT sectors and the clusters of chains
     // alike: the listing reads nothing outside the node.
@@ -96,9 +156,12 @@ void ListNodeFromSectorOne(std::uint32_t sectors) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > (256u << 10) + 1) return 0;
     const std::uint8_t mode = data[0];
-    const std::uint32_t sectors = fuzzdisk::InstallDisk(std::vector<std::uint8_t>(data + 1, data + size));
+    std::vector<std::uint8_t> disk(data + 1, data + size);
+    const std::uint32_t sectors = fuzzdisk::InstallDisk(disk);
+    disk.resize(static_cast<std::size_t>(sectors) * 512);
+    DirectoryBytes bytes{disk, {}};
     if (mode & 8) {
-        ListNodeFromSectorOne(sectors);
+        ListNodeFromSectorOne(sectors, bytes);
         return 0;
     }
     TDriveGeometry g;
@@ -110,6 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drive.CurPartition = &node;
     drive.ParseFatDirectory((mode & 4) != 0, 0);
     drive.ParseFatDirectory(false, 1);
+    CheckLongNames(node, bytes);
     drive.EstimateFatLayout(nullptr, nullptr);
     for (auto& e : node.FatEntries)
         if (e->DirSector > 1) __builtin_trap();
