@@ -81,10 +81,20 @@ TWriteBehind::~TWriteBehind() {
     work_.notify_one();
     // The writer takes every file that is left before it ends. In a copy of
     // the process made by fork it does not run: there is none to wait for.
-    if (writer_.joinable()) {
-        if (generation_ == ForkGeneration()) writer_.join();
-        else writer_.detach();
+    // The helper ends after the writer, which may share its last batches.
+    const bool ours = generation_ == ForkGeneration();
+    auto end = [ours](std::thread& t) {
+        if (!t.joinable()) return;
+        if (ours) t.join();
+        else t.detach();
+    };
+    end(writer_);
+    {
+        std::lock_guard lock(shareMutex_);
+        shareStop_ = true;
     }
+    shareWork_.notify_one();
+    end(helper_);
 }
 
 platform::PageBuffer TWriteBehind::SpareBuffer() {
@@ -122,6 +132,11 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
         } catch (const std::system_error&) {
             // Without a thread the file is written as any other.
             return false;
+        }
+        try {
+            helper_ = std::thread([this] { Help(); });
+        } catch (const std::system_error&) {
+            // The writer does the whole batch alone.
         }
     }
     Job& job = jobs_.emplace_back();
@@ -201,6 +216,66 @@ void TWriteBehind::Collect(std::size_t keep) {
     }
 }
 
+void TWriteBehind::WriteJob(Job* const* batch, std::size_t i) {
+    Job& job = *batch[i];
+    RunWriterHook();
+    const bool opened = job.file.Open() == 0;
+    const bool ok = opened && WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+    // Names in the order of the batch: the file before this one first.
+    WaitTurn(i);
+    bool closed = true;
+    if (opened) {
+        // Named when all of its bytes are in, also after a short write: the
+        // log names it as failed.
+        job.named = job.file.Name() == 0;
+        // Some file systems (network ones) report a failed write only here.
+        closed = job.file.Close() == 0;
+    }
+    job.failed = !ok || !closed || !job.named;
+    PassTurn(i + 1);
+}
+
+void TWriteBehind::WaitTurn(std::size_t turn) {
+    // The other thread is usually through with its file in a few
+    // microseconds: a short spin spares both a call into the kernel.
+    for (int spin = 0; spin < kTurnSpins; ++spin) {
+        if (turn_.load(std::memory_order_acquire) == turn) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    std::unique_lock lock(turnMutex_);
+    turnSleepers_.fetch_add(1);
+    turnChanged_.wait(lock, [&] { return turn_.load() == turn; });
+    turnSleepers_.fetch_sub(1);
+}
+
+void TWriteBehind::PassTurn(std::size_t turn) {
+    turn_.store(turn);
+    if (turnSleepers_.load() == 0) return;
+    // Taken, so that a sleeper that has just found the old turn is asleep
+    // before it is woken.
+    { std::lock_guard lock(turnMutex_); }
+    turnChanged_.notify_all();
+}
+
+void TWriteBehind::Help() {
+    std::uint64_t seen = 0;
+    for (;;) {
+        Job* const* batch = nullptr;
+        std::size_t n = 0;
+        {
+            std::unique_lock lock(shareMutex_);
+            shareWork_.wait(lock, [&] { return shareStop_ || shareRound_ != seen; });
+            if (shareRound_ == seen) return;
+            seen = shareRound_;
+            batch = shareBatch_;
+            n = shareCount_;
+        }
+        for (std::size_t i = 1; i < n; i += 2) WriteJob(batch, i);
+    }
+}
+
 void TWriteBehind::Run() {
     std::array<Job*, kMaxPending> batch{};
     std::unique_lock lock(mutex_);
@@ -213,21 +288,22 @@ void TWriteBehind::Run() {
             std::size_t n = 0;
             while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
             lock.unlock();
-            for (std::size_t i = 0; i < n; ++i) {
-                Job& job = *batch[i];
-                RunWriterHook();
-                bool ok = false;
-                if (job.file.Open() == 0) {
-                    ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
-                    // Named when all of its bytes are in, also after a short
-                    // write: the log names it as failed.
-                    job.named = job.file.Name() == 0;
-                    // Some file systems (network ones) report a failed
-                    // write only here.
-                    if (job.file.Close() != 0) ok = false;
+            turn_.store(0, std::memory_order_relaxed);
+            // A batch of a few files is shared with the helper: each makes
+            // and writes every other file, and they name them in turn.
+            const bool shared = n >= kShareFrom && helper_.joinable();
+            if (shared) {
+                {
+                    std::lock_guard share(shareMutex_);
+                    shareBatch_ = batch.data();
+                    shareCount_ = n;
+                    ++shareRound_;
                 }
-                job.failed = !ok || !job.named;
+                shareWork_.notify_one();
             }
+            for (std::size_t i = 0; i < n; i += shared ? 2 : 1) WriteJob(batch.data(), i);
+            // The helper is through with the batch once the last is named.
+            WaitTurn(n);
             lock.lock();
             for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
             done_ += n;

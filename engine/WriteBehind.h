@@ -5,13 +5,17 @@
 // system than in reading: creating a file, writing its few clusters, naming
 // it and closing it each take a call into the kernel. A file whose bytes all
 // fit in the stream's buffer is handed over with them; the writer makes it,
-// writes it, names it and closes it, in the order the files were handed
-// over, and every name the recovery gives meanwhile (a larger file's, a
-// folder's) waits for the files before it, so that names are taken in the
-// order of the folder as if each file had been written at once (the "_N" a
-// taken name gets is the one it always gets). A larger file is written by
-// the recovering thread as before, once the files handed over before it are
-// written, so the target still receives the bytes file after file.
+// writes it, names it and closes it. The writer takes what waits as a batch;
+// a batch of a few files it shares with a helper thread, each making and
+// writing every other file, so that two files are written at a time. Names
+// are still given one at a time, in the order the files were handed over
+// (each thread names its file when the one before it has its name), and
+// every name the recovery gives meanwhile (a larger file's, a folder's)
+// waits for the files before it, so that names are taken in the order of
+// the folder as if each file had been written at once (the "_N" a taken
+// name gets is the one it always gets). No more than two files hold a
+// descriptor at a time. A larger file is written by the recovering thread
+// as before, once the files handed over before it are written.
 //
 // Nothing that fails goes unnamed: a file whose write or close fails gets
 // its line in the log, and every line the recovery logs waits first for the
@@ -22,9 +26,10 @@
 // running the window's messages meanwhile.
 //
 // One write-behind can serve one batch after another (SetLog before each):
-// its thread stays and waits for the next batch's files.
+// its threads stay and wait for the next batch's files.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -108,6 +113,17 @@ private:
     };
 
     void Run();
+    // The helper's part of each shared batch.
+    void Help();
+    // Makes, writes, names (in turn) and closes the batch's file I.
+    void WriteJob(Job* const* batch, std::size_t i);
+    // Batches of at least so many files are shared with the helper.
+    static constexpr std::size_t kShareFrom = 4;
+    // Waits until Turn is the batch's file to be named next; passes the
+    // turn on.
+    void WaitTurn(std::size_t turn);
+    void PassTurn(std::size_t turn);
+    static constexpr int kTurnSpins = 4000;
     // Logs the failures of the finished files at the front, in order,
     // waiting until no more than Keep files are pending.
     void Collect(std::size_t keep);
@@ -126,6 +142,17 @@ private:
     std::size_t wanted_ = 0;    // the recovery waits until so many of jobs_ are done (0: it does not)
     std::vector<platform::PageBuffer> spare_;
     std::thread writer_;        // started with the first file
+    std::thread helper_;        // and its helper
+    std::atomic<std::size_t> turn_{0};  // of the batch in hand, the file to be named next
+    std::atomic<int> turnSleepers_{0};  // threads asleep until the turn changes
+    std::mutex turnMutex_;
+    std::condition_variable turnChanged_;
+    std::mutex shareMutex_;
+    std::condition_variable shareWork_;
+    Job* const* shareBatch_ = nullptr;  // the batch shared with the helper
+    std::size_t shareCount_ = 0;
+    std::uint64_t shareRound_ = 0;
+    bool shareStop_ = false;
     unsigned generation_ = 0;   // of the process that started it (copies made by fork counted)
 };
 

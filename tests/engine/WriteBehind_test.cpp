@@ -105,6 +105,31 @@ TEST_F(WriteBehind, AStreamDroppedInItsDestructorRunsNoMessages) {
     EXPECT_FALSE(fs::exists(dir.Path() + "/second.txt"));
 }
 
+// Files of one name handed over together are written two at a time, yet
+// named in the order they were handed over: the first keeps the name, the
+// next ones get "_1", "_2" ... in turn, each with its own bytes.
+TEST_F(WriteBehind, FilesWrittenSideBySideAreNamedInTheOrderTheyCame) {
+    constexpr int kFiles = 21;
+    std::atomic<bool> allIn{false};
+    HeldWriter held([&] { return allIn.load(); });
+    vt::TWriteBehind behind(nullptr);
+    for (int i = 0; i < kFiles; ++i) {
+        vt::TFileStream out(folder, "same.txt", &behind);
+        const std::string bytes = "file " + std::to_string(i) + std::string(static_cast<std::size_t>(i) * 97, 'x');
+        ASSERT_EQ(out.Write(bytes.data(), bytes.size()), bytes.size());
+        ASSERT_TRUE(behind.Submit(out, ": short", ": refused", 2));
+    }
+    allIn = true;
+    behind.Wait();
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = i == 0 ? "same.txt" : "same_" + std::to_string(i) + ".txt";
+        EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/" + name),
+                  "file " + std::to_string(i) + std::string(static_cast<std::size_t>(i) * 97, 'x'))
+            << name;
+    }
+    EXPECT_FALSE(fs::exists(dir.Path() + "/same_" + std::to_string(kFiles) + ".txt"));
+}
+
 // The writer's thread stays from one batch to the next; a copy of the
 // process made by fork has no such thread: there a file is not handed over
 // but written by its stream, and nothing waits for a writer that is not
