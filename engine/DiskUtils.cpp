@@ -139,16 +139,13 @@ bool ReadSectorsNT(const std::string& drive, std::uint64_t start, std::uint16_t 
             win::GetLastError() != win::ERROR_SUCCESS)
             return false;
         const win::DWORD bytes = static_cast<win::DWORD>(count) * 512;
-        // Through a temporary buffer (one kept for every read, on a page):
-        // after a failed or short read the caller's buffer holds zeros where
-        // nothing was read.
-        static thread_local platform::PageBuffer temp;
-        temp.resize(bytes);
+        // Straight into the caller's buffer: after a failed or short read it
+        // holds zeros where nothing was read (all of it after a failure,
+        // whatever the failed read left there).
         win::DWORD read = 0;
-        bool ok = win::ReadFile(h, temp.data(), bytes, &read, nullptr) != 0;
+        bool ok = win::ReadFile(h, buffer, bytes, &read, nullptr) != 0;
         const win::DWORD placed = ok ? std::min(read, bytes) : 0;
-        if (placed < bytes) std::memset(temp.data() + placed, 0, bytes - placed);
-        if (bytes) std::memcpy(buffer, temp.data(), bytes);
+        if (placed < bytes) std::memset(static_cast<std::uint8_t*>(buffer) + placed, 0, bytes - placed);
         // A read that ends before the bytes asked for (the end of a device,
         // or of a partial image of one) failed as much as one the device
         // refused: the caller's data is not all there.

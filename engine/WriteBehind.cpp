@@ -1,8 +1,10 @@
 #include "WriteBehind.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -18,6 +20,16 @@ namespace {
 // How long a wait for the writer goes before the window's messages run:
 // a target that takes its time (a slow stick) must not freeze the window.
 constexpr auto kPumpEvery = std::chrono::milliseconds(5);
+
+// Counts the copies of the process made by fork since the first question:
+// a copy has none of the threads of the process it was made from.
+std::atomic<unsigned> g_forks{0};
+unsigned ForkGeneration() {
+    static const bool hooked =
+        (::pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); }), true);
+    (void)hooked;
+    return g_forks.load(std::memory_order_relaxed);
+}
 
 std::function<void()>& WriterHook() {
     static std::function<void()> hook;
@@ -66,9 +78,13 @@ TWriteBehind::~TWriteBehind() {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    work_.notify_all();
-    // The writers take every file that is left before they end.
-    for (std::thread& w : writers_) w.join();
+    work_.notify_one();
+    // The writer takes every file that is left before it ends. In a copy of
+    // the process made by fork it does not run: there is none to wait for.
+    if (writer_.joinable()) {
+        if (generation_ == ForkGeneration()) writer_.join();
+        else writer_.detach();
+    }
 }
 
 platform::PageBuffer TWriteBehind::SpareBuffer() {
@@ -84,15 +100,28 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     // its start, in one piece.
     if (!stream.lazy_ || stream.written_ != 0 || stream.shortWrite_) return false;
     // The files that are done first: their failures are logged now; when
-    // kMaxPending wait, the oldest one must be done first.
-    Collect(kMaxPending - 1);
+    // kMaxPending wait, the oldest ones must be done first: down to half of
+    // them, so that the recovery reads on for a while before it waits
+    // again, rather than for every file.
     std::unique_lock lock(mutex_);
-    if (writers_.empty()) {
+    // Those written whole go without a word (and with one call for the lock).
+    while (!jobs_.empty() && jobs_.front().done && !jobs_.front().failed) Retire();
+    if (jobs_.size() >= kMaxPending || (!jobs_.empty() && jobs_.front().done)) {
+        const bool full = jobs_.size() >= kMaxPending;
+        lock.unlock();
+        Collect(full ? kMaxPending / 2 : kMaxPending - 1);
+        lock.lock();
+    }
+    // A copy of the process made by fork has none of the writers: its
+    // files are written as any other.
+    if (writer_.joinable() && generation_ != ForkGeneration()) return false;
+    if (!writer_.joinable()) {
+        generation_ = ForkGeneration();
         try {
-            while (writers_.size() < kWriters) writers_.emplace_back([this] { Run(); });
+            writer_ = std::thread([this] { Run(); });
         } catch (const std::system_error&) {
             // Without a thread the file is written as any other.
-            if (writers_.empty()) return false;
+            return false;
         }
     }
     Job& job = jobs_.emplace_back();
@@ -105,15 +134,21 @@ bool TWriteBehind::Submit(TFileStream& stream, std::string shortWrite, std::stri
     job.refused = std::move(refused);
     job.image = image;
     stream.behind_ = nullptr;
-    // A writer is woken for a few files at a time, not for each; while
-    // they gather faster than it writes them, the next writer too.
-    const bool wake = (jobs_.size() - taken_) % kWakeAfter == 0;
+    // The writer is woken for a few files at a time, not for each.
+    const bool wake = jobs_.size() - taken_ == kWakeAfter;
     lock.unlock();
     if (wake) work_.notify_one();
     return true;
 }
 
 void TWriteBehind::Wait() { Collect(0); }
+
+void TWriteBehind::Retire() {
+    spare_.push_back(std::move(jobs_.front().bytes));
+    jobs_.pop_front();
+    --taken_;
+    --done_;
+}
 
 void TWriteBehind::WaitForFolder(const void* folder) {
     std::size_t keep = 0;
@@ -141,9 +176,13 @@ void TWriteBehind::Collect(std::size_t keep) {
             if (jobs_.size() > keep && !jobs_.front().done) {
                 hurry_ = true;
                 lock.unlock();
-                work_.notify_all();
+                work_.notify_one();
                 lock.lock();
-                if (!finished_.wait_for(lock, kPumpEvery, [&] { return jobs_.front().done; })) {
+                // Woken once enough of them are done, not for each.
+                wanted_ = jobs_.size() - keep;
+                const bool done = finished_.wait_for(lock, kPumpEvery, [&] { return done_ >= wanted_; });
+                wanted_ = 0;
+                if (!done) {
                     lock.unlock();
                     platform::ProcessMessagesAfterWait();
                     continue;
@@ -153,10 +192,7 @@ void TWriteBehind::Collect(std::size_t keep) {
                 Job& job = jobs_.front();
                 if (job.failed)
                     failures.emplace_back(job.file.Below() + (job.named ? job.shortWrite : job.refused), job.image);
-                spare_.push_back(std::move(job.bytes));
-                jobs_.pop_front();
-                --taken_;
-                --done_;
+                Retire();
             }
             more = jobs_.size() > keep;
         }
@@ -166,61 +202,41 @@ void TWriteBehind::Collect(std::size_t keep) {
 }
 
 void TWriteBehind::Run() {
+    std::array<Job*, kMaxPending> batch{};
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [&] {
-            const std::size_t waiting = jobs_.size() - taken_;
-            return (stop_ && waiting == 0) || (waiting > 0 && Room() && (stop_ || hurry_ || waiting >= kWakeAfter));
-        });
-        // The next file that waits, one at a time: the other writer takes
-        // the one after it meanwhile. A job stays where it is while others
-        // are added at the back of the deque; the front ones are removed
-        // only once they are done.
-        while (taken_ < jobs_.size() && Room()) {
-            Job& job = jobs_[taken_++];
+        work_.wait(lock, [&] { return stop_ || hurry_ || jobs_.size() - taken_ >= kWakeAfter; });
+        while (taken_ < jobs_.size()) {
+            // What waits now is taken at once. The jobs stay where they
+            // are while others are added at the back of the deque; the
+            // front ones are removed only once they are done.
+            std::size_t n = 0;
+            while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
             lock.unlock();
-            RunWriterHook();
-            job.opened = job.file.Open() == 0;
-            job.ok = job.opened && WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+            for (std::size_t i = 0; i < n; ++i) {
+                Job& job = *batch[i];
+                RunWriterHook();
+                bool ok = false;
+                if (job.file.Open() == 0) {
+                    ok = WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+                    // Named when all of its bytes are in, also after a short
+                    // write: the log names it as failed.
+                    job.named = job.file.Name() == 0;
+                    // Some file systems (network ones) report a failed
+                    // write only here.
+                    if (job.file.Close() != 0) ok = false;
+                }
+                job.failed = !ok || !job.named;
+            }
             lock.lock();
-            job.written = true;
-            NameWritten(lock);
+            for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
+            done_ += n;
+            // The recovery is woken once enough files are done, not for each.
+            if (wanted_ != 0 && done_ >= wanted_) finished_.notify_one();
         }
-        if (taken_ == jobs_.size()) {
-            hurry_ = false;
-            // The other writer names what it still has in hand.
-            if (stop_) return;
-        }
+        hurry_ = false;
+        if (stop_) return;
     }
-}
-
-void TWriteBehind::NameWritten(std::unique_lock<std::mutex>& lock) {
-    // Whoever names goes on with the files the other writer finishes
-    // meanwhile: it looks at them with the lock held, as that writer marks
-    // them written with it held.
-    if (naming_) return;
-    naming_ = true;
-    const std::size_t before = done_;
-    while (done_ < jobs_.size() && jobs_[done_].written) {
-        Job& job = jobs_[done_];
-        lock.unlock();
-        if (job.opened) {
-            // Named when all of its bytes are in, also after a short write:
-            // the log names it as failed.
-            job.named = job.file.Name() == 0;
-            // Some file systems (network ones) report a failed write only
-            // here.
-            if (job.file.Close() != 0) job.ok = false;
-        }
-        job.failed = !job.ok || !job.named;
-        lock.lock();
-        job.done = true;
-        ++done_;
-        finished_.notify_one();
-    }
-    naming_ = false;
-    // A writer that waited for room takes the next file.
-    if (done_ != before && taken_ < jobs_.size()) work_.notify_one();
 }
 
 }  // namespace vt

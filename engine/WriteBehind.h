@@ -1,29 +1,28 @@
-// The writes of small recovered files, done by threads of their own while
+// The writes of small recovered files, done by a thread of their own while
 // the recovery reads the next files.
 //
 // A folder of many small files costs the recovery more in the target's file
 // system than in reading: creating a file, writing its few clusters, naming
 // it and closing it each take a call into the kernel. A file whose bytes all
-// fit in the stream's buffer is handed over with them; the writers make it,
-// write it, name it and close it. Two writers make and write files side by
-// side, but names are given one at a time and in the order the files were
-// handed over, and every name the recovery gives meanwhile (a larger
-// file's, a folder's) waits for the files before it, so that names are taken
-// in the order of the folder as if each file had been written at once (the
-// "_N" a taken name gets is the one it always gets). A larger file is
-// written by the recovering thread as before, once the files handed over
-// before it are written.
+// fit in the stream's buffer is handed over with them; the writer makes it,
+// writes it, names it and closes it, in the order the files were handed
+// over, and every name the recovery gives meanwhile (a larger file's, a
+// folder's) waits for the files before it, so that names are taken in the
+// order of the folder as if each file had been written at once (the "_N" a
+// taken name gets is the one it always gets). A larger file is written by
+// the recovering thread as before, once the files handed over before it are
+// written, so the target still receives the bytes file after file.
 //
 // Nothing that fails goes unnamed: a file whose write or close fails gets
 // its line in the log, and every line the recovery logs waits first for the
 // files handed over before it and logs their failures, so the log reads as
 // if each file had been written at once. Wait() does the same at the end of
 // a batch. At most kMaxPending files (and their buffers) wait at a time;
-// a recovery that hands over more waits for the oldest, running the
-// window's messages meanwhile.
+// a recovery that hands over more waits for the oldest half of them,
+// running the window's messages meanwhile.
 //
 // One write-behind can serve one batch after another (SetLog before each):
-// its threads stay and wait for the next batch's files.
+// its thread stays and waits for the next batch's files.
 #pragma once
 
 #include <condition_variable>
@@ -49,11 +48,9 @@ public:
     // Files that may wait for the writer at once: with the stream's buffer
     // of 64 KiB each, at most 4 MiB of bytes.
     static constexpr std::size_t kMaxPending = 64;
-    // Files that gather before a writer is woken: waking it costs the
+    // Files that gather before the writer is woken: waking it costs the
     // recovery a call into the kernel.
     static constexpr std::size_t kWakeAfter = 8;
-    // Threads that make and write files side by side.
-    static constexpr std::size_t kWriters = 2;
 
     // Failures go into Log (none when it is null). Spare: buffers of an
     // earlier write-behind, to be used again (see TakeSpares).
@@ -97,11 +94,8 @@ private:
         std::string shortWrite, refused;
         std::uint8_t image = 0;
         const void* folder = nullptr;
-        bool opened = false;   // the file was made
-        bool ok = false;       // and all of its bytes went in
-        bool written = false;  // its writer is through with it: it waits for its name
         bool named = false;
-        bool done = false;     // named (or not) and closed: to be collected
+        bool done = false;  // named (or not) and closed: to be collected
         bool failed = false;
     };
     class OrderedLog : public platform::IEventLog {
@@ -114,29 +108,25 @@ private:
     };
 
     void Run();
-    // Names and closes the written files that are next in line, in order,
-    // unless another writer does that already. With the lock held.
-    void NameWritten(std::unique_lock<std::mutex>& lock);
-    // A writer may make another file: each file holds a descriptor from
-    // its making to its name, and no more than kWriters of them do at once
-    // (a file written ahead waits for the one before it to be named).
-    bool Room() const { return taken_ - done_ < kWriters; }
     // Logs the failures of the finished files at the front, in order,
     // waiting until no more than Keep files are pending.
     void Collect(std::size_t keep);
+    // Removes the front job (done), keeping its buffer. With the lock held.
+    void Retire();
 
     platform::IEventLog* log_;
     OrderedLog ordered_{*this};
     std::mutex mutex_;
     std::condition_variable work_, finished_;
     std::deque<Job> jobs_;      // handed over and not yet collected, oldest first
-    std::size_t taken_ = 0;     // of jobs_, those a writer has taken (the first ones)
+    std::size_t taken_ = 0;     // of jobs_, those the writer has taken (the first ones)
     std::size_t done_ = 0;      // of jobs_, those named and closed (the first ones)
-    bool naming_ = false;       // a writer names the files that are next in line
     bool stop_ = false;
-    bool hurry_ = false;        // the recovery waits for the writers
+    bool hurry_ = false;        // the recovery waits for the writer
+    std::size_t wanted_ = 0;    // the recovery waits until so many of jobs_ are done (0: it does not)
     std::vector<platform::PageBuffer> spare_;
-    std::vector<std::thread> writers_;  // started with the first file
+    std::thread writer_;        // started with the first file
+    unsigned generation_ = 0;   // of the process that started it (copies made by fork counted)
 };
 
 // For tests only: run by the writer before each file it writes, on its

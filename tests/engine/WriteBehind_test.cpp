@@ -3,6 +3,8 @@
 #include "WriteBehind.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -101,6 +103,36 @@ TEST_F(WriteBehind, AStreamDroppedInItsDestructorRunsNoMessages) {
     }
     EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/first.txt"), "first");
     EXPECT_FALSE(fs::exists(dir.Path() + "/second.txt"));
+}
+
+// The writer's thread stays from one batch to the next; a copy of the
+// process made by fork has no such thread: there a file is not handed over
+// but written by its stream, and nothing waits for a writer that is not
+// there.
+TEST_F(WriteBehind, ACopyOfTheProcessMadeByForkWritesItsFilesItself) {
+    vt::TWriteBehind behind(nullptr);
+    {
+        vt::TFileStream out(folder, "parent.txt", &behind);
+        ASSERT_EQ(out.Write("parent", 6), 6u);
+        ASSERT_TRUE(behind.Submit(out, ": short", ": refused", 2));
+    }
+    behind.Wait();
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::alarm(20);  // a wait for the missing thread ends the copy
+        vt::TFileStream out(folder, "child.txt", &behind);
+        const bool written = out.Write("child", 5) == 5;
+        const bool handed = behind.Submit(out, ": short", ": refused", 2);
+        const bool closed = !handed && out.Close();
+        behind.Wait();
+        ::_exit(written && closed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/parent.txt"), "parent");
+    EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/child.txt"), "child");
 }
 
 }  // namespace
