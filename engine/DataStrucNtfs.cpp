@@ -140,9 +140,12 @@ void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<st
     PPartiEntry node = CurPartition;
     NoteRecordStamp(s, rec);
     // A list that lies in clusters is read once the cluster size is voted
-    // and the volume placed: the record waits until then.
-    TAttribute list;
-    const bool listInClusters = GetRecordAttribute(rec, kAttrAttributeList, list) && list.NonResident;
+    // and the volume placed: the record waits until then. Attributes stand
+    // in the order of their types, so a list follows the record's
+    // $STANDARD_INFORMATION directly.
+    const vt::ByteReader r(rec);
+    const std::size_t second = static_cast<std::size_t>(r.U16Or(0x14)) + r.U16Or(static_cast<std::size_t>(r.U16Or(0x14)) + 4);
+    const bool listInClusters = r.U32Or(second) == kAttrAttributeList && r.U8Or(second + 8) != 0;
     std::uint16_t nameOffset = 0, flags = 0;
     std::int64_t realSize = 0, allocated = 0;
     auto found = std::make_unique<tntfsfilerecord>();

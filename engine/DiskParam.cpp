@@ -421,7 +421,8 @@ char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32
 // this program's systems show an 8.3 name capitalised unless NTRes asks for
 // lower case; FAT32 shows it as stored unless the base-name bit alone is set.
 // Letters change case where they stand: every byte keeps its place (a first
-// byte 0x05, the stored form of 0xE5, is a character like any other).
+// byte 0x05, the stored form of 0xE5, is a character like any other), and
+// the second byte of a double-byte character is not a letter.
 void vt::fat::ApplyCaseRule(TFatDirEntry& e, TFsType type) {
     enum Rule { Keep, Lowercase, Capitalise } rule = Keep;
     if (type == vt::fsFat32) {
@@ -432,15 +433,40 @@ void vt::fat::ApplyCaseRule(TFatDirEntry& e, TFsType type) {
         rule = Lowercase;
     }
     if (rule == Keep) return;
+    // A name that is not UTF-8 is read as GBK (see OemToUtf8): there the
+    // byte after a lead byte is the second half of one character, and may
+    // lie in A to Z without being a letter.
+    std::string raw(e.Name.begin(), e.Name.end());
+    raw.append(e.Ext.begin(), e.Ext.end());
+    // A deleted entry's mark stands where its first character was: no lead
+    // byte. 0x05 stands for a first byte 0xE5, one.
+    const bool deleted = e.Name[0] == vt::fat::kDeletedMark;
+    if (deleted) raw[0] = '_';
+    if (raw[0] == 0x05) raw[0] = static_cast<char>(vt::fat::kDeletedMark);
+    const bool doubleBytes = !IsValidUtf8(raw);
+    const auto trailOfPair = [&](auto at, auto begin, bool first) {
+        if (!doubleBytes || at == begin) return false;
+        if (at - 1 == begin && first && deleted) return false;
+        const unsigned lead = at - 1 == begin && first && *begin == 0x05 ? 0xE5u : *(at - 1);
+        return lead >= 0x81 && lead <= 0xFE && *at >= 0x40 && *at <= 0xFE && *at != 0x7F;
+    };
     const auto end = std::find(e.Name.begin(), e.Name.end(), std::uint8_t{0});
-    bool first = true;
+    bool first = true, pairDone = false;
     for (auto c = e.Name.begin(); c != end; ++c) {
         const bool blank = *c == ' ' || (*c < ' ' && !(c == e.Name.begin() && *c == 0x05));
-        *c = static_cast<std::uint8_t>(rule == Capitalise && first && !blank ? AsciiUpper(static_cast<char>(*c))
-                                                                          : AsciiLower(static_cast<char>(*c)));
+        const bool trail = !pairDone && trailOfPair(c, e.Name.begin(), true);
+        pairDone = trail;
+        if (!trail)
+            *c = static_cast<std::uint8_t>(rule == Capitalise && first && !blank ? AsciiUpper(static_cast<char>(*c))
+                                                                              : AsciiLower(static_cast<char>(*c)));
         if (!blank) first = false;
     }
-    for (std::uint8_t& c : e.Ext) c = static_cast<std::uint8_t>(AsciiLower(static_cast<char>(c)));
+    pairDone = false;
+    for (auto c = e.Ext.begin(); c != e.Ext.end(); ++c) {
+        const bool trail = !pairDone && trailOfPair(c, e.Ext.begin(), false);
+        pairDone = trail;
+        if (!trail) *c = static_cast<std::uint8_t>(AsciiLower(static_cast<char>(*c)));
+    }
 }
 
 std::string FatShortName(const TFatDirEntry& Entry, char deletionMark) {

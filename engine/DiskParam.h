@@ -64,7 +64,8 @@ std::uint8_t ShortNameChecksum(std::span<const std::uint8_t, 11> Name);
 // The case rule of a short name without a long name, from NTRes: FAT12/16
 // names are shown capitalised unless NTRes asks for lower case (0x08,
 // 0x18); FAT32 names as stored unless it is 0x08. Letters A to Z change
-// where they stand; every other byte keeps its place.
+// where they stand; every other byte keeps its place, and so does the second
+// byte of a GBK character in a name that is not UTF-8.
 void ApplyCaseRule(TFatDirEntry& e, TFsType type);
 
 // The long-name pieces in front of one short entry, gathered as the FAT

@@ -323,6 +323,23 @@ TEST_P(NtfsVolume, FileInExtentsFollowsItsAttributeList) {
     EXPECT_EQ(Bytes(head.begin(), head.end()), Bytes(want.begin(), want.begin() + 2048));
 }
 
+// Its second extent lies in the next record (VCN 888 on, as istat shows);
+// when that record no longer reads, the file keeps the first extent's
+// clusters and is named as failed.
+TEST_P(NtfsVolume, ExtentWhoseRecordCannotBeReadFailsTheFile) {
+    const NtfsManifestEntry& m = Manifest("/attrlist.bin");
+    ASSERT_EQ(vol_->node->NtfsTables.size(), 1u);
+    const auto halves = MftRecordSectors(vol_->node->NtfsTables[0].Extents, m.record + 1);
+    ASSERT_TRUE(halves.has_value());
+    vt::test::InstallProfile("[logical.E]\nimage=" + image_ + "\nunreadable=" + std::to_string((*halves)[0]) + "-" +
+                             std::to_string((*halves)[1]) + "\n");
+    EXPECT_EQ(Recover("/attrlist.bin"), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"attrlist.bin" + kFailed, 1}}));
+    Bytes want = Content("/attrlist.bin");
+    want.resize(888 * static_cast<std::size_t>(GetParam()));
+    EXPECT_EQ(Written("attrlist.bin"), want);
+}
+
 TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
     tntfsfilerecord unreadable = *Record("/multi.bin");
     unreadable.RecordSector = 1LL << 40;
@@ -669,6 +686,32 @@ TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
         EXPECT_GE(listed, 4);
         EXPECT_TRUE(log.rows.empty());
         log.rows.clear();
+    }
+}
+
+// Without the $MFT's own record (its sectors do not read) the table's runs
+// are not known: a file's extension records are looked for beside its
+// base record, as a table of one extent would hold them, and taken only
+// when their headers name them so and this file as their base.
+TEST_F(AdvRecoverTest, ExtentsAreFoundBesideTheBaseWithoutTheTablesRuns) {
+    const std::string image = vt::test::ImagePath("ntfs-1024.img");
+    const Bytes bytes = vt::test::ReadWholeFile(image);
+    std::uint64_t mftLcn = 0;
+    for (int i = 7; i >= 0; --i) mftLcn = (mftLcn << 8) | bytes[0x30 + static_cast<std::size_t>(i)];
+    const std::uint64_t record0 = mftLcn * 2;
+    ScannedVolume vol(image, "unreadable=" + std::to_string(record0) + "-" + std::to_string(record0 + 1) + "\n");
+    EXPECT_TRUE(vol.node->NtfsTables.empty());
+    const auto manifest = vt::test::ReadNtfsManifest("ntfs-1024.manifest");
+    for (const auto& m : manifest) {
+        if (m.path != "/attrlist.bin") continue;
+        tntfsfilerecord* r = nullptr;
+        for (auto& e : vol.node->NtfsEntries)
+            if (e->Name == m.Name() && FileRefToInt64(e->FileName.ParentRef) == m.parent) r = e.get();
+        ASSERT_NE(r, nullptr);
+        log.rows.clear();
+        EXPECT_EQ(vol.drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+        EXPECT_TRUE(log.rows.empty());
+        EXPECT_EQ(vt::test::ReadWholeFile(dir.Path() + "/attrlist.bin"), vt::test::NtfsContent(m.content));
     }
 }
 

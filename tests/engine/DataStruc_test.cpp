@@ -769,13 +769,14 @@ struct CaseRuleCase {
     std::uint8_t ntres;
     TFsType fat;
     const char* shown;
+    const char* stored = "README  TXT";
 };
 
 class CaseRule : public DataStrucTest, public ::testing::WithParamInterface<CaseRuleCase> {};
 
 TEST_P(CaseRule, RewritesShortNames) {
     DirBuilder b;
-    b.Add("README  TXT")[12] = GetParam().ntres;
+    b.Add(GetParam().stored)[12] = GetParam().ntres;
     InstallMemory(b.disk);
     TPhysicalDrive drive(Geometry0());
     TPartiEntry node;
@@ -793,7 +794,13 @@ INSTANTIATE_TEST_SUITE_P(DataStruc, CaseRule,
                                            CaseRuleCase{"Fat16Base", 0x08, vt::fsFat16, "readme  |txt"},
                                            CaseRuleCase{"Fat32Base", 0x08, vt::fsFat32, "readme  |txt"},
                                            CaseRuleCase{"Fat12Plain", 0, vt::fsFat12, "Readme  |txt"},
-                                           CaseRuleCase{"OtherBits", 0x10, vt::fsFat16, "README  |TXT"}),
+                                           CaseRuleCase{"OtherBits", 0x10, vt::fsFat16, "README  |TXT"},
+                                           // GBK 0x81 0x41 (丄) and 0xE5 0x45 (錏, stored 0x05 0x45):
+                                           // their second bytes are no letters
+                                           CaseRuleCase{"Fat16GbkSecondByte", 0, vt::fsFat16,
+                                                        "\x81" "Ab     |t\x81" "B", "\x81" "AB     T\x81" "B"},
+                                           CaseRuleCase{"Fat32GbkAfter05", 0x08, vt::fsFat32, "\x05" "Ea     |txt",
+                                                        "\x05" "EA     TXT"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DataStrucTest, ParseOfUnknownTypeReadsNoEntry) {

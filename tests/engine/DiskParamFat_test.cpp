@@ -453,6 +453,16 @@ TEST(FatEntryRules, Fat32CaseRuleAndRootClusterEntries) {
     EXPECT_EQ(lines, (std::vector<std::string>{"0\t1\tBOTH.TXT", "0\t1\tlower.txt", "0\t1\tREADME.TXT"}));
 }
 
+// A GBK character whose second byte lies in A to Z (丄 is 0x81 0x41) keeps
+// it: the case rule changes letters only.
+TEST(FatEntryRules, CaseRuleLeavesTheSecondByteOfAGbkCharacter) {
+    MemFat v(vt::fsFat16, 200, 1);
+    v.Write(v.RootOffset(), MemFat::Entry("\x81" "AB     TXT", 0x20, 3, 1, 0x00));
+    v.Write(v.RootOffset() + 32, MemFat::Entry("\xD6\xD0\x81" "A    DOC", 0x20, 4, 1, 0x08));
+    const Scanned r = Scan(v);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"0\t1\t丄b.txt", "0\t1\t中丄.doc"}));
+}
+
 TEST(FatCycles, FolderLeadingBackToAncestorIsListedNotEntered) {
     MemFat v(vt::fsFat16, 200, 1);
     v.Write(v.RootOffset(), MemFat::Entry("A          ", 0x10, 3, 0));
