@@ -389,6 +389,15 @@ std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> First
     return [n](const std::vector<std::uint8_t>& c) { return std::vector<std::uint8_t>(c.begin(), c.begin() + n); };
 }
 
+// The original's first n bytes, then zeros to its full size.
+std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> ZerosPast(std::size_t n) {
+    return [n](const std::vector<std::uint8_t>& c) {
+        std::vector<std::uint8_t> out(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(std::min(n, c.size())));
+        out.resize(c.size(), 0);
+        return out;
+    };
+}
+
 const DamagedFileCase kDamagedFiles[] = {
     // Two extents of $DATA in one extension record: each list entry names
     // its own by instance and first cluster.
@@ -411,29 +420,11 @@ const DamagedFileCase kDamagedFiles[] = {
     // The run list ends after its first run.
     {"CutRunList", "/cut-list.bin", FirstBytes(8 * 1024), true},
     // Bytes past the initialized size read as zeros.
-    {"InitializedSizeInsideTheFile", "/uninit.bin",
-     [](const std::vector<std::uint8_t>& c) {
-         std::vector<std::uint8_t> out(c.begin(), c.begin() + 2 * 1024 + 300);
-         out.resize(c.size(), 0);
-         return out;
-     },
-     false},
-    {"InitializedSizeInsideTheHead", "/uninit-head.bin",
-     [](const std::vector<std::uint8_t>& c) {
-         std::vector<std::uint8_t> out(c.begin(), c.begin() + 700);
-         out.resize(c.size(), 0);
-         return out;
-     },
-     false},
+    {"InitializedSizeInsideTheFile", "/uninit.bin", ZerosPast(2 * 1024 + 300), false},
+    {"InitializedSizeInsideTheHead", "/uninit-head.bin", ZerosPast(700), false},
     // The same in a compressed file: its units past the initialized size
     // decode to text that NTFS does not show.
-    {"CompressedWithInitializedSizeInside", "/Packed/uninit.txt",
-     [](const std::vector<std::uint8_t>& c) {
-         std::vector<std::uint8_t> out(c.begin(), c.begin() + 40000);
-         out.resize(c.size(), 0);
-         return out;
-     },
-     false},
+    {"CompressedWithInitializedSizeInside", "/Packed/uninit.txt", ZerosPast(40000), false},
     // Compressed by its attribute's header; the file's flags say nothing.
     {"CompressedWithoutTheFlag", "/Packed/noflag.txt", Whole, false},
     {"NameWithALongerDosName", "/a b.txt", Whole, false},
