@@ -310,6 +310,9 @@ public:
     // its table's extents where the listing placed the table (its halves
     // may lie apart), else the two sectors from there.
     RecordRead ReadFoundRecord(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record) const;
+    // The table the listing placed for the volume of the found record at
+    // `sector`; null when there is none.
+    const TNtfsTable* PlacedTableAt(std::int64_t sector) const;
     // The number of the found record at `sector`: its header's own, else
     // its place in its table; -1 when neither tells.
     std::int64_t FoundRecordNumber(std::span<const std::uint8_t> record, std::int64_t sector) const;

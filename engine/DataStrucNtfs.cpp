@@ -518,25 +518,33 @@ bool ReadWhole(win::HANDLE h, ::DriveNo drive, std::int64_t lba, std::uint16_t c
     return lba >= 0 && ReadDiskSectors(h, count, buffer, lba, bytesRead, drive) && bytesRead >= count * 512u;
 }
 
+// A record's two halves, each from its own sector.
+bool ReadHalves(win::HANDLE h, ::DriveNo drive, const std::array<std::int64_t, 2>& halves, std::uint8_t* record) {
+    return ReadWhole(h, drive, halves[0], 1, record) && ReadWhole(h, drive, halves[1], 1, record + 512);
+}
+
 }  // namespace
+
+const TNtfsTable* TPhysicalDrive::PlacedTableAt(std::int64_t sector) const {
+    if (!CurPartition) return nullptr;
+    const auto volume = NtfsClusterSector(0, sector);
+    if (!volume) return nullptr;
+    for (const TNtfsTable& table : CurPartition->NtfsTables)
+        if (table.Volume == *volume) return &table;
+    return nullptr;
+}
 
 TPhysicalDrive::RecordRead TPhysicalDrive::ReadFoundRecord(win::HANDLE h, std::int64_t sector,
                                                            std::span<std::uint8_t, kMftRecordSize> record) const {
     const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
     std::optional<std::array<std::int64_t, 2>> halves;
-    if (CurPartition) {
-        const auto volume = NtfsClusterSector(0, sector);
-        for (const TNtfsTable& table : CurPartition->NtfsTables) {
-            if (!volume || table.Volume != *volume) continue;
-            const std::int64_t number = MftSectorToRecord(table.Extents, sector);
-            if (number >= 0) halves = MftRecordSectors(table.Extents, number);
-            break;
-        }
+    if (const TNtfsTable* table = PlacedTableAt(sector)) {
+        const std::int64_t number = MftSectorToRecord(table->Extents, sector);
+        if (number >= 0) halves = MftRecordSectors(table->Extents, number);
     }
     bool read = false;
     if (halves && (*halves)[1] != (*halves)[0] + 1)
-        read = ReadWhole(h, drive, (*halves)[0], 1, record.data()) &&
-               ReadWhole(h, drive, (*halves)[1], 1, record.data() + 512);
+        read = ReadHalves(h, drive, *halves, record.data());
     else
         read = ReadWhole(h, drive, sector, 2, record.data());
     if (!read) return RecordRead::Unreadable;
@@ -547,30 +555,21 @@ std::int64_t TPhysicalDrive::FoundRecordNumber(std::span<const std::uint8_t> rec
     const std::int64_t own = RecordOwnNumber(record);
     if (own >= 0 || !CurPartition) return own;
     // An NTFS 3.0 header names no number: its place in a placed table does.
-    const auto volume = NtfsClusterSector(0, sector);
-    for (const TNtfsTable& table : CurPartition->NtfsTables)
-        if (volume && table.Volume == *volume) return MftSectorToRecord(table.Extents, sector);
-    return -1;
+    const TNtfsTable* table = PlacedTableAt(sector);
+    return table ? MftSectorToRecord(table->Extents, sector) : -1;
 }
 
 bool TPhysicalDrive::ReadRecordNear(win::HANDLE h, std::int64_t baseSector, std::int64_t baseNumber,
                                     std::int64_t number, std::span<std::uint8_t, kMftRecordSize> record) const {
     if (number < 0 || baseNumber < 0) return false;
     const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
-    const TNtfsTable* table = nullptr;
-    if (CurPartition) {
-        const auto volume = NtfsClusterSector(0, baseSector);
-        for (const TNtfsTable& t : CurPartition->NtfsTables)
-            if (volume && t.Volume == *volume) table = &t;
-    }
+    const TNtfsTable* table = PlacedTableAt(baseSector);
     bool read = false;
     if (table) {
         // The table's own runs place every record of it.
         const auto halves = MftRecordSectors(table->Extents, number);
-        read = halves && ((*halves)[1] == (*halves)[0] + 1
-                              ? ReadWhole(h, drive, (*halves)[0], 2, record.data())
-                              : ReadWhole(h, drive, (*halves)[0], 1, record.data()) &&
-                                    ReadWhole(h, drive, (*halves)[1], 1, record.data() + 512));
+        read = halves && ((*halves)[1] == (*halves)[0] + 1 ? ReadWhole(h, drive, (*halves)[0], 2, record.data())
+                                                           : ReadHalves(h, drive, *halves, record.data()));
     } else {
         // Without them, the records of a file are looked for where a table
         // of one extent would hold them; the header must then say it is the
