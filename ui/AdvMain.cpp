@@ -928,14 +928,12 @@ void TfrmAdvMain::RecoverExecute() {
         int result = 0;
         if (!fat) {
             const auto* r = static_cast<const tntfsfilerecord*>(record);
-            // NTFS folders cannot be opened here, so their contents are not
-            // written: a checked one is named as not recovered, as is a
-            // record whose recovery failed with an exception (the others
-            // may not fail).
-            if (!IsNtfsFile(r)) {
-                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
-                continue;
-            }
+            // NTFS folders cannot be opened here: a checked one is passed
+            // over without a line, since nothing of it failed ("Check all"
+            // ticks $Extend and the like beside the files, which are
+            // checked with it). A record whose recovery failed with an
+            // exception is named as failed (the others say so themselves).
+            if (!IsNtfsFile(r)) continue;
             try {
                 result = drive->RecoverFile(r, vt::fsNtfs, target, &progress_, &panel0_);
             } catch (const std::exception&) {

@@ -837,6 +837,40 @@ private slots:
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
     }
 
+    // "Check all" in the root of a healthy NTFS volume (mkntfs, filled by
+    // libntfs-3g), recovered with the toolbar's Recover: every folder is
+    // recreated with what it holds, each file byte for byte, and the log
+    // names nothing as failed.
+    void CheckAllOnAHealthyNtfsVolumeLogsNoFailure() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QVERIFY(t.Row(QStringLiteral("readme.txt")) >= 0);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(0, 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Checkall1"))));
+        vt::test::TempDir target;
+        {
+            const std::string dir = target.Path();
+            vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
+                auto* d = qobject_cast<TfrmSelDir*>(modal);
+                QVERIFY(d);
+                d->Edit1->setText(QString::fromStdString(dir));
+                QTest::mouseClick(d->Button2, Qt::LeftButton);
+            }});
+            QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
+        }
+        const QStringList log = t.Log();
+        QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
+        for (const QString& line : log) QVERIFY2(!line.contains(QStringLiteral("恢复失败")), qPrintable(line));
+        for (const auto& m : vt::test::ReadNtfsManifest("ntfs-1024.manifest")) {
+            if (m.folder || m.deleted != "0") continue;
+            const fs::path p = fs::path(target.Path()) / m.path.substr(1);
+            QVERIFY2(fs::exists(p), m.path.c_str());
+            QCOMPARE(FileBytes(p), vt::test::NtfsContent(m.content));
+        }
+    }
+
     // A checked folder whose contents are lost ("已损坏") has nothing to
     // write: it is named as failed, beside the files checked with it.
     void AFolderWithLostContentsIsNamedAsFailed() {
@@ -886,6 +920,12 @@ private slots:
         const int big = t.Row(QStringLiteral("Big"));
         QVERIFY(big >= 0);
         QCOMPARE(t.w->RowText(big, 2), QStringLiteral("已损坏"));
+        // It still opens, with the files its readable sectors hold.
+        vt::uitest::DoubleClickRow(t.w->ListView1, big);
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Big")));
+        QCOMPARE(t.Rows().size(), 24);
+        vt::uitest::ClickNode(t.w->TreeView1, t.w->ScanRootNode);
+        QCOMPARE(t.Row(QStringLiteral("Big")), big);
         vt::uitest::ClickRow(t.w->ListView1, big);
         vt::uitest::RightClick(t.w->ListView1->viewport(),
                                t.w->ListView1->visualRect(t.w->ListView1->Model()->index(big, 0)).center());
