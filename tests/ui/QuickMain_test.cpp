@@ -872,7 +872,8 @@ private slots:
     }
 
     // A checked folder whose contents are lost ("已损坏") has nothing to
-    // write: it is named as failed, beside the files checked with it.
+    // write: it is recreated empty and named as failed, beside the files
+    // checked with it.
     void AFolderWithLostContentsIsNamedAsFailed() {
         vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
         TWindow t;
@@ -886,6 +887,9 @@ private slots:
         vt::test::TempDir target;
         t.Recover(target.Path());
         QCOMPARE(FileBytes(fs::path(target.Path()) / "LOWER.TXT"), vt::test::YesContent("lower.txt", 40));
+        // The folder comes back empty.
+        QVERIFY(fs::is_directory(fs::path(target.Path()) / "Lost"));
+        QVERIFY(fs::is_empty(fs::path(target.Path()) / "Lost"));
         const QStringList log = t.Log();
         QCOMPARE(log.mid(log.size() - 3), (QStringList{"正在恢复 ...", "Lost:  恢复失败", "恢复完成。"}));
         QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
