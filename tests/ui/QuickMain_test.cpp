@@ -160,14 +160,23 @@ struct TWindow {
         return Rows();
     }
     // Recover through the target-folder dialog, confirmed with dir.
-    void Recover(const std::string& dir) {
-        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
+    // The target-folder dialog's part: the folder typed in, OK clicked.
+    static vt::uitest::ModalDriver::Step ChooseTarget(const std::string& dir) {
+        return [dir](QWidget* modal) {
             auto* d = qobject_cast<TfrmSelDir*>(modal);
             QVERIFY(d);
             d->Edit1->setText(QString::fromStdString(dir));
             QTest::mouseClick(d->Button2, Qt::LeftButton);
-        }});
+        };
+    }
+    void Recover(const std::string& dir) {
+        vt::uitest::ModalDriver driver({ChooseTarget(dir)});
         w->RecoverExecute();
+    }
+    // Recover as a user does it: the toolbar button, then the dialog.
+    void RecoverFromTheToolbar(const std::string& dir) {
+        vt::uitest::ModalDriver driver({ChooseTarget(dir)});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
     }
 };
 
@@ -850,16 +859,7 @@ private slots:
                                t.w->ListView1->visualRect(t.w->ListView1->Model()->index(0, 0)).center());
         QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Checkall1"))));
         vt::test::TempDir target;
-        {
-            const std::string dir = target.Path();
-            vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
-                auto* d = qobject_cast<TfrmSelDir*>(modal);
-                QVERIFY(d);
-                d->Edit1->setText(QString::fromStdString(dir));
-                QTest::mouseClick(d->Button2, Qt::LeftButton);
-            }});
-            QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
-        }
+        t.RecoverFromTheToolbar(target.Path());
         const QStringList log = t.Log();
         QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
         for (const QString& line : log) QVERIFY2(!line.contains(QStringLiteral("恢复失败")), qPrintable(line));
@@ -1286,13 +1286,7 @@ private slots:
         QCOMPARE(t.w->ListView1->CheckedRows().size(), std::size_t(2));
         vt::test::TempDir target;
         const std::string dir = target.Path();
-        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
-            auto* d = qobject_cast<TfrmSelDir*>(modal);
-            QVERIFY(d);
-            d->Edit1->setText(QString::fromStdString(dir));
-            QTest::mouseClick(d->Button2, Qt::LeftButton);
-        }});
-        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
+        t.RecoverFromTheToolbar(dir);
         QCOMPARE(FilesBelow(dir), (std::set<std::string>{"Readme.txt", "lower.txt"}));
         QVERIFY(FileBytes(fs::path(dir) / "Readme.txt") == vt::test::YesContent("README.TXT", 100));
         QVERIFY(FileBytes(fs::path(dir) / "lower.txt") == vt::test::YesContent("lower.txt", 50));
