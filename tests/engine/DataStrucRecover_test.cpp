@@ -602,56 +602,24 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 // Files whose record contradicts itself, or whose clusters another file
-// holds now: the bytes the record still vouches for are in place (the
-// first `head` and the last `tail` of the original), and the file is named
-// as failed whatever else it holds.
-struct AdvContradictedCase {
-    const char* label;
-    const char* path;
-    std::size_t head, tail;
-};
-void PrintTo(const AdvContradictedCase& c, std::ostream* os) { *os << c.label; }
-
-class AdvContradictedFile : public UnusualNtfsVolume, public ::testing::WithParamInterface<AdvContradictedCase> {};
+// holds now (vt::test::kContradictedNtfsFiles).
+using vt::test::ContradictedNtfsFile;
+class AdvContradictedFile : public UnusualNtfsVolume, public ::testing::WithParamInterface<ContradictedNtfsFile> {};
 
 TEST_P(AdvContradictedFile, KeepsWhatTheRecordVouchesForAndIsNamedAsFailed) {
-    const AdvContradictedCase& c = GetParam();
+    const ContradictedNtfsFile& c = GetParam();
     Open("ntfs-damaged");
     const NtfsManifestEntry& m = Manifest(c.path);
     tntfsfilerecord* r = Listed(m);
     ASSERT_NE(r, nullptr) << c.path;
     EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
     ASSERT_TRUE(std::filesystem::exists(dir.Path() + "/" + m.Name()));
-    const Bytes got = Written(m.Name());
-    const Bytes want = vt::test::NtfsContent(m.content);
-    ASSERT_GE(got.size(), c.head);
-    EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(c.head), got.begin()));
-    if (c.tail) {
-        ASSERT_EQ(got.size(), want.size());
-        EXPECT_TRUE(std::equal(want.end() - static_cast<std::ptrdiff_t>(c.tail), want.end(),
-                               got.end() - static_cast<std::ptrdiff_t>(c.tail)));
-    }
+    EXPECT_TRUE(vt::test::HoldsVouchedBytes(Written(m.Name()), vt::test::NtfsContent(m.content), c.head, c.tail));
     EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{m.Name() + kFailed, 1}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, AdvContradictedFile,
-    ::testing::Values(
-        // The first run's length says 9 of a VCN range of 16: the first 8
-        // clusters are the file's.
-        AdvContradictedCase{"RunLongerThanItsAttribute", "/long-run.bin", 8 * 1024, 0},
-        // The same in the first extent of an attribute list: the later
-        // extents keep their places, the last fragment among them.
-        AdvContradictedCase{"RunLongerInAListedExtent", "/long-run-list.bin", 8 * 1024, 8 * 1024},
-        // A value length of 404 in an attribute that holds 300 bytes and
-        // its padding.
-        AdvContradictedCase{"ResidentValuePastItsAttribute", "/long-value.txt", 300, 0},
-        // A length before the $DATA broken: the listing finds no $DATA and
-        // gives size 0; the file is made empty and named.
-        AdvContradictedCase{"NoDataAfterABrokenLength", "/broken-name.txt", 0, 0},
-        // Deleted, and its clusters taken by /newer.bin since.
-        AdvContradictedCase{"DeletedOnClustersTakenSince", "/gone.bin", 0, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Files, AdvContradictedFile, ::testing::ValuesIn(vt::test::kContradictedNtfsFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // Names that libntfs-3g moved to extension records: a folder whose index
 // grew keeps its attribute list in its record, and is listed under the name

@@ -455,59 +455,28 @@ INSTANTIATE_TEST_SUITE_P(Files, NtfsDamagedFile, ::testing::ValuesIn(kDamagedFil
                          [](const auto& info) { return std::string(info.param.label); });
 
 // Files whose record contradicts itself, or whose clusters another file
-// holds now: the bytes the record still vouches for are in place (the
-// first `head` and the last `tail` of the original), and the file is named
-// as failed whatever else it holds.
-struct ContradictedFileCase {
-    const char* label;
-    const char* path;
-    std::size_t head, tail;
-};
-void PrintTo(const ContradictedFileCase& c, std::ostream* os) { *os << c.label; }
-
-const ContradictedFileCase kContradictedFiles[] = {
-    // The first run's length says 9 of a VCN range of 16: the first 8
-    // clusters are the file's.
-    {"RunLongerThanItsAttribute", "/long-run.bin", 8 * 1024, 0},
-    // The same in the first extent of an attribute list: the later extents
-    // keep their places, the last fragment among them.
-    {"RunLongerInAListedExtent", "/long-run-list.bin", 8 * 1024, 8 * 1024},
-    // A value length of 404 in an attribute that holds 300 bytes and its
-    // padding.
-    {"ResidentValuePastItsAttribute", "/long-value.txt", 300, 0},
-    // A length before the $DATA broken: no $DATA to be found, an empty file.
-    {"NoDataAfterABrokenLength", "/broken-name.txt", 0, 0},
-    // Deleted, and its clusters taken by /newer.bin since.
-    {"DeletedOnClustersTakenSince", "/gone.bin", 0, 0},
-};
-
-class NtfsContradictedFile : public NtfsVolumeTest, public ::testing::WithParamInterface<ContradictedFileCase> {
+// holds now (vt::test::kContradictedNtfsFiles).
+using vt::test::ContradictedNtfsFile;
+class NtfsContradictedFile : public NtfsVolumeTest, public ::testing::WithParamInterface<ContradictedNtfsFile> {
 protected:
     void SetUp() override { Open("ntfs-damaged"); }
 };
 
 TEST_P(NtfsContradictedFile, KeepsWhatTheRecordVouchesForAndIsNamedAsFailed) {
-    const ContradictedFileCase& c = GetParam();
+    const ContradictedNtfsFile& c = GetParam();
     const NtfsManifestEntry& e = Entry(c.path);
     tntfsfilerecord* r = Record(e.record);
     ASSERT_NE(r, nullptr) << c.path;
     engine_->RecoverFileReported(r, "out.bin", dir_.Path(), &status_, &log_);
     ASSERT_TRUE(fs::exists(dir_.Path() + "/out.bin"));
-    const std::vector<std::uint8_t> got = vt::test::ReadWholeFile(dir_.Path() + "/out.bin");
-    const std::vector<std::uint8_t> want = vt::test::NtfsContent(e.content);
-    ASSERT_GE(got.size(), c.head);
-    EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(c.head), got.begin()));
-    if (c.tail) {
-        ASSERT_EQ(got.size(), want.size());
-        EXPECT_TRUE(std::equal(want.end() - static_cast<std::ptrdiff_t>(c.tail), want.end(),
-                               got.end() - static_cast<std::ptrdiff_t>(c.tail)));
-    }
+    EXPECT_TRUE(vt::test::HoldsVouchedBytes(vt::test::ReadWholeFile(dir_.Path() + "/out.bin"),
+                                            vt::test::NtfsContent(e.content), c.head, c.tail));
     std::vector<std::string> rows;
     for (const auto& row : log_.rows) rows.push_back(row.caption);
     EXPECT_EQ(rows, std::vector<std::string>{"out.bin:  恢复失败"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, NtfsContradictedFile, ::testing::ValuesIn(kContradictedFiles),
+INSTANTIATE_TEST_SUITE_P(Files, NtfsContradictedFile, ::testing::ValuesIn(vt::test::kContradictedNtfsFiles),
                          [](const auto& info) { return std::string(info.param.label); });
 
 class NtfsDamagedVolume : public NtfsVolumeTest {
