@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ExtractRecordAttribute(rec, type, attr)) {
         if (attr.Data.size() + 24 > kMftRecordSize) __builtin_trap();
         if (attr.Resident) {
-            if (attr.Data.size() + 24 > (attr.Header.Length.get() & 0xFFFF)) __builtin_trap();
+            const std::size_t valueAt = 24 + 2u * attr.Header.NameLength;
+            if (!attr.Data.empty() && attr.Data.size() + valueAt > (attr.Header.Length.get() & 0xFFFF)) __builtin_trap();
             if (ResidentValueWhole(attr) && attr.Data.size() < attr.Resident->ValueLength.get()) __builtin_trap();
         }
         if (attr.NonResident) {
