@@ -169,18 +169,28 @@ std::optional<bool> TUndelete::ClustersInUse(const trunlist& Runs, std::int64_t 
     // $Bitmap is record 6 of every volume: a bit per cluster, set for the
     // clusters a file holds.
     const std::uint32_t spc = SectorsPerCluster(*Current);
-    std::array<std::uint8_t, kMftRecordSize> record{};
-    TAttribute bitmap;
-    trunlist bitmapRuns;
-    if (spc == 0 || !ReadRecordByNumber(6, true, record) || std::memcmp(record.data(), "FILE", 4) != 0 ||
-        !GetRecordAttribute(record, kAttrData, bitmap) || !bitmap.NonResident ||
-        !DecodeRunList(bitmap.Data, bitmapRuns) || CutRunsAtVolumeEnd(bitmapRuns, VolumeClusters()))
-        return std::nullopt;
-    return RunsInUse(Runs, Clusters, bitmapRuns, static_cast<std::size_t>(spc) * vt::kSectorSize,
-                     [&](std::int64_t lcn, std::uint8_t* cluster) {
-                         const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
-                         return sector && ReadVolumeSectors(*sector, spc, cluster);
-                     });
+    if (spc == 0) return std::nullopt;
+    const std::size_t clusterBytes = static_cast<std::size_t>(spc) * vt::kSectorSize;
+    if (bitmap_.Drive != Current) {
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        TAttribute bitmap;
+        trunlist bitmapRuns;
+        if (!ReadRecordByNumber(6, true, record) || std::memcmp(record.data(), "FILE", 4) != 0 ||
+            !GetRecordAttribute(record, kAttrData, bitmap) || !bitmap.NonResident ||
+            !DecodeRunList(bitmap.Data, bitmapRuns) || CutRunsAtVolumeEnd(bitmapRuns, VolumeClusters()))
+            return std::nullopt;
+        bitmap_ = TBitmapCache{Current, std::move(bitmapRuns), -1, std::vector<std::uint8_t>(clusterBytes)};
+    }
+    return RunsInUse(Runs, Clusters, bitmap_.Runs, clusterBytes, [&](std::int64_t lcn, std::uint8_t* cluster) {
+        if (lcn != bitmap_.Lcn) {
+            const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
+            bitmap_.Lcn = -1;
+            if (!sector || !ReadVolumeSectors(*sector, spc, bitmap_.Cluster.data())) return false;
+            bitmap_.Lcn = lcn;
+        }
+        std::copy(bitmap_.Cluster.begin(), bitmap_.Cluster.end(), cluster);
+        return true;
+    });
 }
 
 bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
@@ -448,6 +458,7 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         if (ProgressBar) ProgressBar->SetVisible(true);
         started = true;
         ClearEntryList(drive.NtfsEntries);
+        bitmap_ = TBitmapCache{};
         // The search results point into the list just freed.
         Found.clear();
         DamagedRecords = 0;
