@@ -338,9 +338,16 @@ public:
                                    TAttribute& data, trunlist& runs) const;
     // The $DATA of the found record at `sector` (fixed up in record), its
     // own or through its attribute list. NoData: none to be had.
+    // Partial also: runs that disagree with the clusters their attribute
+    // header says they map.
     enum class FileData { Found, Partial, NoData, Failed };
     FileData FindFileData(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record,
                           TAttribute& data, trunlist& runs) const;
+    // Whether the $Bitmap of the volume of the found record at `sector`
+    // marks one of the first `clusters` clusters of the runs in use; empty
+    // when the listing placed no table there or the bitmap does not read.
+    std::optional<bool> ClustersInUse(win::HANDLE h, std::int64_t sector, const trunlist& runs,
+                                      std::int64_t clusters) const;
 
     void Stop();
     void ClearAbort();
@@ -468,6 +475,9 @@ private:
         trunlist Runs;
     };
     std::vector<TableRuns> mftRuns_;
+    // The runs of each volume's $LogFile: the log keeps copies of records
+    // in pieces, torn by nature, which are no damaged records.
+    std::vector<TableRuns> logRuns_;
     void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
     // One decoded record of the listing at sector s, fixed up: its entry, or
     // a wait for the placing of its volume (a list in clusters). Read holds

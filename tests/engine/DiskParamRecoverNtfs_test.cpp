@@ -429,6 +429,8 @@ const DamagedFileCase kDamagedFiles[] = {
     {"CompressedWithoutTheFlag", "/Packed/noflag.txt", Whole, false},
     {"NameWithALongerDosName", "/a b.txt", Whole, false},
     {"FileAfterTheDamage", "/taker.txt", Whole, false},
+    // Written on the clusters of a deleted file: its own bytes.
+    {"FileOnADeletedFilesClusters", "/newer.bin", Whole, false},
 };
 
 class NtfsDamagedFile : public NtfsVolumeTest, public ::testing::WithParamInterface<DamagedFileCase> {
@@ -450,6 +452,31 @@ TEST_P(NtfsDamagedFile, IsWrittenAsFarAsItReadsAndNamedWhenShort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, NtfsDamagedFile, ::testing::ValuesIn(kDamagedFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// Files whose record contradicts itself, or whose clusters another file
+// holds now (vt::test::kContradictedNtfsFiles).
+using vt::test::ContradictedNtfsFile;
+class NtfsContradictedFile : public NtfsVolumeTest, public ::testing::WithParamInterface<ContradictedNtfsFile> {
+protected:
+    void SetUp() override { Open("ntfs-damaged"); }
+};
+
+TEST_P(NtfsContradictedFile, KeepsWhatTheRecordVouchesForAndIsNamedAsFailed) {
+    const ContradictedNtfsFile& c = GetParam();
+    const NtfsManifestEntry& e = Entry(c.path);
+    tntfsfilerecord* r = Record(e.record);
+    ASSERT_NE(r, nullptr) << c.path;
+    engine_->RecoverFileReported(r, "out.bin", dir_.Path(), &status_, &log_);
+    ASSERT_TRUE(fs::exists(dir_.Path() + "/out.bin"));
+    EXPECT_TRUE(vt::test::HoldsVouchedBytes(vt::test::ReadWholeFile(dir_.Path() + "/out.bin"),
+                                            vt::test::NtfsContent(e.content), c.head, c.tail));
+    std::vector<std::string> rows;
+    for (const auto& row : log_.rows) rows.push_back(row.caption);
+    EXPECT_EQ(rows, std::vector<std::string>{"out.bin:  恢复失败"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, NtfsContradictedFile, ::testing::ValuesIn(vt::test::kContradictedNtfsFiles),
                          [](const auto& info) { return std::string(info.param.label); });
 
 class NtfsDamagedVolume : public NtfsVolumeTest {
