@@ -206,7 +206,8 @@ void TWriteBehind::Collect(std::size_t keep) {
             while (!jobs_.empty() && jobs_.front().done) {
                 Job& job = jobs_.front();
                 if (job.failed)
-                    failures.emplace_back(job.file.Below() + (job.named ? job.shortWrite : job.refused), job.image);
+                    failures.emplace_back(job.file.Below() + (job.writeFailed ? job.shortWrite : job.refused),
+                                          job.image);
                 Retire();
             }
             more = jobs_.size() > keep;
@@ -216,23 +217,84 @@ void TWriteBehind::Collect(std::size_t keep) {
     }
 }
 
-void TWriteBehind::WriteJob(Job* const* batch, std::size_t i) {
-    Job& job = *batch[i];
+void TWriteBehind::MakeJob(Job& job) {
     RunWriterHook();
-    const bool opened = job.file.Open() == 0;
-    const bool ok = opened && WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
-    // Names in the order of the batch: the file before this one first.
-    WaitTurn(i);
-    bool closed = true;
-    if (opened) {
-        // Named when all of its bytes are in, also after a short write: the
-        // log names it as failed.
-        job.named = job.file.Name() == 0;
-        // Some file systems (network ones) report a failed write only here.
-        closed = job.file.Close() == 0;
+    const int error = job.file.Open();
+    // Out of descriptors: the files of the round that hold one are named
+    // first, and this one is made again in the next round.
+    job.deferred = error == EMFILE || error == ENFILE;
+    if (error != 0) return;
+    job.writeFailed = !WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
+}
+
+void TWriteBehind::NameJob(Job& job, int writeBack) {
+    job.deferred = false;
+    if (!job.file.Valid()) {
+        // It could not be made: the target's refusal.
+        job.failed = true;
+        return;
     }
-    job.failed = !ok || !closed || !job.named;
-    PassTurn(i + 1);
+    if (job.writeFailed || writeBack != 0) {
+        // Bytes that did not all go in, or that the target could not write
+        // back: no name, and the write line.
+        job.writeFailed = true;
+        job.file.Close();
+        job.failed = true;
+        return;
+    }
+    job.named = job.file.Name() == 0;
+    // Some file systems (network ones) report a failed write only here.
+    const bool closed = job.file.Close() == 0;
+    if (job.named && !closed) job.writeFailed = true;
+    job.failed = !job.named || !closed;
+}
+
+std::size_t TWriteBehind::WriteRound(Job* const* round, std::size_t count) {
+    turn_.store(0, std::memory_order_relaxed);
+    // A round of a few files is shared with the helper: each makes and
+    // writes every other file.
+    const bool shared = count >= kShareFrom && helper_.joinable();
+    if (shared) {
+        {
+            std::lock_guard share(shareMutex_);
+            shareBatch_ = round;
+            shareCount_ = count;
+            ++shareRound_;
+        }
+        shareWork_.notify_one();
+    }
+    for (std::size_t i = 0; i < count; i += shared ? 2 : 1) MakeJob(*round[i]);
+    if (shared) WaitTurn(1);
+    // The round ends before its first file that found no descriptor; those
+    // after it are made again later, so that names still come in order.
+    std::size_t end = 0;
+    while (end < count && !round[end]->deferred) ++end;
+    for (std::size_t i = end; i < count; ++i) round[i]->file.Close();
+    if (end == 0) {
+        if (count > 1) {
+            // The other files of the round held the descriptors: this one
+            // alone next.
+            roundLimit_ = 1;
+            return 0;
+        }
+        // Alone, it still finds none: it cannot be made.
+        end = 1;
+    }
+    roundLimit_ = end < count ? end : std::min(kMaxPending, roundLimit_ * 2);
+    // The bytes go to the target's disk before any of the names: one
+    // write-back of the file system for the round.
+    int writeBack = 0;
+    std::size_t made = 0;
+    Job* any = nullptr;
+    for (std::size_t i = 0; i < end; ++i)
+        if (round[i]->file.Valid() && !round[i]->writeFailed) {
+            ++made;
+            any = round[i];
+        }
+    if (made == 1) writeBack = any->file.SyncData();
+    else if (made > 1) writeBack = any->file.SyncSystem();
+    for (std::size_t i = 0; i < end; ++i) NameJob(*round[i], writeBack);
+    return end;
 }
 
 void TWriteBehind::WaitTurn(std::size_t turn) {
@@ -272,7 +334,8 @@ void TWriteBehind::Help() {
             batch = shareBatch_;
             n = shareCount_;
         }
-        for (std::size_t i = 1; i < n; i += 2) WriteJob(batch, i);
+        for (std::size_t i = 1; i < n; i += 2) MakeJob(*batch[i]);
+        PassTurn(1);
     }
 }
 
@@ -288,22 +351,8 @@ void TWriteBehind::Run() {
             std::size_t n = 0;
             while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
             lock.unlock();
-            turn_.store(0, std::memory_order_relaxed);
-            // A batch of a few files is shared with the helper: each makes
-            // and writes every other file, and they name them in turn.
-            const bool shared = n >= kShareFrom && helper_.joinable();
-            if (shared) {
-                {
-                    std::lock_guard share(shareMutex_);
-                    shareBatch_ = batch.data();
-                    shareCount_ = n;
-                    ++shareRound_;
-                }
-                shareWork_.notify_one();
-            }
-            for (std::size_t i = 0; i < n; i += shared ? 2 : 1) WriteJob(batch.data(), i);
-            // The helper is through with the batch once the last is named.
-            WaitTurn(n);
+            for (std::size_t start = 0; start < n;)
+                start += WriteRound(batch.data() + start, std::min(n - start, roundLimit_));
             lock.lock();
             for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
             done_ += n;

@@ -5,20 +5,25 @@
 // system than in reading: creating a file, writing its few clusters, naming
 // it and closing it each take a call into the kernel. A file whose bytes all
 // fit in the stream's buffer is handed over with them; the writer makes it,
-// writes it, names it and closes it. The writer takes what waits as a batch;
-// a batch of a few files it shares with a helper thread, each making and
-// writing every other file, so that two files are written at a time. Names
-// are still given one at a time, in the order the files were handed over
-// (each thread names its file when the one before it has its name), and
-// every name the recovery gives meanwhile (a larger file's, a folder's)
-// waits for the files before it, so that names are taken in the order of
-// the folder as if each file had been written at once (the "_N" a taken
-// name gets is the one it always gets). No more than two files hold a
-// descriptor at a time. A larger file is written by the recovering thread
-// as before, once the files handed over before it are written.
+// writes it, names it and closes it. The writer takes what waits as a batch
+// and writes it in rounds: a round of a few files it shares with a helper
+// thread, each making and writing every other file, so that two files are
+// written at a time; then the round's bytes are written back to the
+// target's disk with one call (syncfs), and only then are the files named,
+// one at a time, in the order they were handed over, and closed. So a name
+// never stands over bytes that a power cut could still take, and the
+// write-back of many files costs no more than one. Every name the recovery
+// gives meanwhile (a larger file's, a folder's) waits for the files before
+// it, so that names are taken in the order of the folder as if each file
+// had been written at once (the "_N" a taken name gets is the one it always
+// gets). A round's files hold descriptors from their making to their name;
+// where descriptors run out, a round ends before the first file that found
+// none, and later rounds take fewer files. A larger file is written by the
+// recovering thread as before, once the files handed over before it are
+// written.
 //
-// Nothing that fails goes unnamed: a file whose write or close fails gets
-// its line in the log, and every line the recovery logs waits first for the
+// Nothing that fails goes unnamed: a file whose write, write-back or close
+// fails gets its line in the log (and, but for a failed close, no name), and every line the recovery logs waits first for the
 // files handed over before it and logs their failures, so the log reads as
 // if each file had been written at once. Wait() does the same at the end of
 // a batch. At most kMaxPending files (and their buffers) wait at a time;
@@ -72,10 +77,10 @@ public:
     platform::IEventLog* Log() { return &ordered_; }
 
     // Hands the stream's file over when none of its bytes has gone to the
-    // file yet; the stream is closed then. When the write or the close
-    // fails, the file's path below the chosen folder followed by
-    // ShortWrite is logged (with Image); when it cannot be named, the path
-    // it was to have followed by Refused. False leaves the stream as it
+    // file yet; the stream is closed then. When the write, the write-back
+    // or the close fails, the file's path below the chosen folder followed
+    // by ShortWrite is logged (with Image); when it cannot be made or
+    // named, the path it was to have followed by Refused. False leaves the stream as it
     // was, for its owner to close.
     bool Submit(TFileStream& stream, std::string shortWrite, std::string refused, std::uint8_t image);
     // A buffer for a new stream: one of a finished file, or an empty one.
@@ -100,6 +105,8 @@ private:
         std::uint8_t image = 0;
         const void* folder = nullptr;
         bool named = false;
+        bool writeFailed = false;  // its bytes did not all go in or were not written back
+        bool deferred = false;     // no descriptor was free to make it: made again in a later round
         bool done = false;  // named (or not) and closed: to be collected
         bool failed = false;
     };
@@ -115,12 +122,18 @@ private:
     void Run();
     // The helper's part of each shared batch.
     void Help();
-    // Makes, writes, names (in turn) and closes the batch's file I.
-    void WriteJob(Job* const* batch, std::size_t i);
-    // Batches of at least so many files are shared with the helper.
+    // Makes the file and writes its bytes.
+    void MakeJob(Job& job);
+    // Names and closes a file that MakeJob made, after the write-back
+    // whose answer is WriteBack.
+    void NameJob(Job& job, int writeBack);
+    // Makes, writes, writes back, names and closes the first files of
+    // Round (of Count); the files done, which the next round follows.
+    std::size_t WriteRound(Job* const* round, std::size_t count);
+    // Rounds of at least so many files are shared with the helper.
     static constexpr std::size_t kShareFrom = 4;
-    // Waits until Turn is the batch's file to be named next; passes the
-    // turn on.
+    // The helper's end of a shared round: it passes turn 1 once its files
+    // are written, and the writer waits for that.
     void WaitTurn(std::size_t turn);
     void PassTurn(std::size_t turn);
     static constexpr int kTurnSpins = 4000;
@@ -143,7 +156,8 @@ private:
     std::vector<platform::PageBuffer> spare_;
     std::thread writer_;        // started with the first file
     std::thread helper_;        // and its helper
-    std::atomic<std::size_t> turn_{0};  // of the batch in hand, the file to be named next
+    std::atomic<std::size_t> turn_{0};  // 1 once the helper has written its part of the round
+    std::size_t roundLimit_ = kMaxPending;  // files per round (fewer where descriptors ran out); the writer's
     std::atomic<int> turnSleepers_{0};  // threads asleep until the turn changes
     std::mutex turnMutex_;
     std::condition_variable turnChanged_;
