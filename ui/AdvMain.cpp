@@ -989,7 +989,7 @@ void TfrmAdvMain::RecoverExecute() {
     // (it came during the last files, which do not look) or when lines
     // about the target came after the engine's. A batch whose write-back
     // failed is not complete.
-    if (drive->Aborted && (!stopped || targetLines)) {
+    if (stopped ? targetLines : drive->Aborted) {
         DataStruc::AddLogEvent(EventLogView, "恢复进程被用户中止", kLogWarning);
         stopped = true;
     }
