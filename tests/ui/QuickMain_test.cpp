@@ -6,7 +6,10 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <cerrno>
@@ -505,6 +508,37 @@ private slots:
         QCOMPARE(log.last(), QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
         QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Error);
         QVERIFY(!log.contains(QStringLiteral("恢复完成。")));
+    }
+
+    // A target that takes no more than a byte of any file (a file-size
+    // limit): Gone's two files with bytes get no names, each is named in
+    // the log as not written, its empty one comes back, and the batch,
+    // written back, ends complete.
+    void ATargetThatTakesNoFileWholeLeavesNoNames() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("Gone"));
+        vt::test::TempDir target;
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = before;
+        tight.rlim_cur = 1;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        t.Recover(target.Path());
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, xfsz);
+        // Only the empty file is whole.
+        std::set<std::string> files;
+        for (const std::string& f : FilesBelow(target.Path()))
+            if (f.back() != '/') files.insert(f);
+        QCOMPARE(files, std::set<std::string>{"Gone/Sub/@mpty.txt"});
+        QVERIFY(fs::is_empty(target.Path() + "/Gone/Sub/@mpty.txt"));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3),
+                 (QStringList{QStringLiteral("Gone/Deleted file.txt:  无法写入目标驱动器"),
+                              QStringLiteral("Gone/Sub/@nner.txt:  无法写入目标驱动器"), QStringLiteral("恢复完成。")}));
     }
 
     // A Stop in the middle of a file, then a write-back that fails: the
