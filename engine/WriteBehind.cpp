@@ -81,7 +81,7 @@ TWriteBehind::~TWriteBehind() {
     work_.notify_one();
     // The writer takes every file that is left before it ends. In a copy of
     // the process made by fork it does not run: there is none to wait for.
-    // The helper ends after the writer, which may share its last batches.
+    // The namer ends after the writer, which hands it its last files.
     const bool ours = generation_ == ForkGeneration();
     auto end = [ours](std::thread& t) {
         if (!t.joinable()) return;
@@ -90,10 +90,10 @@ TWriteBehind::~TWriteBehind() {
     };
     end(writer_);
     {
-        std::lock_guard lock(shareMutex_);
-        shareStop_ = true;
+        std::lock_guard lock(nameMutex_);
+        nameStop_ = true;
     }
-    shareWork_.notify_one();
+    nameWork_.notify_one();
     end(helper_);
 }
 
@@ -249,93 +249,49 @@ void TWriteBehind::NameJob(Job& job, int writeBack) {
     job.failed = !job.named || !closed;
 }
 
-std::size_t TWriteBehind::WriteRound(Job* const* round, std::size_t count) {
-    turn_.store(0, std::memory_order_relaxed);
-    // A round of a few files is shared with the helper: each makes and
-    // writes every other file.
-    const bool shared = count >= kShareFrom && helper_.joinable();
-    if (shared) {
-        {
-            std::lock_guard share(shareMutex_);
-            shareBatch_ = round;
-            shareCount_ = count;
-            ++shareRound_;
-        }
-        shareWork_.notify_one();
-    }
-    for (std::size_t i = 0; i < count; i += shared ? 2 : 1) MakeJob(*round[i]);
-    if (shared) WaitTurn(1);
-    // The round ends before its first file that found no descriptor; those
-    // after it are made again later, so that names still come in order.
-    std::size_t end = 0;
-    while (end < count && !round[end]->deferred) ++end;
-    for (std::size_t i = end; i < count; ++i) round[i]->file.Close();
-    if (end == 0) {
-        if (count > 1) {
-            // The other files of the round held the descriptors: this one
-            // alone next.
-            roundLimit_ = 1;
-            return 0;
-        }
-        // Alone, it still finds none: it cannot be made.
-        end = 1;
-    }
-    roundLimit_ = end < count ? end : std::min(kMaxPending, roundLimit_ * 2);
+void TWriteBehind::NameRound(Job* const* round, std::size_t count) {
     // The bytes go to the target's disk before any of the names: one
-    // write-back of the file system for the round.
+    // write-back of the file system for all the files made since the last.
     int writeBack = 0;
     std::size_t made = 0;
     Job* any = nullptr;
-    for (std::size_t i = 0; i < end; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         if (round[i]->file.Valid() && !round[i]->writeFailed) {
             ++made;
             any = round[i];
         }
     if (made == 1) writeBack = any->file.SyncData();
     else if (made > 1) writeBack = any->file.SyncSystem();
-    for (std::size_t i = 0; i < end; ++i) NameJob(*round[i], writeBack);
-    return end;
+    for (std::size_t i = 0; i < count; ++i) NameJob(*round[i], writeBack);
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < count; ++i) round[i]->done = true;
+    done_ += count;
+    // The recovery is woken once enough files are done, not for each.
+    if (wanted_ != 0 && done_ >= wanted_) finished_.notify_one();
 }
 
-void TWriteBehind::WaitTurn(std::size_t turn) {
-    // The other thread is usually through with its file in a few
-    // microseconds: a short spin spares both a call into the kernel.
-    for (int spin = 0; spin < kTurnSpins; ++spin) {
-        if (turn_.load(std::memory_order_acquire) == turn) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-    std::unique_lock lock(turnMutex_);
-    turnSleepers_.fetch_add(1);
-    turnChanged_.wait(lock, [&] { return turn_.load() == turn; });
-    turnSleepers_.fetch_sub(1);
-}
-
-void TWriteBehind::PassTurn(std::size_t turn) {
-    turn_.store(turn);
-    if (turnSleepers_.load() == 0) return;
-    // Taken, so that a sleeper that has just found the old turn is asleep
-    // before it is woken.
-    { std::lock_guard lock(turnMutex_); }
-    turnChanged_.notify_all();
+void TWriteBehind::WaitNamed() {
+    std::unique_lock lock(nameMutex_);
+    nameIdle_.wait(lock, [&] { return toName_.empty() && naming_ == 0; });
 }
 
 void TWriteBehind::Help() {
-    std::uint64_t seen = 0;
+    std::vector<Job*> round;
     for (;;) {
-        Job* const* batch = nullptr;
-        std::size_t n = 0;
         {
-            std::unique_lock lock(shareMutex_);
-            shareWork_.wait(lock, [&] { return shareStop_ || shareRound_ != seen; });
-            if (shareRound_ == seen) return;
-            seen = shareRound_;
-            batch = shareBatch_;
-            n = shareCount_;
+            std::unique_lock lock(nameMutex_);
+            nameWork_.wait(lock, [&] { return nameStop_ || !toName_.empty(); });
+            if (toName_.empty()) return;
+            round.assign(toName_.begin(), toName_.end());
+            toName_.clear();
+            naming_ = round.size();
         }
-        for (std::size_t i = 1; i < n; i += 2) MakeJob(*batch[i]);
-        PassTurn(1);
+        NameRound(round.data(), round.size());
+        {
+            std::lock_guard lock(nameMutex_);
+            naming_ = 0;
+        }
+        nameIdle_.notify_all();
     }
 }
 
@@ -349,15 +305,36 @@ void TWriteBehind::Run() {
             // are while others are added at the back of the deque; the
             // front ones are removed only once they are done.
             std::size_t n = 0;
-            while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
+            while (taken_ < jobs_.size() && n < batch.size()) batch[n++] = &jobs_[taken_++];
             lock.unlock();
-            for (std::size_t start = 0; start < n;)
-                start += WriteRound(batch.data() + start, std::min(n - start, roundLimit_));
+            // The files made from Handed on go to the namer up to End.
+            std::size_t handed = 0;
+            auto handOn = [&](std::size_t end) {
+                if (end == handed) return;
+                if (helper_.joinable()) {
+                    {
+                        std::lock_guard names(nameMutex_);
+                        toName_.insert(toName_.end(), batch.begin() + static_cast<std::ptrdiff_t>(handed),
+                                       batch.begin() + static_cast<std::ptrdiff_t>(end));
+                    }
+                    nameWork_.notify_one();
+                } else {
+                    NameRound(batch.data() + handed, end - handed);
+                }
+                handed = end;
+            };
+            for (std::size_t i = 0; i < n; ++i) {
+                MakeJob(*batch[i]);
+                if (batch[i]->deferred) {
+                    // Out of descriptors: the files made before it hold
+                    // them until they are named.
+                    handOn(i);
+                    WaitNamed();
+                    MakeJob(*batch[i]);
+                }
+            }
+            handOn(n);
             lock.lock();
-            for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
-            done_ += n;
-            // The recovery is woken once enough files are done, not for each.
-            if (wanted_ != 0 && done_ >= wanted_) finished_.notify_one();
         }
         hurry_ = false;
         if (stop_) return;
