@@ -6,6 +6,11 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -492,9 +497,9 @@ private slots:
     }
 
     // The target's file system reports a failed write only when it writes
-    // back (a full or failing stick): the batch names it before it calls
-    // anything complete.
-    void AFailedWriteBackIsNamedBeforeTheBatchIsComplete() {
+    // back (a full or failing stick): the batch ends with the target's line
+    // and is not called complete.
+    void AFailedWriteBackEndsTheBatchWithTheTargetsLine() {
         vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
         TWindow t;
         t.Select(QStringLiteral("E:"));
@@ -509,9 +514,109 @@ private slots:
         vt::SetSyncHookForTests(nullptr);
         QCOMPARE(synced, 1);
         const QStringList log = t.Log();
+        QCOMPARE(log.last(), QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Error);
+        QVERIFY(!log.contains(QStringLiteral("恢复完成。")));
+    }
+
+    // A target that takes no more than a byte of any file (a file-size
+    // limit): Gone's two files with bytes get no names, each is named in
+    // the log as not written, its empty one comes back, and the batch,
+    // written back, ends complete.
+    void ATargetThatTakesNoFileWholeLeavesNoNames() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("Gone"));
+        vt::test::TempDir target;
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = before;
+        tight.rlim_cur = 1;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        t.Recover(target.Path());
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, xfsz);
+        // Only the empty file is whole.
+        std::set<std::string> files;
+        for (const std::string& f : FilesBelow(target.Path()))
+            if (f.back() != '/') files.insert(f);
+        QCOMPARE(files, std::set<std::string>{"Gone/Sub/@mpty.txt"});
+        QVERIFY(fs::is_empty(target.Path() + "/Gone/Sub/@mpty.txt"));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3),
+                 (QStringList{QStringLiteral("Gone/Deleted file.txt:  无法写入目标驱动器"),
+                              QStringLiteral("Gone/Sub/@nner.txt:  无法写入目标驱动器"), QStringLiteral("恢复完成。")}));
+    }
+
+    // A Stop in the middle of a file, then a write-back that fails: the
+    // engine's stop line, the target's line, and the stop line again last.
+    void AStopThenAFailedWriteBackEndsWithTheStopLine() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("One.bin"));
+        vt::SetSyncHookForTests([](int) { return EIO; });
+        bool pressed = false;
+        PumpEveryCall([&] {
+            if (pressed || !t.w->Undelete->Busy) return;
+            pressed = true;
+            t.w->Action(QStringLiteral("Stop"))->trigger();
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        vt::SetSyncHookForTests(nullptr);
+        platform::SetMessagePump(nullptr);
+        QVERIFY(pressed);
+        const QStringList log = t.Log();
+        QVERIFY(log.size() >= 3);
+        QCOMPARE(log.at(log.size() - 3), QStringLiteral("One.bin:  恢复被用户中止"));
         QCOMPARE(log.at(log.size() - 2),
                  QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
-        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
+        QCOMPARE(log.last(), QStringLiteral("恢复被用户中止"));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
+        QVERIFY(FilesBelow(target.Path()).empty());
+    }
+
+    // The chosen folder is moved away during the batch and a link to
+    // another folder put in its place: the batch still writes into the
+    // folder it chose and writes that back; the link is not opened, and the
+    // log says so before the batch's end.
+    void AFolderSwappedForALinkDuringTheBatchIsNotOpened() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("One.bin"));
+        vt::test::TempDir base, elsewhere;
+        const std::string target = base.Path() + "/chosen", moved = base.Path() + "/moved";
+        QVERIFY(fs::create_directory(target));
+        struct stat chosen {};
+        QCOMPARE(::stat(target.c_str(), &chosen), 0);
+        bool swapped = false;
+        PumpEveryCall([&] {
+            if (swapped || !t.w->Undelete->Busy) return;
+            swapped = true;
+            fs::rename(target, moved);
+            fs::create_directory_symlink(elsewhere.Path(), target);
+        });
+        bool syncedChosen = false;
+        vt::SetSyncHookForTests([&](int fd) {
+            struct stat st {};
+            syncedChosen = ::fstat(fd, &st) == 0 && st.st_dev == chosen.st_dev && st.st_ino == chosen.st_ino;
+            return -1;
+        });
+        t.Recover(target);
+        vt::SetSyncHookForTests(nullptr);
+        platform::SetMessagePump(nullptr);
+        QVERIFY(swapped);
+        QVERIFY(syncedChosen);
+        QVERIFY(t.opened.empty());
+        QCOMPARE(FilesBelow(moved), std::set<std::string>{"One.bin"});
+        QVERIFY(FilesBelow(elsewhere.Path()).empty());
+        const QStringList log = t.Log();
+        QCOMPARE(log.at(log.size() - 2), QString::fromStdString(target + ":  目标文件夹已被移动或替换，未打开"));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Warning);
         QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
     }
 
