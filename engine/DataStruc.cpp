@@ -66,15 +66,10 @@ std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& lo
     return TUndelete::DecodeLfnEntry(entry.first<32>(), longName, checksum);
 }
 
-TFsType BootSectorType(std::span<const std::uint8_t> sector) {
-    // A changed byte in "FAT16   " leaves a volume whose fields all hold.
-    return DetectFileSystem(sector) == vt::fsNtfs ? vt::fsNtfs : DetectFatType(sector);
-}
-
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info) {
     vt::ByteReader r(sector);
     if (r.U16Or(510) != 0xAA55) return false;
-    const TFsType fs = BootSectorType(sector);
+    const TFsType fs = DetectVolumeType(sector);
     if (fs == vt::fsUnknown) return false;
     info.FsType = fs;
     info.Serial = GetVolumeSerial(sector, fs);
@@ -289,7 +284,7 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
         std::uint32_t bytesRead = 0;
         if (!ReadDiskSectors(h, 1, boot.data(), s, bytesRead, node->DriveNo) || bytesRead < 512) return;
         vt::ByteReader br(boot);
-        const TFsType fs = DataStruc::BootSectorType(boot);
+        const TFsType fs = DetectVolumeType(boot);
         if (fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32) {
             const bool fat32 = fs == vt::fsFat32;
             // A volume of 4096-byte sectors (a 4Kn drive) counts eight of

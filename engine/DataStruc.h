@@ -66,10 +66,9 @@ bool IsWinNT();
 std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum);
 
 // The deep scan's test of one sector: the 0xAA55 mark at 510 and an NTFS
-// boot sector by its type string, or a FAT one by its BPB as DetectFatType
-// decides (the type string of a FAT volume is informational). On success the file system, the
+// boot sector by its type string, or a FAT one by its BPB (DetectVolumeType:
+// the type string of a FAT volume is informational). On success the file system, the
 // volume serial and the volume's sector count from the boot sector.
-TFsType BootSectorType(std::span<const std::uint8_t> sector);
 struct BootSectorInfo {
     TFsType FsType = vt::fsUnknown;
     std::uint32_t Serial = 0;

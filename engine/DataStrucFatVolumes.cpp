@@ -191,7 +191,7 @@ std::vector<std::pair<std::int64_t, std::uint64_t>> DataStruc::detail::ChainExte
 
 bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
                                FatBootLayout& layout, TFsType type) {
-    const TFsType fs = type != vt::fsUnknown ? type : DataStruc::BootSectorType(sector);
+    const TFsType fs = type != vt::fsUnknown ? type : DetectVolumeType(sector);
     if (!IsFat(fs)) return false;
     vt::ByteReader r(sector);
     // A volume made for sectors of 1024 to 4096 bytes (a 4Kn drive) is laid
@@ -353,13 +353,13 @@ public:
         // Fields no volume has, set to what formats write.
         if (DataStruc::SectorScale(own) == 0) Put16(own, 0x0B, 512);
         if (own[0x10] == 0 || own[0x10] > 4) own[0x10] = 2;
-        if (!IsFat(DataStruc::BootSectorType(own))) return std::nullopt;
+        if (!IsFat(DetectVolumeType(own))) return std::nullopt;
         const bool asRead = std::equal(own.begin(), own.end(), sector.begin());
         Candidate best = Evaluate(own, first, true);
-        if (asRead && best.Trusted() && best.Agree && (best.Placed > 0 || best.InExtent == 0)) return best.Layout;
+        if (asRead && best.Trusted() && best.Agree && (best.Placed > 0 || best.InExtent == 0)) return Unless(best, first);
 
         const std::int64_t k = DataStruc::SectorScale(own);
-        const bool fat32 = DataStruc::BootSectorType(own) == vt::fsFat32;
+        const bool fat32 = DetectVolumeType(own) == vt::fsFat32;
         // Where the FAT begins: the reserved sectors' count, or the first
         // sector after the boot sector that begins as a FAT does.
         std::vector<std::uint16_t> reserved{vt::LoadLe16(own.data() + 0x0E)};
@@ -404,7 +404,7 @@ public:
             }
         }
         if (!best.Trusted() || (best.Placed == 0 && !best.Agree)) return std::nullopt;
-        return best.Layout;
+        return Unless(best, first);
     }
 
 private:
@@ -417,6 +417,7 @@ private:
 
     struct Candidate {
         DataStruc::FatBootLayout Layout;
+        Boot Bytes{};  // the boot sector as mended
         bool Valid = false, FatBegins = false, CopyAgrees = false, Agree = false, Own = false;
         std::size_t Placed = 0, InExtent = 0;
         bool Trusted() const { return Valid && FatBegins && CopyAgrees; }
@@ -427,6 +428,21 @@ private:
             return key(*this) > key(o);
         }
     };
+
+    // Where no found folder confirms the cluster size, fields that agree
+    // with another as well (a small FAT has room for twice the clusters)
+    // tell nothing: no layout.
+    std::optional<DataStruc::FatBootLayout> Unless(const Candidate& best, std::int64_t first) {
+        if (best.Placed > 0) return best.Layout;
+        for (std::uint32_t spc = 1; spc <= 128; spc *= 2) {
+            if (spc == best.Bytes[0x0D]) continue;
+            Boot other = best.Bytes;
+            other[0x0D] = static_cast<std::uint8_t>(spc);
+            const Candidate c = Evaluate(other, first, false);
+            if (c.Trusted() && c.Agree) return std::nullopt;
+        }
+        return best.Layout;
+    }
 
     static void Put16(Boot& b, std::size_t at, std::uint16_t v) {
         b[at] = static_cast<std::uint8_t>(v);
@@ -479,7 +495,7 @@ private:
     // the two apart, where the total sectors a count would go by may be
     // the field that changed.
     static TFsType TypeByFat(const Boot& b) {
-        const TFsType counted = DataStruc::BootSectorType(b);
+        const TFsType counted = DetectVolumeType(b);
         if (counted == vt::fsFat32) return counted;
         const std::uint64_t bytes = std::uint64_t{vt::LoadLe16(b.data() + 0x16)} * 512 * DataStruc::SectorScale(b);
         if (bytes <= 6144) return vt::fsFat12;
@@ -490,6 +506,7 @@ private:
     Candidate Evaluate(const Boot& b, std::int64_t first, bool own) {
         Candidate c;
         c.Own = own;
+        c.Bytes = b;
         if (!DataStruc::ExamineFatBoot(b, first, end_, c.Layout, TypeByFat(b))) return c;
         const DataStruc::FatBootLayout& l = c.Layout;
         c.Valid = true;
@@ -500,17 +517,18 @@ private:
         std::tie(c.Placed, c.InExtent) = placed_(l);
         // The clusters the total sectors give, against those the FAT maps:
         // a format makes the FAT no more than a sector larger than they
-        // need, and a small one up to twice as large.
+        // need, a small one less than twice as large (the cluster size
+        // doubled halves the clusters); a FAT of one sector is never too
+        // large.
         const vt::ByteReader r(b);
         const std::int64_t k = DataStruc::SectorScale(b);
         const std::int64_t total = (r.U16Or(0x13) ? r.U16Or(0x13) : r.U32Or(0x20)) * k;
         const std::int64_t meta = l.DataStart - l.First;
-        const std::int64_t bits = l.FsType == vt::fsFat12 ? 12 : l.FsType == vt::fsFat16 ? 16 : 32;
-        const std::int64_t perSector = 512 * k * 8 / bits;
         if (total > meta) {
             const std::int64_t clusters = (total - meta) / l.SectorsPerCluster;
             const std::int64_t mapped = l.Clusters;
-            c.Agree = clusters <= mapped && 2 * (mapped - clusters) < mapped + 2 * perSector &&
+            c.Agree = clusters <= mapped &&
+                      (2 * (mapped - clusters) < mapped || static_cast<std::int64_t>(l.FatSectors) <= k) &&
                       (l.FsType == vt::fsFat32 || r.U16Or(0x11) * 32 % (512 * k) == 0);
         }
         return c;
@@ -602,7 +620,7 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
     for (std::int64_t lba : starts) {
         std::array<std::uint8_t, 512> sector{};
         if (!ReadSector(h, drive, lba, sector)) continue;
-        const TFsType fs = DataStruc::BootSectorType(sector);
+        const TFsType fs = DetectVolumeType(sector);
         if (!IsFat(fs)) continue;
         DataStruc::BootSectorInfo info;
         const bool marked = DataStruc::ExamineBootSector(sector, info);

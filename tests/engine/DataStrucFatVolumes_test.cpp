@@ -837,6 +837,39 @@ TEST_F(FatVolumesTest, DeepScanListsEachDamagedVolumeWhereItBegins) {
     }
 }
 
+// A file whose chain runs into a folder's cluster holds the folder's
+// entries where its own bytes were: it is written as read and named as
+// failed, and the folder comes back whole. A slot of blanks in a folder
+// whose chain gives its extent ends nothing: the entries after it are
+// listed. A size field of 2 GiB on a volume of 15 MiB: the file is named
+// and holds what was read, never more than the volume.
+TEST_F(FatVolumesTest, ChainsIntoFoldersBlankNamesAndHugeSizesAreToldApart) {
+    vt::test::InstallProfile("[physical.0]\nimage=crossdir.img\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, 2048);
+    List(d, node);
+    EXPECT_EQ(Recover(d, *node, {"sub", "blank"}),
+              (std::map<std::string, Bytes>{{"sub/", {}},
+                                            {"sub/s.txt", vt::test::YesContent("S.TXT", 100)},
+                                            {"blank/", {}},
+                                            {"blank/b.txt", vt::test::YesContent("B.TXT", 300)},
+                                            {"blank/c.txt", vt::test::YesContent("C.TXT", 300)}}));
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+    const auto into = Recover(d, *node, {"into.bin"});
+    EXPECT_EQ(Failures(), std::vector<std::string>{"Into.bin" + kFailed});
+    ASSERT_EQ(into.count("into.bin"), 1u);
+    EXPECT_EQ(into.at("into.bin").size(), 6000u);
+    log.rows.clear();
+    const auto huge = Recover(d, *node, {"huge.bin"});
+    EXPECT_EQ(Failures(), std::vector<std::string>{"Huge.bin" + kFailed});
+    ASSERT_EQ(huge.count("huge.bin"), 1u);
+    const Bytes& h = huge.at("huge.bin");
+    EXPECT_LE(h.size(), 30720u * 512);
+    const Bytes original = vt::test::YesContent("HUGE.BIN", 3000);
+    ASSERT_GE(h.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), h.begin()));
+}
+
 // A FAT16 root of 16384 entries (1024 sectors) whose last file's entry
 // lies past its 500th sector: the root is read whole, as its boot sector
 // gives it.
@@ -874,6 +907,6 @@ TEST_F(FatVolumesTest, BootSectorsPastTheLimitAreCountedInTheLog) {
      "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
      "fat4k32nb.img", "chains.img", "oldvols.img", "bootpick.img", "totals.img",
      "bigroot16.img", "manyboots.img", "bootfat.img", "bootfat2.img", "boot32.img", "bootfatlost.img",
-     "bootfat2lost.img", "boot32lost.img"});
+     "bootfat2lost.img", "boot32lost.img", "crossdir.img"});
 
 }  // namespace

@@ -296,6 +296,15 @@ TEST_F(DataStrucTest, DriveListHasLettersFirstThenPhysicalDrives) {
     EXPECT_EQ(list.Drives[0]->Partitions[0]->RawEntry.SectorCount.get(), 0u);
 }
 
+// A logical drive whose volume counts 4096-byte sectors shows the label
+// its root holds, found where those sectors put the root.
+TEST_F(DataStrucTest, LogicalDriveOf4096ByteSectorsShowsItsLabel) {
+    vt::test::InstallProfile("[logical.E]\nimage=label4k.img\n");
+    TPhysicalDriveList list;
+    ASSERT_EQ(list.Count, 1);
+    EXPECT_EQ(list.Drives[0]->Partitions[0]->VolumeLabel, "FOURKLBL");
+}
+
 // ---------------------------------------------------------------------------
 // Deep scan
 
