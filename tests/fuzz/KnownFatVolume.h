@@ -1,4 +1,4 @@
-// A FAT16 volume built in memory from known files, for the fuzz targets
+// A FAT12 volume built in memory from known files, for the fuzz targets
 // that damage it and check what the advanced recovery makes of it: six
 // present files in every sixth cluster (each lies in pieces), a deleted
 // one in clusters of its own, and two folders whose "." entries place the
@@ -50,12 +50,20 @@ struct Volume {
     std::uint32_t spc = 1;
     std::uint32_t sectors = 0;
     std::vector<std::uint8_t> disk;
-    // The FAT entry of cluster c: set in the bytes.
-    void SetEntry(std::uint32_t c, std::uint32_t v) { Put16(disk, 512 + (c % 256) * 2, v); }
+    // The FAT entry of cluster c (of the 341 the FAT's one sector holds):
+    // 12 bits at byte c * 3 / 2, an odd cluster's in the high bits.
+    void SetEntry(std::uint32_t c, std::uint32_t v) {
+        c %= 341;
+        const std::size_t at = 512 + c * 3 / 2;
+        std::uint32_t word = disk[at] | disk[at + 1] << 8;
+        word = c & 1 ? (word & 0x000F) | (v & 0xFFF) << 4 : (word & 0xF000) | (v & 0xFFF);
+        Put16(disk, at, word);
+    }
 };
 
-// Boot sector: 512-byte sectors, one reserved, one FAT of one sector (256
-// entries), 16 root entries (one sector), clusters of spc sectors.
+// Boot sector: 512-byte sectors, one reserved, one FAT of one sector (341
+// entries), 16 root entries (one sector), clusters of spc sectors: 40
+// clusters make a FAT12 volume.
 inline Volume Build(std::uint32_t spc) {
     Volume v;
     v.spc = spc;
@@ -72,10 +80,10 @@ inline Volume Build(std::uint32_t spc) {
     Put16(disk, 0x13, v.sectors);
     disk[0x15] = 0xF8;
     Put16(disk, 0x16, 1);
-    std::memcpy(&disk[0x36], "FAT16   ", 8);
+    std::memcpy(&disk[0x36], "FAT12   ", 8);
     Put16(disk, 510, 0xAA55);
-    v.SetEntry(0, 0xFFF8);
-    v.SetEntry(1, 0xFFFF);
+    v.SetEntry(0, 0xFF8);
+    v.SetEntry(1, 0xFFF);
     const std::uint32_t fileSize = FileSize(spc);
     for (std::uint32_t c = 2; c < 2 + kClusters; ++c)
         for (std::uint32_t o = 0; o < clusterBytes; ++o)
@@ -83,7 +91,7 @@ inline Volume Build(std::uint32_t spc) {
     for (std::uint32_t f = 0; f <= kFiles; ++f) {
         if (f < kFiles)
             for (std::uint32_t j = 0; j < kClustersEach; ++j)
-                v.SetEntry(FileCluster(f, j), j + 1 < kClustersEach ? FileCluster(f, j + 1) : 0xFFFF);
+                v.SetEntry(FileCluster(f, j), j + 1 < kClustersEach ? FileCluster(f, j + 1) : 0xFFF);
         std::uint8_t* e = &disk[2 * 512 + f * 32];
         std::memcpy(e, "FILE0   BIN", 11);
         e[4] = static_cast<std::uint8_t>('0' + f);
@@ -96,7 +104,7 @@ inline Volume Build(std::uint32_t spc) {
     // The folders: an entry in the root, "." and ".." in their cluster.
     for (std::uint32_t k = 0; k < 2; ++k) {
         const std::uint32_t c = kFolders[k];
-        v.SetEntry(c, 0xFFFF);
+        v.SetEntry(c, 0xFFF);
         std::uint8_t* e = &disk[2 * 512 + (kFiles + 1 + k) * 32];
         std::memcpy(e, "DIR0       ", 11);
         e[3] = static_cast<std::uint8_t>('0' + k);

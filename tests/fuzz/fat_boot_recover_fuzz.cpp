@@ -1,4 +1,4 @@
-// The advanced recovery of a FAT16 volume built from known files
+// The advanced recovery of a FAT12 volume built from known files
 // (KnownFatVolume.h), whose boot sector the input damages in one to three
 // bytes: a type string, a cluster or FAT size, a root count, the sector
 // size, anything. The volume's FAT and folders are as built, so whatever

@@ -1,4 +1,4 @@
-// The advanced recovery of a FAT16 volume built from known files
+// The advanced recovery of a FAT12 volume built from known files
 // (KnownFatVolume.h), whose FAT the input damages in one entry: a chain
 // that runs on, breaks, loops, leaves the volume or crosses into another
 // file's or a folder's. Every file that the recovery does not name as
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 5) return 0;
     knownfat::Volume v = knownfat::Build(1u << (data[0] % 3));
     // The damage: one entry of the FAT, any cluster, any value.
-    v.SetEntry((data[1] | data[2] << 8) % 256, data[3] | data[4] << 8);
+    v.SetEntry(data[1] | data[2] << 8, data[3] | data[4] << 8);
     knownfat::RecoverAndCheck(v);
     return 0;
 }
