@@ -8,10 +8,10 @@
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <optional>
-#include <tuple>
 #include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
