@@ -299,7 +299,9 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
         // of consecutive clusters: two whose runs overlap share a cluster,
         // and a file whose chain runs into a folder's holds its entries.
         // The same directory entry listed twice is one file; a folder is
-        // one by its first cluster, however often it is listed.
+        // one by its first cluster, however often it is listed, and counts
+        // only where a directory was found at that cluster (an entry whose
+        // cluster holds a file's data is no folder's claim on it).
         struct Run {
             std::uint32_t First, End;  // clusters [First, End)
             std::size_t Owner;         // the file, by its first listing
@@ -324,12 +326,18 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
         auto folderOwner = [&](std::uint32_t first) {
             return owners.emplace(std::make_tuple(first, 0u, std::string(1, '/')), owners.size()).first->second;
         };
+        std::vector<std::int64_t> found = node->DirSectors;
+        std::sort(found.begin(), found.end());
+        auto isFolder = [&](std::uint32_t first) {
+            const std::int64_t at = boot.DataStart + (static_cast<std::int64_t>(first) - 2) * boot.SectorsPerCluster;
+            return std::binary_search(found.begin(), found.end(), at);
+        };
         if (fat32 && boot.RootCluster >= 2) addChain(boot.RootCluster, folderClusters, folderOwner(boot.RootCluster), nullptr);
         for (const auto& e : node->FatEntries) {
             if (e->Volume != entry.Volume || e->DirEntry.Name[0] == vt::fat::kDeletedMark) continue;
             const std::uint32_t first = PhysEntryFirstCluster(*e, fat32);
             if (!IsFatFile(e->DirEntry)) {
-                if (first >= 2) addChain(first, folderClusters, folderOwner(first), e.get());
+                if (first >= 2 && isFolder(first)) addChain(first, folderClusters, folderOwner(first), e.get());
                 continue;
             }
             const std::uint64_t size = e->DirEntry.FileSize.get();
