@@ -12,6 +12,7 @@
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
+#include "FatChains.h"
 
 namespace {
 
@@ -151,13 +152,8 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(FatTable& fat, s
     // first repeat on the walk only went round again. Each cluster has one
     // successor, so a chain that loops never ends or breaks: only a walk
     // that reached its cap can hold a repeat.
-    std::vector<std::pair<std::uint32_t, std::size_t>> order(walk.Clusters.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = {walk.Clusters[i], i};
-    std::sort(order.begin(), order.end());
-    std::size_t repeat = order.size();
-    for (std::size_t i = 1; i < order.size(); ++i)
-        if (order[i].first == order[i - 1].first) repeat = std::min(repeat, order[i].second);
-    if (repeat == order.size()) {
+    const std::size_t repeat = vt::fat::FirstRepeat(walk.Clusters);
+    if (repeat == walk.Clusters.size()) {
         walk.End = ChainEnd::Cap;
     } else {
         walk.Clusters.resize(repeat);

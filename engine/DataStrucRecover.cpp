@@ -10,6 +10,7 @@
 #include "ClusterBatch.h"
 #include "DataStruc.h"
 #include "DataStrucShared.h"
+#include "FatChains.h"
 #include "Lznt1.h"
 
 namespace {
@@ -295,16 +296,11 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
     }
     if (crossBuilt_.insert(entry.Volume).second) {
         // The clusters every present file of the volume needs, along its
-        // chain, as runs of consecutive clusters: two files whose runs
-        // overlap share a cluster. The same directory entry listed twice is
+        // chain (see FatChains.h). The same directory entry listed twice is
         // one file.
-        struct Run {
-            std::uint32_t First, End;  // clusters [First, End)
-            std::size_t Owner;         // the file, by its first listing
-            const TPhysMidEntry* Entry;
-        };
-        std::vector<Run> runs;
+        vt::fat::SharedClusters shared;
         std::map<std::tuple<std::uint32_t, std::uint32_t, std::string>, std::size_t> owners;
+        std::vector<std::vector<const TPhysMidEntry*>> listings;
         const DataStruc::FatBootLayout& boot = fat.Boot();
         const bool fat32 = boot.FsType == vt::fsFat32;
         const auto clusterBytes = static_cast<std::uint64_t>(boot.SectorsPerCluster) * 512;
@@ -319,23 +315,12 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
                 owners.emplace(std::make_tuple(first, e->DirCluster, name + std::string(e->DirEntry.Ext.begin(), e->DirEntry.Ext.end())),
                                owners.size())
                     .first->second;
+            if (owner == listings.size()) listings.emplace_back();
+            listings[owner].push_back(e.get());
             const auto walk = WalkFatChain(fat, first, static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes));
-            for (std::uint32_t c : walk.Clusters) {
-                if (!runs.empty() && runs.back().Entry == e.get() && runs.back().End == c) ++runs.back().End;
-                else runs.push_back({c, c + 1, owner, e.get()});
-            }
+            shared.Add(owner, walk.Clusters);
         }
-        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.First < b.First; });
-        // The run that reaches farthest so far holds the start of any later
-        // run that overlaps an earlier one.
-        const Run* reach = nullptr;
-        for (const Run& r : runs) {
-            if (reach && r.First < reach->End && r.Owner != reach->Owner) {
-                crossLinked_.insert(r.Entry);
-                crossLinked_.insert(reach->Entry);
-            }
-            if (!reach || r.End > reach->End) reach = &r;
-        }
+        for (std::size_t owner : shared.Sharing()) crossLinked_.insert(listings[owner].begin(), listings[owner].end());
     }
     return crossLinked_.contains(&entry);
 }

@@ -659,6 +659,48 @@ TEST_P(FatChains, FilesFollowEveryFatCopyAndWhatNoCopyHoldsIsNamedAsFailed) {
     EXPECT_TRUE(v.boxes.calls.empty());
 }
 
+TEST_P(FatChains, LoopingAndCrossLinkedChainsAreNamedAsFailedAndNeverWriteMoreThanTheVolume) {
+    LayoutVolume v(GetParam());
+    ASSERT_NE(v.drive, nullptr);
+    const std::uint32_t cs = v.drive->BootSector[0x0D] * 512u;
+    const std::size_t size = 3 * cs + 77;
+    struct Case {
+        const char* stored;
+        const char* original;
+        std::size_t original_size;
+        std::size_t exact;  // leading bytes that are the file's own
+    };
+    const Case cases[] = {
+        {"LOOPA   BIN", "LOOPA.BIN", size, 2 * cs},  // two clusters before the chain goes round
+        {"LOOPB   BIN", "LOOPB.BIN", size, 2 * cs},  // ... with a size of 10 MiB
+        {"LOOPG   BIN", "LOOPG.BIN", size, 2 * cs},  // ... with a size near 2 GB
+        {"XA      BIN", "XA.BIN", size, 2 * cs},     // its tail is XB's
+        {"XB      BIN", "XB.BIN", size, size},       // whole, but XA claims its tail too
+        {"XD      BIN", "XD.BIN", 2 * cs, cs},       // its second cluster is XDIR's directory
+    };
+    const auto volume = fs::file_size(v.image);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        TMidEntry* e = FindStored(*v.drive, c.stored);
+        ASSERT_NE(e, nullptr);
+        const std::string name = GetEntryFileName(*e);
+        v.log.rows.clear();
+        const Bytes written = v.Recover(e);
+        const Bytes original = Original(c.original, c.original_size);
+        EXPECT_EQ(v.Lines(), std::vector<std::string>{Failed(name)});
+        ASSERT_GE(written.size(), c.exact);
+        EXPECT_TRUE(std::equal(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(c.exact), written.begin()));
+        EXPECT_LE(written.size(), volume) << "no file is larger than its volume";
+        if (c.exact == c.original_size) EXPECT_EQ(written, original);
+    }
+    // The folder's own file is no one else's.
+    TMidEntry* inner = FindStored(*v.drive, "XIN     TXT");
+    ASSERT_NE(inner, nullptr);
+    v.log.rows.clear();
+    EXPECT_EQ(v.Recover(inner), Original("XIN.TXT", 300));
+    EXPECT_TRUE(v.log.rows.empty());
+}
+
 TEST_P(FatChains, FoldersFollowEveryFatCopyAndOneCutInAllIsReadInPart) {
     LayoutVolume v(GetParam());
     ASSERT_NE(v.drive, nullptr);
