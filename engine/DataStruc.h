@@ -176,6 +176,10 @@ struct TPartiEntry {
     std::vector<TPartiEntry*> Children;  // owned by the drive's lists
     // What the partition scan and the FAT listing found on the node.
     std::vector<std::int64_t> DirSectors;
+    // Found directories (by their key in DirSectors) with a sector that did
+    // not read: they list only a part of what they hold, and their
+    // recovery names them as failed.
+    std::set<std::int64_t> DirSectorsReadInPart;
     std::vector<std::int64_t> NtfsFolders;
     std::vector<std::unique_ptr<TPhysMidEntry>> FatEntries;
     std::vector<std::unique_ptr<tntfsfilerecord>> NtfsEntries;
@@ -396,8 +400,10 @@ private:
     void GuessFatRoot(const FatGroup& group);
     bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
                                std::int32_t volume);
+    // unread: the sectors of bytes (ascending, by place) that did not read;
+    // their entries are skipped.
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
-                              std::int32_t volume);
+                              std::int32_t volume, std::span<const std::uint32_t> unread = {});
     // A directory of a volume whose boot sector places its FAT, from its
     // first cluster: along its chain in that FAT when the chain ends (or
     // leads back into itself: the clusters before the repeat), else

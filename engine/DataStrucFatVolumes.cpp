@@ -630,24 +630,30 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
         return;
     }
     // The clusters in runs of consecutive ones, each run one request (at
-    // most the 2 MiB above), read again sector by sector when it fails; a
-    // sector that does not read, or a run cut short, ends the directory
-    // there.
+    // most the 2 MiB above), read again sector by sector when it fails. A
+    // sector that does not read costs only its own entries: the directory
+    // goes on in the sectors after it, and the folder is marked as read in
+    // part. A run cut short (the end of the device) ends the directory.
     const std::uint64_t total = walk.Clusters.size() * static_cast<std::uint64_t>(spc);
     platform::PageBuffer bytes(static_cast<std::size_t>(total) * 512);
     std::size_t filled = 0;
+    std::vector<std::uint32_t> unread;  // by sector of the directory
     for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
         const auto count = static_cast<std::uint32_t>(n);
         std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (!ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead,
-                                  unreadable))
-            break;
+        std::vector<std::uint32_t> failed;
+        ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead, unreadable,
+                             &failed);
+        for (std::uint32_t j : failed)
+            if (j < bytesRead / 512) unread.push_back(static_cast<std::uint32_t>(filled / 512) + j);
         filled += bytesRead / 512 * 512;
-        if (bytesRead < count * 512u || unreadable > 0) break;
+        if (bytesRead < count * 512u) break;
     }
+    if (!unread.empty()) CurPartition->DirSectorsReadInPart.insert(first);
     try {
-        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);
+        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume,
+                             unread);
     } catch (const std::exception& e) {
         ErrorBox(e.what());
     }

@@ -501,7 +501,13 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
         if (!skipped) LogError(newDir.Below() + kFailed);
         return 0;
     }
-    if (first == -1 || last == -1) return 0;
+    // A directory with a sector that did not read held more than it lists:
+    // what it lists is written, then the folder is named as failed.
+    const bool readInPart = CurPartition->DirSectorsReadInPart.contains(dirSector);
+    if (first == -1 || last == -1) {
+        if (readInPart && !skipped) LogError(newDir.Below() + kFailed);
+        return 0;
+    }
 
     // A damaged or reused directory cluster can hold entries that lead back
     // to a folder still being written, or many entries that share one
@@ -532,5 +538,6 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
             result = RecoverFolderLevel(*child, kind, &newDir, progressBar, statusPanel);
         if (result == 1) break;
     }
+    if (readInPart && !skipped && result != 1) LogError(newDir.Below() + kFailed);
     return result;
 }

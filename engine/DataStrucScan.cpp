@@ -93,6 +93,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     Busy = true;
     CurPartition = entry;
     entry->DirSectors.clear();
+    entry->DirSectorsReadInPart.clear();
     if (sortedDirsNode_ == entry) sortedDirsNode_ = nullptr;
     entry->FatBootSectors.clear();
     MftSectors.clear();
@@ -141,6 +142,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     // The search results point into the records; they go with them.
     node.FatFound.clear();
     node.FatEntries.clear();
+    node.DirSectorsReadInPart.clear();
     node.FatVolumes.clear();
     node.FatBoot.reset();
     if (crossNode_ == &node) crossNode_ = nullptr;
@@ -308,7 +310,8 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
 }
 
 void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes,
-                                          TFsType variant, std::int32_t volume) {
+                                          TFsType variant, std::int32_t volume,
+                                          std::span<const std::uint32_t> unread) {
     PPartiEntry node = CurPartition;
     const bool fat16 = variant == vt::fsFat12 || variant == vt::fsFat16;
     const bool fat32 = variant == vt::fsFat32;
@@ -322,6 +325,12 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
     }
     vt::fat::TLongNameRun longNames;
     for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
+        // The zeros of a sector that did not read end nothing: its entries
+        // are lost, and no long name reaches over it.
+        if (std::binary_search(unread.begin(), unread.end(), static_cast<std::uint32_t>(i * 32 / 512))) {
+            longNames = vt::fat::TLongNameRun();
+            continue;
+        }
         const auto raw = bytes.subspan(i * 32).first<32>();
         // Long-name pieces first, by their attribute: the name field of a
         // piece whose first character is "." reads "." once its sequence
