@@ -241,9 +241,11 @@ public:
     // The clusters of a present file by its allocation-table chain, as many
     // as Count; where the first FAT's chain breaks or ends too early another
     // FAT copy that goes on is followed. False when no copy holds them all
-    // (Clusters then holds the part that was found); *EndsEarly then tells
-    // an end mark before Count clusters from a chain that broke (a free or
-    // bad cluster, a link out of the volume, an unreadable FAT sector).
+    // (Clusters then holds the part that was found: up to the break, or the
+    // clusters before the first repeat of a chain that loops), or when the
+    // last one's own entry is free or bad; *EndsEarly then tells an end mark
+    // before Count clusters from a chain that broke (a free or bad cluster, a
+    // link out of the volume, an unreadable FAT sector) or looped.
     bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters,
                          bool* EndsEarly = nullptr);
     // Whether a present entry's chain shares a cluster with the chain of

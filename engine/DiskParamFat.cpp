@@ -352,9 +352,16 @@ bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::v
     // before it are the file's; what the size needs beyond them is not
     // known.
     const std::size_t repeat = vt::fat::FirstRepeat(Clusters);
-    if (repeat == Clusters.size()) return Clusters.size() == Count;
-    Clusters.resize(repeat);
-    return false;
+    if (repeat < Clusters.size()) {
+        Clusters.resize(repeat);
+        return false;
+    }
+    if (Clusters.size() < Count) return false;
+    // The last cluster's own entry: free, bad or past the volume in every
+    // copy says the cluster is no file's now (a crash freed it, the chain
+    // was cut before it), even at the last cluster the size needs.
+    std::uint32_t next = 0;
+    return NextCluster(c, false, next) != TFatLink::Broken;
 }
 
 bool TUndelete::SharesClusters(const TMidEntry& Entry) {
