@@ -398,8 +398,13 @@ private:
     // A root guessed before the estimated cluster 2 of a layout without a
     // boot sector to trust.
     void GuessFatRoot(const FatGroup& group);
+    // whole: the sectors are all the directory's (the fixed root region of
+    // a FAT12/16 volume): a sector that does not read costs only its own
+    // entries, and the directory is marked as read in part. Otherwise the
+    // read reaches past a directory of unknown length, and its zeros end
+    // the directory.
     bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
-                               std::int32_t volume);
+                               std::int32_t volume, bool whole = false);
     // unread: the sectors of bytes (ascending, by place) that did not read;
     // their entries are skipped.
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,

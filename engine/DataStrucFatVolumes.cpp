@@ -600,7 +600,7 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups, 
             const auto sectors = static_cast<std::uint32_t>(
                 std::min<std::int64_t>(boot.RootSectors, limit - boot.RootStart));
             node->DirSectors.insert(node->DirSectors.begin(), boot.RootStart);
-            ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume);
+            ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume, true);
             continue;
         }
         // A FAT32 root is a cluster chain, read as a found folder is.

@@ -280,7 +280,7 @@ bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
 }
 
 bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
-                                           std::int32_t volume) {
+                                           std::int32_t volume, bool whole) {
     PPartiEntry node = CurPartition;
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -291,16 +291,21 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     bool result = true;
     try {
         // A bad sector in the read-ahead after a small directory (a file's
-        // data) costs only itself; one inside the directory ends its parse.
+        // data) costs only itself; one inside a directory of unknown length
+        // ends its parse, one inside a whole directory only its entries.
         std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (sectors == 0 ||
-            !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead, unreadable)) {
+        std::vector<std::uint32_t> failed;
+        if (sectors == 0 || !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead,
+                                                  unreadable, &failed)) {
             win::CloseHandle(h);
             return false;
         }
+        if (!whole) failed.clear();
+        if (!failed.empty()) node->DirSectorsReadInPart.insert(lba);
         const std::size_t count = std::min<std::size_t>(bytesRead, buffer.size()) / 32;
-        ParseDirectoryBuffer(isRoot, lba, std::span<const std::uint8_t>(buffer).first(count * 32), variant, volume);
+        ParseDirectoryBuffer(isRoot, lba, std::span<const std::uint8_t>(buffer).first(count * 32), variant, volume,
+                             failed);
     } catch (const std::exception& ex) {
         ErrorBox(ex.what());
         result = false;

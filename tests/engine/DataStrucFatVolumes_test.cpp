@@ -833,6 +833,41 @@ TEST_P(UnreadableDirectorySector, CostsOnlyItsOwnEntriesAndTheFolderIsNamedAsFai
     EXPECT_EQ(Failures(), std::vector<std::string>{PhysEntryDisplayName(*many) + kFailed});
 }
 
+// The fixed root region of a FAT12/16 volume: its second sector holds
+// R14..R29 (the volume label, MANY and FORTY come first).
+class UnreadableRootSector : public UnreadableDirectorySector {};
+
+TEST_P(UnreadableRootSector, CostsOnlyItsOwnEntries) {
+    const SectorCase& c = GetParam();
+    vt::test::InstallProfile("[physical.0]\nimage=dirsect.img\nunreadable=" +
+                             std::to_string(DirectorySectorOf(std::string(c.label) + "-ROOT")) + "\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, c.first);
+    List(d, node);
+    std::vector<std::string> want, listed;
+    for (int n = 1; n <= 40; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "r%02d.txt", n);
+        if (n < 14 || n > 29) want.push_back(name);
+        if (Entry(*node, name)) listed.push_back(name);
+    }
+    EXPECT_EQ(listed, want) << "the entries after the sector are listed";
+    EXPECT_EQ(node->DirSectorsReadInPart.size(), 1u);
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : want) {
+        std::string upper = name;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        files[name] = vt::test::YesContent(upper, 100);
+    }
+    EXPECT_EQ(Recover(d, *node, want), files);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+// A FAT32 root is a cluster chain, read as a folder's directory is.
+INSTANTIATE_TEST_SUITE_P(Volumes, UnreadableRootSector,
+                         ::testing::Values(SectorCase{"SECT12", 2048}, SectorCase{"SECT16", 6144}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 INSTANTIATE_TEST_SUITE_P(Volumes, UnreadableDirectorySector,
                          ::testing::Values(SectorCase{"SECT12", 2048}, SectorCase{"SECT16", 6144},
                                            SectorCase{"SECT32", 22528}),

@@ -553,6 +553,15 @@ struct LayoutVolume {
         engine->RecoverFileReported(e, name, dir.Path(), nullptr, &log);
         return vt::test::ReadWholeFile(dir.Path() + "/" + name);
     }
+    // Recovers the entry whose stored 11 name bytes are these, with the
+    // log cleared first; the bytes written, and its recovery name in shown.
+    Bytes RecoverStored(const std::string& name11, std::string& shown) {
+        TMidEntry* e = FindStored(*drive, name11);
+        if (!e) return {};
+        shown = GetEntryFileName(*e);
+        log.rows.clear();
+        return Recover(e);
+    }
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
         for (const auto& r : log.rows) lines.push_back(r.caption);
@@ -633,11 +642,8 @@ TEST_P(FatChains, FilesFollowEveryFatCopyAndWhatNoCopyHoldsIsNamedAsFailed) {
     if (v.drive->FsType == vt::fsFat32) cases.push_back({"TOPBITS BIN", "TOPBITS.BIN", size, Whole});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.original);
-        TMidEntry* e = FindStored(*v.drive, c.stored);
-        ASSERT_NE(e, nullptr);
-        const std::string name = GetEntryFileName(*e);
-        v.log.rows.clear();
-        const Bytes written = v.Recover(e);
+        std::string name;
+        const Bytes written = v.RecoverStored(c.stored, name);
         const Bytes original = Original(c.original, c.size);
         if (c.outcome == Whole) {
             EXPECT_EQ(written, original);
@@ -681,11 +687,8 @@ TEST_P(FatChains, LoopingAndCrossLinkedChainsAreNamedAsFailedAndNeverWriteMoreTh
     const auto volume = fs::file_size(v.image);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.original);
-        TMidEntry* e = FindStored(*v.drive, c.stored);
-        ASSERT_NE(e, nullptr);
-        const std::string name = GetEntryFileName(*e);
-        v.log.rows.clear();
-        const Bytes written = v.Recover(e);
+        std::string name;
+        const Bytes written = v.RecoverStored(c.stored, name);
         const Bytes original = Original(c.original, c.original_size);
         EXPECT_EQ(v.Lines(), std::vector<std::string>{Failed(name)});
         ASSERT_GE(written.size(), c.exact);
