@@ -1,10 +1,15 @@
 #include "FatChains.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace vt::fat {
 
 std::size_t FirstRepeat(std::span<const std::uint32_t> clusters) {
+    // Most chains only go up (a file written in one go, or in pieces each
+    // after the last): they repeat nothing, and need no sort.
+    if (std::adjacent_find(clusters.begin(), clusters.end(), std::greater_equal<>()) == clusters.end())
+        return clusters.size();
     std::vector<std::pair<std::uint32_t, std::size_t>> order(clusters.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = {clusters[i], i};
     std::sort(order.begin(), order.end());
