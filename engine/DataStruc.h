@@ -342,9 +342,16 @@ public:
                                    TAttribute& data, trunlist& runs) const;
     // The $DATA of the found record at `sector` (fixed up in record), its
     // own or through its attribute list. NoData: none to be had.
+    // Partial also: runs that disagree with the clusters their attribute
+    // header says they map.
     enum class FileData { Found, Partial, NoData, Failed };
     FileData FindFileData(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record,
                           TAttribute& data, trunlist& runs) const;
+    // Whether the $Bitmap of the volume of the found record at `sector`
+    // marks one of the first `clusters` clusters of the runs in use; empty
+    // when the listing placed no table there or the bitmap does not read.
+    std::optional<bool> ClustersInUse(win::HANDLE h, std::int64_t sector, const trunlist& runs,
+                                      std::int64_t clusters) const;
 
     void Stop();
     void ClearAbort();
@@ -365,6 +372,12 @@ public:
     int RecoverFile(const void* entry, TFsType kind, const std::string& targetDir, platform::IProgressBar* progressBar,
                     platform::IStatusPanel* statusPanel);
     int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
+                      platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // The same into a target folder that is open: a batch writes all of its
+    // rows through the one descriptor of the folder the user chose.
+    int RecoverFile(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                    platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const vt::TargetFolder& target,
                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
     // The first sector of a found entry's first cluster (for a folder: the
     // found directory it names), by the layout of the volume that holds the
@@ -479,6 +492,9 @@ private:
         trunlist Runs;
     };
     std::vector<TableRuns> mftRuns_;
+    // The runs of each volume's $LogFile: the log keeps copies of records
+    // in pieces, torn by nature, which are no damaged records.
+    std::vector<TableRuns> logRuns_;
     void NoteRecordStamp(std::int64_t sector, std::span<const std::uint8_t> record);
     // One decoded record of the listing at sector s, fixed up: its entry, or
     // a wait for the placing of its volume (a list in clusters). Read holds

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <tuple>
 
 #include "DataStruc.h"
@@ -43,6 +44,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     tornSectors_.clear();
     listedRecords_.clear();
     mftRuns_.clear();
+    logRuns_.clear();
     if (MftSectors.empty()) return;
     Busy = true;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -50,6 +52,12 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
         Busy = false;
         return;
     }
+    // Room for every record the scan found, taken before the batches: a
+    // list that grows by doubling copies all of its entries at a time,
+    // which on a table of a million records holds the window for a tenth of
+    // a second; reserved pages are only touched as they fill.
+    node->NtfsEntries.reserve(MftSectors.size());
+    recordStamps_.reserve(MftSectors.size());
     std::int32_t index = 0;
     NtfsSpcVotes.fill(0);
     NtfsDamagedRecords = 0;
@@ -79,6 +87,7 @@ void TPhysicalDrive::BuildNtfsList(platform::IProgressBar* progressBar) {
     // Only the listing needs them: a table of a million records holds 24 MB.
     std::vector<RecordStamp>().swap(recordStamps_);
     mftRuns_.clear();
+    logRuns_.clear();
     vt::PumpedStableSort(node->NtfsEntries,
                          [](const auto& a, const auto& b) { return CompareNtfsRecords(a.get(), b.get()) < 0; });
     CollectNtfsFolders();
@@ -183,6 +192,8 @@ void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<st
         Vote(found->DataSize, found->AllocatedSize, runs);
         if ((found->Name == "$MFT" || found->Name == "$MFTMirr") && FileRefToInt64(found->FileName.ParentRef) == 5)
             mftRuns_.push_back({s, found->Name == "$MFTMirr", runs});
+        if (found->Name == "$LogFile" && FileRefToInt64(found->FileName.ParentRef) == 5)
+            logRuns_.push_back({s, false, runs});
     }
     // A named record whose stream begins in an extension record listed in
     // clusters: its sizes and first cluster come from there, later.
@@ -235,10 +246,25 @@ void TPhysicalDrive::PlaceNtfsTables(win::HANDLE h) {
 }
 
 void TPhysicalDrive::RetryTornRecords(win::HANDLE h) {
+    // The sectors of each volume's $LogFile: a record found there is a copy
+    // the log holds, often in pieces (its pages have fix-ups of their own),
+    // and no record of the table.
+    std::vector<std::pair<std::int64_t, std::int64_t>> log;  // [first, end) sectors
+    const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
+    for (const TableRuns& t : logRuns_)
+        for (const TDataRun& run : t.Runs) {
+            const auto first = run.Sparse ? std::nullopt : NtfsClusterSector(run.Lcn, t.Sector);
+            const auto length = vt::CheckedMul<std::int64_t>(run.Length, spc);
+            if (first && length && *length > 0) log.emplace_back(*first, *first + *length);
+        }
+    auto inLog = [&](std::int64_t s) {
+        return std::any_of(log.begin(), log.end(), [s](const auto& e) { return s >= e.first && s < e.second; });
+    };
     // A record that straddles two extents of a placed table is read from
     // both; one that is still torn (or lies in no placed table) is damaged.
     for (const std::int64_t s : tornSectors_) {
         platform::ProcessMessages();
+        if (inLog(s)) continue;
         std::array<std::uint8_t, kMftRecordSize> rec{};
         try {
             if (ReadFoundRecord(h, s, rec) == RecordRead::Whole) TakeFoundRecord(h, s, rec, {}, 0);
@@ -429,17 +455,23 @@ void TPhysicalDrive::DropRecordCopies() {
         if (t.Mirror && volume && place(*volume, t.Sector) == 1) addExtents(mirrors, *volume, t.Sector, t.Runs);
     }
     auto volumeOf = [&](std::int64_t sector) { return NtfsClusterSector(0, sector).value_or(node->FirstSector()); };
-    std::sort(recordStamps_.begin(), recordStamps_.end(),
-              [](const RecordStamp& a, const RecordStamp& b) { return a.Sector < b.Sector; });
+    // A table of a million records takes this walk a good part of a second:
+    // the window's messages run as it goes (the pump looks at the clock
+    // only every so many calls, so a call per record costs little), and the
+    // sorts pump as they go.
+    vt::PumpedStableSort(recordStamps_, [](const RecordStamp& a, const RecordStamp& b) { return a.Sector < b.Sector; });
     // The numbers that the tables hold, whether their records made an entry
     // or not: any other record with one of them is a copy.
     std::vector<std::pair<std::int64_t, std::int64_t>> held;
-    if (!node->NtfsTables.empty())
+    if (!node->NtfsTables.empty()) {
+        held.reserve(recordStamps_.size());
         for (const RecordStamp& stamp : recordStamps_) {
+            platform::ProcessMessages();
             const std::int64_t volume = volumeOf(stamp.Sector);
             if (const std::int64_t at = place(volume, stamp.Sector); at >= 0) held.emplace_back(volume, at);
         }
-    std::sort(held.begin(), held.end());
+    }
+    vt::PumpedStableSort(held, std::less<>());
     // Outside a table a header's number alone does not make two records one
     // file (a lost table's records need not be numbered alike): records of
     // the same number, folder and name are, and the one with the highest
@@ -455,6 +487,7 @@ void TPhysicalDrive::DropRecordCopies() {
     std::vector<Loose> loose;
     std::vector<std::int64_t> copies;
     for (const auto& rec : node->NtfsEntries) {
+        platform::ProcessMessages();
         const auto stamp = std::lower_bound(
             recordStamps_.begin(), recordStamps_.end(), rec->RecordSector,
             [](const RecordStamp& a, std::int64_t sector) { return a.Sector < sector; });
@@ -470,15 +503,16 @@ void TPhysicalDrive::DropRecordCopies() {
             loose.push_back({volume, number, parent, &rec->Name, stamp->Lsn, stamp->Sector});
     }
     auto same = [](const Loose& l) { return std::tie(l.Volume, l.Number, l.Parent, *l.Name); };
-    std::sort(loose.begin(), loose.end(), [&](const Loose& a, const Loose& b) {
+    vt::PumpedStableSort(loose, [&](const Loose& a, const Loose& b) {
         return std::tuple_cat(same(a), std::tuple(~a.Lsn, a.Sector)) <
                std::tuple_cat(same(b), std::tuple(~b.Lsn, b.Sector));
     });
     for (std::size_t i = 1; i < loose.size(); ++i)
         if (same(loose[i]) == same(loose[i - 1])) copies.push_back(loose[i].Sector);
     if (copies.empty()) return;
-    std::sort(copies.begin(), copies.end());
+    vt::PumpedStableSort(copies, std::less<>());
     std::erase_if(node->NtfsEntries, [&](const std::unique_ptr<tntfsfilerecord>& rec) {
+        platform::ProcessMessages();
         return std::binary_search(copies.begin(), copies.end(), rec->RecordSector);
     });
 }
@@ -589,7 +623,10 @@ bool TPhysicalDrive::ReadListValue(win::HANDLE h, std::int64_t sector, TAttribut
     const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
     const ::DriveNo drive = CurPartition->DriveNo;
     std::vector<std::uint8_t> value;
-    if (!ReadNonResidentValue(list, kMaxAttributeList, static_cast<std::size_t>(spc) * 512,
+    // The volume's end bounds the list's runs as it bounds a file's (where
+    // neither a boot sector nor a partition tells it, the drive does).
+    const std::int64_t volumeClusters = NtfsVolumeClusters(h, sector).value_or(INT64_MAX);
+    if (!ReadNonResidentValue(list, kMaxAttributeList, static_cast<std::size_t>(spc) * 512, volumeClusters,
                               [&](std::int64_t lcn, std::uint8_t* cluster) {
                                   const auto first = NtfsClusterSector(lcn, sector);
                                   return first && ReadWhole(h, drive, *first, static_cast<std::uint16_t>(spc), cluster);
@@ -638,6 +675,35 @@ TPhysicalDrive::FileData TPhysicalDrive::FindFileData(win::HANDLE h, std::int64_
         }
     }
     if (!PhysGetRecordAttribute(record, kAttrData, data)) return FileData::NoData;
-    if (data.NonResident && !DecodeRunList(data.Data, runs)) return FileData::Failed;
-    return FileData::Found;
+    if (data.Resident) return FileData::Found;
+    TRunsFit fit = TRunsFit::Exact;
+    if (!DecodeAttributeRuns(data, runs, fit)) return FileData::Failed;
+    return fit == TRunsFit::Exact ? FileData::Found : FileData::Partial;
+}
+
+std::optional<bool> TPhysicalDrive::ClustersInUse(win::HANDLE h, std::int64_t sector, const trunlist& runs,
+                                                  std::int64_t clusters) const {
+    // $Bitmap is record 6 of every volume: a bit per cluster, set for the
+    // clusters a file holds. Only a placed table tells where it lies.
+    const TNtfsTable* table = PlacedTableAt(sector);
+    if (!table || !CurPartition || CurPartition->NtfsSectorsPerCluster <= 0) return std::nullopt;
+    const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
+    const ::DriveNo drive = CurPartition->DriveNo;
+    const auto halves = MftRecordSectors(table->Extents, 6);
+    std::array<std::uint8_t, kMftRecordSize> record{};
+    TAttribute bitmap;
+    trunlist bitmapRuns;
+    if (!halves || !ReadHalves(h, drive, *halves, record.data()) || !ApplyRecordFixup(record) ||
+        std::memcmp(record.data(), "FILE", 4) != 0 || (RecordOwnNumber(record) != 6 && RecordOwnNumber(record) != -1) ||
+        !PhysGetRecordAttribute(record, kAttrData, bitmap) || !bitmap.NonResident ||
+        !DecodeRunList(bitmap.Data, bitmapRuns))
+        return std::nullopt;
+    if (const auto volumeClusters = NtfsVolumeClusters(h, sector);
+        !volumeClusters || CutRunsAtVolumeEnd(bitmapRuns, *volumeClusters))
+        return std::nullopt;
+    return RunsInUse(runs, clusters, bitmapRuns, static_cast<std::size_t>(spc) * 512,
+                     [&](std::int64_t lcn, std::uint8_t* cluster) {
+                         const auto first = NtfsClusterSector(lcn, sector);
+                         return first && ReadWhole(h, drive, *first, static_cast<std::uint16_t>(spc), cluster);
+                     });
 }

@@ -124,8 +124,13 @@ bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs
 
 int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const std::string& targetDir,
                                 platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    return RecoverFile(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                                platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
-    return RecoverFileIn(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+    return RecoverFileIn(entry, kind, target, progressBar, statusPanel);
 }
 
 int TPhysicalDrive::RecoverFileIn(const void* entry, TFsType kind, const vt::TargetFolder& target,
@@ -145,12 +150,6 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
                                     platform::IProgressBar* progressBar) {
     const std::string& name = rec.Name;
     const std::string shown = target.FirstBelow(name);
-    if (rec.DataSize == 0) {
-        vt::TFileStream out(target, name);
-        if (!out.Valid()) LogError(CreateFailure(out));
-        else Finish(out);
-        return 0;
-    }
     // A negative size comes from a damaged record: there is nothing to
     // count clusters or progress against.
     if (rec.DataSize < 0) {
@@ -174,8 +173,13 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     }
     const FileData found = FindFileData(disk.Handle(), rec.RecordSector, record, data, runs);
     if (found == FileData::Failed) return 0;
+    // A record in which no $DATA can be found (a length before it broken,
+    // so that the walk misses it) is an empty file only by the listing's
+    // word: it is made empty and named, as the standard engine does.
     if (found == FileData::NoData) {
-        LogError(shown + kFailed);
+        vt::TFileStream out(target, name);
+        if (!out.Valid()) LogError(CreateFailure(out));
+        else Finish(out, &kFailed);
         return 0;
     }
     // An extent that could not be had (its record reused, unreadable or
@@ -190,7 +194,9 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
         }
         const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
         out.Write(data.Data.data(), n);
-        Finish(out, partial ? &kFailed : nullptr);
+        // A value that runs past its attribute is damaged: the bytes inside
+        // it stay, and the file is named.
+        Finish(out, partial || !ResidentValueWhole(data) ? &kFailed : nullptr);
         return 0;
     }
 
@@ -206,7 +212,16 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // files: the file is written up to the run that leaves the volume, and
     // fails.
     const auto volumeClusters = NtfsVolumeClusters(disk.Handle(), rec.RecordSector);
-    const bool cut = (volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters)) || partial;
+    // Runs that map more than the attribute's allocated size are no runs of
+    // this stream past it.
+    const bool overAllocated =
+        CutRunsAfterClusters(runs, static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & 0xFFFFFFFFFFFFull) / cb);
+    // A deleted file whose clusters the volume's $Bitmap gives to a file
+    // again holds that file's bytes there now.
+    const bool taken = (rec.RecordFlags & kRecordInUse) == 0 &&
+                       ClustersInUse(disk.Handle(), rec.RecordSector, runs, clusters).value_or(false);
+    const bool cut =
+        (volumeClusters && CutRunsAtVolumeEnd(runs, *volumeClusters)) || partial || overAllocated || taken;
     vt::TFileStream out(target, name);
     if (!out.Valid()) {
         LogError(CreateFailure(out));
@@ -445,6 +460,11 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
 
 int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
                                   platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    return RecoverFolder(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const vt::TargetFolder& target,
+                                  platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
     const bool outermost = recoverPath_.empty();
     if (outermost) {
@@ -469,7 +489,6 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
             }
         }
     } reset{this, outermost};
-    const vt::TargetFolder target = vt::TargetFolder::Open(targetDir);
     return RecoverFolderLevel(*entry, kind, &target, progressBar, statusPanel);
 }
 

@@ -279,6 +279,18 @@ public:
                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // The same into a target folder that is open: a batch writes all of its
+    // rows through the one descriptor of the folder the user chose, and
+    // writes it back through that descriptor, whatever the path names
+    // meanwhile.
+    bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     // Writes the runs of a compressed NTFS file, unit by unit of 16
     // clusters, into the stream; a stop is logged into LogView.
     bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,
@@ -335,8 +347,24 @@ private:
     // through the $ATTRIBUTE_LIST when the record has one.
     // Partial: found, but the runs through the attribute list stop before
     // the file's end.
+    // Partial also: runs that disagree with the clusters their attribute
+    // header says they map.
     enum class TDataLookup { Found, Partial, Failed, NoData };
     TDataLookup FindNtfsData(const tntfsfilerecord* Entry, TAttribute& Data, trunlist& Runs);
+    // The clusters of the current volume, from its boot sector.
+    std::int64_t VolumeClusters() const;
+    // Whether the volume's $Bitmap marks one of the first Clusters clusters
+    // of the runs in use; empty when the bitmap cannot be read.
+    std::optional<bool> ClustersInUse(const trunlist& Runs, std::int64_t Clusters);
+    // The $Bitmap of the drive read last (its runs, and the cluster of it
+    // read last): a batch of deleted files looks at it once per file, and
+    // the drive is never written.
+    struct TBitmapCache {
+        const TLogiDrive* Drive = nullptr;
+        trunlist Runs;
+        std::int64_t Lcn = -1;
+        std::vector<std::uint8_t> Cluster;
+    } bitmap_;
     // The recoveries into a target folder that is open: a folder's tree is
     // written through the descriptors of the folders made for it.
     bool RecoverFileIn(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,

@@ -87,7 +87,7 @@ bool TUndelete::LoadAttributeListValue(TAttribute& Attr) {
     if (spc == 0) return false;
     std::vector<std::uint8_t> value;
     if (!ReadNonResidentValue(Attr, kMaxAttributeList, static_cast<std::size_t>(spc) * vt::kSectorSize,
-                              [&](std::int64_t lcn, std::uint8_t* cluster) {
+                              VolumeClusters(), [&](std::int64_t lcn, std::uint8_t* cluster) {
                                   const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
                                   return sector && ReadVolumeSectors(*sector, spc, cluster);
                               },
@@ -152,7 +152,45 @@ TUndelete::TDataLookup TUndelete::FindNtfsData(const tntfsfilerecord* Entry, TAt
         return whole ? TDataLookup::Found : TDataLookup::Partial;
     }
     if (!RecordAttribute(record, kAttrData, Data)) return TDataLookup::NoData;
-    return DecodeRunList(Data.Data, Runs) ? TDataLookup::Found : TDataLookup::Failed;
+    if (Data.Resident) return TDataLookup::Found;
+    TRunsFit fit = TRunsFit::Exact;
+    if (!DecodeAttributeRuns(Data, Runs, fit)) return TDataLookup::Failed;
+    return fit == TRunsFit::Exact ? TDataLookup::Found : TDataLookup::Partial;
+}
+
+std::int64_t TUndelete::VolumeClusters() const {
+    if (!Current) return 0;
+    const std::int64_t spc = SectorsPerCluster(*Current);
+    const ByteReader boot(Current->BootSector);
+    return spc ? static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) / spc : 0;
+}
+
+std::optional<bool> TUndelete::ClustersInUse(const trunlist& Runs, std::int64_t Clusters) {
+    // $Bitmap is record 6 of every volume: a bit per cluster, set for the
+    // clusters a file holds.
+    const std::uint32_t spc = SectorsPerCluster(*Current);
+    if (spc == 0) return std::nullopt;
+    const std::size_t clusterBytes = static_cast<std::size_t>(spc) * vt::kSectorSize;
+    if (bitmap_.Drive != Current) {
+        std::array<std::uint8_t, kMftRecordSize> record{};
+        TAttribute bitmap;
+        trunlist bitmapRuns;
+        if (!ReadRecordByNumber(6, true, record) || std::memcmp(record.data(), "FILE", 4) != 0 ||
+            !GetRecordAttribute(record, kAttrData, bitmap) || !bitmap.NonResident ||
+            !DecodeRunList(bitmap.Data, bitmapRuns) || CutRunsAtVolumeEnd(bitmapRuns, VolumeClusters()))
+            return std::nullopt;
+        bitmap_ = TBitmapCache{Current, std::move(bitmapRuns), -1, std::vector<std::uint8_t>(clusterBytes)};
+    }
+    return RunsInUse(Runs, Clusters, bitmap_.Runs, clusterBytes, [&](std::int64_t lcn, std::uint8_t* cluster) {
+        if (lcn != bitmap_.Lcn) {
+            const auto sector = vt::CheckedMul<std::int64_t>(lcn, spc);
+            bitmap_.Lcn = -1;
+            if (!sector || !ReadVolumeSectors(*sector, spc, bitmap_.Cluster.data())) return false;
+            bitmap_.Lcn = lcn;
+        }
+        std::copy(bitmap_.Cluster.begin(), bitmap_.Cluster.end(), cluster);
+        return true;
+    });
 }
 
 bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunlist& Runs, bool UseTableRuns,
@@ -409,11 +447,9 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         } else if (ReadMftAttribute(0, kAttrData, 0, attr)) {
             if (!DecodeRunList(attr.Data, runs)) return false;
         }
-        const std::int64_t volumeClusters = spc ? volumeSectors / spc : 0;
-        for (TDataRun& run : runs) {
-            if (run.Lcn > volumeClusters) run = TDataRun{};
-            run.Length = std::clamp<std::int64_t>(run.Length, 0, volumeClusters);
-        }
+        // A run that reaches past the volume ends there: the records
+        // before its end still read, the sectors after it are the disk's.
+        TrimRunsAtVolumeEnd(runs, spc ? volumeSectors / spc : 0);
 
         std::int64_t batchesTotal = 0;
         for (const TDataRun& run : runs)
@@ -422,6 +458,7 @@ bool TUndelete::ScanNtfsVolume(platform::IProgressBar* ProgressBar) {
         if (ProgressBar) ProgressBar->SetVisible(true);
         started = true;
         ClearEntryList(drive.NtfsEntries);
+        bitmap_ = TBitmapCache{};
         // The search results point into the list just freed.
         Found.clear();
         DamagedRecords = 0;

@@ -150,9 +150,19 @@ void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, c
     RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
 }
 
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, Target, StatusPanel, LogView);
+}
+
 void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, Target, StatusPanel, LogView);
 }
 
 void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
@@ -293,9 +303,14 @@ void TUndelete::LogStop(platform::IEventLog* LogView, const std::string& Shown) 
 
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    return RecoverFolder(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
         return RecoverBehind(LogView, [&](platform::IEventLog* log) {
-            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+            return RecoverFolderIn(Entry, Name, Target, StatusPanel, log);
         });
     } catch (...) {
         return true;
@@ -393,6 +408,12 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
             }
             const std::size_t n = std::min<std::size_t>(data.Resident->ValueLength.get(), data.Data.size());
             if (out.Write(data.Data.data(), n) != n) return Finish(out, LogView);
+            // A value that runs past its attribute is damaged: the bytes
+            // inside it stay, and the file is named.
+            if (!ResidentValueWhole(data) || lookup == TDataLookup::Partial) {
+                Finish(out, LogView, &kFailedLine);
+                return false;
+            }
             if (HandOver(writeBehind_, out)) return true;
             return Finish(out, LogView);
         }
@@ -403,12 +424,18 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
         const std::uint64_t clusters = (size + g.clusterBytes - 1) / g.clusterBytes;
         // Clusters past the volume's end are no clusters of its files: the
         // file is written up to the run that leaves the volume, and fails.
-        const vt::ByteReader boot(Current->BootSector);
-        const std::int64_t volumeClusters =
-            static_cast<std::int64_t>(boot.U64Or(0x28) & 0x7FFFFFFFFFFFFFFFull) / g.sectorsPerCluster;
-        const bool cut = CutRunsAtVolumeEnd(runs, volumeClusters);
+        const bool cut = CutRunsAtVolumeEnd(runs, VolumeClusters());
+        // Runs that map more than the attribute's allocated size are no runs
+        // of this stream past it.
+        const bool overAllocated =
+            CutRunsAfterClusters(runs, static_cast<std::int64_t>(data.NonResident->AllocatedSize.get() & 0xFFFFFFFFFFFFull) /
+                                           static_cast<std::int64_t>(g.clusterBytes));
+        // A deleted file whose clusters the volume's $Bitmap gives to a file
+        // again holds that file's bytes there now.
+        const bool taken = (Entry->RecordFlags & kRecordInUse) == 0 &&
+                           ClustersInUse(runs, static_cast<std::int64_t>(clusters)).value_or(false);
         // What was read is kept; a file that is not whole is named.
-        const bool incomplete = cut || lookup == TDataLookup::Partial;
+        const bool incomplete = cut || overAllocated || taken || lookup == TDataLookup::Partial;
         vt::TFileStream out(Target, Name, writeBehind_);
         if (!out.Valid()) {
             // The target refused the file; the data may well be there.
@@ -501,9 +528,14 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
 
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    return RecoverFolder(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
         return RecoverBehind(LogView, [&](platform::IEventLog* log) {
-            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+            return RecoverFolderIn(Entry, Name, Target, StatusPanel, log);
         });
     } catch (...) {
         return true;

@@ -125,17 +125,20 @@ bool ExtractAttribute(std::span<std::uint8_t> record, TAttribute& attr, Wanted w
     const std::size_t attrEnd = off + (attr.Header.Length.get() & 0xFFFF);
     if (attr.Header.NonResident == 0) {
         // The 8-byte resident part must lie inside the record; the value is
-        // cut at the record's end.
+        // cut at the attribute's end (and so at the record's): what lies
+        // past it is the next attribute. A value that comes out shorter
+        // than its length says is damaged.
         const auto part = r.Struct<TResidentPart>(off + kHeaderSize);
         if (!part) return false;
         attr.Resident = *part;
-        const std::size_t valueLen = part->ValueLength.get() & 0xFFFF;
         std::size_t at = off + kResidentValueOffset;
         if (nameBytes) {
             const auto name = r.SubClamped(at, nameBytes);
             attr.Name.assign(name.begin(), name.end());
             at += nameBytes;
         }
+        const std::size_t valueLen =
+            std::min<std::size_t>(part->ValueLength.get() & 0xFFFF, attrEnd > at ? attrEnd - at : 0);
         const auto value = r.SubClamped(at, valueLen);
         attr.Data.assign(value.begin(), value.end());
     } else {
@@ -242,6 +245,117 @@ bool CutRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters) {
         }
     }
     return false;
+}
+
+bool DecodeAttributeRuns(const TAttribute& attr, trunlist& runs, TRunsFit& fit) {
+    fit = TRunsFit::TooShort;
+    trunlist own;
+    if (!DecodeRunList(attr.Data, own)) return false;
+    if (!attr.NonResident) return true;
+    // The header's range: an attribute of no clusters has its last VCN one
+    // below its first (mkntfs and Windows write -1 for an empty stream). A
+    // range that does not fit in 63 bits is no range of a real volume.
+    const auto first = static_cast<std::int64_t>(attr.NonResident->StartingVcn.get());
+    const auto last = static_cast<std::int64_t>(attr.NonResident->LastVcn.get());
+    const auto end = vt::CheckedAdd<std::int64_t>(last, 1);
+    std::int64_t span = first >= 0 && end && *end >= first ? *end - first : -1;
+    const bool rangeKnown = span >= 0;
+    if (!rangeKnown) span = 0;
+    std::int64_t mapped = 0;
+    bool over = false;
+    for (TDataRun run : own) {
+        if (run.Length <= 0) continue;
+        if (run.Length > span - mapped) {
+            over = true;
+            run.Length = span - mapped;
+            if (run.Length <= 0) break;
+        }
+        runs.push_back(run);
+        mapped += run.Length;
+    }
+    fit = !rangeKnown ? TRunsFit::TooShort : over ? TRunsFit::TooLong : mapped < span ? TRunsFit::TooShort : TRunsFit::Exact;
+    return true;
+}
+
+bool CutRunsAfterClusters(trunlist& runs, std::int64_t clusters) {
+    std::int64_t mapped = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (runs[i].Length <= 0) continue;
+        if (runs[i].Length > clusters - mapped) {
+            runs[i].Length = clusters - mapped;
+            runs.resize(runs[i].Length > 0 ? i + 1 : i);
+            return true;
+        }
+        mapped += runs[i].Length;
+    }
+    return false;
+}
+
+bool TrimRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters) {
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        TDataRun& run = runs[i];
+        if (run.Sparse || run.Length <= 0) continue;
+        const auto end = vt::CheckedAdd<std::int64_t>(run.Lcn, run.Length);
+        if (end && *end <= clusters) continue;
+        run.Length = run.Lcn < clusters ? clusters - run.Lcn : 0;
+        runs.resize(run.Length > 0 ? i + 1 : i);
+        return true;
+    }
+    return false;
+}
+
+std::optional<bool> RunsInUse(const trunlist& runs, std::int64_t clusters, const trunlist& bitmapRuns,
+                              std::size_t clusterBytes,
+                              const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster) {
+    if (clusterBytes == 0) return std::nullopt;
+    const auto bitsPerCluster = static_cast<std::int64_t>(clusterBytes) * 8;
+    std::vector<std::uint8_t> cluster(clusterBytes);
+    std::int64_t loaded = -1;  // the bitmap's VCN in cluster
+    // The bit of a volume cluster, through the bitmap's runs.
+    auto inUse = [&](std::int64_t lcn) -> std::optional<bool> {
+        const std::int64_t vcn = lcn / bitsPerCluster;
+        if (vcn != loaded) {
+            std::int64_t before = 0;
+            std::optional<std::int64_t> at;
+            bool hole = false;
+            for (const TDataRun& run : bitmapRuns) {
+                if (run.Length <= 0) continue;
+                if (vcn - before < run.Length) {
+                    hole = run.Sparse;
+                    at = vt::CheckedAdd<std::int64_t>(run.Lcn, vcn - before);
+                    break;
+                }
+                before += run.Length;
+            }
+            // A cluster past the bitmap's end is no cluster of the volume.
+            if (!at) return std::nullopt;
+            if (hole) std::fill(cluster.begin(), cluster.end(), 0);
+            else if (!readCluster(*at, cluster.data())) return std::nullopt;
+            loaded = vcn;
+        }
+        const std::int64_t bit = lcn % bitsPerCluster;
+        return (cluster[static_cast<std::size_t>(bit / 8)] >> (bit % 8) & 1) != 0;
+    };
+    std::int64_t seen = 0;
+    for (const TDataRun& run : runs) {
+        if (seen >= clusters) break;
+        if (run.Length <= 0) continue;
+        const std::int64_t n = std::min(run.Length, clusters - seen);
+        seen += n;
+        if (run.Sparse) continue;
+        for (std::int64_t k = 0; k < n; ++k) {
+            const auto lcn = vt::CheckedAdd<std::int64_t>(run.Lcn, k);
+            if (!lcn) return std::nullopt;
+            const auto used = inUse(*lcn);
+            if (!used) return std::nullopt;
+            if (*used) return true;
+        }
+    }
+    return false;
+}
+
+bool ResidentValueWhole(const TAttribute& attr) {
+    return attr.Resident && attr.Data.size() >= attr.Resident->ValueLength.get();
 }
 
 bool IsCompressedData(const TAttribute& data) {
@@ -563,9 +677,19 @@ bool GatherListedDataRuns(std::span<const std::uint8_t> listBytes, std::int64_t 
                 if (whole) *whole = false;
                 break;
             }
+            // Each extent's runs must map its own range: where they map
+            // more, they are cut there so that the later extents keep their
+            // places; where they map less, the later extents would slide,
+            // and the runs end there.
+            TRunsFit fit = TRunsFit::Exact;
             if (extent.NonResident) {
-                DecodeRunList(extent.Data, runs);
+                DecodeAttributeRuns(extent, runs, fit);
                 next = extent.NonResident->LastVcn.get() + 1;
+            }
+            if (fit != TRunsFit::Exact && whole) *whole = false;
+            if (fit == TRunsFit::TooShort) {
+                if (entry.StartingVcn.get() == 0) attr = std::move(extent);
+                break;
             }
             // The sizes, flags and compression unit are those of the first
             // extent's header.
@@ -580,13 +704,15 @@ bool GatherListedDataRuns(std::span<const std::uint8_t> listBytes, std::int64_t 
 }
 
 bool ReadNonResidentValue(const TAttribute& attr, std::int64_t maxSize, std::size_t clusterBytes,
-                          const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster,
+                          std::int64_t volumeClusters, const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster,
                           std::vector<std::uint8_t>& value) {
     if (!attr.NonResident || clusterBytes == 0) return false;
     const std::int64_t size = static_cast<std::int64_t>(attr.NonResident->RealSize.get() & kLow48);
     if (size > maxSize) return false;
     trunlist runs;
     if (!DecodeRunList(attr.Data, runs)) return false;
+    // Clusters past the volume's end hold the disk's bytes, not the value's.
+    const bool cut = CutRunsAtVolumeEnd(runs, volumeClusters);
     std::vector<std::uint8_t> out;
     std::vector<std::uint8_t> cluster(clusterBytes);
     for (const TDataRun& run : runs) {
@@ -601,6 +727,7 @@ bool ReadNonResidentValue(const TAttribute& attr, std::int64_t maxSize, std::siz
         }
         if (static_cast<std::int64_t>(out.size()) >= size) break;
     }
+    if (cut && static_cast<std::int64_t>(out.size()) < size) return false;
     out.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(out.size()))));
     value = std::move(out);
     return true;

@@ -197,8 +197,10 @@ bool GatherListedDataRuns(std::span<const std::uint8_t> list, std::int64_t owner
 // The value of a non-resident attribute of at most maxSize bytes, read
 // through its runs cluster by cluster (holes as zeros): readCluster fills
 // one cluster of clusterBytes. False when the value is larger, a run list
-// does not decode or a cluster does not read.
+// does not decode, a run reaches past a volume of volumeClusters clusters
+// or a cluster does not read.
 bool ReadNonResidentValue(const TAttribute& attr, std::int64_t maxSize, std::size_t clusterBytes,
+                          std::int64_t volumeClusters,
                           const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster,
                           std::vector<std::uint8_t>& value);
 
@@ -221,6 +223,35 @@ std::int64_t InitializedBytes(const TAttribute& data, std::int64_t size);
 // when an exception ended it (after an error box).
 bool DecodeRunList(std::span<const std::uint8_t> mappingPairs, trunlist& runs);
 
+// How the runs of one attribute's mapping pairs compare with the clusters
+// its own header says they map (its first VCN to its last VCN).
+enum class TRunsFit {
+    Exact,     // they map exactly that range
+    TooLong,   // they map more: the runs were cut at the range's end
+    TooShort,  // they end before the range does
+};
+
+// Decodes a non-resident attribute's mapping pairs and appends its runs,
+// held to the range of clusters its header gives (a run that reaches past
+// the last VCN is cut there). A run list that disagrees with its own header
+// has a damaged byte somewhere: what it maps is no longer sure from the
+// first disagreeing run on, and whoever writes the file names it as failed.
+// False only when an exception ended the decoding (after an error box).
+bool DecodeAttributeRuns(const TAttribute& attr, trunlist& runs, TRunsFit& fit);
+
+// Cuts the runs after the first `clusters` clusters they map (the clusters
+// an attribute's allocated size holds). True when it cut.
+bool CutRunsAfterClusters(trunlist& runs, std::int64_t clusters);
+
+// Whether a cluster the runs map within their first `clusters` clusters is
+// marked in use in the volume's $Bitmap: the clusters of a deleted file
+// that a file written since took over. bitmapRuns map the $Bitmap stream;
+// readCluster fills one cluster of clusterBytes. Empty when the bitmap
+// does not read.
+std::optional<bool> RunsInUse(const trunlist& runs, std::int64_t clusters, const trunlist& bitmapRuns,
+                              std::size_t clusterBytes,
+                              const std::function<bool(std::int64_t lcn, std::uint8_t* cluster)>& readCluster);
+
 // The table's stream through its extents {first volume sector, number of
 // sectors}: the volume sector of the stream's sector `index`, -1 when the
 // table does not reach it.
@@ -229,6 +260,15 @@ std::int64_t MftStreamSector(const TRunTable& extents, std::int64_t index);
 // of `clusters` clusters (one that starts in it and runs past its end, too:
 // the bytes there are the disk's, not the file's). True when it cut.
 bool CutRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters);
+// Cuts a run list at the end of a volume of `clusters` clusters: a run
+// that starts in it and runs past its end is shortened to end there, the
+// runs after it are dropped (the table's own runs: its records inside the
+// volume still read). True when it cut.
+bool TrimRunsAtVolumeEnd(trunlist& runs, std::int64_t clusters);
+
+// Whether a resident attribute's value came out whole: as many bytes as
+// its value length says, inside its attribute.
+bool ResidentValueWhole(const TAttribute& attr);
 
 // Whether a non-resident $DATA is stored compressed: its own header says
 // so (flags bit 0), whatever the file's attributes say.

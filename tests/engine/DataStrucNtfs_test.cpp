@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 // ntfslog.img (tests/fixtures/make-ntfslog.sh): its table at sectors 32
 // on (record 0, $MFT, at 32 and 33), the copies of records 0 to 3 in
 // $MFTMirr, and in $LogFile a copy of record 64, real.txt, from when it
-// was empty, with a lower $LSN than the record in the table.
+// was empty, with a lower $LSN than the record in the table, and the first
+// half of record 64 alone, a copy in pieces.
 struct LogCopyCase {
     const char* name;
     const char* unreadable;  // sectors of the volume that fail to read
@@ -91,6 +92,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Without record 0 nothing places the table: the highest $LSN wins.
         LogCopyCase{"TableRecordUnreadable", "32"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A record copy in pieces inside $LogFile fails its fix-up as the log
+// holds it; it is no damaged record of the table, and the scan says so of
+// none.
+TEST_F(RecordCopies, ATornCopyInTheLogIsNoDamagedRecord) {
+    vt::test::InstallProfile("[logical.E]\nimage=ntfslog.img\n");
+    TPhysicalDrive d(DriveE());
+    ListRoot(d);
+    for (const auto& row : log.rows) EXPECT_EQ(row.caption.find("已损坏"), std::string::npos) << row.caption;
+    EXPECT_EQ(d.NtfsDamagedRecords, 0u);
+}
 
 // The same volume with the record headers of NTFS 3.0 (Windows 2000 and
 // NT 4 wrote them): the update sequence at 0x2A, no record number. Every

@@ -340,7 +340,9 @@ TEST_P(NtfsVolume, ExtentWhoseRecordCannotBeReadFailsTheFile) {
     EXPECT_EQ(Written("attrlist.bin"), want);
 }
 
-TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
+// A record that does not read writes nothing; one without $DATA leaves an
+// empty file, named as failed, as the standard engine does.
+TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataIsNamedAsFailed) {
     tntfsfilerecord unreadable = *Record("/multi.bin");
     unreadable.RecordSector = 1LL << 40;
     tntfsfilerecord folder = *Record("/Documents");
@@ -353,7 +355,10 @@ TEST_P(NtfsVolume, RecordThatCannotBeReadOrHasNoDataWritesNothing) {
     EXPECT_EQ(d.RecoverFile(&negative, vt::fsNtfs, dir.Path(), &bar, &status), 0);
     EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{
                           {"multi.bin" + kFailed, 1}, {"Documents" + kFailed, 1}, {"readme.txt" + kFailed, 1}}));
-    EXPECT_TRUE(fs::is_empty(dir.Path()));
+    std::vector<std::string> written;
+    for (const auto& e : fs::directory_iterator(dir.Path())) written.push_back(e.path().filename().string());
+    EXPECT_EQ(written, std::vector<std::string>{"Documents"});
+    EXPECT_EQ(Written("Documents").size(), 0u);
 }
 
 TEST_P(NtfsVolume, DataThatCannotBeReadFailsTheFile) {
@@ -405,13 +410,19 @@ TEST_P(NtfsVolume, TargetThatCannotBeCreatedIsLogged) {
     EXPECT_FALSE(fs::exists(missing));
 }
 
-TEST_P(NtfsVolume, EmptyFileWithoutOpeningTheDrive) {
+// A size of 0 is the listing's word: the record says whether the file is
+// empty (its $DATA holds nothing) or lost (it no longer reads).
+TEST_P(NtfsVolume, EmptyFileIsTakenFromItsRecord) {
     tntfsfilerecord empty = *Record("/empty.txt");
-    empty.RecordSector = 1LL << 40;  // never read
     EXPECT_EQ(vol_->drive->RecoverFile(&empty, vt::fsNtfs, dir.Path(), &bar, &status), 0);
     EXPECT_TRUE(fs::exists(dir.Path() + "/empty.txt"));
     EXPECT_EQ(fs::file_size(dir.Path() + "/empty.txt"), 0u);
     EXPECT_TRUE(log.rows.empty());
+    fs::remove(dir.Path() + "/empty.txt");
+    empty.RecordSector = 1LL << 40;  // no record there
+    EXPECT_EQ(vol_->drive->RecoverFile(&empty, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{"empty.txt" + kFailed, 1}}));
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 // The file in hand is named in the stop line and not left under its name.
@@ -435,7 +446,7 @@ TEST_P(NtfsVolume, StopDuringACompressedFileWaitsForTheNextCopy) {
     EXPECT_FALSE(fs::exists(dir.Path() + "/frag.bin"));
 }
 
-TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
+TEST_P(NtfsVolume, AFullTargetLogsTheShortWriteAndLeavesNoName) {
     for (const char* path : {"/multi.bin", "/Compressed/text.txt", "/sparse.bin"}) {
         SCOPED_TRACE(path);
         tntfsfilerecord* r = Record(path);
@@ -445,6 +456,8 @@ TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
         const std::string report =
             WithFileLimit(static_cast<std::uint64_t>(r->DataSize / 2), [&] { return vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status); });
         EXPECT_EQ(report, "0\n" + name + kShortWrite + "|1\n");
+        // What went in before the target filled up carries no name.
+        EXPECT_TRUE(fs::is_empty(dir.Path())) << name;
     }
 }
 
@@ -585,8 +598,30 @@ INSTANTIATE_TEST_SUITE_P(
         AdvDamagedCase{"CompressedWithInitializedSizeInside", "/Packed/uninit.txt", 40000, 70000, false},
         AdvDamagedCase{"CompressedWithoutTheFlag", "/Packed/noflag.txt", 0, 0, false},
         AdvDamagedCase{"NameWithALongerDosName", "/a b.txt", 0, 0, false},
-        AdvDamagedCase{"FileAfterTheDamage", "/taker.txt", 0, 0, false}),
+        AdvDamagedCase{"FileAfterTheDamage", "/taker.txt", 0, 0, false},
+        // Written on the clusters of a deleted file: its own bytes.
+        AdvDamagedCase{"FileOnADeletedFilesClusters", "/newer.bin", 0, 0, false}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// Files whose record contradicts itself, or whose clusters another file
+// holds now (vt::test::kContradictedNtfsFiles).
+using vt::test::ContradictedNtfsFile;
+class AdvContradictedFile : public UnusualNtfsVolume, public ::testing::WithParamInterface<ContradictedNtfsFile> {};
+
+TEST_P(AdvContradictedFile, KeepsWhatTheRecordVouchesForAndIsNamedAsFailed) {
+    const ContradictedNtfsFile& c = GetParam();
+    Open("ntfs-damaged");
+    const NtfsManifestEntry& m = Manifest(c.path);
+    tntfsfilerecord* r = Listed(m);
+    ASSERT_NE(r, nullptr) << c.path;
+    EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status), 0);
+    ASSERT_TRUE(std::filesystem::exists(dir.Path() + "/" + m.Name()));
+    EXPECT_TRUE(vt::test::HoldsVouchedBytes(Written(m.Name()), vt::test::NtfsContent(m.content), c.head, c.tail));
+    EXPECT_EQ(Rows(), (std::vector<std::pair<std::string, int>>{{m.Name() + kFailed, 1}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, AdvContradictedFile, ::testing::ValuesIn(vt::test::kContradictedNtfsFiles),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // Names that libntfs-3g moved to extension records: a folder whose index
 // grew keeps its attribute list in its record, and is listed under the name
@@ -1077,11 +1112,13 @@ TEST_P(FatVolume, LayoutWithoutClusterSizeWritesNothing) {
     EXPECT_FALSE(vol_->drive->ReadFileHead(&inner, vt::fsFat16, buf));
 }
 
-TEST_P(FatVolume, FullTargetLogsTheShortWrite) {
+TEST_P(FatVolume, AFullTargetLogsTheShortWriteAndLeavesNoName) {
     TPhysMidEntry big = *Entry("Deleted file.txt");
     big.DirEntry.FileSize.set(60000);
     big.LongName = "big.bin";
     EXPECT_EQ(WithFileLimit(1000, [&] { return RecoverFile(&big, dir.Path()); }), "0\nbig.bin" + kShortWrite + "|1\n");
+    // What went in before the target filled up carries no name.
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 TEST_P(FatVolume, PreviewAndSearch) {

@@ -328,6 +328,24 @@ TEST_F(SyntheticVolume, UnreadableBatchKeepsLaterNumbers) {
     EXPECT_NE(boxes.calls[0].text.find("Error when reading data:"), std::string::npos);
 }
 
+// The table's run starts inside the volume and claims clusters past its
+// end (a damaged length): the records up to the end are listed, and no
+// sector past it is read.
+TEST_F(SyntheticVolume, TableRunPastTheVolumeEndIsCutThere) {
+    // 254 clusters of 8 sectors; the run claims clusters 4 to 303.
+    NtfsTestVolume v(Image("past.img"), 8, 4, 254 * 8);
+    v.TableRuns({{4, 300}});
+    v.Record(32 + 2 * 900, SimpleRecord(u"near-end.txt", 5));
+    Install("past.img");
+    platform::MessageBoxRecorder boxes;
+    ASSERT_TRUE(u_->OpenDrive(drive_, false, nullptr, nullptr));
+    ASSERT_NE(ByName(*drive_, "near-end.txt"), nullptr);
+    EXPECT_EQ(ByName(*drive_, "near-end.txt")->RecordNo, 900);
+    EXPECT_EQ(u_->MftRuns, (TRunTable{{32, 250 * 8}}));
+    EXPECT_EQ(u_->UnreadableRecords, 0u);
+    EXPECT_TRUE(boxes.calls.empty());
+}
+
 TEST_F(SyntheticVolume, RecordAcrossTwoOneSectorExtents) {
     // One-sector clusters: the first extent has 33 sectors, so record 16
     // starts in its last sector and ends in the first sector of the second

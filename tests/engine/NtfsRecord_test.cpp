@@ -321,14 +321,31 @@ TEST(ExtractRecordAttribute, AbsentAttributes) {
     }
 }
 
-TEST(ExtractRecordAttribute, ValuePastTheRecordIsCut) {
+// A value longer than its attribute is cut at the attribute's end (what
+// follows is the next attribute's), and is not whole.
+TEST(ExtractRecordAttribute, ValuePastItsAttributeIsCutThere) {
     RecordBuilder rb;
     const std::size_t at = rb.Resident(0x80, Bytes(16, 0xAA));
     vt::test::PutLe(rb.Bytes(), at + 0x10, 0xFFFF, 4);  // claims 65535 bytes
     Bytes rec = rb.Finish();
     TAttribute attr;
     ASSERT_TRUE(ExtractRecordAttribute(rec, 0x80, attr));
+    EXPECT_EQ(attr.Data, Bytes(16, 0xAA));
+    EXPECT_FALSE(ResidentValueWhole(attr));
+}
+
+// An attribute whose own length reaches past the record: its value is cut
+// at the record's end.
+TEST(ExtractRecordAttribute, ValuePastTheRecordIsCut) {
+    RecordBuilder rb;
+    const std::size_t at = rb.Resident(0x80, Bytes(16, 0xAA));
+    vt::test::PutLe(rb.Bytes(), at + 0x10, 0xFFFF, 4);  // claims 65535 bytes
+    vt::test::PutLe(rb.Bytes(), at + 4, 0xFFF0, 4);      // and an attribute of 65520
+    Bytes rec = rb.Finish(false);
+    TAttribute attr;
+    ASSERT_TRUE(ExtractRecordAttribute(rec, 0x80, attr));
     EXPECT_EQ(attr.Data.size(), 1024 - (at + 24));
+    EXPECT_FALSE(ResidentValueWhole(attr));
 }
 
 TEST(ExtractRecordAttribute, NonResidentShorterThanItsHeaderHasNoPairs) {

@@ -1,6 +1,9 @@
 // The attribute extractor on one record, for an attribute type the first
 // input byte chooses; then the mapping pairs it copied through the run-list
-// decoder.
+// decoders. A resident value never reaches past its attribute, and the runs
+// held to an attribute's header never map more clusters than its VCN range
+// (exactly as many when they are said to fit): a file written from them is
+// never longer than its record vouches for without being named.
 #include <cstdint>
 #include <vector>
 
@@ -15,9 +18,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TAttribute attr;
     if (ExtractRecordAttribute(rec, type, attr)) {
         if (attr.Data.size() + 24 > kMftRecordSize) __builtin_trap();
+        if (attr.Resident) {
+            const std::size_t valueAt = 24 + 2u * attr.Header.NameLength;
+            if (!attr.Data.empty() && attr.Data.size() + valueAt > (attr.Header.Length.get() & 0xFFFF)) __builtin_trap();
+            if (ResidentValueWhole(attr) && attr.Data.size() < attr.Resident->ValueLength.get()) __builtin_trap();
+        }
         if (attr.NonResident) {
             trunlist runs;
             DecodeRunList(attr.Data, runs);
+            trunlist held;
+            TRunsFit fit = TRunsFit::Exact;
+            if (DecodeAttributeRuns(attr, held, fit)) {
+                std::int64_t mapped = 0;
+                for (const TDataRun& r : held) {
+                    if (r.Length <= 0) __builtin_trap();
+                    mapped += r.Length;
+                }
+                const auto first = static_cast<std::int64_t>(attr.NonResident->StartingVcn.get());
+                const auto last = static_cast<std::int64_t>(attr.NonResident->LastVcn.get());
+                const bool known = first >= 0 && last < INT64_MAX && last + 1 >= first;
+                if (!known && fit != TRunsFit::TooShort) __builtin_trap();
+                if (known && mapped > last + 1 - first) __builtin_trap();
+                if (fit == TRunsFit::Exact && mapped != last + 1 - first) __builtin_trap();
+            }
         }
     }
     return 0;

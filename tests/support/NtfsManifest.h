@@ -2,8 +2,10 @@
 // image, and the contents it describes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,5 +86,45 @@ inline std::vector<std::uint8_t> NtfsContent(const std::string& recipe) {
     }
     return out;
 }
+
+// Whether a file written from a damaged record holds the bytes the record
+// still vouches for, in their places: the original's first `head` bytes,
+// and (tail above 0) in a file of the original's size its last `tail`.
+inline bool HoldsVouchedBytes(const std::vector<std::uint8_t>& got, const std::vector<std::uint8_t>& want,
+                              std::size_t head, std::size_t tail) {
+    if (got.size() < head || want.size() < head || !std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(head), got.begin()))
+        return false;
+    return tail == 0 || (got.size() == want.size() && tail <= want.size() &&
+                         std::equal(want.end() - static_cast<std::ptrdiff_t>(tail), want.end(),
+                                    got.end() - static_cast<std::ptrdiff_t>(tail)));
+}
+
+// The files of the damaged volume (ntfs-builder.c, mode damaged) whose
+// record contradicts itself, or whose clusters another file holds now:
+// both engines keep the bytes the record still vouches for (head, tail as
+// in HoldsVouchedBytes) and name the file as failed.
+struct ContradictedNtfsFile {
+    const char* label;
+    const char* path;
+    std::size_t head, tail;
+};
+inline void PrintTo(const ContradictedNtfsFile& c, std::ostream* os) { *os << c.label; }
+
+inline const ContradictedNtfsFile kContradictedNtfsFiles[] = {
+    // The first run's length says 9 of a VCN range of 16: the first 8
+    // clusters are the file's.
+    {"RunLongerThanItsAttribute", "/long-run.bin", 8 * 1024, 0},
+    // The same in the first extent of an attribute list: the later extents
+    // keep their places, the last fragment among them.
+    {"RunLongerInAListedExtent", "/long-run-list.bin", 8 * 1024, 8 * 1024},
+    // A value length of 404 in an attribute that holds 300 bytes and its
+    // padding.
+    {"ResidentValuePastItsAttribute", "/long-value.txt", 300, 0},
+    // A length before the $DATA broken: no $DATA to be found (the advanced
+    // listing gives size 0), an empty file.
+    {"NoDataAfterABrokenLength", "/broken-name.txt", 0, 0},
+    // Deleted, and its clusters taken by /newer.bin since.
+    {"DeletedOnClustersTakenSince", "/gone.bin", 0, 0},
+};
 
 }  // namespace vt::test
