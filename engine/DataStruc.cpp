@@ -23,7 +23,8 @@ using namespace DataStruc::detail;
 namespace DataStruc::detail {
 
 bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
-                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable) {
+                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable,
+                          std::vector<std::uint32_t>* failed) {
     bytesRead = 0;
     if (ReadDiskSectors(h, static_cast<std::uint16_t>(count), buffer, lba, bytesRead, drive)) {
         bytesRead = std::min<std::uint32_t>(bytesRead, count * 512u);
@@ -41,6 +42,7 @@ bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::u
         } else {
             std::memset(sector, 0, 512);
             ++unreadable;
+            if (failed) failed->push_back(j);
         }
         bytesRead = (j + 1) * 512u;
     }

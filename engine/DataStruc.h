@@ -179,6 +179,10 @@ struct TPartiEntry {
     std::vector<TPartiEntry*> Children;  // owned by the drive's lists
     // What the partition scan and the FAT listing found on the node.
     std::vector<std::int64_t> DirSectors;
+    // Found directories (by their key in DirSectors) with a sector that did
+    // not read: they list only a part of what they hold, and their
+    // recovery names them as failed.
+    std::set<std::int64_t> DirSectorsReadInPart;
     std::vector<std::int64_t> NtfsFolders;
     std::vector<std::unique_ptr<TPhysMidEntry>> FatEntries;
     std::vector<std::unique_ptr<tntfsfilerecord>> NtfsEntries;
@@ -410,13 +414,19 @@ private:
     // A root guessed before the estimated cluster 2 of a layout without a
     // boot sector to trust.
     void GuessFatRoot(const FatGroup& group);
+    // whole: the sectors are all the directory's (the fixed root region of
+    // a FAT12/16 volume): a sector that does not read costs only its own
+    // entries, and the directory is marked as read in part. Otherwise the
+    // read reaches past a directory of unknown length, and its zeros end
+    // the directory.
     bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
-                               std::int32_t volume);
+                               std::int32_t volume, bool whole = false);
     // bytes: the directory whole (a root, a chain the FAT gives) when
     // whole, else a read-ahead in which the first entry without a name
-    // ends it.
+    // ends it. unread: the sectors of bytes (ascending, by place) that did
+    // not read; their entries are skipped.
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
-                              std::int32_t volume, bool whole = false);
+                              std::int32_t volume, bool whole = false, std::span<const std::uint32_t> unread = {});
     // A directory of a volume whose boot sector places its FAT, from its
     // first cluster: along its chain in that FAT when the chain ends (or
     // leads back into itself: the clusters before the repeat), else

@@ -15,6 +15,7 @@
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
+#include "FatChains.h"
 
 namespace {
 
@@ -157,13 +158,8 @@ DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(FatTable& fat, s
     // first repeat on the walk only went round again. Each cluster has one
     // successor, so a chain that loops never ends or breaks: only a walk
     // that reached its cap can hold a repeat.
-    std::vector<std::pair<std::uint32_t, std::size_t>> order(walk.Clusters.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = {walk.Clusters[i], i};
-    std::sort(order.begin(), order.end());
-    std::size_t repeat = order.size();
-    for (std::size_t i = 1; i < order.size(); ++i)
-        if (order[i].first == order[i - 1].first) repeat = std::min(repeat, order[i].second);
-    if (repeat == order.size()) {
+    const std::size_t repeat = vt::fat::FirstRepeat(walk.Clusters);
+    if (repeat == walk.Clusters.size()) {
         walk.End = ChainEnd::Cap;
     } else {
         walk.Clusters.resize(repeat);
@@ -854,7 +850,7 @@ void TPhysicalDrive::ListFatRoots(win::HANDLE h, std::vector<FatGroup>& groups, 
             const auto sectors = static_cast<std::uint32_t>(
                 std::min<std::int64_t>(boot.RootSectors, limit - boot.RootStart));
             node->DirSectors.insert(node->DirSectors.begin(), boot.RootStart);
-            ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume);
+            ParseDirectorySectors(true, boot.RootStart, sectors, g.Variant, g.Volume, true);
             continue;
         }
         // A FAT32 root is a cluster chain, read as a found folder is.
@@ -884,24 +880,30 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
         return;
     }
     // The clusters in runs of consecutive ones, each run one request (at
-    // most the 2 MiB above), read again sector by sector when it fails; a
-    // sector that does not read, or a run cut short, ends the directory
-    // there.
+    // most the 2 MiB above), read again sector by sector when it fails. A
+    // sector that does not read costs only its own entries: the directory
+    // goes on in the sectors after it, and the folder is marked as read in
+    // part. A run cut short (the end of the device) ends the directory.
     const std::uint64_t total = walk.Clusters.size() * static_cast<std::uint64_t>(spc);
     platform::PageBuffer bytes(static_cast<std::size_t>(total) * 512);
     std::size_t filled = 0;
+    std::vector<std::uint32_t> unread;  // by sector of the directory
     for (const auto& [sector, n] : ChainExtents(boot, walk.Clusters, total)) {
         const auto count = static_cast<std::uint32_t>(n);
         std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (!ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead,
-                                  unreadable))
-            break;
+        std::vector<std::uint32_t> failed;
+        ReadSectorsSalvaging(h, Geometry.DriveNo, sector, count, count, bytes.data() + filled, bytesRead, unreadable,
+                             &failed);
+        for (std::uint32_t j : failed)
+            if (j < bytesRead / 512) unread.push_back(static_cast<std::uint32_t>(filled / 512) + j);
         filled += bytesRead / 512 * 512;
-        if (bytesRead < count * 512u || unreadable > 0) break;
+        if (bytesRead < count * 512u) break;
     }
+    if (!unread.empty()) CurPartition->DirSectorsReadInPart.insert(first);
     try {
-        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume, true);
+        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume, true,
+                             unread);
     } catch (const std::exception& e) {
         ErrorBox(e.what());
     }

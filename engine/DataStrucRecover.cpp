@@ -10,6 +10,7 @@
 #include "ClusterBatch.h"
 #include "DataStruc.h"
 #include "DataStrucShared.h"
+#include "FatChains.h"
 #include "Lznt1.h"
 
 namespace {
@@ -310,33 +311,24 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
     }
     if (crossBuilt_.insert(entry.Volume).second) {
         // The clusters every present file of the volume needs, along its
-        // chain, and every present folder's chain (the root's too), as runs
-        // of consecutive clusters: two whose runs overlap share a cluster,
-        // and a file whose chain runs into a folder's holds its entries.
-        // The same directory entry listed twice is one file; a folder is
-        // one by its first cluster, however often it is listed, and counts
-        // only where a directory was found at that cluster (an entry whose
-        // cluster holds a file's data is no folder's claim on it).
-        struct Run {
-            std::uint32_t First, End;  // clusters [First, End)
-            std::size_t Owner;         // the file, by its first listing
-            const TPhysMidEntry* Entry;
-        };
-        std::vector<Run> runs;
+        // chain, and every present folder's chain (the root's too), see
+        // FatChains.h: a file whose chain runs into a folder's holds its
+        // entries. The same directory entry listed twice is one file; a
+        // folder is one by its first cluster, however often it is listed,
+        // and counts only where a directory was found at that cluster (an
+        // entry whose cluster holds a file's data is no folder's claim on it).
+        vt::fat::SharedClusters shared;
         std::map<std::tuple<std::uint32_t, std::uint32_t, std::string>, std::size_t> owners;
+        std::vector<std::vector<const TPhysMidEntry*>> listings;
         const DataStruc::FatBootLayout& boot = fat.Boot();
         const bool fat32 = boot.FsType == vt::fsFat32;
         const auto clusterBytes = static_cast<std::uint64_t>(boot.SectorsPerCluster) * 512;
         // A folder holds at most 2 MiB of entries.
         const std::size_t folderClusters = std::max<std::size_t>(1, (2u << 20) / clusterBytes);
         auto addChain = [&](std::uint32_t first, std::size_t clusters, std::size_t owner, const TPhysMidEntry* e) {
-            const auto walk = WalkFatChain(fat, first, clusters);
-            for (std::uint32_t c : walk.Clusters) {
-                if (!runs.empty() && runs.back().Entry == e && runs.back().Owner == owner && runs.back().End == c)
-                    ++runs.back().End;
-                else
-                    runs.push_back({c, c + 1, owner, e});
-            }
+            if (owner >= listings.size()) listings.resize(owner + 1);
+            if (e) listings[owner].push_back(e);
+            shared.Add(owner, WalkFatChain(fat, first, clusters).Clusters);
         };
         auto folderOwner = [&](std::uint32_t first) {
             return owners.emplace(std::make_tuple(first, 0u, std::string(1, '/')), owners.size()).first->second;
@@ -364,17 +356,7 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
                     .first->second;
             addChain(first, static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes), owner, e.get());
         }
-        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.First < b.First; });
-        // The run that reaches farthest so far holds the start of any later
-        // run that overlaps an earlier one.
-        const Run* reach = nullptr;
-        for (const Run& r : runs) {
-            if (reach && r.First < reach->End && r.Owner != reach->Owner) {
-                crossLinked_.insert(r.Entry);
-                crossLinked_.insert(reach->Entry);
-            }
-            if (!reach || r.End > reach->End) reach = &r;
-        }
+        for (std::size_t owner : shared.Sharing()) crossLinked_.insert(listings[owner].begin(), listings[owner].end());
     }
     return crossLinked_.contains(&entry);
 }
@@ -562,7 +544,13 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
         if (!skipped) LogError(newDir.Below() + kFailed);
         return 0;
     }
-    if (first == -1 || last == -1) return 0;
+    // A directory with a sector that did not read held more than it lists:
+    // what it lists is written, then the folder is named as failed.
+    const bool readInPart = CurPartition->DirSectorsReadInPart.contains(dirSector);
+    if (first == -1 || last == -1) {
+        if (readInPart && !skipped) LogError(newDir.Below() + kFailed);
+        return 0;
+    }
 
     // A damaged or reused directory cluster can hold entries that lead back
     // to a folder still being written, or many entries that share one
@@ -593,5 +581,6 @@ int TPhysicalDrive::RecoverFolderLevel(const TPhysMidEntry& entry, TFsType kind,
             result = RecoverFolderLevel(*child, kind, &newDir, progressBar, statusPanel);
         if (result == 1) break;
     }
+    if (readInPart && !skipped && result != 1) LogError(newDir.Below() + kFailed);
     return result;
 }

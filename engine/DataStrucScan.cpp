@@ -93,6 +93,7 @@ bool TPhysicalDrive::ScanPartition(PPartiEntry entry, platform::IProgressBar* pr
     Busy = true;
     CurPartition = entry;
     entry->DirSectors.clear();
+    entry->DirSectorsReadInPart.clear();
     if (sortedDirsNode_ == entry) sortedDirsNode_ = nullptr;
     entry->FatBootSectors.clear();
     MftSectors.clear();
@@ -141,6 +142,7 @@ void TPhysicalDrive::ClearFatListing(TPartiEntry& node) {
     // The search results point into the records; they go with them.
     node.FatFound.clear();
     node.FatEntries.clear();
+    node.DirSectorsReadInPart.clear();
     node.FatVolumes.clear();
     node.FatBoot.reset();
     if (crossNode_ == &node) crossNode_ = nullptr;
@@ -278,7 +280,7 @@ bool TPhysicalDrive::ParseFatDirectory(bool isRoot, std::int64_t lba) {
 }
 
 bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
-                                           std::int32_t volume) {
+                                           std::int32_t volume, bool whole) {
     PPartiEntry node = CurPartition;
     if (!node) return false;
     win::HANDLE h = OpenDiskHandle(Geometry.DriveNo);
@@ -289,16 +291,21 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
     bool result = true;
     try {
         // A bad sector in the read-ahead after a small directory (a file's
-        // data) costs only itself; one inside the directory ends its parse.
+        // data) costs only itself; one inside a directory of unknown length
+        // ends its parse, one inside a whole directory only its entries.
         std::uint64_t unreadable = 0;
         std::uint32_t bytesRead = 0;
-        if (sectors == 0 ||
-            !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead, unreadable)) {
+        std::vector<std::uint32_t> failed;
+        if (sectors == 0 || !ReadSectorsSalvaging(h, Geometry.DriveNo, lba, sectors, sectors, buffer.data(), bytesRead,
+                                                  unreadable, &failed)) {
             win::CloseHandle(h);
             return false;
         }
+        if (!whole) failed.clear();
+        if (!failed.empty()) node->DirSectorsReadInPart.insert(lba);
         const std::size_t count = std::min<std::size_t>(bytesRead, buffer.size()) / 32;
-        ParseDirectoryBuffer(isRoot, lba, std::span<const std::uint8_t>(buffer).first(count * 32), variant, volume);
+        ParseDirectoryBuffer(isRoot, lba, std::span<const std::uint8_t>(buffer).first(count * 32), variant, volume,
+                             whole, failed);
     } catch (const std::exception& ex) {
         ErrorBox(ex.what());
         result = false;
@@ -308,7 +315,8 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
 }
 
 void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes,
-                                          TFsType variant, std::int32_t volume, bool whole) {
+                                          TFsType variant, std::int32_t volume, bool whole,
+                                          std::span<const std::uint32_t> unread) {
     PPartiEntry node = CurPartition;
     whole = whole || isRoot;
     const bool fat16 = variant == vt::fsFat12 || variant == vt::fsFat16;
@@ -323,6 +331,12 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
     }
     vt::fat::TLongNameRun longNames;
     for (std::size_t i = isRoot ? 0 : 2; i < count; ++i) {
+        // The zeros of a sector that did not read end nothing: its entries
+        // are lost, and no long name reaches over it.
+        if (std::binary_search(unread.begin(), unread.end(), static_cast<std::uint32_t>(i * 32 / 512))) {
+            longNames = vt::fat::TLongNameRun();
+            continue;
+        }
         const auto raw = bytes.subspan(i * 32).first<32>();
         // Long-name pieces first, by their attribute: the name field of a
         // piece whose first character is "." reads "." once its sequence

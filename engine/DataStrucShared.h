@@ -47,9 +47,11 @@ inline void SetProgress(platform::IProgressBar* bar, double position) {
 // them, and they end a directory's parse) and is added to `unreadable`.
 // bytesRead: the bytes placed, zeros included (less than asked at the end
 // of the device). False when neither the request nor any of its sectors
-// read.
+// read. failed (when given) gets the places (from lba on) of the sectors
+// left as zeros.
 bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
-                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable);
+                          std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable,
+                          std::vector<std::uint32_t>* failed = nullptr);
 
 // Whether the layout's first FAT begins as a FAT does: the media byte in
 // cluster 0's entry and ones in the rest of it (FAT32: 28 bits of them).

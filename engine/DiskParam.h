@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -243,11 +244,18 @@ public:
     // The clusters of a present file by its allocation-table chain, as many
     // as Count; where the first FAT's chain breaks or ends too early another
     // FAT copy that goes on is followed. False when no copy holds them all
-    // (Clusters then holds the part that was found); *EndsEarly then tells
-    // an end mark before Count clusters from a chain that broke (a free or
-    // bad cluster, a link out of the volume, an unreadable FAT sector).
+    // (Clusters then holds the part that was found: up to the break, or the
+    // clusters before the first repeat of a chain that loops), or when the
+    // last one's own entry is free or bad; *EndsEarly then tells an end mark
+    // before Count clusters from a chain that broke (a free or bad cluster, a
+    // link out of the volume, an unreadable FAT sector) or looped.
     bool GetFileClusters(std::uint32_t First, std::uint32_t Count, std::vector<std::uint32_t>& Clusters,
                          bool* EndsEarly = nullptr);
+    // Whether a present entry's chain shares a cluster with the chain of
+    // another present file or folder of the current volume (cross-linked):
+    // the bytes read along it may be the other's. Worked out for the whole
+    // volume at the first call after a scan.
+    bool SharesClusters(const TMidEntry& Entry);
     // A cluster's entry in the first FAT (FAT32: its 28 bits); none when the
     // cluster has no entry or its FAT sectors do not read.
     std::optional<std::uint32_t> FatEntryOf(std::uint32_t Cluster);
@@ -426,6 +434,11 @@ private:
     // Looked up once per folder: a hash map keeps that constant on volumes
     // of many thousand folders.
     std::unordered_map<std::uint32_t, std::uint32_t> folderVisits_;
+    // The entries of the last scan that SharesClusters found sharing, and
+    // the drive they were found on.
+    const TLogiDrive* sharingDrive_ = nullptr;
+    bool sharingBuilt_ = false;
+    std::set<const TMidEntry*> sharing_;
     // Record numbers of the NTFS folders being recovered, outermost first:
     // a parent link that leads back to one of them is not followed again.
     std::vector<std::int64_t> recoverPath_;

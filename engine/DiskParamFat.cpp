@@ -4,10 +4,14 @@
 // lost.
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <memory>
 #include <optional>
+#include <tuple>
 
 #include "DiskParam.h"
 #include "DiskUtils.h"
+#include "FatChains.h"
 #include "PageBuffer.h"
 #include "WinApi.h"
 
@@ -324,12 +328,14 @@ bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::v
     if (!Current || Count == 0) return true;
     const FatGeometry g(*Current);
     if (g.bytesPerSector != 512 || First < 2 || First >= g.clusterLimit) return false;
-    Clusters.reserve(Count);
+    // A chain names each cluster once: one cluster more than the volume has
+    // is sure to hold a repeat. The walk stops at that bound or at the
+    // clusters the file needs, whichever comes first.
+    const auto cap = static_cast<std::uint32_t>(std::min<std::uint64_t>(Count, g.clusterLimit - 1));
+    Clusters.reserve(cap);
     Clusters.push_back(First);
-    // The chain is followed for as many clusters as the file needs, no
-    // further: that bounds it even when a damaged FAT makes it loop.
     std::uint32_t c = First;
-    while (Clusters.size() < Count) {
+    while (Clusters.size() < cap) {
         std::uint32_t next = 0;
         const TFatLink link = NextCluster(c, true, next);
         if (link != TFatLink::Next) {
@@ -339,7 +345,83 @@ bool TUndelete::GetFileClusters(std::uint32_t First, std::uint32_t Count, std::v
         Clusters.push_back(next);
         c = next;
     }
-    return true;
+    // Each cluster has one successor (the same FAT copies are asked in the
+    // same order), so a chain that leads back to a cluster it named goes
+    // round for ever: only a walk that reached its bound can hold a repeat,
+    // and from the first repeat on it only went round again. The clusters
+    // before it are the file's; what the size needs beyond them is not
+    // known.
+    const std::size_t repeat = vt::fat::FirstRepeat(Clusters);
+    if (repeat < Clusters.size()) {
+        Clusters.resize(repeat);
+        return false;
+    }
+    if (Clusters.size() < Count) return false;
+    // The last cluster's own entry: free, bad or past the volume in every
+    // copy says the cluster is no file's now (a crash freed it, the chain
+    // was cut before it), even at the last cluster the size needs.
+    std::uint32_t next = 0;
+    return NextCluster(c, false, next) != TFatLink::Broken;
+}
+
+bool TUndelete::SharesClusters(const TMidEntry& Entry) {
+    if (!Current) return false;
+    if (sharingDrive_ != Current) {
+        sharingDrive_ = Current;
+        sharingBuilt_ = false;
+    }
+    if (!sharingBuilt_) {
+        // The clusters of every present file along its chain, as far as its
+        // size needs, and of every present folder along its chain to its
+        // end (the FAT32 root's too): a file whose chain runs into a
+        // folder's clusters holds directory entries there. A deleted
+        // entry's clusters are free: it owns none. The same directory entry
+        // listed twice (folders that share clusters are entered again) is
+        // one owner.
+        const FatGeometry g(*Current);
+        const std::uint32_t clusterBytes = g.bytesPerSector * g.sectorsPerCluster;
+        if (clusterBytes == 0) return false;
+        vt::fat::SharedClusters shared;
+        std::map<std::tuple<std::uint32_t, std::uint32_t, std::string>, std::size_t> owners;
+        std::vector<std::vector<const TMidEntry*>> listings;
+        std::vector<std::uint32_t> clusters;
+        auto folderChain = [&](std::uint32_t first) {
+            auto chain = std::make_unique<std::array<std::uint32_t, kMaxChain>>();
+            int count = 0;
+            GetClusterChain(first, *chain, count);
+            clusters.assign(chain->begin(), chain->begin() + count);
+        };
+        if (g.type == vt::fsFat32) {
+            folderChain(g.rootCluster);
+            listings.emplace_back();
+            shared.Add(0, clusters);
+        }
+        for (const auto& e : Current->Entries) {
+            if (e->Status != 0) continue;
+            platform::ProcessMessages();
+            if (Aborted) return false;
+            const std::uint32_t first = g.EntryCluster(e->DirEntry);
+            if (first < 2) continue;
+            if (IsFatFile(e->DirEntry)) {
+                const std::uint64_t size = e->DirEntry.FileSize.get();
+                if (size == 0) continue;
+                GetFileClusters(first, static_cast<std::uint32_t>((size + clusterBytes - 1) / clusterBytes), clusters);
+            } else {
+                folderChain(first);
+            }
+            std::string name(e->DirEntry.Name.begin(), e->DirEntry.Name.end());
+            name.append(e->DirEntry.Ext.begin(), e->DirEntry.Ext.end());
+            const std::size_t owner =
+                owners.emplace(std::make_tuple(first, e->ParentCluster, name), listings.size()).first->second;
+            if (owner == listings.size()) listings.emplace_back();
+            listings[owner].push_back(e.get());
+            shared.Add(owner, clusters);
+        }
+        sharing_.clear();
+        for (std::size_t owner : shared.Sharing()) sharing_.insert(listings[owner].begin(), listings[owner].end());
+        sharingBuilt_ = true;
+    }
+    return sharing_.contains(&Entry);
 }
 
 std::optional<std::uint32_t> TUndelete::FatEntryOf(std::uint32_t Cluster) {
@@ -406,6 +488,7 @@ bool TUndelete::ScanFatVolume(platform::IStatusPanel* StatusPanel) {
     Found.clear();
     ClearEntryList(Current->Entries);
     Current->RootReadInPart = false;
+    sharingBuilt_ = false;
     fatWindowValid_ = copyWindowValid_ = false;
     badFatSectors_.clear();
     folderPath_.clear();
@@ -583,6 +666,7 @@ bool TUndelete::RescanFat32Directory(TMidEntry* Entry, platform::IStatusPanel* S
     Entry->DirEntry.FstClusHI.set(high);
     Entry->Status = 1;
     GuessFat32HighWords = true;
+    sharingBuilt_ = false;
     // The path to the folder: its ancestors and the root.
     const FatGeometry g(*Current);
     folderPath_.clear();

@@ -214,6 +214,11 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
         // (a guess); where an end mark came before the size, the size is
         // more than the volume holds of the file, and only the chain's
         // clusters are written.
+        // A chain that leads back into itself holds the file in the clusters
+        // before its first repeat; the rest is read as following on, as
+        // where it broke. A chain that shares clusters with another file's
+        // or a folder's is read along it, and its bytes there may be the
+        // other's: named as failed too.
         bool guessed = false;
         std::uint32_t readable = clusters;
         if (present && clusters > 0) {
@@ -222,6 +227,7 @@ bool TUndelete::RecoverFileIn(TMidEntry* Entry, const std::string& Name, const v
                 guessed = true;
                 if (endsEarly) readable = static_cast<std::uint32_t>(chain.size());
             }
+            guessed = SharesClusters(*Entry) || guessed;
         }
         // A deleted file's clusters that the FAT gives to a file now (or
         // marks bad) hold that file's bytes, not this one's: they are

@@ -102,6 +102,29 @@ QChar Mark(const QTreeWidgetItem* node) {
 }
 bool Marked(const QTreeWidgetItem* node) { return Mark(node) == QLatin1Char('P') || Mark(node) == QLatin1Char('T'); }
 
+// What a found folder read in part says, in the log and on its node.
+const char* const kReadInPartText = "目录未能完整读出，只列出了一部分";
+
+// While a folder is recovered: its log rows go on to the window's log, and
+// its failures are counted. A folder of whose tree a file or folder failed
+// is not marked as recovered whole.
+class TFailureCount : public platform::IEventLog {
+public:
+    TFailureCount() : next_(EventLogView) { EventLogView = this; }
+    ~TFailureCount() override { EventLogView = next_; }
+    TFailureCount(const TFailureCount&) = delete;
+    TFailureCount& operator=(const TFailureCount&) = delete;
+    void AddRow(const std::string& caption, int imageIndex, const std::string& subItem) override {
+        if (imageIndex == kLogError) ++failures_;
+        if (next_) next_->AddRow(caption, imageIndex, subItem);
+    }
+    int Failures() const { return failures_; }
+
+private:
+    platform::IEventLog* next_;
+    int failures_ = 0;
+};
+
 template <typename T>
 T* Ptr(const std::unique_ptr<T>& p) {
     return p.get();
@@ -366,6 +389,12 @@ void TfrmAdvMain::ShowEntryView(bool afterScan) {
     SetCaptions();
     const std::string found = Printf("已发现 %d 个FAT 项目, %d 个NTFS 项目.", f, n);
     if (afterScan) Log(found);
+    // The found folders with a sector that did not read, by their nodes.
+    if (afterScan)
+        for (std::size_t k = 0; k < e->DirSectors.size(); ++k)
+            if (e->DirSectorsReadInPart.contains(e->DirSectors[k]))
+                DataStruc::AddLogEvent(EventLogView, Printf("文件夹 %.6d: %s", static_cast<int>(k), kReadInPartText),
+                                       kLogWarning);
     History->Clear();
     const bool fat = f >= n;
     (fat ? RadioButton1 : RadioButton2)->setChecked(true);
@@ -474,6 +503,7 @@ void TfrmAdvMain::ListFolderNodes() {
         auto* node = new QTreeWidgetItem(QStringList(QString::asprintf("文件夹 %.6d", static_cast<int>(i))));
         node->setData(0, kImageRole, imgFolder);
         node->setIcon(0, FoundFolderIcon());
+        if (FatView() && e->DirSectorsReadInPart.contains(e->DirSectors[i])) node->setToolTip(0, U(kReadInPartText));
         nodes << node;
     }
     ScanRootNode->addChildren(nodes);
@@ -950,8 +980,12 @@ void TfrmAdvMain::RecoverExecute() {
                 if (IsFatFile(e->DirEntry)) {
                     result = drive->RecoverFile(e, kind, folder, &progress_, &panel0_);
                 } else {
+                    // Only a folder whose whole tree was written is marked
+                    // " - T": not one stopped part-way, nor one of whose
+                    // tree something failed.
+                    const TFailureCount failures;
                     result = drive->RecoverFolder(e, kind, folder, &progress_, &panel0_);
-                    MarkFolderRecovered(*e);
+                    if (result == 0 && failures.Failures() == 0) MarkFolderRecovered(*e);
                 }
             } catch (const std::exception&) {
                 DataStruc::AddLogEvent(EventLogView, PhysEntryDisplayName(*e) + " - 恢复失败", kLogError);
@@ -1021,12 +1055,15 @@ void TfrmAdvMain::MarkFolder(const TPhysMidEntry& entry, std::vector<const QTree
     QTreeWidgetItem* node = FindFolderNode(entry);
     if (!node || std::find(visited.begin(), visited.end(), node) != visited.end()) return;
     visited.push_back(node);
-    QString text = node->text(0);
-    if (Marked(node)) text.back() = QLatin1Char('T');
-    else text += QStringLiteral(" - T");
-    node->setText(0, text);
-    std::int32_t first = 0, last = -1;
     TPartiEntry* part = CurrentDrive->CurPartition;
+    // A folder read in part was not recovered whole, whatever was written.
+    if (!part->DirSectorsReadInPart.contains(FolderSectorKey(entry))) {
+        QString text = node->text(0);
+        if (Marked(node)) text.back() = QLatin1Char('T');
+        else text += QStringLiteral(" - T");
+        node->setText(0, text);
+    }
+    std::int32_t first = 0, last = -1;
     if (!CurrentDrive->FindFatChildRange(FolderSectorKey(entry), first, last)) return;
     for (std::int32_t i = first; i <= last && i < static_cast<std::int32_t>(part->FatEntries.size()); ++i) {
         const TPhysMidEntry& child = *part->FatEntries[static_cast<std::size_t>(i)];

@@ -902,11 +902,95 @@ TEST_F(FatVolumesTest, BootSectorsPastTheLimitAreCountedInTheLog) {
     EXPECT_EQ(Failures(), std::vector<std::string>{});
 }
 
+// ---------------------------------------------------------------------------
+// A directory sector that does not read (tests/fixtures/make-dirsectors.sh,
+// dirsect.img): MANY's second sector, which holds N15..N30.
+
+// The disk sector the fixture names for a volume.
+std::int64_t DirectorySectorOf(const std::string& label) {
+    std::ifstream in(vt::test::ImagePath("dirsect.sectors"));
+    std::string name;
+    std::int64_t sector = -1;
+    while (in >> name >> sector)
+        if (name == label) return sector;
+    ADD_FAILURE() << "no sector for " << label;
+    return -1;
+}
+
+struct SectorCase {
+    const char* label;
+    std::int64_t first;  // of the volume's partition
+};
+void PrintTo(const SectorCase& c, std::ostream* os) { *os << c.label; }
+
+class UnreadableDirectorySector : public FatVolumesTest, public ::testing::WithParamInterface<SectorCase> {};
+
+TEST_P(UnreadableDirectorySector, CostsOnlyItsOwnEntriesAndTheFolderIsNamedAsFailed) {
+    const SectorCase& c = GetParam();
+    vt::test::InstallProfile("[physical.0]\nimage=dirsect.img\nunreadable=" +
+                             std::to_string(DirectorySectorOf(c.label)) + "\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, c.first);
+    List(d, node);
+    std::map<std::string, Bytes> want{{"many/", {}}};
+    for (int n = 1; n <= 60; ++n) {
+        if (n >= 15 && n <= 30) continue;
+        char name[16];
+        std::snprintf(name, sizeof name, "N%02d.TXT", n);
+        want["many/" + Lower(name)] = vt::test::YesContent(name, 100);
+    }
+    const TPhysMidEntry* many = Entry(*node, "many");
+    ASSERT_NE(many, nullptr);
+    EXPECT_EQ(node->DirSectorsReadInPart.size(), 1u);
+    EXPECT_EQ(Recover(d, *node, {"many"}), want) << "the entries after the sector are listed and written";
+    EXPECT_EQ(Failures(), std::vector<std::string>{PhysEntryDisplayName(*many) + kFailed});
+}
+
+// The fixed root region of a FAT12/16 volume: its second sector holds
+// R14..R29 (the volume label, MANY and FORTY come first).
+class UnreadableRootSector : public UnreadableDirectorySector {};
+
+TEST_P(UnreadableRootSector, CostsOnlyItsOwnEntries) {
+    const SectorCase& c = GetParam();
+    vt::test::InstallProfile("[physical.0]\nimage=dirsect.img\nunreadable=" +
+                             std::to_string(DirectorySectorOf(std::string(c.label) + "-ROOT")) + "\n");
+    TPhysicalDrive d(Drive0());
+    TPartiEntry* node = Node(d, Pick::NodeAt, c.first);
+    List(d, node);
+    std::vector<std::string> want, listed;
+    for (int n = 1; n <= 40; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "r%02d.txt", n);
+        if (n < 14 || n > 29) want.push_back(name);
+        if (Entry(*node, name)) listed.push_back(name);
+    }
+    EXPECT_EQ(listed, want) << "the entries after the sector are listed";
+    EXPECT_EQ(node->DirSectorsReadInPart.size(), 1u);
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : want) {
+        std::string upper = name;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        files[name] = vt::test::YesContent(upper, 100);
+    }
+    EXPECT_EQ(Recover(d, *node, want), files);
+    EXPECT_EQ(Failures(), std::vector<std::string>{});
+}
+
+// A FAT32 root is a cluster chain, read as a folder's directory is.
+INSTANTIATE_TEST_SUITE_P(Volumes, UnreadableRootSector,
+                         ::testing::Values(SectorCase{"SECT12", 2048}, SectorCase{"SECT16", 6144}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+INSTANTIATE_TEST_SUITE_P(Volumes, UnreadableDirectorySector,
+                         ::testing::Values(SectorCase{"SECT12", 2048}, SectorCase{"SECT16", 6144},
+                                           SectorCase{"SECT32", 22528}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 [[maybe_unused]] const bool kImagesChecked = vt::test::ExpectImagesUnchanged(
     {"multi.img", "multigap.img", "multiext.img", "gpt.img", "rootonly.img", "big32.img", "floppy720.img",
      "small16.img", "fat4k.img", "fat4kgap.img", "fat4knb.img", "fat4k32.img", "fat4k32b.img",
      "fat4k32nb.img", "chains.img", "oldvols.img", "bootpick.img", "totals.img",
      "bigroot16.img", "manyboots.img", "bootfat.img", "bootfat2.img", "boot32.img", "bootfatlost.img",
-     "bootfat2lost.img", "boot32lost.img", "crossdir.img"});
+     "bootfat2lost.img", "boot32lost.img", "crossdir.img", "dirsect.img"});
 
 }  // namespace

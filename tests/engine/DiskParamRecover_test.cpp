@@ -555,6 +555,15 @@ struct LayoutVolume {
         engine->RecoverFileReported(e, name, dir.Path(), nullptr, &log);
         return vt::test::ReadWholeFile(dir.Path() + "/" + name);
     }
+    // Recovers the entry whose stored 11 name bytes are these, with the
+    // log cleared first; the bytes written, and its recovery name in shown.
+    Bytes RecoverStored(const std::string& name11, std::string& shown) {
+        TMidEntry* e = FindStored(*drive, name11);
+        if (!e) return {};
+        shown = GetEntryFileName(*e);
+        log.rows.clear();
+        return Recover(e);
+    }
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
         for (const auto& r : log.rows) lines.push_back(r.caption);
@@ -635,11 +644,8 @@ TEST_P(FatChains, FilesFollowEveryFatCopyAndWhatNoCopyHoldsIsNamedAsFailed) {
     if (v.drive->FsType == vt::fsFat32) cases.push_back({"TOPBITS BIN", "TOPBITS.BIN", size, Whole});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.original);
-        TMidEntry* e = FindStored(*v.drive, c.stored);
-        ASSERT_NE(e, nullptr);
-        const std::string name = GetEntryFileName(*e);
-        v.log.rows.clear();
-        const Bytes written = v.Recover(e);
+        std::string name;
+        const Bytes written = v.RecoverStored(c.stored, name);
         const Bytes original = Original(c.original, c.size);
         if (c.outcome == Whole) {
             EXPECT_EQ(written, original);
@@ -659,6 +665,45 @@ TEST_P(FatChains, FilesFollowEveryFatCopyAndWhatNoCopyHoldsIsNamedAsFailed) {
         }
     }
     EXPECT_TRUE(v.boxes.calls.empty());
+}
+
+TEST_P(FatChains, LoopingAndCrossLinkedChainsAreNamedAsFailedAndNeverWriteMoreThanTheVolume) {
+    LayoutVolume v(GetParam());
+    ASSERT_NE(v.drive, nullptr);
+    const std::uint32_t cs = v.drive->BootSector[0x0D] * 512u;
+    const std::size_t size = 3 * cs + 77;
+    struct Case {
+        const char* stored;
+        const char* original;
+        std::size_t original_size;
+        std::size_t exact;  // leading bytes that are the file's own
+    };
+    const Case cases[] = {
+        {"LOOPA   BIN", "LOOPA.BIN", size, 2 * cs},  // two clusters before the chain goes round
+        {"LOOPB   BIN", "LOOPB.BIN", size, 2 * cs},  // ... with a size of 10 MiB
+        {"LOOPG   BIN", "LOOPG.BIN", size, 2 * cs},  // ... with a size near 2 GB
+        {"XA      BIN", "XA.BIN", size, 2 * cs},     // its tail is XB's
+        {"XB      BIN", "XB.BIN", size, size},       // whole, but XA claims its tail too
+        {"XD      BIN", "XD.BIN", 2 * cs, cs},       // its second cluster is XDIR's directory
+    };
+    const auto volume = fs::file_size(v.image);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original);
+        std::string name;
+        const Bytes written = v.RecoverStored(c.stored, name);
+        const Bytes original = Original(c.original, c.original_size);
+        EXPECT_EQ(v.Lines(), std::vector<std::string>{Failed(name)});
+        ASSERT_GE(written.size(), c.exact);
+        EXPECT_TRUE(std::equal(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(c.exact), written.begin()));
+        EXPECT_LE(written.size(), volume) << "no file is larger than its volume";
+        if (c.exact == c.original_size) EXPECT_EQ(written, original);
+    }
+    // The folder's own file is no one else's.
+    TMidEntry* inner = FindStored(*v.drive, "XIN     TXT");
+    ASSERT_NE(inner, nullptr);
+    v.log.rows.clear();
+    EXPECT_EQ(v.Recover(inner), Original("XIN.TXT", 300));
+    EXPECT_TRUE(v.log.rows.empty());
 }
 
 TEST_P(FatChains, FoldersFollowEveryFatCopyAndOneCutInAllIsReadInPart) {

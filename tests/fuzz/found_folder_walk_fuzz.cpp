@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         node.SectorsPerCluster = spc;
         node.DataStart = data[1] >> 3;
     }
-    const TFsType kind = static_cast<TFsType>((mode >> 1) & 3);
+    // The kinds a window passes with a FAT folder: the node's FAT type.
+    static constexpr TFsType kKinds[] = {vt::fsFat12, vt::fsFat16, vt::fsFat32};
+    const TFsType kind = kKinds[((mode >> 1) & 3) % 3];
     const std::string out = Scratch() + "/walk";
     std::size_t walked = 0;
     for (const auto& e : node.FatEntries) {

@@ -1090,6 +1090,76 @@ private slots:
         QCOMPARE(LogLines(w->ListView3).back(), std::string("恢复完成。"));
     }
 
+    // dirsect.img (tests/fixtures/make-dirsectors.sh) with MANY's second
+    // directory sector unreadable: the scan names the found folder as read
+    // in part; recovering MANY writes the files of its other sectors, byte
+    // for byte, names the folder as failed and leaves its node unmarked.
+    void AFolderWithAnUnreadableDirectorySectorIsNamedAndNotMarked() {
+        std::string sector;
+        {
+            std::ifstream in(vt::test::ImagePath("dirsect.sectors"));
+            std::string label, at;
+            while (in >> label >> at)
+                if (label == "SECT32") sector = at;
+        }
+        QVERIFY(!sector.empty());
+        const std::string profile = "[physical.0]\nimage=dirsect.img\nunreadable=" + sector + "\n";
+        Open(profile.c_str());
+        Click(w->TreeView2, DriveNode("SECT32"));
+        const int many = FolderWith(QStringLiteral("N01.TXT"));
+        QVERIFY(many >= 0);
+        QTreeWidgetItem* manyNode = w->ScanRootNode->child(many);
+        const std::string note = manyNode->text(0).toStdString() + ": 目录未能完整读出，只列出了一部分";
+        QCOMPARE(CountLine(w->ListView3, note), 1);
+        QCOMPARE(manyNode->toolTip(0), QStringLiteral("目录未能完整读出，只列出了一部分"));
+        QCOMPARE(w->ListView1->Count(), 44);  // the 16 entries of the sector are lost, no more
+        SelectFolder(FolderWith(QStringLiteral("MANY")));
+        Check({QStringLiteral("MANY")});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        std::map<std::string, Bytes> want{{"MANY/", {}}};
+        for (int n = 1; n <= 60; ++n) {
+            if (n >= 15 && n <= 30) continue;
+            char name[16];
+            std::snprintf(name, sizeof name, "N%02d.TXT", n);
+            want[std::string("MANY/") + name] = vt::test::YesContent(name, 100);
+        }
+        QCOMPARE(Tree(TargetPath()), want);
+        QCOMPARE(CountLine(w->ListView3, "MANY - 恢复失败"), 1);
+        QVERIFY2(!manyNode->text(0).endsWith(QLatin1Char('T')), qPrintable(manyNode->text(0)));
+    }
+
+    // dirsect.img: a Stop while FORTY's files are written (after 8 of its
+    // 40) ends the batch; the folder is not marked as recovered whole.
+    void AFolderStoppedPartWayIsNotMarkedTotallyRecovered() {
+        Open("[physical.0]\nimage=dirsect.img\n");
+        Click(w->TreeView2, DriveNode("SECT32"));
+        QTreeWidgetItem* forty = w->ScanRootNode->child(FolderWith(QStringLiteral("F01.TXT")));
+        QVERIFY(forty);
+        SelectFolder(FolderWith(QStringLiteral("FORTY")));
+        Check({QStringLiteral("FORTY")});
+        const auto written = [this] {
+            const fs::path dir = TargetPath("FORTY");
+            if (!fs::is_directory(dir)) return std::ptrdiff_t{0};
+            return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+        };
+        bool stopped = false;
+        platform::SetMessagePump(
+            [&] {
+                if (!stopped && written() >= 8) {
+                    stopped = true;
+                    QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Stop"))));
+                }
+                QCoreApplication::processEvents();
+            },
+            std::chrono::milliseconds(0));
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
+        platform::SetMessagePump([] { QCoreApplication::processEvents(); }, std::chrono::milliseconds(0));
+        QVERIFY(stopped);
+        QVERIFY(written() < 40);
+        QVERIFY2(EndsWithStopLine(), LogLines(w->ListView3).back().c_str());
+        QVERIFY2(!forty->text(0).endsWith(QLatin1Char('T')), qPrintable(forty->text(0)));
+    }
+
     void NodeScannedBeforeIsShownWithoutReading() {
         Open(kSmall);
         Click(w->TreeView2, DriveNode("PHOTOS"));

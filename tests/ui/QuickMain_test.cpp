@@ -1054,6 +1054,56 @@ private slots:
         QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
     }
 
+    // chains16.img (tests/fixtures/make-fatlayout.sh): chains that lead
+    // back into themselves (one of a size near 2 GB), two files that share
+    // clusters and a file whose chain runs into a folder's: each is written
+    // as read and named as failed, none larger than the volume; the
+    // undamaged file beside them comes back whole without a line.
+    void LoopingAndCrossLinkedFilesAreNamedAsFailed() {
+        vt::test::InstallProfile("[logical.E]\nimage=chains16.img\n");
+        platform::MessageBoxRecorder boxes;
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        const QStringList damaged{"Loopa.bin", "Loopb.bin", "Loopg.bin", "Xa.bin", "Xb.bin", "Xd.bin"};
+        bool first = true;
+        for (const QString& name : damaged + QStringList{"Frag.bin"}) {
+            const int row = t.Row(name);
+            QVERIFY2(row >= 0, qPrintable(name));
+            vt::uitest::ClickRow(t.w->ListView1, row, first ? Qt::KeyboardModifiers{} : Qt::ControlModifier);
+            first = false;
+        }
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(t.Row("Frag.bin"), 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Check1"))));
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        const QStringList log = t.Log();
+        QStringList failed;
+        for (int i = 0; i < log.size(); ++i)
+            if (log[i].endsWith(QStringLiteral(":  恢复失败"))) {
+                failed << log[i].chopped(QStringLiteral(":  恢复失败").size());
+                QCOMPARE(t.LogPicture(i), ui::TEventLogView::TPicture::Error);
+            }
+        failed.sort();
+        QStringList want = damaged;
+        want.sort();
+        QCOMPARE(failed, want);
+        QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
+        const std::uint32_t cs = 512;  // one sector per cluster
+        const auto volume = fs::file_size(vt::test::ImagePath("chains16.img"));
+        for (const QString& name : damaged) {
+            const Bytes got = FileBytes(fs::path(target.Path()) / name.toStdString());
+            QVERIFY2(got.size() <= volume, qPrintable(name));
+            const Bytes original = vt::test::YesContent(name.toUpper().toStdString(), name == "Xd.bin" ? 2 * cs : 3 * cs + 77);
+            // The clusters before the repeat, before the other file's, or
+            // before the folder's are the file's own.
+            const std::size_t own = name == "Xb.bin" ? original.size() : name == "Xd.bin" ? cs : 2 * cs;
+            QVERIFY2(got.size() >= own && std::equal(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(own), got.begin()),
+                     qPrintable(name));
+        }
+        QCOMPARE(FileBytes(fs::path(target.Path()) / "Frag.bin"), vt::test::YesContent("FRAG.BIN", 4 * cs + 100));
+    }
+
     // The root has no row of its own: a root directory read in part is
     // said in the log, and the entries of its other sectors are listed.
     void ARootReadInPartIsSaidInTheLog() {
