@@ -372,6 +372,12 @@ public:
                     platform::IStatusPanel* statusPanel);
     int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
                       platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    // The same into a target folder that is open: a batch writes all of its
+    // rows through the one descriptor of the folder the user chose.
+    int RecoverFile(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                    platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
+    int RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const vt::TargetFolder& target,
+                      platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel);
     // The first sector of a found entry's first cluster (for a folder: the
     // found directory it names), by the layout of the volume that holds the
     // entry; Kind 2 means FAT32 cluster numbers where the node's own layout

@@ -123,8 +123,13 @@ bool TPhysicalDrive::WriteNtfsRuns(vt::TFileStream& stream, const trunlist& runs
 
 int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const std::string& targetDir,
                                 platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    return RecoverFile(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFile(const void* entry, TFsType kind, const vt::TargetFolder& target,
+                                platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
-    return RecoverFileIn(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+    return RecoverFileIn(entry, kind, target, progressBar, statusPanel);
 }
 
 int TPhysicalDrive::RecoverFileIn(const void* entry, TFsType kind, const vt::TargetFolder& target,
@@ -470,6 +475,11 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
 
 int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const std::string& targetDir,
                                   platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
+    return RecoverFolder(entry, kind, vt::TargetFolder::Open(targetDir), progressBar, statusPanel);
+}
+
+int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, const vt::TargetFolder& target,
+                                  platform::IProgressBar* progressBar, platform::IStatusPanel* statusPanel) {
     if (!CurPartition || !entry) return 0;
     const bool outermost = recoverPath_.empty();
     if (outermost) {
@@ -494,7 +504,6 @@ int TPhysicalDrive::RecoverFolder(const TPhysMidEntry* entry, TFsType kind, cons
             }
         }
     } reset{this, outermost};
-    const vt::TargetFolder target = vt::TargetFolder::Open(targetDir);
     return RecoverFolderLevel(*entry, kind, &target, progressBar, statusPanel);
 }
 

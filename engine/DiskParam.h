@@ -271,6 +271,18 @@ public:
                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    // The same into a target folder that is open: a batch writes all of its
+    // rows through the one descriptor of the folder the user chose, and
+    // writes it back through that descriptor, whatever the path names
+    // meanwhile.
+    bool RecoverFolder(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    bool RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                       platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
+    void RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                             platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView);
     // Writes the runs of a compressed NTFS file, unit by unit of 16
     // clusters, into the stream; a stop is logged into LogView.
     bool WriteNtfsRuns(vt::TFileStream& Stream, const trunlist& Runs, std::int64_t FileSize,

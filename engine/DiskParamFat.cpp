@@ -481,16 +481,14 @@ bool TUndelete::ScanFatDirectory(TMidEntry* Folder, platform::IStatusPanel* Stat
             }
             buffer.assign(static_cast<std::size_t>(reads[r].count) * 512);
             unreadable.assign(reads[r].count, false);
-            bool whole;
-            {
-                DiskUtils::TQuietReads quiet;
-                whole = ReadLogicalSectors(Current->Name, *reads[r].sector, static_cast<std::uint16_t>(reads[r].count),
-                                           buffer.data());
-            }
-            if (!whole) {
-                // Sector by sector: only the sectors that fail are lost (and
-                // each of them is named in its own read-error box).
+            // The read-error box names the whole request (its first sector
+            // and count): one box for a cluster or root that fails, however
+            // many of its sectors do.
+            if (!ReadLogicalSectors(Current->Name, *reads[r].sector, static_cast<std::uint16_t>(reads[r].count),
+                                    buffer.data())) {
+                // Sector by sector: only the sectors that fail are lost.
                 partial = true;
+                DiskUtils::TQuietReads quiet;
                 for (std::uint32_t k = 0; k < reads[r].count; ++k) {
                     std::uint8_t* at = buffer.data() + static_cast<std::size_t>(k) * 512;
                     if (!ReadLogicalSectors(Current->Name, *reads[r].sector + k, 1, at)) unreadable[k] = true;

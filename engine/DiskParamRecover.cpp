@@ -150,9 +150,19 @@ void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, c
     RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
 }
 
+void TUndelete::RecoverFileReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, Target, StatusPanel, LogView);
+}
+
 void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                                     platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     RecoverFileInReported(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+void TUndelete::RecoverFileReported(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                                    platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    RecoverFileInReported(Entry, Name, Target, StatusPanel, LogView);
 }
 
 void TUndelete::RecoverFileInReported(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
@@ -287,9 +297,14 @@ void TUndelete::LogStop(platform::IEventLog* LogView, const std::string& Shown) 
 
 bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    return RecoverFolder(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+bool TUndelete::RecoverFolder(TMidEntry* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
         return RecoverBehind(LogView, [&](platform::IEventLog* log) {
-            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+            return RecoverFolderIn(Entry, Name, Target, StatusPanel, log);
         });
     } catch (...) {
         return true;
@@ -507,9 +522,14 @@ bool TUndelete::RecoverFileIn(tntfsfilerecord* Entry, const std::string& Name, c
 
 bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const std::string& TargetDir,
                               platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
+    return RecoverFolder(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, LogView);
+}
+
+bool TUndelete::RecoverFolder(tntfsfilerecord* Entry, const std::string& Name, const vt::TargetFolder& Target,
+                              platform::IStatusPanel* StatusPanel, platform::IEventLog* LogView) {
     try {
         return RecoverBehind(LogView, [&](platform::IEventLog* log) {
-            return RecoverFolderIn(Entry, Name, vt::TargetFolder::Open(TargetDir), StatusPanel, log);
+            return RecoverFolderIn(Entry, Name, Target, StatusPanel, log);
         });
     } catch (...) {
         return true;

@@ -68,6 +68,15 @@ bool TFileStream::Close() {
     if (!EnsureOpen()) return false;
     int closeError = 0;
     if (file_.Valid()) {
+        // A file that did not get all of its bytes, or whose bytes the
+        // target could not write back, gets no name: its owner names it as
+        // failed. The name comes only once the bytes are on the disk, so
+        // that a power cut leaves no name over a file that is not whole.
+        if (!ok || shortWrite_ || file_.SyncData() != 0) {
+            Discard();
+            shortWrite_ = true;
+            return false;
+        }
         if (file_.Name() != 0) {
             nameFailed_ = true;
             createError_ = file_.Error();

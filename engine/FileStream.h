@@ -1,8 +1,9 @@
 // The target file of a recovery: a new file made in its target folder
 // (never one that existed, never through a link; see TargetFolder.h),
 // written in order from its start, with the size set at the end; it gets
-// its name when it is closed, and a stream that is not closed (a stop, an
-// exception) leaves nothing behind. The bytes gather
+// its name when it is closed with all of its bytes written back to the
+// target's disk, and a stream that is not closed (a stop, an exception) or
+// whose bytes did not all go in leaves nothing behind. The bytes gather
 // in a buffer and go to the file in large writes (recoveries write one
 // cluster at a time). A write that falls short (a full target drive) is
 // remembered, so that the recovery can log it; the owner flushes before it
@@ -64,10 +65,12 @@ public:
     // Flushes, then sets the file's size.
     bool SetSize(std::int64_t size);
     bool ShortWrite() const { return shortWrite_; }
-    // Flushes, gives the file its name (once the files handed over before
-    // it have theirs) and closes it; false when the flush fell short or the
-    // close failed (both remembered as a short write) or the name could not
-    // be given (NameFailed).
+    // Flushes, writes the bytes back to the target's disk, gives the file
+    // its name (once the files handed over before it have theirs) and
+    // closes it. False when a write fell short, the write-back failed
+    // (then the file gets no name and is removed) or the close failed (all
+    // remembered as a short write), or when the name could not be given
+    // (NameFailed).
     bool Close();
     // Closes the file without a name: nothing of it stays.
     void Discard();

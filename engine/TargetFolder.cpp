@@ -46,6 +46,24 @@ std::function<int(int)>& SyncHook() {
     return hook;
 }
 
+std::function<int(int)>& FileSyncHook() {
+    static std::function<int(int)> hook;
+    return hook;
+}
+
+// The test hook's answer, or the call's.
+template <typename Call>
+int SyncAnswer(int fd, Call call) {
+    if (FileSyncHook()) {
+        const int answer = FileSyncHook()(fd);
+        if (answer >= 0) return answer;
+    }
+    for (;;) {
+        if (call(fd) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
 std::string Join(const std::string& folder, const std::string& leaf) {
     return folder.empty() || folder.back() != '/' ? folder + "/" + leaf : folder + leaf;
 }
@@ -72,6 +90,7 @@ int LinkUnnamed(int fd, int dirFd, const std::string& leaf) {
 void SetCreateHookForTests(CreateHook hook) { Hook() = std::move(hook); }
 void SetUnnamedFilesForTests(bool allowed) { g_unnamedAllowed = allowed; }
 void SetSyncHookForTests(std::function<int(int)> hook) { SyncHook() = std::move(hook); }
+void SetFileSyncHookForTests(std::function<int(int)> hook) { FileSyncHook() = std::move(hook); }
 
 // ---------------------------------------------------------------------------
 
@@ -136,11 +155,22 @@ int TargetFolder::NewFile::Name() {
             path_ = Join(folderPath_, leaf);
             below_ = JoinBelow(folderBelow_, leaf);
             error_ = 0;
+            RunHook(dir_->fd, leaf, CreateStep::FileNamed);
             return 0;
         }
         if (error != EEXIST) return error_ = error;
     }
     return error_ = EEXIST;
+}
+
+int TargetFolder::NewFile::SyncData() {
+    if (fd_ < 0) return error_ ? error_ : EBADF;
+    return SyncAnswer(fd_, [](int fd) { return ::fdatasync(fd); });
+}
+
+int TargetFolder::NewFile::SyncSystem() {
+    if (fd_ < 0) return error_ ? error_ : EBADF;
+    return SyncAnswer(fd_, [](int fd) { return ::syncfs(fd); });
 }
 
 void TargetFolder::NewFile::Remove() {
@@ -174,6 +204,14 @@ TargetFolder TargetFolder::Open(const std::string& path) {
     if (fd < 0) return TargetFolder(nullptr, p, "", 255, errno);
     const long max = ::fpathconf(fd, _PC_NAME_MAX);
     return TargetFolder(std::make_shared<const Dir>(fd), p, "", max > 0 ? static_cast<std::size_t>(max) : 255, 0);
+}
+
+bool TargetFolder::IsAt(const std::string& path) const {
+    if (fd_ < 0) return false;
+    const TargetFolder now = Open(path);
+    struct stat a {}, b {};
+    return now.Valid() && ::fstat(fd_, &a) == 0 && ::fstat(now.fd_, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 int TargetFolder::CreateChosen(const std::string& path) {

@@ -11,12 +11,15 @@
 // link, gets the next "_N" name of MakeUniqueFileName's rule. Paths are kept
 // beside the descriptors for the log lines only.
 //
-// A file gets its name only when all of its bytes are written: it is made
-// without one (O_TMPFILE) and linked in under its name when complete, or,
-// where the target's file system has no unnamed files, made under a
-// temporary name and renamed without replacing anything. A recovery that is
-// stopped, killed or crashes in the middle of a file so leaves nothing that
-// carries a recovered file's name and is not whole.
+// A file gets its name only when all of its bytes are written and on the
+// target's disk: it is made without one (O_TMPFILE), its data is written
+// back (SyncData, or one SyncSystem for a batch of files), and it is linked
+// in under its name; where the target's file system has no unnamed files it
+// is made under a temporary name and renamed without replacing anything. A
+// recovery that is stopped, killed or crashes in the middle of a file, or
+// whose machine loses power, so leaves nothing that carries a recovered
+// file's name and is not whole. (A kill on a file system without unnamed
+// files can leave a temporary ".vantrel-<pid>-<n>.part" behind.)
 #pragma once
 
 #include <cstddef>
@@ -55,6 +58,13 @@ public:
         bool Valid() const { return fd_ >= 0; }
         // The system's reason when the file could not be made or named.
         int Error() const { return error_; }
+        // Writes the file's bytes back to the target's disk (fdatasync): 0,
+        // or the system's reason (a full or failing drive may say so only
+        // here).
+        int SyncData();
+        // Writes back everything of the file system that holds the file
+        // (syncfs): one call for a batch of files about to be named.
+        int SyncSystem();
         // Gives the file its name, or the first free name of
         // MakeUniqueFileName's rule, replacing nothing. 0 or the system's
         // reason (EEXIST when no name of kMaxNameTries was free). The
@@ -114,6 +124,10 @@ public:
     int Error() const { return error_; }
     // Tells the folder from others: the same for the files made in it.
     const void* Identity() const { return dir_.get(); }
+    // Path names this very folder (same device and inode), opened the way
+    // Open opens it: a folder swapped for a link or another folder since
+    // is not this one.
+    bool IsAt(const std::string& path) const;
 
     // Makes a new empty file for writing that is to be named Name (or the
     // first free name of MakeUniqueFileName's rule) once it is complete.
@@ -148,10 +162,11 @@ private:
 };
 
 // For tests only: called between choosing a name and giving it (step File
-// or Folder), and between making a folder and opening it (FolderMade), with
-// the parent folder's descriptor and the name. A test plants a link there
-// to show that nothing is written through it.
-enum class CreateStep { File, Folder, FolderMade };
+// or Folder), between making a folder and opening it (FolderMade), and
+// right after a file got its name (FileNamed), with the parent folder's
+// descriptor and the name. A test plants a link there to show that nothing
+// is written through it, or ends the process to see what a name holds.
+enum class CreateStep { File, Folder, FolderMade, FileNamed };
 using CreateHook = std::function<void(int dirFd, const std::string& name, CreateStep step)>;
 void SetCreateHookForTests(CreateHook hook);
 // For tests only: false makes files as if the target's file system had no
@@ -160,5 +175,9 @@ void SetUnnamedFilesForTests(bool allowed);
 // For tests only: what Sync() answers instead of asking the system (a
 // hook that returns -1 lets the system answer).
 void SetSyncHookForTests(std::function<int(int dirFd)> hook);
+// For tests only: what a file's write-back (SyncData, SyncSystem) answers
+// instead of asking the system (-1 lets the system answer), with the
+// file's descriptor: a test makes a target whose write-back fails.
+void SetFileSyncHookForTests(std::function<int(int fd)> hook);
 
 }  // namespace vt

@@ -81,7 +81,7 @@ TWriteBehind::~TWriteBehind() {
     work_.notify_one();
     // The writer takes every file that is left before it ends. In a copy of
     // the process made by fork it does not run: there is none to wait for.
-    // The helper ends after the writer, which may share its last batches.
+    // The namer ends after the writer, which hands it its last files.
     const bool ours = generation_ == ForkGeneration();
     auto end = [ours](std::thread& t) {
         if (!t.joinable()) return;
@@ -90,10 +90,10 @@ TWriteBehind::~TWriteBehind() {
     };
     end(writer_);
     {
-        std::lock_guard lock(shareMutex_);
-        shareStop_ = true;
+        std::lock_guard lock(nameMutex_);
+        nameStop_ = true;
     }
-    shareWork_.notify_one();
+    nameWork_.notify_one();
     end(helper_);
 }
 
@@ -206,7 +206,8 @@ void TWriteBehind::Collect(std::size_t keep) {
             while (!jobs_.empty() && jobs_.front().done) {
                 Job& job = jobs_.front();
                 if (job.failed)
-                    failures.emplace_back(job.file.Below() + (job.named ? job.shortWrite : job.refused), job.image);
+                    failures.emplace_back(job.file.Below() + (job.writeFailed ? job.shortWrite : job.refused),
+                                          job.image);
                 Retire();
             }
             more = jobs_.size() > keep;
@@ -216,63 +217,81 @@ void TWriteBehind::Collect(std::size_t keep) {
     }
 }
 
-void TWriteBehind::WriteJob(Job* const* batch, std::size_t i) {
-    Job& job = *batch[i];
+void TWriteBehind::MakeJob(Job& job) {
     RunWriterHook();
-    const bool opened = job.file.Open() == 0;
-    const bool ok = opened && WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
-    // Names in the order of the batch: the file before this one first.
-    WaitTurn(i);
-    bool closed = true;
-    if (opened) {
-        // Named when all of its bytes are in, also after a short write: the
-        // log names it as failed.
-        job.named = job.file.Name() == 0;
-        // Some file systems (network ones) report a failed write only here.
-        closed = job.file.Close() == 0;
-    }
-    job.failed = !ok || !closed || !job.named;
-    PassTurn(i + 1);
+    const int error = job.file.Open();
+    // Out of descriptors: the files of the round that hold one are named
+    // first, and this one is made again in the next round.
+    job.deferred = error == EMFILE || error == ENFILE;
+    if (error != 0) return;
+    job.writeFailed = !WriteAll(job.file.Descriptor(), job.bytes.data(), job.length);
 }
 
-void TWriteBehind::WaitTurn(std::size_t turn) {
-    // The other thread is usually through with its file in a few
-    // microseconds: a short spin spares both a call into the kernel.
-    for (int spin = 0; spin < kTurnSpins; ++spin) {
-        if (turn_.load(std::memory_order_acquire) == turn) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
+void TWriteBehind::NameJob(Job& job, int writeBack) {
+    job.deferred = false;
+    if (!job.file.Valid()) {
+        // It could not be made: the target's refusal.
+        job.failed = true;
+        return;
     }
-    std::unique_lock lock(turnMutex_);
-    turnSleepers_.fetch_add(1);
-    turnChanged_.wait(lock, [&] { return turn_.load() == turn; });
-    turnSleepers_.fetch_sub(1);
+    if (job.writeFailed || writeBack != 0) {
+        // Bytes that did not all go in, or that the target could not write
+        // back: no name, and the write line.
+        job.writeFailed = true;
+        job.file.Close();
+        job.failed = true;
+        return;
+    }
+    job.named = job.file.Name() == 0;
+    // Some file systems (network ones) report a failed write only here.
+    const bool closed = job.file.Close() == 0;
+    if (job.named && !closed) job.writeFailed = true;
+    job.failed = !job.named || !closed;
 }
 
-void TWriteBehind::PassTurn(std::size_t turn) {
-    turn_.store(turn);
-    if (turnSleepers_.load() == 0) return;
-    // Taken, so that a sleeper that has just found the old turn is asleep
-    // before it is woken.
-    { std::lock_guard lock(turnMutex_); }
-    turnChanged_.notify_all();
+void TWriteBehind::NameRound(Job* const* round, std::size_t count) {
+    // The bytes go to the target's disk before any of the names: one
+    // write-back of the file system for all the files made since the last.
+    int writeBack = 0;
+    std::size_t made = 0;
+    Job* any = nullptr;
+    for (std::size_t i = 0; i < count; ++i)
+        if (round[i]->file.Valid() && !round[i]->writeFailed) {
+            ++made;
+            any = round[i];
+        }
+    if (made == 1) writeBack = any->file.SyncData();
+    else if (made > 1) writeBack = any->file.SyncSystem();
+    for (std::size_t i = 0; i < count; ++i) NameJob(*round[i], writeBack);
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < count; ++i) round[i]->done = true;
+    done_ += count;
+    // The recovery is woken once enough files are done, not for each.
+    if (wanted_ != 0 && done_ >= wanted_) finished_.notify_one();
+}
+
+void TWriteBehind::WaitNamed() {
+    std::unique_lock lock(nameMutex_);
+    nameIdle_.wait(lock, [&] { return toName_.empty() && naming_ == 0; });
 }
 
 void TWriteBehind::Help() {
-    std::uint64_t seen = 0;
+    std::vector<Job*> round;
     for (;;) {
-        Job* const* batch = nullptr;
-        std::size_t n = 0;
         {
-            std::unique_lock lock(shareMutex_);
-            shareWork_.wait(lock, [&] { return shareStop_ || shareRound_ != seen; });
-            if (shareRound_ == seen) return;
-            seen = shareRound_;
-            batch = shareBatch_;
-            n = shareCount_;
+            std::unique_lock lock(nameMutex_);
+            nameWork_.wait(lock, [&] { return nameStop_ || !toName_.empty(); });
+            if (toName_.empty()) return;
+            round.assign(toName_.begin(), toName_.end());
+            toName_.clear();
+            naming_ = round.size();
         }
-        for (std::size_t i = 1; i < n; i += 2) WriteJob(batch, i);
+        NameRound(round.data(), round.size());
+        {
+            std::lock_guard lock(nameMutex_);
+            naming_ = 0;
+        }
+        nameIdle_.notify_all();
     }
 }
 
@@ -286,29 +305,36 @@ void TWriteBehind::Run() {
             // are while others are added at the back of the deque; the
             // front ones are removed only once they are done.
             std::size_t n = 0;
-            while (taken_ < jobs_.size()) batch[n++] = &jobs_[taken_++];
+            while (taken_ < jobs_.size() && n < batch.size()) batch[n++] = &jobs_[taken_++];
             lock.unlock();
-            turn_.store(0, std::memory_order_relaxed);
-            // A batch of a few files is shared with the helper: each makes
-            // and writes every other file, and they name them in turn.
-            const bool shared = n >= kShareFrom && helper_.joinable();
-            if (shared) {
-                {
-                    std::lock_guard share(shareMutex_);
-                    shareBatch_ = batch.data();
-                    shareCount_ = n;
-                    ++shareRound_;
+            // The files made from Handed on go to the namer up to End.
+            std::size_t handed = 0;
+            auto handOn = [&](std::size_t end) {
+                if (end == handed) return;
+                if (helper_.joinable()) {
+                    {
+                        std::lock_guard names(nameMutex_);
+                        toName_.insert(toName_.end(), batch.begin() + static_cast<std::ptrdiff_t>(handed),
+                                       batch.begin() + static_cast<std::ptrdiff_t>(end));
+                    }
+                    nameWork_.notify_one();
+                } else {
+                    NameRound(batch.data() + handed, end - handed);
                 }
-                shareWork_.notify_one();
+                handed = end;
+            };
+            for (std::size_t i = 0; i < n; ++i) {
+                MakeJob(*batch[i]);
+                if (batch[i]->deferred) {
+                    // Out of descriptors: the files made before it hold
+                    // them until they are named.
+                    handOn(i);
+                    WaitNamed();
+                    MakeJob(*batch[i]);
+                }
             }
-            for (std::size_t i = 0; i < n; i += shared ? 2 : 1) WriteJob(batch.data(), i);
-            // The helper is through with the batch once the last is named.
-            WaitTurn(n);
+            handOn(n);
             lock.lock();
-            for (std::size_t i = 0; i < n; ++i) batch[i]->done = true;
-            done_ += n;
-            // The recovery is woken once enough files are done, not for each.
-            if (wanted_ != 0 && done_ >= wanted_) finished_.notify_one();
         }
         hurry_ = false;
         if (stop_) return;

@@ -4,23 +4,27 @@
 // A folder of many small files costs the recovery more in the target's file
 // system than in reading: creating a file, writing its few clusters, naming
 // it and closing it each take a call into the kernel. A file whose bytes all
-// fit in the stream's buffer is handed over with them; the writer makes it,
-// writes it, names it and closes it. The writer takes what waits as a batch;
-// a batch of a few files it shares with a helper thread, each making and
-// writing every other file, so that two files are written at a time. Names
-// are still given one at a time, in the order the files were handed over
-// (each thread names its file when the one before it has its name), and
-// every name the recovery gives meanwhile (a larger file's, a folder's)
-// waits for the files before it, so that names are taken in the order of
-// the folder as if each file had been written at once (the "_N" a taken
-// name gets is the one it always gets). No more than two files hold a
-// descriptor at a time. A larger file is written by the recovering thread
-// as before, once the files handed over before it are written.
+// fit in the stream's buffer is handed over with them; the writer makes it
+// and writes its bytes, and a second thread, the namer, takes the files the
+// writer made since it last looked, writes their bytes back to the target's
+// disk with one call (syncfs), and only then names them, one at a time, in
+// the order they were handed over, and closes them. So a name never stands
+// over bytes that a power cut could still take, the write-back of many
+// files costs no more than one, and the writer makes the next files while
+// the namer names the last ones. Every name the recovery gives meanwhile
+// (a larger file's, a folder's) waits for the files before it, so that
+// names are taken in the order of the folder as if each file had been
+// written at once (the "_N" a taken name gets is the one it always
+// gets). A file holds a descriptor from its making to its name; where
+// descriptors run out, the writer waits for the namer to close the files
+// it holds and tries once more. A larger file is written by the recovering
+// thread as before, once the files handed over before it are written.
 //
-// Nothing that fails goes unnamed: a file whose write or close fails gets
-// its line in the log, and every line the recovery logs waits first for the
-// files handed over before it and logs their failures, so the log reads as
-// if each file had been written at once. Wait() does the same at the end of
+// Nothing that fails goes unnamed: a file whose write, write-back or close
+// fails gets its line in the log (and, but for a failed close, no name),
+// and every line the recovery logs waits first for the files handed over
+// before it and logs their failures, so the log reads as if each file had
+// been written at once. Wait() does the same at the end of
 // a batch. At most kMaxPending files (and their buffers) wait at a time;
 // a recovery that hands over more waits for the oldest half of them,
 // running the window's messages meanwhile.
@@ -72,10 +76,10 @@ public:
     platform::IEventLog* Log() { return &ordered_; }
 
     // Hands the stream's file over when none of its bytes has gone to the
-    // file yet; the stream is closed then. When the write or the close
-    // fails, the file's path below the chosen folder followed by
-    // ShortWrite is logged (with Image); when it cannot be named, the path
-    // it was to have followed by Refused. False leaves the stream as it
+    // file yet; the stream is closed then. When the write, the write-back
+    // or the close fails, the file's path below the chosen folder followed
+    // by ShortWrite is logged (with Image); when it cannot be made or
+    // named, the path it was to have followed by Refused. False leaves the stream as it
     // was, for its owner to close.
     bool Submit(TFileStream& stream, std::string shortWrite, std::string refused, std::uint8_t image);
     // A buffer for a new stream: one of a finished file, or an empty one.
@@ -100,6 +104,8 @@ private:
         std::uint8_t image = 0;
         const void* folder = nullptr;
         bool named = false;
+        bool writeFailed = false;  // its bytes did not all go in or were not written back
+        bool deferred = false;     // no descriptor was free to make it
         bool done = false;  // named (or not) and closed: to be collected
         bool failed = false;
     };
@@ -113,17 +119,19 @@ private:
     };
 
     void Run();
-    // The helper's part of each shared batch.
+    // The namer's loop.
     void Help();
-    // Makes, writes, names (in turn) and closes the batch's file I.
-    void WriteJob(Job* const* batch, std::size_t i);
-    // Batches of at least so many files are shared with the helper.
-    static constexpr std::size_t kShareFrom = 4;
-    // Waits until Turn is the batch's file to be named next; passes the
-    // turn on.
-    void WaitTurn(std::size_t turn);
-    void PassTurn(std::size_t turn);
-    static constexpr int kTurnSpins = 4000;
+    // Makes the file and writes its bytes.
+    void MakeJob(Job& job);
+    // Names and closes a file that MakeJob made, after the write-back
+    // whose answer is WriteBack.
+    void NameJob(Job& job, int writeBack);
+    // Writes the files of Round back with one call, names and closes them
+    // in order, and counts them done.
+    void NameRound(Job* const* round, std::size_t count);
+    // Until the namer has named every file handed to it (and closed their
+    // descriptors).
+    void WaitNamed();
     // Logs the failures of the finished files at the front, in order,
     // waiting until no more than Keep files are pending.
     void Collect(std::size_t keep);
@@ -142,17 +150,12 @@ private:
     std::size_t wanted_ = 0;    // the recovery waits until so many of jobs_ are done (0: it does not)
     std::vector<platform::PageBuffer> spare_;
     std::thread writer_;        // started with the first file
-    std::thread helper_;        // and its helper
-    std::atomic<std::size_t> turn_{0};  // of the batch in hand, the file to be named next
-    std::atomic<int> turnSleepers_{0};  // threads asleep until the turn changes
-    std::mutex turnMutex_;
-    std::condition_variable turnChanged_;
-    std::mutex shareMutex_;
-    std::condition_variable shareWork_;
-    Job* const* shareBatch_ = nullptr;  // the batch shared with the helper
-    std::size_t shareCount_ = 0;
-    std::uint64_t shareRound_ = 0;
-    bool shareStop_ = false;
+    std::thread helper_;        // the namer
+    std::mutex nameMutex_;
+    std::condition_variable nameWork_, nameIdle_;
+    std::deque<Job*> toName_;   // made by the writer, to be written back and named, oldest first
+    std::size_t naming_ = 0;    // taken by the namer and not yet named
+    bool nameStop_ = false;
     unsigned generation_ = 0;   // of the process that started it (copies made by fork counted)
 };
 

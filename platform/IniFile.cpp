@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +28,11 @@ std::string Lower(std::string s) {
 }
 
 std::string Trim(const std::string& s) { return platform::TrimControls(s); }
+
+std::function<void(int, const std::string&)>& BeforeRenameHook() {
+    static std::function<void(int, const std::string&)> hook;
+    return hook;
+}
 
 // A descriptor closed when it goes out of scope.
 class Fd {
@@ -282,6 +288,7 @@ void TIniFile::UpdateFile() const {
     if (!WriteAll(file.get(), text) || ::fsync(file.get()) != 0) discard(errno);
     if (file.Close() != 0) discard(errno);
 
+    if (BeforeRenameHook()) BeforeRenameHook()(folder.get(), place.leaf);
     int moved;
     if (hadOld) {
         // Checked once more: a rename replaces whatever stands at the name
@@ -303,6 +310,10 @@ void TIniFile::UpdateFile() const {
     }
     if (moved != 0) discard(errno);
     ::fsync(folder.get());  // the rename itself on the disk; a failure here loses nothing written
+}
+
+void SetBeforeRenameHookForTests(std::function<void(int folderFd, const std::string& name)> hook) {
+    BeforeRenameHook() = std::move(hook);
 }
 
 }  // namespace platform

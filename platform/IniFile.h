@@ -4,6 +4,7 @@
 // every other line of the file as it was.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,5 +51,11 @@ private:
     std::string fileName_;
     std::vector<Line> lines_;
 };
+
+// For tests only: called when the new settings file is complete, just
+// before it is renamed to the settings' name, with the folder's descriptor
+// and that name. A test puts a link there meanwhile to show that it is
+// not replaced.
+void SetBeforeRenameHookForTests(std::function<void(int folderFd, const std::string& name)> hook);
 
 }  // namespace platform

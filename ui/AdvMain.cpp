@@ -919,6 +919,10 @@ void TfrmAdvMain::RecoverExecute() {
     if (!SelectTarget || !SelectTarget(target)) return;
     SetPanel0(" 正在恢复 ...");
     Log("正在恢复 ...");
+    // The whole batch goes through one descriptor of the chosen folder, and
+    // is written back through it: the path may name another folder (or a
+    // link) by the end.
+    const vt::TargetFolder folder = vt::TargetFolder::Open(target);
     // A FAT row whose recovery raises (a folder that cannot be made in the
     // target) is named as failed and the rows after it are still tried; the
     // first error is shown when the batch has ended.
@@ -928,16 +932,14 @@ void TfrmAdvMain::RecoverExecute() {
         int result = 0;
         if (!fat) {
             const auto* r = static_cast<const tntfsfilerecord*>(record);
-            // NTFS folders cannot be opened here, so their contents are not
-            // written: a checked one is named as not recovered, as is a
-            // record whose recovery failed with an exception (the others
-            // may not fail).
-            if (!IsNtfsFile(r)) {
-                DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
-                continue;
-            }
+            // NTFS folders cannot be opened here: a checked one is passed
+            // over without a line, since nothing of it failed ("Check all"
+            // ticks $Extend and the like beside the files, which are
+            // checked with it). A record whose recovery failed with an
+            // exception is named as failed (the others say so themselves).
+            if (!IsNtfsFile(r)) continue;
             try {
-                result = drive->RecoverFile(r, vt::fsNtfs, target, &progress_, &panel0_);
+                result = drive->RecoverFile(r, vt::fsNtfs, folder, &progress_, &panel0_);
             } catch (const std::exception&) {
                 DataStruc::AddLogEvent(EventLogView, r->Name + " - 恢复失败", kLogError);
                 continue;
@@ -946,9 +948,9 @@ void TfrmAdvMain::RecoverExecute() {
             const auto* e = static_cast<const TPhysMidEntry*>(record);
             try {
                 if (IsFatFile(e->DirEntry)) {
-                    result = drive->RecoverFile(e, kind, target, &progress_, &panel0_);
+                    result = drive->RecoverFile(e, kind, folder, &progress_, &panel0_);
                 } else {
-                    result = drive->RecoverFolder(e, kind, target, &progress_, &panel0_);
+                    result = drive->RecoverFolder(e, kind, folder, &progress_, &panel0_);
                     MarkFolderRecovered(*e);
                 }
             } catch (const std::exception&) {
@@ -963,26 +965,39 @@ void TfrmAdvMain::RecoverExecute() {
         }
     }
     // Nothing is called complete before the target's file system has the
-    // bytes: a full or failing stick, a network share may report a failed
-    // write only when it writes back.
-    if (const int unsynced = vt::TargetFolder::Open(target).Sync(); unsynced != 0)
+    // bytes and the names: a full or failing stick, a network share may
+    // report a failed write only when it writes back.
+    const int unsynced = folder.Sync();
+    bool targetLines = unsynced != 0;
+    if (unsynced != 0)
         DataStruc::AddLogEvent(EventLogView, target + " - 无法写入目录驱动器，恢复失败。" + std::strerror(unsynced),
                                kLogError);
+    if (!fatError && OpenDestDir() && OpenFolder) {
+        // Only the folder the batch wrote into is opened (as root, through
+        // the desktop): not whatever the path names now.
+        if (folder.IsAt(target)) {
+            OpenFolder(target);
+        } else {
+            DataStruc::AddLogEvent(EventLogView, target + " - " + ui::kFolderNotOpenedText, kLogWarning);
+            targetLines = true;
+        }
+    }
     // A stopped batch ends with its stop line: the engine's, naming the
     // file it was in, or the window's own for a stop that no copy looked at
-    // (it came during the last files, which do not look).
-    if (!stopped && drive->Aborted) {
+    // (it came during the last files, which do not look) or when lines
+    // about the target came after the engine's. A batch whose write-back
+    // failed is not complete.
+    if (stopped ? targetLines : drive->Aborted) {
         DataStruc::AddLogEvent(EventLogView, "恢复进程被用户中止", kLogWarning);
         stopped = true;
     }
-    if (!stopped) Log("恢复完成。");
+    if (!stopped && unsynced == 0) Log("恢复完成。");
     TabSet1->setCurrentIndex(3);
     TabSet1Click();
     if (fatError) std::rethrow_exception(fatError);
     if (QTreeWidgetItem* node = TreeView1->currentItem(); node && node->text(0) != QLatin1String("Find Results") &&
                                                           node != ScanRootNode && !Marked(node))
         node->setText(0, node->text(0) + QStringLiteral(" - P"));
-    if (OpenDestDir() && OpenFolder) OpenFolder(target);
 }
 
 QTreeWidgetItem* TfrmAdvMain::FindFolderNode(const TPhysMidEntry& Entry) const {

@@ -966,38 +966,56 @@ void TfrmQuickMain::RecoverExecute() {
     SetPanel(0, QStringLiteral(" 正在恢复 ..."));
     Log("正在恢复 ...", kLogInfo);
     std::string failure;
-    int unsynced = 0;
+    // The whole batch goes through one descriptor of the chosen folder, and
+    // is written back through it: the path may name another folder (or a
+    // link) by the end.
+    const vt::TargetFolder folder = vt::TargetFolder::Open(target);
     try {
         for (const TItem& item : items) {
             if (Undelete->Aborted) break;
             if (!item.folder) statusPanel_->SetText(" " + item.name);
             if (item.entry && CurrentIsFat()) {
                 auto* e = static_cast<TMidEntry*>(item.entry);
-                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
-                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+                if (item.folder) Undelete->RecoverFolder(e, item.name, folder, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, folder, statusPanel_.get(), ListView3);
             } else if (item.entry && CurrentIsNtfs()) {
                 auto* e = static_cast<tntfsfilerecord*>(item.entry);
-                if (item.folder) Undelete->RecoverFolder(e, item.name, target, statusPanel_.get(), ListView3);
-                else Undelete->RecoverFileReported(e, item.name, target, statusPanel_.get(), ListView3);
+                if (item.folder) Undelete->RecoverFolder(e, item.name, folder, statusPanel_.get(), ListView3);
+                else Undelete->RecoverFileReported(e, item.name, folder, statusPanel_.get(), ListView3);
             } else {
                 // No file system to read the row with: it is named as failed.
                 Log(item.name + ":  恢复失败", kLogError);
             }
         }
-        // Nothing is called complete before the target's file system has
-        // the bytes: a full or failing stick, a network share may report a
-        // failed write only when it writes back.
-        unsynced = vt::TargetFolder::Open(target).Sync();
-        if (OpenDestDir() && OpenFolder) OpenFolder(target);
     } catch (const std::exception& e) {
         failure = e.what();
     }
+    // Nothing is called complete before the target's file system has the
+    // bytes and the names: a full or failing stick, a network share may
+    // report a failed write only when it writes back.
+    const int unsynced = folder.Sync();
+    bool targetLines = unsynced != 0;
     if (unsynced != 0) Log(target + ":  无法写入目标驱动器，" + std::strerror(unsynced), kLogError);
+    if (failure.empty() && OpenDestDir() && OpenFolder) {
+        // Only the folder the batch wrote into is opened (as root, through
+        // the desktop): not whatever the path names now.
+        if (folder.IsAt(target)) {
+            OpenFolder(target);
+        } else {
+            Log(target + ":  " + ui::kFolderNotOpenedText, kLogWarning);
+            targetLines = true;
+        }
+    }
     // A stopped batch ends with its stop line: the engine's, naming the
     // file or folder it was in, or, for a stop that came between them (or
-    // while the last files were written), the window's own.
-    if (!Undelete->Aborted) Log("恢复完成。", kLogInfo);
-    else if (!Undelete->StopLogged) Log("恢复被用户中止", kLogWarning);
+    // while the last files were written), or when lines about the target
+    // came after the engine's, the window's own. A batch whose write-back
+    // failed is not complete.
+    if (Undelete->Aborted) {
+        if (!Undelete->StopLogged || targetLines) Log("恢复被用户中止", kLogWarning);
+    } else if (unsynced == 0) {
+        Log("恢复完成。", kLogInfo);
+    }
     SetPanel(0, QString::fromUtf8(kDirectoryPanel));
     SetPanel(1, QStringLiteral(" ") + GetNodePath(TreeView1->currentItem()));
     TabSet1->setCurrentIndex(3);

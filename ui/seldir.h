@@ -45,4 +45,9 @@ QString ParentFolderText(const QString& text);
 // reached: its nearest existing folder answers a file-system query.
 bool FolderReachable(const QString& path);
 
+// Both windows' log text for a chosen folder that its path no longer names
+// when the batch ends (moved, or swapped for a link or another folder):
+// it is not opened.
+inline constexpr const char* kFolderNotOpenedText = "目标文件夹已被移动或替换，未打开";
+
 }  // namespace ui

@@ -446,7 +446,7 @@ TEST_P(NtfsVolume, StopDuringACompressedFileWaitsForTheNextCopy) {
     EXPECT_FALSE(fs::exists(dir.Path() + "/frag.bin"));
 }
 
-TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
+TEST_P(NtfsVolume, AFullTargetLogsTheShortWriteAndLeavesNoName) {
     for (const char* path : {"/multi.bin", "/Compressed/text.txt", "/sparse.bin"}) {
         SCOPED_TRACE(path);
         tntfsfilerecord* r = Record(path);
@@ -456,6 +456,8 @@ TEST_P(NtfsVolume, FullTargetLogsTheShortWrite) {
         const std::string report =
             WithFileLimit(static_cast<std::uint64_t>(r->DataSize / 2), [&] { return vol_->drive->RecoverFile(r, vt::fsNtfs, dir.Path(), &bar, &status); });
         EXPECT_EQ(report, "0\n" + name + kShortWrite + "|1\n");
+        // What went in before the target filled up carries no name.
+        EXPECT_TRUE(fs::is_empty(dir.Path())) << name;
     }
 }
 
@@ -1146,11 +1148,13 @@ TEST_P(FatVolume, LayoutWithoutClusterSizeWritesNothing) {
     EXPECT_FALSE(vol_->drive->ReadFileHead(&inner, vt::fsFat16, buf));
 }
 
-TEST_P(FatVolume, FullTargetLogsTheShortWrite) {
+TEST_P(FatVolume, AFullTargetLogsTheShortWriteAndLeavesNoName) {
     TPhysMidEntry big = *Entry("Deleted file.txt");
     big.DirEntry.FileSize.set(60000);
     big.LongName = "big.bin";
     EXPECT_EQ(WithFileLimit(1000, [&] { return RecoverFile(&big, dir.Path()); }), "0\nbig.bin" + kShortWrite + "|1\n");
+    // What went in before the target filled up carries no name.
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 TEST_P(FatVolume, PreviewAndSearch) {

@@ -187,6 +187,52 @@ TEST(FatScan, FolderWhoseClusterHoldsOtherDataLosesContents) {
     EXPECT_EQ(junk->Status, 1);
 }
 
+// Photos of fat16.img has one directory cluster of four sectors. Where it
+// does not read, one read-error box names the cluster (its first sector and
+// its four sectors), however many of them fail; the sectors that read are
+// listed and the folder is read in part.
+TEST(FatScan, AnUnreadableDirectoryClusterShowsOneBoxForTheCluster) {
+    std::uint32_t sector = 0;
+    {
+        vt::test::InstallProfile("[logical.C]\nimage=fat16.img\n");
+        TUndelete u;
+        TLogiDrive* d = u.Drives.front().get();
+        ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+        const TMidEntry* photos = FindByPath(*d, "Photos");
+        ASSERT_TRUE(photos);
+        sector = *u.FatClusterSector(photos->DirEntry.FstClusLO.get());
+        ASSERT_EQ(d->BootSector[0x0D], 4);
+    }
+    struct Case {
+        const char* name;
+        std::uint32_t from, to;  // the unreadable sectors of the cluster
+        bool listed;             // its entries (all in its first sector) are listed
+    };
+    const Case cases[] = {
+        {"every sector", 0, 3, false},
+        {"the last three", 1, 3, true},
+        {"one in the middle", 2, 2, true},
+    };
+    const std::string box = "Error when reading data:\r\nError Code:" + std::to_string(win::ERROR_CRC) +
+                            "\r\n驱动器C   扇区数:" + std::to_string(sector) + "   块:4";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        vt::test::InstallProfile("[logical.C]\nimage=fat16.img\nunreadable=" + std::to_string(sector + c.from) + "-" +
+                                 std::to_string(sector + c.to) + "\n");
+        platform::MessageBoxRecorder boxes;
+        TUndelete u;
+        TLogiDrive* d = u.Drives.front().get();
+        ASSERT_TRUE(u.OpenDrive(d, false, nullptr, nullptr));
+        ASSERT_EQ(boxes.calls.size(), 1u);
+        EXPECT_EQ(boxes.calls[0].text, box);
+        const TMidEntry* photos = FindByPath(*d, "Photos");
+        ASSERT_TRUE(photos);
+        EXPECT_TRUE(photos->ReadInPart);
+        EXPECT_EQ(FindByPath(*d, "Photos/Été à Paris.jpg") != nullptr, c.listed);
+        EXPECT_EQ(FindByPath(*d, "Photos/2023/照片.jpg") != nullptr, c.listed);
+    }
+}
+
 TEST(FatScan, Fat32RescanFindsLostHighWord) {
     const std::string image = vt::test::ImagePath("fat32.img");
     const std::uint64_t before = vt::test::FileChecksum(image);

@@ -366,6 +366,8 @@ TEST_P(TruncatedFatVolume, AWriteThatFailsBehindTheReadingIsLoggedBeforeTheNextF
     });
     const std::string in = GetEntryFileName(*folder) + "/";
     EXPECT_EQ(report, "1\n" + in + early + ":  无法写入目标驱动器|2\n" + in + late + ":  恢复失败|2\n");
+    // The part of EARLY.TXT that went in carries no name.
+    EXPECT_FALSE(fs::exists(dir.Path() + "/" + in + early));
 }
 
 // A folder whose directory lies in pieces: Grown holds 30 small files with

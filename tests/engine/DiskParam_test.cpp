@@ -239,6 +239,19 @@ TEST(LongNameRun, UsedOnlyInSequenceWithTheShortNamesChecksum) {
         {"slot never used", {LfnEntry(0x41, 0, u"ghost"), ShortEntry("\0\0\0\0\0\0\0\0\0\0\0")}, ""},
         {"deleted, one checksum", {deleted(last), deleted(first), ShortEntry("\xE5UARTE~1DOC")},
          "._Quarterly Report.docx"},
+        // No first byte a short name may have gives the pieces' checksum
+        // with the rest of "?ENAMED DOC": the name is another entry's.
+        {"deleted, the checksum of another short name", {deleted(last), deleted(first), ShortEntry("\xE5" "ENAMED DOC")},
+         ""},
+        // Every piece of one name carries its checksum: a piece of another
+        // name in its place (a sector torn between two writes) ends it.
+        {"a piece of another name among them",
+         {last, LfnEntry(0x01, Sum("OTHERN~1DOC"), full.substr(0, 13)), ShortEntry(shortName)}, ""},
+        // The checksum of a deleted piece of another name, one that no
+        // first byte gives with the rest of this short name.
+        {"deleted, a piece of another name among them",
+         {deleted(last), deleted(LfnEntry(0x01, Sum("\x01UARTE~1DOC"), full.substr(0, 13))), ShortEntry("\xE5UARTE~1DOC")},
+         ""},
         {"deleted pieces before a present entry", {deleted(last), deleted(first), ShortEntry(shortName)}, ""},
         {"present pieces before a deleted entry", {last, first, ShortEntry("\xE5UARTE~1DOC")}, ""},
         {"deleted, the name's end not in front", {deleted(first), deleted(last), ShortEntry("\xE5UARTE~1DOC")}, ""},

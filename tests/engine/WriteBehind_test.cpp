@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+
 #include <unistd.h>
 
 #include <atomic>
@@ -12,7 +13,15 @@
 #include <stdexcept>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <map>
+
+#include "DiskParam.h"
 #include "FileStream.h"
+#include "Recorders.h"
 #include "Reporting.h"
 #include "TargetFolder.h"
 #include "TestSupport.h"
@@ -159,5 +168,112 @@ TEST_F(WriteBehind, ACopyOfTheProcessMadeByForkWritesItsFilesItself) {
     EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/parent.txt"), "parent");
     EXPECT_EQ(vt::test::ReadTextFile(dir.Path() + "/child.txt"), "child");
 }
+
+// The bytes of file I of the tests below: each file its own, some more than
+// the stream's buffer holds (those its stream writes itself).
+std::string FileBytes(int i) {
+    const std::size_t length = i % 5 == 4 ? 70000 + static_cast<std::size_t>(i) : 50 + static_cast<std::size_t>(i) * 31;
+    std::string bytes = "file " + std::to_string(i) + " ";
+    while (bytes.size() < length) bytes += static_cast<char>('a' + (bytes.size() * 7 + static_cast<std::size_t>(i)) % 26);
+    return bytes;
+}
+
+// Files 0 .. Count-1 as "f<i>.txt": handed over to Behind where they fit
+// its buffer, else closed by their stream, whose line (Short, Refused) goes
+// into Log as the write-behind's would.
+void WriteFiles(const vt::TargetFolder& folder, vt::TWriteBehind& behind, int count, platform::IEventLog* log) {
+    for (int i = 0; i < count; ++i) {
+        vt::TFileStream out(folder, "f" + std::to_string(i) + ".txt", &behind);
+        const std::string bytes = FileBytes(i);
+        ASSERT_EQ(out.Write(bytes.data(), bytes.size()), bytes.size());
+        if (behind.Submit(out, ": short", ": refused", 2)) continue;
+        if (!out.Close()) AddLogEvent(log, out.Below() + (out.NameFailed() ? ": refused" : ": short"), 2);
+    }
+    behind.Wait();
+}
+
+// The names in Dir, by name, with what they hold.
+std::map<std::string, std::string> Named(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        out[e.path().filename().string()] = vt::test::ReadTextFile(e.path().string());
+    return out;
+}
+
+class WriteBack : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { vt::SetUnnamedFilesForTests(GetParam()); }
+    void TearDown() override {
+        vt::SetUnnamedFilesForTests(true);
+        vt::SetFileSyncHookForTests(nullptr);
+        vt::SetCreateHookForTests(nullptr);
+    }
+    vt::test::TempDir dir;
+    vt::TargetFolder folder = vt::TargetFolder::Open(dir.Path());
+};
+
+// A target that takes the bytes but cannot write them back to its disk (a
+// failing stick, a full network share): no file gets its name, handed over
+// or written by its stream, and the log names each one.
+TEST_P(WriteBack, WhenTheTargetCannotWriteTheBytesBackNoFileGetsItsName) {
+    constexpr int kFiles = 23;
+    std::atomic<int> asked{0};
+    vt::SetFileSyncHookForTests([&](int) {
+        ++asked;
+        return EIO;
+    });
+    platform::RecordingEventLog log;
+    {
+        vt::TWriteBehind behind(&log);
+        WriteFiles(folder, behind, kFiles, behind.Log());
+    }
+    EXPECT_GT(asked.load(), 0);
+    EXPECT_TRUE(Named(dir.Path()).empty());
+    ASSERT_EQ(log.rows.size(), static_cast<std::size_t>(kFiles));
+    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(log.rows[static_cast<std::size_t>(i)].caption, "f" + std::to_string(i) + ".txt: short");
+}
+
+// The order that makes a name safe: the bytes first, their write-back, the
+// name last. The process is killed the moment the 9th file got its name
+// (handed over or not); every name then holds its file's whole bytes, and
+// each had been written back before it was given.
+TEST_P(WriteBack, ANameIsGivenOnlyOverBytesWrittenBack) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::alarm(20);
+        std::atomic<int> named{0}, syncs{0};
+        std::atomic<bool> unsynced{false};
+        vt::SetFileSyncHookForTests([&](int) {
+            ++syncs;
+            return -1;
+        });
+        vt::SetCreateHookForTests([&](int, const std::string&, vt::CreateStep step) {
+            if (step != vt::CreateStep::FileNamed) return;
+            // A name given before any write-back at all.
+            if (syncs.load() == 0) unsynced = true;
+            if (++named == 9) ::kill(::getpid(), unsynced ? SIGTERM : SIGKILL);
+        });
+        vt::TWriteBehind behind(nullptr);
+        WriteFiles(folder, behind, 20, nullptr);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), SIGKILL) << "a name came before any write-back";
+    const auto named = Named(dir.Path());
+    std::size_t finals = 0;
+    for (const auto& [name, bytes] : named) {
+        if (name.rfind(".vantrel-", 0) == 0) continue;
+        ++finals;
+        const int i = std::stoi(name.substr(1));
+        EXPECT_EQ(bytes, FileBytes(i)) << name << " carries its name but is not whole";
+    }
+    EXPECT_EQ(finals, 9u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Naming, WriteBack, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "UnnamedFiles" : "TemporaryNames"); });
 
 }  // namespace

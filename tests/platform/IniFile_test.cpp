@@ -117,6 +117,33 @@ INSTANTIATE_TEST_SUITE_P(Links, SettingsLink,
                              return name;
                          });
 
+// A link put at the settings' name while the new file is written (after
+// the first look, before the rename) is not replaced either: the writer
+// looks again, and where nothing stood it renames without replacing.
+TEST(IniFile, ALinkPutAtTheNameWhileWritingIsNotReplaced) {
+    for (const bool hadOld : {true, false}) {
+        SCOPED_TRACE(hadOld ? "settings there before" : "nothing there before");
+        vt::test::TempDir dir, outside;
+        const std::string victim = outside.Path() + "/victim", path = dir.Path() + "/Vantrel.ini";
+        WriteText(victim, "[Layout]\nP4W=999\n");
+        if (hadOld) WriteText(path, "[Layout]\r\nP4W=100\r\n");
+        TIniFile ini = Settings(path);
+        int calls = 0;
+        platform::SetBeforeRenameHookForTests([&](int folderFd, const std::string& name) {
+            ++calls;
+            ::unlinkat(folderFd, name.c_str(), 0);
+            ASSERT_EQ(::symlinkat(victim.c_str(), folderFd, name.c_str()), 0);
+        });
+        EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
+        platform::SetBeforeRenameHookForTests(nullptr);
+        EXPECT_EQ(calls, 1);
+        EXPECT_TRUE(fs::is_symlink(path));
+        EXPECT_EQ(fs::read_symlink(path).string(), victim);
+        EXPECT_EQ(vt::test::ReadTextFile(victim), "[Layout]\nP4W=999\n");
+        EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"Vantrel.ini"}) << "the new file is removed";
+    }
+}
+
 // A second name of a file outside (a hard link) is a plain file: the new
 // settings take its name, and the file outside keeps its bytes.
 TEST(IniFile, AHardLinkAtTheNameIsReplacedNotWritten) {

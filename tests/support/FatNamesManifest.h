@@ -16,8 +16,9 @@ struct NamedFile {
     std::size_t size;
 };
 
-// What make-fatnames.sh put on each of its volumes; short names that stand
-// in for a long name that cannot be used follow the volume's case rule.
+// What make-fatnames.sh put on each of its volumes, deleted files included;
+// short names that stand in for a long name that cannot be used follow the
+// volume's case rule.
 inline std::vector<NamedFile> NamedFiles(bool fat32) {
     auto shortName = [&](const std::string& fat32Name, const std::string& fat16Name) {
         return fat32 ? fat32Name : fat16Name;
@@ -45,6 +46,15 @@ inline std::vector<NamedFile> NamedFiles(bool fat32) {
         {"esc\x1bred.txt", "esc_red.txt", "escXred.txt", 300},
         {"tab\there.txt", "tab_here.txt", "tabXhere.txt", 310},
         {"one\x01x.txt", "one_x.txt", "oneXx.txt", 320},
+        // Pieces that do not carry one checksum: the short name; the name
+        // whose piece went into it keeps its own.
+        {shortName("MIXEDP~1.TXT", "Mixedp~1.txt"), shortName("MIXEDP~1.TXT", "Mixedp~1.txt"),
+         "Mixed pieces, first name.txt", 1330},
+        same("Mixed pieces, other name.txt", 1340),
+        // Deleted: a long name whose checksum some first byte gives, and
+        // one whose checksum none gives (the short name, "?" for the mark).
+        same("Deleted with its name.txt", 900),
+        {shortName("?IST.TXT", "?ist.txt"), shortName("@IST.TXT", "@ist.txt"), "Deleted stale name.txt", 950},
     };
 }
 

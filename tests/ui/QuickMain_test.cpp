@@ -6,6 +6,11 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -160,14 +165,23 @@ struct TWindow {
         return Rows();
     }
     // Recover through the target-folder dialog, confirmed with dir.
-    void Recover(const std::string& dir) {
-        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
+    // The target-folder dialog's part: the folder typed in, OK clicked.
+    static vt::uitest::ModalDriver::Step ChooseTarget(const std::string& dir) {
+        return [dir](QWidget* modal) {
             auto* d = qobject_cast<TfrmSelDir*>(modal);
             QVERIFY(d);
             d->Edit1->setText(QString::fromStdString(dir));
             QTest::mouseClick(d->Button2, Qt::LeftButton);
-        }});
+        };
+    }
+    void Recover(const std::string& dir) {
+        vt::uitest::ModalDriver driver({ChooseTarget(dir)});
         w->RecoverExecute();
+    }
+    // Recover as a user does it: the toolbar button, then the dialog.
+    void RecoverFromTheToolbar(const std::string& dir) {
+        vt::uitest::ModalDriver driver({ChooseTarget(dir)});
+        QVERIFY(vt::uitest::ClickToolButton(w.get(), w->ToolButton(QStringLiteral("Recover"))));
     }
 };
 
@@ -483,9 +497,9 @@ private slots:
     }
 
     // The target's file system reports a failed write only when it writes
-    // back (a full or failing stick): the batch names it before it calls
-    // anything complete.
-    void AFailedWriteBackIsNamedBeforeTheBatchIsComplete() {
+    // back (a full or failing stick): the batch ends with the target's line
+    // and is not called complete.
+    void AFailedWriteBackEndsTheBatchWithTheTargetsLine() {
         vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
         TWindow t;
         t.Select(QStringLiteral("E:"));
@@ -500,9 +514,109 @@ private slots:
         vt::SetSyncHookForTests(nullptr);
         QCOMPARE(synced, 1);
         const QStringList log = t.Log();
+        QCOMPARE(log.last(), QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Error);
+        QVERIFY(!log.contains(QStringLiteral("恢复完成。")));
+    }
+
+    // A target that takes no more than a byte of any file (a file-size
+    // limit): Gone's two files with bytes get no names, each is named in
+    // the log as not written, its empty one comes back, and the batch,
+    // written back, ends complete.
+    void ATargetThatTakesNoFileWholeLeavesNoNames() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("Gone"));
+        vt::test::TempDir target;
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = before;
+        tight.rlim_cur = 1;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        t.Recover(target.Path());
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, xfsz);
+        // Only the empty file is whole.
+        std::set<std::string> files;
+        for (const std::string& f : FilesBelow(target.Path()))
+            if (f.back() != '/') files.insert(f);
+        QCOMPARE(files, std::set<std::string>{"Gone/Sub/@mpty.txt"});
+        QVERIFY(fs::is_empty(target.Path() + "/Gone/Sub/@mpty.txt"));
+        const QStringList log = t.Log();
+        QCOMPARE(log.mid(log.size() - 3),
+                 (QStringList{QStringLiteral("Gone/Deleted file.txt:  无法写入目标驱动器"),
+                              QStringLiteral("Gone/Sub/@nner.txt:  无法写入目标驱动器"), QStringLiteral("恢复完成。")}));
+    }
+
+    // A Stop in the middle of a file, then a write-back that fails: the
+    // engine's stop line, the target's line, and the stop line again last.
+    void AStopThenAFailedWriteBackEndsWithTheStopLine() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("One.bin"));
+        vt::SetSyncHookForTests([](int) { return EIO; });
+        bool pressed = false;
+        PumpEveryCall([&] {
+            if (pressed || !t.w->Undelete->Busy) return;
+            pressed = true;
+            t.w->Action(QStringLiteral("Stop"))->trigger();
+        });
+        vt::test::TempDir target;
+        t.Recover(target.Path());
+        vt::SetSyncHookForTests(nullptr);
+        platform::SetMessagePump(nullptr);
+        QVERIFY(pressed);
+        const QStringList log = t.Log();
+        QVERIFY(log.size() >= 3);
+        QCOMPARE(log.at(log.size() - 3), QStringLiteral("One.bin:  恢复被用户中止"));
         QCOMPARE(log.at(log.size() - 2),
                  QString::fromStdString(target.Path() + ":  无法写入目标驱动器，" + std::strerror(EIO)));
-        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
+        QCOMPARE(log.last(), QStringLiteral("恢复被用户中止"));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
+        QVERIFY(FilesBelow(target.Path()).empty());
+    }
+
+    // The chosen folder is moved away during the batch and a link to
+    // another folder put in its place: the batch still writes into the
+    // folder it chose and writes that back; the link is not opened, and the
+    // log says so before the batch's end.
+    void AFolderSwappedForALinkDuringTheBatchIsNotOpened() {
+        vt::test::InstallProfile("[logical.E]\nimage=recover16.img\n");
+        TWindow t;
+        t.Select(QStringLiteral("E:"));
+        t.Check(QStringLiteral("One.bin"));
+        vt::test::TempDir base, elsewhere;
+        const std::string target = base.Path() + "/chosen", moved = base.Path() + "/moved";
+        QVERIFY(fs::create_directory(target));
+        struct stat chosen {};
+        QCOMPARE(::stat(target.c_str(), &chosen), 0);
+        bool swapped = false;
+        PumpEveryCall([&] {
+            if (swapped || !t.w->Undelete->Busy) return;
+            swapped = true;
+            fs::rename(target, moved);
+            fs::create_directory_symlink(elsewhere.Path(), target);
+        });
+        bool syncedChosen = false;
+        vt::SetSyncHookForTests([&](int fd) {
+            struct stat st {};
+            syncedChosen = ::fstat(fd, &st) == 0 && st.st_dev == chosen.st_dev && st.st_ino == chosen.st_ino;
+            return -1;
+        });
+        t.Recover(target);
+        vt::SetSyncHookForTests(nullptr);
+        platform::SetMessagePump(nullptr);
+        QVERIFY(swapped);
+        QVERIFY(syncedChosen);
+        QVERIFY(t.opened.empty());
+        QCOMPARE(FilesBelow(moved), std::set<std::string>{"One.bin"});
+        QVERIFY(FilesBelow(elsewhere.Path()).empty());
+        const QStringList log = t.Log();
+        QCOMPARE(log.at(log.size() - 2), QString::fromStdString(target + ":  目标文件夹已被移动或替换，未打开"));
+        QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Warning);
         QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
     }
 
@@ -837,8 +951,34 @@ private slots:
         QCOMPARE(t.w->MessageStrip->text(), QStringLiteral(" 文件 '.DOC' 的正常标题(第一二字节)是 'D0 CF'"));
     }
 
+    // "Check all" in the root of a healthy NTFS volume (mkntfs, filled by
+    // libntfs-3g), recovered with the toolbar's Recover: every folder is
+    // recreated with what it holds, each file byte for byte, and the log
+    // names nothing as failed.
+    void CheckAllOnAHealthyNtfsVolumeLogsNoFailure() {
+        vt::test::InstallProfile("[logical.E]\nimage=ntfs-1024.img\n");
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QVERIFY(t.Row(QStringLiteral("readme.txt")) >= 0);
+        vt::uitest::RightClick(t.w->ListView1->viewport(),
+                               t.w->ListView1->visualRect(t.w->ListView1->Model()->index(0, 0)).center());
+        QVERIFY(vt::uitest::ChoosePopupItem(t.w->PopupItem(QStringLiteral("Checkall1"))));
+        vt::test::TempDir target;
+        t.RecoverFromTheToolbar(target.Path());
+        const QStringList log = t.Log();
+        QCOMPARE(log.last(), QStringLiteral("恢复完成。"));
+        for (const QString& line : log) QVERIFY2(!line.contains(QStringLiteral("恢复失败")), qPrintable(line));
+        for (const auto& m : vt::test::ReadNtfsManifest("ntfs-1024.manifest")) {
+            if (m.folder || m.deleted != "0") continue;
+            const fs::path p = fs::path(target.Path()) / m.path.substr(1);
+            QVERIFY2(fs::exists(p), m.path.c_str());
+            QCOMPARE(FileBytes(p), vt::test::NtfsContent(m.content));
+        }
+    }
+
     // A checked folder whose contents are lost ("已损坏") has nothing to
-    // write: it is named as failed, beside the files checked with it.
+    // write: it is recreated empty and named as failed, beside the files
+    // checked with it.
     void AFolderWithLostContentsIsNamedAsFailed() {
         vt::test::InstallProfile("[logical.E]\nimage=fat32.img\n");
         TWindow t;
@@ -852,6 +992,9 @@ private slots:
         vt::test::TempDir target;
         t.Recover(target.Path());
         QCOMPARE(FileBytes(fs::path(target.Path()) / "LOWER.TXT"), vt::test::YesContent("lower.txt", 40));
+        // The folder comes back empty.
+        QVERIFY(fs::is_directory(fs::path(target.Path()) / "Lost"));
+        QVERIFY(fs::is_empty(fs::path(target.Path()) / "Lost"));
         const QStringList log = t.Log();
         QCOMPARE(log.mid(log.size() - 3), (QStringList{"正在恢复 ...", "Lost:  恢复失败", "恢复完成。"}));
         QCOMPARE(t.LogPicture(log.size() - 2), ui::TEventLogView::TPicture::Error);
@@ -886,6 +1029,12 @@ private slots:
         const int big = t.Row(QStringLiteral("Big"));
         QVERIFY(big >= 0);
         QCOMPARE(t.w->RowText(big, 2), QStringLiteral("已损坏"));
+        // It still opens, with the files its readable sectors hold.
+        vt::uitest::DoubleClickRow(t.w->ListView1, big);
+        QCOMPARE(t.w->TreeView1->currentItem(), t.Node(QStringLiteral("Big")));
+        QCOMPARE(t.Rows().size(), 24);
+        vt::uitest::ClickNode(t.w->TreeView1, t.w->ScanRootNode);
+        QCOMPARE(t.Row(QStringLiteral("Big")), big);
         vt::uitest::ClickRow(t.w->ListView1, big);
         vt::uitest::RightClick(t.w->ListView1->viewport(),
                                t.w->ListView1->visualRect(t.w->ListView1->Model()->index(big, 0)).center());
@@ -1242,13 +1391,7 @@ private slots:
         QCOMPARE(t.w->ListView1->CheckedRows().size(), std::size_t(2));
         vt::test::TempDir target;
         const std::string dir = target.Path();
-        vt::uitest::ModalDriver driver({[dir](QWidget* modal) {
-            auto* d = qobject_cast<TfrmSelDir*>(modal);
-            QVERIFY(d);
-            d->Edit1->setText(QString::fromStdString(dir));
-            QTest::mouseClick(d->Button2, Qt::LeftButton);
-        }});
-        QVERIFY(vt::uitest::ClickToolButton(t.w.get(), t.w->ToolButton(QStringLiteral("Recover"))));
+        t.RecoverFromTheToolbar(dir);
         QCOMPARE(FilesBelow(dir), (std::set<std::string>{"Readme.txt", "lower.txt"}));
         QVERIFY(FileBytes(fs::path(dir) / "Readme.txt") == vt::test::YesContent("README.TXT", 100));
         QVERIFY(FileBytes(fs::path(dir) / "lower.txt") == vt::test::YesContent("lower.txt", 50));

@@ -72,6 +72,15 @@ void ClickRow(QTreeView* list, int row, Qt::KeyboardModifiers modifiers) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualRect(index).center());
 }
 
+void DoubleClickRow(QTreeView* list, int row) {
+    const QModelIndex index = list->model()->index(row, 0);
+    list->scrollTo(index);
+    const QPoint at = list->visualRect(index).center();
+    // The press and release of the first click come first, as from a mouse.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
 void ClickHeader(QTreeView* list, int column) {
     QHeaderView* header = list->header();
     const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);

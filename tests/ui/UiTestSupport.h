@@ -45,6 +45,8 @@ void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node, Qt::MouseButton button 
 // Clicks a row of a list (the first column), with modifiers (Ctrl adds it
 // to the selection).
 void ClickRow(QTreeView* list, int row, Qt::KeyboardModifiers modifiers = {});
+// A double click on a row of a list, as a user opens a folder row.
+void DoubleClickRow(QTreeView* list, int row);
 void ClickHeader(QTreeView* list, int column);
 // Clicks the item of the popup menu that is open; false when none is open
 // or the item is not in it.
