@@ -313,13 +313,25 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
             dir.resize(std::min<std::size_t>(bytesRead, dir.size()) / 32 * 32);
             if (auto label = platform::FatRootLabel(dir)) node->VolumeLabel = *label;
         } else if (fs == vt::fsNtfs) {
-            // File record 3 ($Volume): records of two sectors from the
-            // master file table's first cluster.
-            const std::int64_t rs = s + static_cast<std::int64_t>(br.U8Or(0x0D)) *
-                                            static_cast<std::int64_t>(static_cast<std::uint32_t>(br.U64Or(0x30))) + 6;
-            std::vector<std::uint8_t> rec(kMftRecordSize);
-            if (!ReadDiskSectors(h, 2, rec.data(), rs, bytesRead, node->DriveNo) || bytesRead < kMftRecordSize ||
-                !ApplyRecordFixup(rec))
+            // File record 3 ($Volume) from the master file table's first
+            // cluster: records of two sectors, or of as many bytes as the
+            // boot sector's record size gives (0x40: clusters, or 2^-n bytes
+            // when negative) on a volume of larger sectors, whose sectors
+            // count several of this drive's.
+            const std::int64_t k = std::max<std::uint32_t>(DataStruc::SectorScale(boot), 1);
+            const auto perRecord = static_cast<std::int8_t>(br.U8Or(0x40));
+            std::size_t recordBytes = kMftRecordSize;
+            if (k > 1 && perRecord < 0 && perRecord >= -12) recordBytes = std::size_t{1} << -perRecord;
+            if (k > 1 && perRecord > 0) recordBytes = static_cast<std::size_t>(perRecord) * br.U8Or(0x0D) * k * 512;
+            recordBytes = std::clamp(recordBytes, kMftRecordSize, kMaxMftRecordSize);
+            const auto recordSectors = static_cast<std::int64_t>(recordBytes / 512);
+            const std::int64_t rs = s + static_cast<std::int64_t>(br.U8Or(0x0D)) * k *
+                                            static_cast<std::int64_t>(static_cast<std::uint32_t>(br.U64Or(0x30))) +
+                                    3 * recordSectors;
+            std::vector<std::uint8_t> rec(recordBytes);
+            if (!ReadDiskSectors(h, static_cast<std::uint16_t>(recordSectors), rec.data(), rs, bytesRead,
+                                 node->DriveNo) ||
+                bytesRead < recordBytes || !ApplyRecordFixup(rec))
                 return;
             TAttribute name;
             if (GetRecordAttribute(rec, kAttrVolumeName, name) && !name.Data.empty())

@@ -162,6 +162,8 @@ struct TFatVolume {
 struct TNtfsTable {
     std::int64_t Volume = 0;
     TRunTable Extents;
+    // Sectors per record: 2 for records of 1024 bytes, 8 for 4096 bytes.
+    std::int64_t RecordSectors = 2;
 };
 
 // Node kinds by RawEntry.SysType.
@@ -316,7 +318,7 @@ public:
     // The found record whose first half lies at `sector`, fixed up: through
     // its table's extents where the listing placed the table (its halves
     // may lie apart), else the two sectors from there.
-    RecordRead ReadFoundRecord(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record) const;
+    RecordRead ReadFoundRecord(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMaxMftRecordSize> record) const;
     // The table the listing placed for the volume of the found record at
     // `sector`; null when there is none.
     const TNtfsTable* PlacedTableAt(std::int64_t sector) const;
@@ -326,10 +328,11 @@ public:
     // Record `number` of the table that holds the found record at
     // baseSector (whose number is baseNumber), fixed up and naming itself
     // so where its header can: through the table's extents where they are
-    // known, else in the same stretch of the table, two sectors a record
-    // from the found one. False when it cannot be had whole.
+    // known, else in the same stretch of the table, recordSectors sectors
+    // a record (the found one's) from the found one. False when it cannot
+    // be had whole.
     bool ReadRecordNear(win::HANDLE h, std::int64_t baseSector, std::int64_t baseNumber, std::int64_t number,
-                        std::span<std::uint8_t, kMftRecordSize> record) const;
+                        std::int64_t recordSectors, std::span<std::uint8_t, kMaxMftRecordSize> record) const;
     // The value of the $ATTRIBUTE_LIST of the found record at `sector` into
     // list.Data: as it is when resident, else read from its clusters (which
     // needs the listing's cluster size). False when it cannot be read.
@@ -341,14 +344,14 @@ public:
     // the runs of every extent into runs. Partial: an extent could not be
     // had, the runs end before it; Failed: the list or the file's first
     // extent could not be had.
-    ListedData FollowAttributeList(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> base,
+    ListedData FollowAttributeList(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMaxMftRecordSize> base,
                                    TAttribute& data, trunlist& runs) const;
     // The $DATA of the found record at `sector` (fixed up in record), its
     // own or through its attribute list. NoData: none to be had.
     // Partial also: runs that disagree with the clusters their attribute
     // header says they map.
     enum class FileData { Found, Partial, NoData, Failed };
-    FileData FindFileData(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMftRecordSize> record,
+    FileData FindFileData(win::HANDLE h, std::int64_t sector, std::span<std::uint8_t, kMaxMftRecordSize> record,
                           TAttribute& data, trunlist& runs) const;
     // Whether the $Bitmap of the volume of the found record at `sector`
     // marks one of the first `clusters` clusters of the runs in use; empty
@@ -496,6 +499,7 @@ private:
         std::int64_t Sector = 0;
         bool Mirror = false;
         trunlist Runs;
+        std::int64_t RecordSectors = 2;  // of the record that gave the runs
     };
     std::vector<TableRuns> mftRuns_;
     // The runs of each volume's $LogFile: the log keeps copies of records
@@ -505,7 +509,7 @@ private:
     // One decoded record of the listing at sector s, fixed up: its entry, or
     // a wait for the placing of its volume (a list in clusters). Read holds
     // the sectors of the batch from readFirst on (empty: none).
-    void TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMftRecordSize> rec,
+    void TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMaxMftRecordSize> rec,
                          std::span<const std::uint8_t> read, std::int64_t readFirst);
     // After the vote and the volume starts: the tables the $MFT records
     // place, the records whose halves lay apart read again through them,
@@ -520,7 +524,7 @@ private:
     // (Entry) for the sizes and first cluster of its stream.
     struct ListedRecord {
         std::int64_t Sector = 0;
-        std::array<std::uint8_t, kMftRecordSize> Record{};
+        std::array<std::uint8_t, kMaxMftRecordSize> Record{};
         tntfsfilerecord* Entry = nullptr;
     };
     std::vector<ListedRecord> listedRecords_;

@@ -114,16 +114,26 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     }
     const std::int64_t sectorsRead = std::min<std::uint32_t>(bytesRead, buffer.size()) / 512;
     const std::int32_t start = index;
-    std::array<std::uint8_t, kMftRecordSize> rec{};
-    // A record fits when both of its sectors lie in what was read.
+    std::array<std::uint8_t, kMaxMftRecordSize> rec{};
+    std::size_t filled = 0;
+    // A record fits when all of its sectors lie in what was read: two, or
+    // as many as its header says its size takes.
     while (static_cast<std::size_t>(index) < count &&
            MftSectors[static_cast<std::size_t>(index)] <= first + sectorsRead - 2) {
         const std::int64_t s = MftSectors[static_cast<std::size_t>(index)];
+        const std::span<const std::uint8_t> at(buffer.data() + (s - first) * 512,
+                                               static_cast<std::size_t>(first + sectorsRead - s) * 512);
+        const std::size_t size = RecordBytes(at);
+        if (size > at.size()) break;
         try {
             SetProgress(progressBar, static_cast<double>(index) * 100.0 / static_cast<double>(count));
             ++index;
             platform::ProcessMessages();
-            std::memcpy(rec.data(), buffer.data() + (s - first) * 512, rec.size());
+            // Only the record's own bytes are looked at; the bytes past them
+            // are cleared when a larger record left some there.
+            std::memcpy(rec.data(), at.data(), size);
+            if (filled > size) std::memset(rec.data() + size, 0, filled - size);
+            filled = size;
             // A record whose sectors are not of one write is left out: a
             // torn write, or (with one-sector clusters) a record whose second
             // half lies elsewhere in its table, which is read again from
@@ -144,7 +154,7 @@ void TPhysicalDrive::ReadMftBatch(win::HANDLE h, std::int32_t& index, platform::
     if (index == start) ++index;
 }
 
-void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMftRecordSize> rec,
+void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<std::uint8_t, kMaxMftRecordSize> rec,
                                      std::span<const std::uint8_t> read, std::int64_t readFirst) {
     PPartiEntry node = CurPartition;
     NoteRecordStamp(s, rec);
@@ -169,7 +179,7 @@ void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<st
         if (RecordOwnNumber(rec) == 0 && GetRecordAttribute(rec, kAttrData, own) && own.NonResident &&
             own.Header.NameLength == 0 && own.NonResident->StartingVcn.get() == 0 && DecodeRunList(own.Data, runs) &&
             !runs.empty())
-            mftRuns_.push_back({s, false, runs});
+            mftRuns_.push_back({s, false, runs, static_cast<std::int64_t>(RecordBytes(rec) / 512)});
         ListedRecord later;
         later.Sector = s;
         std::copy(rec.begin(), rec.end(), later.Record.begin());
@@ -191,7 +201,7 @@ void TPhysicalDrive::TakeFoundRecord(win::HANDLE h, std::int64_t s, std::span<st
         found->DataLcn = runs.front().Lcn;
         Vote(found->DataSize, found->AllocatedSize, runs);
         if ((found->Name == "$MFT" || found->Name == "$MFTMirr") && FileRefToInt64(found->FileName.ParentRef) == 5)
-            mftRuns_.push_back({s, found->Name == "$MFTMirr", runs});
+            mftRuns_.push_back({s, found->Name == "$MFTMirr", runs, static_cast<std::int64_t>(RecordBytes(rec) / 512)});
         if (found->Name == "$LogFile" && FileRefToInt64(found->FileName.ParentRef) == 5)
             logRuns_.push_back({s, false, runs});
     }
@@ -230,11 +240,11 @@ void TPhysicalDrive::PlaceNtfsTables(win::HANDLE h) {
             std::any_of(node->NtfsTables.begin(), node->NtfsTables.end(),
                         [&](const TNtfsTable& known) { return known.Volume == *volume; }))
             continue;
-        node->NtfsTables.push_back({*volume, extentsOf(t.Runs, t.Sector)});
+        node->NtfsTables.push_back({*volume, extentsOf(t.Runs, t.Sector), t.RecordSectors});
         // A table of many extents keeps the rest of its runs in extension
         // records that its attribute list names; they lie in the extents
         // its own record maps, which place them.
-        std::array<std::uint8_t, kMftRecordSize> record{};
+        std::array<std::uint8_t, kMaxMftRecordSize> record{};
         TAttribute list, data;
         trunlist runs;
         if (ReadFoundRecord(h, t.Sector, record) == RecordRead::Whole &&
@@ -265,7 +275,7 @@ void TPhysicalDrive::RetryTornRecords(win::HANDLE h) {
     for (const std::int64_t s : tornSectors_) {
         platform::ProcessMessages();
         if (inLog(s)) continue;
-        std::array<std::uint8_t, kMftRecordSize> rec{};
+        std::array<std::uint8_t, kMaxMftRecordSize> rec{};
         try {
             if (ReadFoundRecord(h, s, rec) == RecordRead::Whole) TakeFoundRecord(h, s, rec, {}, 0);
             else ++NtfsDamagedRecords;
@@ -281,7 +291,7 @@ void TPhysicalDrive::ResolveListedRecords(win::HANDLE h) {
     for (ListedRecord& later : listedRecords_) try {
         platform::ProcessMessages();
         const std::int64_t s = later.Sector;
-        std::span<std::uint8_t, kMftRecordSize> base(later.Record);
+        std::span<std::uint8_t, kMaxMftRecordSize> base(later.Record);
         std::unique_ptr<tntfsfilerecord> found;
         tntfsfilerecord* entry = later.Entry;
         if (!entry) {
@@ -293,8 +303,11 @@ void TPhysicalDrive::ResolveListedRecords(win::HANDLE h) {
             found = std::make_unique<tntfsfilerecord>();
             bool named = false;
             for (const std::int64_t number : ListedNameRecords(std::span<const std::uint8_t>(list.Data))) {
-                std::array<std::uint8_t, kMftRecordSize> ext{};
-                if (number == own || !ReadRecordNear(h, s, own, number, ext) || RecordBaseNumber(ext) != own) continue;
+                std::array<std::uint8_t, kMaxMftRecordSize> ext{};
+                if (number == own ||
+                    !ReadRecordNear(h, s, own, number, static_cast<std::int64_t>(RecordBytes(base) / 512), ext) ||
+                    RecordBaseNumber(ext) != own)
+                    continue;
                 named = BuildFoundRecordFromExtension(base, ext, *found) == TFoundRecordResult::Accepted;
                 break;
             }
@@ -333,22 +346,27 @@ bool TPhysicalDrive::NameFromExtension(win::HANDLE h, std::int64_t sector, std::
     // A base record whose $FILE_NAME moved to an extension record (a file
     // of many fragments, a folder whose index grew): its attribute list
     // names the record. That record is looked for by its number in the same
-    // stretch of the table, two sectors per record from the base's own
-    // number, and taken only when it names itself so and this base as its
-    // base record.
+    // stretch of the table, as many sectors per record as the base takes
+    // from the base's own number, and taken only when it names itself so
+    // and this base as its base record.
     const std::int64_t own = RecordOwnNumber(base);
     if (own < 0) return false;
+    const std::size_t size = RecordBytes(base);
     for (const std::int64_t number : ListedNameRecords(base)) {
         if (number == own) continue;
-        const auto at = vt::CheckedAdd<std::int64_t>(sector, 2 * (number - own));
+        const auto offset = vt::CheckedMul<std::int64_t>(number - own, static_cast<std::int64_t>(size / 512));
+        const auto at = offset ? vt::CheckedAdd<std::int64_t>(sector, *offset) : std::nullopt;
         if (!at || *at < 0) continue;
-        std::array<std::uint8_t, kMftRecordSize> ext{};
+        std::array<std::uint8_t, kMaxMftRecordSize> ext{};
         const std::int64_t inRead = *at - readFirst;
-        if (inRead >= 0 && static_cast<std::uint64_t>(inRead) * 512 + ext.size() <= read.size()) {
-            std::memcpy(ext.data(), read.data() + inRead * 512, ext.size());
+        if (inRead >= 0 && static_cast<std::uint64_t>(inRead) * 512 + size <= read.size()) {
+            std::memcpy(ext.data(), read.data() + inRead * 512, size);
         } else {
             std::uint32_t bytesRead = 0;
-            if (!ReadDiskSectors(h, 2, ext.data(), *at, bytesRead, Geometry.DriveNo) || bytesRead < ext.size()) continue;
+            if (!ReadDiskSectors(h, static_cast<std::uint16_t>(size / 512), ext.data(), *at, bytesRead,
+                                 Geometry.DriveNo) ||
+                bytesRead < size)
+                continue;
         }
         if (!ApplyRecordFixup(ext) || std::memcmp(ext.data(), "FILE", 4) != 0 || RecordOwnNumber(ext) != number ||
             RecordBaseNumber(ext) != own)
@@ -419,31 +437,33 @@ void TPhysicalDrive::DropRecordCopies() {
     PPartiEntry node = CurPartition;
     const std::int64_t spc = node->NtfsSectorsPerCluster;
     if (spc <= 0 || recordStamps_.empty()) return;
-    // The mirror holds records of two sectors, numbered on from the last.
+    // The mirror holds records of two sectors (of eight where records are
+    // 4096 bytes), numbered on from the last.
     struct Extent {
-        std::int64_t Volume, First, End, FirstNumber;
+        std::int64_t Volume, First, End, FirstNumber, RecordSectors;
     };
-    auto addExtents = [&](std::vector<Extent>& to, std::int64_t volume, std::int64_t sector, const trunlist& runs) {
+    auto addExtents = [&](std::vector<Extent>& to, std::int64_t volume, std::int64_t sector, const trunlist& runs,
+                          std::int64_t recordSectors) {
         std::int64_t number = 0;
         for (const TDataRun& run : runs) {
             const auto first = NtfsClusterSector(run.Lcn, sector);
             const auto length = vt::CheckedMul<std::int64_t>(run.Length, spc);
             if (!first || !length || *length <= 0) break;
-            if (!run.Sparse) to.push_back({volume, *first, *first + *length, number});
-            number += *length / 2;
+            if (!run.Sparse) to.push_back({volume, *first, *first + *length, number, recordSectors});
+            number += *length / recordSectors;
         }
     };
     // The number of a record at its place in one of the extents.
     auto placeIn = [](const std::vector<Extent>& extents, std::int64_t volume, std::int64_t sector) -> std::int64_t {
         for (const Extent& e : extents)
-            if (e.Volume == volume && sector >= e.First && sector < e.End && (sector - e.First) % 2 == 0)
-                return e.FirstNumber + (sector - e.First) / 2;
+            if (e.Volume == volume && sector >= e.First && sector < e.End && (sector - e.First) % e.RecordSectors == 0)
+                return e.FirstNumber + (sector - e.First) / e.RecordSectors;
         return -1;
     };
     // A record in the table has the number of its place there.
     auto place = [&](std::int64_t volume, std::int64_t sector) -> std::int64_t {
         for (const TNtfsTable& t : node->NtfsTables)
-            if (t.Volume == volume) return MftSectorToRecord(t.Extents, sector);
+            if (t.Volume == volume) return MftSectorToRecord(t.Extents, sector, t.RecordSectors);
         return -1;
     };
     // The mirror of the first records, placed by the $MFTMirr record that
@@ -452,7 +472,8 @@ void TPhysicalDrive::DropRecordCopies() {
     std::vector<Extent> mirrors;
     for (const TableRuns& t : mftRuns_) {
         const auto volume = NtfsClusterSector(0, t.Sector);
-        if (t.Mirror && volume && place(*volume, t.Sector) == 1) addExtents(mirrors, *volume, t.Sector, t.Runs);
+        if (t.Mirror && volume && place(*volume, t.Sector) == 1)
+            addExtents(mirrors, *volume, t.Sector, t.Runs, t.RecordSectors);
     }
     auto volumeOf = [&](std::int64_t sector) { return NtfsClusterSector(0, sector).value_or(node->FirstSector()); };
     // A table of a million records takes this walk a good part of a second:
@@ -557,6 +578,24 @@ bool ReadHalves(win::HANDLE h, ::DriveNo drive, const std::array<std::int64_t, 2
     return ReadWhole(h, drive, halves[0], 1, record) && ReadWhole(h, drive, halves[1], 1, record + 512);
 }
 
+// A record from its first sector on: its first two sectors, and the rest
+// of them where its header gives it a larger size.
+bool ReadRecordAt(win::HANDLE h, ::DriveNo drive, std::int64_t sector, std::span<std::uint8_t, kMaxMftRecordSize> record) {
+    if (!ReadWhole(h, drive, sector, 2, record.data())) return false;
+    const std::size_t size = RecordBytes(record.first(kMftRecordSize));
+    return size <= kMftRecordSize ||
+           ReadWhole(h, drive, sector + 2, static_cast<std::uint16_t>((size - kMftRecordSize) / 512),
+                     record.data() + kMftRecordSize);
+}
+
+// A record at the sectors its table gives: both halves apart where it
+// straddles two extents, else whole from its first sector.
+bool ReadPlacedRecord(win::HANDLE h, ::DriveNo drive, const std::array<std::int64_t, 2>& halves,
+                      std::span<std::uint8_t, kMaxMftRecordSize> record) {
+    return halves[1] == halves[0] + 1 ? ReadRecordAt(h, drive, halves[0], record)
+                                      : ReadHalves(h, drive, halves, record.data());
+}
+
 }  // namespace
 
 const TNtfsTable* TPhysicalDrive::PlacedTableAt(std::int64_t sector) const {
@@ -569,18 +608,15 @@ const TNtfsTable* TPhysicalDrive::PlacedTableAt(std::int64_t sector) const {
 }
 
 TPhysicalDrive::RecordRead TPhysicalDrive::ReadFoundRecord(win::HANDLE h, std::int64_t sector,
-                                                           std::span<std::uint8_t, kMftRecordSize> record) const {
+                                                           std::span<std::uint8_t, kMaxMftRecordSize> record) const {
     const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
     std::optional<std::array<std::int64_t, 2>> halves;
     if (const TNtfsTable* table = PlacedTableAt(sector)) {
-        const std::int64_t number = MftSectorToRecord(table->Extents, sector);
-        if (number >= 0) halves = MftRecordSectors(table->Extents, number);
+        const std::int64_t number = MftSectorToRecord(table->Extents, sector, table->RecordSectors);
+        if (number >= 0) halves = MftRecordSectors(table->Extents, number, table->RecordSectors);
     }
-    bool read = false;
-    if (halves && (*halves)[1] != (*halves)[0] + 1)
-        read = ReadHalves(h, drive, *halves, record.data());
-    else
-        read = ReadWhole(h, drive, sector, 2, record.data());
+    std::fill(record.begin(), record.end(), std::uint8_t{0});
+    const bool read = halves ? ReadPlacedRecord(h, drive, *halves, record) : ReadRecordAt(h, drive, sector, record);
     if (!read) return RecordRead::Unreadable;
     return ApplyRecordFixup(record) ? RecordRead::Whole : RecordRead::Torn;
 }
@@ -590,27 +626,27 @@ std::int64_t TPhysicalDrive::FoundRecordNumber(std::span<const std::uint8_t> rec
     if (own >= 0 || !CurPartition) return own;
     // An NTFS 3.0 header names no number: its place in a placed table does.
     const TNtfsTable* table = PlacedTableAt(sector);
-    return table ? MftSectorToRecord(table->Extents, sector) : -1;
+    return table ? MftSectorToRecord(table->Extents, sector, table->RecordSectors) : -1;
 }
 
 bool TPhysicalDrive::ReadRecordNear(win::HANDLE h, std::int64_t baseSector, std::int64_t baseNumber,
-                                    std::int64_t number, std::span<std::uint8_t, kMftRecordSize> record) const {
+                                    std::int64_t number, std::int64_t recordSectors,
+                                    std::span<std::uint8_t, kMaxMftRecordSize> record) const {
     if (number < 0 || baseNumber < 0) return false;
     const ::DriveNo drive = CurPartition ? CurPartition->DriveNo : Geometry.DriveNo;
     const TNtfsTable* table = PlacedTableAt(baseSector);
     bool read = false;
     if (table) {
         // The table's own runs place every record of it.
-        const auto halves = MftRecordSectors(table->Extents, number);
-        read = halves && ((*halves)[1] == (*halves)[0] + 1 ? ReadWhole(h, drive, (*halves)[0], 2, record.data())
-                                                           : ReadHalves(h, drive, *halves, record.data()));
+        const auto halves = MftRecordSectors(table->Extents, number, table->RecordSectors);
+        read = halves && ReadPlacedRecord(h, drive, *halves, record);
     } else {
         // Without them, the records of a file are looked for where a table
         // of one extent would hold them; the header must then say it is the
         // record wanted.
-        const auto offset = vt::CheckedMul<std::int64_t>(number - baseNumber, 2);
+        const auto offset = vt::CheckedMul<std::int64_t>(number - baseNumber, std::max<std::int64_t>(recordSectors, 2));
         const auto at = offset ? vt::CheckedAdd<std::int64_t>(baseSector, *offset) : std::nullopt;
-        read = at && ReadWhole(h, drive, *at, 2, record.data());
+        read = at && ReadRecordAt(h, drive, *at, record);
     }
     if (!read || !ApplyRecordFixup(record) || std::memcmp(record.data(), "FILE", 4) != 0) return false;
     const std::int64_t own = RecordOwnNumber(record);
@@ -638,7 +674,7 @@ bool TPhysicalDrive::ReadListValue(win::HANDLE h, std::int64_t sector, TAttribut
 }
 
 TPhysicalDrive::ListedData TPhysicalDrive::FollowAttributeList(win::HANDLE h, std::int64_t sector,
-                                                               std::span<std::uint8_t, kMftRecordSize> base,
+                                                               std::span<std::uint8_t, kMaxMftRecordSize> base,
                                                                TAttribute& data, trunlist& runs) const {
     TAttribute list;
     if (!PhysGetRecordAttribute(base, kAttrAttributeList, list) || !ReadListValue(h, sector, list))
@@ -651,12 +687,13 @@ TPhysicalDrive::ListedData TPhysicalDrive::FollowAttributeList(win::HANDLE h, st
     bool whole = true;
     const bool walked = GatherListedDataRuns(
         list.Data, owner,
-        [&](std::int64_t number, std::span<std::uint8_t, kMftRecordSize> record) {
+        [&](std::int64_t number, std::span<std::uint8_t, kMaxMftRecordSize> record) {
             if (number == owner) {
                 std::copy(base.begin(), base.end(), record.begin());
                 return true;
             }
-            return ReadRecordNear(h, sector, owner, number, record);
+            return ReadRecordNear(h, sector, owner, number, static_cast<std::int64_t>(RecordBytes(base) / 512),
+                                  record);
         },
         runs, data, &whole);
     if (!walked || data.Header.Type.get() != kAttrData) return ListedData::Failed;
@@ -664,7 +701,7 @@ TPhysicalDrive::ListedData TPhysicalDrive::FollowAttributeList(win::HANDLE h, st
 }
 
 TPhysicalDrive::FileData TPhysicalDrive::FindFileData(win::HANDLE h, std::int64_t sector,
-                                                      std::span<std::uint8_t, kMftRecordSize> record, TAttribute& data,
+                                                      std::span<std::uint8_t, kMaxMftRecordSize> record, TAttribute& data,
                                                       trunlist& runs) const {
     TAttribute list;
     if (PhysGetRecordAttribute(record, kAttrAttributeList, list)) {
@@ -689,11 +726,11 @@ std::optional<bool> TPhysicalDrive::ClustersInUse(win::HANDLE h, std::int64_t se
     if (!table || !CurPartition || CurPartition->NtfsSectorsPerCluster <= 0) return std::nullopt;
     const std::int64_t spc = CurPartition->NtfsSectorsPerCluster;
     const ::DriveNo drive = CurPartition->DriveNo;
-    const auto halves = MftRecordSectors(table->Extents, 6);
-    std::array<std::uint8_t, kMftRecordSize> record{};
+    const auto halves = MftRecordSectors(table->Extents, 6, table->RecordSectors);
+    std::array<std::uint8_t, kMaxMftRecordSize> record{};
     TAttribute bitmap;
     trunlist bitmapRuns;
-    if (!halves || !ReadHalves(h, drive, *halves, record.data()) || !ApplyRecordFixup(record) ||
+    if (!halves || !ReadPlacedRecord(h, drive, *halves, record) || !ApplyRecordFixup(record) ||
         std::memcmp(record.data(), "FILE", 4) != 0 || (RecordOwnNumber(record) != 6 && RecordOwnNumber(record) != -1) ||
         !PhysGetRecordAttribute(record, kAttrData, bitmap) || !bitmap.NonResident ||
         !DecodeRunList(bitmap.Data, bitmapRuns))

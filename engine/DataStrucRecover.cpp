@@ -164,7 +164,7 @@ int TPhysicalDrive::RecoverNtfsFile(const tntfsfilerecord& rec, const vt::Target
     // listing placed it): a record that no longer reads whole, or that has
     // no $DATA although the listing gave it a size, has nothing to write.
     // A file in extents follows its attribute list to each of them.
-    std::array<std::uint8_t, kMftRecordSize> record{};
+    std::array<std::uint8_t, kMaxMftRecordSize> record{};
     TAttribute data;
     trunlist runs;
     if (ReadFoundRecord(disk.Handle(), rec.RecordSector, record) != RecordRead::Whole) {

@@ -130,7 +130,7 @@ bool TPhysicalDrive::ReadFileHead(const void* entry, TFsType kind, std::array<st
         // read as far as the head reaches: a first run shorter than the head
         // is followed by the next, a hole gives zeros, and so do the bytes
         // past the initialized size, as NTFS reads them.
-        std::array<std::uint8_t, kMftRecordSize> record{};
+        std::array<std::uint8_t, kMaxMftRecordSize> record{};
         if (ReadFoundRecord(h, rec->RecordSector, record) != RecordRead::Whole) return false;
         TAttribute data;
         trunlist runs;

@@ -197,8 +197,9 @@ bool TUndelete::ReadAttributeListRuns(std::span<const std::uint8_t> List, trunli
                                       TAttribute& Attr, std::int64_t Owner, bool* Whole) {
     return GatherListedDataRuns(
         List, Owner,
-        [&](std::int64_t recordNo, std::span<std::uint8_t, kMftRecordSize> record) {
-            return ReadRecordByNumber(recordNo, UseTableRuns, record);
+        [&](std::int64_t recordNo, std::span<std::uint8_t, kMaxMftRecordSize> record) {
+            // The volumes this engine opens have records of 1024 bytes.
+            return ReadRecordByNumber(recordNo, UseTableRuns, record.first<kMftRecordSize>());
         },
         Runs, Attr, Whole);
 }

@@ -82,19 +82,27 @@ bool IsNtfsFile(const tntfsfilerecord* record) {
     return record->FileName.FileAttributes.get() < kFileAttrDirectory;
 }
 
+std::size_t RecordBytes(std::span<const std::uint8_t> record) {
+    const ByteReader r(record);
+    const std::uint32_t size = r.U32Or(0x1C);
+    if ((size == 2048 || size == 4096) && r.U16Or(0x06) == size / 512 + 1) return size;
+    return kMftRecordSize;
+}
+
 bool ApplyRecordFixup(std::span<std::uint8_t> record) {
-    if (record.size() < kMftRecordSize) return false;
+    const std::size_t size = RecordBytes(record);
+    if (record.size() < size) return false;
     // Only the low byte of the update-sequence offset counts, so the array
-    // lies within the first 260 bytes and its words are always inside.
+    // (at most nine words) lies within the first 274 bytes and its words
+    // are always inside.
     const std::size_t u = record[4];
     // Each sector of a record written whole ends with the update sequence
     // number. One that does not was left by a write that did not finish
     // (a crash or a failing disk between its sectors): the record is no
     // record of one moment, and nothing in it can be believed.
-    for (const std::size_t end : {std::size_t{510}, std::size_t{1022}})
+    for (std::size_t end = 510; end < size; end += 512)
         if (record[end] != record[u] || record[end + 1] != record[u + 1]) return false;
-    std::memmove(&record[510], &record[u + 2], 2);
-    std::memmove(&record[1022], &record[u + 4], 2);
+    for (std::size_t end = 510, k = 1; end < size; end += 512, ++k) std::memmove(&record[end], &record[u + 2 * k], 2);
     return true;
 }
 
@@ -105,11 +113,11 @@ namespace {
 template <typename Wanted>
 bool ExtractAttribute(std::span<std::uint8_t> record, TAttribute& attr, Wanted wanted) {
     if (record.size() < kMftRecordSize) return false;
-    record = record.first(kMftRecordSize);
+    record = record.first(std::min(record.size(), RecordBytes(record)));
     const ByteReader r(record);
     std::size_t off = r.U16Or(0x14);
     // Each step moves forward by at least one byte, so the walk ends within
-    // the record's 1024 bytes.
+    // the record's bytes.
     for (;;) {
         if (!r.Has(off, kHeaderSize)) return false;
         const std::uint32_t t = *r.U32(off);
@@ -380,16 +388,20 @@ std::int64_t MftStreamSector(const TRunTable& extents, std::int64_t index) {
     return -1;
 }
 
-std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo) {
-    if (recordNo < 0 || recordNo > INT64_MAX / 2) return -1;
-    return MftStreamSector(extents, 2 * recordNo);
+std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo, std::int64_t recordSectors) {
+    if (recordSectors < 2 || recordNo < 0 || recordNo > INT64_MAX / recordSectors) return -1;
+    return MftStreamSector(extents, recordSectors * recordNo);
 }
 
-std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo) {
-    const std::int64_t first = MftRecordToSector(extents, recordNo);
+std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo,
+                                                            std::int64_t recordSectors) {
+    const std::int64_t first = MftRecordToSector(extents, recordNo, recordSectors);
     if (first < 0) return std::nullopt;
-    const std::int64_t second = MftStreamSector(extents, 2 * recordNo + 1);
+    const std::int64_t second = MftStreamSector(extents, recordSectors * recordNo + 1);
     if (second < 0) return std::nullopt;
+    if (recordSectors > 2 && MftStreamSector(extents, recordSectors * recordNo + recordSectors - 1) !=
+                                 first + recordSectors - 1)
+        return std::nullopt;
     return std::array<std::int64_t, 2>{first, second};
 }
 
@@ -418,12 +430,20 @@ std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes) {
 bool DecodeRecordData(std::span<std::uint8_t> record, std::size_t from, const TRecordDecoderVariant& variant,
                       TMftRecordInfo& info) {
     if (record.size() < kMftRecordSize) return false;
-    record = record.first(kMftRecordSize);
+    record = record.first(std::min(record.size(), RecordBytes(record)));
     const ByteReader r(record);
-    // The $DATA within seven attributes from the given one.
+    // The $DATA within seven attributes from the given one. A larger record
+    // holds more: a file of ten names has its $DATA after all of them, so
+    // there the walk goes on to the record's last 128 bytes.
     auto isStop = [&](std::uint8_t t) { return variant.DataStopsAtOrAbove ? t >= kAttrData : t == kAttrData; };
+    const bool large = record.size() > kMftRecordSize;
+    const int maxSteps = large ? INT32_MAX : 7;
     std::size_t p = from;
-    for (int steps = 0; steps < 7 && p < 896 && !isStop(r.U8Or(p, 0xFF)); ++steps) p += r.U16Or(p + 4);
+    for (int steps = 0; steps < maxSteps && p < record.size() - 128 && !isStop(r.U8Or(p, 0xFF)); ++steps) {
+        const std::uint16_t len = r.U16Or(p + 4);
+        if (len == 0) break;
+        p += len;
+    }
     info.RealSize = 0;
     info.AllocatedSize = 0;
     if (r.U8(p) == kAttrData) {
@@ -480,7 +500,7 @@ bool DecodeMftRecord(std::span<std::uint8_t> record, const TRecordDecoderVariant
     info = TMftRecordInfo{};
     try {
         if (record.size() < kMftRecordSize) return false;
-        record = record.first(kMftRecordSize);
+        record = record.first(std::min(record.size(), RecordBytes(record)));
         const ByteReader r(record);
         info.RecordFlags = r.U16Or(0x16);
         if (std::memcmp(record.data(), "FILE", 4) != 0) return false;
@@ -622,13 +642,14 @@ void TakeStandardInformation(std::span<std::uint8_t> base, TFileNameHead& head) 
     head.FileAttributes.set((head.FileAttributes.get() & 0xFFFF0000u) | si.U16Or(0x20));
 }
 
-std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector) {
+std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector, std::int64_t recordSectors) {
+    if (recordSectors < 2) return -1;
     std::int64_t before = 0;
     for (const TDataRun& run : extents) {
         if (run.Length <= 0) continue;
         if (!run.Sparse && sector >= run.Lcn && sector - run.Lcn < run.Length) {
             const std::int64_t index = before + (sector - run.Lcn);
-            return index % 2 == 0 ? index / 2 : -1;
+            return index % recordSectors == 0 ? index / recordSectors : -1;
         }
         const auto next = vt::CheckedAdd<std::int64_t>(before, run.Length);
         if (!next) return -1;
@@ -667,7 +688,7 @@ bool GatherListedDataRuns(std::span<const std::uint8_t> listBytes, std::int64_t 
         std::uint64_t next = 0;
         for (const TAttrListEntry& entry : extents) {
             const std::int64_t recordNo = FileRefToInt64(entry.FileRef);
-            std::array<std::uint8_t, kMftRecordSize> record{};
+            std::array<std::uint8_t, kMaxMftRecordSize> record{};
             TAttribute extent;
             const bool ours = entry.StartingVcn.get() == next && readRecord(recordNo, record) &&
                               std::memcmp(record.data(), "FILE", 4) == 0 &&

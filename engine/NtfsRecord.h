@@ -19,6 +19,16 @@
 
 // Size of a master-file-table record on the volumes both engines accept.
 constexpr std::size_t kMftRecordSize = 1024;
+// The largest record the advanced engine reads: mkntfs makes records as
+// large as a sector, so a volume of 4096-byte sectors has records of 4096
+// bytes (eight of the drive's 512-byte sectors as this program reads it).
+constexpr std::size_t kMaxMftRecordSize = 4096;
+
+// The size of a record as its own header gives it: the allocated bytes at
+// 0x1C when they are 1024, 2048 or 4096 and the update sequence at 0x06
+// counts a word for every 512 bytes and one more; 1024 for any other
+// header (a damaged one among them).
+std::size_t RecordBytes(std::span<const std::uint8_t> record);
 
 // Attribute types.
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
@@ -160,11 +170,12 @@ int CompareNtfsRecords(const tntfsfilerecord* a, const tntfsfilerecord* b);
 // A file rather than a folder: FileName.FileAttributes below 0x10000000.
 bool IsNtfsFile(const tntfsfilerecord* record);
 
-// The update-sequence fix-up of a record as read: when both sectors end
-// with the update sequence number, puts the two saved end-of-sector words
-// back at bytes 510 and 1022 and gives true. A record whose sector ends do
-// not match (torn by a write that did not finish), or that is shorter than
-// 1024 bytes, is left as it is and gives false: it is damaged.
+// The update-sequence fix-up of a record as read: when every 512 bytes of
+// its RecordBytes end with the update sequence number, puts the saved
+// end-of-sector words back (at bytes 510 and 1022 of a 1024-byte record)
+// and gives true. A record whose sector ends do not match (torn by a write
+// that did not finish), or that is shorter than its size, is left as it is
+// and gives false: it is damaged.
 [[nodiscard]] bool ApplyRecordFixup(std::span<std::uint8_t> record);
 
 // The attribute extractor both engines share: walks the attributes of a
@@ -180,7 +191,7 @@ bool ExtractListedAttribute(std::span<std::uint8_t> record, const TAttrListEntry
 
 // Reads the record of a number in the file's table, fixed up; false when
 // it cannot be had whole.
-using TRecordByNumber = std::function<bool(std::int64_t recordNo, std::span<std::uint8_t, kMftRecordSize> record)>;
+using TRecordByNumber = std::function<bool(std::int64_t recordNo, std::span<std::uint8_t, kMaxMftRecordSize> record)>;
 
 // The runs of the unnamed $DATA extents that an attribute list names,
 // appended in the order of the clusters they map, each taken from the
@@ -256,6 +267,8 @@ std::optional<bool> RunsInUse(const trunlist& runs, std::int64_t clusters, const
 // sectors}: the volume sector of the stream's sector `index`, -1 when the
 // table does not reach it.
 std::int64_t MftStreamSector(const TRunTable& extents, std::int64_t index);
+// The sectors a table's records take: two for 1024-byte records, eight for
+// 4096-byte ones. The functions below number records so.
 // Cuts the run list before the first run that does not lie inside a volume
 // of `clusters` clusters (one that starts in it and runs past its end, too:
 // the bytes there are the disk's, not the file's). True when it cut.
@@ -277,13 +290,17 @@ bool IsCompressedData(const TAttribute& data);
 // The record whose first half lies at a sector of the table's extents
 // (absolute sectors, a record from every two sectors of the stream they
 // make); -1 when the sector is no record start of the table.
-std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector);
+std::int64_t MftSectorToRecord(const TRunTable& extents, std::int64_t sector, std::int64_t recordSectors = 2);
 // The volume sector of a master-file-table record's first half; -1 when
 // the table cannot place it.
-std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo);
+std::int64_t MftRecordToSector(const TRunTable& extents, std::int64_t recordNo, std::int64_t recordSectors = 2);
 // The volume sectors of both halves of a record: with one-sector clusters
-// a record may straddle two extents, its halves far apart.
-std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo);
+// a record may straddle two extents, its halves far apart. A record of more
+// than two sectors gives its first sector and the one after it, or nothing
+// when its sectors do not lie in one extent (its clusters are never smaller
+// than it: sectors of 4096 bytes make clusters of 4096 bytes at least).
+std::optional<std::array<std::int64_t, 2>> MftRecordSectors(const TRunTable& extents, std::int64_t recordNo,
+                                                            std::int64_t recordSectors = 2);
 
 // UTF-16LE bytes, up to the first zero character, as UTF-8.
 std::string Utf16LeToAnsi(std::span<const std::uint8_t> bytes);

@@ -724,6 +724,42 @@ TEST_F(UnusualNtfsVolume, WideClustersAndATableInHoles) {
     }
 }
 
+// A volume of 4096-byte sectors, whose records are 4096 bytes (eight of
+// our sectors): a file with ten names has its $DATA past the record's first
+// 1024 bytes, a file of 400 fragments its run list. Every file is listed
+// once with its size, its head and its bytes come back whole, and the
+// record copies in $MFTMirr are no files of their own.
+TEST_F(UnusualNtfsVolume, RecordsOf4096BytesComeBackWhole) {
+    Open("ntfs-bigrecords");
+    EXPECT_EQ(vol_->node->NtfsSectorsPerCluster, 8);
+    EXPECT_EQ(vol_->node->VolumeLabel, "BIGREC");
+    for (const auto& row : scanRows_) EXPECT_EQ(row.caption.find("已损坏"), std::string::npos) << row.caption;
+    for (const char* system : {"$MFT", "$MFTMirr", "$LogFile", "$Volume"})
+        EXPECT_EQ(std::count_if(vol_->node->NtfsEntries.begin(), vol_->node->NtfsEntries.end(),
+                                [&](const auto& r) { return r->Name == system; }),
+                  1)
+            << system;
+    int files = 0;
+    for (const auto& m : manifest_) {
+        tntfsfilerecord* r = Listed(m);
+        ASSERT_NE(r, nullptr) << m.path;
+        if (m.folder) continue;
+        EXPECT_EQ(r->DataSize, m.size) << m.path;
+        const Bytes want = vt::test::NtfsContent(m.content);
+        std::array<std::uint8_t, 2048> head{};
+        ASSERT_TRUE(vol_->drive->ReadFileHead(r, vt::fsNtfs, head)) << m.path;
+        Bytes wantHead = want;
+        wantHead.resize(head.size(), 0);
+        EXPECT_EQ(Bytes(head.begin(), head.end()), wantHead) << m.path;
+        vt::test::TempDir out;
+        EXPECT_EQ(vol_->drive->RecoverFile(r, vt::fsNtfs, out.Path(), &bar, &status), 0) << m.path;
+        EXPECT_EQ(vt::test::ReadWholeFile(out.Path() + "/" + m.Name()), want) << m.path;
+        ++files;
+    }
+    EXPECT_EQ(files, 6);
+    EXPECT_TRUE(log.rows.empty());
+}
+
 // Without the $MFT's own record (its sectors do not read) the table's runs
 // are not known: a file's extension records are looked for beside its
 // base record, as a table of one extent would hold them, and taken only

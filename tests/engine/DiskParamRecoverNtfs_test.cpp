@@ -570,6 +570,24 @@ TEST_F(NtfsDamagedVolume, RecordTornAfterTheScanFailsTheFile) {
     EXPECT_EQ(log_.rows[0].caption, "torn.txt:  恢复失败");
 }
 
+// A volume of 4096-byte sectors (records of 4096 bytes) is no volume this
+// engine reads: it is refused with the unrecognised-format box, and no
+// file is listed, so none can come back with a record's first 1024 bytes
+// taken for all of it.
+TEST(NtfsLargeRecords, VolumeOf4096ByteSectorsIsRefusedWithTheBox) {
+    const std::string image = vt::test::ImagePath("ntfs-bigrecords.img");
+    vt::test::InstallProfile("[logical.E]\nimage=" + image + "\n");
+    DiskUtils::Initialize();
+    platform::MessageBoxRecorder boxes;
+    TUndelete engine;
+    TLogiDrive* drive = engine.Drives.at(0).get();
+    EXPECT_FALSE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_EQ(boxes.calls[0].text, "E: - Unrecognized drive format.");
+    EXPECT_EQ(drive->FsType, vt::fsUnknown);
+    EXPECT_TRUE(drive->NtfsEntries.empty());
+}
+
 // Whole volumes whose every file must come back: a table grown into holes
 // of one-sector clusters (most records straddle two of its runs), and
 // clusters of 64 KiB.

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "NtfsManifest.h"
 #include "NtfsTestRecords.h"
 #include "Recorders.h"
+#include "TestSupport.h"
 
 using vt::test::FileNameValue;
 using vt::test::RecordBuilder;
@@ -229,6 +231,49 @@ TEST(RecordFixup, UsesOnlyTheLowByteOfTheArrayOffset) {
     EXPECT_TRUE(ApplyRecordFixup(rec));
     EXPECT_EQ(rec[510], 0x11);
     EXPECT_EQ(rec[1023], 0x44);
+}
+
+// A 4096-byte record as mkntfs and libntfs-3g write it on a volume of
+// 4096-byte sectors (tests/fixtures/ntfs-builder.c, bigrecords): its size
+// comes from its header, all eight of its sector ends are checked and put
+// back, and its $DATA after ten names (past byte 1024) is found. A record
+// whose fifth sector end is not the number (a write torn after four of its
+// sectors) is refused, and so are its first 1024 bytes alone.
+TEST(RecordFixup, RecordOf4096BytesIsCheckedInEverySector) {
+    const Bytes image = vt::test::ReadWholeFile(vt::test::ImagePath("ntfs-bigrecords.img"));
+    ASSERT_GE(image.size(), 4096u);
+    const std::size_t cluster = (image[0x0B] | (image[0x0C] << 8)) * image[0x0D];
+    std::uint64_t mftLcn = 0;
+    for (int i = 7; i >= 0; --i) mftLcn = (mftLcn << 8) | image[0x30 + static_cast<std::size_t>(i)];
+    std::int64_t number = -1;
+    std::int64_t size = 0;
+    for (const auto& e : vt::test::ReadNtfsManifest("ntfs-bigrecords.manifest"))
+        if (e.path == "/Links/a file of ten names.bin") number = e.record, size = e.size;
+    ASSERT_GE(number, 0);
+    const std::size_t at = mftLcn * cluster + static_cast<std::size_t>(number) * 4096;
+    ASSERT_LE(at + 4096, image.size());
+    const Bytes read(image.begin() + static_cast<std::ptrdiff_t>(at), image.begin() + static_cast<std::ptrdiff_t>(at + 4096));
+    EXPECT_EQ(RecordBytes(read), 4096u);
+
+    Bytes rec = read;
+    ASSERT_TRUE(ApplyRecordFixup(rec));
+    const std::size_t usa = read[4];
+    for (std::size_t k = 1; k <= 8; ++k) {
+        EXPECT_EQ(rec[512 * k - 2], read[usa + 2 * k]) << k;
+        EXPECT_EQ(rec[512 * k - 1], read[usa + 2 * k + 1]) << k;
+    }
+    TAttribute data;
+    ASSERT_TRUE(ExtractRecordAttribute(rec, kAttrData, data));
+    ASSERT_TRUE(data.NonResident);
+    EXPECT_EQ(static_cast<std::int64_t>(data.NonResident->RealSize.get()), size);
+
+    Bytes torn = read;
+    torn[4 * 512 + 510] ^= 0x5A;
+    const Bytes tornRead = torn;
+    EXPECT_FALSE(ApplyRecordFixup(torn));
+    EXPECT_EQ(torn, tornRead);
+    Bytes firstPart(read.begin(), read.begin() + 1024);
+    EXPECT_FALSE(ApplyRecordFixup(firstPart));
 }
 
 TEST(ExtractRecordAttribute, ResidentUnnamedAndNamed) {

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t reads = 0;
     GatherListedDataRuns(
         list, data[0] & 3,
-        [&](std::int64_t, std::span<std::uint8_t, kMftRecordSize> record) {
+        [&](std::int64_t, std::span<std::uint8_t, kMaxMftRecordSize> record) {
             ++reads;
             std::copy(fixed.begin(), fixed.end(), record.begin());
             return whole;
