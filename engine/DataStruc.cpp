@@ -69,7 +69,7 @@ std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& lo
 bool ExamineBootSector(std::span<const std::uint8_t> sector, BootSectorInfo& info) {
     vt::ByteReader r(sector);
     if (r.U16Or(510) != 0xAA55) return false;
-    const TFsType fs = DetectFileSystem(sector);
+    const TFsType fs = DetectVolumeType(sector);
     if (fs == vt::fsUnknown) return false;
     info.FsType = fs;
     info.Serial = GetVolumeSerial(sector, fs);
@@ -284,7 +284,7 @@ void TPhysicalDrive::ReadVolumeLabel(win::HANDLE h, PPartiEntry node) {
         std::uint32_t bytesRead = 0;
         if (!ReadDiskSectors(h, 1, boot.data(), s, bytesRead, node->DriveNo) || bytesRead < 512) return;
         vt::ByteReader br(boot);
-        const TFsType fs = DetectFileSystem(boot);
+        const TFsType fs = DetectVolumeType(boot);
         if (fs == vt::fsFat12 || fs == vt::fsFat16 || fs == vt::fsFat32) {
             const bool fat32 = fs == vt::fsFat32;
             // A volume of 4096-byte sectors (a 4Kn drive) counts eight of
@@ -367,18 +367,44 @@ bool TPhysicalDrive::DeepScan(PPartiEntry entry, platform::IProgressBar* progres
                     (lba == lastBackup || lba == lastEnd - 1 ||
                      std::equal(lastBoot.begin(), lastBoot.end(), sector.begin(), sector.end())))
                     return;
+                // At a FAT32 volume's backup place, a boot sector that
+                // places the volume's FAT (as the volume's own does, or
+                // where the FAT lies) is its copy, whatever its serial: a
+                // tool that gave the volume a new serial in sector 0 alone.
+                const std::int64_t scanEnd = entry->FirstSector() + entry->SectorTotal();
+                auto placesFat = [&](std::int64_t from, DataStruc::FatBootLayout& layout) {
+                    return DataStruc::ExamineFatBoot(sector, from, scanEnd, layout) && FatBeginsAt(h, entry->DriveNo, layout);
+                };
+                if (haveLast && info.FsType == vt::fsFat32 && lba == lastBackup) {
+                    DataStruc::FatBootLayout copy, own;
+                    if (placesFat(lastStart, copy) ||
+                        (DataStruc::ExamineFatBoot(sector, lastStart, scanEnd, copy) &&
+                         DataStruc::ExamineFatBoot(lastBoot, lastStart, scanEnd, own) && copy.FatStart == own.FatStart &&
+                         copy.FatSectors == own.FatSectors && copy.RootCluster == own.RootCluster &&
+                         copy.DataStart == own.DataStart))
+                        return;
+                }
+                const std::int64_t backup = vt::ByteReader(sector).U16Or(0x32) * DataStruc::SectorScale(sector);
+                // A copy whose volume's own boot sector did not pass: the
+                // volume begins where the copy puts it, when its FAT lies
+                // there and not where the copy's own sector would put it.
+                std::int64_t start = lba;
+                if (info.FsType == vt::fsFat32 && backup > 0 && lba - backup >= entry->FirstSector() &&
+                    !(haveLast && lastStart == lba - backup)) {
+                    DataStruc::FatBootLayout volume, here;
+                    if (placesFat(lba - backup, volume) && !placesFat(lba, here)) start = lba - backup;
+                }
                 haveLast = true;
                 lastSerial = info.Serial;
-                lastStart = lba;
-                lastEnd = lba + static_cast<std::int64_t>(info.SectorCount) + (info.FsType == vt::fsNtfs ? 1 : 0);
-                const std::int64_t backup = vt::ByteReader(sector).U16Or(0x32) * DataStruc::SectorScale(sector);
-                lastBackup = info.FsType == vt::fsFat32 && backup > 0 ? lba + backup : -1;
+                lastStart = start;
+                lastEnd = start + static_cast<std::int64_t>(info.SectorCount) + (info.FsType == vt::fsNtfs ? 1 : 0);
+                lastBackup = info.FsType == vt::fsFat32 && backup > 0 ? start + backup : -1;
                 std::copy_n(sector.begin(), std::min(sector.size(), lastBoot.size()), lastBoot.begin());
-                if (!IsNewPartitionStart(lba, Partitions)) return;
+                if (!IsNewPartitionStart(start, Partitions)) return;
                 auto lost = std::make_unique<TPartiEntry>();
                 lost->DriveNo = entry->DriveNo;
                 lost->RawEntry.SysType = kSysLost;
-                lost->SetFirstSector(0, lba);
+                lost->SetFirstSector(0, start);
                 lost->SetSectorTotal(static_cast<std::int64_t>(info.SectorCount));
                 ReadVolumeLabel(h, lost.get());
                 LostPartitions.push_back(std::move(lost));

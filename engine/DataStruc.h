@@ -65,8 +65,9 @@ bool IsWinNT();
 // (LongName emptied first); 2: a further piece with the same checksum.
 std::uint8_t DecodeLfnEntry(std::span<const std::uint8_t> entry, std::string& longName, std::int32_t& checksum);
 
-// The deep scan's test of one sector: the 0xAA55 mark at 510 and a file
-// system that DetectFileSystem knows. On success the file system, the
+// The deep scan's test of one sector: the 0xAA55 mark at 510 and an NTFS
+// boot sector by its type string, or a FAT one by its BPB (DetectVolumeType:
+// the type string of a FAT volume is informational). On success the file system, the
 // volume serial and the volume's sector count from the boot sector.
 struct BootSectorInfo {
     TFsType FsType = vt::fsUnknown;
@@ -86,7 +87,8 @@ std::uint32_t SectorScale(std::span<const std::uint8_t> sector);
 // FAT12/16, a cluster on FAT32), and a data area that begins before
 // nodeEnd, the end of the node that holds it. The volume's clusters are
 // those its FAT maps (its total sectors field may lie either way), cut at
-// nodeEnd. Absolute sectors.
+// nodeEnd. Absolute sectors. The FAT type is DetectFatType's unless type
+// names one.
 struct FatBootLayout {
     TFsType FsType = vt::fsFat16;
     std::int64_t First = 0;
@@ -102,9 +104,10 @@ struct FatBootLayout {
     std::uint32_t Serial = 0;
     std::uint32_t BackupSector = 0;   // FAT32: where the boot sector's copy lies
     std::uint8_t Media = 0;
+    std::uint32_t Fats = 0;           // copies of the FAT, one after the other
 };
 bool ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
-                    FatBootLayout& layout);
+                    FatBootLayout& layout, TFsType type = vt::fsUnknown);
 
 }  // namespace DataStruc
 
@@ -409,8 +412,11 @@ private:
     void GuessFatRoot(const FatGroup& group);
     bool ParseDirectorySectors(bool isRoot, std::int64_t lba, std::uint32_t sectors, TFsType variant,
                                std::int32_t volume);
+    // bytes: the directory whole (a root, a chain the FAT gives) when
+    // whole, else a read-ahead in which the first entry without a name
+    // ends it.
     void ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes, TFsType variant,
-                              std::int32_t volume);
+                              std::int32_t volume, bool whole = false);
     // A directory of a volume whose boot sector places its FAT, from its
     // first cluster: along its chain in that FAT when the chain ends (or
     // leads back into itself: the clusters before the repeat), else
@@ -452,6 +458,7 @@ private:
         // The layout the entry's volume's boot sector gave, when it did:
         // where its FAT lies (null: estimated).
         const DataStruc::FatBootLayout* Boot = nullptr;
+        std::int32_t SectorsPerCluster = 0;
     };
     std::optional<FatPlace> PlaceFatEntry(const TPhysMidEntry& entry, TFsType kind) const;
     // The first sector of an NTFS cluster of the volume that holds the

@@ -7,8 +7,11 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "DataStruc.h"
 #include "DataStrucShared.h"
@@ -41,9 +44,7 @@ bool ReadSector(win::HANDLE h, ::DriveNo drive, std::int64_t lba, std::array<std
 // in the rest of it (FAT32: 28 bits of them): where a FAT32 volume whose
 // boot sector is lost really begins, and what tells a volume inside a node
 // from a boot sector stored without its volume.
-bool FatBeginsAt(win::HANDLE h, ::DriveNo drive, const DataStruc::FatBootLayout& layout) {
-    std::array<std::uint8_t, 512> s{};
-    if (!ReadSector(h, drive, layout.FatStart, s)) return false;
+bool BeginsAsFat(std::span<const std::uint8_t, 512> s, const DataStruc::FatBootLayout& layout) {
     if (s[0] != layout.Media || s[1] != 0xFF) return false;
     return layout.FsType != vt::fsFat32 || (s[2] == 0xFF && (s[3] & 0x0F) == 0x0F);
 }
@@ -115,6 +116,11 @@ std::optional<std::uint32_t> DataStruc::detail::FatTable::Entry(std::uint32_t c)
     return next & v.Mask;
 }
 
+bool DataStruc::detail::FatBeginsAt(win::HANDLE h, ::DriveNo drive, const DataStruc::FatBootLayout& layout) {
+    std::array<std::uint8_t, 512> s{};
+    return ReadSector(h, drive, layout.FatStart, s) && BeginsAsFat(s, layout);
+}
+
 DataStruc::detail::FatChainWalk DataStruc::detail::WalkFatChain(win::HANDLE h, ::DriveNo drive,
                                                                 const DataStruc::FatBootLayout& boot,
                                                                 std::uint32_t first, std::size_t maxClusters) {
@@ -184,8 +190,8 @@ std::vector<std::pair<std::int64_t, std::uint64_t>> DataStruc::detail::ChainExte
 }
 
 bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_t first, std::int64_t nodeEnd,
-                               FatBootLayout& layout) {
-    const TFsType fs = DetectFileSystem(sector);
+                               FatBootLayout& layout, TFsType type) {
+    const TFsType fs = type != vt::fsUnknown ? type : DetectVolumeType(sector);
     if (!IsFat(fs)) return false;
     vt::ByteReader r(sector);
     // A volume made for sectors of 1024 to 4096 bytes (a 4Kn drive) is laid
@@ -236,6 +242,7 @@ bool DataStruc::ExamineFatBoot(std::span<const std::uint8_t> sector, std::int64_
     layout.RootCluster = 0;
     layout.BackupSector = 0;
     layout.Media = r.U8Or(0x15);
+    layout.Fats = fats;
     layout.Serial = GetVolumeSerial(sector, fs);
     if (fat32) {
         layout.RootCluster = r.U32Or(0x2C);
@@ -317,6 +324,225 @@ std::vector<LayoutGroup> SplitByLayout(const std::vector<std::pair<std::int64_t,
     return out;
 }
 
+// A boot sector whose fields agree with each other and with its volume is
+// believed. One byte changed in it (a cluster size, a FAT size, a root of
+// no entries, sectors of 513 bytes) leaves a sector whose layout is no
+// longer its volume's, while the volume itself still says what the field
+// held: its FAT lies where the reserved sectors put it and begins with the
+// media byte, the FAT's copy lies where the FAT's size puts it and equals
+// it, and the found folders lie where the cluster size and the data area
+// put the clusters their "." entries name. The mender tries the fields
+// those say and keeps the layout that agrees with most of them. A layout
+// is trusted, and its FAT read, only when its FAT and the FAT's copy lie
+// where it says and a found folder lies where it says or its fields agree
+// with each other (the clusters its total sectors give fill its FAT as a
+// format sizes one); anything else is no FAT to read files along.
+class BootMender {
+public:
+    // How many found folders the layout places, and how many lie in its
+    // extent.
+    using Placed = std::function<std::pair<std::size_t, std::size_t>(const DataStruc::FatBootLayout&)>;
+    BootMender(win::HANDLE h, ::DriveNo drive, std::int64_t end, Placed placed,
+               std::vector<std::pair<std::int64_t, std::uint32_t>> dirs)
+        : h_(h), drive_(drive), end_(end), placed_(std::move(placed)), dirs_(std::move(dirs)) {}
+
+    std::optional<DataStruc::FatBootLayout> Trusted(std::span<const std::uint8_t> sector, std::int64_t first) {
+        if (sector.size() < 512) return std::nullopt;
+        Boot own{};
+        std::copy_n(sector.begin(), 512, own.begin());
+        // Fields no volume has, set to what formats write.
+        if (DataStruc::SectorScale(own) == 0) Put16(own, 0x0B, 512);
+        if (own[0x10] == 0 || own[0x10] > 4) own[0x10] = 2;
+        if (!IsFat(DetectVolumeType(own))) return std::nullopt;
+        const bool asRead = std::equal(own.begin(), own.end(), sector.begin());
+        Candidate best = Evaluate(own, first, true);
+        if (asRead && best.Trusted() && best.Agree && (best.Placed > 0 || best.InExtent == 0)) return Unless(best, first);
+
+        const std::int64_t k = DataStruc::SectorScale(own);
+        const bool fat32 = DetectVolumeType(own) == vt::fsFat32;
+        // Where the FAT begins: the reserved sectors' count, or the first
+        // sector after the boot sector that begins as a FAT does.
+        std::vector<std::uint16_t> reserved{vt::LoadLe16(own.data() + 0x0E)};
+        if (!best.FatBegins)
+            for (std::uint16_t r = 1; r < kMostReserved; ++r)
+                if (const Boot* s = Read(first + r * k); s && IsMediaByte((*s)[0]) && (*s)[1] == 0xFF && (*s)[2] == 0xFF) {
+                    if (r != reserved[0]) reserved.push_back(r);
+                    break;
+                }
+        for (std::uint16_t r : reserved) {
+            Boot base = own;
+            Put16(base, 0x0E, r);
+            if (const Boot* s = Read(first + r * k); s && IsMediaByte((*s)[0])) base[0x15] = (*s)[0];
+            // The FAT's size: the field, or where its copy is found.
+            std::vector<std::uint32_t> sizes{fat32 ? vt::LoadLe32(base.data() + 0x24) : vt::LoadLe16(base.data() + 0x16)};
+            if (const auto copy = CopyDistance(first + r * k, base[0x10], k); copy && *copy != sizes[0])
+                sizes.push_back(*copy);
+            for (std::uint32_t fatSize : sizes) {
+                if (!fat32 && fatSize > 0xFFFF) continue;
+                Boot sized = base;
+                if (fat32) Put32(sized, 0x24, fatSize);
+                else Put16(sized, 0x16, static_cast<std::uint16_t>(fatSize));
+                for (std::uint32_t spc = 1; spc <= 128; spc *= 2) {
+                    Boot c = sized;
+                    c[0x0D] = static_cast<std::uint8_t>(spc);
+                    std::vector<std::uint16_t> roots{vt::LoadLe16(c.data() + 0x11)};
+                    if (!fat32) {
+                        // The root fills the sectors between the FATs and
+                        // the data area the folders' "." entries give.
+                        const std::int64_t rootStart = first + (r + std::int64_t{c[0x10]} * fatSize) * k;
+                        for (const LayoutGroup& g : Layouts(first))
+                            if (g.SectorsPerCluster == spc * k && g.DataStart > rootStart &&
+                                (g.DataStart - rootStart) % k == 0 && (g.DataStart - rootStart) / k * 16 <= 0xFFFF)
+                                roots.push_back(static_cast<std::uint16_t>((g.DataStart - rootStart) / k * 16));
+                    }
+                    for (std::uint16_t root : roots) {
+                        Put16(c, 0x11, root);
+                        const Candidate m = Evaluate(c, first, asRead && c == own);
+                        if (m.Better(best)) best = m;
+                    }
+                }
+            }
+        }
+        if (!best.Trusted() || (best.Placed == 0 && !best.Agree)) return std::nullopt;
+        return Unless(best, first);
+    }
+
+private:
+    using Boot = std::array<std::uint8_t, 512>;
+    // mkfs.fat reserves 32 sectors for FAT32, Windows up to 38; an aligned
+    // format more.
+    static constexpr std::uint16_t kMostReserved = 128;
+    // A FAT of 64 MiB maps 16M clusters: the copy is looked for no farther.
+    static constexpr std::int64_t kMostFatSectors = 1 << 17;
+
+    struct Candidate {
+        DataStruc::FatBootLayout Layout;
+        Boot Bytes{};  // the boot sector as mended
+        bool Valid = false, FatBegins = false, CopyAgrees = false, Agree = false, Own = false;
+        std::size_t Placed = 0, InExtent = 0;
+        bool Trusted() const { return Valid && FatBegins && CopyAgrees; }
+        bool Better(const Candidate& o) const {
+            const auto key = [](const Candidate& c) {
+                return std::make_tuple(c.Trusted(), c.Placed, c.Agree, c.Own);
+            };
+            return key(*this) > key(o);
+        }
+    };
+
+    // Where no found folder confirms the cluster size, fields that agree
+    // with another as well (a small FAT has room for twice the clusters)
+    // tell nothing: no layout.
+    std::optional<DataStruc::FatBootLayout> Unless(const Candidate& best, std::int64_t first) {
+        if (best.Placed > 0) return best.Layout;
+        for (std::uint32_t spc = 1; spc <= 128; spc *= 2) {
+            if (spc == best.Bytes[0x0D]) continue;
+            Boot other = best.Bytes;
+            other[0x0D] = static_cast<std::uint8_t>(spc);
+            const Candidate c = Evaluate(other, first, false);
+            if (c.Trusted() && c.Agree) return std::nullopt;
+        }
+        return best.Layout;
+    }
+
+    static void Put16(Boot& b, std::size_t at, std::uint16_t v) {
+        b[at] = static_cast<std::uint8_t>(v);
+        b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+    static void Put32(Boot& b, std::size_t at, std::uint32_t v) {
+        for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+    static bool IsMediaByte(std::uint8_t m) { return m == 0xF0 || m >= 0xF8; }
+
+    const Boot* Read(std::int64_t lba) {
+        if (lba < 0 || lba >= end_) return nullptr;
+        auto [it, fresh] = cache_.try_emplace(lba);
+        if (fresh) {
+            Boot s{};
+            if (ReadSector(h_, drive_, lba, s)) it->second = s;
+        }
+        return it->second ? &*it->second : nullptr;
+    }
+
+    // Sectors from the FAT's first to its copy's: the first sector after
+    // it that repeats it byte for byte (a FAT's first sector begins with
+    // the media byte, which no later one of it does).
+    std::optional<std::uint32_t> CopyDistance(std::int64_t fatStart, std::uint32_t fats, std::int64_t k) {
+        const Boot* head = Read(fatStart);
+        if (!head || fats < 2 || !IsMediaByte((*head)[0])) return std::nullopt;
+        const std::int64_t most = std::min<std::int64_t>(kMostFatSectors * k, (end_ - fatStart) / fats);
+        std::vector<std::uint8_t> chunk(kFatWindowSectors * 512);
+        for (std::int64_t at = 1; at <= most; at += kFatWindowSectors) {
+            const auto n = static_cast<std::uint16_t>(std::min<std::int64_t>(kFatWindowSectors, most - at + 1));
+            std::uint32_t bytesRead = 0;
+            if (!ReadDiskSectors(h_, n, chunk.data(), fatStart + at, bytesRead, drive_)) return std::nullopt;
+            for (std::uint32_t j = 0; j < bytesRead / 512; ++j)
+                if ((at + j) % k == 0 && std::equal(head->begin(), head->end(), chunk.begin() + j * 512))
+                    return static_cast<std::uint32_t>((at + j) / k);
+            if (bytesRead < n * 512u) return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // The layouts the found folders from first on agree on.
+    const std::vector<LayoutGroup>& Layouts(std::int64_t first) {
+        auto [it, fresh] = layouts_.try_emplace(first);
+        if (fresh) it->second = SplitByLayout(dirs_, first, end_);
+        return it->second;
+    }
+
+    // FAT12 maps at most 4084 clusters (a FAT of 12 sectors at most),
+    // FAT16 at least 4085 (16 sectors at least): the FAT's own size tells
+    // the two apart, where the total sectors a count would go by may be
+    // the field that changed.
+    static TFsType TypeByFat(const Boot& b) {
+        const TFsType counted = DetectVolumeType(b);
+        if (counted == vt::fsFat32) return counted;
+        const std::uint64_t bytes = std::uint64_t{vt::LoadLe16(b.data() + 0x16)} * 512 * DataStruc::SectorScale(b);
+        if (bytes <= 6144) return vt::fsFat12;
+        if (bytes >= 8192) return vt::fsFat16;
+        return counted;
+    }
+
+    Candidate Evaluate(const Boot& b, std::int64_t first, bool own) {
+        Candidate c;
+        c.Own = own;
+        c.Bytes = b;
+        if (!DataStruc::ExamineFatBoot(b, first, end_, c.Layout, TypeByFat(b))) return c;
+        const DataStruc::FatBootLayout& l = c.Layout;
+        c.Valid = true;
+        const Boot* fat = Read(l.FatStart);
+        c.FatBegins = fat && BeginsAsFat(*fat, l);
+        const Boot* copy = l.Fats < 2 ? fat : Read(l.FatStart + l.FatSectors);
+        c.CopyAgrees = fat && copy && *fat == *copy;
+        std::tie(c.Placed, c.InExtent) = placed_(l);
+        // The clusters the total sectors give, against those the FAT maps:
+        // a format makes the FAT no more than a sector larger than they
+        // need, a small one less than twice as large (the cluster size
+        // doubled halves the clusters); a FAT of one sector is never too
+        // large.
+        const vt::ByteReader r(b);
+        const std::int64_t k = DataStruc::SectorScale(b);
+        const std::int64_t total = (r.U16Or(0x13) ? r.U16Or(0x13) : r.U32Or(0x20)) * k;
+        const std::int64_t meta = l.DataStart - l.First;
+        if (total > meta) {
+            const std::int64_t clusters = (total - meta) / l.SectorsPerCluster;
+            const std::int64_t mapped = l.Clusters;
+            c.Agree = clusters <= mapped &&
+                      (2 * (mapped - clusters) < mapped || static_cast<std::int64_t>(l.FatSectors) <= k) &&
+                      (l.FsType == vt::fsFat32 || r.U16Or(0x11) * 32 % (512 * k) == 0);
+        }
+        return c;
+    }
+
+    win::HANDLE h_;
+    ::DriveNo drive_;
+    std::int64_t end_;
+    Placed placed_;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> dirs_;  // sector, "." cluster (16 bits)
+    std::map<std::int64_t, std::optional<Boot>> cache_;
+    std::map<std::int64_t, std::vector<LayoutGroup>> layouts_;
+};
+
 }  // namespace
 
 std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDLE h,
@@ -352,6 +578,20 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
         }
         return count;
     };
+    std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;
+    for (std::size_t i = 0; i < n; ++i)
+        if (dots[i].Read) dotClusters.emplace_back(node->DirSectors[i], dots[i].Low);
+    BootMender mender(
+        h, drive, end,
+        [&](const DataStruc::FatBootLayout& boot) {
+            std::size_t inExtent = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::int64_t d = node->DirSectors[i];
+                if (d >= boot.First && d < boot.End) ++inExtent;
+            }
+            return std::make_pair(placed(boot, boot.First, boot.End), inExtent);
+        },
+        std::move(dotClusters));
 
     // The volumes: the boot sectors the scan found, and the node's first
     // sector, whose boot sector counts by its fields as a partition's does.
@@ -380,15 +620,17 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
     for (std::int64_t lba : starts) {
         std::array<std::uint8_t, 512> sector{};
         if (!ReadSector(h, drive, lba, sector)) continue;
-        const TFsType fs = DetectFileSystem(sector);
+        const TFsType fs = DetectVolumeType(sector);
         if (!IsFat(fs)) continue;
         DataStruc::BootSectorInfo info;
         const bool marked = DataStruc::ExamineBootSector(sector, info);
+        // A boot sector makes a volume only where its FAT follows it (a
+        // file of stored boot sectors holds none), mended where a field
+        // disagrees with the volume.
+        const auto trusted = mender.Trusted(sector, lba);
+        const bool sane = trusted.has_value();
         DataStruc::FatBootLayout layout;
-        // Inside the node a boot sector makes a volume only where its FAT
-        // follows it (a file of stored boot sectors holds none).
-        const bool examined = DataStruc::ExamineFatBoot(sector, lba, end, layout);
-        const bool sane = examined && (lba == first || FatBeginsAt(h, drive, layout));
+        if (sane) layout = *trusted;
         // A node that begins with a damaged boot sector is read as the
         // node's own volume without one.
         if (!sane && (!marked || lba == first)) continue;
@@ -405,25 +647,33 @@ std::vector<TPhysicalDrive::FatGroup> TPhysicalDrive::SplitFatVolumes(win::HANDL
                                                 lba == v.First + v.Boot->BackupSector && v.Serial == serial;
                                      });
             host != volumes.end()) {
-            DataStruc::FatBootLayout moved;
-            if (examined && DataStruc::ExamineFatBoot(sector, host->First, end, moved) &&
-                placed(moved, host->First, moved.End) > placed(*host->Boot, host->First, host->End)) {
+            const auto moved = mender.Trusted(sector, host->First);
+            if (moved && placed(*moved, host->First, moved->End) > placed(*host->Boot, host->First, host->End)) {
                 host->Boot = moved;
-                host->End = moved.End;
+                host->End = moved->End;
             }
             continue;
         }
         // A FAT32 copy whose volume's own boot sector is damaged or gone:
         // the volume begins where the copy says it lies, if its FAT does.
-        if (examined && layout.BackupSector > 0 && lba - layout.BackupSector >= first) {
-            const std::int64_t start = lba - layout.BackupSector;
+        const std::int64_t backup = fs == vt::fsFat32 ? vt::ByteReader(sector).U16Or(0x32) *
+                                                            std::int64_t{DataStruc::SectorScale(sector)}
+                                                      : 0;
+        if (backup > 0 && lba - backup >= first) {
+            const std::int64_t start = lba - backup;
             auto at = std::find_if(volumes.begin(), volumes.end(), [&](const Found& v) { return v.First == start; });
-            DataStruc::FatBootLayout moved;
-            if ((at == volumes.end() || !at->Boot) && DataStruc::ExamineFatBoot(sector, start, end, moved) &&
-                FatBeginsAt(h, drive, moved)) {
-                if (at == volumes.end()) at = volumes.insert(volumes.end(), Found{});
-                *at = Found{start, moved.End, moved, serial};
-                continue;
+            if (at == volumes.end() || !at->Boot) {
+                // As the copy's fields place it, without a FAT looked
+                // for: a volume's own boot sector is no copy 6 sectors
+                // into a volume before it.
+                const std::int64_t reserved =
+                    vt::ByteReader(sector).U16Or(0x0E) * std::int64_t{DataStruc::SectorScale(sector)};
+                if (const auto moved = mender.Trusted(sector, start);
+                    moved && moved->BackupSector == backup && moved->FatStart == start + reserved) {
+                    if (at == volumes.end()) at = volumes.insert(volumes.end(), Found{});
+                    *at = Found{start, moved->End, moved, serial};
+                    continue;
+                }
             }
         }
         Found v{lba, end, std::nullopt, serial};
@@ -651,7 +901,7 @@ void TPhysicalDrive::ParseDirectoryChain(win::HANDLE h, bool isRoot, std::uint32
         if (bytesRead < count * 512u || unreadable > 0) break;
     }
     try {
-        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume);
+        ParseDirectoryBuffer(isRoot, first, std::span<const std::uint8_t>(bytes).first(filled), variant, volume, true);
     } catch (const std::exception& e) {
         ErrorBox(e.what());
     }

@@ -310,9 +310,13 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
     }
     if (crossBuilt_.insert(entry.Volume).second) {
         // The clusters every present file of the volume needs, along its
-        // chain, as runs of consecutive clusters: two files whose runs
-        // overlap share a cluster. The same directory entry listed twice is
-        // one file.
+        // chain, and every present folder's chain (the root's too), as runs
+        // of consecutive clusters: two whose runs overlap share a cluster,
+        // and a file whose chain runs into a folder's holds its entries.
+        // The same directory entry listed twice is one file; a folder is
+        // one by its first cluster, however often it is listed, and counts
+        // only where a directory was found at that cluster (an entry whose
+        // cluster holds a file's data is no folder's claim on it).
         struct Run {
             std::uint32_t First, End;  // clusters [First, End)
             std::size_t Owner;         // the file, by its first listing
@@ -323,22 +327,42 @@ bool TPhysicalDrive::CrossLinked(const TPhysMidEntry& entry, FatTable& fat) {
         const DataStruc::FatBootLayout& boot = fat.Boot();
         const bool fat32 = boot.FsType == vt::fsFat32;
         const auto clusterBytes = static_cast<std::uint64_t>(boot.SectorsPerCluster) * 512;
+        // A folder holds at most 2 MiB of entries.
+        const std::size_t folderClusters = std::max<std::size_t>(1, (2u << 20) / clusterBytes);
+        auto addChain = [&](std::uint32_t first, std::size_t clusters, std::size_t owner, const TPhysMidEntry* e) {
+            const auto walk = WalkFatChain(fat, first, clusters);
+            for (std::uint32_t c : walk.Clusters) {
+                if (!runs.empty() && runs.back().Entry == e && runs.back().Owner == owner && runs.back().End == c)
+                    ++runs.back().End;
+                else
+                    runs.push_back({c, c + 1, owner, e});
+            }
+        };
+        auto folderOwner = [&](std::uint32_t first) {
+            return owners.emplace(std::make_tuple(first, 0u, std::string(1, '/')), owners.size()).first->second;
+        };
+        std::vector<std::int64_t> found = node->DirSectors;
+        std::sort(found.begin(), found.end());
+        auto isFolder = [&](std::uint32_t first) {
+            const std::int64_t at = boot.DataStart + (static_cast<std::int64_t>(first) - 2) * boot.SectorsPerCluster;
+            return std::binary_search(found.begin(), found.end(), at);
+        };
+        if (fat32 && boot.RootCluster >= 2) addChain(boot.RootCluster, folderClusters, folderOwner(boot.RootCluster), nullptr);
         for (const auto& e : node->FatEntries) {
-            if (e->Volume != entry.Volume || !IsFatFile(e->DirEntry) || e->DirEntry.Name[0] == vt::fat::kDeletedMark)
+            if (e->Volume != entry.Volume || e->DirEntry.Name[0] == vt::fat::kDeletedMark) continue;
+            const std::uint32_t first = PhysEntryFirstCluster(*e, fat32);
+            if (!IsFatFile(e->DirEntry)) {
+                if (first >= 2 && isFolder(first)) addChain(first, folderClusters, folderOwner(first), e.get());
                 continue;
+            }
             const std::uint64_t size = e->DirEntry.FileSize.get();
             if (size == 0) continue;
-            const std::uint32_t first = PhysEntryFirstCluster(*e, fat32);
             const std::string name(e->DirEntry.Name.begin(), e->DirEntry.Name.end());
             const std::size_t owner =
                 owners.emplace(std::make_tuple(first, e->DirCluster, name + std::string(e->DirEntry.Ext.begin(), e->DirEntry.Ext.end())),
                                owners.size())
                     .first->second;
-            const auto walk = WalkFatChain(fat, first, static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes));
-            for (std::uint32_t c : walk.Clusters) {
-                if (!runs.empty() && runs.back().Entry == e.get() && runs.back().End == c) ++runs.back().End;
-                else runs.push_back({c, c + 1, owner, e.get()});
-            }
+            addChain(first, static_cast<std::size_t>((size + clusterBytes - 1) / clusterBytes), owner, e.get());
         }
         std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.First < b.First; });
         // The run that reaches farthest so far holds the start of any later
@@ -376,9 +400,11 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
     // back into itself, the clusters after the last one it gave follow on
     // the disk, the only guess left. A deleted file's chain is gone: it is
     // read as consecutive clusters from its first. Without a FAT to go by,
-    // so is every file. A file read in part by a guess (a broken chain, a
-    // cluster it shares with another file, a cluster of a deleted file that
-    // the FAT now gives to one) is written as read and named as failed.
+    // so is every file, and one of more than a cluster is a guess (it may
+    // lie in pieces). A file read in part by a guess (a broken chain, a
+    // cluster it shares with another file or folder, a cluster of a
+    // deleted file that the FAT now gives to one, consecutive clusters
+    // without a FAT) is written as read, never longer, and named as failed.
     std::vector<std::pair<std::int64_t, std::uint64_t>> extents;
     bool guessed = false;
     std::uint64_t fromChain = 0;  // sectors the chain gave
@@ -404,6 +430,7 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
             }
         }
     }
+    if (!boot && place && sectors > static_cast<std::uint64_t>(std::max(place->SectorsPerCluster, 1))) guessed = true;
     if (fromChain < sectors) {
         // Consecutive sectors from the first one the chain did not give; a
         // file whose clusters would reach past its volume is not the file.
@@ -463,8 +490,8 @@ int TPhysicalDrive::RecoverFatFile(const TPhysMidEntry& entry, TFsType kind, con
         }
         SetProgress(progressBar, 100);
         // Cuts the surplus of the last sector; a file read in part by a
-        // guess is named as failed.
-        out.SetSize(size);
+        // guess is named as failed, and holds what was read.
+        out.SetSize(std::min<std::uint64_t>(size, toRead * 512));
         Finish(out, guessed ? &kFailed : nullptr);
     } catch (const std::exception& e) {
         // The part written gets no name.

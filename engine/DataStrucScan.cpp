@@ -308,8 +308,9 @@ bool TPhysicalDrive::ParseDirectorySectors(bool isRoot, std::int64_t lba, std::u
 }
 
 void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::span<const std::uint8_t> bytes,
-                                          TFsType variant, std::int32_t volume) {
+                                          TFsType variant, std::int32_t volume, bool whole) {
     PPartiEntry node = CurPartition;
+    whole = whole || isRoot;
     const bool fat16 = variant == vt::fsFat12 || variant == vt::fsFat16;
     const bool fat32 = variant == vt::fsFat32;
     if (!fat16 && !fat32) return;
@@ -333,7 +334,13 @@ void TPhysicalDrive::ParseDirectoryBuffer(bool isRoot, std::int64_t lba, std::sp
         const std::string name = TrimmedField(raw.data(), 8);
         // The next directory's "." entry: this one has ended.
         if (name == "." || name == "..") break;
-        if (raw[0] != 0xE5 && name.empty()) break;
+        // In a read-ahead a slot without a name is where the directory
+        // ended; in a whole one a slot of blanks is passed over, unless
+        // its long name names it, and the entries after it are listed.
+        if (raw[0] != 0xE5 && name.empty()) {
+            if (!whole || raw[0] == 0x00) break;
+            if (TrimControls(pending).empty()) continue;
+        }
         const auto e = r.Struct<TFatDirEntry>(i * 32).value();
         double v = 0;
         // Dates that do not convert, or attribute bits above the archive

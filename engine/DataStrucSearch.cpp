@@ -59,7 +59,7 @@ std::optional<TPhysicalDrive::FatPlace> TPhysicalDrive::PlaceFatEntry(const TPhy
         if (v.SectorsPerCluster <= 0 || v.DataStart < 0 || cluster < 2) return std::nullopt;
         const std::int64_t s = v.DataStart + (static_cast<std::int64_t>(cluster) - 2) * v.SectorsPerCluster;
         if (s < v.First || s >= v.End) return std::nullopt;
-        return FatPlace{s, v.End, v.Boot ? &*v.Boot : nullptr};
+        return FatPlace{s, v.End, v.Boot ? &*v.Boot : nullptr, v.SectorsPerCluster};
     }
     const auto s = FatClusterSector(PhysEntryFirstCluster(entry, kind == vt::fsFat32));
     if (!s) return std::nullopt;
@@ -67,7 +67,7 @@ std::optional<TPhysicalDrive::FatPlace> TPhysicalDrive::PlaceFatEntry(const TPhy
     // size is known.
     const std::int64_t limit = node->SectorTotal() > 0 ? NodeEnd(*node) : 0;
     if (limit > 0 && *s >= limit) return std::nullopt;
-    return FatPlace{*s, limit, node->FatBoot ? &*node->FatBoot : nullptr};
+    return FatPlace{*s, limit, node->FatBoot ? &*node->FatBoot : nullptr, node->SectorsPerCluster};
 }
 
 std::optional<std::int64_t> TPhysicalDrive::FatEntrySector(const TPhysMidEntry& entry, TFsType kind) const {

@@ -51,6 +51,10 @@ inline void SetProgress(platform::IProgressBar* bar, double position) {
 bool ReadSectorsSalvaging(win::HANDLE h, DriveNo drive, std::int64_t lba, std::uint32_t count, std::uint32_t wanted,
                           std::uint8_t* buffer, std::uint32_t& bytesRead, std::uint64_t& unreadable);
 
+// Whether the layout's first FAT begins as a FAT does: the media byte in
+// cluster 0's entry and ones in the rest of it (FAT32: 28 bits of them).
+bool FatBeginsAt(win::HANDLE h, DriveNo drive, const FatBootLayout& layout);
+
 // The warning line that ends a scan that met sectors it could not read.
 void LogUnreadableSectors(std::uint64_t unreadable);
 

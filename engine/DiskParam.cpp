@@ -313,6 +313,11 @@ TFsType DetectFatType(std::span<const std::uint8_t> bootSector) {
     return byString;
 }
 
+TFsType DetectVolumeType(std::span<const std::uint8_t> bootSector) {
+    // A changed byte in "FAT16   " leaves a volume whose fields all hold.
+    return DetectFileSystem(bootSector) == vt::fsNtfs ? vt::fsNtfs : DetectFatType(bootSector);
+}
+
 std::uint8_t TUndelete::DecodeLfnEntry(std::span<const std::uint8_t, 32> Entry, std::string& LongName,
                                        std::int32_t& Checksum) {
     if (Entry[11] != vt::fat::kAttrLongName) {
@@ -721,6 +726,48 @@ private:
     bool& flag_;
 };
 
+// Whether a FAT32 boot sector's layout is its volume's: its FAT begins
+// with its media byte where the reserved sectors put it, and the first
+// folder in its root's first cluster begins, where the cluster size puts
+// it, with the "." entry that names it (a root without folders: the FAT
+// alone tells).
+bool Fat32LayoutHolds(const std::string& drive, std::span<const std::uint8_t> bootSector) {
+    const vt::ByteReader b(bootSector);
+    const std::uint32_t spc = b.U8Or(0x0D), reserved = b.U16Or(0x0E), fats = b.U8Or(0x10);
+    const std::uint64_t fatSize = b.U32Or(0x24), root = b.U32Or(0x2C);
+    if (b.U16Or(0x0B) != 512 || spc == 0 || (spc & (spc - 1)) != 0 || reserved == 0 || fats == 0 || fatSize == 0 ||
+        root < 2)
+        return false;
+    std::array<std::uint8_t, 512> s{};
+    if (!ReadLogicalSectors(drive, reserved, 1, s.data()) || s[0] != b.U8Or(0x15) || s[1] != 0xFF || s[2] != 0xFF ||
+        (s[3] & 0x0F) != 0x0F)
+        return false;
+    const std::uint64_t data = reserved + fats * fatSize;
+    auto clusterSector = [&](std::uint64_t c) -> std::optional<std::uint32_t> {
+        const std::uint64_t at = data + (c - 2) * spc;
+        if (at > UINT32_MAX) return std::nullopt;
+        return static_cast<std::uint32_t>(at);
+    };
+    const auto rootSector = clusterSector(root);
+    std::vector<std::uint8_t> dir(spc * 512u);
+    if (!rootSector || !ReadLogicalSectors(drive, *rootSector, static_cast<std::uint16_t>(spc), dir.data())) return false;
+    const vt::ByteReader entries(dir);
+    for (std::size_t off = 0; off + 32 <= dir.size(); off += 32) {
+        const std::uint8_t first = dir[off], attr = dir[off + 11];
+        if (first == 0) break;
+        if (first == vt::fat::kDeletedMark || attr == vt::fat::kAttrLongName || (attr & vt::fat::kAttrVolumeLabel) ||
+            !(attr & vt::fat::kAttrDirectory))
+            continue;
+        const std::uint32_t c = static_cast<std::uint32_t>(entries.U16Or(off + 20)) << 16 | entries.U16Or(off + 26);
+        const auto at = c >= 2 ? clusterSector(c) : std::nullopt;
+        if (!at || !ReadLogicalSectors(drive, *at, 1, s.data())) return false;
+        const vt::ByteReader dot(s);
+        return std::memcmp(s.data(), ".          ", 11) == 0 && (s[11] & vt::fat::kAttrDirectory) &&
+               (static_cast<std::uint32_t>(dot.U16Or(20)) << 16 | dot.U16Or(26)) == c;
+    }
+    return true;
+}
+
 void UnrecognizedFormatBox(const TLogiDrive& drive) { ErrorBox(drive.Name + " - Unrecognized drive format."); }
 
 }  // namespace
@@ -743,10 +790,23 @@ bool TUndelete::OpenDrive(TLogiDrive* Drive, bool Rescan, platform::IProgressBar
     if (!ReadLogicalSectors(Drive->Name, 0, 1, sector.data())) return false;
     Drive->Scanned = true;
     Drive->FsType = vt::fsUnknown;
+    Drive->BootCopySector = 0;
     // The type string is informational: a FAT volume's type is its cluster
     // count's (a FAT16 volume whose string says FAT12 is read as FAT16).
-    TFsType type = DetectFileSystem(sector);
-    if (type != vt::fsNtfs) type = DetectFatType(sector);
+    const TFsType type = DetectVolumeType(sector);
+    // A FAT32 sector 0 whose layout is not its volume's (a changed cluster
+    // size) gives way to its copy when the copy's is.
+    if (type == vt::fsFat32 && !Fat32LayoutHolds(Drive->Name, sector)) {
+        const vt::ByteReader zero(sector);
+        std::uint16_t at = zero.U16Or(0x32);
+        if (at == 0 || at >= zero.U16Or(0x0E)) at = 6;
+        std::array<std::uint8_t, 512> copy{};
+        if (ReadLogicalSectors(Drive->Name, at, 1, copy.data()) && DetectFatType(copy) == vt::fsFat32 &&
+            Fat32LayoutHolds(Drive->Name, copy)) {
+            sector = copy;
+            Drive->BootCopySector = at;
+        }
+    }
     const vt::ByteReader boot(sector);
     const std::uint16_t bytesPerSector = boot.U16Or(0x0B);
     if (type == vt::fsFat12 || type == vt::fsFat16 || type == vt::fsFat32) {

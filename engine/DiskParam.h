@@ -176,6 +176,9 @@ struct TLogiDrive {
     std::array<std::uint8_t, 512> BootSector{};
     bool Scanned = false;             // opened (sector 0 read) once
     bool RootReadInPart = false;      // FAT: the root directory could not be read whole
+    // FAT32: the sector of the backup boot sector read in sector 0's
+    // place (sector 0's layout was not its volume's); 0: sector 0.
+    std::uint16_t BootCopySector = 0;
 };
 using PLogiDrive = TLogiDrive*;
 
@@ -447,6 +450,9 @@ TFsType DetectFileSystem(std::span<const std::uint8_t> bootSector);
 // jump and holds a BPB a FAT volume can have; the string's type decides
 // only where the count cannot be computed. fsUnknown for anything else.
 TFsType DetectFatType(std::span<const std::uint8_t> bootSector);
+// NTFS by its type string, a FAT volume by DetectFatType: what both engines
+// take a boot sector for.
+TFsType DetectVolumeType(std::span<const std::uint8_t> bootSector);
 
 // Names of found FAT entries: shown (deletion mark as "?") and recovered
 // (deletion mark as "@"); the long name when there is one.

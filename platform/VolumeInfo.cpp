@@ -100,9 +100,15 @@ VolumeInfo ReadVolumeInfo(const BackingStore& store) {
         info.Serial = Le(boot, fat32 ? 0x43 : 0x27, 4);
         // The root directory: a fixed region after the FATs, or for FAT32
         // the first cluster of its chain.
-        const std::uint32_t spc = Le(boot, 0x0D, 1);
-        const std::uint64_t fats = Le(boot, 0x0E, 2) + static_cast<std::uint64_t>(Le(boot, 0x10, 1)) *
-                                                          (fat32 ? Le(boot, 0x24, 4) : Le(boot, 0x16, 2));
+        // Sector fields count the volume's own sectors: a volume of
+        // 4096-byte sectors counts eight of the store's 512 in each.
+        const std::uint32_t bytesPerSector = Le(boot, 0x0B, 2);
+        const std::uint32_t k =
+            bytesPerSector == 1024 || bytesPerSector == 2048 || bytesPerSector == 4096 ? bytesPerSector / 512 : 1;
+        const std::uint32_t spc = Le(boot, 0x0D, 1) * k;
+        const std::uint64_t fats = (Le(boot, 0x0E, 2) + static_cast<std::uint64_t>(Le(boot, 0x10, 1)) *
+                                                           (fat32 ? Le(boot, 0x24, 4) : Le(boot, 0x16, 2))) *
+                                   k;
         std::uint64_t first = fats;
         std::uint32_t sectors = std::min<std::uint32_t>((Le(boot, 0x11, 2) * 32 + 511) / 512, 64);
         if (fat32) {

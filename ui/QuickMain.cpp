@@ -463,6 +463,10 @@ void TfrmQuickMain::Treeview2Change(QObject* Sender, QTreeWidgetItem* Node) {
                 Log(std::to_string(Undelete->UnreadableRecords) + " 个文件记录无法读取，未列出", kLogWarning);
             // The root has no row that could say it is damaged.
             if (cur.FsType <= vt::fsFat32 && cur.RootReadInPart) Log("根目录未能完整读出，只列出了一部分", kLogWarning);
+            // The volume was read by a layout other than sector 0's.
+            if (cur.FsType == vt::fsFat32 && cur.BootCopySector > 0)
+                Log("引导扇区与卷不符，已按第 " + std::to_string(cur.BootCopySector) + " 扇区的备份引导扇区读取",
+                    kLogWarning);
         } catch (const std::exception&) {
             changingByCode_ = false;
         }

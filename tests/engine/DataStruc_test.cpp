@@ -296,6 +296,15 @@ TEST_F(DataStrucTest, DriveListHasLettersFirstThenPhysicalDrives) {
     EXPECT_EQ(list.Drives[0]->Partitions[0]->RawEntry.SectorCount.get(), 0u);
 }
 
+// A logical drive whose volume counts 4096-byte sectors shows the label
+// its root holds, found where those sectors put the root.
+TEST_F(DataStrucTest, LogicalDriveOf4096ByteSectorsShowsItsLabel) {
+    vt::test::InstallProfile("[logical.E]\nimage=label4k.img\n");
+    TPhysicalDriveList list;
+    ASSERT_EQ(list.Count, 1);
+    EXPECT_EQ(list.Drives[0]->Partitions[0]->VolumeLabel, "FOURKLBL");
+}
+
 // ---------------------------------------------------------------------------
 // Deep scan
 
@@ -482,19 +491,27 @@ TEST(DataStrucBoot, SerialOffsetsByFileSystem) {
     EXPECT_EQ(GetVolumeSerial(b, vt::fsNtfs), 0x33323130u);
 }
 
+// The type string is informational: a FAT boot sector is one by its BPB,
+// and its type is its cluster count's (20 clusters: FAT12).
 TEST(DataStrucBoot, BootSectorNeedsMarkAndKnownFileSystem) {
     MemDisk d(1);
     d.Fat16Boot(0, 5, 100);
     std::span<const std::uint8_t> s(d.bytes);
     DataStruc::BootSectorInfo info;
     ASSERT_TRUE(DataStruc::ExamineBootSector(s, info));
-    EXPECT_EQ(info.FsType, vt::fsFat16);
+    EXPECT_EQ(info.FsType, vt::fsFat12);
     EXPECT_EQ(info.SectorCount, 100u);
     d.bytes[510] = 0;
     EXPECT_FALSE(DataStruc::ExamineBootSector(s, info));
     d.bytes[510] = 0x55;
-    std::memcpy(d.bytes.data() + 0x36, "FAT     ", 8);
+    std::memcpy(d.bytes.data() + 0x36, "EXT4    ", 8);
     EXPECT_FALSE(DataStruc::ExamineBootSector(s, info));
+    // A jump and a media byte make the BPB a FAT volume's, whatever the
+    // string holds ("FAT16" hit by a bit flip).
+    d.bytes[0] = 0xEB, d.bytes[0x15] = 0xF8;
+    std::memcpy(d.bytes.data() + 0x36, "FAX16   ", 8);
+    ASSERT_TRUE(DataStruc::ExamineBootSector(s, info));
+    EXPECT_EQ(info.FsType, vt::fsFat12);
 }
 
 TEST(DataStrucLfn, PiecesJoinByChecksum) {

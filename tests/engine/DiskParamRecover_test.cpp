@@ -778,3 +778,36 @@ TEST_P(FatChains, AFolderWithUnreadableDirectorySectorsIsReadInPartAndNamedAsFai
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatChains, ::testing::Values("chains12.img", "chains16.img", "chains32.img"),
                          [](const auto& info) { return std::string(info.param).substr(0, 8); });
+
+// A FAT32 volume whose sector 0 says clusters of 2 sectors while its copy
+// at sector 6 and the volume keep 1 (tests/fixtures/make-fatboot.sh): its
+// folders' "." entries do not lie where sector 0 puts them, so the volume
+// is read by its copy, and every file comes back byte for byte.
+TEST(FatBackupBoot, Fat32SectorZeroThatDiffersFromItsBackupGivesWayToIt) {
+    const std::string image = vt::test::ImagePath("std32.img");
+    vt::test::InstallProfile("[logical.E]\nimage=" + image + "\n");
+    DiskUtils::Initialize();
+    TUndelete engine;
+    TLogiDrive* drive = engine.Drives.at(0).get();
+    ASSERT_TRUE(engine.OpenDrive(drive, false, nullptr, nullptr));
+    EXPECT_EQ(drive->BootCopySector, 6u);
+    EXPECT_EQ(drive->BootSector[0x0D], 1);
+    vt::test::TempDir dir;
+    platform::RecordingEventLog log;
+    const std::map<std::string, Bytes> want = {
+        {"ROOT.TXT", Original("ROOT.TXT", 700)},       {"FRAG.BIN", Original("FRAG.BIN", 9000)},
+        {"STAY.TXT", Original("STAY.TXT", 1024)},      {"DIR1/IN1.BIN", Original("IN1.BIN", 5000)},
+        {"DIR2/IN2.BIN", Original("IN2.BIN", 3000)}};
+    std::map<std::string, Bytes> got;
+    for (const auto& [path, bytes] : want) {
+        TMidEntry* e = nullptr;
+        for (const auto& x : drive->Entries)
+            if (PathOf(*x) == path) e = x.get();
+        ASSERT_NE(e, nullptr) << path;
+        const std::string name = GetEntryDisplayName(*e);
+        EXPECT_TRUE(engine.RecoverFile(e, name, dir.Path(), nullptr, &log));
+        got[path] = vt::test::ReadWholeFile(dir.Path() + "/" + name);
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(log.rows.empty());
+}

@@ -1069,6 +1069,20 @@ private slots:
         QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
     }
 
+    // A FAT32 drive whose sector 0 misplaces its folders while its backup
+    // places them is read by the backup: clicking it lists the folder's
+    // file, and the log says which sector the layout came from.
+    void AFat32DriveReadByItsBackupBootSectorIsSaidInTheLog() {
+        vt::test::InstallProfile("[logical.E]\nimage=std32.img\n");
+        platform::MessageBoxRecorder boxes;
+        TWindow t;
+        vt::uitest::ClickNode(t.w->DriveTree, t.Drive("E:"));
+        QVERIFY2(t.Row(QStringLiteral("FRAG.BIN")) >= 0, "the root is listed");
+        const QStringList log = t.Log();
+        QCOMPARE(log.last(), QStringLiteral("引导扇区与卷不符，已按第 6 扇区的备份引导扇区读取"));
+        QCOMPARE(t.LogPicture(log.size() - 1), ui::TEventLogView::TPicture::Warning);
+    }
+
     // Names that mcopy writes, and names other systems leave, as a user
     // sees and recovers them: every long name as the volume holds it, each
     // file under its own name, byte for byte.
